@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing need.
+# Only what is missing is installed; safe to run again.
+set -euo pipefail
+PKGS=(
+  build-essential cmake pkg-config git
+  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  libmariadb-dev mariadb-server mariadb-client
+  qt6-base-dev qt6-charts-dev libgl-dev
+  gettext
+  libgtest-dev libgmock-dev libbenchmark-dev liberfa-dev
+  python3 xvfb
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,94 @@
+#pragma once
+// TSQM: one SQM-LE meter of one site, and the reading most recently taken
+// from it or loaded into it. The meter speaks a short text protocol over
+// TCP: "rx" asks for a reading, "ix" for the meter's identity.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tcpclient.h"
+
+namespace fb {
+class Database;
+}
+
+class TSQM {
+public:
+    // Creates the client and, when asked, connects and takes a reading and/or
+    // the identity before returning. Connection failures, a database error
+    // while reading the site position and any failure of the identity
+    // request are thrown: then no object exists.
+    TSQM(const std::string& Host, int Port, int TimeoutSeconds, fb::Database* Database, bool DoReading,
+         bool DoInfo, double TimeOffset, double Offset, int SiteID);
+    ~TSQM();
+    TSQM(const TSQM&) = delete;
+    TSQM& operator=(const TSQM&) = delete;
+
+    // Takes one reading and completes it with time and astronomy. True only
+    // for a complete, well-formed reading reply; any other outcome leaves
+    // every reading field as it was. TimeOffset: days added to the PC's
+    // local time to obtain UTC.
+    bool UpdateReading(fb::Database* Database, bool ShowMessages, double TimeOffset);
+    // Asks the meter for its identity; true when a non-empty line came back.
+    // Connection and conversion errors are thrown.
+    bool UpdateInfo();
+    // Naked-eye limiting magnitude from a sky brightness.
+    static double ComputeNELM(double SkyBrightness);
+
+    void SetSiteID(int id) { SiteID = id; }
+    // The local key REA_CODE: "yyyymmddhhmmss" of DateTime and SiteID.
+    std::string ReadingCode() const;
+
+    // Local store (READINGS).
+    bool StoreReading(fb::Database* Database);
+    bool LoadReading(fb::Database* Database, const std::string& Code);
+
+    // Network upload of the current reading for the given site code.
+    bool SendToNetwork(const std::string& SiteCode);
+
+    int32_t SiteID = 0;
+    int32_t Protocol = 0;
+    int32_t Model = 0;
+    int32_t Feature = 0;
+    int32_t Serial = 0;
+    double SQMValue = 0;
+    int32_t Frequency = 0;
+    int32_t Counts = 0;
+    double Period = 0;
+    double Temperature = 0;
+    double DateTime = 0;
+    std::unique_ptr<TcpClient> Client;
+    double NELM = 0;
+    double Offset = 0;
+    bool Syncro = false;
+    int32_t State = 0;
+    bool Modified = false;
+    char Origin = '\0';
+    double MoonH = 0, SunH = 0, MoonPh = 0, MoonAgeDays = 0, MoonIllum = 0;
+    double AstroTwilight = 0, AstroDowning = 0;
+    bool Uploaded = false;
+
+private:
+    // Sends a command and reads its reply line, connecting for the exchange
+    // when not connected. Returns the line (empty on read timeout).
+    std::string Exchange(const char* command, bool& madeConnection);
+    void CompleteReading(bool haveSite, double latitude, double longitude, double timeOffset);
+};
+
+// Parsed "rx" reply fields, before they are copied into a station object.
+struct SqmReadingReply {
+    double SQMValue = 0;
+    int32_t Frequency = 0;
+    int32_t Counts = 0;
+    double Period = 0;
+    double Temperature = 0;
+};
+struct SqmInfoReply {
+    int32_t Protocol = 0, Model = 0, Feature = 0, Serial = 0;
+};
+// Parse a meter line; false (and an error text) when it is not a complete
+// reply of that kind. Independent of the user's locale.
+bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::string* error = nullptr);
+// Throws std::invalid_argument when an item is not an integer.
+bool ParseInfoReply(const std::string& line, SqmInfoReply& out);

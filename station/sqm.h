@@ -73,8 +73,18 @@ private:
     // Sends a command and reads its reply line, connecting for the exchange
     // when not connected. Returns the line (empty on read timeout).
     std::string Exchange(const char* command, bool& madeConnection);
-    void CompleteReading(bool haveSite, double latitude, double longitude, double timeOffset);
 };
+
+// The time and astronomy of a reading taken at dateTime (UTC) at a site
+// (longitude positive east). Without a site: altitudes -90, the rest 0.
+// A twilight that does not occur that UT day keeps the previous value.
+struct ReadingCompletion {
+    double DateTime = 0;
+    double MoonH = 0, SunH = 0, MoonAgeDays = 0, MoonPh = 0, MoonIllum = 0;
+    double AstroTwilight = 0, AstroDowning = 0;
+};
+ReadingCompletion CompleteReading(bool haveSite, double latitude, double longitude, double dateTime,
+                                  double previousTwilight, double previousDowning);
 
 // Parsed "rx" reply fields, before they are copied into a station object.
 struct SqmReadingReply {

@@ -9,9 +9,12 @@ using MessageHook = std::function<void(const std::string& text)>;
 using BeepHook = std::function<void()>;
 
 void SetInfoMessageHook(MessageHook hook);
+void SetErrorMessageHook(MessageHook hook);
 void SetBeepHook(BeepHook hook);
 
 // Information box with an OK button (modal in the desktop program).
 void ShowInfoMessage(const std::string& text);
+// Error box with an OK button.
+void ShowErrorMessage(const std::string& text);
 // The default system beep.
 void SystemBeep();

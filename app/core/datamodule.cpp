@@ -1,0 +1,103 @@
+#include "datamodule.h"
+
+#include "i18n.h"
+#include "myutils.h"
+#include "uihooks.h"
+
+TData* Data = nullptr;
+
+const char* const TData::kPendingSQL =
+    "SELECT FIRST :NUMREC \n"
+    "REA_CODE, SIT_CODE  FROM READINGS JOIN SQMSITES ON REA_SITE=SIT_ID\n"
+    "WHERE REA_SITE=:IDSITO and (REA_UPLOADED=0 or REA_MODIFIED=1) AND REA_STATE<>-1 AND REA_SQMVALUE>0\n"
+    "ORDER BY REA_DATETIME DESC";
+
+TData::TData()
+    : trKALO(dbKALO, fb::Isolation::ReadCommitted),
+      tbSettings(trKALO, "select * from SETTINGS where SET_ID=1", "SETTINGS", "SET_ID"),
+      tbNTPServers(trKALO, "select * from NTPSERVERS order by NTP_ORDER", "NTPSERVERS", "NTP_HOST"),
+      DummySQL(trKALO),
+      DummySQL2(trKALO),
+      qPending(trKALO) {
+    qPending.SetSQL(kPendingSQL);
+}
+
+TData::~TData() {
+    try {
+        DataModuleDestroy();
+    } catch (...) {
+    }
+}
+
+std::string TData::DatabaseFile() const { return ProgramPath("Dati/KALOSQMDATA.FDB"); }
+
+bool TData::DataModuleCreate() {
+    try {
+        if (dbKALO.Connected()) DataModuleDestroy();
+        dbKALO.SetFile(DatabaseFile());
+        dbKALO.Open();
+        tbNTPServers.Open();
+        return true;
+    } catch (const std::exception&) {
+        ShowErrorMessage(Tr("Another software session is already active: impossible to continue"));
+        try {
+            dbKALO.Close();
+        } catch (...) {
+        }
+        return false;
+    }
+}
+
+void TData::DataModuleDestroy() {
+    DummySQL.Close();
+    DummySQL2.Close();
+    qPending.Close();
+    tbSettings.Close();
+    tbNTPServers.Close();
+    dbKALO.Close();  // rolls back what trKALO still holds
+}
+
+int TData::CountSites(bool OnlyWithCode) {
+    try {
+        DummySQL.Close();
+        std::string sql = "SELECT COUNT(SIT_ID) AS NUMERO FROM SQMSITES";
+        if (OnlyWithCode) sql += "\nWHERE NOT(SIT_CODE IS NULL)";
+        DummySQL.SetSQL(sql);
+        DummySQL.Open();
+        const int n = static_cast<int>(DummySQL.FieldByName("NUMERO").AsInteger());
+        DummySQL.Close();
+        DummySQL.SetSQL("");
+        return n;
+    } catch (...) {
+        try {
+            DummySQL.Close();
+        } catch (...) {
+        }
+        return -1;
+    }
+}
+
+int64_t TData::SettingsField(const char* name) {
+    // Open it just for this read when nobody has it open; otherwise read
+    // the current row as it stands, edits included.
+    if (tbSettings.Active()) return tbSettings.AsInteger(name);
+    tbSettings.Open();
+    try {
+        const int64_t v = tbSettings.AsInteger(name);
+        tbSettings.Close();
+        return v;
+    } catch (...) {
+        tbSettings.Close();
+        throw;
+    }
+}
+
+bool TData::UseInternetTime() { return SettingsField("SET_USEINTERTETTIME") == 1; }
+
+bool TData::SyncClockEnabled() { return SettingsField("SET_SYNCLOCK") == 1; }
+
+bool TData::UploadEnabled(bool AutomaticOnly) {
+    bool result = SettingsField("SET_UPLOADDATA") == 1;
+    if (AutomaticOnly) result = result && SettingsField("SET_UPLOADMODE") == 0;
+    return result;
+}

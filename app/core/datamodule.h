@@ -1,0 +1,49 @@
+#pragma once
+// TData: the one owner of the local database connection for the whole run,
+// with the datasets several windows share and the small settings readers.
+#include <memory>
+#include <string>
+
+#include "dataset.h"
+#include "fbdb.h"
+
+class TData {
+public:
+    TData();
+    ~TData();
+    TData(const TData&) = delete;
+    TData& operator=(const TData&) = delete;
+
+    // Opens Dati/KALOSQMDATA.FDB beside the program. When that fails for any
+    // reason (another instance holds it, missing, damaged) the error box
+    // "Another software session is already active: impossible to continue"
+    // is shown and false is returned: the program must end.
+    bool DataModuleCreate();
+    // Closes every dataset and the connection; open work is rolled back.
+    void DataModuleDestroy();
+
+    // Number of sites (only those with a site code); -1 on any failure.
+    int CountSites(bool OnlyWithCode);
+    bool UseInternetTime();
+    bool SyncClockEnabled();
+    bool UploadEnabled(bool AutomaticOnly);
+
+    // The file DataModuleCreate opens.
+    std::string DatabaseFile() const;
+
+    fb::Database dbKALO;
+    fb::Transaction trKALO;  // "read_committed", "rec_version", "nowait"; default rollback
+    TDataSet tbSettings;
+    TDataSet tbNTPServers;
+    fb::Query DummySQL;
+    fb::Query DummySQL2;
+    fb::Query qPending;
+
+    static const char* const kPendingSQL;
+
+private:
+    int64_t SettingsField(const char* name);
+};
+
+// The process-wide data module (null before start-up and after shutdown).
+extern TData* Data;

@@ -1,0 +1,255 @@
+#include "sqm.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "fbdb.h"
+#include "i18n.h"
+#include "moon.h"
+#include "myutils.h"
+#include "uihooks.h"
+#include "vsop.h"
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 5000;
+constexpr double kSynodicMonthForPhase = 29.53058912;
+
+// Locale-independent conversions: the meter always writes "." as decimal point.
+bool ToDouble(const std::string& text, double& out) {
+    std::string s = Trim(text);
+    if (!s.empty() && s[0] == '+') s.erase(0, 1);
+    if (s.empty()) return false;
+    double v = 0;
+    const auto res = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    if (res.ec != std::errc() || res.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
+    out = v;
+    return true;
+}
+
+bool ToInt32(const std::string& text, int32_t& out) {
+    std::string s = Trim(text);
+    if (!s.empty() && s[0] == '+') s.erase(0, 1);
+    if (s.empty()) return false;
+    int32_t v = 0;
+    const auto res = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+    if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return false;
+    out = v;
+    return true;
+}
+
+std::string DropLast(const std::string& s, size_t n) { return s.size() >= n ? s.substr(0, s.size() - n) : std::string(); }
+
+// Round to the given number of decimals, halves to the even neighbour.
+double RoundTo(double v, long double scale) {
+    return static_cast<double>(std::nearbyint(static_cast<long double>(v) * scale) / scale);
+}
+
+}  // namespace
+
+bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    std::vector<std::string> items;
+    SplitDelimited(',', line, &items);
+    if (items.empty() || items[0] != "r") return fail("Not a reading reply");
+    if (items.size() < 6) return fail("Reading reply with too few items");
+    SqmReadingReply r;
+    double value = 0;
+    if (!ToDouble(DropLast(items[1], 1), value)) return fail("Invalid sky brightness '" + items[1] + "'");
+    r.SQMValue = RoundTo(value, 100);
+    if (!ToInt32(DropLast(items[2], 2), r.Frequency)) return fail("Invalid frequency '" + items[2] + "'");
+    if (!ToInt32(DropLast(items[3], 1), r.Counts)) return fail("Invalid period counts '" + items[3] + "'");
+    if (!ToDouble(DropLast(items[4], 1), value)) return fail("Invalid period '" + items[4] + "'");
+    r.Period = RoundTo(value, 1000);
+    if (!ToDouble(DropLast(items[5], 1), value)) return fail("Invalid temperature '" + items[5] + "'");
+    r.Temperature = RoundTo(value, 10);
+    out = r;
+    return true;
+}
+
+bool ParseInfoReply(const std::string& line, SqmInfoReply& out) {
+    std::vector<std::string> items;
+    SplitDelimited(',', line, &items);
+    if (items.empty() || items[0] != "i") return false;
+    if (items.size() < 5) throw std::invalid_argument("Identity reply with too few items: " + line);
+    SqmInfoReply r;
+    int32_t* targets[] = {&r.Protocol, &r.Model, &r.Feature, &r.Serial};
+    for (int i = 0; i < 4; ++i) {
+        if (!ToInt32(items[i + 1], *targets[i]))
+            throw std::invalid_argument("'" + items[i + 1] + "' is not a valid integer value");
+    }
+    out = r;
+    return true;
+}
+
+TSQM::TSQM(const std::string& Host, int Port, int TimeoutSeconds, fb::Database* Database, bool DoReading,
+           bool DoInfo, double TimeOffset, double OffsetValue, int SiteIDValue) {
+    Client = std::make_unique<TcpClient>();
+    Client->Port = Port;
+    Client->Host = Host;
+    // A zero timeout would mean waiting for ever on a silent meter.
+    Client->ReadTimeoutMs = (TimeoutSeconds > 0 ? TimeoutSeconds : 10) * 1000;
+    Syncro = false;
+    SiteID = SiteIDValue;
+    if (DoReading || DoInfo) Client->Connect(kConnectTimeoutMs);
+    if (DoReading) UpdateReading(Database, false, TimeOffset);
+    if (DoInfo) UpdateInfo();
+    if (Client->Connected()) Client->Disconnect();
+    Offset = OffsetValue;
+    Uploaded = false;
+    Modified = false;
+}
+
+TSQM::~TSQM() {
+    if (Client && Client->Connected()) Client->Disconnect();
+}
+
+double TSQM::ComputeNELM(double SkyBrightness) {
+    const long double s = SkyBrightness;
+    return static_cast<double>(7.93L - 5.0L * std::log10(std::pow(10.0L, 4.316L - s / 5.0L) + 1.0L));
+}
+
+std::string TSQM::ReadingCode() const { return FormatKeyTime(DateTime) + std::to_string(SiteID); }
+
+std::string TSQM::Exchange(const char* command, bool& madeConnection) {
+    madeConnection = !Client->Connected();
+    if (madeConnection)
+        Client->Connect(kConnectTimeoutMs);
+    else
+        Client->DiscardPending();  // a late reply to an earlier request is not ours
+    if (!Client->Connected()) {  // the peer had gone meanwhile
+        madeConnection = true;
+        Client->Connect(kConnectTimeoutMs);
+    }
+    Client->Write(std::string(command) + "\r\n");
+    return Client->ReadLn();
+}
+
+bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeOffset) {
+    // Site position first, before the meter is contacted; database errors reach the caller.
+    double latitude = 0, longitude = 0;
+    if (SiteID > 0) {
+        if (Database == nullptr) throw std::runtime_error("No local database for the site position");
+        if (!Database->Connected()) Database->Open();
+        fb::Transaction tr(*Database, fb::Isolation::ReadCommitted);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL("SELECT SIT_LATIT, SIT_LONG FROM SQMSITES WHERE SIT_ID=" + std::to_string(SiteID));
+        q.Open();
+        bool found = false;
+        if (!q.Eof() && !q.FieldByName("SIT_LATIT").IsNull() && !q.FieldByName("SIT_LONG").IsNull()) {
+            latitude = q.FieldByName("SIT_LATIT").AsDouble();
+            longitude = q.FieldByName("SIT_LONG").AsDouble();
+            found = true;
+        }
+        q.Close();
+        tr.Commit();
+        if (!found) {
+            if (ShowMessages)
+                ShowInfoMessage(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
+            latitude = 0;
+            longitude = 0;
+        }
+    }
+
+    bool madeConnection = false;
+    try {
+        const std::string line = Exchange("rx", madeConnection);
+        if (line.empty()) {
+            if (madeConnection) Client->Disconnect();
+            return false;
+        }
+        SqmReadingReply reply;
+        std::string why;
+        if (!ParseReadingReply(line, reply, &why)) throw std::runtime_error(why);
+        const ReadingCompletion done =
+            CompleteReading(SiteID > 0, latitude, longitude, NowLocal() + TimeOffset, AstroTwilight, AstroDowning);
+        // Only a complete reading reaches the fields.
+        SQMValue = reply.SQMValue;
+        Frequency = reply.Frequency;
+        Counts = reply.Counts;
+        Period = reply.Period;
+        Temperature = reply.Temperature;
+        DateTime = done.DateTime;
+        Uploaded = false;
+        Modified = false;
+        MoonH = done.MoonH;
+        SunH = done.SunH;
+        MoonAgeDays = done.MoonAgeDays;
+        MoonPh = done.MoonPh;
+        MoonIllum = done.MoonIllum;
+        AstroTwilight = done.AstroTwilight;
+        AstroDowning = done.AstroDowning;
+        NELM = ComputeNELM(SQMValue);
+        Origin = 'K';
+        if (madeConnection) Client->Disconnect();
+        return true;
+    } catch (...) {
+        SystemBeep();
+        // Start the next exchange on a clean connection.
+        Client->Disconnect();
+        return false;
+    }
+}
+
+bool TSQM::UpdateInfo() {
+    bool madeConnection = false;
+    try {
+        const std::string line = Exchange("ix", madeConnection);
+        if (line.empty()) {
+            if (madeConnection) Client->Disconnect();
+            return false;
+        }
+        SqmInfoReply reply;
+        if (ParseInfoReply(line, reply)) {
+            Protocol = reply.Protocol;
+            Model = reply.Model;
+            Feature = reply.Feature;
+            Serial = reply.Serial;
+        }
+        if (madeConnection) Client->Disconnect();
+        return true;
+    } catch (...) {
+        Client->Disconnect();
+        throw;
+    }
+}
+
+ReadingCompletion CompleteReading(bool haveSite, double latitude, double longitude, double dateTime,
+                                  double previousTwilight, double previousDowning) {
+    ReadingCompletion c;
+    c.DateTime = dateTime;
+    if (!haveSite) {
+        c.MoonH = -90;
+        c.SunH = -90;
+        return c;
+    }
+    // The engine counts longitude positive west.
+    const long double phi = latitude;
+    const long double lambda = -static_cast<long double>(longitude);
+    c.MoonH = static_cast<double>(MoonHorizontalPosition(dateTime, lambda, phi).Altitude);
+    c.SunH = static_cast<double>(SunHorizontalPosition(dateTime, lambda, phi).Altitude);
+    c.MoonAgeDays = static_cast<double>(MoonAge(dateTime));
+    c.MoonPh = c.MoonAgeDays / kSynodicMonthForPhase;
+    c.MoonIllum = static_cast<double>(MoonIllumination(dateTime));
+    const double day = std::trunc(dateTime);
+    auto timeOfDay = [](double t) { return t - std::trunc(t); };
+    // Where the Sun never reaches -18 degrees that day, the last computable
+    // twilight stays: the reading itself is good and is stored.
+    try {
+        c.AstroTwilight = timeOfDay(AstronomicalDusk(day, lambda, phi));
+    } catch (const E_NoRiseSet&) {
+        c.AstroTwilight = previousTwilight;
+    }
+    try {
+        c.AstroDowning = timeOfDay(AstronomicalDawn(day, lambda, phi));
+    } catch (const E_NoRiseSet&) {
+        c.AstroDowning = previousDowning;
+    }
+    return c;
+}

@@ -4,6 +4,7 @@
  * formulas are written, so results are the same on every platform.
  */
 #include "astro.h"
+#include "astro_internal.h"
 
 #include <math.h>
 #include <stdint.h>
@@ -12,63 +13,19 @@
 #define RAD2DEG 57.29577951308232
 #define PI 3.141592653589793
 
-/* Julian days of the two epochs of the sun and moon theories. */
+/* J2000.0 as a Julian day. */
 #define EPOCH_J2000 2451545.0
 
 /* Horizon lowered by 50' 8.19" for the sun: refraction and semi-diameter. */
 #define SUN_HORIZON 0.8356083333333333
 
-/* The moonset refinement normally settles in three or four passes; a
-   sequence still rising after this many has no meaning. */
-#define MOON_ITERATE_MAX_PASSES 100
+/* Each pass of the moonset refinement moves the estimate on by at least
+   0.01 h. It settles within a few passes, or drifts for a few dozen towards
+   a moon that no longer sets; one still climbing after 10000 passes (100
+   hours) is running away and has no answer. */
+#define MOON_ITERATE_MAX_PASSES 10000
 
 /* ---- internal helpers --------------------------------------------------- */
-
-static double range360(double x)
-{
-    return x - 360.0 * floor(x / 360.0);
-}
-
-/*
- * Brings a time into [0, 24]; 24 itself stays 24 and NaN passes through.
- * Same result as subtracting or adding 24 until the value is in range
- * (those steps are exact in double), without looping over huge values.
- * An infinite value has no time of day and gives NaN.
- */
-static double range24h(double t)
-{
-    if (isnan(t))
-        return t;
-    if (isinf(t))
-        return NAN;
-    if (t > 24.0) {
-        t = fmod(t, 24.0);
-        return t == 0.0 ? 24.0 : t;
-    }
-    if (t < 0.0) {
-        t = fmod(t, 24.0);
-        return t == 0.0 ? 0.0 : t + 24.0;
-    }
-    return t;
-}
-
-/*
- * floor above 0.5, ceil otherwise: truncation for x >= 1 and x <= 0, but
- * (0, 0.5] gives 1 and (0.5, 1) gives 0. Callers rely on that exact split.
- * NaN gives 0 and values beyond 32 bits saturate; every caller that can
- * see NaN keeps the NaN in its own arithmetic.
- */
-static int32_t round_int(double x)
-{
-    double r = x > 0.5 ? floor(x) : ceil(x);
-    if (isnan(r))
-        return 0;
-    if (r >= 2147483647.0)
-        return INT32_MAX;
-    if (r <= -2147483648.0)
-        return INT32_MIN;
-    return (int32_t)r;
-}
 
 /*
  * B + C + D + 1720994.5 + day of the Julian day, or 0 when the date lies

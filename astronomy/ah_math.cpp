@@ -6,79 +6,22 @@
 
 using namespace astro_consts;
 
-namespace {
-
-// pi in three pieces: the first two have 32 significant bits, so k * piece is
-// exact for |k| < 2^32 and the reduction x - k pi loses nothing.
-constexpr long double kPiA = 0x6487ed51p-29L;
-constexpr long double kPiB = 0x85a308d3p-64L;
-constexpr long double kPiC = 0x98cc51701b839a25p-131L;
-constexpr long double kInvPi = 0.318309886183790671537767526745028724L;
-// Past this k no longer fits the exact products above; the library takes over.
-constexpr long double kFastTrigLimit = 2147483648.0L;
-
-// Taylor coefficients on [-pi/2, pi/2]; the first omitted terms are below
-// 3e-22 (cosine) and 5e-21 (sine), well under one unit of the last place.
-constexpr int kCosTerms = 13;  // up to r^24
-constexpr int kSinTerms = 12;  // up to r^23
-
-struct Coefficients {
-    long double c[kCosTerms] = {};
-};
-
-constexpr Coefficients MakeCoefficients(int first) {
-    // c[i] = (-1)^i / (2i + first)!
-    Coefficients k{};
-    long double fact = 1.0L;
-    int n = 0;
-    for (int i = 0; i < kCosTerms; ++i) {
-        while (n < 2 * i + first) fact *= ++n;
-        k.c[i] = (i % 2 ? -1.0L : 1.0L) / fact;
-    }
-    return k;
-}
-constexpr Coefficients kCos = MakeCoefficients(0);
-constexpr Coefficients kSin = MakeCoefficients(1);
-
-// Reduces x to r in [-pi/2, pi/2] with x = r + k pi; returns k's parity as a sign.
-inline long double Reduce(long double x, long double& sign) {
-    const long long k = std::llrint(x * kInvPi);
-    const long double kd = static_cast<long double>(k);
-    sign = (k & 1) ? -1.0L : 1.0L;
-    return ((x - kd * kPiA) - kd * kPiB) - kd * kPiC;
-}
-
-}  // namespace
-
-long double CosRad(long double x) {
-    if (!(std::fabs(x) < kFastTrigLimit)) return std::cos(x);  // huge or not finite
-    long double sign;
-    const long double r = Reduce(x, sign);
-    const long double r2 = r * r;
-    long double p = kCos.c[kCosTerms - 1];
-    for (int i = kCosTerms - 2; i >= 0; --i) p = p * r2 + kCos.c[i];
-    return sign * p;
-}
-
-long double SinRad(long double x) {
-    if (!(std::fabs(x) < kFastTrigLimit)) return std::sin(x);
-    long double sign;
-    const long double r = Reduce(x, sign);
-    const long double r2 = r * r;
-    long double p = kSin.c[kSinTerms - 1];
-    for (int i = kSinTerms - 2; i >= 0; --i) p = p * r2 + kSin.c[i];
-    return sign * r * p;
-}
-
 long double DegToRad(long double x) { return x / 180.0L * kPi; }
 
 long double RadToDeg(long double x) { return x * 180.0L / kPi; }
 
 long double NormalizeAngle(long double x) {
     if (!std::isfinite(x)) return NAN;
-    // fmod is exact, so this equals x - 360 k for every x, however large,
-    // and cannot loop.
-    long double r = std::fmod(x, 360.0L);
+    const long double q = x / 360.0L;
+    long double r;
+    if (std::fabs(q) < 0x1p62L) {
+        // k = the integer nearest to x / 360 (the magic constant rounds);
+        // x - 360 k is then exact.
+        const long double k = (q + ah_math_detail::kRoundMagic) - ah_math_detail::kRoundMagic;
+        r = x - 360.0L * k;
+    } else {
+        r = std::fmod(x, 360.0L);  // exact too, only slower
+    }
     if (r < 0) {
         r += 360.0L;
         if (r >= 360.0L) r = 0;  // a tiny negative r rounded up to 360

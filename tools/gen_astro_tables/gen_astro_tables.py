@@ -10,6 +10,8 @@ whose series sizes differ from the published ones.
 """
 import re
 import sys
+from decimal import Decimal, localcontext
+from fractions import Fraction
 from pathlib import Path
 
 # Published sizes of the VSOP87D Earth series, per coordinate and power of tau.
@@ -106,6 +108,82 @@ BYTE = (-128, 127)
 INT32 = (-(2**31), 2**31 - 1)
 
 
+TRIG_STEPS = 128  # the fast sine and cosine tabulate j * pi / 64, j < 128
+
+
+def pi_decimal():
+    """pi to 60 digits (Machin's formula)."""
+    with localcontext() as ctx:
+        ctx.prec = 70
+
+        def arctan_inv(n):
+            x = Decimal(1) / n
+            total, term, k, sign = Decimal(0), x, 1, 1
+            while term != 0:
+                total += sign * term / k
+                term /= n * n
+                k += 2
+                sign = -sign
+            return total
+
+        return 4 * (4 * arctan_inv(5) - arctan_inv(239))
+
+
+def sin_cos_decimal(x):
+    with localcontext() as ctx:
+        ctx.prec = 70
+        s, c = Decimal(0), Decimal(0)
+        term, n = Decimal(1), 0  # x^n / n!
+        while abs(term) > Decimal(10) ** -65:
+            if n % 4 == 0:
+                c += term
+            elif n % 4 == 1:
+                s += term
+            elif n % 4 == 2:
+                c -= term
+            else:
+                s -= term
+            n += 1
+            term = term * x / n
+        return s, c
+
+
+def long_double_hex(value):
+    """The long double (64-bit mantissa) nearest to value, as a hex literal."""
+    f = Fraction(value)
+    if f == 0:
+        return "0.0L"
+    sign = "-" if f < 0 else ""
+    f = abs(f)
+    e = f.numerator.bit_length() - f.denominator.bit_length()
+    while Fraction(2) ** e > f:
+        e -= 1
+    while Fraction(2) ** (e + 1) <= f:
+        e += 1
+    scale = 63 - e  # mantissa in [2^63, 2^64)
+    m = f * Fraction(2) ** scale
+    q, r = divmod(m.numerator, m.denominator)
+    if 2 * r > m.denominator or (2 * r == m.denominator and q % 2):
+        q += 1
+    if q == 2**64:
+        q //= 2
+        scale -= 1
+    return f"{sign}0x{q:016x}p{-scale}L"
+
+
+def trig_table():
+    pi = pi_decimal()
+    lines = []
+    for j in range(TRIG_STEPS):
+        with localcontext() as ctx:
+            ctx.prec = 70
+            s, c = sin_cos_decimal(pi * j / 64)
+            # The zeros of sine and cosine come out as ~1e-60; they are 0.
+            s, c = (Decimal(0) if abs(v) < Decimal(10) ** -50 else v for v in (s, c))
+        lines.append(f"    {{{long_double_hex(c)}, {long_double_hex(s)}}},  // j = {j}")
+    return lines
+
+
 def generate(data_dir):
     data_dir = Path(data_dir)
     vsop = read_vsop(data_dir / "vsop87d_earth.txt")
@@ -171,6 +249,15 @@ def generate(data_dir):
     w("};")
     w("")
     w("}  // namespace astro_tables")
+    w("")
+    w("namespace ah_math_detail {")
+    w("")
+    w("// Correctly rounded cosine and sine of j * pi / 64.")
+    w(f"const TrigEntry kTrigTable[{TRIG_STEPS}] = {{")
+    out.extend(trig_table())
+    w("};")
+    w("")
+    w("}  // namespace ah_math_detail")
     return "\n".join(out) + "\n"
 
 

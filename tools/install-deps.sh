@@ -22,3 +22,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# A comma-decimal locale: tests check that parsing and statements never depend on it.
+if ! locale -a 2>/dev/null | grep -qi '^it_IT\.utf8$'; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO localedef -i it_IT -f UTF-8 it_IT.UTF-8
+fi

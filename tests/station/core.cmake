@@ -1,0 +1,11 @@
+# Firebird layer, utilities, station object and local store.
+kalo_add_gtest(station_core_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_fbdb.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_myutils.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_sqm.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_store.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_errorlog.cpp
+  LIBS kalo_station kalo_sqmsim)
+target_include_directories(station_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+target_compile_definitions(station_core_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}")
+add_dependencies(station_core_tests kalo_pristine_db)

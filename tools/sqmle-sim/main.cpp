@@ -1,0 +1,77 @@
+// sqmle-sim: a simulated SQM-LE meter for development and tests.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "sqmsim.h"
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int) { g_stop = 1; }
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: sqmle-sim [--port N] [--bind ADDR] [--value MAG] [--freq HZ] [--counts N]\n"
+                 "                 [--period S] [--temp C] [--protocol N] [--model N] [--feature N]\n"
+                 "                 [--serial N] [--delay MS] [--silent] [--close] [--reply TEXT]\n"
+                 "                 [--info-reply TEXT]\n"
+                 "Answers \"rx\" and \"ix\" like an SQM-LE. Port 0 (default) takes a free port;\n"
+                 "the chosen port is printed on the first line.\n");
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    SqmSimConfig c;
+    int port = 0;
+    std::string bind = "127.0.0.1";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto next = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                Usage();
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        try {
+            if (a == "--port") port = std::stoi(next());
+            else if (a == "--bind") bind = next();
+            else if (a == "--value") c.Value = std::stod(next());
+            else if (a == "--freq") c.Frequency = std::stoi(next());
+            else if (a == "--counts") c.Counts = std::stoi(next());
+            else if (a == "--period") c.Period = std::stod(next());
+            else if (a == "--temp") c.Temperature = std::stod(next());
+            else if (a == "--protocol") c.Protocol = std::stoi(next());
+            else if (a == "--model") c.Model = std::stoi(next());
+            else if (a == "--feature") c.Feature = std::stoi(next());
+            else if (a == "--serial") c.Serial = std::stoi(next());
+            else if (a == "--delay") c.DelayMs = std::stoi(next());
+            else if (a == "--silent") c.Silent = true;
+            else if (a == "--close") c.CloseOnRequest = true;
+            else if (a == "--reply") c.RawReading = next();
+            else if (a == "--info-reply") c.RawInfo = next();
+            else if (a == "--help" || a == "-h") { Usage(); return 0; }
+            else { Usage(); return 2; }
+        } catch (const std::exception&) {
+            std::fprintf(stderr, "sqmle-sim: bad value for %s\n", a.c_str());
+            return 2;
+        }
+    }
+    SqmSimulator sim(c);
+    try {
+        sim.Start(port, bind);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "sqmle-sim: %s\n", e.what());
+        return 1;
+    }
+    std::printf("listening on %s:%d\n", bind.c_str(), sim.Port());
+    std::fflush(stdout);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    while (!g_stop) ::pause();
+    sim.Stop();
+    return 0;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// A simulated SQM-LE: answers "rx" with a reading and "ix" with its
+// identity, in the meter's reply forms. It can also misbehave on purpose:
+// answer late, never, with a reply of our choosing, or hang up.
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+struct SqmSimConfig {
+    double Value = 19.29;      // mag/arcsec^2
+    int Frequency = 5915;      // Hz
+    int Counts = 0;
+    double Period = 0.0;       // s
+    double Temperature = 27.0; // deg C
+    int Protocol = 4, Model = 3, Feature = 57, Serial = 3911;
+    int DelayMs = 0;           // wait before each answer
+    bool Silent = false;       // read requests, never answer
+    bool CloseOnRequest = false;  // hang up instead of answering
+    std::string RawReading;    // when set, sent instead of the "rx" reply (without line end)
+    std::string RawInfo;       // likewise for "ix"
+};
+
+// The reply lines as the meter writes them (without the line end).
+std::string FormatReadingReply(const SqmSimConfig& c);
+std::string FormatInfoReply(const SqmSimConfig& c);
+
+class SqmSimulator {
+public:
+    explicit SqmSimulator(SqmSimConfig config = {});
+    ~SqmSimulator();
+    SqmSimulator(const SqmSimulator&) = delete;
+    SqmSimulator& operator=(const SqmSimulator&) = delete;
+
+    // Listens on 127.0.0.1; port 0 takes a free one. Throws on failure.
+    void Start(int port = 0, const std::string& bindAddress = "127.0.0.1");
+    void Stop();
+    int Port() const { return port_; }
+
+    void SetConfig(const SqmSimConfig& c);
+    SqmSimConfig Config() const;
+    int Requests() const { return requests_; }
+    int Connections() const { return connections_; }
+    int OpenConnections() const { return open_; }
+
+private:
+    void Serve();
+    void HandleClient(int fd);
+
+    mutable std::mutex mutex_;
+    SqmSimConfig config_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    int wakeFd_[2] = {-1, -1};
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> requests_{0};
+    std::atomic<int> connections_{0};
+    std::atomic<int> open_{0};
+};

@@ -102,7 +102,7 @@ bool IsPermissionError(int err) {
 
 // The datagram kind first: it needs no privilege where the system grants it.
 int OpenIcmpSocket(int family, bool& raw) {
-    const int proto = family == AF_INET ? IPPROTO_ICMP : IPPROTO_ICMPV6;
+    const int proto = family == AF_INET ? static_cast<int>(IPPROTO_ICMP) : static_cast<int>(IPPROTO_ICMPV6);
     int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, proto);
     if (fd >= 0) {
         raw = false;

@@ -1,0 +1,54 @@
+#include "dialogs.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QTextStream>
+
+#include "uihooks.h"
+
+namespace dialogs {
+
+namespace {
+
+bool Logged(const char* kind, const QString& text, bool* answer = nullptr) {
+    const QByteArray path = qgetenv("KALOSQM_MESSAGE_LOG");
+    if (path.isEmpty()) return false;
+    QFile f(QString::fromLocal8Bit(path));
+    if (f.open(QIODevice::Append | QIODevice::Text)) {
+        QTextStream out(&f);
+        out << kind << ": " << text << "\n";
+    }
+    if (answer) *answer = qgetenv("KALOSQM_MESSAGE_ANSWER").toLower() == "yes";
+    return true;
+}
+
+QString Title() { return QApplication::applicationName().isEmpty() ? QStringLiteral("KALO - SQM") : QApplication::applicationName(); }
+
+}  // namespace
+
+void Information(const QString& text, QWidget* parent) {
+    if (!Logged("information", text)) QMessageBox::information(parent, Title(), text);
+}
+
+void Error(const QString& text, QWidget* parent) {
+    if (!Logged("error", text)) QMessageBox::critical(parent, Title(), text);
+}
+
+void Warning(const QString& text, QWidget* parent) {
+    if (!Logged("warning", text)) QMessageBox::warning(parent, Title(), text);
+}
+
+bool Confirm(const QString& text, QWidget* parent) {
+    bool answer = false;
+    if (Logged("confirm", text, &answer)) return answer;
+    return QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void InstallEngineHooks() {
+    SetInfoMessageHook([](const std::string& t) { Information(QString::fromStdString(t)); });
+    SetErrorMessageHook([](const std::string& t) { Error(QString::fromStdString(t)); });
+    SetBeepHook([] { QApplication::beep(); });
+}
+
+}  // namespace dialogs

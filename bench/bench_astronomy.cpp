@@ -1,0 +1,83 @@
+// Cost of the astronomy engine per call. Every call recomputes everything
+// (no caching), so the instants only walk forward to keep the inputs honest.
+#include <benchmark/benchmark.h>
+
+#include "moon.h"
+#include "vsop.h"
+
+namespace {
+
+constexpr long double kLonWest = -9, kLat = 45;  // 45 N, 9 E
+constexpr double kStart = 44003.5;               // 2020-06-21 12:00 UT
+
+// Steps of about 17 minutes: every call a new instant, all within days.
+double Next(double& t) { return t += 0.0117; }
+
+void BM_SunPosition(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) benchmark::DoNotOptimize(SunPosition(Next(t)));
+}
+BENCHMARK(BM_SunPosition);
+
+void BM_SunHorizontalPosition(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) benchmark::DoNotOptimize(SunHorizontalPosition(Next(t), kLonWest, kLat));
+}
+BENCHMARK(BM_SunHorizontalPosition);
+
+void BM_MoonPosition(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) benchmark::DoNotOptimize(MoonPosition(Next(t)));
+}
+BENCHMARK(BM_MoonPosition);
+
+void BM_MoonHorizontalPosition(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) benchmark::DoNotOptimize(MoonHorizontalPosition(Next(t), kLonWest, kLat));
+}
+BENCHMARK(BM_MoonHorizontalPosition);
+
+void BM_MoonAge(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) benchmark::DoNotOptimize(MoonAge(Next(t)));
+}
+BENCHMARK(BM_MoonAge);
+
+void BM_MoonIllumination(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) benchmark::DoNotOptimize(MoonIllumination(Next(t)));
+}
+BENCHMARK(BM_MoonIllumination);
+
+void BM_Nutation(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) benchmark::DoNotOptimize(Nutation(Next(t)));
+}
+BENCHMARK(BM_Nutation);
+
+void BM_AstronomicalDusk(benchmark::State& state) {
+    double day = 44003;  // one rise/set event: three Sun positions and a sidereal time
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(AstronomicalDusk(day, kLonWest, kLat));
+        day = day < 44003 + 30 ? day + 1 : 44003;
+    }
+}
+BENCHMARK(BM_AstronomicalDusk);
+
+// Everything the station computes for one reading: both altitudes, the
+// Moon's age and illumination, astronomical dusk and dawn of the UT day.
+void BM_OneReading(benchmark::State& state) {
+    double t = kStart;
+    for (auto _ : state) {
+        Next(t);
+        benchmark::DoNotOptimize(SunHorizontalPosition(t, kLonWest, kLat).Altitude);
+        benchmark::DoNotOptimize(MoonHorizontalPosition(t, kLonWest, kLat).Altitude);
+        benchmark::DoNotOptimize(MoonAge(t));
+        benchmark::DoNotOptimize(MoonIllumination(t));
+        benchmark::DoNotOptimize(AstronomicalDusk(t, kLonWest, kLat));
+        benchmark::DoNotOptimize(AstronomicalDawn(t, kLonWest, kLat));
+    }
+}
+BENCHMARK(BM_OneReading)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

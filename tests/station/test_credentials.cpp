@@ -201,6 +201,10 @@ TEST_F(CredentialsTest, SiteCodeIsTrimmedButCaseSensitive) {
     EXPECT_EQ(Check("  AB12", text), 12);
     EXPECT_EQ(ReadSiteCredentials("AB12  ").Plain().SiteCode, "AB12");
 
+    // Codes of 9 and 10 characters are what a record holds at most.
+    Install("ABCDEFGHIJ", EncodeCredentialsRecord(Sample("ABCDEFGHIJ")));
+    EXPECT_EQ(Check("ABCDEFGHIJ", text), 12);
+
     Install("ab12", EncodeCredentialsRecord(Sample("AB12")));
     EXPECT_EQ(Check("ab12", text), 1);
     EXPECT_EQ(text, "The Site code does not match with the credential file");

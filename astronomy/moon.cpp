@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "astro_tables.h"
+#include "entry_checks.h"
 #include "vsop.h"
 
 namespace {
@@ -58,16 +59,14 @@ BodyPosition MoonPosition(double t) {
 }
 
 HorizontalPosition MoonHorizontalPosition(double t, long double longitude, long double latitude) {
-    if (!std::isfinite(t)) throw std::invalid_argument("astronomy: the date-time is not a finite number");
-    if (!std::isfinite(longitude)) throw std::invalid_argument("astronomy: the longitude is not a finite number");
-    if (!(latitude >= -90.0L && latitude <= 90.0L))
-        throw std::invalid_argument("astronomy: the latitude must lie between -90 and 90 degrees");
+    entry_checks::Site(t, longitude, latitude);
     BodyPosition p = MoonPosition(t);
     EquatorialToHorizontal(p, t, longitude, latitude);
     return {p.Altitude, NormalizeAngle(p.Azimuth + 180.0L)};
 }
 
 long double MoonAge(double t) {
+    entry_checks::Instant(t);
     const BodyPosition s = SunPosition(t);
     const BodyPosition m = MoonPosition(t);
     const long double age = NormalizeAngle(m.Longitude - s.Longitude) / 360.0L * kSynodicMonth;
@@ -76,6 +75,7 @@ long double MoonAge(double t) {
 }
 
 long double MoonPhaseAngle(double t) {
+    entry_checks::Instant(t);
     const BodyPosition s = SunPosition(t);
     const BodyPosition m = MoonPosition(t);
     const long double R = s.Distance, Delta = m.Distance;

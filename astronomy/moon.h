@@ -19,6 +19,7 @@ BodyPosition MoonPosition(double t);
 // latitude outside -90..90.
 HorizontalPosition MoonHorizontalPosition(double t, long double longitude, long double latitude);
 
+// The three below throw std::invalid_argument for a non-finite instant.
 // Elongation expressed in days: 0 at new moon, 14.765 at full, [0, 29.530589).
 long double MoonAge(double t);
 // Phase angle in degrees, (-180, 180]: near 0 at full moon, positive while

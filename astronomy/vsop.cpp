@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "astro_tables.h"
+#include "entry_checks.h"
 
 using namespace astro_consts;
 
@@ -18,13 +19,6 @@ VSOPTerm TableTerm(const astro_tables::VSOPSeries* series, int index, int power)
 // Meeus's first estimate uses the altitude of the Sun's centre at the event.
 constexpr long double kSunriseAltitude = -0.8333L;
 constexpr long double kAstronomicalTwilightAltitude = -18.0L;
-
-void CheckSite(double t, long double longitude, long double latitude) {
-    if (!std::isfinite(t)) throw std::invalid_argument("astronomy: the date-time is not a finite number");
-    if (!std::isfinite(longitude)) throw std::invalid_argument("astronomy: the longitude is not a finite number");
-    if (!(latitude >= -90.0L && latitude <= 90.0L))
-        throw std::invalid_argument("astronomy: the latitude must lie between -90 and 90 degrees");
-}
 
 }  // namespace
 
@@ -95,7 +89,7 @@ BodyPosition SunPosition(double t) {
 }
 
 HorizontalPosition SunHorizontalPosition(double t, long double longitude, long double latitude) {
-    CheckSite(t, longitude, latitude);
+    entry_checks::Site(t, longitude, latitude);
     BodyPosition p = SunPosition(t);
     EquatorialToHorizontal(p, t, longitude, latitude);
     return {p.Altitude, NormalizeAngle(p.Azimuth + 180.0L)};
@@ -126,7 +120,7 @@ long double RiseSetCorrection(long double m, const RiseSetWork& w) {
 }
 
 double RiseSetEvent(RiseSetKind event, double date, long double longitude, long double latitude) {
-    CheckSite(date, longitude, latitude);
+    entry_checks::Site(date, longitude, latitude);
     RiseSetWork w;
     const bool rising = event == RiseSetKind::Sunrise || event == RiseSetKind::AstronomicalDawn;
     w.h0 = (event == RiseSetKind::Sunrise || event == RiseSetKind::Sunset) ? kSunriseAltitude

@@ -96,6 +96,19 @@ TEST(AstronomyFastTrig, MatchesTheLibraryToExtendedPrecision) {
     }
 }
 
+TEST(AstronomyFastTrig, TableOfEighthsOfAQuarterTurn) {
+    using ah_math_detail::kTrigTable;
+    for (int j = 0; j < 128; ++j) {
+        const long double x = j * astro_consts::kPi / 64;
+        EXPECT_NEAR(kTrigTable[j].Cos, std::cos(x), 2e-19L) << j;
+        EXPECT_NEAR(kTrigTable[j].Sin, std::sin(x), 2e-19L) << j;
+    }
+    EXPECT_EQ(kTrigTable[0].Cos, 1);
+    EXPECT_EQ(kTrigTable[32].Cos, 0);
+    EXPECT_EQ(kTrigTable[64].Sin, 0);
+    EXPECT_EQ(kTrigTable[96].Sin, -1);
+}
+
 TEST(AstronomyFastTrig, HugeAndNonFiniteArguments) {
     for (long double x : {1e9L, -3e12L, 1e20L}) {
         EXPECT_EQ(CosRad(x), std::cos(x));

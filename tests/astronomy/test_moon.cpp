@@ -62,6 +62,9 @@ TEST(AstronomyMoonHorizontal, RangesAndBadSites) {
     EXPECT_THROW(MoonHorizontalPosition(k20200621Noon, -9, -91), std::invalid_argument);
     EXPECT_THROW(MoonHorizontalPosition(k20200621Noon, NAN, 45), std::invalid_argument);
     EXPECT_THROW(MoonHorizontalPosition(INFINITY, -9, 45), std::invalid_argument);
+    EXPECT_THROW(MoonAge(NAN), std::invalid_argument);
+    EXPECT_THROW(MoonPhaseAngle(-INFINITY), std::invalid_argument);
+    EXPECT_THROW(MoonIllumination(NAN), std::invalid_argument);
 }
 
 TEST(AstronomyLunation, AroundTheNewMoonOf2020January24) {

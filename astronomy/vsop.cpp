@@ -16,7 +16,7 @@ VSOPTerm TableTerm(const astro_tables::VSOPSeries* series, int index, int power)
     return s.terms[index];
 }
 
-// Meeus's first estimate uses the altitude of the Sun's centre at the event.
+// Altitude of the Sun's centre at the events; -0.8333 exactly, not -50/60.
 constexpr long double kSunriseAltitude = -0.8333L;
 constexpr long double kAstronomicalTwilightAltitude = -18.0L;
 

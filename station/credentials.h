@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "netdb.h"
+#include "netdatabase.h"
 
 inline constexpr size_t kCredentialsRecordSize = 648;
 

@@ -8,7 +8,7 @@
 #include "credentials.h"
 #include "errorlog.h"
 #include "myutils.h"
-#include "netdb.h"
+#include "netdatabase.h"
 
 #include <string>
 

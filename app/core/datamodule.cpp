@@ -18,8 +18,45 @@ TData::TData()
       tbNTPServers(trKALO, "select * from NTPSERVERS order by NTP_ORDER", "NTPSERVERS", "NTP_HOST"),
       DummySQL(trKALO),
       DummySQL2(trKALO),
-      qPending(trKALO) {
+      qPending(trKALO),
+      pinger_(std::make_unique<TIcmpPinger>()),
+      clock_(std::make_unique<TClockSetter>()) {
     qPending.SetSQL(kPendingSQL);
+}
+
+void TData::SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock) {
+    if (pinger) pinger_ = std::move(pinger);
+    if (clock) clock_ = std::move(clock);
+}
+
+std::vector<TimeServerEntry> TData::ReloadTimeServers() {
+    // Reopened on every call: edits of the time-server dialog count at once.
+    tbNTPServers.Close();
+    tbNTPServers.Open();
+    std::vector<TimeServerEntry> servers;
+    for (tbNTPServers.First(); !tbNTPServers.Eof(); tbNTPServers.Next()) {
+        TimeServerEntry e;
+        e.Host = Trim(tbNTPServers.AsString("NTP_HOST"));
+        e.Order = static_cast<int>(tbNTPServers.AsInteger("NTP_ORDER"));
+        e.TimeoutMs = static_cast<int>(tbNTPServers.AsInteger("NTP_TIMEOUT"));
+        servers.push_back(std::move(e));
+    }
+    tbNTPServers.First();
+    return servers;
+}
+
+bool TData::GetTimeOffset(double& Offset) {
+    const auto servers = ReloadTimeServers();
+    TInternetTime time(*pinger_, *clock_);
+    time.TimePort = TimePort;
+    return time.GetTimeOffset(servers, Offset);
+}
+
+bool TData::GetInternetTime(double& Time, bool SetClock) {
+    const auto servers = ReloadTimeServers();
+    TInternetTime time(*pinger_, *clock_);
+    time.TimePort = TimePort;
+    return time.GetInternetTime(servers, Time, SetClock);
 }
 
 TData::~TData() {

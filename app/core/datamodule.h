@@ -6,6 +6,7 @@
 
 #include "dataset.h"
 #include "fbdb.h"
+#include "internettime.h"
 
 class TData {
 public:
@@ -28,6 +29,17 @@ public:
     bool SyncClockEnabled();
     bool UploadEnabled(bool AutomaticOnly);
 
+    // Internet time over the servers of NTPSERVERS (the list is read again
+    // on every call). Offset: Internet time minus PC local time, in days,
+    // written only on success. Time: local date-time; with SetClock the PC
+    // clock is set too and the result is true only when that worked.
+    bool GetTimeOffset(double& Offset);
+    bool GetInternetTime(double& Time, bool SetClock);
+    // The pinger and clock setter the time operations use (the real ones
+    // unless replaced), and the Time protocol port (37).
+    void SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock);
+    int TimePort = 37;
+
     // The file DataModuleCreate opens.
     std::string DatabaseFile() const;
 
@@ -43,6 +55,9 @@ public:
 
 private:
     int64_t SettingsField(const char* name);
+    std::vector<TimeServerEntry> ReloadTimeServers();
+    std::unique_ptr<IPinger> pinger_;
+    std::unique_ptr<IClockSetter> clock_;
 };
 
 // The process-wide data module (null before start-up and after shutdown).

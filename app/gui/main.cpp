@@ -4,6 +4,8 @@
 #include <QThread>
 #include <QTimer>
 #include <csignal>
+#include <pthread.h>
+#include <signal.h>
 #include <clocale>
 #include <libintl.h>
 
@@ -17,8 +19,24 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_quit = 0;
-void OnQuitSignal(int) { g_quit = 1; }
+// SIGTERM and SIGINT are blocked in every thread (the database engine's
+// threads included, so its own handlers never see them) and collected here
+// from the message loop: the run then ends the orderly way.
+sigset_t QuitSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+bool QuitRequested() {
+    static bool requested = false;
+    const sigset_t set = QuitSignals();
+    const timespec zero{0, 0};
+    if (sigtimedwait(&set, nullptr, &zero) > 0) requested = true;
+    return requested;
+}
 
 // Catalogues live in Locale/<code>/LC_MESSAGES beside the program.
 void RegisterTranslation() {
@@ -30,6 +48,8 @@ void RegisterTranslation() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const sigset_t quitSignals = QuitSignals();
+    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
     RegisterTranslation();
     const uint32_t startTick = TickCountMs();
 
@@ -51,24 +71,25 @@ int main(int argc, char** argv) {
     }
 
     auto* mainForm = new TMainForm(QApplication::arguments());
-    while (!WelcomeWaitOver(startTick, TickCountMs())) {
+    while (!WelcomeWaitOver(startTick, TickCountMs()) && !QuitRequested()) {
         app.processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(10);
     }
     welcome->close();
     mainForm->show();
 
-    // A terminating signal ends the run the orderly way: open work is rolled back.
-    std::signal(SIGTERM, OnQuitSignal);
-    std::signal(SIGINT, OnQuitSignal);
     QTimer quitPoll;
     QObject::connect(&quitPoll, &QTimer::timeout, [mainForm] {
-        if (g_quit) mainForm->close();
+        if (QuitRequested()) mainForm->close();
     });
     quitPoll.start(200);
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
 
-    const int rc = app.exec();
+    int rc = 0;
+    if (QuitRequested())
+        mainForm->close();  // asked to end while starting: end as a user would
+    else
+        rc = app.exec();
     delete mainForm;
     data.DataModuleDestroy();
     Data = nullptr;

@@ -17,10 +17,17 @@ public:
     QLabel* StatusPanel(int i) const { return i == 0 ? panel0_ : panel1_; }
     QString PlacementFile() const { return placementFile_; }
 
+    // Menu commands.
+    void mnuShowInternetTimeClick();
+    void mnuSyncClockClick();
+    void mnuTimeZoneInfoClick();
+    void mnuAboutClick();
+
 protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    void BuildMenus();
     void RestorePlacement();
     void SavePlacement();
 

@@ -1,4 +1,4 @@
-#include "netdb.h"
+#include "netdatabase.h"
 
 #include <mysql.h>
 

@@ -1,0 +1,161 @@
+// The data module over a real copy of the delivered database.
+#include <gtest/gtest.h>
+
+#include "datamodule.h"
+#include "myutils.h"
+#include "testsupport.h"
+#include "uihooks.h"
+
+namespace {
+
+class DataModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramDir(dir.Str());
+        testsupport::CopyPristineDb(dir.Path());
+        SetErrorMessageHook([this](const std::string& m) { errors.push_back(m); });
+        ASSERT_TRUE(data.DataModuleCreate());
+    }
+    void TearDown() override { SetErrorMessageHook(nullptr); }
+    void Exec(const std::string& sql) {
+        fb::Query q(data.trKALO);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        data.trKALO.CommitRetaining();
+    }
+    testsupport::TempDir dir;
+    TData data;
+    std::vector<std::string> errors;
+};
+
+TEST_F(DataModuleTest, OpensTheDatabaseBesideTheProgramWithTheTimeServers) {
+    EXPECT_EQ(data.DatabaseFile(), dir.Str() + "/Dati/KALOSQMDATA.FDB");
+    EXPECT_TRUE(data.dbKALO.Connected());
+    EXPECT_TRUE(data.tbNTPServers.Active());
+    EXPECT_FALSE(data.tbSettings.Active());  // opened only when needed
+    EXPECT_GT(data.tbNTPServers.RecordCount(), 0);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(DataModuleTest, CountSitesWithAndWithoutCodes) {
+    EXPECT_EQ(data.CountSites(false), 0);
+    Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (1, 'a')");
+    Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (2, 'b')");
+    EXPECT_EQ(data.CountSites(false), 2);
+    EXPECT_EQ(data.CountSites(true), 0);
+    Exec("UPDATE SQMSITES SET SIT_CODE='AB12' WHERE SIT_ID=2");
+    EXPECT_EQ(data.CountSites(true), 1);
+    EXPECT_EQ(data.DummySQL.SQL(), "");  // the scratch query is cleared after use
+    data.dbKALO.Close();
+    EXPECT_EQ(data.CountSites(false), -1);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(DataModuleTest, SettingsReadersFollowTheRow) {
+    Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=1, SET_SYNCLOCK=0, SET_UPLOADDATA=1, SET_UPLOADMODE=1");
+    EXPECT_TRUE(data.UseInternetTime());
+    EXPECT_FALSE(data.SyncClockEnabled());
+    EXPECT_FALSE(data.UploadEnabled(true));  // manual mode
+    EXPECT_TRUE(data.UploadEnabled(false));
+    EXPECT_FALSE(data.tbSettings.Active());  // closed again after each read
+    Exec("UPDATE SETTINGS SET SET_UPLOADMODE=0, SET_SYNCLOCK=1");
+    EXPECT_TRUE(data.UploadEnabled(true));
+    EXPECT_TRUE(data.SyncClockEnabled());
+    Exec("UPDATE SETTINGS SET SET_UPLOADDATA=0");
+    EXPECT_FALSE(data.UploadEnabled(false));
+}
+
+TEST_F(DataModuleTest, AReaderSeesTheEditedUnsavedSettingsAndLeavesTheDialogsRowOpen) {
+    data.tbSettings.Open();  // as the settings dialog does
+    data.tbSettings.SetField("SET_USEINTERTETTIME", int64_t{0});
+    EXPECT_EQ(data.tbSettings.GetState(), TDataSet::State::Edit);
+    EXPECT_FALSE(data.UseInternetTime());
+    EXPECT_TRUE(data.tbSettings.Active());
+    EXPECT_EQ(data.tbSettings.GetState(), TDataSet::State::Edit);
+    data.tbSettings.Cancel();
+    EXPECT_TRUE(data.UseInternetTime());
+    data.tbSettings.SetField("SET_SYNCFREQ", int64_t{15});
+    data.tbSettings.Post();
+    data.trKALO.CommitRetaining();
+    data.tbSettings.Close();
+    data.tbSettings.Open();
+    EXPECT_EQ(data.tbSettings.AsInteger("SET_SYNCFREQ"), 15);
+}
+
+TEST_F(DataModuleTest, TimeServerRowsAreUpdatedByTheirFormerHost) {
+    auto& ds = data.tbNTPServers;
+    ds.First();
+    const std::string oldHost = ds.AsString("NTP_HOST");
+    ds.SetField("NTP_HOST", std::string("renamed.example"));
+    ds.Post();
+    ds.Insert();
+    ds.SetField("NTP_HOST", std::string("added.example"));
+    ds.SetField("NTP_ORDER", int64_t{99});
+    ds.Post();
+    data.trKALO.CommitRetaining();
+    ds.Refresh();
+    std::vector<std::string> hosts;
+    for (ds.First(); !ds.Eof(); ds.Next()) hosts.push_back(ds.AsString("NTP_HOST"));
+    EXPECT_EQ(hosts.front(), "renamed.example");
+    EXPECT_EQ(hosts.back(), "added.example");
+    EXPECT_EQ(std::count(hosts.begin(), hosts.end(), oldHost), 0);
+    // A duplicate host is refused and the row is not stored.
+    ds.Insert();
+    ds.SetField("NTP_HOST", std::string("added.example"));
+    EXPECT_THROW(ds.Post(), fb::Error);
+}
+
+TEST_F(DataModuleTest, PendingStatementSelectsWaitingNightReadingsNewestFirst) {
+    Exec("INSERT INTO SQMSITES (SIT_ID, SIT_CODE, SIT_NAME) VALUES (4, 'AB12', 'a')");
+    Exec("INSERT INTO SQMSITES (SIT_ID, SIT_CODE, SIT_NAME) VALUES (5, 'ZZ99', 'b')");
+    const char* rows[] = {
+        "('r1', 4, '2020-01-01 01:00:00', 20, 0, 0, 0)",   // waiting
+        "('r2', 4, '2020-01-01 03:00:00', 20, 0, 1, 1)",   // uploaded then modified: waiting
+        "('r3', 4, '2020-01-01 02:00:00', 20, 0, 1, 0)",   // uploaded
+        "('r4', 4, '2020-01-01 04:00:00', 20, -1, 0, 0)",  // daylight
+        "('r5', 4, '2020-01-01 05:00:00', 0, 0, 0, 0)",    // no value
+        "('r6', 5, '2020-01-01 06:00:00', 20, 0, 0, 0)",   // other site
+    };
+    for (const char* r : rows)
+        Exec(std::string("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_STATE, "
+                         "REA_UPLOADED, REA_MODIFIED) VALUES ") + r);
+    data.qPending.SetInteger("NUMREC", 5);
+    data.qPending.SetInteger("IDSITO", 4);
+    data.qPending.Open();
+    std::vector<std::string> codes;
+    for (; !data.qPending.Eof(); data.qPending.Next()) {
+        codes.push_back(Trim(data.qPending.FieldByName("REA_CODE").AsString()));
+        EXPECT_EQ(data.qPending.FieldByName("SIT_CODE").AsString(), "AB12    ");
+    }
+    data.qPending.Close();
+    EXPECT_EQ(codes, (std::vector<std::string>{"r2", "r1"}));
+}
+
+TEST_F(DataModuleTest, ShutdownRollsBackWorkLeftOpen) {
+    fb::Query q(data.trKALO);
+    q.SetSQL("DELETE FROM NTPSERVERS");
+    q.ExecSQL();
+    data.DataModuleDestroy();
+    EXPECT_FALSE(data.dbKALO.Connected());
+    ASSERT_TRUE(data.DataModuleCreate());
+    EXPECT_GT(data.tbNTPServers.RecordCount(), 0);
+}
+
+TEST(DataModuleOpen, AMissingOrDamagedFileShowsTheMessage) {
+    testsupport::TempDir dir;
+    SetProgramDir(dir.Str());
+    std::vector<std::string> errors;
+    SetErrorMessageHook([&](const std::string& m) { errors.push_back(m); });
+    TData data;
+    EXPECT_FALSE(data.DataModuleCreate());
+    std::filesystem::create_directories(dir.Path() / "Dati");
+    std::ofstream(dir.Path() / "Dati" / "KALOSQMDATA.FDB") << "not a database";
+    EXPECT_FALSE(data.DataModuleCreate());
+    SetErrorMessageHook(nullptr);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], "Another software session is already active: impossible to continue");
+    EXPECT_EQ(errors[1], errors[0]);
+    EXPECT_FALSE(data.dbKALO.Connected());
+}
+
+}  // namespace

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "credentials.h"
-#include "netdb.h"
+#include "netdatabase.h"
 
 #ifndef KALO_NETDB_DIR
 #error "KALO_NETDB_DIR must name the folder of the test server"

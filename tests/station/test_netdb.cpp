@@ -8,7 +8,7 @@
 
 #include "credentials.h"
 #include "myutils.h"
-#include "netdb.h"
+#include "netdatabase.h"
 #include "netdb_test_support.h"
 #include "testsupport.h"
 

@@ -15,7 +15,7 @@
 #include "credentials.h"
 #include "fbdb.h"
 #include "myutils.h"
-#include "netdb.h"
+#include "netdatabase.h"
 #include "netdb_test_support.h"
 #include "sqm.h"
 #include "sqmsim.h"

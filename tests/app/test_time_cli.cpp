@@ -3,58 +3,33 @@
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <regex>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
-#include <vector>
 
 #include "fbdb.h"
+#include "testsupport.h"
 #include "time_test_support.h"
-
-extern char** environ;
 
 namespace {
 
-// kalosqm-timeserver as a child; its first output line is the port.
+// kalosqm-timeserver as a child: the shell prints its own pid, which exec
+// hands on to the server, and the server prints its port.
 class TimeServerProcess {
 public:
-    explicit TimeServerProcess(std::vector<std::string> options) {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> args{KALO_TIMESERVER_EXE};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&pid_, KALO_TIMESERVER_EXE, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (rc != 0) {
-            ::close(out[0]);
-            throw std::runtime_error("cannot start the time server");
-        }
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        ::close(out[0]);
-        port_ = std::atoi(line.c_str());
+    explicit TimeServerProcess(const std::string& options)
+        : out_(::popen(("echo $$; exec " KALO_TIMESERVER_EXE " " + options).c_str(), "r")) {
+        if (out_ && std::fscanf(out_, "%d %d", &pid_, &port_) != 2) pid_ = port_ = 0;
     }
     ~TimeServerProcess() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        if (out_) ::pclose(out_);
     }
     int Port() const { return port_; }
 
 private:
-    pid_t pid_ = -1;
-    int port_ = 0;
+    FILE* out_;
+    int pid_ = 0, port_ = 0;
 };
 
 struct CliResult {
@@ -63,23 +38,17 @@ struct CliResult {
 };
 
 CliResult RunCli(const std::string& args) {
-    const std::string cmd = std::string(KALO_CLI_EXE) + " " + args + " 2>&1";
-    FILE* p = ::popen(cmd.c_str(), "r");
+    FILE* p = ::popen((KALO_CLI_EXE " " + args + " 2>&1").c_str(), "r");
     if (p == nullptr) return {-1, ""};
     std::string out;
     char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
     const int status = ::pclose(p);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
 class TimeCliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        file = (dir.path() / "KALOSQMDATA.FDB").string();
-        std::filesystem::copy_file(KALO_PRISTINE_DB, file);
-    }
     void UseServers(const std::vector<std::string>& rows) {
         fb::Database db(file);
         db.Open();
@@ -87,18 +56,19 @@ protected:
         for (const auto& r : rows) db.ExecuteImmediate("insert into NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) values " + r);
         db.Close();
     }
+    CliResult Time(int port) { return RunCli("time --db " + file + " --port " + std::to_string(port)); }
 
-    timetest::TempDir dir;
-    std::string file;
+    testsupport::TempDir dir;
+    std::string file = testsupport::CopyPristineDb(dir.Path());
 };
 
 }  // namespace
 
 TEST_F(TimeCliTest, PrintsTheOffsetAgainstALocalServer) {
     UseServers({"('127.0.0.1', 1, 2000)"});
-    TimeServerProcess server({"--count", "1"});
+    TimeServerProcess server("--count 1");
     ASSERT_GT(server.Port(), 0);
-    const CliResult r = RunCli("time --db " + file + " --port " + std::to_string(server.Port()));
+    const CliResult r = Time(server.Port());
     if (!timetest::IcmpPermitted()) {
         EXPECT_EQ(r.exitCode, 1) << r.output;
         return;
@@ -113,24 +83,26 @@ TEST_F(TimeCliTest, PrintsTheOffsetAgainstALocalServer) {
 
 TEST_F(TimeCliTest, SaysSoWhenNoServerAnswers) {
     UseServers({"('127.0.0.1', 1, 300)"});
-    TimeServerProcess server({"--never"});
-    const CliResult r = RunCli("time --db " + file + " --port " + std::to_string(server.Port()));
+    TimeServerProcess server("--never");
+    ASSERT_GT(server.Port(), 0);
+    const CliResult r = Time(server.Port());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("none of the 1 time servers answered"), std::string::npos) << r.output;
 }
 
-TEST_F(TimeCliTest, RefusesBadArguments) {
-    EXPECT_EQ(RunCli("time --db " + file + " --port 0").exitCode, 2);
-    EXPECT_EQ(RunCli("time --db " + file + " --port 70000").exitCode, 2);
-    EXPECT_EQ(RunCli("time --db " + file + " extra").exitCode, 2);
-    const CliResult missing = RunCli("time --db " + (dir.path() / "none.fdb").string());
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.output.find("database not found"), std::string::npos) << missing.output;
-}
-
-TEST_F(TimeCliTest, EmptyServerTableIsReported) {
+TEST_F(TimeCliTest, BadArgumentsAndMissingDataAreRefused) {
+    // An empty table: arguments are refused before any server is looked at.
     UseServers({});
-    const CliResult r = RunCli("time --db " + file);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.output.find("no time servers are configured"), std::string::npos) << r.output;
+    const struct { std::string args; int exitCode; const char* message; } cases[] = {
+        {"time --db " + file + " --port 0", 2, ""},
+        {"time --db " + file + " --port 70000", 2, ""},
+        {"time --db " + file + " extra", 2, ""},
+        {"time --db " + (dir.Path() / "none.fdb").string(), 1, "database not found"},
+        {"time --db " + file, 1, "no time servers are configured"},
+    };
+    for (const auto& c : cases) {
+        const CliResult r = RunCli(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
+    }
 }

@@ -2,8 +2,7 @@
 // The MariaDB test server that CTest starts for the network tests
 // (db/network/start-server.sh): each test gets its own database with the
 // network schema and its own accounts, so tests may run in parallel, and
-// can read back from the server's general log exactly which statements
-// their accounts sent.
+// reads back from the server's general log which statements they sent.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -11,129 +10,75 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
+#include <chrono>
 #include <map>
 #include <random>
 #include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "credentials.h"
+#include "myutils.h"
 #include "netdatabase.h"
-
-#ifndef KALO_NETDB_DIR
-#error "KALO_NETDB_DIR must name the folder of the test server"
-#endif
-#ifndef KALO_NETDB_SCHEMA
-#error "KALO_NETDB_SCHEMA must name db/network/schema.sql"
-#endif
+#include "testsupport.h"
 
 namespace nettest {
 
-inline const char* kAdminPassword = "kalo-admin";
-
-inline std::string Slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+namespace fs = std::filesystem;
 
 inline int ServerPort() {
-    const std::string text = Slurp(std::filesystem::path(KALO_NETDB_DIR) / "port");
+    const std::string text = testsupport::ReadFile(fs::path(KALO_NETDB_DIR) / "port");
     if (text.empty()) throw std::runtime_error("the MariaDB test server is not running (no port file in " KALO_NETDB_DIR ")");
     return std::stoi(text);
 }
 
-inline netdb::ConnectParams AdminParams(const std::string& database = "") {
-    netdb::ConnectParams p;
-    p.Host = "127.0.0.1";
-    p.Port = ServerPort();
-    p.User = "root";
-    p.Password = kAdminPassword;
-    p.Database = database;
-    p.ConnectTimeoutSeconds = 5;
-    return p;
+inline double SecondsSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// A port on 127.0.0.1 where nothing listens.
-inline int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// A listener on 127.0.0.1 that accepts connections and never says a word.
-class SilentListener {
+// A socket on a free port of 127.0.0.1; a listening one accepts
+// connections and never says a word.
+class LoopbackSocket {
 public:
-    SilentListener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    explicit LoopbackSocket(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0)
-            throw std::runtime_error("cannot listen");
         socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || (listening && ::listen(fd_, 8) != 0) ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("cannot bind a socket on 127.0.0.1");
         port_ = ntohs(a.sin_port);
     }
-    ~SilentListener() { ::close(fd_); }
+    ~LoopbackSocket() { ::close(fd_); }
     int Port() const { return port_; }
 
 private:
-    int fd_ = -1;
+    int fd_;
     int port_ = 0;
 };
 
-// One statement the server received, as its general log shows it.
-struct LoggedStatement {
-    std::string user;
-    std::string database;
-    std::string text;
-};
+// A port of 127.0.0.1 where nothing listens.
+inline int ClosedPort() { return LoopbackSocket(false).Port(); }
 
-// Every "Query" entry of the general log, with the account and database of
-// the connection that sent it.
-inline std::vector<LoggedStatement> GeneralLog() {
-    std::istringstream in(Slurp(std::filesystem::path(KALO_NETDB_DIR) / "general.log"));
-    static const std::regex entry(R"(^(?:\d{6}\s+\d{1,2}:\d{2}:\d{2})?\s+(\d+) (\w[\w ]*?)\t(.*)$)");
-    static const std::regex connect(R"(^([^@]*)@\S* (?:as \S+ )?on (\S*) using .*$)");
-    std::map<std::string, std::pair<std::string, std::string>> sessions;
-    std::vector<LoggedStatement> out;
-    std::string line;
-    bool lastWasQuery = false;
-    while (std::getline(in, line)) {
-        std::smatch m;
-        if (std::regex_match(line, m, entry)) {
-            const std::string id = m[1], command = m[2], arg = m[3];
-            lastWasQuery = false;
-            if (command == "Connect") {
-                std::smatch c;
-                if (std::regex_match(arg, c, connect)) sessions[id] = {c[1], c[2]};
-            } else if (command == "Query") {
-                const auto& s = sessions[id];
-                out.push_back({s.first, s.second, arg});
-                lastWasQuery = true;
-            }
-        } else if (lastWasQuery && !out.empty()) {
-            out.back().text += "\n" + line;  // a statement spanning lines
-        }
-    }
-    return out;
-}
-
-// The statements sent by one account.
+// The statements ("Query" entries of the general log) that one account sent.
 inline std::vector<std::string> StatementsOf(const std::string& user) {
+    static const std::regex entry(R"(^(?:\d{6}\s+\d{1,2}:\d{2}:\d{2})?\s+(\d+) (\w[\w ]*?)\t(.*)$)");
+    static const std::regex connect(R"(^([^@]*)@\S* (?:as \S+ )?on \S* using .*$)");
+    std::istringstream in(testsupport::ReadFile(fs::path(KALO_NETDB_DIR) / "general.log"));
+    std::map<std::string, std::string> userOf;  // by connection id
     std::vector<std::string> out;
-    for (const auto& s : GeneralLog())
-        if (s.user == user) out.push_back(s.text);
+    bool continued = false;  // a statement of this account spanning lines
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m, c;
+        if (!std::regex_match(line, m, entry)) {
+            if (continued) out.back() += "\n" + line;
+            continue;
+        }
+        const std::string id = m[1], command = m[2], arg = m[3];
+        if (command == "Connect" && std::regex_match(arg, c, connect)) userOf[id] = c[1];
+        continued = command == "Query" && userOf[id] == user;
+        if (continued) out.push_back(arg);
+    }
     return out;
 }
 
@@ -143,82 +88,78 @@ class NetworkDb {
 public:
     NetworkDb() {
         std::random_device rd;
-        suffix_ = std::to_string(::getpid()) + "_" + std::to_string(rd() % 1000000);
-        name_ = "t_" + suffix_;
-        writer_ = "w" + suffix_;
-        reader_ = "r" + suffix_;
-        netdb::Connection c;
-        if (!c.Connect(AdminParams())) throw std::runtime_error("admin connect: " + c.LastError());
-        c.Query("CREATE DATABASE `" + name_ + "` CHARACTER SET utf8mb4 COLLATE utf8mb4_bin");
-        c.Query("CREATE USER '" + writer_ + "'@'127.0.0.1' IDENTIFIED BY 'pw-" + writer_ + "'");
-        c.Query("GRANT ALL PRIVILEGES ON `" + name_ + "`.* TO '" + writer_ + "'@'127.0.0.1'");
-        c.Query("CREATE USER '" + reader_ + "'@'127.0.0.1' IDENTIFIED BY 'pw-" + reader_ + "'");
-        c.Query("GRANT SELECT ON `" + name_ + "`.* TO '" + reader_ + "'@'127.0.0.1'");
-        c.Close();
-        if (!c.Connect(AdminParams(name_))) throw std::runtime_error("admin connect: " + c.LastError());
-        // The schema file separates statements by a semicolon at a line end.
+        const std::string suffix = std::to_string(::getpid()) + "_" + std::to_string(rd() % 1000000);
+        name_ = "t_" + suffix;
+        writer_ = "w" + suffix;
+        reader_ = "r" + suffix;
+        for (const std::string& sql :
+             {"CREATE DATABASE `" + name_ + "` CHARACTER SET utf8mb4 COLLATE utf8mb4_bin",
+              "CREATE USER '" + writer_ + "'@'127.0.0.1' IDENTIFIED BY 'pw-" + writer_ + "'",
+              "GRANT ALL PRIVILEGES ON `" + name_ + "`.* TO '" + writer_ + "'@'127.0.0.1'",
+              "CREATE USER '" + reader_ + "'@'127.0.0.1' IDENTIFIED BY 'pw-" + reader_ + "'",
+              "GRANT SELECT ON `" + name_ + "`.* TO '" + reader_ + "'@'127.0.0.1'"})
+            AdminIn("", sql);
+        // The schema file ends each statement with a semicolon at a line end.
+        std::istringstream schema(testsupport::ReadFile(KALO_NETDB_SCHEMA));
         std::string statement;
-        std::istringstream schema(Slurp(KALO_NETDB_SCHEMA));
-        std::string line;
-        while (std::getline(schema, line)) {
+        for (std::string line; std::getline(schema, line);) {
             if (line.rfind("--", 0) == 0) continue;
             statement += line + "\n";
             if (!line.empty() && line.back() == ';') {
-                statement.pop_back();
-                statement.pop_back();
-                c.Query(statement);
+                Admin(statement.substr(0, statement.size() - 2));
                 statement.clear();
             }
         }
     }
     ~NetworkDb() {
         try {
-            netdb::Connection c;
-            if (c.Connect(AdminParams())) {
-                c.Execute("DROP DATABASE IF EXISTS `" + name_ + "`");
-                c.Execute("DROP USER IF EXISTS '" + writer_ + "'@'127.0.0.1'");
-                c.Execute("DROP USER IF EXISTS '" + reader_ + "'@'127.0.0.1'");
-            }
+            AdminIn("", "DROP DATABASE IF EXISTS `" + name_ + "`");
+            AdminIn("", "DROP USER IF EXISTS '" + writer_ + "'@'127.0.0.1', '" + reader_ + "'@'127.0.0.1'");
         } catch (...) {
         }
     }
     NetworkDb(const NetworkDb&) = delete;
     NetworkDb& operator=(const NetworkDb&) = delete;
 
-    const std::string& Name() const { return name_; }
-    const std::string& Writer() const { return writer_; }
-    const std::string& Reader() const { return reader_; }
+    // The statements the full account sent.
+    std::vector<std::string> Sent() const { return StatementsOf(writer_); }
 
     // Runs a statement as the administrator in this database.
-    netdb::Result Admin(const std::string& sql) const {
-        netdb::Connection c;
-        if (!c.Connect(AdminParams(name_))) throw std::runtime_error("admin connect: " + c.LastError());
-        return c.Query(sql);
-    }
+    netdb::Result Admin(const std::string& sql) const { return AdminIn(name_, sql); }
     // Adds a network site; returns its SIT_ID.
     int AddSite(const std::string& code) const {
         netdb::Connection c;
-        if (!c.Connect(AdminParams(name_))) throw std::runtime_error("admin connect: " + c.LastError());
+        Open(c, name_);
         c.Query("INSERT INTO SQMSITES (SIT_CODE) VALUES (" + c.Quote(code) + ")");
         return netdb::ParseInteger(c.Query("SELECT LAST_INSERT_ID()").FirstText());
     }
-
     // Plain credentials for this database and one of its accounts.
     TCredentials Credentials(const std::string& code, bool readOnly = false) const {
-        TCredentials t;
-        t.SiteCode = code;
-        t.User = readOnly ? reader_ : writer_;
-        t.Password = "pw-" + t.User;
-        t.Host = "127.0.0.1";
-        t.Port = ServerPort();
-        t.Database = name_;
-        t.Upload = true;
-        t.Download = true;
-        return t;
+        const std::string& user = readOnly ? reader_ : writer_;
+        return {code, user, "pw-" + user, "127.0.0.1", ServerPort(), name_, true, true};
     }
 
 private:
-    std::string suffix_, name_, writer_, reader_;
+    static void Open(netdb::Connection& c, const std::string& database) {
+        if (!c.Connect({"127.0.0.1", ServerPort(), "root", "kalo-admin", database, 5})) throw std::runtime_error("admin connect: " + c.LastError());
+    }
+    static netdb::Result AdminIn(const std::string& database, const std::string& sql) {
+        netdb::Connection c;
+        Open(c, database);
+        return c.Query(sql);
+    }
+    std::string name_, writer_, reader_;
+};
+
+// A program folder of its own, where the credentials files are installed.
+class ProgramDirTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetProgramDir(dir_.Str()); }
+    void Install(const TCredentials& c) {
+        fs::create_directories(dir_.Path() / "crdfiles");
+        WriteCredentialsFile(CredentialsFileName(c.SiteCode), c);
+    }
+    testsupport::TempDir dir_;
 };
 
 }  // namespace nettest

@@ -103,3 +103,8 @@ void EquatorialToHorizontal(BodyPosition& p, double t, long double longitude, lo
     p.Azimuth = ArcTan2Deg(sinH, cosH * sinPhi - TanDeg(p.Declination) * cosPhi);
     p.Altitude = ArcSinDeg(sinPhi * SinDeg(p.Declination) + cosPhi * CosDeg(p.Declination) * cosH);
 }
+
+HorizontalPosition HorizontalOf(BodyPosition p, double t, long double longitude, long double latitude) {
+    EquatorialToHorizontal(p, t, longitude, latitude);
+    return {p.Altitude, NormalizeAngle(p.Azimuth + 180.0L)};
+}

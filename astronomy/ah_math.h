@@ -84,6 +84,9 @@ void EclipticToEquatorial(BodyPosition& p, double t);
 // Sets p.Altitude and p.Azimuth (from the south) for a site; longitude
 // positive west, latitude positive north.
 void EquatorialToHorizontal(BodyPosition& p, double t, long double longitude, long double latitude);
+// The entry points' form of a body's place in the sky at a site: altitude,
+// and azimuth from the north through the east.
+HorizontalPosition HorizontalOf(BodyPosition p, double t, long double longitude, long double latitude);
 
 // ---- Inline definitions ---------------------------------------------------
 

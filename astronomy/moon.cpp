@@ -60,9 +60,7 @@ BodyPosition MoonPosition(double t) {
 
 HorizontalPosition MoonHorizontalPosition(double t, long double longitude, long double latitude) {
     entry_checks::Site(t, longitude, latitude);
-    BodyPosition p = MoonPosition(t);
-    EquatorialToHorizontal(p, t, longitude, latitude);
-    return {p.Altitude, NormalizeAngle(p.Azimuth + 180.0L)};
+    return HorizontalOf(MoonPosition(t), t, longitude, latitude);
 }
 
 long double MoonAge(double t) {

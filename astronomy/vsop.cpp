@@ -90,9 +90,7 @@ BodyPosition SunPosition(double t) {
 
 HorizontalPosition SunHorizontalPosition(double t, long double longitude, long double latitude) {
     entry_checks::Site(t, longitude, latitude);
-    BodyPosition p = SunPosition(t);
-    EquatorialToHorizontal(p, t, longitude, latitude);
-    return {p.Altitude, NormalizeAngle(p.Azimuth + 180.0L)};
+    return HorizontalOf(SunPosition(t), t, longitude, latitude);
 }
 
 long double Interpolate3(long double y1, long double y2, long double y3, long double n) {

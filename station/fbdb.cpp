@@ -328,6 +328,7 @@ void Query::Prepare() {
         Check(status);
     }
     if (inDa_->sqld != nIn) throw Error("Parameter count mismatch in statement: " + sql_);
+    stmtType_ = StatementType();
 }
 
 void Query::BindParams() {
@@ -408,7 +409,7 @@ void Query::ExecSQL() {
     BindParams();
     tr_->EnsureActive();
     ISC_STATUS_ARRAY status;
-    const bool singleton = StatementType() == isc_info_sql_stmt_exec_procedure && outDa_->sqld > 0;
+    const bool singleton = stmtType_ == isc_info_sql_stmt_exec_procedure && outDa_->sqld > 0;
     isc_dsql_execute2(status, tr_->Handle(), &stmt_, kDialect, inDa_.get(), singleton ? outDa_.get() : nullptr);
     Check(status);
     rowsAffected_ = 0;
@@ -539,11 +540,9 @@ Field Query::FieldByName(const std::string& name) const {
 const std::string& Field::Name() const { return q_->columns_[index_].name; }
 
 const Value& Field::AsValue() const {
-    if (!q_->open_ || q_->eof_) {
-        static const Value none;
-        if (q_->row_.size() <= static_cast<size_t>(index_)) return none;
-    }
-    return q_->row_.at(index_);
+    // Before the first fetch there is no row: every column reads as null.
+    static const Value none;
+    return static_cast<size_t>(index_) < q_->row_.size() ? q_->row_[index_] : none;
 }
 
 bool Field::IsNull() const { return std::holds_alternative<std::monostate>(AsValue()); }

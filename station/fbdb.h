@@ -180,6 +180,7 @@ private:
     std::vector<std::string> paramNames_;  // one per '?' in order
     std::map<std::string, Value> params_;
     isc_stmt_handle stmt_ = 0;
+    int stmtType_ = 0;
     std::vector<char> inBuf_, outBuf_;
     std::unique_ptr<XSQLDA, void (*)(XSQLDA*)> inDa_{nullptr, [](XSQLDA* p) { std::free(p); }};
     std::unique_ptr<XSQLDA, void (*)(XSQLDA*)> outDa_{nullptr, [](XSQLDA* p) { std::free(p); }};

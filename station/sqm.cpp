@@ -116,8 +116,8 @@ double TSQM::ComputeNELM(double SkyBrightness) {
 
 std::string TSQM::ReadingCode() const { return FormatKeyTime(DateTime) + std::to_string(SiteID); }
 
-std::string TSQM::Exchange(const char* command, bool& madeConnection) {
-    madeConnection = !Client->Connected();
+std::string TSQM::Exchange(const char* command) {
+    bool madeConnection = !Client->Connected();
     if (madeConnection)
         Client->Connect(kConnectTimeoutMs);
     else
@@ -127,7 +127,10 @@ std::string TSQM::Exchange(const char* command, bool& madeConnection) {
         Client->Connect(kConnectTimeoutMs);
     }
     Client->Write(std::string(command) + "\r\n");
-    return Client->ReadLn();
+    std::string line = Client->ReadLn();
+    // A connection that was already open (as during construction) stays open.
+    if (madeConnection) Client->Disconnect();
+    return line;
 }
 
 bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeOffset) {
@@ -157,13 +160,9 @@ bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeO
         }
     }
 
-    bool madeConnection = false;
     try {
-        const std::string line = Exchange("rx", madeConnection);
-        if (line.empty()) {
-            if (madeConnection) Client->Disconnect();
-            return false;
-        }
+        const std::string line = Exchange("rx");
+        if (line.empty()) return false;
         SqmReadingReply reply;
         std::string why;
         if (!ParseReadingReply(line, reply, &why)) throw std::runtime_error(why);
@@ -187,7 +186,6 @@ bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeO
         AstroDowning = done.AstroDowning;
         NELM = ComputeNELM(SQMValue);
         Origin = 'K';
-        if (madeConnection) Client->Disconnect();
         return true;
     } catch (...) {
         SystemBeep();
@@ -198,13 +196,9 @@ bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeO
 }
 
 bool TSQM::UpdateInfo() {
-    bool madeConnection = false;
     try {
-        const std::string line = Exchange("ix", madeConnection);
-        if (line.empty()) {
-            if (madeConnection) Client->Disconnect();
-            return false;
-        }
+        const std::string line = Exchange("ix");
+        if (line.empty()) return false;
         SqmInfoReply reply;
         if (ParseInfoReply(line, reply)) {
             Protocol = reply.Protocol;
@@ -212,7 +206,6 @@ bool TSQM::UpdateInfo() {
             Feature = reply.Feature;
             Serial = reply.Serial;
         }
-        if (madeConnection) Client->Disconnect();
         return true;
     } catch (...) {
         Client->Disconnect();

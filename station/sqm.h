@@ -70,9 +70,9 @@ public:
     bool Uploaded = false;
 
 private:
-    // Sends a command and reads its reply line, connecting for the exchange
-    // when not connected. Returns the line (empty on read timeout).
-    std::string Exchange(const char* command, bool& madeConnection);
+    // Sends a command and reads its reply line (empty on read timeout). When
+    // not connected, connects for this exchange only.
+    std::string Exchange(const char* command);
 };
 
 // The time and astronomy of a reading taken at dateTime (UTC) at a site

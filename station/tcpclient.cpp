@@ -105,6 +105,32 @@ void TcpClient::Write(const std::string& data) {
     }
 }
 
+bool TcpClient::ReceiveMore(std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        pollfd p{fd_, POLLIN, 0};
+        const int rc = ::poll(&p, 1, RemainingMs(deadline));
+        if (rc < 0) {
+            if (errno == EINTR) continue;
+            throw TcpError(SysError("Socket error", errno));
+        }
+        if (rc == 0) return false;
+        char buf[1024];
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n == 0) {
+            Disconnect();
+            throw TcpError("Connection closed gracefully.");
+        }
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            const int err = errno;
+            Disconnect();
+            throw TcpError(SysError("Socket error", err));
+        }
+        pending_.append(buf, static_cast<size_t>(n));
+        return true;
+    }
+}
+
 std::string TcpClient::ReadLn() {
     if (fd_ < 0) throw TcpError("Not connected");
     const auto deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
@@ -124,54 +150,15 @@ std::string TcpClient::ReadLn() {
             pending_.clear();
             throw TcpError("Reply line too long");
         }
-        pollfd p{fd_, POLLIN, 0};
-        const int rc = ::poll(&p, 1, RemainingMs(deadline));
-        if (rc < 0) {
-            if (errno == EINTR) continue;
-            throw TcpError(SysError("Socket error", errno));
-        }
-        if (rc == 0) return std::string();  // read timeout: no line
-        char buf[1024];
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n == 0) {
-            Disconnect();
-            throw TcpError("Connection closed gracefully.");
-        }
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            const int err = errno;
-            Disconnect();
-            throw TcpError(SysError("Socket error", err));
-        }
-        pending_.append(buf, static_cast<size_t>(n));
+        if (!ReceiveMore(deadline)) return std::string();  // read timeout: no line
     }
 }
 
 bool TcpClient::ReadBytes(void* out, size_t n, int timeoutMs) {
     if (fd_ < 0) throw TcpError("Not connected");
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pending_.size() < n) {
-        pollfd p{fd_, POLLIN, 0};
-        const int rc = ::poll(&p, 1, RemainingMs(deadline));
-        if (rc < 0) {
-            if (errno == EINTR) continue;
-            throw TcpError(SysError("Socket error", errno));
-        }
-        if (rc == 0) return false;
-        char buf[256];
-        const ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
-        if (got == 0) {
-            Disconnect();
-            throw TcpError("Connection closed gracefully.");
-        }
-        if (got < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            const int err = errno;
-            Disconnect();
-            throw TcpError(SysError("Socket error", err));
-        }
-        pending_.append(buf, static_cast<size_t>(got));
-    }
+    while (pending_.size() < n)
+        if (!ReceiveMore(deadline)) return false;
     std::memcpy(out, pending_.data(), n);
     pending_.erase(0, n);
     return true;

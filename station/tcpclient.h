@@ -2,6 +2,7 @@
 // A blocking TCP client with a connect timeout, a read timeout and line
 // reading, as the meter and the time servers need. Connection errors
 // (refused, unreachable, closed by the peer) are thrown as TcpError.
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -38,6 +39,10 @@ public:
     void DiscardPending();
 
 private:
+    // Appends what arrives before the deadline to pending_; false on timeout.
+    // A closed or failed connection is disconnected and thrown.
+    bool ReceiveMore(std::chrono::steady_clock::time_point deadline);
+
     int fd_ = -1;
     std::string pending_;
 };

@@ -42,7 +42,6 @@ std::string GetVersionInfoString(const std::string& fileName, const std::string&
         }
     } catch (...) {
     }
-    (void)kVersionResource;
     return std::string();
 }
 
@@ -61,8 +60,11 @@ std::string VersionPrefix(const std::string& version, int n) {
 }
 
 std::string GetVersionText(int n) {
-    std::string v = GetVersionInfoString(ProgramFileName(), "fileversion");
-    // A program whose file cannot be read still knows its own version.
-    if (v.empty()) v = KALO_FILE_VERSION;
-    return VersionPrefix(v, n);
+    // The executable does not change while it runs: read it once.
+    static const std::string version = [] {
+        const std::string v = GetVersionInfoString(ProgramFileName(), "fileversion");
+        // A program whose file cannot be read still knows its own version.
+        return v.empty() ? std::string(KALO_FILE_VERSION) : v;
+    }();
+    return VersionPrefix(version, n);
 }

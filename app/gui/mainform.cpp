@@ -1,26 +1,25 @@
 #include "mainform.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
+#include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <cmath>
+#include <ctime>
 
 #include "datamodule.h"
 #include "dialogs.h"
 #include "i18n.h"
-#include "welcomeform.h"
-
-#include <QDateTime>
-#include <QLocale>
-#include <QMenuBar>
-#include <cmath>
-#include <ctime>
 #include "myutils.h"
 #include "version.h"
+#include "welcomeform.h"
 
 TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("MainForm"));

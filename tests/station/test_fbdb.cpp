@@ -182,8 +182,8 @@ TEST_F(FbTest, DeletingASiteCascadesToItsReadings) {
         fb::Transaction tr(db);
         fb::Query q(tr);
         q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE) VALUES (:C, :S)");
+        int n = 0;
         for (int site : {keep, gone, gone}) {
-            static int n = 0;
             q.SetString("C", "code" + std::to_string(++n));
             q.SetInteger("S", site);
             q.ExecSQL();

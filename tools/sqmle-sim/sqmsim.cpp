@@ -113,7 +113,6 @@ void SqmSimulator::Serve() {
             if (fd >= 0) {
                 clients.push_back(fd);
                 buffers.emplace_back();
-                ++connections_;
                 ++open_;
             }
         }

@@ -40,7 +40,6 @@ public:
     void SetConfig(const SqmSimConfig& c);
     SqmSimConfig Config() const;
     int Requests() const { return requests_; }
-    int Connections() const { return connections_; }
     int OpenConnections() const { return open_; }
 
 private:
@@ -55,6 +54,5 @@ private:
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> requests_{0};
-    std::atomic<int> connections_{0};
     std::atomic<int> open_{0};
 };

@@ -134,6 +134,10 @@ std::string TSQM::Exchange(const char* command) {
 }
 
 bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeOffset) {
+    return UpdateReadingAt(Database, ShowMessages, [TimeOffset] { return NowLocal() + TimeOffset; });
+}
+
+bool TSQM::UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std::function<double()>& UtcNow) {
     // Site position first, before the meter is contacted; database errors reach the caller.
     double latitude = 0, longitude = 0;
     if (SiteID > 0) {
@@ -167,7 +171,7 @@ bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeO
         std::string why;
         if (!ParseReadingReply(line, reply, &why)) throw std::runtime_error(why);
         const ReadingCompletion done =
-            CompleteReading(SiteID > 0, latitude, longitude, NowLocal() + TimeOffset, AstroTwilight, AstroDowning);
+            CompleteReading(SiteID > 0, latitude, longitude, UtcNow(), AstroTwilight, AstroDowning);
         // Only a complete reading reaches the fields.
         SQMValue = reply.SQMValue;
         Frequency = reply.Frequency;

@@ -3,6 +3,7 @@
 // from it or loaded into it. The meter speaks a short text protocol over
 // TCP: "rx" asks for a reading, "ix" for the meter's identity.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ public:
     // every reading field as it was. TimeOffset: days added to the PC's
     // local time to obtain UTC.
     bool UpdateReading(fb::Database* Database, bool ShowMessages, double TimeOffset);
+    // The same with the reading's UTC time given by the caller's clock,
+    // asked once the meter has answered.
+    bool UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std::function<double()>& UtcNow);
     // Asks the meter for its identity; true when a non-empty line came back.
     // Connection and conversion errors are thrown.
     bool UpdateInfo();

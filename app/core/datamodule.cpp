@@ -1,16 +1,14 @@
 #include "datamodule.h"
 
+#include "acquisition.h"
+
 #include "i18n.h"
 #include "myutils.h"
 #include "uihooks.h"
 
 TData* Data = nullptr;
 
-const char* const TData::kPendingSQL =
-    "SELECT FIRST :NUMREC \n"
-    "REA_CODE, SIT_CODE  FROM READINGS JOIN SQMSITES ON REA_SITE=SIT_ID\n"
-    "WHERE REA_SITE=:IDSITO and (REA_UPLOADED=0 or REA_MODIFIED=1) AND REA_STATE<>-1 AND REA_SQMVALUE>0\n"
-    "ORDER BY REA_DATETIME DESC";
+const char* const TData::kPendingSQL = kPendingReadingsSQL;
 
 TData::TData()
     : trKALO(dbKALO, fb::Isolation::ReadCommitted),
@@ -138,3 +136,5 @@ bool TData::UploadEnabled(bool AutomaticOnly) {
     if (AutomaticOnly) result = result && SettingsField("SET_UPLOADMODE") == 0;
     return result;
 }
+
+int TData::SyncFrequencyMinutes() { return static_cast<int>(SettingsField("SET_SYNCFREQ")); }

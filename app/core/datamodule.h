@@ -7,11 +7,12 @@
 #include "dataset.h"
 #include "fbdb.h"
 #include "internettime.h"
+#include "siteports.h"
 
-class TData {
+class TData : public ISiteSettings {
 public:
     TData();
-    ~TData();
+    ~TData() override;
     TData(const TData&) = delete;
     TData& operator=(const TData&) = delete;
 
@@ -25,19 +26,23 @@ public:
 
     // Number of sites (only those with a site code); -1 on any failure.
     int CountSites(bool OnlyWithCode);
-    bool UseInternetTime();
-    bool SyncClockEnabled();
-    bool UploadEnabled(bool AutomaticOnly);
+    bool UseInternetTime() override;
+    bool SyncClockEnabled() override;
+    bool UploadEnabled(bool AutomaticOnly) override;
+    // SET_SYNCFREQ; an empty value counts as 0.
+    int SyncFrequencyMinutes() override;
 
     // Internet time over the servers of NTPSERVERS (the list is read again
     // on every call). Offset: Internet time minus PC local time, in days,
     // written only on success. Time: local date-time; with SetClock the PC
     // clock is set too and the result is true only when that worked.
-    bool GetTimeOffset(double& Offset);
-    bool GetInternetTime(double& Time, bool SetClock);
+    bool GetTimeOffset(double& Offset) override;
+    bool GetInternetTime(double& Time, bool SetClock) override;
     // The pinger and clock setter the time operations use (the real ones
     // unless replaced), and the Time protocol port (37).
     void SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock);
+    // The time-server dialog's "Check connection" pings through the same one.
+    IPinger& Pinger() { return *pinger_; }
     int TimePort = 37;
 
     // The file DataModuleCreate opens.

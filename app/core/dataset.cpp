@@ -15,6 +15,7 @@ void TDataSet::Open() {
     tr_->EnsureActive();
     fb::Query q(*tr_);
     q.SetSQL(select_);
+    for (const auto& [name, value] : params_) q.SetParam(name, value);
     q.Open();
     names_.clear();
     for (int i = 0; i < q.FieldCount(); ++i) names_.push_back(q.Fields(i).Name());
@@ -27,14 +28,20 @@ void TDataSet::Open() {
     }
     q.Close();
     cur_ = 0;
-    state_ = State::Browse;
+    SetState(State::Browse);
+}
+
+void TDataSet::SetState(State s) {
+    if (state_ == s) return;
+    state_ = s;
+    if (OnStateChange) OnStateChange();
 }
 
 void TDataSet::Close() {
     rows_.clear();
     saved_.clear();
     cur_ = 0;
-    state_ = State::Inactive;
+    SetState(State::Inactive);
 }
 
 void TDataSet::First() {
@@ -104,8 +111,9 @@ void TDataSet::Edit() {
     Require(Active(), "Dataset closed");
     if (state_ != State::Browse) return;
     Require(!Eof(), "No current record");
+    if (BeforeEdit) BeforeEdit();
     saved_ = rows_[cur_];
-    state_ = State::Edit;
+    SetState(State::Edit);
 }
 
 void TDataSet::Insert() {
@@ -114,17 +122,28 @@ void TDataSet::Insert() {
     rows_.emplace_back(names_.size());
     cur_ = RecordCount() - 1;
     saved_.clear();
-    state_ = State::Insert;
+    SetState(State::Insert);
+    if (OnNewRecord) {
+        try {
+            OnNewRecord();
+        } catch (...) {
+            Cancel();
+            throw;
+        }
+    }
 }
 
 void TDataSet::SetField(const std::string& name, fb::Value v) {
     if (state_ == State::Browse) Edit();
     Require(state_ == State::Edit || state_ == State::Insert, "Dataset not in edit mode");
     rows_[cur_][Index(name)] = std::move(v);
+    if (OnFieldChange) OnFieldChange(name);
 }
 
 void TDataSet::Post() {
     if (state_ != State::Edit && state_ != State::Insert) return;
+    if (BeforePost) BeforePost();
+    tr_->EnsureActive();
     fb::Query q(*tr_);
     const auto& row = rows_[cur_];
     std::string sql;
@@ -145,7 +164,8 @@ void TDataSet::Post() {
     for (size_t i = 0; i < names_.size(); ++i) q.SetParam(names_[i], row[i]);
     q.ExecSQL();
     saved_.clear();
-    state_ = State::Browse;
+    SetState(State::Browse);
+    if (AfterPost) AfterPost();
 }
 
 void TDataSet::Cancel() {
@@ -158,7 +178,7 @@ void TDataSet::Cancel() {
         return;
     }
     saved_.clear();
-    state_ = State::Browse;
+    SetState(State::Browse);
 }
 
 void TDataSet::Delete() {

@@ -1,0 +1,338 @@
+#include "acquisition.h"
+
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "credentials.h"
+#include "errorlog.h"
+#include "fbdb.h"
+#include "i18n.h"
+#include "myutils.h"
+#include "readingwindow.h"
+#include "sqm.h"
+
+TAcquisitionShared& AcquisitionShared() {
+    static TAcquisitionShared shared;
+    return shared;
+}
+
+std::unique_ptr<TSQM> TStationFactory::Create(const TStationParams& p) {
+    return std::make_unique<TSQM>(p.Host, p.Port, p.TimeoutSeconds, p.Database, p.DoReading, p.DoInfo, p.TimeOffset,
+                                  p.Offset, p.SiteId);
+}
+
+namespace {
+
+// Counts a nesting level for as long as it lives, also on the way out of an exception.
+struct TBusy {
+    int& n;
+    explicit TBusy(int& c) : n(c) { ++n; }
+    ~TBusy() { --n; }
+};
+
+bool UploadPermitted(const std::string& code) {
+    std::string why;
+    return (CheckCredentialsFile(code, why) & kCredentialsUpload) != 0;
+}
+
+}  // namespace
+
+TAcquisition::TAcquisition(TSitePorts ports, int periodMs) : ports_(ports), periodMs_(periodMs) {}
+
+TAcquisition::~TAcquisition() {
+    if (running_) ports_.ticker.Stop();
+}
+
+double TAcquisition::UtcOffset() {
+    return LocalToUtcOffset(ports_.site.Site().TimeZone, ports_.clock.Zone()) + AcquisitionShared().InternetTimeOffset;
+}
+
+double TAcquisition::NowUtc() { return ports_.clock.NowLocal() + UtcOffset(); }
+
+bool TAcquisition::SyncInternetTime(bool showErrors) {
+    TAcquisitionShared& shared = AcquisitionShared();
+    ISiteSettings& settings = ports_.settings;
+    if (!settings.UseInternetTime()) {
+        shared.InternetTimeOffset = 0;
+        return false;
+    }
+    if (!settings.SyncClockEnabled()) {
+        double offset = 0;
+        const bool ok = settings.GetTimeOffset(offset);
+        if (ok)
+            shared.InternetTimeOffset = offset;
+        else if (showErrors)
+            ports_.prompt.Error(Tr("Impossible to get the Internet time"));
+        return ok;
+    }
+    double time = 0;
+    const bool ok = settings.GetInternetTime(time, true);
+    if (!ok && showErrors) ports_.prompt.Error(Tr("Unable to synchronize the clock with Internet time"));
+    // The PC clock itself is right now (or as right as it gets): no correction.
+    shared.InternetTimeOffset = 0;
+    return ok;
+}
+
+TSQM& TAcquisition::EnsureStation(double timeOffset) {
+    if (!station_) {
+        const TSiteRow site = ports_.site.Site();
+        TStationParams p;
+        p.Host = site.Host;
+        p.Port = site.Port;
+        p.TimeoutSeconds = site.TimeoutSeconds;
+        p.Database = &ports_.db;
+        p.TimeOffset = timeOffset;
+        p.Offset = site.Offset;
+        p.SiteId = site.Id;
+        station_ = ports_.stations.Create(p);
+    }
+    return *station_;
+}
+
+TSQM& TAcquisition::CreateStationForTest() {
+    const TSiteRow site = ports_.site.Site();
+    TStationParams p;
+    p.Host = site.Host;
+    p.Port = site.Port;
+    p.TimeoutSeconds = site.TimeoutSeconds;
+    p.Database = &ports_.db;
+    p.DoInfo = true;
+    station_ = ports_.stations.Create(p);
+    return *station_;
+}
+
+void TAcquisition::DiscardStation() { station_.reset(); }
+
+void TAcquisition::StartOrStop() {
+    if (running_)
+        Stop();
+    else
+        Start();
+}
+
+void TAcquisition::Stop() {
+    AcquisitionShared().ReadingInProgress = false;
+    if (!running_) return;
+    running_ = false;
+    ports_.ticker.Stop();
+    ports_.light.ShowRed();
+    ports_.view.ShowRunState(false);
+}
+
+void TAcquisition::Start() {
+    AcquisitionShared().ReadingInProgress = false;
+    if (running_) return;
+    if (ports_.site.HasUnsavedChanges()) {
+        if (!ports_.prompt.Confirm(Tr("The configuration has not yet been saved: save now?"))) return;
+        if (!ports_.site.SaveChanges()) return;
+    }
+    TAcquisitionShared& shared = AcquisitionShared();
+    shared.LastSyncSucceeded = SyncInternetTime(false);
+    lastSyncTime_ = NowUtc();
+    // Zero makes the first tick take a reading at once where one is allowed.
+    lastReadingTime_ = 0;
+    lastDayReadingTime_ = 0;
+    running_ = true;
+    ports_.view.ShowRunState(true);
+    Tick();
+    if (running_) ports_.ticker.Start(periodMs_);
+    ports_.view.RefreshLatestReadings();
+}
+
+bool TAcquisition::MayClose() {
+    if (!running_) return true;
+    if (!ports_.prompt.Confirm(Tr("SQM reading in progress, closing the window will stop the operation: CLOSE?")))
+        return false;
+    Stop();
+    return true;
+}
+
+bool TAcquisition::AutoUploadAllowed(const TSiteRow& site) {
+    return site.AutoUpload && ports_.settings.UploadEnabled(true) && UploadPermitted(site.Code);
+}
+
+void TAcquisition::Tick() {
+    // A pause inside a tick lets the window's own timer fire again: that
+    // tick has nothing to do.
+    if (busy_ > 0) return;
+    TBusy busy(busy_);
+    report_ = TTickReport{};
+    try {
+        DoTick();
+    } catch (const std::exception& e) {
+        TickError(e.what());
+    } catch (...) {
+        TickError("Unknown error");
+    }
+}
+
+void TAcquisition::TickError(const std::string& message) {
+    TAcquisitionShared& shared = AcquisitionShared();
+    shared.ReadingInProgress = false;
+    report_.What = TTickReport::Outcome::Exception;
+    report_.Error = message;
+    try {
+        ports_.light.ShowYellow();
+        const std::string line =
+            FormatLogTime(ports_.clock.NowLocal() + shared.InternetTimeOffset) + " - Timer Exception - " + message;
+        WriteErrorLog(line, ports_.site.Site().Name);
+        ports_.view.ReadingFailed(message);
+    } catch (...) {
+        // Nothing more can be said about it; the next tick tries again.
+    }
+}
+
+void TAcquisition::DoTick() {
+    TAcquisitionShared& shared = AcquisitionShared();
+    const TSiteRow site = ports_.site.Site();
+    const double offset = LocalToUtcOffset(site.TimeZone, ports_.clock.Zone()) + shared.InternetTimeOffset;
+    const double t = ports_.clock.NowLocal() + offset;
+    report_.Utc = t;
+    ports_.view.SetDynamicLabels(t);
+
+    bool due = false;
+    bool night = false;
+    if (IsInReadingWindow(site, t)) {
+        if (ReadingDue(t, lastReadingTime_, site.Interval)) {
+            lastReadingTime_ = t;
+            due = true;
+            night = true;
+        }
+    } else {
+        ports_.light.ShowBlinking();
+        if (site.DayReading && ReadingDue(t, lastDayReadingTime_, site.DayInterval)) {
+            lastDayReadingTime_ = t;
+            due = true;
+        }
+    }
+    report_.Night = night;
+
+    if (!due) {
+        if (AutoUploadAllowed(site)) {
+            report_.PendingSent = UploadPendingReadings(ports_.db, site.Id, 5, ports_.wait);
+            ports_.view.RefreshLatestReadings();
+        }
+        return;
+    }
+    if (shared.ReadingInProgress) {
+        ports_.light.ShowYellow();  // the interval counts as used
+        report_.What = TTickReport::Outcome::Skipped;
+        return;
+    }
+
+    if (ports_.settings.UseInternetTime() &&
+        ReadingDue(t, lastSyncTime_, ports_.settings.SyncFrequencyMinutes())) {
+        shared.LastSyncSucceeded = SyncInternetTime(false);
+        lastSyncTime_ = t;  // the new offset counts from the next tick
+    }
+    TSQM& station = EnsureStation(offset);
+    shared.ReadingInProgress = true;
+    IClock& clock = ports_.clock;
+    const bool ok = station.UpdateReadingAt(&ports_.db, false, [&clock, offset] { return clock.NowLocal() + offset; });
+    station.UpdateInfo();  // a meter that refuses the connection ends here, in the error path
+    if (ok) {
+        station.SetSiteID(site.Id);
+        station.Syncro = shared.LastSyncSucceeded;
+        station.State = night ? 0 : -1;
+        station.StoreReading(&ports_.db);
+        report_.What = TTickReport::Outcome::Stored;
+        ports_.view.ShowLatestReading(&station);
+        ports_.view.RefreshLatestReadings();
+        if (night)
+            ports_.light.ShowGreen();
+        else
+            ports_.light.ShowBlinking();
+    } else {
+        ports_.light.ShowYellow();
+        report_.What = TTickReport::Outcome::Failed;
+    }
+    shared.ReadingInProgress = false;
+
+    // Only a night reading stored now goes out: daylight readings never do,
+    // and a failed reading leaves the station holding an older one.
+    if (ok && night && AutoUploadAllowed(site)) {
+        std::string why;
+        if (TestNetworkConnection(site.Code, why) && why.empty() && station.SendToNetwork(site.Code)) {
+            station.StoreReading(&ports_.db);
+            report_.Uploaded = true;
+        }
+    }
+    if (ok)
+        ports_.view.ReadingStored(station, night);
+    else
+        ports_.view.ReadingFailed(Tr("SQM-LE not found"));
+}
+
+void TAcquisition::ReadNow() {
+    TBusy busy(busy_);
+    TAcquisitionShared& shared = AcquisitionShared();
+    SyncInternetTime(true);
+    const double offset = UtcOffset();
+    if (shared.ReadingInProgress) return;
+    shared.ReadingInProgress = true;
+    bool ok = false;
+    try {
+        TSQM& station = EnsureStation(offset);
+        station.SetSiteID(ports_.site.Site().Id);
+        IClock& clock = ports_.clock;
+        ok = station.UpdateReadingAt(&ports_.db, true, [&clock, offset] { return clock.NowLocal() + offset; });
+    } catch (...) {
+        shared.ReadingInProgress = false;
+        throw;
+    }
+    shared.ReadingInProgress = false;
+    if (ok)
+        ports_.view.ShowLatestReading(station_.get());
+    else
+        ports_.prompt.Inform(Tr("SQM-LE not found"));
+}
+
+std::string PendingReadingsSQL(int count) {
+    std::string sql = kPendingReadingsSQL;
+    const std::string rest = sql.substr(sql.find('\n'));
+    return (count != 0 ? "SELECT FIRST " + std::to_string(count) + " " : std::string("SELECT")) + rest;
+}
+
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress) {
+    std::vector<std::pair<std::string, std::string>> rows;  // REA_CODE, SIT_CODE
+    {
+        fb::Transaction tr(db, fb::Isolation::ReadCommitted);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(PendingReadingsSQL(count));
+        q.SetInteger("IDSITO", siteId);
+        q.Open();
+        for (; !q.Eof(); q.Next()) {
+            const fb::Field code = q.FieldByName("SIT_CODE");
+            rows.emplace_back(q.FieldByName("REA_CODE").AsString(), code.IsNull() ? std::string() : code.AsString());
+        }
+        q.Close();
+        tr.Commit();
+    }
+    struct TEnd {  // the panel goes away in every case, errors included
+        IUploadProgress* p;
+        ~TEnd() {
+            if (p) p->End();
+        }
+    } end{progress};
+    const int total = static_cast<int>(rows.size());
+    if (progress) progress->Begin(total);
+    if (rows.empty()) return 0;
+    std::string why;
+    if (!TestNetworkConnection(rows.front().second, why) || !why.empty()) return 0;
+    int sent = 0, done = 0;
+    for (const auto& [readingCode, siteCode] : rows) {
+        TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);
+        if (station.LoadReading(&db, readingCode) && station.SendToNetwork(siteCode)) {
+            station.Modified = false;
+            station.Uploaded = true;
+            station.StoreReading(&db);
+            ++sent;
+        }
+        wait.Pause(1500);
+        ++done;
+        if (progress) progress->Step(done, total, sent);
+    }
+    return sent;
+}

@@ -1,0 +1,114 @@
+#pragma once
+// The unattended acquisition of one site: the 30-second tick, starting and
+// stopping, "Read now" and the time synchronisation around readings. The
+// desktop window and the headless service drive the same object; it talks
+// to the world through TSitePorts only.
+#include <memory>
+#include <string>
+
+#include "siteports.h"
+
+class TSQM;
+
+// Process-wide: shared by every site that acquires in this process.
+struct TAcquisitionShared {
+    bool ReadingInProgress = false;
+    double InternetTimeOffset = 0;  // days: Internet time minus PC time
+    bool LastSyncSucceeded = false;
+};
+TAcquisitionShared& AcquisitionShared();
+
+// What the last tick did, for the views, the service's output and the tests.
+struct TTickReport {
+    enum class Outcome {
+        NotDue,      // nothing fell due
+        Skipped,     // due, but another reading was in progress
+        Stored,      // a reading was stored
+        Failed,      // due, the meter gave no complete reading
+        Exception,   // the tick failed: logged as a " - Timer Exception - " line
+    };
+    Outcome What = Outcome::NotDue;
+    bool Night = false;        // the due reading was a night reading
+    bool Uploaded = false;     // the stored reading reached the network database
+    int PendingSent = 0;       // waiting readings sent in this tick
+    double Utc = 0;            // the tick's UTC time
+    std::string Error;         // the exception's message
+};
+
+class TAcquisition {
+public:
+    static constexpr int kTickMs = 30000;
+
+    TAcquisition(TSitePorts ports, int periodMs = kTickMs);
+    ~TAcquisition();
+    TAcquisition(const TAcquisition&) = delete;
+    TAcquisition& operator=(const TAcquisition&) = delete;
+
+    bool Running() const { return running_; }
+    // Inside Tick or ReadNow (a pause there lets other work run).
+    bool Busy() const { return busy_ > 0; }
+
+    // The button "Start SQM readings": starts, or stops when running.
+    void StartOrStop();
+    void Start();  // no-op when running; false start when the user keeps unsaved changes
+    void Stop();   // no-op when stopped
+    // One acquisition tick. Never throws.
+    void Tick();
+    // "Read now": shows a reading without storing it.
+    void ReadNow();
+    // Closing: asks while acquisition runs; Yes stops it. True = may close.
+    bool MayClose();
+
+    // SyncInternetTime of the site window.
+    bool SyncInternetTime(bool showErrors);
+    // The UTC offset of a tick: LocalToUtcOffset + InternetTimeOffset.
+    double UtcOffset();
+    double NowUtc();
+
+    // The station object: created at first use, discarded when the site is saved.
+    TSQM* Station() const { return station_.get(); }
+    TSQM& EnsureStation(double timeOffset);
+    void DiscardStation();
+    // Creates it for a connection test (site 0, offset 0, "ix" at creation).
+    TSQM& CreateStationForTest();
+
+    const TTickReport& LastTick() const { return report_; }
+    double LastReadingTime() const { return lastReadingTime_; }
+    double LastDayReadingTime() const { return lastDayReadingTime_; }
+    double LastSyncTime() const { return lastSyncTime_; }
+
+private:
+    void DoTick();
+    void TickError(const std::string& message);
+    bool AutoUploadAllowed(const TSiteRow& site);
+
+    TSitePorts ports_;
+    int periodMs_;
+    bool running_ = false;
+    int busy_ = 0;
+    std::unique_ptr<TSQM> station_;
+    double lastReadingTime_ = 0;
+    double lastDayReadingTime_ = 0;
+    double lastSyncTime_ = 0;
+    TTickReport report_;
+};
+
+// Sends the site's waiting readings (count 0: all), newest first, pausing
+// 1500 ms after each. Progress, when given, is told (done, total, sent)
+// before the first and after each reading. Returns the number sent.
+// Errors of the loop reach the caller.
+class IUploadProgress {
+public:
+    virtual ~IUploadProgress() = default;
+    virtual void Begin(int total) = 0;
+    virtual void Step(int done, int total, int sent) = 0;
+    virtual void End() = 0;
+};
+// The data module's statement of waiting readings, and its text for a count.
+inline constexpr const char* kPendingReadingsSQL =
+    "SELECT FIRST :NUMREC \n"
+    "REA_CODE, SIT_CODE  FROM READINGS JOIN SQMSITES ON REA_SITE=SIT_ID\n"
+    "WHERE REA_SITE=:IDSITO and (REA_UPLOADED=0 or REA_MODIFIED=1) AND REA_STATE<>-1 AND REA_SQMVALUE>0\n"
+    "ORDER BY REA_DATETIME DESC";
+std::string PendingReadingsSQL(int count);
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr);

@@ -1,0 +1,39 @@
+#pragma once
+// The rules of the schedule that depend only on the site, the instant and
+// the PC's time zone: the reading window of each acquisition method, the
+// due rule and the conversion of PC local time to UTC.
+#include <optional>
+#include <string>
+
+#include "siteports.h"
+
+// Acquisition methods (SIT_ACQUIREMODE).
+enum TAcquireMode {
+    kContinuous = 0,
+    kTimed = 1,
+    kDiscardByDay = 2,        // sunset to sunrise
+    kDiscardInTwilight = 3,   // astronomical dusk to dawn
+};
+
+// Whether the UTC instant lies in the site's reading window. Methods 2 and 3
+// throw E_NoRiseSet where the Sun does not reach the altitude that day.
+bool IsInReadingWindow(const TSiteRow& site, double utc);
+
+// Days to add to PC local time to obtain UTC, for a site time zone.
+double LocalToUtcOffset(int siteTimeZone, const TZoneInfo& zone);
+// The PC zone in whole hours, east positive, daylight saving ignored.
+int DefaultTimeZone(const TZoneInfo& zone);
+
+// Whether a reading is due: at least the interval (minutes) since the last due time.
+bool ReadingDue(double now, double last, int intervalMinutes);
+
+// The texts of the labels "Start (TU)" and "Stop (TU)" for methods 2 and 3
+// ("hh:mm", the date part of utc); nullopt for the other methods. An empty
+// coordinate counts as 0. Throws E_NoRiseSet like the window.
+struct TWindowTimes {
+    std::string Start, Stop;
+};
+std::optional<TWindowTimes> ReadingWindowTimes(const TSiteRow& site, double utc);
+
+// The PC's real zone now (standard bias, daylight flag).
+TZoneInfo PcZoneInfo();

@@ -1,0 +1,159 @@
+#pragma once
+// What the acquisition of one site needs from the world around it. The
+// desktop window, the headless service and the tests each supply their own;
+// the meter, the database file and the network stay real everywhere.
+#include <memory>
+#include <optional>
+#include <string>
+
+class TSQM;
+namespace fb {
+class Database;
+}
+
+// The PC's time zone now: Bias is the standard-time bias in minutes
+// (UTC = local standard time + Bias); Daylight tells whether daylight
+// saving time is in force.
+struct TZoneInfo {
+    int BiasMinutes = 0;
+    bool Daylight = false;
+};
+
+class IClock {
+public:
+    virtual ~IClock() = default;
+    virtual double NowLocal() = 0;  // PC local time, date-time
+    virtual TZoneInfo Zone() = 0;
+};
+
+// A pause that lets the rest of the program go on meanwhile (the window's
+// events, the service's signals).
+class IWait {
+public:
+    virtual ~IWait() = default;
+    virtual void Pause(int ms) = 0;
+};
+
+// Boxes shown to the user; unattended runs answer the safe way.
+class IPrompt {
+public:
+    virtual ~IPrompt() = default;
+    virtual void Inform(const std::string& text) = 0;
+    virtual void Error(const std::string& text) = 0;
+    virtual bool Confirm(const std::string& text) = 0;  // Yes = true
+};
+
+// The global settings and Internet-time operations of the data module.
+class ISiteSettings {
+public:
+    virtual ~ISiteSettings() = default;
+    virtual bool UseInternetTime() = 0;
+    virtual bool SyncClockEnabled() = 0;
+    virtual bool UploadEnabled(bool AutomaticOnly) = 0;
+    virtual int SyncFrequencyMinutes() = 0;  // SET_SYNCFREQ, null = 0
+    virtual bool GetTimeOffset(double& Offset) = 0;
+    virtual bool GetInternetTime(double& Time, bool SetClock) = 0;
+};
+
+// The three-light status of a site.
+class IStatusLight {
+public:
+    virtual ~IStatusLight() = default;
+    virtual void ShowRed() = 0;
+    virtual void ShowYellow() = 0;
+    virtual void ShowGreen() = 0;
+    virtual void ShowBlinking() = 0;
+};
+
+// The row of SQMSITES a site runs with; empty fields as nullopt.
+struct TSiteRow {
+    int Id = 0;
+    std::string Name;
+    std::string Code;  // trimmed; empty when the site has none
+    std::string Host;
+    int Port = 10001;
+    int TimeoutSeconds = 10;
+    double Offset = 0;
+    std::optional<double> Latitude;
+    std::optional<double> Longitude;
+    int TimeZone = 0;
+    int AcquireMode = 0;
+    int Interval = 0;      // minutes
+    double StartTime = 0;  // time of day, UTC
+    double StopTime = 0;
+    bool DayReading = false;
+    int DayInterval = 0;   // minutes
+    bool AutoUpload = false;
+    bool AutoStart = false;
+};
+
+// Where the acquisition finds its site: the window's bound record, or a
+// fresh read of the database for the service.
+class ISiteSource {
+public:
+    virtual ~ISiteSource() = default;
+    virtual TSiteRow Site() = 0;
+    // True while the record has changes that are not saved yet.
+    virtual bool HasUnsavedChanges() { return false; }
+    // Saves them; false when the save was refused.
+    virtual bool SaveChanges() { return true; }
+};
+
+// What a site shows of its acquisition. Every call may do nothing.
+class ISiteView {
+public:
+    virtual ~ISiteView() = default;
+    virtual void SetDynamicLabels(double /*utc*/) {}
+    virtual void ShowLatestReading(const TSQM* /*station*/) {}
+    virtual void RefreshLatestReadings() {}
+    virtual void ShowRunState(bool /*running*/) {}
+    // A reading was stored (night or daylight) / a due reading failed.
+    virtual void ReadingStored(const TSQM& /*station*/, bool /*night*/) {}
+    virtual void ReadingFailed(const std::string& /*why*/) {}
+};
+
+// The acquisition timer: enabled exactly while acquisition runs.
+class ITicker {
+public:
+    virtual ~ITicker() = default;
+    virtual void Start(int periodMs) = 0;
+    virtual void Stop() = 0;
+};
+
+struct TStationParams {
+    std::string Host;
+    int Port = 10001;
+    int TimeoutSeconds = 10;
+    fb::Database* Database = nullptr;
+    bool DoReading = false;
+    bool DoInfo = false;
+    double TimeOffset = 0;
+    double Offset = 0;
+    int SiteId = 0;
+};
+
+class IStationFactory {
+public:
+    virtual ~IStationFactory() = default;
+    virtual std::unique_ptr<TSQM> Create(const TStationParams& p) = 0;
+};
+
+// The real station objects.
+class TStationFactory : public IStationFactory {
+public:
+    std::unique_ptr<TSQM> Create(const TStationParams& p) override;
+};
+
+// One set of ports per site, by reference.
+struct TSitePorts {
+    IClock& clock;
+    ITicker& ticker;
+    IWait& wait;
+    IPrompt& prompt;
+    ISiteView& view;
+    IStatusLight& light;
+    ISiteSettings& settings;
+    ISiteSource& site;
+    IStationFactory& stations;
+    fb::Database& db;
+};

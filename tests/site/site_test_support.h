@@ -1,0 +1,277 @@
+#pragma once
+// The world of one site's acquisition in tests: a fake clock and waits that
+// advance it, recorders for the light, the view and the boxes; the database
+// file, the data module, the meter simulator and the servers stay real.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <deque>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "acquisition.h"
+#include "datamodule.h"
+#include "errorlog.h"
+#include "fbdb.h"
+#include "myutils.h"
+#include "siterow.h"
+#include "sqm.h"
+#include "sqmsim.h"
+#include "testsupport.h"
+#include "uihooks.h"
+
+namespace sitetest {
+
+// A port of 127.0.0.1 where nothing listens.
+inline int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+constexpr double kSecond = 1.0 / 86400.0;
+
+class FakeClock : public IClock {
+public:
+    double now = 0;
+    TZoneInfo zone;
+    double NowLocal() override { return now; }
+    TZoneInfo Zone() override { return zone; }
+    void Advance(double seconds) { now += seconds * kSecond; }
+};
+
+class FakeTicker : public ITicker {
+public:
+    bool enabled = false;
+    int period = 0;
+    void Start(int periodMs) override {
+        enabled = true;
+        period = periodMs;
+    }
+    void Stop() override { enabled = false; }
+};
+
+// A pause that lets the fake clock run; anything else a test wants to
+// happen meanwhile goes in during.
+class FakeWait : public IWait {
+public:
+    explicit FakeWait(FakeClock& c) : clock(c) {}
+    FakeClock& clock;
+    int pauses = 0;
+    std::function<void()> during;
+    void Pause(int ms) override {
+        ++pauses;
+        clock.Advance(ms / 1000.0);
+        if (during) during();
+    }
+};
+
+// Boxes: every text kept; questions answered from a script. A question the
+// test did not script fails it.
+class ScriptedPrompt : public IPrompt {
+public:
+    std::vector<std::string> texts;
+    std::deque<bool> answers;
+    void Inform(const std::string& t) override { texts.push_back("information: " + t); }
+    void Error(const std::string& t) override { texts.push_back("error: " + t); }
+    bool Confirm(const std::string& t) override {
+        texts.push_back("confirm: " + t);
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question: " << t;
+            return false;
+        }
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+class RecordingLight : public IStatusLight {
+public:
+    std::vector<char> history;  // R, Y, G, B
+    char Last() const { return history.empty() ? '-' : history.back(); }
+    void ShowRed() override { history.push_back('R'); }
+    void ShowYellow() override { history.push_back('Y'); }
+    void ShowGreen() override { history.push_back('G'); }
+    void ShowBlinking() override { history.push_back('B'); }
+};
+
+class RecordingView : public ISiteView {
+public:
+    int labels = 0, latest = 0, refreshes = 0;
+    std::vector<bool> runStates;
+    void SetDynamicLabels(double) override { ++labels; }
+    void ShowLatestReading(const TSQM*) override { ++latest; }
+    void RefreshLatestReadings() override { ++refreshes; }
+    void ShowRunState(bool running) override { runStates.push_back(running); }
+};
+
+// A clock setter that moves the fake clock instead of the machine's.
+class FakeClockSetter : public IClockSetter {
+public:
+    explicit FakeClockSetter(FakeClock& c) : clock(c) {}
+    FakeClock& clock;
+    std::function<void(FakeClock&, double)> onSet;  // what setting does to the fake clock
+    int calls = 0;
+    bool SetClockUtc(double utc) override {
+        ++calls;
+        if (onSet) onSet(clock, utc);
+        return true;
+    }
+};
+
+class FakePinger : public IPinger {
+public:
+    int Ping(const std::string&, int) override { return 8; }
+};
+
+struct TSiteSpec {
+    std::string Name = "Roof";
+    int Method = 0;
+    int Interval = 10;
+    const char* Start = nullptr;  // "hh.mm" UTC
+    const char* Stop = nullptr;
+    const char* Latitude = nullptr;
+    const char* Longitude = nullptr;
+    int DayReading = 0;
+    const char* DayInterval = "10";
+    int Timeout = 1;
+    const char* Code = nullptr;
+    int AutoUpload = 1;
+    double Offset = 0;
+};
+
+// A program folder with its own database and data module, and a simulator.
+class SiteFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramDir(dir.Str());
+        testsupport::CopyPristineDb(dir.Path());
+        auto clockSetter = std::make_unique<FakeClockSetter>(clock);
+        setter = clockSetter.get();
+        data.SetTimeServices(std::make_unique<FakePinger>(), std::move(clockSetter));
+        ASSERT_TRUE(data.DataModuleCreate());
+        sim.Start();
+        SetBeepHook([] {});
+        AcquisitionShared() = TAcquisitionShared{};
+        Settings(0, 0, 0, 0, 20);
+    }
+    void TearDown() override {
+        SetBeepHook(nullptr);
+        SetInfoMessageHook(nullptr);
+    }
+
+    fb::Database& Db() { return data.dbKALO; }
+
+    void Exec(const std::string& sql) {
+        fb::Transaction tr(Db());
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        tr.Commit();
+    }
+    void Settings(int internetTime, int syncClock, int upload, int uploadMode, int syncFreq) {
+        Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=" + std::to_string(internetTime) +
+             ", SET_SYNCLOCK=" + std::to_string(syncClock) + ", SET_UPLOADDATA=" + std::to_string(upload) +
+             ", SET_UPLOADMODE=" + std::to_string(uploadMode) + ", SET_SYNCFREQ=" + std::to_string(syncFreq) +
+             " WHERE SET_ID=1");
+    }
+    static std::string Sql(const char* v) { return v ? v : "NULL"; }
+    static std::string TimeSql(const char* hhmm) {
+        if (!hhmm) return "NULL";
+        return "'1899-12-30 " + std::string(hhmm).replace(2, 1, ":") + ":00'";
+    }
+    int AddSite(const TSiteSpec& s, int port = -1) {
+        const int id = ++lastSite;
+        Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_ACQUIREMODE, "
+             "SIT_INTERVAL, SIT_STARTTIME, SIT_STOPTIME, SIT_LATIT, SIT_LONG, SIT_DAYREADING, SIT_DAYINTERVAL, "
+             "SIT_CODE, SIT_AUTOUPLOAD, SIT_OFFSET, SIT_TIMEZONE) VALUES (" +
+             std::to_string(id) + ", " + QuotedStr(s.Name) + ", '127.0.0.1', " +
+             std::to_string(port < 0 ? sim.Port() : port) + ", " + std::to_string(s.Timeout) + ", " +
+             std::to_string(s.Method) + ", " + std::to_string(s.Interval) + ", " + TimeSql(s.Start) + ", " +
+             TimeSql(s.Stop) + ", " + Sql(s.Latitude) + ", " + Sql(s.Longitude) + ", " +
+             std::to_string(s.DayReading) + ", " + Sql(s.DayInterval) + ", " +
+             (s.Code ? QuotedStr(s.Code) : std::string("NULL")) + ", " + std::to_string(s.AutoUpload) + ", " +
+             std::to_string(s.Offset) + ", 0)");
+        return id;
+    }
+
+    struct TStored {
+        std::string Code;
+        double Time;
+        int State;
+        int Syncro;
+        int Uploaded;
+    };
+    std::vector<TStored> Stored(int site) {
+        fb::Transaction tr(Db());
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL("SELECT REA_CODE, REA_DATETIME, REA_STATE, REA_SYNCRO, REA_UPLOADED FROM READINGS WHERE REA_SITE=" +
+                 std::to_string(site) + " ORDER BY REA_DATETIME");
+        q.Open();
+        std::vector<TStored> out;
+        for (; !q.Eof(); q.Next())
+            out.push_back({Trim(q.Fields(0).AsString()), q.Fields(1).AsDateTime(), static_cast<int>(q.Fields(2).AsInteger()),
+                           static_cast<int>(q.Fields(3).AsInteger()), static_cast<int>(q.Fields(4).AsInteger())});
+        q.Close();
+        tr.Commit();
+        return out;
+    }
+
+    std::vector<std::string> LogLines(const std::string& siteName) {
+        std::vector<std::string> lines;
+        std::istringstream in(testsupport::ReadFile(TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(siteName)));
+        for (std::string l; std::getline(in, l);) {
+            if (!l.empty() && l.back() == '\r') l.pop_back();
+            if (!l.empty()) lines.push_back(l);
+        }
+        return lines;
+    }
+
+    // One site's ports and acquisition.
+    struct TSite {
+        TSite(SiteFixture& f, int id)
+            : source(f.Db(), id),
+              ports{f.clock, ticker, f.wait, prompt, view, light, f.data, source, f.stations, f.Db()},
+              acq(ports) {}
+        FakeTicker ticker;
+        ScriptedPrompt prompt;
+        RecordingView view;
+        RecordingLight light;
+        TDbSiteSource source;
+        TSitePorts ports;
+        TAcquisition acq;
+    };
+    // Ticks every 30 s of the fake clock for the given span.
+    void Run(TSite& s, double minutes) {
+        const int ticks = static_cast<int>(std::llround(minutes * 2));
+        for (int i = 0; i < ticks; ++i) {
+            clock.Advance(30);
+            if (s.ticker.enabled) s.acq.Tick();
+        }
+    }
+
+    testsupport::TempDir dir;
+    FakeClock clock;
+    FakeWait wait{clock};
+    TData data;
+    FakeClockSetter* setter = nullptr;
+    TStationFactory stations;
+    SqmSimulator sim;
+    int lastSite = 0;
+};
+
+}  // namespace sitetest

@@ -1,0 +1,368 @@
+// The acquisition of a site, night after simulated night: a fake clock,
+// everything else real (database file, data module, SQM-LE simulator,
+// RFC 868 time server).
+#include <cmath>
+
+#include "rfc868server.h"
+#include "readingwindow.h"
+#include "site_test_support.h"
+#include "vsop.h"
+
+using namespace sitetest;
+
+namespace {
+
+class Acquisition : public SiteFixture {
+protected:
+    // Date-times every `minutes` from a to b inclusive.
+    static std::vector<std::string> Every(int minutes, double a, double b) {
+        std::vector<std::string> out;
+        for (double t = a; t <= b + kSecond / 2; t += minutes / 1440.0) out.push_back(FormatLogTime(t));
+        return out;
+    }
+    std::vector<std::string> Times(int site) {
+        std::vector<std::string> out;
+        for (const auto& r : Stored(site)) out.push_back(FormatLogTime(r.Time));
+        return out;
+    }
+    std::vector<int> States(int site) {
+        std::vector<int> out;
+        for (const auto& r : Stored(site)) out.push_back(r.State);
+        return out;
+    }
+};
+
+TEST_F(Acquisition, ATimedNightStoresEveryIntervalInsideItsWindowOnly) {
+    const int id = AddSite({.Method = kTimed, .Interval = 10, .Start = "18.00", .Stop = "06.00"});
+    clock.now = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    EXPECT_TRUE(s.ticker.enabled);
+    EXPECT_EQ(s.ticker.period, 30000);
+    EXPECT_EQ(s.light.Last(), 'B');  // running, outside the window
+    EXPECT_TRUE(Stored(id).empty());
+    Run(s, 24 * 60);
+    EXPECT_EQ(Times(id), Every(10, EncodeDateTime(2024, 1, 15, 18, 0, 0), EncodeDateTime(2024, 1, 16, 6, 0, 0)));
+    EXPECT_EQ(States(id), std::vector<int>(73, 0));
+    EXPECT_EQ(s.view.latest, 73);
+    EXPECT_TRUE(s.prompt.texts.empty());
+    EXPECT_TRUE(LogLines("Roof").empty());
+    // The key is the reading's time and the site.
+    EXPECT_EQ(Stored(id).front().Code, "20240115180000" + std::to_string(id));
+
+    s.acq.StartOrStop();
+    EXPECT_FALSE(s.ticker.enabled);
+    EXPECT_EQ(s.light.Last(), 'R');
+    EXPECT_EQ(s.view.runStates, (std::vector<bool>{true, false}));
+}
+
+TEST_F(Acquisition, StartingInsideTheWindowReadsAtOnceAndTheLightTellsNightFromDay) {
+    const int id = AddSite({.Method = kTimed, .Interval = 5, .Start = "20.00", .Stop = "20.10", .DayReading = 1,
+                            .DayInterval = "30"});
+    clock.now = EncodeDateTime(2024, 3, 1, 20, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    ASSERT_EQ(Stored(id).size(), 1u);
+    EXPECT_EQ(s.light.Last(), 'G');
+    Run(s, 10);  // 20:05 and 20:10 inside
+    Run(s, 0.5);  // 20:10:30: outside, the daylight interval has long passed
+    EXPECT_EQ(States(id), (std::vector<int>{0, 0, 0, -1}));
+    EXPECT_EQ(s.light.Last(), 'B');
+    Run(s, 30);  // next daylight reading at 20:40:30
+    EXPECT_EQ(States(id), (std::vector<int>{0, 0, 0, -1, -1}));
+    EXPECT_EQ(Times(id).back(), "01/03/2024 20.40.30");
+}
+
+TEST_F(Acquisition, SunsetToSunriseAndDuskToDawnAtARealSite) {
+    const double day = EncodeDate(2024, 1, 15);
+    for (int method : {kDiscardByDay, kDiscardInTwilight}) {
+        const int id = AddSite({.Name = "Milan" + std::to_string(method), .Method = method, .Interval = 15,
+                                .Latitude = "45.46", .Longitude = "9.19"});
+        clock.now = day + 0.5;
+        TSite s(*this, id);
+        s.acq.StartOrStop();
+        Run(s, 24 * 60);
+        const double morning = method == kDiscardByDay ? SunRise(day + 1, -9.19L, 45.46L)
+                                                       : AstronomicalDawn(day + 1, -9.19L, 45.46L);
+        const double evening = method == kDiscardByDay ? SunSet(day, -9.19L, 45.46L)
+                                                       : AstronomicalDusk(day, -9.19L, 45.46L);
+        const auto rows = Stored(id);
+        ASSERT_FALSE(rows.empty());
+        // The first tick after the evening edge reads; then every 15 minutes until the morning edge.
+        EXPECT_GT(rows.front().Time, evening);
+        EXPECT_LE(rows.front().Time, evening + 30 * kSecond);
+        for (const auto& r : rows) EXPECT_TRUE(r.Time > evening && r.Time < morning) << FormatLogTime(r.Time);
+        EXPECT_GT(rows.back().Time, morning - 15 / 1440.0);
+        const int expected = static_cast<int>(std::floor((rows.back().Time - rows.front().Time) * 96 + 0.5)) + 1;
+        EXPECT_EQ(static_cast<int>(rows.size()), expected);
+        s.acq.Stop();
+    }
+}
+
+TEST_F(Acquisition, WithoutCoordinatesEveryInstantIsNight) {
+    const int id = AddSite({.Method = kDiscardInTwilight, .Interval = 60, .Latitude = "45.0"});
+    clock.now = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    Run(s, 3 * 60);
+    EXPECT_EQ(Times(id), Every(60, clock.now - 3 / 24.0, clock.now));
+}
+
+TEST_F(Acquisition, AnUnknownMethodTakesOnlyDaylightReadings) {
+    const int id = AddSite({.Method = 7, .Interval = 1, .DayReading = 1, .DayInterval = "20"});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    Run(s, 60);
+    EXPECT_EQ(States(id), std::vector<int>(4, -1));  // 22:00, 22:20, 22:40, 23:00
+    const int quiet = AddSite({.Name = "Quiet", .Method = 7, .Interval = 1});
+    TSite q(*this, quiet);
+    q.acq.StartOrStop();
+    Run(q, 60);
+    EXPECT_TRUE(Stored(quiet).empty());
+    EXPECT_EQ(q.light.Last(), 'B');
+}
+
+TEST_F(Acquisition, ADaylightIntervalOfZeroReadsAtEveryTickOutsideTheWindow) {
+    for (const char* interval : std::initializer_list<const char*>{"0", nullptr}) {
+        const int id = AddSite({.Name = interval ? "Zero" : "Empty", .Method = kTimed, .Start = "18.00",
+                                .Stop = "06.00", .DayReading = 1, .DayInterval = interval});
+        clock.now = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+        TSite s(*this, id);
+        s.acq.StartOrStop();
+        Run(s, 10);
+        EXPECT_EQ(Times(id).size(), 21u);  // 12:00:00 to 12:10:00, every 30 s
+        EXPECT_EQ(States(id), std::vector<int>(21, -1));
+        s.acq.Stop();
+    }
+}
+
+// Internet time from a real RFC 868 server on 127.0.0.1.
+class WithTimeServer : public Acquisition {
+protected:
+    void SetUp() override {
+        Acquisition::SetUp();
+        server.Start({timeserver::Reply{}});
+        data.TimePort = server.Port();
+        Exec("DELETE FROM NTPSERVERS");
+        Exec("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('127.0.0.1', 1, 1000)");
+    }
+    timeserver::Rfc868Server server;
+};
+
+TEST_F(WithTimeServer, ASyncFrequencyOfZeroSynchronisesBeforeEveryDueReading) {
+    Settings(1, 0, 0, 0, 0);
+    const int id = AddSite({.Interval = 5});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    EXPECT_EQ(server.Accepted(), 2);
+    // The measured offset moves by the server's whole seconds, which may put
+    // a due reading off by a tick: count what was read.
+    Run(s, 20);
+    const int readings = static_cast<int>(Stored(id).size());
+    EXPECT_GE(readings, 4);
+    // One at the start, one before each reading.
+    EXPECT_EQ(server.Accepted(), 1 + readings);
+    for (const auto& r : Stored(id)) EXPECT_EQ(r.Syncro, 1);
+
+    // Once the servers fail, the following readings say so.
+    server.Stop();
+    Run(s, 5);
+    EXPECT_EQ(Stored(id).back().Syncro, 0);
+    EXPECT_FALSE(AcquisitionShared().LastSyncSucceeded);
+    EXPECT_TRUE(s.prompt.texts.empty());  // no box during acquisition
+}
+
+TEST_F(WithTimeServer, TheOffsetOfASynchronisationCountsFromTheNextTick) {
+    Settings(1, 0, 0, 0, 30);
+    const int id = AddSite({.Interval = 10});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    // A server an hour ahead of this machine's clock.
+    server.Stop();
+    server.Start({timeserver::Reply{timeserver::Reply::Kind::Answer, timeserver::CurrentSeconds() + 3600u, 0}});
+    data.TimePort = server.Port();
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    const double offset = AcquisitionShared().InternetTimeOffset;
+    EXPECT_NEAR(offset, 1.0 / 24, 5 * kSecond);
+    ASSERT_EQ(Stored(id).size(), 1u);
+    EXPECT_NEAR(Stored(id).front().Time, clock.now + offset, kSecond);
+    // Stopping the server: the failed synchronisation keeps the offset it had.
+    server.Stop();
+    Run(s, 30);
+    EXPECT_EQ(AcquisitionShared().InternetTimeOffset, offset);
+    EXPECT_NEAR(Stored(id).back().Time, clock.now + offset, kSecond);
+}
+
+TEST_F(WithTimeServer, AClockSetBackBySynchronisingDelaysTheNextReadingByAsMuch) {
+    Settings(1, 1, 0, 0, 20);
+    // The second setting of the clock puts it back by an hour.
+    setter->onSet = [n = 0](FakeClock& c, double) mutable {
+        if (++n == 2) c.Advance(-3600);
+    };
+    const int id = AddSite({.Interval = 10});
+    const double t0 = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    clock.now = t0;
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    Run(s, 20);  // 22:00, 22:10; at 22:20 the clock goes back before the reading
+    EXPECT_EQ(setter->calls, 2);
+    EXPECT_EQ(AcquisitionShared().InternetTimeOffset, 0);
+    ASSERT_EQ(Stored(id).size(), 3u);
+    EXPECT_EQ(Times(id).front(), "15/01/2024 21.20.00");  // the reading taken just after the step
+    // From 21:20 on no reading is due until the clock is 10 minutes past 22:20 again.
+    Run(s, 69.5);
+    EXPECT_EQ(Stored(id).size(), 3u);
+    Run(s, 0.5);
+    EXPECT_EQ(Times(id).back(), "15/01/2024 22.30.00");
+}
+
+TEST_F(Acquisition, PolarDayLogsOneLinePerTickAndStaysYellowWhileRunning) {
+    const int id = AddSite({.Name = "Svalbard", .Method = kDiscardByDay, .Interval = 1, .Latitude = "78.2",
+                            .Longitude = "15.6"});
+    clock.now = EncodeDateTime(2024, 6, 21, 12, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    Run(s, 10);
+    const auto lines = LogLines("Svalbard");
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines.front(), "21/06/2024 12.00.00 - Timer Exception - No rises or sets calculable");
+    EXPECT_EQ(lines.back().substr(0, 19), "21/06/2024 12.10.00");
+    EXPECT_EQ(s.light.Last(), 'Y');
+    EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Exception);
+    EXPECT_TRUE(s.acq.Running());
+    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+    EXPECT_TRUE(Stored(id).empty());
+}
+
+TEST_F(Acquisition, AMeterThatStopsAnsweringLogsEachDueReadingAndIsReadAgainWhenBack) {
+    const int id = AddSite({.Name = "Flaky", .Interval = 2});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    Run(s, 4);  // 22:00, 22:02, 22:04
+    ASSERT_EQ(Stored(id).size(), 3u);
+    const int port = sim.Port();
+    sim.Stop();
+    Run(s, 6);  // 22:06, 22:08, 22:10 due: refused
+    const auto lines = LogLines("Flaky");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find(" - Timer Exception - "), std::string::npos);
+    EXPECT_EQ(lines[0].substr(0, 19), "15/01/2024 22.06.00");
+    EXPECT_EQ(s.light.Last(), 'Y');
+    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+    sim.Start(port);
+    Run(s, 4);
+    EXPECT_EQ(Stored(id).size(), 5u);
+    EXPECT_EQ(Times(id).back(), "15/01/2024 22.14.00");
+    EXPECT_EQ(s.light.Last(), 'G');
+    EXPECT_EQ(LogLines("Flaky").size(), 3u);
+}
+
+TEST_F(Acquisition, AMalformedReplyFailsTheReadingWithoutStoringIt) {
+    const int id = AddSite({.Interval = 1});
+    SqmSimConfig bad = sim.Config();
+    bad.RawReading = "r, 19.2x,0000005915Hz";
+    sim.SetConfig(bad);
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Failed);
+    EXPECT_EQ(s.light.Last(), 'Y');
+    EXPECT_TRUE(Stored(id).empty());
+    EXPECT_TRUE(LogLines("Roof").empty());
+}
+
+TEST_F(Acquisition, ATickOfAnotherSiteDuringReadNowsWarningIsSkippedAndYellow) {
+    const int a = AddSite({.Name = "A", .Interval = 1});  // no coordinates: "Read now" warns
+    const int b = AddSite({.Name = "B", .Interval = 1, .Latitude = "45", .Longitude = "9"});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    TSite sa(*this, a), sb(*this, b);
+    sb.ticker.enabled = true;  // running, as if started a while ago
+    std::vector<std::string> warnings;
+    SetInfoMessageHook([&](const std::string& text) {
+        warnings.push_back(text);
+        sb.acq.Tick();  // the box keeps the event loop going
+    });
+    sa.acq.ReadNow();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(sb.acq.LastTick().What, TTickReport::Outcome::Skipped);
+    EXPECT_EQ(sb.light.Last(), 'Y');
+    EXPECT_EQ(sa.view.latest, 1);  // "Read now" shows the reading ...
+    EXPECT_TRUE(Stored(a).empty());  // ... and stores nothing
+    EXPECT_TRUE(sa.light.history.empty());
+    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+    // The skipped interval counts as used: the next reading a minute later.
+    SetInfoMessageHook(nullptr);
+    clock.Advance(30);
+    sb.acq.Tick();
+    EXPECT_TRUE(Stored(b).empty());
+    clock.Advance(30);
+    sb.acq.Tick();
+    EXPECT_EQ(Stored(b).size(), 1u);
+}
+
+TEST_F(Acquisition, ReadNowAgainstNoMeterSaysSoAndTheWindowMayCloseOnlyWhenAllowed) {
+    const int id = AddSite({.Interval = 1, .Latitude = "45", .Longitude = "9"}, ClosedPort());
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    TSite s(*this, id);
+    s.acq.ReadNow();
+    EXPECT_EQ(s.prompt.texts, (std::vector<std::string>{"information: SQM-LE not found"}));
+    EXPECT_EQ(s.view.latest, 0);
+
+    s.acq.StartOrStop();
+    s.prompt.answers = {false};
+    EXPECT_FALSE(s.acq.MayClose());
+    EXPECT_TRUE(s.acq.Running());
+    EXPECT_TRUE(s.ticker.enabled);
+    s.prompt.answers = {true};
+    EXPECT_TRUE(s.acq.MayClose());
+    EXPECT_FALSE(s.acq.Running());
+    EXPECT_EQ(s.prompt.texts.back(),
+              "confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?");
+    EXPECT_TRUE(s.acq.MayClose());  // stopped: no question
+}
+
+// A site whose record the user is editing.
+class EditedSite : public ISiteSource {
+public:
+    EditedSite(fb::Database& db, int id) : inner(db, id) {}
+    TDbSiteSource inner;
+    bool unsaved = true, saves = true;
+    int saveCalls = 0;
+    TSiteRow Site() override { return inner.Site(); }
+    bool HasUnsavedChanges() override { return unsaved; }
+    bool SaveChanges() override {
+        ++saveCalls;
+        unsaved = !saves;
+        return saves;
+    }
+};
+
+TEST_F(Acquisition, StartingWithUnsavedChangesAsksToSaveThem) {
+    const int id = AddSite({.Interval = 1});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    EditedSite edited(Db(), id);
+    FakeTicker ticker;
+    ScriptedPrompt prompt;
+    RecordingView view;
+    RecordingLight light;
+    TAcquisition acq({clock, ticker, wait, prompt, view, light, data, edited, stations, Db()});
+    prompt.answers = {false};
+    acq.StartOrStop();
+    EXPECT_FALSE(acq.Running());
+    EXPECT_EQ(edited.saveCalls, 0);
+    EXPECT_EQ(prompt.texts, (std::vector<std::string>{"confirm: The configuration has not yet been saved: save now?"}));
+    edited.saves = false;  // the save is refused (an interval below a minute, say)
+    prompt.answers = {true};
+    acq.StartOrStop();
+    EXPECT_FALSE(acq.Running());
+    edited.saves = true;
+    prompt.answers = {true};
+    acq.StartOrStop();
+    EXPECT_TRUE(acq.Running());
+    EXPECT_EQ(Stored(id).size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,952 @@
+// The shared widgets (status light, button bar, field binder) and the two
+// "Configuration" dialogs over a real copy of the delivered database. Only
+// the ping is faked; message boxes go to the KALOSQM_MESSAGE_LOG file.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <cmath>
+
+#include "buttonframe.h"
+#include "datamodule.h"
+#include "fieldbinding.h"
+#include "myutils.h"
+#include "ntpserversform.h"
+#include "semaforo.h"
+#include "settingsform.h"
+#include "testsupport.h"
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "app_widgets_tests";
+    static char* argv[] = {name, nullptr};
+    // Never destroyed: at exit it would go after QTest's own input devices.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+struct ScriptedPinger : IPinger {
+    int reply = 8;
+    std::string failure;  // thrown when not empty
+    std::vector<std::pair<std::string, int>> calls;
+    int Ping(const std::string& host, int timeoutMs) override {
+        calls.emplace_back(host, timeoutMs);
+        if (!failure.empty()) throw PingError(failure);
+        return reply;
+    }
+};
+
+// Runs act on the next modal dialog of type W, as a user facing it would.
+template <typename W, typename F>
+void WhenModal(F act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(w);
+        }
+    });
+    timer->start(20);
+}
+
+void Activate(QWidget& w) {
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+}
+
+class WidgetsTest : public ::testing::Test {
+protected:
+    WidgetsTest() { App(); }  // before the widgets of derived fixtures
+    void SetUp() override {
+        SetProgramDir(dir.Str());
+        testsupport::CopyPristineDb(dir.Path());
+        log = (dir.Path() / "messages.txt").string();
+        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        ASSERT_TRUE(data.DataModuleCreate());
+        auto p = std::make_unique<ScriptedPinger>();
+        pinger = p.get();
+        data.SetTimeServices(std::move(p), nullptr);
+        Data = &data;
+    }
+    void TearDown() override {
+        Data = nullptr;
+        unsetenv("KALOSQM_MESSAGE_LOG");
+        unsetenv("KALOSQM_MESSAGE_ANSWER");
+    }
+    void Answer(const char* yesNo) { setenv("KALOSQM_MESSAGE_ANSWER", yesNo, 1); }
+    std::string Messages() { return testsupport::ReadFile(log); }
+    void ClearMessages() { std::filesystem::remove(log); }
+
+    // Committed work only: what another user of the file would see.
+    void Exec(const std::string& sql) {
+        fb::Transaction tr(data.dbKALO);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        tr.Commit();
+    }
+    std::vector<std::string> Committed(const std::string& sql) {
+        fb::Transaction tr(data.dbKALO);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.Open();
+        std::vector<std::string> rows;
+        for (; !q.Eof(); q.Next()) {
+            std::string row;
+            for (int i = 0; i < q.FieldCount(); ++i)
+                row += (i ? "|" : "") + (q.Fields(i).IsNull() ? std::string("NULL") : Trim(q.Fields(i).AsString()));
+            rows.push_back(row);
+        }
+        q.Close();
+        tr.Commit();
+        return rows;
+    }
+    std::vector<std::string> Servers() {
+        return Committed("SELECT NTP_HOST, NTP_TIMEOUT, NTP_ORDER FROM NTPSERVERS ORDER BY NTP_HOST");
+    }
+    std::string Settings() {
+        return Committed(
+            "SELECT SET_USEINTERTETTIME, SET_SYNCLOCK, SET_SYNCFREQ, SET_UPLOADDATA, SET_UPLOADMODE "
+            "FROM SETTINGS WHERE SET_ID=1")
+            .at(0);
+    }
+
+    testsupport::TempDir dir;
+    std::string log;
+    TData data;
+    ScriptedPinger* pinger = nullptr;
+};
+
+const std::vector<std::string> kPristineServers = {"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|3000|2",
+                                                   "time-c-g.nist.gov|3000|3", "time-d-g.nist.gov|3000|4"};
+
+// ---------------------------------------------------------------- status light
+
+QColor Shown(TSemaforo& light, int lamp) {
+    return light.grab().toImage().pixelColor(TSemaforo::LightCentre(lamp));
+}
+
+TEST(StatusLight, ShowsOneLampAtATimeInItsOnColourTheOthersDark) {
+    App();
+    TSemaforo light;
+    EXPECT_EQ(light.Current(), TSemaforo::State::Off);
+    for (int lamp = 0; lamp < 3; ++lamp) EXPECT_EQ(Shown(light, lamp), TSemaforo::OffColour(lamp)) << lamp;
+    EXPECT_EQ(TSemaforo::OnColour(0), QColor(255, 0, 0));
+    EXPECT_EQ(TSemaforo::OffColour(1), QColor(117, 117, 0));
+    EXPECT_EQ(TSemaforo::OffColour(2), QColor(0, 100, 0));
+
+    struct Case {
+        void (TSemaforo::*show)();
+        TSemaforo::State state;
+        int lamp;
+    };
+    for (const Case c : {Case{&TSemaforo::ShowRed, TSemaforo::State::Red, 0},
+                         Case{&TSemaforo::ShowYellow, TSemaforo::State::Yellow, 1},
+                         Case{&TSemaforo::ShowGreen, TSemaforo::State::Green, 2}}) {
+        (light.*c.show)();
+        EXPECT_EQ(light.Current(), c.state);
+        EXPECT_FALSE(light.Blinking());
+        EXPECT_EQ(light.RedOn(), c.lamp == 0);
+        EXPECT_EQ(light.YellowOn(), c.lamp == 1);
+        EXPECT_EQ(light.GreenOn(), c.lamp == 2);
+        for (int lamp = 0; lamp < 3; ++lamp)
+            EXPECT_EQ(Shown(light, lamp), lamp == c.lamp ? TSemaforo::OnColour(lamp) : TSemaforo::OffColour(lamp))
+                << "lamp " << lamp << " after state " << int(c.state);
+    }
+}
+
+TEST(StatusLight, BlinkingTurnsGreenOnAndOffEvery500MsUntilAnotherShow) {
+    App();
+    TSemaforo light;
+    light.ShowYellow();
+    light.ShowBlinking();
+    EXPECT_EQ(light.Current(), TSemaforo::State::Blinking);
+    EXPECT_TRUE(light.Blinking());
+    EXPECT_EQ(light.Timer().interval(), 500);
+    EXPECT_FALSE(light.RedOn());
+    EXPECT_FALSE(light.YellowOn());
+    EXPECT_TRUE(light.GreenOn());
+    EXPECT_EQ(Shown(light, 2), TSemaforo::OnColour(2));
+
+    QMetaObject::invokeMethod(&light.Timer(), "timeout");
+    EXPECT_FALSE(light.GreenOn());
+    EXPECT_EQ(Shown(light, 2), TSemaforo::OffColour(2));
+    QMetaObject::invokeMethod(&light.Timer(), "timeout");
+    EXPECT_TRUE(light.GreenOn());
+
+    // On the real clock, from a fresh start: no change within 300 ms, one by 1300.
+    light.ShowGreen();
+    light.ShowBlinking();
+    QSignalSpy ticks(&light.Timer(), &QTimer::timeout);
+    QTest::qWait(300);
+    EXPECT_EQ(ticks.count(), 0);
+    EXPECT_TRUE(ticks.wait(1000));
+    EXPECT_FALSE(light.GreenOn());
+
+    light.ShowBlinking();  // again while blinking: goes on as it was
+    EXPECT_TRUE(light.Blinking());
+    EXPECT_FALSE(light.GreenOn());
+
+    light.ShowRed();
+    EXPECT_FALSE(light.Blinking());
+    EXPECT_EQ(light.Current(), TSemaforo::State::Red);
+    QTest::qWait(700);
+    EXPECT_TRUE(light.RedOn());
+    EXPECT_FALSE(light.GreenOn());
+    EXPECT_EQ(Shown(light, 0), TSemaforo::OnColour(0));
+    EXPECT_EQ(Shown(light, 2), TSemaforo::OffColour(2));
+}
+
+TEST(StatusLight, ServesTheSiteCoreAsItsStatusLight) {
+    App();
+    TSemaforo light;
+    IStatusLight& port = light;
+    port.ShowBlinking();
+    EXPECT_TRUE(light.Blinking());
+    port.ShowGreen();
+    EXPECT_EQ(light.Current(), TSemaforo::State::Green);
+    EXPECT_FALSE(light.Blinking());
+}
+
+// ---------------------------------------------------------------- button bar
+
+class ButtonFrameTest : public WidgetsTest {
+protected:
+    struct Enabled {
+        bool edit, save, cancel;
+        bool operator==(const Enabled&) const = default;
+    };
+    static Enabled Buttons(const TButtonFrame& f) {
+        return {f.btnEdit->isEnabled(), f.btnSave->isEnabled(), f.btnCancelUpdate->isEnabled()};
+    }
+    // A dataset of its own over the time servers, in the data module's transaction.
+    TDataSet ds{data.trKALO, "select * from NTPSERVERS order by NTP_ORDER", "NTPSERVERS", "NTP_HOST"};
+};
+
+TEST_F(ButtonFrameTest, EnablesEditWhileBrowsingAndSaveCancelWhileEditingOrInserting) {
+    int earlierHandler = 0;
+    ds.OnStateChange = [&] { ++earlierHandler; };
+    TButtonFrame frame;
+    frame.SetDataSet(&ds);
+    EXPECT_EQ(Buttons(frame), (Enabled{false, false, false}));  // closed
+    ds.Open();
+    EXPECT_EQ(Buttons(frame), (Enabled{true, false, false}));
+    ds.SetField("NTP_TIMEOUT", int64_t{1500});  // a field change edits by itself
+    EXPECT_EQ(Buttons(frame), (Enabled{false, true, true}));
+    frame.btnCancelUpdate->click();
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+    EXPECT_EQ(Buttons(frame), (Enabled{true, false, false}));
+    ds.Insert();
+    EXPECT_EQ(Buttons(frame), (Enabled{false, true, true}));
+    ds.Cancel();
+    frame.btnEdit->click();
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Edit);
+    EXPECT_EQ(Buttons(frame), (Enabled{false, true, true}));
+    ds.Close();
+    EXPECT_EQ(Buttons(frame), (Enabled{false, false, false}));
+    EXPECT_EQ(earlierHandler, 7);  // the bar chained itself behind it
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(ButtonFrameTest, SaveCommitsForOtherTransactionsAndCancelUpdateRollsBack) {
+    ds.Open();
+    TButtonFrame frame;
+    frame.SetDataSet(&ds);
+    ds.SetField("NTP_TIMEOUT", int64_t{1234});
+    frame.btnSave->click();
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+    EXPECT_EQ(Servers().at(0), "time-a-g.nist.gov|1234|1");
+
+    // Posted but not committed, then "Cancel update": the rollback takes it back too.
+    ds.SetField("NTP_TIMEOUT", int64_t{999});
+    ds.Post();
+    ds.SetField("NTP_ORDER", int64_t{9});
+    frame.btnCancelUpdate->click();
+    EXPECT_EQ(ds.AsInteger("NTP_ORDER"), 1);
+    EXPECT_EQ(Servers().at(0), "time-a-g.nist.gov|1234|1");
+    fb::Query q(data.trKALO);
+    q.SetSQL("SELECT NTP_TIMEOUT FROM NTPSERVERS WHERE NTP_HOST='time-a-g.nist.gov'");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsInteger(), 1234);
+    q.Close();
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(ButtonFrameTest, OkSavesThenClosesAndCancelDiscardsThenCloses) {
+    ds.Open();
+    TButtonFrame frame;
+    frame.SetDataSet(&ds);
+    QSignalSpy ok(&frame, &TButtonFrame::okClicked), cancel(&frame, &TButtonFrame::cancelClicked);
+    frame.btnOK->click();  // nothing to save
+    EXPECT_EQ(ok.count(), 1);
+    ds.SetField("NTP_ORDER", int64_t{7});
+    frame.btnOK->click();
+    EXPECT_EQ(ok.count(), 2);
+    EXPECT_EQ(Servers().at(0), "time-a-g.nist.gov|3000|7");
+    ds.SetField("NTP_ORDER", int64_t{8});
+    frame.btnCancel->click();
+    EXPECT_EQ(cancel.count(), 1);
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+    EXPECT_EQ(ds.AsInteger("NTP_ORDER"), 7);
+    EXPECT_EQ(Servers().at(0), "time-a-g.nist.gov|3000|7");
+    frame.SetOkCancelVisible(false);
+    EXPECT_TRUE(frame.btnOK->isHidden());
+    EXPECT_TRUE(frame.btnCancel->isHidden());
+}
+
+TEST_F(ButtonFrameTest, ARefusedSaveIsShownKeepsTheRowInEditAndOkDoesNotClose) {
+    ds.Open();
+    TButtonFrame frame;
+    frame.SetDataSet(&ds);
+    QSignalSpy ok(&frame, &TButtonFrame::okClicked);
+
+    ds.BeforePost = [] { throw std::runtime_error("Please note, you cannot specify a range of time less than 1 minute"); };
+    ds.SetField("NTP_TIMEOUT", int64_t{10});
+    frame.btnOK->click();
+    EXPECT_EQ(ok.count(), 0);
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Edit);
+    EXPECT_EQ(Buttons(frame), (Enabled{false, true, true}));
+    EXPECT_EQ(Messages(), "error: Please note, you cannot specify a range of time less than 1 minute\n");
+
+    ClearMessages();
+    ds.BeforePost = [] { throw TAbort(); };  // its handler has said what it had to
+    EXPECT_FALSE(frame.Save());
+    EXPECT_EQ(Messages(), "");
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Edit);
+
+    // The database refuses a second server of the same name.
+    ds.BeforePost = nullptr;
+    ds.Cancel();
+    ds.Insert();
+    ds.SetField("NTP_HOST", std::string("time-b-g.nist.gov"));
+    frame.btnOK->click();
+    EXPECT_EQ(ok.count(), 0);
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Insert);
+    EXPECT_NE(Messages().find("error: "), std::string::npos);
+    EXPECT_NE(Messages().find("NTPSERVERS"), std::string::npos) << Messages();
+    EXPECT_EQ(Servers(), kPristineServers);
+
+    ds.SetField("NTP_HOST", std::string("time.example.org"));
+    frame.btnOK->click();
+    EXPECT_EQ(ok.count(), 1);
+    EXPECT_EQ(Servers().size(), 5u);
+}
+
+TEST_F(ButtonFrameTest, TheBarForgetsADatasetWhenItIsGoneOrReplaced) {
+    ds.Open();
+    TDataSet other(data.trKALO, "select * from SETTINGS where SET_ID=1", "SETTINGS", "SET_ID");
+    other.Open();
+    {
+        TButtonFrame frame;
+        frame.SetDataSet(&ds);
+        frame.SetDataSet(&other);
+        ds.Edit();  // no longer the bar's
+        EXPECT_EQ(Buttons(frame), (Enabled{true, false, false}));
+        ds.Cancel();
+    }
+    ds.Edit();  // the bar is gone: the chained handler must not reach it
+    ds.Cancel();
+    TButtonFrame again;
+    again.SetDataSet(&ds);  // drops the dead link on top
+    ds.Edit();
+    EXPECT_EQ(Buttons(again), (Enabled{false, true, true}));
+}
+
+// ---------------------------------------------------------------- field binder
+
+class FieldBinderTest : public WidgetsTest {
+protected:
+    void SetUp() override {
+        WidgetsTest::SetUp();
+        Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_CODE, SIT_SQMPORT, SIT_OFFSET, SIT_STARTTIME, "
+             "SIT_LATIT, SIT_AUTOSTART, SIT_ACQUIREMODE, SIT_INTERVAL) VALUES "
+             "(1, 'Monte Baldo', 'AB12', 10001, 0.5, '1899-12-30 18:30:00', 45.75, 1, 2, 5)");
+        ds.SetParam("ID_SITO", int64_t{1});
+        ds.Open();
+        auto* row = new QHBoxLayout(&window);
+        for (QWidget* w : std::initializer_list<QWidget*>{&name, &port, &offset, &latitude, &start, &autostart,
+                                                          &continuous, &timed, &byNight, &code, &mode})
+            row->addWidget(w);
+        methods.addButton(&continuous, 0);
+        methods.addButton(&timed, 1);
+        methods.addButton(&byNight, 2);
+        mode.addItems({"0", "1", "2", "3"});
+        binder.BindLineEdit(&name, "SIT_NAME", TFieldBinder::Kind::Text, {.MaxLength = 255});
+        binder.BindLineEdit(&port, "SIT_SQMPORT", TFieldBinder::Kind::Integer);
+        binder.BindLineEdit(&offset, "SIT_OFFSET", TFieldBinder::Kind::Double, {.Decimals = 2});
+        binder.BindLineEdit(&latitude, "SIT_LATIT", TFieldBinder::Kind::Double, {.Decimals = 4});
+        binder.BindLineEdit(&start, "SIT_STARTTIME", TFieldBinder::Kind::TimeOfDay);
+        binder.BindCheckBox(&autostart, "SIT_AUTOSTART");
+        binder.BindRadioGroup(&methods, "SIT_ACQUIREMODE");
+        binder.BindLabel(&code, "SIT_CODE");
+        binder.BindComboBox(&mode, "SIT_ACQUIREMODE");
+    }
+    // Replaces the text as a user does: select all, then type.
+    void Type(QLineEdit& e, const QString& text) {
+        e.selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(&e, Qt::Key_Delete);
+        else
+            QTest::keyClicks(&e, text);
+    }
+    std::string Stored(const std::string& columns) {
+        return Committed("SELECT " + columns + " FROM SQMSITES WHERE SIT_ID=1").at(0);
+    }
+
+    TDataSet ds{data.trKALO, "select * from SQMSITES where SIT_ID=:ID_SITO", "SQMSITES", "SIT_ID"};
+    QWidget window;
+    QLineEdit name, port, offset, latitude, start;
+    QCheckBox autostart;
+    QRadioButton continuous, timed, byNight;
+    QButtonGroup methods;
+    QLabel code;
+    QComboBox mode;
+    TFieldBinder binder{ds};
+};
+
+TEST_F(FieldBinderTest, ShowsTheRowInEachFieldsFormatWithoutEditingIt) {
+    EXPECT_EQ(name.text(), "Monte Baldo");
+    EXPECT_EQ(port.text(), "10001");
+    EXPECT_EQ(offset.text(), "0.50");
+    EXPECT_EQ(latitude.text(), "45.7500");
+    EXPECT_EQ(start.text(), "18.30");
+    EXPECT_TRUE(autostart.isChecked());
+    EXPECT_TRUE(byNight.isChecked());
+    EXPECT_EQ(code.text().trimmed(), "AB12");
+    EXPECT_EQ(mode.currentIndex(), 2);
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+
+    // Another row (moves raise no event): Refresh; NULLs show empty.
+    Exec("UPDATE SQMSITES SET SIT_OFFSET=NULL, SIT_STARTTIME=NULL, SIT_ACQUIREMODE=NULL, SIT_AUTOSTART=0 "
+         "WHERE SIT_ID=1");
+    ds.Refresh();
+    EXPECT_EQ(offset.text(), "");
+    EXPECT_EQ(start.text(), "");
+    EXPECT_FALSE(autostart.isChecked());
+    EXPECT_EQ(methods.checkedButton(), nullptr);
+    EXPECT_EQ(mode.currentIndex(), -1);
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+}
+
+TEST_F(FieldBinderTest, TypingWritesTheFieldAndStartsTheEditAndThePostStoresIt) {
+    Activate(window);
+    offset.setFocus();
+    Type(offset, "1,25");  // the comma of some keyboards is a decimal point too
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Edit);
+    EXPECT_DOUBLE_EQ(ds.AsDouble("SIT_OFFSET"), 1.25);
+    port.setFocus();  // leaving the field shows the stored value in its format
+    EXPECT_EQ(offset.text(), "1.25");
+    Type(port, "x");  // not a digit: the field refuses the key
+    EXPECT_EQ(port.text(), "10001");
+    Type(port, "10002");
+    EXPECT_EQ(ds.AsInteger("SIT_SQMPORT"), 10002);
+    latitude.setFocus();
+    Type(latitude, "");
+    EXPECT_TRUE(ds.IsNull("SIT_LATIT"));
+    Type(latitude, "-");  // not a value yet: the row keeps NULL, leaving shows it
+    EXPECT_TRUE(ds.IsNull("SIT_LATIT"));
+    name.setFocus();
+    EXPECT_EQ(latitude.text(), "");
+    Type(name, "Monte Baldo 2");
+    autostart.click();
+    timed.click();
+    EXPECT_EQ(mode.currentIndex(), 1);  // the other control of the same field follows
+
+    ds.Post();
+    data.trKALO.CommitRetaining();
+    EXPECT_EQ(Stored("SIT_NAME, SIT_SQMPORT, SIT_OFFSET, SIT_LATIT, SIT_AUTOSTART, SIT_ACQUIREMODE"),
+              "Monte Baldo 2|10002|1.25|NULL|0|1");
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(FieldBinderTest, ATimeOfDayIsEditedAsHoursColonMinutesWithAMask) {
+    Activate(window);
+    start.setFocus();
+    EXPECT_EQ(start.inputMask(), "00:00;_");
+    EXPECT_EQ(start.text(), "18:30");
+    start.setCursorPosition(0);
+    QTest::keyClicks(&start, "0615");
+    EXPECT_EQ(start.displayText(), "06:15");
+    const double stored = ds.AsDouble("SIT_STARTTIME");
+    EXPECT_NEAR(stored, EncodeTime(6, 15, 0), 1e-9);
+    EXPECT_TRUE(std::holds_alternative<fb::DateTime>(ds.FieldValue("SIT_STARTTIME")));
+    start.setCursorPosition(0);
+    QTest::keyClicks(&start, "25");  // no hour 25: the row keeps 06:15
+    EXPECT_NEAR(ds.AsDouble("SIT_STARTTIME"), EncodeTime(6, 15, 0), 1e-9);
+    name.setFocus();
+    EXPECT_EQ(start.inputMask(), "");
+    EXPECT_EQ(start.text(), "06.15");
+    ds.Post();
+    data.trKALO.CommitRetaining();
+    EXPECT_NEAR(std::stod(Stored("SIT_STARTTIME")), EncodeTime(6, 15, 0), 1e-9);
+
+    EXPECT_EQ(TFieldBinder::Format(fb::DateTime{EncodeDateTime(2024, 1, 15, 23, 59, 0)},
+                                   TFieldBinder::Kind::TimeOfDay, 0, false),
+              "23.59");  // a stray date part is not a time
+    EXPECT_FALSE(TFieldBinder::Parse("24:00", TFieldBinder::Kind::TimeOfDay));
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*TFieldBinder::Parse("__:__", TFieldBinder::Kind::TimeOfDay)));
+}
+
+TEST_F(FieldBinderTest, ARefusedEditPutsTheStoredValueBackAndOnlyRealErrorsAreShown) {
+    ds.BeforeEdit = [] { throw TAbort(); };  // as a site window refuses while it reads
+    Type(name, "Other");
+    EXPECT_EQ(name.text(), "Monte Baldo");
+    autostart.click();
+    EXPECT_TRUE(autostart.isChecked());
+    continuous.click();
+    EXPECT_TRUE(byNight.isChecked());
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+    EXPECT_EQ(Messages(), "");
+
+    ds.BeforeEdit = [] { throw std::runtime_error("Locked by another user"); };
+    Type(port, "1");
+    EXPECT_EQ(port.text(), "10001");
+    EXPECT_EQ(Messages(), "error: Locked by another user\n");
+    ds.BeforeEdit = nullptr;
+}
+
+TEST_F(FieldBinderTest, CodeChangesCancelAndNewRowsReachTheControls) {
+    ds.SetField("SIT_CODE", std::string("ZZ99"));  // as the credentials dialog does
+    EXPECT_EQ(code.text(), "ZZ99");
+    Type(name, "Changed");
+    ds.Cancel();
+    EXPECT_EQ(name.text(), "Monte Baldo");
+    EXPECT_EQ(code.text().trimmed(), "AB12");
+    ds.OnNewRecord = [this] { ds.SetField("SIT_SQMPORT", int64_t{10001}); };
+    ds.Insert();
+    EXPECT_EQ(name.text(), "");
+    EXPECT_EQ(port.text(), "10001");
+    EXPECT_FALSE(autostart.isChecked());
+    ds.Cancel();
+    EXPECT_EQ(name.text(), "Monte Baldo");
+    ds.Close();
+    EXPECT_EQ(name.text(), "");
+}
+
+TEST_F(FieldBinderTest, AReadOnlyBindingShowsButNeverWrites) {
+    binder.SetReadOnly(&name, true);
+    binder.SetReadOnly(&autostart, true);
+    EXPECT_TRUE(name.isReadOnly());
+    Type(name, "Other");
+    autostart.click();  // even a click from code is put back
+    EXPECT_EQ(name.text(), "Monte Baldo");
+    EXPECT_TRUE(autostart.isChecked());
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+    binder.SetReadOnly(&name, false);
+    Type(name, "Other");
+    EXPECT_EQ(ds.AsString("SIT_NAME"), "Other");
+}
+
+TEST_F(FieldBinderTest, ControlsAndBinderMayGoInEitherOrder) {
+    {
+        auto edit = std::make_unique<QLineEdit>();
+        TFieldBinder second(ds);
+        second.BindLineEdit(edit.get(), "SIT_NAME");
+        edit.reset();
+        ds.SetField("SIT_NAME", std::string("x"));  // the binder skips the control that is gone
+    }
+    ds.SetField("SIT_NAME", std::string("y"));  // and the dataset skips the binder that is gone
+    EXPECT_EQ(name.text(), "y");
+}
+
+// ---------------------------------------------------------------- settings dialog
+
+class SettingsTest : public WidgetsTest {
+protected:
+    std::unique_ptr<TSettingsForm> Open() {
+        data.tbSettings.Close();
+        data.tbSettings.Open();
+        return std::make_unique<TSettingsForm>();
+    }
+};
+
+TEST_F(SettingsTest, InternetTimeAndUploadDecideWhatCanBeUsedAtOpenAndAtOnceOnClick) {
+    Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_UPLOADDATA=0");
+    auto form = Open();
+    EXPECT_EQ(form->windowTitle(), "Settings");
+    EXPECT_EQ(form->txtDBVersion->text(), "1.0");
+    EXPECT_TRUE(form->txtDBVersion->font().bold());
+    EXPECT_FALSE(form->cbSyncClock->isEnabled());
+    EXPECT_FALSE(form->edSyncFreq->isEnabled());
+    EXPECT_FALSE(form->lblSyncFreq->isEnabled());
+    EXPECT_TRUE(form->rgUploadMode->isHidden());
+
+    form->cbUseInternetTime->click();
+    EXPECT_TRUE(form->cbSyncClock->isEnabled());
+    EXPECT_TRUE(form->edSyncFreq->isEnabled());
+    EXPECT_TRUE(form->lblSyncFreq->isEnabled());
+    EXPECT_EQ(data.tbSettings.GetState(), TDataSet::State::Edit);
+    EXPECT_TRUE(form->ButtonFrame->btnSave->isEnabled());
+    form->cbUploadData->click();
+    EXPECT_FALSE(form->rgUploadMode->isHidden());
+
+    // "Cancel update" puts the row and with it the rules back.
+    form->ButtonFrame->btnCancelUpdate->click();
+    EXPECT_FALSE(form->cbUseInternetTime->isChecked());
+    EXPECT_FALSE(form->cbSyncClock->isEnabled());
+    EXPECT_TRUE(form->rgUploadMode->isHidden());
+    EXPECT_EQ(Settings(), "0|0|60|0|0");
+}
+
+TEST_F(SettingsTest, OkWithoutAChangeStoresNothingAndAfterOneTickStoresTheRow) {
+    {
+        auto form = Open();
+        Exec("UPDATE SETTINGS SET SET_SYNCFREQ=77");  // someone else, after the dialog read the row
+        form->ButtonFrame->btnOK->click();
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_EQ(Settings(), "1|0|77|1|0");  // the dialog wrote nothing over it
+    }
+    {
+        auto form = Open();
+        form->cbSyncClock->click();
+        form->ButtonFrame->btnOK->click();
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_EQ(Settings(), "1|1|77|1|0");
+    }
+    {
+        auto form = Open();
+        form->edSyncFreq->selectAll();
+        QTest::keyClicks(form->edSyncFreq, "15");
+        form->rbManual->click();
+        form->ButtonFrame->btnCancel->click();
+        EXPECT_EQ(form->result(), QDialog::Rejected);
+        EXPECT_EQ(data.tbSettings.GetState(), TDataSet::State::Browse);
+        EXPECT_EQ(Settings(), "1|1|77|1|0");
+        EXPECT_TRUE(data.UploadEnabled(true));  // the readers no longer see the discarded Manual
+    }
+    {
+        auto form = Open();
+        form->rbManual->click();
+        form->reject();  // Escape or the close button: the same as Cancel
+        EXPECT_EQ(data.tbSettings.GetState(), TDataSet::State::Browse);
+        EXPECT_EQ(Settings(), "1|1|77|1|0");
+    }
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(SettingsTest, TheSettingsCommandReadsTheRowAfreshAndLeavesItOpen) {
+    data.tbSettings.Open();
+    Exec("UPDATE SETTINGS SET SET_SYNCFREQ=33");
+    QString shown;
+    WhenModal<TSettingsForm>([&shown](TSettingsForm* f) {
+        shown = f->edSyncFreq->text();
+        f->edSyncFreq->selectAll();
+        QTest::keyClicks(f->edSyncFreq, "45");
+        f->ButtonFrame->btnOK->click();
+    });
+    TSettingsForm::ShowSettings(nullptr);
+    EXPECT_EQ(shown, "33");
+    EXPECT_TRUE(data.tbSettings.Active());
+    EXPECT_EQ(Settings(), "1|0|45|1|0");
+    EXPECT_EQ(data.tbSettings.AsInteger("SET_SYNCFREQ"), 45);
+}
+
+// ---------------------------------------------------------------- time-server dialog
+
+class NTPServersTest : public WidgetsTest {
+protected:
+    TNTPServersModel& M(TNTPServersForm& f) { return *f.Model(); }
+    void Set(TNTPServersForm& f, int row, int column, const QString& text) {
+        ASSERT_TRUE(M(f).setData(M(f).index(row, column), text)) << Messages();
+    }
+    int AddServer(TNTPServersForm& f, const QString& host, const QString& timeout, const QString& order) {
+        f.btnAdd->click();
+        const int row = M(f).rowCount() - 1;
+        Set(f, row, TNTPServersModel::Host, host);
+        Set(f, row, TNTPServersModel::Timeout, timeout);
+        Set(f, row, TNTPServersModel::Order, order);
+        return row;
+    }
+};
+
+TEST_F(NTPServersTest, ShowsTheServersInOrderOfPreference) {
+    TNTPServersForm f;
+    EXPECT_EQ(f.windowTitle(), "NTP Servers");
+    ASSERT_EQ(M(f).rowCount(), 4);
+    EXPECT_EQ(M(f).headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Host");
+    EXPECT_EQ(M(f).headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Connection timeout ms");
+    EXPECT_EQ(M(f).headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Order of preference");
+    EXPECT_EQ(M(f).index(0, 0).data().toString(), "time-a-g.nist.gov");
+    EXPECT_EQ(M(f).index(3, 0).data().toString(), "time-d-g.nist.gov");
+    EXPECT_EQ(M(f).index(3, 1).data().toString(), "3000");
+    EXPECT_EQ(M(f).index(3, 2).data().toString(), "4");
+    EXPECT_EQ(f.Grid->currentIndex().row(), 0);
+}
+
+TEST_F(NTPServersTest, AddingAServerThenCancelYesLeavesTheTableAsItWas) {
+    TNTPServersForm f;
+    f.show();
+    AddServer(f, "time.example.org", "2000", "5");
+    f.Grid->setCurrentIndex(M(f).index(0, 0));  // leaving the new row posts it
+    EXPECT_EQ(data.tbNTPServers.RecordCount(), 5);
+    Answer("yes");
+    f.btnCancel->click();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(f.result(), QDialog::Rejected);
+    EXPECT_EQ(Messages(), "confirm: Cancel any changes?\n");
+    EXPECT_EQ(Servers(), kPristineServers);
+    // The shared dataset holds the table as it is, for the next time fetch.
+    EXPECT_EQ(data.tbNTPServers.RecordCount(), 4);
+    TNTPServersForm again;
+    EXPECT_EQ(M(again).rowCount(), 4);
+}
+
+TEST_F(NTPServersTest, CancelNoKeepsTheDialogOpenWithTheNewRow) {
+    TNTPServersForm f;
+    f.show();
+    AddServer(f, "time.example.org", "2000", "5");
+    Answer("no");
+    f.btnCancel->click();
+    EXPECT_TRUE(f.isVisible());
+    f.close();  // the window's close button asks the same
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(Messages(), "confirm: Cancel any changes?\nconfirm: Cancel any changes?\n");
+    ASSERT_EQ(M(f).rowCount(), 5);
+    EXPECT_EQ(M(f).index(4, 0).data().toString(), "time.example.org");
+    f.btnOK->click();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(Servers().at(4), "time.example.org|2000|5");
+}
+
+TEST_F(NTPServersTest, RenamingAHostAndOkChangesTheKeyOfThatRow) {
+    TNTPServersForm f;
+    f.show();
+    Set(f, 1, TNTPServersModel::Host, "time-z.example.org");
+    f.btnOK->click();
+    EXPECT_EQ(f.result(), QDialog::Accepted);
+    EXPECT_EQ(Servers(), (std::vector<std::string>{"time-a-g.nist.gov|3000|1", "time-c-g.nist.gov|3000|3",
+                                                   "time-d-g.nist.gov|3000|4", "time-z.example.org|3000|2"}));
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(NTPServersTest, DeletingAsksFirstAndGoesOnlyWithOk) {
+    TNTPServersForm f;
+    f.show();
+    f.Grid->setCurrentIndex(M(f).index(2, 0));
+    Answer("no");
+    f.btnDelete->click();
+    EXPECT_EQ(M(f).rowCount(), 4);
+    Answer("yes");
+    f.btnDelete->click();
+    EXPECT_EQ(Messages(), "confirm: Delete record?\nconfirm: Delete record?\n");
+    ASSERT_EQ(M(f).rowCount(), 3);
+    EXPECT_EQ(M(f).index(2, 0).data().toString(), "time-d-g.nist.gov");
+    EXPECT_EQ(Servers(), kPristineServers);  // still in the open transaction
+    f.btnOK->click();
+    EXPECT_EQ(Servers(), (std::vector<std::string>{"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|3000|2",
+                                                   "time-d-g.nist.gov|3000|4"}));
+}
+
+TEST_F(NTPServersTest, TheGridIsEditedWithTheKeyboardAndLeavingARowPostsIt) {
+    TNTPServersForm f;
+    Activate(f);
+    f.Grid->setFocus();
+    f.Grid->setCurrentIndex(M(f).index(1, TNTPServersModel::Timeout));
+    QTest::keyClick(f.Grid, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, "25x00");  // digits only
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();  // the view hands the text over in a queued call
+    EXPECT_EQ(data.tbNTPServers.GetState(), TDataSet::State::Edit);
+    EXPECT_EQ(M(f).headerData(1, Qt::Vertical, Qt::DisplayRole).toString(), "\u270E");
+    QTest::keyClick(f.Grid, Qt::Key_Down);
+    EXPECT_EQ(data.tbNTPServers.GetState(), TDataSet::State::Browse);
+    EXPECT_EQ(data.tbNTPServers.RecNo(), 2);
+    EXPECT_EQ(M(f).index(1, TNTPServersModel::Timeout).data().toString(), "2500");
+
+    QTest::keyClick(f.Grid, Qt::Key_Insert);  // a new row, its host cell open for typing
+    editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, "time.example.org");
+    QTest::keyClick(editor, Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_EQ(data.tbNTPServers.GetState(), TDataSet::State::Insert);
+    f.btnOK->click();
+    EXPECT_EQ(f.result(), QDialog::Accepted);
+    EXPECT_EQ(Servers(), (std::vector<std::string>{"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|2500|2",
+                                                   "time-c-g.nist.gov|3000|3", "time-d-g.nist.gov|3000|4",
+                                                   "time.example.org|NULL|NULL"}));
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(NTPServersTest, AnUntouchedNewRowIsDroppedAsInADataGrid) {
+    TNTPServersForm f;
+    f.show();
+    f.btnAdd->click();
+    EXPECT_EQ(M(f).rowCount(), 5);
+    EXPECT_EQ(M(f).headerData(4, Qt::Vertical, Qt::DisplayRole).toString(), "*");
+    for (int row = 0; row < 4; ++row)  // the rows above keep showing while the new one is open
+        EXPECT_EQ(M(f).index(row, 0).data().toString().toStdString(), kPristineServers[row].substr(0, 17)) << row;
+    f.btnOK->click();
+    EXPECT_EQ(f.result(), QDialog::Accepted);
+    EXPECT_EQ(Servers(), kPristineServers);
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(NTPServersTest, CheckConnectionPingsTheCurrentRowAndTellsWhatCameBack) {
+    TNTPServersForm f;
+    f.show();
+    Set(f, 2, TNTPServersModel::Timeout, "750");
+    f.Grid->setCurrentIndex(M(f).index(2, 1));
+    pinger->reply = 0;
+    f.btnCheckConnection->click();
+    ASSERT_EQ(pinger->calls.size(), 1u);
+    EXPECT_EQ(pinger->calls[0], (std::pair<std::string, int>{"time-c-g.nist.gov", 750}));
+    EXPECT_EQ(Messages(), "error: Host time-c-g.nist.gov  unreachable\n");
+
+    ClearMessages();
+    pinger->reply = 8;
+    f.Grid->setCurrentIndex(M(f).index(0, 0));
+    f.btnCheckConnection->click();
+    EXPECT_EQ(pinger->calls.back(), (std::pair<std::string, int>{"time-a-g.nist.gov", 3000}));
+    EXPECT_EQ(Messages(), "information: Connection with the server time-a-g.nist.gov done\n");
+
+    ClearMessages();
+    pinger->failure = "Host not found: time-a-g.nist.gov";
+    f.btnCheckConnection->click();
+    EXPECT_EQ(Messages(), "error: Host not found: time-a-g.nist.gov\n");
+    EXPECT_TRUE(f.isVisible());
+}
+
+TEST_F(NTPServersTest, ARefusedRowOnOkIsShownEndsTheDialogAndIsNotStored) {
+    {
+        TNTPServersForm f;
+        f.show();
+        Set(f, 0, TNTPServersModel::Timeout, "1000");  // posted when the new row is added
+        AddServer(f, "time-b-g.nist.gov", "2000", "5");
+        f.btnOK->click();
+        EXPECT_FALSE(f.isVisible());
+        EXPECT_EQ(f.result(), QDialog::Rejected);
+        const std::string m = Messages();
+        EXPECT_EQ(m.rfind("error: An error occurred: ", 0), 0u) << m;
+        EXPECT_NE(m.find("PK_NTPSERVERS"), std::string::npos) << m;
+        EXPECT_EQ(Servers(), kPristineServers);  // the edit before it waits uncommitted
+        EXPECT_EQ(data.tbNTPServers.GetState(), TDataSet::State::Browse);
+        EXPECT_EQ(data.tbNTPServers.RecordCount(), 4);
+    }
+    ClearMessages();
+    {
+        TNTPServersForm f;  // an empty host is refused the same way
+        f.show();
+        EXPECT_EQ(M(f).index(0, 1).data().toString(), "1000");
+        f.btnAdd->click();
+        Set(f, 4, TNTPServersModel::Order, "6");
+        f.btnOK->click();
+        EXPECT_EQ(Messages().rfind("error: An error occurred: ", 0), 0u) << Messages();
+        EXPECT_EQ(Servers(), kPristineServers);
+    }
+    ClearMessages();
+    {
+        TNTPServersForm f;  // a later OK commits what was posted before the refusal
+        f.btnOK->click();
+        EXPECT_EQ(Servers().at(0), "time-a-g.nist.gov|1000|1");
+    }
+}
+
+TEST_F(NTPServersTest, PlacementAndColumnWidthsComeBackNextTime) {
+    {
+        TNTPServersForm f;
+        f.show();
+        f.resize(700, 420);
+        f.Grid->setColumnWidth(0, 301);
+        Answer("yes");
+        f.btnCancel->click();
+    }
+    const QString ini = QString::fromStdString(dir.Str() + "/WinSetup/NTPServers.ini");
+    ASSERT_TRUE(QFileInfo::exists(ini));
+    TNTPServersForm again;
+    EXPECT_EQ(again.PlacementFile(), ini);
+    EXPECT_EQ(again.size(), QSize(700, 420));
+    EXPECT_EQ(again.Grid->columnWidth(0), 301);
+}
+
+TEST_F(NTPServersTest, TheCommandShowsTheDialogModallyAndItFreesItself) {
+    QPointer<TNTPServersForm> shown;
+    WhenModal<TNTPServersForm>([&shown](TNTPServersForm* f) {
+        shown = f;
+        f->btnOK->click();
+    });
+    TNTPServersForm::ShowNTPServers(nullptr);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(shown.isNull());
+}
+
+// ---------------------------------------------------------------- looks
+
+// Every caption gets the room it asks for; with KALO_SHOT_DIR set the
+// windows are also saved as pictures to look at.
+void ExpectNothingClipped(QWidget& w, const char* shot) {
+    w.show();
+    QTest::qWait(50);
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        if (!c->isVisible()) continue;
+        if (qobject_cast<QAbstractButton*>(c) || qobject_cast<QLabel*>(c)) {
+            EXPECT_GE(c->width(), c->sizeHint().width()) << shot << ": " << c->objectName().toStdString() << " \""
+                                                         << c->property("text").toString().toStdString() << "\"";
+        }
+        EXPECT_TRUE(w.rect().contains(c->mapTo(&w, c->rect().bottomRight()))) << shot << ": "
+                                                                               << c->objectName().toStdString();
+    }
+    if (const char* dir = std::getenv("KALO_SHOT_DIR"))
+        w.grab().save(QString::fromLocal8Bit(dir) + "/shot-" + shot + ".png");
+}
+
+TEST_F(WidgetsTest, TheWindowsShowEveryCaptionInFull) {
+    data.tbSettings.Open();
+    TSettingsForm settings;
+    ExpectNothingClipped(settings, "settings");
+    settings.cbUseInternetTime->click();
+    settings.cbUploadData->click();
+    ExpectNothingClipped(settings, "settings-changed");
+    EXPECT_EQ(settings.size(), settings.sizeHint());  // fixed: no jump when the choice hides
+    settings.ButtonFrame->CancelUpdate();
+
+    TNTPServersForm ntp;
+    ExpectNothingClipped(ntp, "ntpservers");
+    ntp.Model()->setData(ntp.Model()->index(1, TNTPServersModel::Timeout), "2500");
+    ExpectNothingClipped(ntp, "ntpservers-edit");
+    ntp.btnAdd->click();
+    ExpectNothingClipped(ntp, "ntpservers-new");
+    ntp.Model()->CancelPending();
+
+    QWidget holder;
+    auto* row = new QHBoxLayout(&holder);
+    TSemaforo red, yellow, blinking;
+    red.ShowRed();
+    yellow.ShowYellow();
+    blinking.ShowBlinking();
+    row->addWidget(&red);
+    row->addWidget(&yellow);
+    row->addWidget(&blinking);
+    ExpectNothingClipped(holder, "semaforo");
+
+    TButtonFrame frame;
+    frame.SetDataSet(&data.tbSettings);
+    ExpectNothingClipped(frame, "buttonframe");
+}
+
+}  // namespace

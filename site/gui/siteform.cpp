@@ -1,0 +1,658 @@
+#include "siteform.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "acquisition.h"
+#include "buttonframe.h"
+#include "datamodule.h"
+#include "dataset.h"
+#include "dialogs.h"
+#include "fieldbinding.h"
+#include "guiports.h"
+#include "i18n.h"
+#include "myutils.h"
+#include "readingwindow.h"
+#include "semaforo.h"
+#include "siterow.h"
+#include "siterules.h"
+#include "sqm.h"
+
+namespace {
+
+QString T(const char* s) { return QString::fromStdString(Tr(s)); }
+
+const char* const kSelectSite = "select * from SQMSITES where SIT_ID=:ID_SITO";
+
+}  // namespace
+
+// The site record of the window as the acquisition sees it.
+class TFormSiteSource : public ISiteSource {
+public:
+    TFormSiteSource(TDataSet& ds, TButtonFrame*& frame) : ds_(ds), frame_(frame) {}
+    TSiteRow Site() override {
+        if (!ds_.Active() || ds_.Eof()) throw std::runtime_error("The site record is not available");
+        return SiteRowFromValues([this](const std::string& name) {
+            const auto& names = ds_.FieldNames();
+            return std::find(names.begin(), names.end(), name) != names.end() ? ds_.FieldValue(name) : fb::Value{};
+        });
+    }
+    bool HasUnsavedChanges() override {
+        return ds_.GetState() == TDataSet::State::Edit || ds_.GetState() == TDataSet::State::Insert;
+    }
+    bool SaveChanges() override { return frame_ && frame_->Save(); }
+
+private:
+    TDataSet& ds_;
+    TButtonFrame*& frame_;
+};
+
+class TSiteFormPrivate : public ISiteView {
+public:
+    TSiteFormPrivate(TSiteForm* form, int siteId)
+        : q(form),
+          siteId(siteId),
+          trSite(Data->dbKALO, fb::Isolation::ReadCommitted),
+          tbSite(trSite, kSelectSite, "SQMSITES", "SIT_ID"),
+          binder(tbSite),
+          prompt(form),
+          source(tbSite, frame),
+          ticker(Timer1),
+          acq(TSitePorts{clock, ticker, wait, prompt, *this, lightProxy, *Data, source, stations, Data->dbKALO}) {}
+
+    // ISiteView
+    void SetDynamicLabels(double utc) override { q->SetDynamicLabels(false, utc); }
+    void ShowLatestReading(const TSQM*) override { q->ShowLatestReading(); }
+    void RefreshLatestReadings() override { q->RefreshLatestReadings(); }
+    void ShowRunState(bool running) override {
+        btnStartReading->setText(running ? T("Stop SQM Readings") : T("Start SQM Readings"));
+        // The configuration cannot change while readings run: the fields say
+        // so by refusing keys ("Edit data" explains why).
+        for (const auto& [field, editor] : editors)
+            if (field != "SIT_CODE" && !qobject_cast<QLabel*>(editor)) binder.SetReadOnly(editor, running);
+        binder.SetReadOnly(DBRadioGroup1, running);
+        lblWindowStart->setText(QStringLiteral("--:--"));
+        lblWindowStop->setText(QStringLiteral("--:--"));
+    }
+
+    // The light exists only once the page is built; the ports need it before.
+    class TLightProxy : public IStatusLight {
+    public:
+        TSemaforo* light = nullptr;
+        void ShowRed() override { light->ShowRed(); }
+        void ShowYellow() override { light->ShowYellow(); }
+        void ShowGreen() override { light->ShowGreen(); }
+        void ShowBlinking() override { light->ShowBlinking(); }
+    };
+
+    void Build();
+    QWidget* BuildSitePage();
+    QWidget* BuildReadingsPage();
+    QWidget* BuildNetworkPage();
+    void Bind();
+    void ShowMethodGroups();
+    void ReadSettings();
+    void WriteSettings();
+    template <typename F>
+    void Guarded(F&& f);
+
+    void tbSiteNewRecord();
+    void tbSiteBeforeEdit();
+    void tbSiteBeforePost();
+    void tbSiteAfterPost();
+
+    TSiteForm* q;
+    int siteId;
+    fb::Transaction trSite;
+    TDataSet tbSite;
+    TFieldBinder binder;
+    TButtonFrame* frame = nullptr;
+    TPcClock clock;
+    TGuiWait wait;
+    TGuiPrompt prompt;
+    TFormSiteSource source;
+    QTimer Timer1;
+    QTimer TimerAutostart;
+    TTimerTicker ticker;
+    TStationFactory stations;
+    TLightProxy lightProxy;
+    TAcquisition acq;
+    bool closeAfterWork = false;
+    bool shuttingDown = false;
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* tsSite = nullptr;
+    QWidget* tsReadings = nullptr;
+    QWidget* tsNetwork = nullptr;
+    TSemaforo* Semaforo1 = nullptr;
+    QPushButton* btnStartReading = nullptr;
+    QPushButton* btnReadNow = nullptr;
+    QPushButton* btnTestSQM = nullptr;
+    QButtonGroup* DBRadioGroup1 = nullptr;
+    QGroupBox* gbTimedWindow = nullptr;
+    QGroupBox* gbReadingTime = nullptr;
+    QGroupBox* gbDaylight = nullptr;
+    QLabel* lblWindowStart = nullptr;
+    QLabel* lblWindowStop = nullptr;
+    QLabel* lblUtcTime = nullptr;
+    QLabel* lblReading = nullptr;
+    QLabel* lblNelm = nullptr;
+    QLabel* lblTemperature = nullptr;
+    QLabel* lblShutter = nullptr;
+    std::map<std::string, QWidget*> editors;  // by field
+};
+
+template <typename F>
+void TSiteFormPrivate::Guarded(F&& f) {
+    try {
+        f();
+    } catch (const TAbort&) {
+    } catch (const std::exception& e) {
+        dialogs::Error(QString::fromStdString(e.what()), q);
+    }
+}
+
+namespace {
+
+QLineEdit* Edit(const char* name, int width = 0) {
+    auto* e = new QLineEdit;
+    e->setObjectName(QString::fromLatin1(name));
+    if (width) e->setMaximumWidth(width);
+    return e;
+}
+
+QLabel* ValueLabel(const char* name) {
+    auto* l = new QLabel;
+    l->setObjectName(QString::fromLatin1(name));
+    l->setMinimumWidth(90);
+    return l;
+}
+
+}  // namespace
+
+QWidget* TSiteFormPrivate::BuildSitePage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsSite"));
+    auto* form = new QFormLayout;
+    auto add = [&](const char* caption, const char* field, QWidget* w, const char* note = nullptr) {
+        editors[field] = w;
+        if (note) {
+            auto* row = new QHBoxLayout;
+            row->addWidget(w);
+            auto* hint = new QLabel(T(note));
+            hint->setStyleSheet(QStringLiteral("color: #555"));
+            row->addWidget(hint);
+            row->addStretch();
+            form->addRow(T(caption), row);
+        } else {
+            form->addRow(T(caption), w);
+        }
+    };
+    add("Name", "SIT_NAME", Edit("edName"));
+    add("Host or SQM-LE IP Address", "SIT_SQMHOST", Edit("edHost"));
+    add("TCP-IP Port", "SIT_SQMPORT", Edit("edPort", 90));
+    add("Latitude", "SIT_LATIT", Edit("edLatit", 110));
+    add("Longitude", "SIT_LONG", Edit("edLong", 110), "(Positive at EAST)");
+    add("Altitude (m)", "SIT_ALT", Edit("edAlt", 90));
+    add("Timezone (difference in hours from Greenwich)", "SIT_TIMEZONE", Edit("edTimezone", 60),
+        "Positive at EAST negative at WEST");
+    add("Offset Mag/ArcSec Squared", "SIT_OFFSET", Edit("edOffset", 90));
+    add("Connection timeout (seconds)", "SIT_TIMEOUT", Edit("edTimeout", 60));
+    auto* autostart = new QCheckBox(T("Start automatically at software startup"));
+    autostart->setObjectName(QStringLiteral("cbAutostart"));
+    editors["SIT_AUTOSTART"] = autostart;
+    form->addRow(QString(), autostart);
+
+    auto* info = new QGroupBox(T("SQM-LE Informations"));
+    info->setObjectName(QStringLiteral("gbSqmInfo"));
+    auto* infoForm = new QFormLayout(info);
+    const std::pair<const char*, const char*> infos[] = {{"Protocol number", "SIT_SQMPROT"},
+                                                         {"SQM Model", "SIT_SQMMODEL"},
+                                                         {"Feaure number", "SIT_SQMFEATURE"},
+                                                         {"Serial number", "SIT_SQMSERIAL"}};
+    for (const auto& [caption, field] : infos) {
+        auto* value = ValueLabel(field);
+        value->setFrameShape(QFrame::StyledPanel);
+        value->setStyleSheet(QStringLiteral("font-weight: bold"));
+        editors[field] = value;
+        infoForm->addRow(T(caption), value);
+    }
+    btnTestSQM = new QPushButton(T("Check connection"));
+    btnTestSQM->setObjectName(QStringLiteral("btnTestSQM"));
+    QObject::connect(btnTestSQM, &QPushButton::clicked, q, [this] { q->btnTestSQMClick(); });
+    infoForm->addRow(btnTestSQM);
+
+    auto* layout = new QHBoxLayout(page);
+    layout->addLayout(form, 3);
+    auto* right = new QVBoxLayout;
+    right->addWidget(info);
+    right->addStretch();
+    layout->addLayout(right, 2);
+    return page;
+}
+
+QWidget* TSiteFormPrivate::BuildReadingsPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsReadings"));
+
+    auto* method = new QGroupBox(T("Acquisition method"));
+    method->setObjectName(QStringLiteral("DBRadioGroup1"));
+    auto* methodLayout = new QVBoxLayout(method);
+    DBRadioGroup1 = new QButtonGroup(method);
+    const char* methods[] = {"Continuous", "Timed", "Discard readings by day", "Discard readings in twilight"};
+    for (int i = 0; i < 4; ++i) {
+        auto* r = new QRadioButton(T(methods[i]));
+        r->setObjectName(QStringLiteral("rbMethod%1").arg(i));
+        DBRadioGroup1->addButton(r, i);
+        methodLayout->addWidget(r);
+    }
+
+    auto* intervalRow = new QFormLayout;
+    auto* interval = Edit("edInterval", 70);
+    editors["SIT_INTERVAL"] = interval;
+    intervalRow->addRow(T("Interval between two readings (minutes)"), interval);
+
+    gbTimedWindow = new QGroupBox(T("Reading time"));
+    gbTimedWindow->setObjectName(QStringLiteral("gbTimedWindow"));
+    auto* timed = new QFormLayout(gbTimedWindow);
+    auto* start = Edit("timeStartEdit", 70);
+    auto* stop = Edit("timeStopEdit", 70);
+    editors["SIT_STARTTIME"] = start;
+    editors["SIT_STOPTIME"] = stop;
+    timed->addRow(T("Start time (TU)"), start);
+    timed->addRow(T("Stop time (TU)"), stop);
+
+    gbReadingTime = new QGroupBox(T("Reading time"));
+    gbReadingTime->setObjectName(QStringLiteral("gbReadingTime"));
+    auto* window = new QFormLayout(gbReadingTime);
+    lblWindowStart = ValueLabel("lblWindowStart");
+    lblWindowStop = ValueLabel("lblWindowStop");
+    lblWindowStart->setText(QStringLiteral("--:--"));
+    lblWindowStop->setText(QStringLiteral("--:--"));
+    window->addRow(T("Start (TU)"), lblWindowStart);
+    window->addRow(T("Stop (TU)"), lblWindowStop);
+
+    gbDaylight = new QGroupBox(T("Daylight readings"));
+    gbDaylight->setObjectName(QStringLiteral("gbDaylight"));
+    auto* day = new QFormLayout(gbDaylight);
+    auto* dayReading = new QCheckBox(T("Do readings during daylight"));
+    dayReading->setObjectName(QStringLiteral("cbDayReading"));
+    editors["SIT_DAYREADING"] = dayReading;
+    auto* dayInterval = Edit("edDayInterval", 70);
+    editors["SIT_DAYINTERVAL"] = dayInterval;
+    day->addRow(dayReading);
+    day->addRow(T("Interval (minutes)"), dayInterval);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(method);
+    left->addLayout(intervalRow);
+    left->addWidget(gbTimedWindow);
+    left->addWidget(gbReadingTime);
+    left->addWidget(gbDaylight);
+    left->addStretch();
+
+    btnStartReading = new QPushButton(T("Start SQM Readings"));
+    btnStartReading->setObjectName(QStringLiteral("btnStartReading"));
+    btnStartReading->setMinimumHeight(34);
+    QObject::connect(btnStartReading, &QPushButton::clicked, q, [this] { q->btnStartReadingClick(); });
+    btnReadNow = new QPushButton(T("Read now"));
+    btnReadNow->setObjectName(QStringLiteral("btnReadNow"));
+    QObject::connect(btnReadNow, &QPushButton::clicked, q, [this] { q->btnReadNowClick(); });
+    Semaforo1 = new TSemaforo;
+    Semaforo1->setObjectName(QStringLiteral("Semaforo1"));
+    lightProxy.light = Semaforo1;
+
+    auto* latest = new QGroupBox(T("Latest reading"));
+    latest->setObjectName(QStringLiteral("gbLatestReading"));
+    auto* latestForm = new QFormLayout(latest);
+    lblUtcTime = ValueLabel("lblUtcTime");
+    lblReading = ValueLabel("lblReading");
+    lblNelm = ValueLabel("lblNelm");
+    lblTemperature = ValueLabel("lblTemperature");
+    lblShutter = ValueLabel("lblShutter");
+    QFont big = lblReading->font();
+    big.setPointSizeF(big.pointSizeF() * 1.8);
+    big.setBold(true);
+    for (QLabel* l : {lblReading, lblNelm, lblTemperature, lblShutter}) l->setFont(big);
+    QFont time = lblUtcTime->font();
+    time.setPointSizeF(time.pointSizeF() * 1.25);
+    time.setBold(true);
+    lblUtcTime->setFont(time);
+    latestForm->addRow(T("UTC time"), lblUtcTime);
+    latestForm->addRow(T("Reading (Mag/ArcSec squared)"), lblReading);
+    latestForm->addRow(T("Reading (NELM)"), lblNelm);
+    latestForm->addRow(T("Sensor temperature (°C)"), lblTemperature);
+    latestForm->addRow(T("Shutter Speed (seconds)"), lblShutter);
+
+    auto* controls = new QHBoxLayout;
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(btnStartReading);
+    buttons->addWidget(btnReadNow);
+    controls->addLayout(buttons, 1);
+    controls->addWidget(Semaforo1, 0, Qt::AlignTop);
+    auto* right = new QVBoxLayout;
+    right->addLayout(controls);
+    right->addWidget(latest);
+    right->addStretch();
+
+    auto* layout = new QHBoxLayout(page);
+    layout->addLayout(left, 1);
+    layout->addLayout(right, 1);
+    return page;
+}
+
+QWidget* TSiteFormPrivate::BuildNetworkPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsNetwork"));
+    auto* form = new QFormLayout;
+    auto* code = Edit("edCode", 110);
+    code->setEnabled(false);
+    editors["SIT_CODE"] = code;
+    form->addRow(T("Code"), code);
+    auto* autoUpload = new QCheckBox(T("Enable automatic uploading for this site"));
+    autoUpload->setObjectName(QStringLiteral("cbAutoUpload"));
+    editors["SIT_AUTOUPLOAD"] = autoUpload;
+    form->addRow(autoUpload);
+    auto* note = new QLabel(T("(also check the global setting in the software general settings)"));
+    note->setStyleSheet(QStringLiteral("color: #555"));
+    form->addRow(note);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(form);
+    layout->addStretch();
+    return page;
+}
+
+void TSiteFormPrivate::Build() {
+    PageControl1 = new QTabWidget;
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    tsSite = BuildSitePage();
+    tsReadings = BuildReadingsPage();
+    tsNetwork = BuildNetworkPage();
+    PageControl1->addTab(tsSite, T("Site informations"));
+    PageControl1->addTab(tsReadings, T("SQM Readings"));
+    PageControl1->addTab(tsNetwork, T("Noctila settings"));
+    frame = new TButtonFrame;
+    frame->setObjectName(QStringLiteral("ButtonFrame1"));
+    auto* layout = new QVBoxLayout(q);
+    layout->addWidget(PageControl1);
+    layout->addWidget(frame);
+    QObject::connect(frame, &TButtonFrame::okClicked, q, [this] { q->close(); });
+    QObject::connect(frame, &TButtonFrame::cancelClicked, q, [this] { q->close(); });
+}
+
+void TSiteFormPrivate::Bind() {
+    using K = TFieldBinder::Kind;
+    auto edit = [this](const char* field) { return static_cast<QLineEdit*>(editors.at(field)); };
+    auto box = [this](const char* field) { return static_cast<QCheckBox*>(editors.at(field)); };
+    auto label = [this](const char* field) { return static_cast<QLabel*>(editors.at(field)); };
+    binder.BindLineEdit(edit("SIT_NAME"), "SIT_NAME", K::Text, {.MaxLength = 255});
+    binder.BindLineEdit(edit("SIT_SQMHOST"), "SIT_SQMHOST", K::Text, {.MaxLength = 100});
+    binder.BindLineEdit(edit("SIT_SQMPORT"), "SIT_SQMPORT", K::Integer);
+    binder.BindLineEdit(edit("SIT_LATIT"), "SIT_LATIT", K::Double, {.Decimals = 6});
+    binder.BindLineEdit(edit("SIT_LONG"), "SIT_LONG", K::Double, {.Decimals = 6});
+    binder.BindLineEdit(edit("SIT_ALT"), "SIT_ALT", K::Integer);
+    binder.BindLineEdit(edit("SIT_TIMEZONE"), "SIT_TIMEZONE", K::Integer);
+    binder.BindLineEdit(edit("SIT_OFFSET"), "SIT_OFFSET", K::Double, {.Decimals = 2});
+    binder.BindLineEdit(edit("SIT_TIMEOUT"), "SIT_TIMEOUT", K::Integer);
+    binder.BindCheckBox(box("SIT_AUTOSTART"), "SIT_AUTOSTART");
+    for (const char* f : {"SIT_SQMPROT", "SIT_SQMMODEL", "SIT_SQMFEATURE", "SIT_SQMSERIAL"})
+        binder.BindLabel(label(f), f, K::Integer);
+    binder.BindRadioGroup(DBRadioGroup1, "SIT_ACQUIREMODE");
+    binder.BindLineEdit(edit("SIT_INTERVAL"), "SIT_INTERVAL", K::Integer);
+    binder.BindLineEdit(edit("SIT_STARTTIME"), "SIT_STARTTIME", K::TimeOfDay);
+    binder.BindLineEdit(edit("SIT_STOPTIME"), "SIT_STOPTIME", K::TimeOfDay);
+    binder.BindCheckBox(box("SIT_DAYREADING"), "SIT_DAYREADING");
+    binder.BindLineEdit(edit("SIT_DAYINTERVAL"), "SIT_DAYINTERVAL", K::Integer);
+    binder.BindLineEdit(edit("SIT_CODE"), "SIT_CODE", K::Text, {.ReadOnly = true});
+    binder.BindCheckBox(box("SIT_AUTOUPLOAD"), "SIT_AUTOUPLOAD");
+}
+
+void TSiteFormPrivate::ShowMethodGroups() {
+    const int method = tbSite.Active() && !tbSite.Eof() ? static_cast<int>(tbSite.AsInteger("SIT_ACQUIREMODE")) : 0;
+    const TSiteRules::TMethodGroups g = TSiteRules::GroupsFor(method);
+    gbReadingTime->setVisible(g.ReadingTimeLabels);
+    gbTimedWindow->setVisible(g.TimedWindow);
+    gbDaylight->setVisible(g.Daylight);
+}
+
+void TSiteFormPrivate::tbSiteNewRecord() {
+    tbSite.SetField("SIT_ID", int64_t{TSiteRules::NextSiteId(trSite)});
+    for (const auto& [field, value] : TSiteRules::NewSiteDefaults(clock.Zone())) tbSite.SetField(field, value);
+}
+
+void TSiteFormPrivate::tbSiteBeforeEdit() {
+    if (acq.Running()) {
+        prompt.Inform(Tr("Can not change the configuration of the readings during data acquisition"));
+        throw TAbort();
+    }
+}
+
+void TSiteFormPrivate::tbSiteBeforePost() {
+    TSiteRules::CheckPost(source.Site());
+    q->RefreshLatestReadings();
+}
+
+void TSiteFormPrivate::tbSiteAfterPost() {
+    // The next reading or test connects with what was saved.
+    acq.DiscardStation();
+    const TSiteRow site = source.Site();
+    if (TSiteRules::CoordinatesMissing(site))
+        prompt.Inform(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
+    if (siteId > 0 || !site.Name.empty()) {
+        q->setWindowTitle(QString::fromStdString(site.Name));
+        emit q->CaptionChanged(q->windowTitle());
+    }
+    emit q->SiteSaved();
+}
+
+void TSiteFormPrivate::ReadSettings() {
+    QSettings ini(q->SettingsFile(), QSettings::IniFormat);
+    const QByteArray geometry = ini.value(QStringLiteral("Placement/Geometry")).toByteArray();
+    QWidget* frameWidget = qobject_cast<QMdiSubWindow*>(q->parentWidget()) ? q->parentWidget() : q;
+    if (!geometry.isEmpty()) frameWidget->restoreGeometry(geometry);
+}
+
+void TSiteFormPrivate::WriteSettings() {
+    QSettings ini(q->SettingsFile(), QSettings::IniFormat);
+    QWidget* frameWidget = qobject_cast<QMdiSubWindow*>(q->parentWidget()) ? q->parentWidget() : q;
+    ini.setValue(QStringLiteral("Placement/Geometry"), frameWidget->saveGeometry());
+    ini.setValue(QStringLiteral("Placement/State"), frameWidget->isMinimized()   ? QStringLiteral("minimized")
+                                                     : frameWidget->isMaximized() ? QStringLiteral("maximized")
+                                                                                  : QStringLiteral("normal"));
+}
+
+TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<TSiteFormPrivate>(this, siteId)) {
+    setObjectName(QStringLiteral("SiteForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    d->Build();
+    d->Timer1.setObjectName(QStringLiteral("Timer1"));
+    connect(&d->Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    d->TimerAutostart.setSingleShot(true);
+    connect(&d->TimerAutostart, &QTimer::timeout, this, [this] { TimerAutostartTimer(); });
+
+    TDataSet& ds = d->tbSite;
+    std::weak_ptr<void> alive = d->alive;
+    ds.OnNewRecord = [this] { d->tbSiteNewRecord(); };
+    ds.BeforeEdit = [this] { d->tbSiteBeforeEdit(); };
+    ds.BeforePost = [this] { d->tbSiteBeforePost(); };
+    ds.AfterPost = [this] { d->tbSiteAfterPost(); };
+    ChainEvent(ds.OnStateChange, alive, [this] { d->ShowMethodGroups(); });
+    d->frame->SetDataSet(&ds);
+
+    d->trSite.Start();
+    if (siteId <= 0) {
+        setWindowTitle(T("Inserting new SQM Site"));
+        ds.SetParam("ID_SITO", int64_t{0});
+        ds.Open();
+        ds.Insert();
+        d->PageControl1->setCurrentWidget(d->tsSite);
+    } else {
+        ds.SetParam("ID_SITO", int64_t{siteId});
+        ds.Open();
+        if (!ds.Eof()) setWindowTitle(QString::fromStdString(Trim(ds.AsString("SIT_NAME"))));
+        d->PageControl1->setCurrentWidget(d->tsReadings);
+    }
+    d->Bind();
+    // After the binding, so that the click finds the new method in the row.
+    connect(d->DBRadioGroup1, &QButtonGroup::idClicked, this, [this](int) { DBRadioGroup1Click(); });
+    d->ReadSettings();
+
+    RefreshLatestReadings();
+    d->Semaforo1->ShowRed();
+    d->ShowMethodGroups();
+    AcquisitionShared().ReadingInProgress = false;
+    ShowLatestReading();
+    if (autostart) {
+        d->TimerAutostart.setInterval(TSiteRules::AutostartDelayMs());
+        d->TimerAutostart.start();
+    }
+    resize(760, 520);
+}
+
+TSiteForm::~TSiteForm() {
+    d->Timer1.stop();
+    d->TimerAutostart.stop();
+}
+
+int TSiteForm::SiteId() const { return d->siteId; }
+bool TSiteForm::Acquiring() const { return d->acq.Running(); }
+bool TSiteForm::Busy() const { return d->acq.Busy(); }
+TAcquisition& TSiteForm::Acquisition() { return d->acq; }
+TDataSet& TSiteForm::SiteData() { return d->tbSite; }
+QString TSiteForm::SettingsFile() const { return QString::fromStdString(TSiteRules::SettingsFile(d->siteId)); }
+
+void TSiteForm::Timer1Timer() {
+    d->acq.Tick();
+    if (d->closeAfterWork && !Busy()) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TSiteForm::TimerAutostartTimer() {
+    d->TimerAutostart.stop();
+    btnStartReadingClick();
+}
+
+void TSiteForm::btnStartReadingClick() {
+    d->Guarded([this] { d->acq.StartOrStop(); });
+    if (d->closeAfterWork && !Busy()) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TSiteForm::btnReadNowClick() {
+    d->Guarded([this] { d->acq.ReadNow(); });
+    if (d->closeAfterWork && !Busy()) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TSiteForm::btnTestSQMClick() {
+    d->Guarded([this] {
+        bool answered = true;
+        TSQM* station = d->acq.Station();
+        if (station)
+            answered = station->UpdateInfo();  // the host and port it was created with
+        else
+            station = &d->acq.CreateStationForTest();
+        if (!answered || station->Serial == 0) {
+            d->prompt.Error(Tr("SQM-LE not found"));
+            return;
+        }
+        const int64_t protocol = station->Protocol, model = station->Model, feature = station->Feature,
+                      serial = station->Serial;
+        TDataSet& ds = d->tbSite;
+        ds.Edit();  // refused while acquiring
+        ds.SetField("SIT_SQMPROT", protocol);
+        ds.SetField("SIT_SQMMODEL", model);
+        ds.SetField("SIT_SQMFEATURE", feature);
+        ds.SetField("SIT_SQMSERIAL", serial);
+        if (!d->frame->Save()) return;
+        d->prompt.Inform(Tr("SQM-LE correctly found"));
+    });
+}
+
+void TSiteForm::DBRadioGroup1Click() {
+    d->ShowMethodGroups();
+    d->Guarded([this] {
+        const TSiteRow site = d->source.Site();
+        const TSiteRules::TMethodGroups g = TSiteRules::GroupsFor(site.AcquireMode);
+        if (g.ReadingTimeLabels && TSiteRules::CoordinatesMissing(site))
+            d->prompt.Inform(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
+    });
+}
+
+void TSiteForm::ShowLatestReading() {
+    const TSQM* s = d->acq.Station();
+    // A station object that has not read yet holds no reading.
+    const bool have = s && s->DateTime != 0;
+    const QLocale locale;
+    auto number = [&](double v, int decimals) { return have ? locale.toString(v, 'f', decimals) : QString(); };
+    d->lblReading->setText(number(have ? s->SQMValue + s->Offset : 0, 2));
+    d->lblUtcTime->setText(have ? QString::fromStdString(FormatLogTime(s->DateTime)) : QString());
+    d->lblTemperature->setText(number(have ? s->Temperature : 0, 1));
+    d->lblShutter->setText(number(have ? s->Period : 0, 3));
+    d->lblNelm->setText(number(have ? s->NELM : 0, 2));
+}
+
+void TSiteForm::RefreshLatestReadings() {
+    // The list of recent readings and the real-time graph hang here.
+}
+
+void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
+    if (!d->tbSite.Active() || d->tbSite.Eof()) return;
+    const TSiteRow site = d->source.Site();
+    if (!site.Name.empty() && windowTitle() != QString::fromStdString(site.Name)) {
+        setWindowTitle(QString::fromStdString(site.Name));
+        emit CaptionChanged(windowTitle());
+    }
+    ShowLatestReading();
+    if (isLocalTime)
+        time += AcquisitionShared().InternetTimeOffset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
+    if (const auto times = ReadingWindowTimes(site, time)) {
+        d->lblWindowStart->setText(QString::fromStdString(times->Start));
+        d->lblWindowStop->setText(QString::fromStdString(times->Stop));
+    }
+}
+
+bool TSiteForm::FormCloseQuery() { return d->acq.MayClose(); }
+
+void TSiteForm::StopForShutdown() {
+    d->shuttingDown = true;
+    d->TimerAutostart.stop();
+    d->acq.Stop();
+}
+
+void TSiteForm::closeEvent(QCloseEvent* e) {
+    // A tick waiting in a pause is still on the stack: close once it is done.
+    if (Busy()) {
+        if (d->shuttingDown || FormCloseQuery()) d->closeAfterWork = true;
+        e->ignore();
+        return;
+    }
+    if (!d->shuttingDown && !d->closeAfterWork && !FormCloseQuery()) {
+        e->ignore();
+        return;
+    }
+    d->acq.Stop();
+    d->TimerAutostart.stop();
+    d->WriteSettings();
+    // What is still being edited is not saved by closing.
+    try {
+        d->tbSite.Cancel();
+        if (d->trSite.Active()) d->trSite.Rollback();
+    } catch (...) {
+    }
+    e->accept();
+}

@@ -1,0 +1,57 @@
+#pragma once
+// TSiteForm: the window of one site (definition, acquisition, readings).
+// Its handlers are thin calls into site/core.
+#include <QWidget>
+#include <memory>
+
+class TAcquisition;
+class TDataSet;
+class TSiteFormPrivate;
+
+class TSiteForm : public QWidget {
+    Q_OBJECT
+public:
+    // siteId 0: a window that creates a new site. autostart: start the
+    // acquisition after a random delay of 1000-3999 ms.
+    TSiteForm(int siteId, bool autostart, QWidget* parent = nullptr);
+    ~TSiteForm() override;
+
+    // The site the window was opened for (0 for a new site, also after saving it).
+    int SiteId() const;
+    bool Acquiring() const;
+    // Inside an acquisition tick or "Read now": the window must not be deleted now.
+    bool Busy() const;
+    // Asks while acquisition runs; Yes stops it. True when the window may close.
+    bool FormCloseQuery();
+    // Ends the acquisition without any question (program shutdown).
+    void StopForShutdown();
+    // The window's changing texts; after a language change with the PC local time.
+    void SetDynamicLabels(bool isLocalTime, double time);
+
+    TAcquisition& Acquisition();
+    TDataSet& SiteData();
+    // The settings file the window reads when it opens and writes when it closes.
+    QString SettingsFile() const;
+
+    // Handlers, named after their controls and events.
+    void Timer1Timer();
+    void TimerAutostartTimer();
+    void btnStartReadingClick();
+    void btnReadNowClick();
+    void btnTestSQMClick();
+    void DBRadioGroup1Click();
+    void ShowLatestReading();
+    void RefreshLatestReadings();
+
+signals:
+    void CaptionChanged(const QString& caption);
+    // The site row was written (its name or code may have changed).
+    void SiteSaved();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    friend class TSiteFormPrivate;
+    std::unique_ptr<TSiteFormPrivate> d;
+};

@@ -1,0 +1,414 @@
+// The site window as a user meets it: real database copy, the SQM-LE
+// simulator, message boxes read back from the program's message log.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "acquisition.h"
+#include "buttonframe.h"
+#include "datamodule.h"
+#include "dataset.h"
+#include "fbdb.h"
+#include "myutils.h"
+#include "semaforo.h"
+#include "siteform.h"
+#include "sqm.h"
+#include "sqmsim.h"
+#include "testsupport.h"
+#include "uihooks.h"
+#include "vsop.h"
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "site_form_tests";
+    static char* argv[] = {name, nullptr};
+    // Never destroyed: QTest's input devices go at exit, after any static
+    // application would, and crash when it has gone first.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+class SiteForm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        SetProgramDir(dir.Str());
+        testsupport::CopyPristineDb(dir.Path());
+        ASSERT_TRUE(data.DataModuleCreate());
+        Data = &data;
+        log = (dir.Path() / "messages.txt").string();
+        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+        Answer("no");
+        SetBeepHook([] {});
+        sim.Start();
+        // No time server outside this machine is ever asked.
+        Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_UPLOADDATA=0 WHERE SET_ID=1");
+        Exec("DELETE FROM NTPSERVERS");
+        Exec("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('127.0.0.1', 1, 500)");
+    }
+    void TearDown() override {
+        for (TSiteForm* f : forms) {
+            f->StopForShutdown();
+            delete f;
+        }
+        Data = nullptr;
+        unsetenv("KALOSQM_MESSAGE_LOG");
+        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        SetBeepHook(nullptr);
+    }
+    static void Answer(const char* a) { setenv("KALOSQM_MESSAGE_ANSWER", a, 1); }
+    // The boxes shown since the last call.
+    std::vector<std::string> Boxes() {
+        std::vector<std::string> out;
+        std::istringstream in(testsupport::ReadFile(log));
+        for (std::string l; std::getline(in, l);) out.push_back(l);
+        std::filesystem::remove(log);
+        return out;
+    }
+    void Exec(const std::string& sql) {
+        fb::Transaction tr(data.dbKALO);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        tr.Commit();
+    }
+    std::string Scalar(const std::string& sql) {
+        fb::Transaction tr(data.dbKALO);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.Open();
+        const std::string v = q.Eof() || q.Fields(0).IsNull() ? "<null>" : Trim(q.Fields(0).AsString());
+        q.Close();
+        tr.Commit();
+        return v;
+    }
+    int AddSite(const std::string& name, int port, const char* latLong = "45.5, 9.2", int interval = 1) {
+        const int id = std::stoi(Scalar("SELECT GEN_ID(GEN_SITE_ID, 1) FROM RDB$DATABASE"));
+        Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_INTERVAL, "
+             "SIT_ACQUIREMODE, SIT_LATIT, SIT_LONG) VALUES (" +
+             std::to_string(id) + ", " + QuotedStr(name) + ", '127.0.0.1', " + std::to_string(port) + ", 1, " +
+             std::to_string(interval) + ", 0, " + latLong + ")");
+        return id;
+    }
+    TSiteForm* Open(int id, bool autostart = false) {
+        auto* f = new TSiteForm(id, autostart);
+        f->setAttribute(Qt::WA_DeleteOnClose, false);
+        forms.push_back(f);
+        f->show();
+        return f;
+    }
+    template <typename W>
+    static W* Child(QWidget* f, const char* name) {
+        W* w = f->findChild<W*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    // Types into a line edit as a user would, then leaves it.
+    static void Type(QWidget* f, const char* name, const QString& text) {
+        QLineEdit* e = Child<QLineEdit>(f, name);
+        e->setFocus();
+        e->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(e, Qt::Key_Delete);
+        else
+            QTest::keyClicks(e, text);
+        QTest::keyClick(e, Qt::Key_Tab);
+    }
+    static TButtonFrame* Bar(QWidget* f) { return Child<TButtonFrame>(f, "ButtonFrame1"); }
+    static int Readings(TData& d, int site) {
+        fb::Transaction tr(d.dbKALO);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(site));
+        q.Open();
+        const int n = static_cast<int>(q.Fields(0).AsInteger());
+        q.Close();
+        tr.Commit();
+        return n;
+    }
+
+    testsupport::TempDir dir;
+    TData data;
+    SqmSimulator sim;
+    std::string log;
+    std::vector<TSiteForm*> forms;
+};
+
+TEST_F(SiteForm, ANewSiteStartsWithItsDefaultsAndSavesThem) {
+    TSiteForm* f = Open(0);
+    EXPECT_EQ(f->windowTitle().toStdString(), "Inserting new SQM Site");
+    EXPECT_EQ(Child<QTabWidget>(f, "PageControl1")->currentWidget()->objectName(), "tsSite");
+    EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Insert);
+    EXPECT_EQ(Child<QLineEdit>(f, "edPort")->text(), "10001");
+    EXPECT_EQ(Child<QLineEdit>(f, "edInterval")->text(), "1");
+    EXPECT_TRUE(Child<QRadioButton>(f, "rbMethod0")->isChecked());
+    EXPECT_TRUE(Child<QCheckBox>(f, "cbAutoUpload")->isChecked());
+    EXPECT_FALSE(Child<QLineEdit>(f, "edCode")->isEnabled());
+    const int id = static_cast<int>(f->SiteData().AsInteger("SIT_ID"));
+    EXPECT_GT(id, 0);
+    Type(f, "edName", "Roof");
+    Type(f, "edHost", "127.0.0.1");
+    ASSERT_TRUE(Bar(f)->Save());
+    const std::string where = " FROM SQMSITES WHERE SIT_ID=" + std::to_string(id);
+    EXPECT_EQ(Scalar("SELECT SIT_NAME" + where), "Roof");
+    EXPECT_EQ(Scalar("SELECT SIT_INTERVAL||'/'||SIT_SQMPORT||'/'||SIT_TIMEOUT||'/'||SIT_DAYINTERVAL||'/'||"
+                     "SIT_AUTOUPLOAD||'/'||SIT_AUTOSTART||'/'||SIT_DAYREADING||'/'||SIT_ACQUIREMODE" + where),
+              "1/10001/10/10/1/0/0/0");
+    // No coordinates: saved, then warned.
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: Warning, latitude / longitude, were not specified: "
+                                                 "it is impossible to correctly calculate twilights"}));
+    EXPECT_EQ(f->SiteId(), 0);  // the window keeps the identity it was opened with
+    EXPECT_EQ(f->windowTitle().toStdString(), "Roof");
+    EXPECT_TRUE(f->SettingsFile().endsWith("WinSetup/SiteForm-0.ini"));
+}
+
+TEST_F(SiteForm, ACancelledNewSiteLeavesAGapInTheNumbers) {
+    TSiteForm* a = Open(0);
+    const int first = static_cast<int>(a->SiteData().AsInteger("SIT_ID"));
+    Bar(a)->btnCancel->click();
+    TSiteForm* b = Open(0);
+    EXPECT_EQ(b->SiteData().AsInteger("SIT_ID"), first + 1);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM SQMSITES"), "0");
+}
+
+TEST_F(SiteForm, AnIntervalBelowOneMinuteIsRefusedAndTheRecordStaysInEdit) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    EXPECT_EQ(Child<QTabWidget>(f, "PageControl1")->currentWidget()->objectName(), "tsReadings");
+    for (const QString& value : {QStringLiteral("0"), QString()}) {
+        Type(f, "edInterval", value);
+        EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Edit);
+        EXPECT_FALSE(Bar(f)->Save());
+        EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Edit);
+        EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: Please note, you cannot specify a range of time less than 1 minute"}));
+        EXPECT_EQ(Scalar("SELECT SIT_INTERVAL FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), "1");
+    }
+    Bar(f)->CancelUpdate();
+    EXPECT_EQ(Child<QLineEdit>(f, "edInterval")->text(), "1");
+}
+
+TEST_F(SiteForm, StartingReadsAtOnceAndTheConfigurationIsLockedWhileAcquiring) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    auto* start = Child<QPushButton>(f, "btnStartReading");
+    auto* light = Child<TSemaforo>(f, "Semaforo1");
+    EXPECT_EQ(start->text().toStdString(), "Start SQM Readings");
+    EXPECT_EQ(light->Current(), TSemaforo::State::Red);
+    start->click();
+    EXPECT_TRUE(f->Acquiring());
+    EXPECT_EQ(start->text().toStdString(), "Stop SQM Readings");
+    EXPECT_EQ(light->Current(), TSemaforo::State::Green);
+    EXPECT_EQ(Readings(data, id), 1);
+    EXPECT_EQ(Child<QLabel>(f, "lblReading")->text(), QLocale().toString(19.29, 'f', 2));
+    EXPECT_EQ(Child<QLabel>(f, "lblTemperature")->text(), QLocale().toString(27.0, 'f', 1));
+    EXPECT_FALSE(Child<QLabel>(f, "lblUtcTime")->text().isEmpty());
+
+    Type(f, "edName", "Other");  // the field takes no keys now
+    EXPECT_TRUE(Boxes().empty());
+    Bar(f)->btnEdit->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "information: Can not change the configuration of the readings during data acquisition"}));
+    EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Browse);
+    EXPECT_EQ(Child<QLineEdit>(f, "edName")->text(), "Roof");
+
+    // A connection test during acquisition asks the meter, then is refused the edit.
+    Child<QPushButton>(f, "btnTestSQM")->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "information: Can not change the configuration of the readings during data acquisition"}));
+    EXPECT_EQ(Scalar("SELECT SIT_SQMSERIAL FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), "<null>");
+
+    start->click();
+    EXPECT_FALSE(f->Acquiring());
+    EXPECT_EQ(light->Current(), TSemaforo::State::Red);
+    EXPECT_EQ(start->text().toStdString(), "Start SQM Readings");
+}
+
+TEST_F(SiteForm, UnsavedChangesAreOfferedForSavingBeforeStarting) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    Type(f, "edName", "Renamed");
+    Answer("no");
+    Child<QPushButton>(f, "btnStartReading")->click();
+    EXPECT_FALSE(f->Acquiring());
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"confirm: The configuration has not yet been saved: save now?"}));
+    Answer("yes");
+    Child<QPushButton>(f, "btnStartReading")->click();
+    EXPECT_TRUE(f->Acquiring());
+    EXPECT_EQ(Scalar("SELECT SIT_NAME FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), "Renamed");
+}
+
+TEST_F(SiteForm, CheckConnectionStoresTheMetersIdentityWithThePendingChanges) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    Type(f, "edAlt", "250");  // pending, saved together with the identity
+    Child<QPushButton>(f, "btnTestSQM")->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: SQM-LE correctly found"}));
+    EXPECT_EQ(Scalar("SELECT SIT_SQMPROT||'/'||SIT_SQMMODEL||'/'||SIT_SQMFEATURE||'/'||SIT_SQMSERIAL||'/'||SIT_ALT "
+                     "FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)),
+              "4/3/57/3911/250");
+    EXPECT_EQ(Child<QLabel>(f, "SIT_SQMSERIAL")->text(), "3911");
+    EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Browse);
+    EXPECT_EQ(f->Acquisition().Station(), nullptr);  // the save discarded it
+}
+
+TEST_F(SiteForm, CheckConnectionUsesTheStationObjectsAddressWhileOneExists) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    Child<QPushButton>(f, "btnReadNow")->click();  // makes the station object
+    ASSERT_NE(f->Acquisition().Station(), nullptr);
+    EXPECT_TRUE(Boxes().empty());
+    Type(f, "edPort", QString::number(ClosedPort()));  // not saved: the object keeps the simulator
+    Child<QPushButton>(f, "btnTestSQM")->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: SQM-LE correctly found"}));
+    // Now saved with the closed port: a new object tries it and fails.
+    Child<QPushButton>(f, "btnTestSQM")->click();
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("error: ", 0), 0u) << boxes[0];
+    EXPECT_EQ(Scalar("SELECT SIT_SQMSERIAL FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), "3911");
+}
+
+TEST_F(SiteForm, ReadNowShowsAReadingWithoutStoringIt) {
+    const int id = AddSite("Roof", sim.Port());
+    const int dead = AddSite("Dead", ClosedPort());
+    TSiteForm* f = Open(id);
+    Child<QPushButton>(f, "btnReadNow")->click();
+    EXPECT_EQ(Child<QLabel>(f, "lblReading")->text(), QLocale().toString(19.29, 'f', 2));
+    EXPECT_EQ(Readings(data, id), 0);
+    EXPECT_EQ(Child<TSemaforo>(f, "Semaforo1")->Current(), TSemaforo::State::Red);
+    TSiteForm* g = Open(dead);
+    Child<QPushButton>(g, "btnReadNow")->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: SQM-LE not found"}));
+    EXPECT_TRUE(Child<QLabel>(g, "lblReading")->text().isEmpty());
+}
+
+TEST_F(SiteForm, EachMethodShowsItsOwnGroupsAndTheSunMethodsWantCoordinates) {
+    const int id = AddSite("Roof", sim.Port(), "NULL, NULL");
+    TSiteForm* f = Open(id);
+    struct Case {
+        int method;
+        bool labels, timed, daylight;
+    } cases[] = {{0, false, false, false}, {1, false, true, true}, {2, true, false, true}, {3, true, false, true}};
+    for (const Case& c : cases) {
+        Child<QRadioButton>(f, ("rbMethod" + std::to_string(c.method)).c_str())->click();
+        EXPECT_EQ(Child<QGroupBox>(f, "gbReadingTime")->isVisibleTo(f), c.labels) << c.method;
+        EXPECT_EQ(Child<QGroupBox>(f, "gbTimedWindow")->isVisibleTo(f), c.timed) << c.method;
+        EXPECT_EQ(Child<QGroupBox>(f, "gbDaylight")->isVisibleTo(f), c.daylight) << c.method;
+        const auto boxes = Boxes();
+        EXPECT_EQ(boxes.size(), c.labels ? 1u : 0u) << c.method;
+    }
+    // Cancelling the edit brings back the stored method and its groups.
+    Bar(f)->CancelUpdate();
+    EXPECT_TRUE(Child<QRadioButton>(f, "rbMethod0")->isChecked());
+    EXPECT_FALSE(Child<QGroupBox>(f, "gbDaylight")->isVisibleTo(f));
+}
+
+TEST_F(SiteForm, TheReadingTimeLabelsShowTheSitesNightOnceItRuns) {
+    const int id = AddSite("Roof", sim.Port(), "45.46, 9.19");
+    Exec("UPDATE SQMSITES SET SIT_ACQUIREMODE=3 WHERE SIT_ID=" + std::to_string(id));
+    TSiteForm* f = Open(id);
+    EXPECT_EQ(Child<QLabel>(f, "lblWindowStart")->text(), "--:--");
+    const double day = EncodeDate(2024, 1, 15);
+    f->SetDynamicLabels(false, day + 0.5);
+    const auto hhmm = [](double t) { return QString::fromStdString(FormatTimeOfDay(t).substr(0, 5)); };
+    EXPECT_EQ(Child<QLabel>(f, "lblWindowStart")->text(), hhmm(AstronomicalDusk(day, -9.19L, 45.46L)));
+    EXPECT_EQ(Child<QLabel>(f, "lblWindowStop")->text(), hhmm(AstronomicalDawn(day, -9.19L, 45.46L)));
+    // Winter in Milan: dusk a little before 18:00 UTC, dawn a little after 05:00.
+    EXPECT_TRUE(Child<QLabel>(f, "lblWindowStart")->text().startsWith("17:"));
+    EXPECT_TRUE(Child<QLabel>(f, "lblWindowStop")->text().startsWith("05:"));
+}
+
+TEST_F(SiteForm, AutostartStartsWithinOneToFourSeconds) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id, true);
+    EXPECT_FALSE(f->Acquiring());
+    QTest::qWait(900);
+    EXPECT_FALSE(f->Acquiring());
+    for (int i = 0; i < 40 && !f->Acquiring(); ++i) QTest::qWait(100);
+    EXPECT_TRUE(f->Acquiring());
+    EXPECT_EQ(Readings(data, id), 1);
+}
+
+TEST_F(SiteForm, ClosingWhileAcquiringAsksAndNoKeepsItRunning) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    Child<QPushButton>(f, "btnStartReading")->click();
+    Answer("no");
+    EXPECT_FALSE(f->close());
+    EXPECT_TRUE(f->Acquiring());
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?"}));
+    Answer("yes");
+    EXPECT_TRUE(f->close());
+    EXPECT_FALSE(f->Acquiring());
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "WinSetup" / ("SiteForm-" + std::to_string(id) + ".ini")));
+}
+
+TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
+    const int id = AddSite("Roof", sim.Port(), "NULL, NULL");  // "Read now" warns about the coordinates
+    TSiteForm* f = Open(id);
+    bool closedInside = true, busyInside = false;
+    SetInfoMessageHook([&](const std::string&) {
+        busyInside = f->Busy();
+        closedInside = f->close();  // the user closes the window behind the box
+    });
+    Child<QPushButton>(f, "btnReadNow")->click();
+    SetInfoMessageHook(nullptr);
+    EXPECT_TRUE(busyInside);
+    EXPECT_FALSE(closedInside);
+    EXPECT_TRUE(f->isVisible());
+    QTest::qWait(50);
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+}
+
+}  // namespace
+
+namespace {
+// Pictures of each page, for looking at (KALO_SCREENSHOTS=folder).
+TEST_F(SiteForm, PagesRenderForScreenshots) {
+    const char* folder = getenv("KALO_SCREENSHOTS");
+    if (!folder) GTEST_SKIP() << "KALO_SCREENSHOTS not set";
+    const int id = AddSite("Roof of the observatory", sim.Port());
+    Exec("UPDATE SQMSITES SET SIT_ACQUIREMODE=2 WHERE SIT_ID=" + std::to_string(id));
+    TSiteForm* f = Open(id);
+    Child<QPushButton>(f, "btnStartReading")->click();
+    auto* tabs = Child<QTabWidget>(f, "PageControl1");
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QTest::qWait(20);
+        f->grab().save(QString::fromLatin1(folder) + QStringLiteral("/site-page%1.png").arg(i));
+    }
+}
+}  // namespace

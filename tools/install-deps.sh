@@ -7,7 +7,7 @@ PKGS=(
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
   libmariadb-dev mariadb-server mariadb-client
   qt6-base-dev qt6-charts-dev libgl-dev
-  gettext
+  gettext locales
   libgtest-dev libgmock-dev libbenchmark-dev liberfa-dev
   python3 xvfb
 )

@@ -24,7 +24,7 @@ def damaged(name, edit, expect):
         tmp = Path(tmp)
         for f in DATA.iterdir():
             if f.suffix == ".txt":
-                shutil.copy(f, tmp / f.name)
+                shutil.copyfile(f, tmp / f.name)
         path = tmp / name
         lines = path.read_text().splitlines(keepends=True)
         path.write_text("".join(edit(lines)))

@@ -33,6 +33,14 @@ case "$DATABASE$DBUSER" in *[!A-Za-z0-9_]*) echo "database and user names: lette
 HERE=$(cd "$(dirname "$0")" && pwd)
 SCHEMA=$HERE/schema.sql
 
+# The server's programs, also where a plain user's PATH does not reach
+# (mariadbd is in /usr/sbin).
+tool() {
+  PATH=$PATH:/usr/sbin:/usr/bin command -v "$1" || { echo "$1 not found (package mariadb-server)" >&2; return 1; }
+}
+MARIADBD=$(tool mariadbd)
+INSTALL_DB=$(tool mariadb-install-db)
+
 # A server left over from an earlier run in the same folder goes first.
 # Only a folder of ours is wiped: empty, or holding what this script leaves.
 if [ -d "$DIR" ] && [ -n "$(ls -A "$DIR")" ] && [ ! -f "$DIR/install.log" ]; then
@@ -54,7 +62,7 @@ echo "$SOCK" >"$DIR/socket"
 RUNAS=()
 [ "$(id -u)" -ne 0 ] || RUNAS=(--user=root)
 
-mariadb-install-db --no-defaults --datadir="$DIR/data" "${RUNAS[@]}" \
+"$INSTALL_DB" --no-defaults --datadir="$DIR/data" "${RUNAS[@]}" \
   --auth-root-authentication-method=normal --skip-test-db >"$DIR/install.log" 2>&1 || {
   echo "mariadb-install-db failed, see $DIR/install.log" >&2; exit 1; }
 
@@ -66,7 +74,7 @@ started=0
 for attempt in 1 2 3 4 5; do
   PORT=$(free_port)
   # Own session, no inherited output: the caller (ctest) must not wait on us.
-  setsid mariadbd --no-defaults --datadir="$DIR/data" --socket="$SOCK" \
+  setsid "$MARIADBD" --no-defaults --datadir="$DIR/data" --socket="$SOCK" \
     --port="$PORT" --bind-address=127.0.0.1 --skip-name-resolve "${RUNAS[@]}" \
     --skip-log-bin --pid-file="$DIR/mariadbd.pid" \
     --general-log=1 --general-log-file="$DIR/general.log" --log-output=FILE \

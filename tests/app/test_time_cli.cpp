@@ -70,8 +70,12 @@ TEST_F(TimeCliTest, PrintsTheOffsetAgainstALocalServer) {
     ASSERT_GT(server.Port(), 0);
     const CliResult r = Time(server.Port());
     if (!timetest::IcmpPermitted()) {
+        // The server is a ping error, said on the command line; nothing else may fail.
         EXPECT_EQ(r.exitCode, 1) << r.output;
-        return;
+        EXPECT_NE(r.output.find("time: 127.0.0.1: No permission to send ICMP echo requests"), std::string::npos)
+            << r.output;
+        GTEST_SKIP() << "no right to send ICMP echo requests (net.ipv4.ping_group_range, CAP_NET_RAW): "
+                        "the offset cannot be measured";
     }
     ASSERT_EQ(r.exitCode, 0) << r.output;
     std::smatch m;

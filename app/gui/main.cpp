@@ -80,14 +80,24 @@ int main(int argc, char** argv) {
 
     QTimer quitPoll;
     QObject::connect(&quitPoll, &QTimer::timeout, [mainForm] {
-        if (QuitRequested()) mainForm->close();
+        if (!QuitRequested()) return;
+        // An open box or dialog is closed first (a question takes its safe
+        // answer, No) and its caller goes on; the run ends at a later poll.
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+            return;
+        }
+        // A window inside a tick waits in a nested loop: deleting it there
+        // would crash. Try again at the next poll.
+        if (mainForm->SiteWindowBusy()) return;
+        mainForm->ShutdownWithoutQuestions();
     });
     quitPoll.start(200);
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
 
     int rc = 0;
     if (QuitRequested())
-        mainForm->close();  // asked to end while starting: end as a user would
+        mainForm->ShutdownWithoutQuestions();  // asked to end while starting
     else
         rc = app.exec();
     delete mainForm;

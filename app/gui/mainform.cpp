@@ -7,10 +7,14 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <cmath>
 #include <ctime>
 
@@ -18,40 +22,17 @@
 #include "dialogs.h"
 #include "i18n.h"
 #include "myutils.h"
+#include "ntpserversform.h"
+#include "settingsform.h"
+#include "siteform.h"
+#include "sitelistform.h"
 #include "version.h"
 #include "welcomeform.h"
 
-TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
-    setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("KALO-SQM"));
-    resize(977, 621);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(977 / 2, 621 / 2));
-    }
-    mdi_ = new QMdiArea(this);
-    setCentralWidget(mdi_);
-
-    const QString setupDir = QString::fromStdString(ProgramPath("WinSetup"));
-    QDir().mkpath(setupDir);
-    placementFile_ = setupDir + QStringLiteral("/MainForm.ini");
-
-    panel0_ = new QLabel(this);
-    panel1_ = new QLabel(this);
-    panel0_->setFixedWidth(400);
-    panel1_->setFixedWidth(50);
-    statusBar()->addWidget(panel0_);
-    statusBar()->addWidget(panel1_);
-    panel0_->setText(QString::fromStdString(Tr("Ver. ") + GetVersionText(2) + "        "));
-
-    // The first argument "noautoplay" (exactly so) keeps autostart sites closed.
-    autoStartPending_ = !(arguments.size() > 1 && arguments.at(1) == QStringLiteral("noautoplay"));
-    BuildMenus();
-    RestorePlacement();
-}
-
 namespace {
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
+
+const char* const kNetworkAddress = "https://www.kalo-sqm.org/network";
 
 // Runs a main-window command; its errors are shown, never left to escape.
 template <typename F>
@@ -67,16 +48,294 @@ QDateTime ToQDateTime(double dt) {
     const DateTimeParts p = DecodeDateTime(dt);
     return QDateTime(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second, p.msec));
 }
+
+TSiteForm* FormOf(QMdiSubWindow* sub) { return sub ? qobject_cast<TSiteForm*>(sub->widget()) : nullptr; }
+QMdiSubWindow* FrameOf(TSiteForm* form) { return qobject_cast<QMdiSubWindow*>(form->parentWidget()); }
+
+void RestoreIfMinimized(QMdiSubWindow* sub) {
+    if (sub && sub->isMinimized()) sub->showNormal();
+}
 }  // namespace
 
+TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("KALO-SQM"));
+    resize(977, 621);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(977 / 2, 621 / 2));
+    }
+    mdi_ = new QMdiArea(this);
+    mdi_->setBackground(QColor(0xd4, 0xd4, 0xd4));
+    setCentralWidget(mdi_);
+    mdi_->viewport()->installEventFilter(this);
+    connect(mdi_, &QMdiArea::subWindowActivated, this, [this] { RefreshWindowMenu(); });
+
+    const QString setupDir = QString::fromStdString(ProgramPath("WinSetup"));
+    QDir().mkpath(setupDir);
+    placementFile_ = setupDir + QStringLiteral("/MainForm.ini");
+
+    BuildInvitation();
+    RefreshInvitation();
+
+    panel0_ = new QLabel(this);
+    panel1_ = new QLabel(this);
+    panel0_->setFixedWidth(400);
+    panel1_->setFixedWidth(50);
+    statusBar()->addWidget(panel0_);
+    statusBar()->addWidget(panel1_);
+    panel0_->setText(QString::fromStdString(Tr("Ver. ") + GetVersionText(2) + "        "));
+
+    // The first argument "noautoplay" (exactly so) keeps autostart sites closed.
+    autoStartPending_ = !(arguments.size() > 1 && arguments.at(1) == QStringLiteral("noautoplay"));
+    BuildMenus();
+    RestorePlacement();
+}
+
+TMainForm::~TMainForm() {
+    // The area outlives this part of the object: it must not call back in
+    // while the base classes take the site windows down.
+    disconnect(mdi_, nullptr, this, nullptr);
+    mdi_->viewport()->removeEventFilter(this);
+    for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+        if (TSiteForm* form = FormOf(sub)) {
+            form->removeEventFilter(this);
+            disconnect(form, nullptr, this, nullptr);
+        }
+        disconnect(sub, nullptr, this, nullptr);
+        delete sub;
+    }
+}
+
 void TMainForm::BuildMenus() {
-    QMenu* utilities = menuBar()->addMenu(T("Utilities"));
-    utilities->addAction(T("Show Internet time"), this, [this] { mnuShowInternetTimeClick(); });
-    utilities->addAction(T("Syncronize PC clock"), this, [this] { mnuSyncClockClick(); });
-    QAction* tz = utilities->addAction(T("Time zone information"), this, [this] { mnuTimeZoneInfoClick(); });
+    // The language menu goes after "Site manager", the update check before "?".
+    siteMenu_ = menuBar()->addMenu(T("Site manager"));
+    siteMenu_->addAction(T("Open"), this, [this] { mnuOpenClick(); });
+    siteMenu_->addAction(T("Create new"), this, [this] { mnuCreateNewClick(); });
+    siteMenu_->addAction(T("Open all"), this, [this] { mnuOpenAllClick(); });
+    siteMenu_->addAction(T("Delete"), this, [this] { mnuDeleteClick(); });
+
+    utilitiesMenu_ = menuBar()->addMenu(T("Utilities"));
+    utilitiesMenu_->addAction(T("Show Internet time"), this, [this] { mnuShowInternetTimeClick(); });
+    utilitiesMenu_->addAction(T("Syncronize PC clock"), this, [this] { mnuSyncClockClick(); });
+    QAction* tz = utilitiesMenu_->addAction(T("Time zone information"), this, [this] { mnuTimeZoneInfoClick(); });
     tz->setVisible(false);
-    QMenu* help = menuBar()->addMenu(QStringLiteral("?"));
-    help->addAction(T("About..."), this, [this] { mnuAboutClick(); });
+
+    configurationMenu_ = menuBar()->addMenu(T("Configuration"));
+    configurationMenu_->addAction(T("NTP Servers"), this, [this] { mnuNTPServersClick(); });
+    configurationMenu_->addAction(T("Settings..."), this, [this] { mnuSettingsClick(); });
+
+    windowMenu_ = menuBar()->addMenu(T("Window"));
+    actCloseWindow_ = windowMenu_->addAction(T("Close"), this, [this] { mnuCloseWindowClick(); });
+    actTile_ = windowMenu_->addAction(T("Tile vertically"), this, [this] { mnuTileVerticallyClick(); });
+    windowMenu_->addSeparator();
+    RefreshWindowMenu();
+
+    helpMenu_ = menuBar()->addMenu(QStringLiteral("?"));
+    helpMenu_->addAction(T("About..."), this, [this] { mnuAboutClick(); });
+}
+
+void TMainForm::BuildInvitation() {
+    // Lies on the area's background: site windows always cover it.
+    invitation_ = new QWidget(mdi_->viewport());
+    invitation_->setObjectName(QStringLiteral("Invitation"));
+    auto* layout = new QVBoxLayout(invitation_);
+    layout->setContentsMargins(24, 24, 24, 24);
+    layout->setSpacing(2);
+    QFont big = font();
+    big.setPointSize(16);
+    big.setBold(true);
+    for (const char* line : {"KALO-SQM is a free software born within KALO project.",
+                             "If you enjoy KALO-SQM, consider to join, for free, our ",
+                             "light pollution monitoring network."}) {
+        auto* label = new QLabel(T(line), invitation_);
+        label->setFont(big);
+        label->setStyleSheet(QStringLiteral("color: #808080;"));
+        layout->addWidget(label);
+    }
+    auto* link = new QLabel(invitation_);
+    link->setObjectName(QStringLiteral("InvitationLink"));
+    QFont linkFont = font();
+    linkFont.setPointSize(12);
+    link->setFont(linkFont);
+    link->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline;\">%1</a>")
+                      .arg(QLatin1String(kNetworkAddress)));
+    link->setTextFormat(Qt::RichText);
+    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    link->setOpenExternalLinks(true);
+    layout->addSpacing(12);
+    layout->addWidget(link);
+    invitation_->adjustSize();
+    invitation_->move(0, 0);
+    invitation_->lower();
+}
+
+void TMainForm::RefreshInvitation() {
+    // -1 (no database) hides it as well as a site with a code does.
+    invitation_->setVisible(Data && Data->CountSites(true) == 0);
+    invitation_->lower();
+}
+
+// --- Site windows -----------------------------------------------------------
+
+TSiteForm* TMainForm::OpenSiteWindow(int siteId, bool autostart) {
+    auto* form = new TSiteForm(siteId, autostart);
+    QMdiSubWindow* sub = mdi_->addSubWindow(form);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    if (!form->windowTitle().isEmpty()) sub->setWindowTitle(form->windowTitle());
+    connect(form, &TSiteForm::CaptionChanged, this, [this, sub](const QString& caption) {
+        sub->setWindowTitle(caption);
+        RefreshWindowMenu();
+    });
+    connect(form, &TSiteForm::SiteSaved, this, [this] { RefreshInvitation(); });  // it may have got a code
+    form->installEventFilter(this);
+    connect(sub, &QObject::destroyed, this, [this] {
+        QMetaObject::invokeMethod(this, [this] { RefreshWindowMenu(); }, Qt::QueuedConnection);
+    });
+    sub->show();
+    RefreshWindowMenu();
+    return form;
+}
+
+QList<QMdiSubWindow*> TMainForm::SiteSubWindows() const {
+    QList<QMdiSubWindow*> subs;
+    for (QMdiSubWindow* sub : mdi_->subWindowList(QMdiArea::CreationOrder))
+        if (FormOf(sub) && !sub->isHidden()) subs.append(sub);
+    return subs;
+}
+
+QList<TSiteForm*> TMainForm::SiteWindows() const {
+    QList<TSiteForm*> forms;
+    for (QMdiSubWindow* sub : SiteSubWindows()) forms.append(FormOf(sub));
+    return forms;
+}
+
+QMdiSubWindow* TMainForm::FindSiteWindow(int siteId) const {
+    for (QMdiSubWindow* sub : SiteSubWindows())
+        if (FormOf(sub)->SiteId() == siteId) return sub;
+    return nullptr;
+}
+
+bool TMainForm::SiteWindowBusy() const {
+    for (TSiteForm* form : SiteWindows())
+        if (form->Busy()) return true;
+    return false;
+}
+
+void TMainForm::ShowSiteWindow(QMdiSubWindow* sub) {
+    mdi_->setActiveSubWindow(sub);
+    sub->raise();
+    RestoreIfMinimized(sub);
+}
+
+std::vector<int> TMainForm::SiteIds(const char* sql) {
+    // Read to the end first: the site windows use the scratch queries too.
+    fb::Query& q = Data->DummySQL2;
+    q.Close();
+    q.SetSQL(sql);
+    std::vector<int> ids;
+    try {
+        for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.FieldByName("SIT_ID").AsInteger()));
+    } catch (...) {
+        q.Close();
+        throw;
+    }
+    q.Close();
+    return ids;
+}
+
+void TMainForm::RefreshWindowMenu() {
+    if (!windowMenu_) return;
+    for (QAction* a : windowListActions_) {
+        windowMenu_->removeAction(a);
+        a->deleteLater();
+    }
+    windowListActions_.clear();
+    const QList<QMdiSubWindow*> subs = SiteSubWindows();
+    actCloseWindow_->setEnabled(!subs.isEmpty());
+    actTile_->setEnabled(!subs.isEmpty());
+    QMdiSubWindow* current = mdi_->currentSubWindow();
+    int n = 0;
+    for (QMdiSubWindow* sub : subs) {
+        QString text = sub->windowTitle();
+        text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        if (++n < 10) text = QStringLiteral("&%1 %2").arg(n).arg(text);
+        QAction* a = windowMenu_->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(sub == current);
+        QPointer<QMdiSubWindow> target(sub);
+        connect(a, &QAction::triggered, this, [this, target] {
+            if (target) ShowSiteWindow(target);
+        });
+        windowListActions_.append(a);
+    }
+}
+
+void TMainForm::DestroySiteWindows() {
+    for (QMdiSubWindow* sub : SiteSubWindows()) {
+        sub->close();  // lets the window end its own work; the questions were asked
+        delete sub;
+    }
+}
+
+// --- Commands -------------------------------------------------------------
+
+void TMainForm::mnuOpenClick() {
+    Guarded(this, [this] {
+        if (!Data) return;
+        const int n = Data->CountSites(false);  // -1 (a database error) shows the list too
+        if (n == 0) {
+            dialogs::Error(T("No Sites existing: please create a new one"), this);
+            return;
+        }
+        if (n == 1) {
+            fb::Query& q = Data->DummySQL;
+            q.Close();
+            q.SetSQL("SELECT SIT_ID FROM SQMSITES");
+            q.Open();
+            const int id = static_cast<int>(q.FieldByName("SIT_ID").AsInteger());
+            q.Close();
+            OpenSiteWindow(id, false);
+            return;
+        }
+        int id = 0;
+        {
+            TZSiteForm list(Data->dbKALO, this);
+            list.SetMode(TZSiteForm::Mode::Choose);
+            if (list.exec() != QDialog::Accepted) return;
+            id = list.SelectedSiteId();
+        }
+        if (id == 0) return;
+        if (QMdiSubWindow* open = FindSiteWindow(id)) {
+            ShowSiteWindow(open);
+            return;
+        }
+        RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
+    });
+}
+
+void TMainForm::mnuCreateNewClick() {
+    Guarded(this, [this] { OpenSiteWindow(0, false); });
+}
+
+void TMainForm::mnuOpenAllClick() {
+    Guarded(this, [this] {
+        if (!Data) return;
+        // No look for windows already open: a site may get a second one.
+        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) {
+            RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
+        }
+    });
+}
+
+void TMainForm::mnuDeleteClick() {
+    Guarded(this, [this] {
+        if (!Data) return;
+        TZSiteForm list(Data->dbKALO, this);
+        list.SetMode(TZSiteForm::Mode::Delete);
+        list.exec();
+    });
+    RefreshInvitation();
 }
 
 void TMainForm::mnuShowInternetTimeClick() {
@@ -124,12 +383,105 @@ void TMainForm::mnuTimeZoneInfoClick() {
     dialogs::Information(QString::number(static_cast<int>(std::trunc(standard / 3600.0))), this);
 }
 
+void TMainForm::mnuNTPServersClick() {
+    Guarded(this, [this] { TNTPServersForm::ShowNTPServers(this); });
+}
+
+void TMainForm::mnuSettingsClick() {
+    Guarded(this, [this] { TSettingsForm::ShowSettings(this); });
+}
+
+void TMainForm::mnuCloseWindowClick() {
+    if (QMdiSubWindow* sub = mdi_->currentSubWindow()) sub->close();
+}
+
+void TMainForm::mnuTileVerticallyClick() {
+    // Side by side, each as high as the area; minimised windows stay so.
+    QList<QMdiSubWindow*> subs;
+    for (QMdiSubWindow* sub : SiteSubWindows())
+        if (!sub->isMinimized()) subs.append(sub);
+    if (subs.isEmpty()) return;
+    const QRect area = mdi_->viewport()->rect();
+    const int width = area.width() / static_cast<int>(subs.size());
+    int x = 0;
+    for (QMdiSubWindow* sub : subs) {
+        if (sub->isMaximized()) sub->showNormal();
+        sub->setGeometry(x, 0, width, area.height());
+        x += width;
+    }
+}
+
 void TMainForm::mnuAboutClick() {
     auto* about = new TWelcomeForm(true, this);
     about->exec();
 }
 
-TMainForm::~TMainForm() = default;
+// --- Autostart, closing ----------------------------------------------------
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Hide) {
+        if (auto* form = qobject_cast<TSiteForm*>(watched)) {
+            // A site window that closed itself takes its frame along; a
+            // minimised frame hides its window too, and keeps it.
+            QPointer<TSiteForm> f(form);
+            QTimer::singleShot(0, this, [f] {
+                QMdiSubWindow* sub = f ? FrameOf(f) : nullptr;
+                if (sub && f->isHidden() && !sub->isHidden() && !sub->isMinimized()) sub->close();
+            });
+        }
+    }
+    if (watched == mdi_->viewport() && event->type() == QEvent::Paint && !painted_) {
+        painted_ = true;
+        // Not inside the paint itself: opening windows there would paint again.
+        QTimer::singleShot(0, this, [this] { FormPaint(); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::FormPaint() {
+    if (!autoStartPending_) return;
+    autoStartPending_ = false;  // whatever happens below: once only
+    Guarded(this, [this] {
+        if (!Data) return;
+        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1")) OpenSiteWindow(id, true);
+    });
+}
+
+void TMainForm::ShutdownWithoutQuestions() {
+    closeAgreed_ = true;
+    for (TSiteForm* form : SiteWindows()) form->StopForShutdown();
+    close();
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+    if (!closeAgreed_) {
+        // Each site first, as if the user closed it; a refusal keeps everything open.
+        QList<QPointer<TSiteForm>> forms;
+        for (TSiteForm* form : SiteWindows()) forms.append(form);
+        for (const QPointer<TSiteForm>& form : forms) {
+            if (form && !form->FormCloseQuery()) {
+                e->ignore();
+                return;
+            }
+        }
+        if (!SiteWindows().isEmpty() &&
+            !dialogs::Confirm(T("There are open SQM windows: Stop all the sites an close the application?"), this)) {
+            e->ignore();
+            return;
+        }
+        closeAgreed_ = true;
+    }
+    if (SiteWindowBusy()) {
+        // A tick waits in a nested loop: deleting its window now would pull
+        // the ground from under it. Close once it has returned.
+        e->ignore();
+        QTimer::singleShot(100, this, [this] { close(); });
+        return;
+    }
+    DestroySiteWindows();
+    SavePlacement();
+    e->accept();
+}
 
 void TMainForm::RestorePlacement() {
     QSettings ini(placementFile_, QSettings::IniFormat);
@@ -141,9 +493,4 @@ void TMainForm::SavePlacement() {
     QSettings ini(placementFile_, QSettings::IniFormat);
     ini.setValue(QStringLiteral("Placement/Geometry"), saveGeometry());
     ini.setValue(QStringLiteral("Placement/Maximized"), isMaximized());
-}
-
-void TMainForm::closeEvent(QCloseEvent* e) {
-    SavePlacement();
-    e->accept();
 }

@@ -1,10 +1,15 @@
 #pragma once
 // The main window: the frame that holds one child window per open site.
+#include <QList>
 #include <QMainWindow>
 #include <QStringList>
 
+class QAction;
 class QLabel;
 class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class TSiteForm;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -17,23 +22,70 @@ public:
     QLabel* StatusPanel(int i) const { return i == 0 ? panel0_ : panel1_; }
     QString PlacementFile() const { return placementFile_; }
 
+    // A site window in its own child frame (siteId 0: a new site).
+    TSiteForm* OpenSiteWindow(int siteId, bool autostart);
+    // The open site windows, oldest first.
+    QList<TSiteForm*> SiteWindows() const;
+    // The frame of an open window of that site, or null.
+    QMdiSubWindow* FindSiteWindow(int siteId) const;
+    // A site window is inside a tick: it must not be deleted now.
+    bool SiteWindowBusy() const;
+
+    // The invitation to join the network shows while no site has a code.
+    void RefreshInvitation();
+    QWidget* Invitation() const { return invitation_; }
+
+    QMenu* WindowMenu() const { return windowMenu_; }
+
+    // Ends the run at once (SIGTERM, SIGINT): every site stops, nothing asks.
+    void ShutdownWithoutQuestions();
+
     // Menu commands.
+    void mnuOpenClick();
+    void mnuCreateNewClick();
+    void mnuOpenAllClick();
+    void mnuDeleteClick();
     void mnuShowInternetTimeClick();
     void mnuSyncClockClick();
     void mnuTimeZoneInfoClick();
+    void mnuNTPServersClick();
+    void mnuSettingsClick();
+    void mnuCloseWindowClick();
+    void mnuTileVerticallyClick();
     void mnuAboutClick();
+
+    // Opens the autostart sites the first time it runs; later calls do nothing.
+    void FormPaint();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildMenus();
+    void BuildInvitation();
+    void RefreshWindowMenu();
+    void ShowSiteWindow(QMdiSubWindow* sub);
+    QList<QMdiSubWindow*> SiteSubWindows() const;
+    std::vector<int> SiteIds(const char* sql);
+    void DestroySiteWindows();
     void RestorePlacement();
     void SavePlacement();
 
     QMdiArea* mdi_;
     QLabel* panel0_;
     QLabel* panel1_;
+    QWidget* invitation_ = nullptr;
+    QMenu* siteMenu_ = nullptr;
+    QMenu* utilitiesMenu_ = nullptr;
+    QMenu* configurationMenu_ = nullptr;
+    QMenu* windowMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QAction* actCloseWindow_ = nullptr;
+    QAction* actTile_ = nullptr;
+    QList<QAction*> windowListActions_;
     QString placementFile_;
     bool autoStartPending_ = true;
+    bool painted_ = false;
+    bool closeAgreed_ = false;  // the questions were answered: close without asking again
 };

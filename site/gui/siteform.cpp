@@ -13,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTimer>
@@ -384,9 +385,18 @@ void TSiteFormPrivate::Build() {
     tsSite = BuildSitePage();
     tsReadings = BuildReadingsPage();
     tsNetwork = BuildNetworkPage();
-    PageControl1->addTab(tsSite, T("Site informations"));
-    PageControl1->addTab(tsReadings, T("SQM Readings"));
-    PageControl1->addTab(tsNetwork, T("Noctila settings"));
+    // Tiled windows get narrow: a page then scrolls rather than clipping its labels.
+    auto scrolled = [](QWidget* page) {
+        auto* area = new QScrollArea;
+        area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+        area->setWidgetResizable(true);
+        area->setFrameShape(QFrame::NoFrame);
+        area->setWidget(page);
+        return area;
+    };
+    PageControl1->addTab(scrolled(tsSite), T("Site informations"));
+    PageControl1->addTab(scrolled(tsReadings), T("SQM Readings"));
+    PageControl1->addTab(scrolled(tsNetwork), T("Noctila settings"));
     frame = new TButtonFrame;
     frame->setObjectName(QStringLiteral("ButtonFrame1"));
     auto* layout = new QVBoxLayout(q);
@@ -502,12 +512,12 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
         ds.SetParam("ID_SITO", int64_t{0});
         ds.Open();
         ds.Insert();
-        d->PageControl1->setCurrentWidget(d->tsSite);
+        d->PageControl1->setCurrentIndex(0);
     } else {
         ds.SetParam("ID_SITO", int64_t{siteId});
         ds.Open();
         if (!ds.Eof()) setWindowTitle(QString::fromStdString(Trim(ds.AsString("SIT_NAME"))));
-        d->PageControl1->setCurrentWidget(d->tsReadings);
+        d->PageControl1->setCurrentIndex(1);
     }
     d->Bind();
     // After the binding, so that the click finds the new method in the row.

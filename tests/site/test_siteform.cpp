@@ -168,7 +168,7 @@ protected:
 TEST_F(SiteForm, ANewSiteStartsWithItsDefaultsAndSavesThem) {
     TSiteForm* f = Open(0);
     EXPECT_EQ(f->windowTitle().toStdString(), "Inserting new SQM Site");
-    EXPECT_EQ(Child<QTabWidget>(f, "PageControl1")->currentWidget()->objectName(), "tsSite");
+    EXPECT_EQ(Child<QTabWidget>(f, "PageControl1")->currentWidget()->objectName(), "tsSiteScroll");
     EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Insert);
     EXPECT_EQ(Child<QLineEdit>(f, "edPort")->text(), "10001");
     EXPECT_EQ(Child<QLineEdit>(f, "edInterval")->text(), "1");
@@ -205,7 +205,7 @@ TEST_F(SiteForm, ACancelledNewSiteLeavesAGapInTheNumbers) {
 TEST_F(SiteForm, AnIntervalBelowOneMinuteIsRefusedAndTheRecordStaysInEdit) {
     const int id = AddSite("Roof", sim.Port());
     TSiteForm* f = Open(id);
-    EXPECT_EQ(Child<QTabWidget>(f, "PageControl1")->currentWidget()->objectName(), "tsReadings");
+    EXPECT_EQ(Child<QTabWidget>(f, "PageControl1")->currentWidget()->objectName(), "tsReadingsScroll");
     for (const QString& value : {QStringLiteral("0"), QString()}) {
         Type(f, "edInterval", value);
         EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Edit);

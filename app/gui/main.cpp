@@ -10,6 +10,7 @@
 #include <libintl.h>
 
 #include "datamodule.h"
+#include "guiports.h"
 #include "dialogs.h"
 #include "i18n.h"
 #include "mainform.h"
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     QTimer quitPoll;
     QObject::connect(&quitPoll, &QTimer::timeout, [mainForm] {
         if (!QuitRequested()) return;
+        // Upload pauses end at once, so a busy window finishes its tick quickly.
+        InterruptGuiWaits();
         // An open box or dialog is closed first (a question takes its safe
         // answer, No) and its caller goes on; the run ends at a later poll.
         if (QWidget* modal = QApplication::activeModalWidget()) {

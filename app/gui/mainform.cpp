@@ -22,6 +22,7 @@
 #include "dialogs.h"
 #include "i18n.h"
 #include "myutils.h"
+#include "readingwindow.h"
 #include "ntpserversform.h"
 #include "settingsform.h"
 #include "siteform.h"
@@ -367,20 +368,7 @@ void TMainForm::mnuSyncClockClick() {
 
 void TMainForm::mnuTimeZoneInfoClick() {
     // The standard-time difference from UTC, whole hours, positive east.
-    const time_t now = time(nullptr);
-    struct tm jan {};
-    localtime_r(&now, &jan);
-    jan.tm_mon = 0;
-    jan.tm_mday = 1;
-    jan.tm_isdst = -1;
-    struct tm jul = jan;
-    jul.tm_mon = 6;
-    const time_t tj = mktime(&jan), tl = mktime(&jul);
-    struct tm a {}, b {};
-    localtime_r(&tj, &a);
-    localtime_r(&tl, &b);
-    const long standard = a.tm_isdst ? b.tm_gmtoff : (b.tm_isdst ? a.tm_gmtoff : std::min(a.tm_gmtoff, b.tm_gmtoff));
-    dialogs::Information(QString::number(static_cast<int>(std::trunc(standard / 3600.0))), this);
+    dialogs::Information(QString::number(DefaultTimeZone(PcZoneInfo())), this);
 }
 
 void TMainForm::mnuNTPServersClick() {

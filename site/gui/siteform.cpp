@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -108,6 +109,8 @@ public:
     void Bind();
     void ShowMethodGroups();
     void ReadSettings();
+    void RestorePlacement();
+    bool placed = false;
     void WriteSettings();
     template <typename F>
     void Guarded(F&& f);
@@ -332,9 +335,10 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     big.setBold(true);
     for (QLabel* l : {lblReading, lblNelm, lblTemperature, lblShutter}) l->setFont(big);
     QFont time = lblUtcTime->font();
-    time.setPointSizeF(time.pointSizeF() * 1.25);
+    time.setPointSizeF(time.pointSizeF() * 1.1);
     time.setBold(true);
     lblUtcTime->setFont(time);
+    lblUtcTime->setMinimumWidth(QFontMetrics(time).horizontalAdvance(QStringLiteral("00/00/0000 00.00.00")) + 4);
     latestForm->addRow(T("UTC time"), lblUtcTime);
     latestForm->addRow(T("Reading (Mag/ArcSec squared)"), lblReading);
     latestForm->addRow(T("Reading (NELM)"), lblNelm);
@@ -472,10 +476,22 @@ void TSiteFormPrivate::tbSiteAfterPost() {
 }
 
 void TSiteFormPrivate::ReadSettings() {
+    // The placement belongs to the frame the window gets when it is shown.
+}
+
+void TSiteFormPrivate::RestorePlacement() {
     QSettings ini(q->SettingsFile(), QSettings::IniFormat);
     const QByteArray geometry = ini.value(QStringLiteral("Placement/Geometry")).toByteArray();
-    QWidget* frameWidget = qobject_cast<QMdiSubWindow*>(q->parentWidget()) ? q->parentWidget() : q;
-    if (!geometry.isEmpty()) frameWidget->restoreGeometry(geometry);
+    auto* sub = qobject_cast<QMdiSubWindow*>(q->parentWidget());
+    QWidget* frameWidget = sub ? static_cast<QWidget*>(sub) : q;
+    if (!geometry.isEmpty() && frameWidget->restoreGeometry(geometry)) return;
+    // First opening: as large as the pages want, within the main window.
+    QSize size = q->sizeHint().expandedTo(QSize(780, 520));
+    if (sub) {
+        size += sub->size() - q->size();
+        if (QWidget* area = sub->parentWidget()) size = size.boundedTo(area->size());
+    }
+    frameWidget->resize(size);
 }
 
 void TSiteFormPrivate::WriteSettings() {
@@ -533,7 +549,6 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
         d->TimerAutostart.setInterval(TSiteRules::AutostartDelayMs());
         d->TimerAutostart.start();
     }
-    resize(760, 520);
 }
 
 TSiteForm::~TSiteForm() {
@@ -642,6 +657,14 @@ void TSiteForm::StopForShutdown() {
     d->shuttingDown = true;
     d->TimerAutostart.stop();
     d->acq.Stop();
+}
+
+void TSiteForm::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (!d->placed) {
+        d->placed = true;
+        d->RestorePlacement();
+    }
 }
 
 void TSiteForm::closeEvent(QCloseEvent* e) {

@@ -193,6 +193,23 @@ TEST_F(SiteForm, ANewSiteStartsWithItsDefaultsAndSavesThem) {
     EXPECT_TRUE(f->SettingsFile().endsWith("WinSetup/SiteForm-0.ini"));
 }
 
+TEST_F(SiteForm, ANewSiteFilledInAndStartedIsSavedAndReadAtOnce) {
+    TSiteForm* f = Open(0);
+    const int id = static_cast<int>(f->SiteData().AsInteger("SIT_ID"));
+    Type(f, "edName", "Roof");
+    Type(f, "edHost", "127.0.0.1");
+    Type(f, "edPort", QString::number(sim.Port()));
+    Type(f, "edLatit", "45.5");
+    Type(f, "edLong", "9.2");
+    Answer("yes");  // "The configuration has not yet been saved: save now?"
+    Child<QPushButton>(f, "btnStartReading")->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"confirm: The configuration has not yet been saved: save now?"}));
+    EXPECT_TRUE(f->Acquiring());
+    EXPECT_EQ(Scalar("SELECT SIT_NAME FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), "Roof");
+    EXPECT_EQ(Readings(data, id), 1);
+    EXPECT_EQ(f->windowTitle().toStdString(), "Roof");
+}
+
 TEST_F(SiteForm, ACancelledNewSiteLeavesAGapInTheNumbers) {
     TSiteForm* a = Open(0);
     const int first = static_cast<int>(a->SiteData().AsInteger("SIT_ID"));

@@ -31,31 +31,14 @@
 #include "myutils.h"
 #include "siteform.h"
 #include "sitelistform.h"
+#include "qtsupport.h"
 #include "testsupport.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "app_mainform_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit Qt's own statics may already be gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+using testsupport::App;
 
-// A port of 127.0.0.1 where nothing listens: acquisition runs and fails quietly.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using testsupport::ClosedPort;
 
 // Runs act on the next modal window of type W, as a user facing it would.
 template <typename W, typename F>

@@ -29,18 +29,12 @@
 #include "ntpserversform.h"
 #include "semaforo.h"
 #include "settingsform.h"
+#include "qtsupport.h"
 #include "testsupport.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "app_widgets_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit it would go after QTest's own input devices.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+using testsupport::App;
 
 struct ScriptedPinger : IPinger {
     int reply = 8;

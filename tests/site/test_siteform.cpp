@@ -29,33 +29,16 @@
 #include "siteform.h"
 #include "sqm.h"
 #include "sqmsim.h"
+#include "qtsupport.h"
 #include "testsupport.h"
 #include "uihooks.h"
 #include "vsop.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "site_form_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: QTest's input devices go at exit, after any static
-    // application would, and crash when it has gone first.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+using testsupport::App;
 
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using testsupport::ClosedPort;
 
 class SiteForm : public ::testing::Test {
 protected:

@@ -18,18 +18,12 @@
 #include "myutils.h"
 #include "sitelist.h"
 #include "sitelistform.h"
+#include "qtsupport.h"
 #include "testsupport.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "site_list_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit Qt's own statics may already be gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+using testsupport::App;
 
 // Answers real message boxes as a user would, in the order they come, and
 // keeps their texts. A box beyond the script is answered No.

@@ -1,0 +1,20 @@
+#pragma once
+// kalosqm-station --demo: the program's main job on a machine that has never
+// seen a meter. A demo program folder with its own copy of the delivered
+// database, one site "Demo roof" reading an sqmle-sim on 127.0.0.1, shown by
+// the desktop program when there is a display, by the service otherwise.
+#include <string>
+
+#include "servicecore.h"
+
+struct TDemoLayout {
+    std::string ExeDir;     // where kalosqm-station, kalosqm and sqmle-sim are
+    std::string DemoDir;    // the demo program folder
+    std::string Delivered;  // the delivered (pristine) database
+};
+// The build tree and the installed tree have the same shape: bin/ with the
+// executables, db/KALOSQMDATA.FDB and demo/ beside it.
+TDemoLayout DemoLayout(const std::string& exeDir, const std::string& demoDir);
+
+// The exit code of the demo.
+int RunDemo(const TServiceOptions& options, TSignals& signals);

@@ -1,0 +1,65 @@
+// kalosqm-station: the acquisition of the site windows as a service, for
+// stations without a screen; --demo shows it at work without a meter.
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <libintl.h>
+
+#include "datamodule.h"
+#include "demo.h"
+#include "i18n.h"
+#include "myutils.h"
+#include "servicecore.h"
+
+namespace {
+
+// Catalogues live in Locale/ beside the executable, also with --dir.
+void RegisterTranslation() {
+    std::setlocale(LC_ALL, "");
+    bindtextdomain(kTextDomain, ProgramPath("Locale").c_str());
+    bind_textdomain_codeset(kTextDomain, "UTF-8");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TSignals::BlockInAllThreads();  // first: no thread exists yet
+    std::signal(SIGPIPE, SIG_IGN);  // a meter or server hanging up must not end the run
+
+    TServiceOptions options;
+    try {
+        options = ParseServiceArgs(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const TUsageError& e) {
+        std::fprintf(stderr, "kalosqm-station: %s\n\n%s", e.what(), ServiceUsage());
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(ServiceUsage(), stdout);
+        return 0;
+    }
+    RegisterTranslation();
+    InstallServiceHooks();
+    TSignals signals;
+    if (options.Demo) return RunDemo(options, signals);
+
+    if (!options.Dir.empty()) {
+        std::error_code ec;
+        const auto dir = std::filesystem::absolute(options.Dir, ec);
+        if (ec || !std::filesystem::is_directory(dir)) {
+            Say("kalosqm-station: --dir " + Printable(options.Dir) + ": there is no such folder");
+            return 1;
+        }
+        SetProgramDir(dir.lexically_normal().string());
+    }
+    TData data;
+    Data = &data;
+    int rc = 0;
+    {
+        TStationService service(data, signals, options);
+        rc = service.Run();
+    }
+    data.DataModuleDestroy();
+    Data = nullptr;
+    return rc;
+}

@@ -1,0 +1,34 @@
+#!/bin/sh
+# systemd-analyze verify on the unit as installed, its program paths pointed
+# at the build (verify wants ExecStart to exist). Warnings fail it too:
+# verify reports unknown keys and bad values but still exits 0.
+# usage: verify_unit.sh UNIT STATION_EXE DELIVERED_DB
+set -u
+unit=$1 exe=$2 db=$3
+if ! command -v systemd-analyze >/dev/null 2>&1; then
+  echo "systemd-analyze not found: the unit is not verified here"
+  exit 77
+fi
+for line in '^Restart=on-failure$' '^ExecStart=/opt/kalosqm/bin/kalosqm-station --wait --dir /var/lib/kalosqm$' \
+            '^WorkingDirectory=/var/lib/kalosqm$' '^User=kalosqm$' '^#AmbientCapabilities=CAP_SYS_TIME$' \
+            '^ExecReload=/bin/kill -HUP \$MAINPID$'; do
+  grep -q "$line" "$unit" || { echo "the unit lacks a line matching $line"; exit 1; }
+done
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+sed -e "s#/opt/kalosqm/bin/kalosqm-station#$exe#g" -e "s#/opt/kalosqm/db/KALOSQMDATA.FDB#$db#g" "$unit" \
+  > "$dir/kalosqm-station.service"
+# The capability line as the drop-in would add it must be accepted too.
+sed -e 's/^#AmbientCapabilities=/AmbientCapabilities=/' "$dir/kalosqm-station.service" > "$dir/kalosqm-station-clock.service"
+status=0
+for u in "$dir/kalosqm-station.service" "$dir/kalosqm-station-clock.service"; do
+  out=$(systemd-analyze verify "$u" 2>&1)
+  rc=$?
+  if [ $rc -ne 0 ] || [ -n "$out" ]; then
+    echo "systemd-analyze verify $(basename "$u") (exit $rc):"
+    printf '%s\n' "$out"
+    status=1
+  fi
+done
+[ $status -eq 0 ] && echo "systemd-analyze verify: the unit passes"
+exit $status

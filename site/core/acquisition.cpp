@@ -74,14 +74,24 @@ bool TAcquisition::SyncInternetTime(bool showErrors) {
     return ok;
 }
 
+namespace {
+
+// The meter settings of the site as saved; the rest is up to the caller.
+TStationParams MeterParams(const TSiteRow& site, fb::Database& db) {
+    TStationParams p;
+    p.Host = site.Host;
+    p.Port = site.Port;
+    p.TimeoutSeconds = site.TimeoutSeconds;
+    p.Database = &db;
+    return p;
+}
+
+}  // namespace
+
 TSQM& TAcquisition::EnsureStation(double timeOffset) {
     if (!station_) {
         const TSiteRow site = ports_.site.Site();
-        TStationParams p;
-        p.Host = site.Host;
-        p.Port = site.Port;
-        p.TimeoutSeconds = site.TimeoutSeconds;
-        p.Database = &ports_.db;
+        TStationParams p = MeterParams(site, ports_.db);
         p.TimeOffset = timeOffset;
         p.Offset = site.Offset;
         p.SiteId = site.Id;
@@ -91,13 +101,8 @@ TSQM& TAcquisition::EnsureStation(double timeOffset) {
 }
 
 TSQM& TAcquisition::CreateStationForTest() {
-    const TSiteRow site = ports_.site.Site();
-    TStationParams p;
-    p.Host = site.Host;
-    p.Port = site.Port;
-    p.TimeoutSeconds = site.TimeoutSeconds;
-    p.Database = &ports_.db;
-    p.DoInfo = true;
+    TStationParams p = MeterParams(ports_.site.Site(), ports_.db);
+    p.DoInfo = true;  // site 0, offsets 0: only the identity is asked
     station_ = ports_.stations.Create(p);
     return *station_;
 }

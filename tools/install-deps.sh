@@ -10,6 +10,7 @@ PKGS=(
   gettext locales
   libgtest-dev libgmock-dev libbenchmark-dev liberfa-dev
   python3 xvfb
+  libuemf-dev libwmf-bin emf2svg fonts-urw-base35
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -1,0 +1,17 @@
+#pragma once
+// The picture a "Save graph" makes: the extension of the chosen name picks
+// the format, so a name typed over the dialog's filter still decides.
+#include <optional>
+#include <string>
+
+enum class TPictureFormat { Bitmap, Metafile, EnhancedMetafile };
+
+// The save-picture dialog's filters (Qt form, ";;" between them) and its
+// default extension.
+inline constexpr const char* kPictureFileFilters = "Bitmaps (*.bmp);;Metafiles (*.wmf);;Enhanced Metafiles (*.emf)";
+inline constexpr const char* kPictureDefaultSuffix = "bmp";
+// The refusal of a name whose extension is none of the three.
+inline constexpr const char* kUnsupportedFileType = "Unsupported file type";
+
+// ".bmp", ".wmf" or ".emf" in any case; nothing for another extension or none.
+std::optional<TPictureFormat> PictureFormatForFile(const std::string& fileName);

@@ -1,0 +1,450 @@
+// "Save graph": a night's chart saved as a bitmap read back by Qt, and as
+// WMF and EMF pictures read record by record and converted by libwmf's
+// wmf2svg and emf2svg-conv; the refusals of a name and of a folder.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineSeries>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QValueAxis>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "chartpicture.h"
+#include "picturefile.h"
+#include "qtsupport.h"
+
+namespace {
+
+using testsupport::App;
+
+const QString kTitle = QStringLiteral("SQM Graph of the night: 11/03/2011");
+constexpr int kPoints = 145;  // a reading every five minutes, 20.00 to 08.00
+
+// A night's chart as a site window shows it: one red line, no legend.
+std::unique_ptr<QChartView> NightChart() {
+    App();
+    auto* series = new QLineSeries;
+    series->setPen(QPen(QColor(255, 0, 0), 2));
+    const QDateTime start(QDate(2011, 3, 11), QTime(20, 0), Qt::UTC);
+    for (int i = 0; i < kPoints; ++i)
+        series->append(static_cast<qreal>(start.addSecs(i * 300).toMSecsSinceEpoch()),
+                       19.0 + 2.0 * std::sin(i / 23.0) + 0.2 * std::cos(i * 1.7));
+    auto* chart = new QChart;
+    chart->setTitle(kTitle);
+    chart->legend()->hide();
+    chart->addSeries(series);
+    auto* x = new QDateTimeAxis;
+    x->setFormat(QStringLiteral("hh:mm"));
+    x->setTitleText(QStringLiteral("UTC time"));
+    x->setRange(start, start.addSecs((kPoints - 1) * 300));
+    chart->addAxis(x, Qt::AlignBottom);
+    series->attachAxis(x);
+    auto* y = new QValueAxis;
+    y->setRange(16, 22);
+    y->setTitleText(QStringLiteral("mag/arcsec²"));
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(y);
+    auto view = std::make_unique<QChartView>(chart);
+    view->resize(800, 500);
+    view->show();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    return view;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+uint32_t U32(const QByteArray& b, qsizetype at) {
+    uint32_t v = 0;
+    std::memcpy(&v, b.constData() + at, 4);
+    return v;
+}
+int32_t I32(const QByteArray& b, qsizetype at) { return static_cast<int32_t>(U32(b, at)); }
+uint16_t U16(const QByteArray& b, qsizetype at) {
+    uint16_t v = 0;
+    std::memcpy(&v, b.constData() + at, 2);
+    return v;
+}
+
+// EMF records as they lie in the file, each whole; empty when one is broken.
+struct TRecord {
+    uint32_t Type;
+    QByteArray Bytes;
+};
+std::vector<TRecord> EmfRecords(const QByteArray& file) {
+    std::vector<TRecord> out;
+    for (qsizetype at = 0; at + 8 <= file.size();) {
+        const uint32_t type = U32(file, at), size = U32(file, at + 4);
+        if (size < 8 || size % 4 != 0 || at + size > file.size()) return {};
+        out.push_back({type, file.mid(at, size)});
+        at += size;
+        if (type == 14) return out;  // EMR_EOF
+    }
+    return {};
+}
+
+// WMF records after the placeable and standard headers; type = function.
+std::vector<TRecord> WmfRecords(const QByteArray& file) {
+    std::vector<TRecord> out;
+    if (file.size() < 40 || U32(file, 0) != 0x9ac6cdd7u) return out;  // placeable magic
+    for (qsizetype at = 22 + 18; at + 6 <= file.size();) {
+        const qsizetype size = static_cast<qsizetype>(U32(file, at)) * 2;
+        if (size < 6 || at + size > file.size()) return {};
+        out.push_back({U16(file, at + 4), file.mid(at, size)});
+        at += size;
+        if (out.back().Type == 0) return out;  // the end record
+    }
+    return {};
+}
+
+int Count(const std::vector<TRecord>& records, std::initializer_list<uint32_t> types) {
+    int n = 0;
+    for (const TRecord& r : records)
+        for (uint32_t t : types) n += r.Type == t;
+    return n;
+}
+
+// EMR_EXTTEXTOUTW: the reference point and the UTF-16 string.
+struct TEmfText {
+    QPoint Reference;
+    QString Text;
+};
+std::vector<TEmfText> EmfTexts(const std::vector<TRecord>& records) {
+    std::vector<TEmfText> out;
+    for (const TRecord& r : records) {
+        if (r.Type != 84) continue;
+        const QByteArray& b = r.Bytes;
+        const uint32_t chars = U32(b, 44), offString = U32(b, 48);
+        out.push_back({QPoint(I32(b, 36), I32(b, 40)),
+                       QString(reinterpret_cast<const QChar*>(b.constData() + offString), chars)});
+    }
+    return out;
+}
+
+// META_EXTTEXTOUT without a rectangle: the string after y, x, count, options.
+std::vector<QByteArray> WmfTexts(const std::vector<TRecord>& records) {
+    std::vector<QByteArray> out;
+    for (const TRecord& r : records)
+        if (r.Type == 0x0a32) out.push_back(r.Bytes.mid(14, static_cast<int16_t>(U16(r.Bytes, 10))));
+    return out;
+}
+
+// The longest run of points in a polyline or path of the SVG, and its style.
+struct TSvgScan {
+    bool HasTitle = false;
+    int MostPoints = 0;
+    QString StyleOfMost;
+    int Texts = 0;
+};
+// wmf2svg copies the metafile's Windows-1252 bytes as they are into a file
+// that claims UTF-8: such a file is read as Latin-1.
+TSvgScan ScanSvg(QByteArray svg) {
+    if (QString::fromUtf8(svg).contains(QChar::ReplacementCharacter)) svg = QString::fromLatin1(svg).toUtf8();
+    TSvgScan scan;
+    QXmlStreamReader xml(svg);
+    QString styleOfMost;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement()) continue;
+        const QString name = xml.name().toString();
+        const auto attrs = xml.attributes();
+        if (name == QLatin1String("text")) {
+            ++scan.Texts;
+            if (xml.readElementText(QXmlStreamReader::IncludeChildElements).contains(kTitle)) scan.HasTitle = true;
+            continue;
+        }
+        QString data;
+        if (name == QLatin1String("polyline") || name == QLatin1String("polygon"))
+            data = attrs.value(QLatin1String("points")).toString();
+        else if (name == QLatin1String("path"))
+            data = attrs.value(QLatin1String("d")).toString();
+        else
+            continue;
+        const int numbers = static_cast<int>(data.count(QRegularExpression(QStringLiteral("-?[0-9.]+"))));
+        if (numbers / 2 > scan.MostPoints) {
+            scan.MostPoints = numbers / 2;
+            scan.StyleOfMost = attrs.value(QLatin1String("style")).toString() + QLatin1Char(' ') +
+                               attrs.value(QLatin1String("stroke")).toString();
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return scan;
+}
+
+bool IsRed(const QString& style) {
+    const QString s = style.toLower();
+    return s.contains(QLatin1String("stroke:red")) || s.contains(QLatin1String("#ff0000")) || s.contains(QLatin1String("rgb(255,0,0)")) ||
+           s.contains(QLatin1String("rgb(255, 0, 0)")) || s.contains(QLatin1String("#f00"));
+}
+
+QByteArray RunTool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    EXPECT_TRUE(p.waitForFinished(60000)) << program.toStdString() << " did not finish";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << program.toStdString() << ": " << p.readAllStandardError().toStdString();
+    return p.readAllStandardOutput();
+}
+
+class ChartPictureTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::unique_ptr<QChartView> view = NightChart();
+    QString Path(const QString& name) const { return dir.filePath(name); }
+};
+
+TEST(PictureFormatForFile, TheExtensionDecidesWhateverItsCase) {
+    EXPECT_EQ(PictureFormatForFile("night.bmp"), TPictureFormat::Bitmap);
+    EXPECT_EQ(PictureFormatForFile("/home/sqm/Night.Bmp"), TPictureFormat::Bitmap);
+    EXPECT_EQ(PictureFormatForFile("NIGHT.BMP"), TPictureFormat::Bitmap);
+    EXPECT_EQ(PictureFormatForFile("night.wmf"), TPictureFormat::Metafile);
+    EXPECT_EQ(PictureFormatForFile("night.WMF"), TPictureFormat::Metafile);
+    EXPECT_EQ(PictureFormatForFile("night.emf"), TPictureFormat::EnhancedMetafile);
+    EXPECT_EQ(PictureFormatForFile("a.b/night.Emf"), TPictureFormat::EnhancedMetafile);
+    EXPECT_EQ(PictureFormatForFile("night.bmp.emf"), TPictureFormat::EnhancedMetafile);
+}
+
+TEST(PictureFormatForFile, AnyOtherExtensionOrNoneIsRefused) {
+    EXPECT_EQ(PictureFormatForFile("night.png"), std::nullopt);
+    EXPECT_EQ(PictureFormatForFile("night.svg"), std::nullopt);
+    EXPECT_EQ(PictureFormatForFile("night.bmpx"), std::nullopt);
+    EXPECT_EQ(PictureFormatForFile("night"), std::nullopt);
+    EXPECT_EQ(PictureFormatForFile("night."), std::nullopt);
+    EXPECT_EQ(PictureFormatForFile("graphs.bmp/night"), std::nullopt);
+    EXPECT_EQ(PictureFormatForFile(""), std::nullopt);
+    EXPECT_STREQ(kUnsupportedFileType, "Unsupported file type");
+}
+
+TEST_F(ChartPictureTest, ABitmapIsTheViewAsItShows) {
+    QString error;
+    ASSERT_TRUE(SaveChartPicture(view.get(), Path("night.bmp"), TPictureFormat::Bitmap, &error))
+        << error.toStdString();
+    EXPECT_TRUE(ReadAll(Path("night.bmp")).startsWith("BM"));
+    QImage image;
+    ASSERT_TRUE(image.load(Path("night.bmp"), "BMP"));
+    EXPECT_EQ(image.size(), view->size() * view->devicePixelRatio());
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            red += qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80;
+        }
+    EXPECT_GT(red, 300);
+}
+
+TEST_F(ChartPictureTest, AnEnhancedMetafileKeepsTextsAndLinesAsRecords) {
+    QString error;
+    ASSERT_TRUE(SaveChartPicture(view.get(), Path("night.emf"), TPictureFormat::EnhancedMetafile, &error))
+        << error.toStdString();
+    const auto records = EmfRecords(ReadAll(Path("night.emf")));
+    ASSERT_GT(records.size(), 10u);
+    EXPECT_EQ(records.front().Type, 1u);                     // EMR_HEADER
+    EXPECT_EQ(U32(records.front().Bytes, 40), 0x464d4520u);  // " EMF"
+    EXPECT_EQ(Count(records, {76, 77, 78, 79, 80, 81, 114, 116}), 0) << "no bitmap of any kind";
+    EXPECT_GT(Count(records, {82}), 0) << "fonts";
+    EXPECT_GT(Count(records, {95}), 0) << "pens";
+    std::vector<QString> texts;
+    for (const auto& t : EmfTexts(records)) texts.push_back(t.Text);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), kTitle), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), QStringLiteral("mag/arcsec²")), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), QStringLiteral("20:00")), texts.end());
+    int longest = 0;  // EMR_POLYLINE: count at 24
+    for (const TRecord& r : records)
+        if (r.Type == 4) longest = std::max(longest, static_cast<int>(U32(r.Bytes, 24)));
+    EXPECT_GE(longest, kPoints - 5) << "the series is one polyline";
+
+    const QString svg = Path("night-emf.svg");
+    RunTool(QStringLiteral(KALO_EMF2SVG), {QStringLiteral("-i"), Path("night.emf"), QStringLiteral("-o"), svg});
+    const TSvgScan scan = ScanSvg(ReadAll(svg));
+    EXPECT_TRUE(scan.HasTitle);
+    EXPECT_GE(scan.Texts, 10);
+    EXPECT_GE(scan.MostPoints, kPoints - 5);
+    EXPECT_TRUE(IsRed(scan.StyleOfMost)) << scan.StyleOfMost.toStdString();
+}
+
+TEST_F(ChartPictureTest, AWindowsMetafileKeepsTextsAndLinesAsRecords) {
+    QString error;
+    ASSERT_TRUE(SaveChartPicture(view.get(), Path("night.wmf"), TPictureFormat::Metafile, &error))
+        << error.toStdString();
+    const auto records = WmfRecords(ReadAll(Path("night.wmf")));
+    ASSERT_GT(records.size(), 10u);
+    EXPECT_EQ(Count(records, {0x0f43, 0x0b41, 0x0940, 0x0922, 0x0b23, 0x0d33}), 0) << "no bitmap of any kind";
+    EXPECT_GT(Count(records, {0x02fb}), 0) << "fonts";
+    const auto texts = WmfTexts(records);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), kTitle.toLatin1()), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), QByteArray("mag/arcsec\xb2")), texts.end());
+    int longest = 0;  // META_POLYLINE: count at 6
+    for (const TRecord& r : records)
+        if (r.Type == 0x0325) longest = std::max(longest, static_cast<int>(U16(r.Bytes, 6)));
+    EXPECT_GE(longest, kPoints - 5);
+
+    const QString svg = Path("night-wmf.svg");
+    RunTool(QStringLiteral(KALO_WMF2SVG), {QStringLiteral("-o"), svg, Path("night.wmf")});
+    const TSvgScan scan = ScanSvg(ReadAll(svg));
+    EXPECT_TRUE(scan.HasTitle);
+    EXPECT_GE(scan.Texts, 10);
+    EXPECT_GE(scan.MostPoints, kPoints - 5);
+    EXPECT_TRUE(IsRed(scan.StyleOfMost)) << scan.StyleOfMost.toStdString();
+}
+
+TEST(MetafilePicture, PlacesTextsAndShapesInFileUnits) {
+    App();
+    TMetafilePicture picture(QSize(200, 100), TPictureFormat::EnhancedMetafile);
+    {
+        QPainter p(&picture);
+        p.fillRect(QRect(0, 0, 200, 100), QColor(0, 0, 255));
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(20);
+        p.setFont(font);
+        p.setPen(QColor(0, 128, 0));
+        p.drawText(QPointF(10, 50), QStringLiteral("Hello"));
+        p.setPen(QPen(QColor(255, 0, 0), 2));
+        p.drawLine(QPointF(10, 10), QPointF(20, 15));  // drawn as Qt Charts draws a series
+        p.drawLine(QPointF(20, 15), QPointF(30, 12.5));
+        p.drawLine(QPointF(30, 12.5), QPointF(40, 20));
+        p.setPen(QColor(0, 128, 0));
+        p.translate(150, 90);
+        p.rotate(-90);
+        p.drawText(QPointF(0, 0), QStringLiteral("Up"));
+    }
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("units.emf"));
+    QString error;
+    ASSERT_TRUE(picture.Save(file, &error)) << error.toStdString();
+    const auto records = EmfRecords(ReadAll(file));
+    ASSERT_FALSE(records.empty());
+
+    // The frame is the widget's size at 96 dpi, in hundredths of a millimetre.
+    const QByteArray& header = records.front().Bytes;
+    EXPECT_NEAR(I32(header, 32), 200 * 2540 / 96, 2);
+    EXPECT_NEAR(I32(header, 36), 100 * 2540 / 96, 2);
+
+    int rectangles = 0;
+    for (const TRecord& r : records)
+        if (r.Type == 43) {  // EMR_RECTANGLE, four units to the pixel
+            ++rectangles;
+            EXPECT_EQ(I32(r.Bytes, 8), 0);
+            EXPECT_EQ(I32(r.Bytes, 12), 0);
+            EXPECT_EQ(I32(r.Bytes, 16), 800);
+            EXPECT_EQ(I32(r.Bytes, 20), 400);
+        }
+    EXPECT_EQ(rectangles, 1);
+    bool blueBrush = false;
+    for (const TRecord& r : records)  // EMR_CREATEBRUSHINDIRECT: style, then the colour
+        if (r.Type == 39 && U32(r.Bytes, 12) == 0 && U32(r.Bytes, 16) == 0x00ff0000u) blueBrush = true;
+    EXPECT_TRUE(blueBrush);
+
+    const auto texts = EmfTexts(records);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].Text, QStringLiteral("Hello"));
+    EXPECT_EQ(texts[0].Reference, QPoint(40, 200));  // the baseline's start
+    EXPECT_EQ(texts[1].Text, QStringLiteral("Up"));
+    EXPECT_EQ(texts[1].Reference, QPoint(600, 360));
+
+    std::vector<std::pair<int, int>> fonts;  // EMR_EXTCREATEFONTINDIRECTW: height, escapement
+    for (const TRecord& r : records)
+        if (r.Type == 82) fonts.emplace_back(I32(r.Bytes, 12), I32(r.Bytes, 20));
+    ASSERT_EQ(fonts.size(), 2u);
+    EXPECT_EQ(fonts[0], std::make_pair(-80, 0));
+    EXPECT_EQ(fonts[1], std::make_pair(-80, 900));
+    std::vector<QPolygon> polylines;  // EMR_POLYLINE: count at 24, points after it
+    for (const TRecord& r : records)
+        if (r.Type == 4) {
+            QPolygon line;
+            for (uint32_t i = 0; i < U32(r.Bytes, 24); ++i) line << QPoint(I32(r.Bytes, 28 + 8 * i), I32(r.Bytes, 32 + 8 * i));
+            polylines.push_back(line);
+        }
+    ASSERT_EQ(polylines.size(), 1u);
+    EXPECT_EQ(polylines[0], QPolygon({QPoint(40, 40), QPoint(80, 60), QPoint(120, 50), QPoint(160, 80)}));
+    bool redPen = false;  // EMR_EXTCREATEPEN: style at 28, width, brush style, colour
+    for (const TRecord& r : records)
+        if (r.Type == 95 && U32(r.Bytes, 32) == 8 && U32(r.Bytes, 40) == 0x000000ffu) redPen = true;
+    EXPECT_TRUE(redPen) << "two pixels are eight units";
+
+    bool green = false;
+    for (const TRecord& r : records)  // EMR_SETTEXTCOLOR
+        if (r.Type == 24 && U32(r.Bytes, 8) == 0x00008000u) green = true;
+    EXPECT_TRUE(green);
+}
+
+TEST_F(ChartPictureTest, AMissingFolderIsAnErrorAndLeavesNoFile) {
+    for (const auto& [name, format] : {std::pair{"night.bmp", TPictureFormat::Bitmap},
+                                       std::pair{"night.wmf", TPictureFormat::Metafile},
+                                       std::pair{"night.emf", TPictureFormat::EnhancedMetafile}}) {
+        const QString file = Path(QStringLiteral("missing/") + QLatin1String(name));
+        QString error;
+        EXPECT_FALSE(SaveChartPicture(view.get(), file, format, &error)) << name;
+        EXPECT_TRUE(error.contains(file)) << error.toStdString();
+        EXPECT_FALSE(QFile::exists(file));
+        EXPECT_FALSE(QDir(Path("missing")).exists());
+    }
+}
+
+TEST_F(ChartPictureTest, ANameTakenByAFolderIsAnErrorAndTheFolderStays) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("night.emf")));  // a folder where the file would go
+    QString error;
+    EXPECT_FALSE(SaveChartPicture(view.get(), Path("night.emf"), TPictureFormat::EnhancedMetafile, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(QFileInfo(Path("night.emf")).isDir());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 0);
+}
+
+TEST_F(ChartPictureTest, AnExistingFileIsReplacedWhole) {
+    {
+        QFile old(Path("night.wmf"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(100000, 'x'));
+    }
+    QString error;
+    ASSERT_TRUE(SaveChartPicture(view.get(), Path("night.wmf"), TPictureFormat::Metafile, &error));
+    EXPECT_FALSE(WmfRecords(ReadAll(Path("night.wmf"))).empty());
+}
+
+// The dialog answered as a user would: a name typed in, then Save.
+void TypeIntoSaveDialog(const QString& name) {
+    QTimer::singleShot(0, [name] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->nameFilters(), QString::fromLatin1(kPictureFileFilters).split(QStringLiteral(";;")));
+        EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("bmp"));
+        dialog->selectFile(name);
+        QMetaObject::invokeMethod(dialog, "accept");  // the Save button
+    });
+}
+
+TEST_F(ChartPictureTest, TheDialogRefusesAnUnknownExtensionAndDefaultsToABitmap) {
+    const QString log = Path("messages.log");
+    qputenv("KALOSQM_MESSAGE_LOG", QFile::encodeName(log));
+
+    TypeIntoSaveDialog(Path("night.png"));
+    SaveChartWithDialog(view.get(), view.get());
+    EXPECT_EQ(ReadAll(log), QByteArray("error: Unsupported file type\n"));
+    EXPECT_FALSE(QFile::exists(Path("night.png")));
+
+    TypeIntoSaveDialog(Path("night"));
+    SaveChartWithDialog(view.get(), view.get());
+    QImage image;
+    EXPECT_TRUE(image.load(Path("night.bmp"), "BMP"));
+    EXPECT_EQ(ReadAll(log), QByteArray("error: Unsupported file type\n"));
+    qunsetenv("KALOSQM_MESSAGE_LOG");
+}
+
+}  // namespace

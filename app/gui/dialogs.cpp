@@ -23,26 +23,29 @@ bool Logged(const char* kind, const QString& text, bool* answer = nullptr) {
     return true;
 }
 
+// The engine's texts break lines with a lone carriage return.
+QString Lines(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n')); }
+
 QString Title() { return QApplication::applicationName().isEmpty() ? QStringLiteral("KALO - SQM") : QApplication::applicationName(); }
 
 }  // namespace
 
 void Information(const QString& text, QWidget* parent) {
-    if (!Logged("information", text)) QMessageBox::information(parent, Title(), text);
+    if (!Logged("information", text)) QMessageBox::information(parent, Title(), Lines(text));
 }
 
 void Error(const QString& text, QWidget* parent) {
-    if (!Logged("error", text)) QMessageBox::critical(parent, Title(), text);
+    if (!Logged("error", text)) QMessageBox::critical(parent, Title(), Lines(text));
 }
 
 void Warning(const QString& text, QWidget* parent) {
-    if (!Logged("warning", text)) QMessageBox::warning(parent, Title(), text);
+    if (!Logged("warning", text)) QMessageBox::warning(parent, Title(), Lines(text));
 }
 
 bool Confirm(const QString& text, QWidget* parent) {
     bool answer = false;
     if (Logged("confirm", text, &answer)) return answer;
-    return QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(parent, Title(), Lines(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 void InstallEngineHooks() {

@@ -1,6 +1,9 @@
 #include "guiports.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QEventLoop>
+#include <QProgressDialog>
 #include <QPointer>
 #include <vector>
 
@@ -43,3 +46,33 @@ void TGuiPrompt::Inform(const std::string& text) { dialogs::Information(QString:
 void TGuiPrompt::Error(const std::string& text) { dialogs::Error(QString::fromStdString(text), parent_); }
 
 bool TGuiPrompt::Confirm(const std::string& text) { return dialogs::Confirm(QString::fromStdString(text), parent_); }
+
+TBusyProgress::TBusyProgress(QWidget* parent, QString label)
+    : parent_(parent), label_(std::move(label)), started_(QDateTime::currentMSecsSinceEpoch()) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TBusyProgress::~TBusyProgress() {
+    delete dialog_;
+    QApplication::restoreOverrideCursor();
+}
+
+void TBusyProgress::Step(size_t done, size_t total) {
+    constexpr qint64 kShortWorkMs = 400;
+    if (!dialog_) {
+        if (QDateTime::currentMSecsSinceEpoch() - started_ < kShortWorkMs) return;
+        dialog_ = new QProgressDialog(label_, QString(), 0, 0, parent_);
+        dialog_->setWindowModality(Qt::WindowModal);
+        dialog_->setMinimumDuration(0);
+        dialog_->setAutoClose(false);
+        dialog_->setAutoReset(false);
+    }
+    if (total > 0) {
+        dialog_->setMaximum(static_cast<int>(std::min<size_t>(total, INT32_MAX)));
+        dialog_->setValue(static_cast<int>(std::min(done, total)));
+        dialog_->setLabelText(label_ + QStringLiteral("\n") + QStringLiteral("%1 / %2").arg(done).arg(total));
+    } else {
+        dialog_->setLabelText(label_ + QStringLiteral("\n") + QString::number(done));
+    }
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}

@@ -2,6 +2,7 @@
 // The desktop program's side of the site core's ports: the PC clock, a
 // QTimer as ticker, pauses that keep the window alive, and message boxes.
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include "siteports.h"
@@ -47,4 +48,22 @@ public:
 
 private:
     QTimer& timer_;
+};
+
+// Work the window waits for: a busy cursor at once and, once it lasts, a
+// modal progress box that keeps the window painted without taking clicks.
+class TBusyProgress {
+public:
+    TBusyProgress(QWidget* parent, QString label);
+    ~TBusyProgress();
+    TBusyProgress(const TBusyProgress&) = delete;
+    TBusyProgress& operator=(const TBusyProgress&) = delete;
+    // done of total (0: unknown).
+    void Step(size_t done, size_t total = 0);
+
+private:
+    QWidget* parent_;
+    QString label_;
+    class QProgressDialog* dialog_ = nullptr;
+    qint64 started_;
 };

@@ -1,8 +1,15 @@
 #include "siteform.h"
 
 #include <QButtonGroup>
+#include <QChartView>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTimeEdit>
 #include <QFontMetrics>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -22,13 +29,17 @@
 
 #include "acquisition.h"
 #include "buttonframe.h"
+#include "chartpicture.h"
 #include "datamodule.h"
 #include "dataset.h"
 #include "dialogs.h"
 #include "fieldbinding.h"
 #include "guiports.h"
 #include "i18n.h"
+#include "localquery.h"
 #include "myutils.h"
+#include "picturefile.h"
+#include "readingviews.h"
 #include "readingwindow.h"
 #include "semaforo.h"
 #include "siterow.h"
@@ -70,6 +81,7 @@ public:
         : q(form),
           siteId(siteId),
           trSite(Data->dbKALO, fb::Isolation::ReadCommitted),
+          trReadings(Data->dbKALO, fb::Isolation::ReadCommitted),
           tbSite(trSite, kSelectSite, "SQMSITES", "SIT_ID"),
           binder(tbSite),
           prompt(form),
@@ -106,12 +118,24 @@ public:
     QWidget* BuildSitePage();
     QWidget* BuildReadingsPage();
     QWidget* BuildNetworkPage();
+    QWidget* BuildGraphPage();
+    QWidget* BuildQueryPage();
+    void PageChanged(int index);
+    void ReopenCurrentNight();
+    void PlotRealTime();
+    void ShowStatistics(const std::array<std::string, 6>& texts);
+    void ReplotQuery();
+    TQuerySelection Selection() const;
+    // SIT_ID of the record: a new site's window reads the site once saved.
+    int RecordSiteId();
+    QString ChooseFile(const QString& filters, const QString& suffix);
     void Bind();
     void ShowMethodGroups();
     void ReadSettings();
     void RestorePlacement();
     bool placed = false;
     void WriteSettings();
+    void WriteControls();
     template <typename F>
     void Guarded(F&& f);
 
@@ -123,6 +147,8 @@ public:
     TSiteForm* q;
     int siteId;
     fb::Transaction trSite;
+    // The reading lists and their deletions, apart from the site record's edits.
+    fb::Transaction trReadings;
     TDataSet tbSite;
     TFieldBinder binder;
     TButtonFrame* frame = nullptr;
@@ -160,6 +186,44 @@ public:
     QLabel* lblTemperature = nullptr;
     QLabel* lblShutter = nullptr;
     std::map<std::string, QWidget*> editors;  // by field
+
+    using Col = TReadingTableModel::Column;
+    QSpinBox* edNumLatest = nullptr;  // with its arrows (UpDown1)
+    TReadingTableModel* latestModel = nullptr;
+    QTableView* gridLatest = nullptr;
+
+    QWidget* tsGrafico = nullptr;
+    QButtonGroup* RadioGroup3 = nullptr;
+    QLabel* lblGraphTime = nullptr;
+    QLabel* lblGraphValue = nullptr;
+    QChartView* ChartRealTime = nullptr;
+    bool realTimeOpen = false;
+    std::vector<TReadingRow> realTimeRows;
+    double realTimeNight = 0;
+    int previousPage = -1;
+
+    QWidget* tsDB = nullptr;
+    QButtonGroup* RadioGroup1 = nullptr;
+    QButtonGroup* RadioGroup2 = nullptr;
+    QLabel* lblDateStart = nullptr;
+    QLabel* lblDateEnd = nullptr;
+    QLabel* lblTimeStart = nullptr;
+    QLabel* lblTimeEnd = nullptr;
+    QDateEdit* DateStart = nullptr;
+    QDateEdit* DateEnd = nullptr;
+    QTimeEdit* timeStart = nullptr;
+    QTimeEdit* timeEnd = nullptr;
+    QPushButton* btnPrev = nullptr;
+    QPushButton* btnNext = nullptr;
+    QTabWidget* PageControl2 = nullptr;
+    TReadingTableModel* queryModel = nullptr;
+    QTableView* gridQuery = nullptr;
+    QChartView* ChartQuery = nullptr;
+    std::array<QLabel*, 6> statLabels{};
+    bool queryOpen = false;
+    QString queryTitle;
+    TQuerySelection querySelection;  // of the query shown
+    TSiteForm::TFileChooser fileChooser;
 };
 
 template <typename F>
@@ -356,9 +420,194 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     right->addWidget(latest);
     right->addStretch();
 
-    auto* layout = new QHBoxLayout(page);
-    layout->addLayout(left, 1);
-    layout->addLayout(right, 1);
+    auto* top = new QHBoxLayout;
+    top->addLayout(left, 1);
+    top->addLayout(right, 1);
+
+    auto* recent = new QGroupBox(T("Latest recorded readings"));
+    recent->setObjectName(QStringLiteral("gbLatestReadings"));
+    auto* recentLayout = new QVBoxLayout(recent);
+    auto* countRow = new QHBoxLayout;
+    edNumLatest = new QSpinBox;
+    edNumLatest->setObjectName(QStringLiteral("edNumLatest"));
+    edNumLatest->setRange(0, kLatestCountMax);
+    edNumLatest->setValue(10);
+    // Typed digits count once the entry is done, the arrows at once.
+    edNumLatest->setKeyboardTracking(false);
+    countRow->addWidget(new QLabel(T("Show latest readings")));
+    countRow->addWidget(edNumLatest);
+    countRow->addStretch();
+    recentLayout->addLayout(countRow);
+    latestModel = new TReadingTableModel({Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::Uploaded, Col::State}, q);
+    gridLatest = MakeReadingGrid("gridLatest", latestModel);
+    gridLatest->setMinimumHeight(160);
+    recentLayout->addWidget(gridLatest);
+    QObject::connect(edNumLatest, &QSpinBox::valueChanged, q, [this](int) { q->UpDown1Click(); });
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(top);
+    layout->addWidget(recent, 1);
+    return page;
+}
+
+QWidget* TSiteFormPrivate::BuildGraphPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsGrafico"));
+    auto* show = new QGroupBox(T("Show"));
+    show->setObjectName(QStringLiteral("RadioGroup3"));
+    auto* showLayout = new QVBoxLayout(show);
+    RadioGroup3 = new QButtonGroup(show);
+    const char* choices[] = {"Current night", "Recent recorded readings"};
+    for (int i = 0; i < 2; ++i) {
+        auto* r = new QRadioButton(T(choices[i]));
+        r->setObjectName(QStringLiteral("rbShow%1").arg(i));
+        RadioGroup3->addButton(r, i);
+        showLayout->addWidget(r);
+    }
+    RadioGroup3->button(1)->setChecked(true);
+    QObject::connect(RadioGroup3, &QButtonGroup::idClicked, q, [this](int) { q->RadioGroup3Click(); });
+
+    auto* latest = new QGroupBox(T("Latest reading"));
+    latest->setObjectName(QStringLiteral("gbGraphLatest"));
+    auto* latestForm = new QFormLayout(latest);
+    lblGraphTime = ValueLabel("lblGraphTime");
+    lblGraphValue = ValueLabel("lblGraphValue");
+    QFont bold = lblGraphValue->font();
+    bold.setBold(true);
+    lblGraphTime->setFont(bold);
+    lblGraphTime->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("00/00/0000 00.00.00")) + 4);
+    bold.setPointSizeF(bold.pointSizeF() * 1.4);
+    lblGraphValue->setFont(bold);
+    latestForm->addRow(T("UTC time"), lblGraphTime);
+    latestForm->addRow(T("Reading (Mag/ArcSec squared)"), lblGraphValue);
+
+    auto* save = new QPushButton(T("Save graph"));
+    save->setObjectName(QStringLiteral("btnSaveRealTimeChart"));
+    QObject::connect(save, &QPushButton::clicked, q, [this] { q->btnSaveQueryChartClick(1); });
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(show);
+    top->addWidget(latest);
+    top->addStretch();
+    top->addWidget(save, 0, Qt::AlignBottom);
+    ChartRealTime = MakeReadingChart("ChartRealTime", T("SQM Readings graph"));
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(top);
+    layout->addWidget(ChartRealTime, 1);
+    return page;
+}
+
+QWidget* TSiteFormPrivate::BuildQueryPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsDB"));
+    auto radio = [this](const char* caption, const char* name, QButtonGroup*& group, std::initializer_list<const char*> items) {
+        auto* box = new QGroupBox(T(caption));
+        box->setObjectName(QString::fromLatin1(name));
+        auto* l = new QVBoxLayout(box);
+        group = new QButtonGroup(box);
+        int i = 0;
+        for (const char* item : items) {
+            auto* r = new QRadioButton(T(item));
+            r->setObjectName(QStringLiteral("%1_%2").arg(QString::fromLatin1(name)).arg(i));
+            group->addButton(r, i++);
+            l->addWidget(r);
+        }
+        return box;
+    };
+    auto* kind = radio("Selection kind", "RadioGroup1", RadioGroup1, {"One night", "Date interval"});
+    auto* order = radio("Order by date", "RadioGroup2", RadioGroup2, {"Ascending", "Descending"});
+    QObject::connect(RadioGroup1, &QButtonGroup::idClicked, q, [this](int) { q->SetQueryButtons(); });
+    QObject::connect(RadioGroup2, &QButtonGroup::idClicked, q, [this](int) { q->RunLocalQuery(); });
+
+    auto dateEdit = [](const char* name) {
+        auto* e = new QDateEdit(QDate::currentDate());
+        e->setObjectName(QString::fromLatin1(name));
+        e->setCalendarPopup(true);
+        e->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+        return e;
+    };
+    auto timeEdit = [](const char* name) {
+        auto* e = new QTimeEdit(QTime(0, 0));
+        e->setObjectName(QString::fromLatin1(name));
+        e->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+        return e;
+    };
+    DateStart = dateEdit("DateStart");
+    DateEnd = dateEdit("DateEnd");
+    timeStart = timeEdit("timeStart");
+    timeEnd = timeEdit("timeEnd");
+    lblDateStart = new QLabel(T("Night to view"));
+    lblDateEnd = new QLabel(T("To date"));
+    lblTimeStart = new QLabel(T("Time"));
+    lblTimeEnd = new QLabel(T("Time"));
+    auto* dates = new QGridLayout;
+    dates->addWidget(lblDateStart, 0, 0);
+    dates->addWidget(DateStart, 1, 0);
+    dates->addWidget(lblTimeStart, 0, 1);
+    dates->addWidget(timeStart, 1, 1);
+    dates->addWidget(lblDateEnd, 2, 0);
+    dates->addWidget(DateEnd, 3, 0);
+    dates->addWidget(lblTimeEnd, 2, 1);
+    dates->addWidget(timeEnd, 3, 1);
+    dates->setRowStretch(4, 1);
+
+    auto button = [this](const char* caption, const char* name, auto handler) {
+        auto* b = new QPushButton(T(caption));
+        b->setObjectName(QString::fromLatin1(name));
+        QObject::connect(b, &QPushButton::clicked, q, handler);
+        return b;
+    };
+    auto* run = button("Run query", "btnRunQuery", [this] { q->RunLocalQuery(); });
+    btnPrev = button("Previous", "btnPrev", [this] { q->btnPrevClick(); });
+    btnNext = button("Next", "btnNext", [this] { q->btnNextClick(); });
+    auto* exportButton = button("Export in a text file", "BitBtn5", [this] { q->BitBtn5Click(); });
+    auto* saveChart = button("Save graph", "btnSaveQueryChart", [this] { q->btnSaveQueryChartClick(0); });
+    auto* deleteRow = button("Delete selected reading", "btnDeleteRow", [this] { q->btnDeleteRowClick(); });
+    auto* deleteAll = button("Delete all queried readings", "btnDeleteAll", [this] { q->btnDeleteAllClick(); });
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(run, 0, 0, 1, 2);
+    buttons->addWidget(btnPrev, 1, 0);
+    buttons->addWidget(btnNext, 1, 1);
+    buttons->addWidget(exportButton, 0, 2);
+    buttons->addWidget(saveChart, 1, 2);
+    buttons->addWidget(deleteRow, 0, 3);
+    buttons->addWidget(deleteAll, 1, 3);
+    buttons->setRowStretch(2, 1);
+
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(kind);
+    controls->addLayout(dates);
+    controls->addWidget(order);
+    controls->addLayout(buttons, 1);
+
+    PageControl2 = new QTabWidget;
+    PageControl2->setObjectName(QStringLiteral("PageControl2"));
+    queryModel = new TReadingTableModel({Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::State, Col::Uploaded,
+                                         Col::Syncro, Col::NightStarts, Col::NightEnds},
+                                        q);
+    gridQuery = MakeReadingGrid("gridQuery", queryModel);
+    gridQuery->setColumnHidden(queryModel->ColumnOf(Col::State), true);
+    PageControl2->addTab(gridQuery, T("Data"));
+    ChartQuery = MakeReadingChart("ChartQuery", QString());
+    PageControl2->addTab(ChartQuery, T("Graph"));
+    auto* stats = new QWidget;
+    stats->setObjectName(QStringLiteral("tsStatistics"));
+    auto* statsForm = new QFormLayout(stats);
+    const char* captions[] = {"Number of readings", "Average", "Standard deviation", "Median", "Maximim", "Minimum"};
+    QFont big = stats->font();
+    big.setPointSizeF(big.pointSizeF() * 1.3);
+    big.setBold(true);
+    for (int i = 0; i < 6; ++i) {
+        statLabels[i] = ValueLabel(QStringLiteral("lblStat%1").arg(i).toLatin1().constData());
+        statLabels[i]->setFont(big);
+        statLabels[i]->setText(QStringLiteral("---"));
+        statsForm->addRow(T(captions[i]), statLabels[i]);
+    }
+    PageControl2->addTab(stats, T("Statistics"));
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(controls);
+    layout->addWidget(PageControl2, 1);
     return page;
 }
 
@@ -400,7 +649,12 @@ void TSiteFormPrivate::Build() {
     };
     PageControl1->addTab(scrolled(tsSite), T("Site informations"));
     PageControl1->addTab(scrolled(tsReadings), T("SQM Readings"));
+    tsGrafico = BuildGraphPage();
+    PageControl1->addTab(tsGrafico, T("Real time graph"));
+    tsDB = BuildQueryPage();
+    PageControl1->addTab(tsDB, T("Database query"));
     PageControl1->addTab(scrolled(tsNetwork), T("Noctila settings"));
+    QObject::connect(PageControl1, &QTabWidget::currentChanged, q, [this](int index) { PageChanged(index); });
     frame = new TButtonFrame;
     frame->setObjectName(QStringLiteral("ButtonFrame1"));
     auto* layout = new QVBoxLayout(q);
@@ -475,8 +729,41 @@ void TSiteFormPrivate::tbSiteAfterPost() {
     emit q->SiteSaved();
 }
 
+// The controls' values and the grids' columns; the placement belongs to the
+// frame the window gets when it is shown (RestorePlacement).
 void TSiteFormPrivate::ReadSettings() {
-    // The placement belongs to the frame the window gets when it is shown.
+    QSettings ini(q->SettingsFile(), QSettings::IniFormat);
+    ini.beginGroup(QStringLiteral("Controls"));
+    const QSignalBlocker block(edNumLatest);
+    bool ok = false;
+    const int typed = ini.value(QStringLiteral("edNumLatest.Text")).toString().toInt(&ok);
+    edNumLatest->setValue(ok ? typed : ini.value(QStringLiteral("UpDown1.Position"), 10).toInt());
+    auto date = [&](const char* key, QDateEdit* e) {
+        const QDate d = QDate::fromString(ini.value(QString::fromLatin1(key)).toString(), Qt::ISODate);
+        if (d.isValid()) e->setDate(d);
+    };
+    auto time = [&](const char* key, QTimeEdit* e) {
+        const QTime t = QTime::fromString(ini.value(QString::fromLatin1(key)).toString(), Qt::ISODate);
+        if (t.isValid()) e->setTime(t);
+    };
+    auto choice = [&](const char* key, QButtonGroup* g, int fallback) {
+        const int i = ini.value(QString::fromLatin1(key), fallback).toInt();
+        if (QAbstractButton* b = g->button(i)) b->setChecked(true);
+    };
+    date("DateEnd.Date", DateEnd);
+    date("DateStart.Date", DateStart);
+    choice("RadioGroup1.ItemIndex", RadioGroup1, -1);
+    choice("RadioGroup2.ItemIndex", RadioGroup2, -1);
+    time("timeStart.Time", timeStart);
+    time("timeEnd.Time", timeEnd);
+    choice("RadioGroup3.ItemIndex", RadioGroup3, 1);
+    ini.endGroup();
+    ini.beginGroup(QStringLiteral("Grids"));
+    gridLatest->horizontalHeader()->restoreState(ini.value(QStringLiteral("gridLatest")).toByteArray());
+    gridQuery->horizontalHeader()->restoreState(ini.value(QStringLiteral("gridQuery")).toByteArray());
+    // "State" stays out of sight whatever the file says.
+    gridQuery->setColumnHidden(queryModel->ColumnOf(Col::State), true);
+    ini.endGroup();
 }
 
 void TSiteFormPrivate::RestorePlacement() {
@@ -495,12 +782,32 @@ void TSiteFormPrivate::RestorePlacement() {
 }
 
 void TSiteFormPrivate::WriteSettings() {
+    WriteControls();
     QSettings ini(q->SettingsFile(), QSettings::IniFormat);
     QWidget* frameWidget = qobject_cast<QMdiSubWindow*>(q->parentWidget()) ? q->parentWidget() : q;
     ini.setValue(QStringLiteral("Placement/Geometry"), frameWidget->saveGeometry());
     ini.setValue(QStringLiteral("Placement/State"), frameWidget->isMinimized()   ? QStringLiteral("minimized")
                                                      : frameWidget->isMaximized() ? QStringLiteral("maximized")
                                                                                   : QStringLiteral("normal"));
+}
+
+void TSiteFormPrivate::WriteControls() {
+    QSettings ini(q->SettingsFile(), QSettings::IniFormat);
+    ini.beginGroup(QStringLiteral("Controls"));
+    ini.setValue(QStringLiteral("edNumLatest.Text"), edNumLatest->text());
+    ini.setValue(QStringLiteral("UpDown1.Position"), edNumLatest->value());
+    ini.setValue(QStringLiteral("DateEnd.Date"), DateEnd->date().toString(Qt::ISODate));
+    ini.setValue(QStringLiteral("DateStart.Date"), DateStart->date().toString(Qt::ISODate));
+    ini.setValue(QStringLiteral("RadioGroup1.ItemIndex"), RadioGroup1->checkedId());
+    ini.setValue(QStringLiteral("RadioGroup2.ItemIndex"), RadioGroup2->checkedId());
+    ini.setValue(QStringLiteral("timeStart.Time"), timeStart->time().toString(Qt::ISODate));
+    ini.setValue(QStringLiteral("timeEnd.Time"), timeEnd->time().toString(Qt::ISODate));
+    ini.setValue(QStringLiteral("RadioGroup3.ItemIndex"), RadioGroup3->checkedId());
+    ini.endGroup();
+    ini.beginGroup(QStringLiteral("Grids"));
+    ini.setValue(QStringLiteral("gridLatest"), gridLatest->horizontalHeader()->saveState());
+    ini.setValue(QStringLiteral("gridQuery"), gridQuery->horizontalHeader()->saveState());
+    ini.endGroup();
 }
 
 TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
@@ -540,7 +847,8 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
     connect(d->DBRadioGroup1, &QButtonGroup::idClicked, this, [this](int) { DBRadioGroup1Click(); });
     d->ReadSettings();
 
-    RefreshLatestReadings();
+    d->trReadings.Start();
+    d->Guarded([this] { RefreshLatestReadings(); });
     d->Semaforo1->ShowRed();
     d->ShowMethodGroups();
     AcquisitionShared().ReadingInProgress = false;
@@ -629,10 +937,219 @@ void TSiteForm::ShowLatestReading() {
     d->lblTemperature->setText(number(have ? s->Temperature : 0, 1));
     d->lblShutter->setText(number(have ? s->Period : 0, 3));
     d->lblNelm->setText(number(have ? s->NELM : 0, 2));
+    d->lblGraphValue->setText(d->lblReading->text());
+    d->lblGraphTime->setText(d->lblUtcTime->text());
 }
 
 void TSiteForm::RefreshLatestReadings() {
-    // The list of recent readings and the real-time graph hang here.
+    d->latestModel->Clear();
+    const int count = d->edNumLatest->value();
+    if (count > 0) d->latestModel->SetRows(ReadLatestReadings(d->trReadings, d->RecordSiteId(), count));
+    if (d->PageControl1->currentWidget() == d->tsGrafico) {
+        if (d->realTimeOpen) d->ReopenCurrentNight();
+        d->PlotRealTime();
+    }
+}
+
+void TSiteForm::UpDown1Click() {
+    d->Guarded([this] { RefreshLatestReadings(); });
+}
+
+void TSiteFormPrivate::PageChanged(int index) {
+    QWidget* page = PageControl1->widget(index);
+    if (previousPage >= 0 && PageControl1->widget(previousPage) == tsGrafico && page != tsGrafico) q->TSGraficoHide();
+    previousPage = index;
+    if (page == tsGrafico) q->RadioGroup3Click();
+    if (page == tsDB) q->TSDBShow();
+}
+
+void TSiteFormPrivate::ReopenCurrentNight() {
+    double reference = 0;
+    const TSQM* station = acq.Station();
+    // A station that has not read yet (a connection test made it) has no time to offer.
+    if (station && station->DateTime != 0) {
+        reference = station->DateTime;
+    } else {
+        acq.SyncInternetTime(true);
+        reference = acq.NowUtc();
+    }
+    const double night = NightDateOf(reference);
+    realTimeOpen = false;
+    realTimeRows = ReadNightReadings(trReadings, RecordSiteId(), night);
+    realTimeNight = night;
+    realTimeOpen = true;
+    ChartRealTime->chart()->setTitle(QString::fromStdString(RealTimeNightTitle(night, UserFormatSettings())));
+}
+
+void TSiteFormPrivate::PlotRealTime() {
+    if (RadioGroup3->checkedId() == 0)
+        PlotReadings(ChartRealTime, realTimeRows, false, ChartRealTime->chart()->title(), NightWindow(realTimeNight));
+    else
+        PlotReadings(ChartRealTime, latestModel->Rows(), false, QString::fromStdString(RecentReadingsTitle()));
+}
+
+void TSiteForm::RadioGroup3Click() {
+    d->Guarded([this] {
+        if (d->RadioGroup3->checkedId() == 0) d->ReopenCurrentNight();
+        d->PlotRealTime();
+    });
+}
+
+void TSiteForm::TSGraficoHide() {
+    d->realTimeOpen = false;
+    d->realTimeRows.clear();
+}
+
+void TSiteForm::TSDBShow() {
+    if (!d->queryOpen) d->ShowStatistics({"---", "---", "---", "---", "---", "---"});
+    if (d->RadioGroup1->checkedId() < 0) d->RadioGroup1->button(0)->setChecked(true);
+    if (d->RadioGroup2->checkedId() < 0) d->RadioGroup2->button(1)->setChecked(true);
+    SetQueryButtons();
+}
+
+void TSiteForm::SetQueryButtons() {
+    const bool night = d->RadioGroup1->checkedId() != 1;
+    d->lblDateStart->setText(night ? T("Night to view") : T("From date"));
+    d->btnPrev->setVisible(night);
+    d->btnNext->setVisible(night);
+    for (QWidget* w : std::initializer_list<QWidget*>{d->timeStart, d->timeEnd, d->DateEnd, d->lblDateEnd,
+                                                      d->lblTimeStart, d->lblTimeEnd})
+        w->setVisible(!night);
+}
+
+TQuerySelection TSiteFormPrivate::Selection() const {
+    TQuerySelection s;
+    s.Kind = RadioGroup1->checkedId() == 1 ? TSelectionKind::DateInterval : TSelectionKind::OneNight;
+    s.Order = RadioGroup2->checkedId() == 0 ? TSortOrder::Ascending : TSortOrder::Descending;
+    s.DateStart = FromQDate(DateStart->date());
+    s.DateEnd = FromQDate(DateEnd->date());
+    s.TimeStart = FromQTime(timeStart->time());
+    s.TimeEnd = FromQTime(timeEnd->time());
+    return s;
+}
+
+void TSiteFormPrivate::ShowStatistics(const std::array<std::string, 6>& texts) {
+    for (int i = 0; i < 6; ++i) statLabels[i]->setText(QString::fromStdString(texts[i]));
+}
+
+int TSiteFormPrivate::RecordSiteId() {
+    if (tbSite.Active() && !tbSite.Eof()) {
+        const fb::Value v = tbSite.FieldValue("SIT_ID");
+        if (const auto* i = std::get_if<int64_t>(&v)) return static_cast<int>(*i);
+    }
+    return siteId;
+}
+
+void TSiteFormPrivate::ReplotQuery() {
+    std::optional<TQueryWindow> span;
+    if (querySelection.Kind == TSelectionKind::OneNight) span = QueryWindowOf(querySelection);
+    PlotReadings(ChartQuery, queryModel->Rows(), true, queryTitle, span);
+}
+
+void TSiteForm::RunLocalQuery() {
+    d->Guarded([this] {
+        const TQuerySelection s = d->Selection();
+        const TFormatSettings fs = UserFormatSettings();
+        const TQueryWindow w = QueryWindowOf(s);
+        d->queryTitle = QString::fromStdString(QueryChartTitle(s, fs));
+        d->querySelection = s;
+        d->queryOpen = false;
+        d->queryModel->Clear();
+        TBusyProgress busy(this, T("Reading the selected readings..."));
+        d->queryModel->SetRows(::RunLocalQuery(d->trReadings, d->RecordSiteId(), w, s.Order, [&](size_t n) { busy.Step(n); }));
+        d->queryOpen = true;
+        d->ReplotQuery();
+        d->ShowStatistics(StatisticsTexts(ReadStatistics(Data->dbKALO, d->RecordSiteId(), w), fs));
+    });
+}
+
+void TSiteForm::btnPrevClick() {
+    d->DateStart->setDate(d->DateStart->date().addDays(-1));
+    RunLocalQuery();
+}
+
+void TSiteForm::btnNextClick() {
+    d->DateStart->setDate(d->DateStart->date().addDays(1));
+    RunLocalQuery();
+}
+
+QString TSiteFormPrivate::ChooseFile(const QString& filters, const QString& suffix) {
+    if (fileChooser) return fileChooser(filters, suffix);
+    QFileDialog dialog(q);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(filters.split(QStringLiteral(";;")));
+    dialog.setDefaultSuffix(suffix);
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().front()
+                                                                                   : QString();
+}
+
+void TSiteForm::SetFileChooser(TFileChooser chooser) { d->fileChooser = std::move(chooser); }
+
+void TSiteForm::BitBtn5Click() {
+    d->Guarded([this] {
+        const std::string refusal = ExportRefusal(d->queryOpen, d->queryModel->Rows().size());
+        if (!refusal.empty()) {
+            d->prompt.Error(refusal);
+            return;
+        }
+        const QString file = d->ChooseFile(T("File di testo") + QStringLiteral(" (*.txt);;") + T("File CSV") +
+                                               QStringLiteral(" (*.csv)"),
+                                           QStringLiteral("txt"));
+        if (file.isEmpty()) return;
+        TBusyProgress busy(this, T("Exporting..."));
+        ExportReadings(file.toStdString(), d->queryModel->Rows(), UserFormatSettings());
+    });
+}
+
+void TSiteForm::btnDeleteRowClick() {
+    d->Guarded([this] {
+        if (!d->queryOpen) throw std::runtime_error(Tr("Cannot perform this operation on a closed dataset"));
+        const auto& rows = d->queryModel->Rows();
+        if (rows.empty()) throw std::runtime_error(Tr("Cannot perform this operation on an empty dataset"));
+        const int current = d->gridQuery->currentIndex().isValid() ? d->gridQuery->currentIndex().row() : 0;
+        const std::string code = rows.at(static_cast<size_t>(current)).Code;
+        if (!d->prompt.Confirm(DeleteOneQuestion())) return;
+        DeleteReading(d->trReadings, code);
+        d->queryModel->RemoveCodes({code});
+        d->ReplotQuery();
+        if (d->queryModel->rowCount() > 0)
+            d->gridQuery->setCurrentIndex(d->queryModel->index(std::min(current, d->queryModel->rowCount() - 1), 0));
+    });
+}
+
+void TSiteForm::btnDeleteAllClick() {
+    d->Guarded([this] {
+        if (!d->queryOpen) throw std::runtime_error(Tr("Cannot perform this operation on a closed dataset"));
+        const auto& rows = d->queryModel->Rows();
+        if (!d->prompt.Confirm(DeleteAllQuestion(rows.size()))) return;
+        std::vector<std::string> codes;
+        codes.reserve(rows.size());
+        for (const auto& r : rows) codes.push_back(r.Code);
+        {
+            TBusyProgress busy(this, T("Deleting the readings..."));
+            DeleteReadings(d->trReadings, codes, [&](size_t n) { busy.Step(n, codes.size()); });
+        }
+        d->queryModel->RemoveCodes({codes.begin(), codes.end()});
+        d->ReplotQuery();
+    });
+}
+
+void TSiteForm::btnSaveQueryChartClick(int chart) {
+    QChartView* views[] = {d->ChartQuery, d->ChartRealTime, nullptr};
+    QChartView* view = chart >= 0 && chart < 3 ? views[chart] : nullptr;
+    if (!view) return;
+    d->Guarded([&] {
+        const QString file = d->ChooseFile(QString::fromLatin1(kPictureFileFilters), QString::fromLatin1(kPictureDefaultSuffix));
+        if (file.isEmpty()) return;
+        const auto format = PictureFormatForFile(file.toStdString());
+        if (!format) {
+            d->prompt.Error(Tr(kUnsupportedFileType));
+            return;
+        }
+        QString error;
+        if (!SaveChartPicture(view, file, *format, &error)) d->prompt.Error(error.toStdString());
+    });
 }
 
 void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
@@ -643,6 +1160,7 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
         emit CaptionChanged(windowTitle());
     }
     ShowLatestReading();
+    SetQueryButtons();
     if (isLocalTime)
         time += AcquisitionShared().InternetTimeOffset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
     if (const auto times = ReadingWindowTimes(site, time)) {
@@ -685,6 +1203,7 @@ void TSiteForm::closeEvent(QCloseEvent* e) {
     try {
         d->tbSite.Cancel();
         if (d->trSite.Active()) d->trSite.Rollback();
+        if (d->trReadings.Active()) d->trReadings.Commit();
     } catch (...) {
     }
     e->accept();

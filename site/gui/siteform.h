@@ -2,6 +2,7 @@
 // TSiteForm: the window of one site (definition, acquisition, readings).
 // Its handlers are thin calls into site/core.
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class TAcquisition;
@@ -42,6 +43,24 @@ public:
     void DBRadioGroup1Click();
     void ShowLatestReading();
     void RefreshLatestReadings();
+    void UpDown1Click();
+    void RadioGroup3Click();
+    void TSGraficoHide();
+    void TSDBShow();
+    void SetQueryButtons();
+    void RunLocalQuery();
+    void btnPrevClick();
+    void btnNextClick();
+    void BitBtn5Click();
+    void btnDeleteRowClick();
+    void btnDeleteAllClick();
+    // chart 0: the local query, 1: the real-time graph, 2: the network query.
+    void btnSaveQueryChartClick(int chart);
+
+    // Where the window asks for a file to write (filters in Qt form); an
+    // empty name cancels. A save dialog unless replaced.
+    using TFileChooser = std::function<QString(const QString& filters, const QString& defaultSuffix)>;
+    void SetFileChooser(TFileChooser chooser);
 
 signals:
     void CaptionChanged(const QString& caption);

@@ -4,8 +4,15 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QChartView>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QGroupBox>
+#include <QImage>
+#include <QLineSeries>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTableView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,12 +31,14 @@
 #include "datamodule.h"
 #include "dataset.h"
 #include "fbdb.h"
+#include "localquery.h"
 #include "myutils.h"
 #include "semaforo.h"
 #include "siteform.h"
 #include "sqm.h"
 #include "sqmsim.h"
 #include "qtsupport.h"
+#include "readingviews.h"
 #include "testsupport.h"
 #include "uihooks.h"
 #include "vsop.h"
@@ -393,6 +402,234 @@ TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
     EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
 }
 
+
+// --- The reading pages ---
+
+class SiteReadings : public SiteForm {
+protected:
+    void AddReading(int site, double when, double value, double offset, int state = 0, int uploaded = 0) {
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+             "REA_STATE, REA_UPLOADED) VALUES ('" + FormatKeyTime(when) + std::to_string(site) + "', " +
+             std::to_string(site) + ", '" + FormatSqlDateTime(when) + "', " + std::to_string(value) + ", " +
+             std::to_string(offset) + ", 12.5, " + std::to_string(state) + ", " + std::to_string(uploaded) + ")");
+    }
+    static QString Cell(QTableView* g, int row, int col) { return g->model()->index(row, col).data().toString(); }
+    static QString Header(QTableView* g, int col) { return g->model()->headerData(col, Qt::Horizontal).toString(); }
+    static int Points(QChartView* v) { return static_cast<int>(static_cast<QLineSeries*>(v->chart()->series().value(0))->count()); }
+    void ShowPage(TSiteForm* f, const char* name) {
+        auto* tabs = Child<QTabWidget>(f, "PageControl1");
+        tabs->setCurrentWidget(Child<QWidget>(f, name));
+    }
+    // The next file the window asks for.
+    void NextFile(TSiteForm* f, const QString& name) {
+        f->SetFileChooser([this, name](const QString& filters, const QString& suffix) {
+            chooserFilters = filters;
+            chooserSuffix = suffix;
+            return name;
+        });
+    }
+    QString chooserFilters, chooserSuffix;
+};
+
+TEST_F(SiteReadings, TheLatestReadingsGridShowsCorrectedValuesFlagsAndTheCountKeptInTheSettings) {
+    const int id = AddSite("Roof", sim.Port());
+    for (int i = 0; i < 12; ++i) AddReading(id, EncodeDateTime(2020, 5, 1, 21, i, 0), 21.0, 0.1, 0, i % 2);
+    AddReading(id, EncodeDateTime(2020, 5, 2, 8, 0, 0), 15.0, 0.1, -1, 0);
+    AddReading(id, EncodeDateTime(2020, 5, 2, 2, 0, 0), 21.50, -0.20, 0, 1);
+    TSiteForm* f = Open(id);
+    auto* grid = Child<QTableView>(f, "gridLatest");
+    ASSERT_EQ(grid->model()->rowCount(), 10);
+    std::vector<std::string> headers;
+    for (int c = 0; c < grid->model()->columnCount(); ++c) headers.push_back(Header(grid, c).toStdString());
+    EXPECT_EQ(headers, (std::vector<std::string>{"Date", "SQM Value", "NELM", "Sensor temp.", "Uploaded", "State"}));
+    // Newest first: the daylight reading, then the one of 02:00.
+    EXPECT_EQ(Cell(grid, 0, 5), "Daytime");
+    EXPECT_EQ(Cell(grid, 0, 4), "No");
+    EXPECT_EQ(Cell(grid, 1, 1), QLocale().toString(21.30, 'f', 2));
+    EXPECT_EQ(Cell(grid, 1, 2), QLocale().toString(6.28, 'f', 2));
+    EXPECT_EQ(Cell(grid, 1, 3), QLocale().toString(12.5, 'f', 1));
+    EXPECT_EQ(Cell(grid, 1, 4), "Yes");
+    EXPECT_EQ(Cell(grid, 1, 5), "");
+
+    auto* count = Child<QSpinBox>(f, "edNumLatest");
+    EXPECT_EQ(count->maximum(), 1000);
+    count->setValue(0);
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    ShowPage(f, "tsGrafico");  // "Recent recorded readings" is the first choice
+    EXPECT_EQ(Points(Child<QChartView>(f, "ChartRealTime")), 0);
+    count->setValue(1000);
+    EXPECT_EQ(grid->model()->rowCount(), 14);
+    EXPECT_EQ(Points(Child<QChartView>(f, "ChartRealTime")), 14);
+    EXPECT_EQ(Child<QChartView>(f, "ChartRealTime")->chart()->title(),
+              "Real time SQM graph of the recent recorde readings");
+    count->setValue(3);
+    f->close();
+    QSettings ini(f->SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(ini.value("Controls/edNumLatest.Text").toString(), "3");
+    EXPECT_EQ(ini.value("Controls/UpDown1.Position").toInt(), 3);
+    EXPECT_EQ(ini.value("Controls/RadioGroup3.ItemIndex").toInt(), 1);
+    TSiteForm* again = Open(id);
+    EXPECT_EQ(Child<QTableView>(again, "gridLatest")->model()->rowCount(), 3);
+}
+
+TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcTime) {
+    const int id = AddSite("Roof", sim.Port());
+    // Before any reading: the time is synchronised first (its failure is
+    // shown) and the night of the PC's UTC time is plotted.
+    Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=1, SET_SYNCLOCK=0 WHERE SET_ID=1");
+    Exec("UPDATE NTPSERVERS SET NTP_TIMEOUT=300, NTP_HOST='127.0.0.1'");
+    data.TimePort = ClosedPort();
+    const double night = NightDateOf(NowUtc());
+    AddReading(id, night + 0.5, 20.0, 0);              // noon that opens the night
+    AddReading(id, night + 0.9, 21.0, 0);
+    AddReading(id, night + 0.5 - 1.0 / 86400, 19, 0);  // the night before
+    TSiteForm* f = Open(id);
+    Boxes();
+    ShowPage(f, "tsGrafico");
+    Child<QRadioButton>(f, "rbShow0")->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: Impossible to get the Internet time"}));
+    auto* chart = Child<QChartView>(f, "ChartRealTime");
+    EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(night, UserFormatSettings()));
+    EXPECT_EQ(Points(chart), 2);
+
+    // With a reading taken, its time names the night: no synchronisation.
+    Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=0 WHERE SET_ID=1");
+    Child<QPushButton>(f, "btnStartReading")->click();
+    ASSERT_TRUE(f->Acquiring());
+    const double taken = f->Acquisition().Station()->DateTime;
+    f->RadioGroup3Click();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
+    EXPECT_EQ(Points(chart), NightDateOf(taken) == night ? 3 : 1);
+    // Leaving the page closes the night; the next refresh does not reopen it.
+    ShowPage(f, "tsSite");
+    f->RefreshLatestReadings();
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartAndExportsThem) {
+    const int id = AddSite("Roof", sim.Port());
+    const double values[] = {20.0, 21.5, 20.5, 21.0};
+    for (int i = 0; i < 4; ++i) AddReading(id, EncodeDateTime(2011, 3, 11, 20 + i, 0, 0), values[i], 0);
+    AddReading(id, EncodeDateTime(2011, 3, 12, 12, 0, 1), 18, 0);
+    TSiteForm* f = Open(id);
+    ShowPage(f, "tsDB");
+    // First showing: one night, newest first, no statistics yet.
+    EXPECT_TRUE(Child<QRadioButton>(f, "RadioGroup1_0")->isChecked());
+    EXPECT_TRUE(Child<QRadioButton>(f, "RadioGroup2_1")->isChecked());
+    EXPECT_TRUE(Child<QPushButton>(f, "btnPrev")->isVisible());
+    EXPECT_FALSE(Child<QDateEdit>(f, "DateEnd")->isVisible());
+    EXPECT_EQ(Child<QLabel>(f, "lblStat0")->text(), "---");
+
+    NextFile(f, QString::fromStdString((dir.Path() / "never.txt").string()));
+    f->BitBtn5Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: The query is not yet started"}));
+
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 12));
+    Child<QPushButton>(f, "btnPrev")->click();
+    EXPECT_EQ(Child<QDateEdit>(f, "DateStart")->date(), QDate(2011, 3, 11));
+    auto* grid = Child<QTableView>(f, "gridQuery");
+    ASSERT_EQ(grid->model()->rowCount(), 4);
+    EXPECT_TRUE(grid->isColumnHidden(4));
+    EXPECT_EQ(Header(grid, 4), "State");
+    EXPECT_EQ(Header(grid, 6), "Syncronized");
+    EXPECT_EQ(Cell(grid, 0, 1), QLocale().toString(21.0, 'f', 2));  // 23:00 first
+    const std::string stats[] = {"4", "20.75", "0.65", "20.75", "21.50", "20.00"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Child<QLabel>(f, ("lblStat" + std::to_string(i)).c_str())->text().toStdString(),
+                  i == 0 ? stats[i] : FormatNumber(std::stod(stats[i]), 2, UserFormatSettings()));
+    auto* chart = Child<QChartView>(f, "ChartQuery");
+    EXPECT_EQ(Points(chart), 4);
+    EXPECT_EQ(chart->chart()->title().toStdString(),
+              "SQM Graph of the night: " + FormatDateText(EncodeDate(2011, 3, 11), UserFormatSettings()));
+
+    const QString file = QString::fromStdString((dir.Path() / "night.txt").string());
+    NextFile(f, file);
+    f->BitBtn5Click();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(chooserSuffix, "txt");
+    EXPECT_EQ(chooserFilters, "File di testo (*.txt);;File CSV (*.csv)");
+    const std::string text = testsupport::ReadFile(file.toStdString());
+    EXPECT_EQ(text.substr(0, text.find("\r\n")), "Reading date;SQM Value;SQM Offset;NELM;Sensor Temp");
+    EXPECT_NE(text.find("\r\n" + FormatDateTimeText(EncodeDateTime(2011, 3, 11, 23, 0, 0), UserFormatSettings())),
+              std::string::npos);
+    EXPECT_LT(text.find(" 23.00.00;"), text.find(" 20.00.00;"));  // the grid's order
+
+    // "Ascending" runs the query again, oldest first.
+    Child<QRadioButton>(f, "RadioGroup2_0")->click();
+    EXPECT_EQ(Cell(grid, 0, 1), QLocale().toString(20.0, 'f', 2));
+    // An interval shows its own controls and hides Previous / Next.
+    Child<QRadioButton>(f, "RadioGroup1_1")->click();
+    EXPECT_FALSE(Child<QPushButton>(f, "btnPrev")->isVisible());
+    EXPECT_TRUE(Child<QDateEdit>(f, "DateEnd")->isVisible());
+    EXPECT_EQ(grid->model()->rowCount(), 4);  // clicking a kind does not run it
+}
+
+TEST_F(SiteReadings, DeletingDuringAcquisitionAsksFirstAndLeavesTheStatisticsAsTheyWere) {
+    const int id = AddSite("Roof", sim.Port());
+    for (int i = 0; i < 3; ++i) AddReading(id, EncodeDateTime(2011, 3, 11, 20 + i, 0, 0), 20 + i, 0);
+    TSiteForm* f = Open(id);
+    ShowPage(f, "tsDB");
+    f->btnDeleteRowClick();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: Cannot perform this operation on a closed dataset"}));
+    Child<QPushButton>(f, "btnStartReading")->click();
+    ASSERT_TRUE(f->Acquiring());
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 11));
+    f->RunLocalQuery();
+    auto* grid = Child<QTableView>(f, "gridQuery");
+    ASSERT_EQ(grid->model()->rowCount(), 3);
+    grid->selectRow(1);
+    Answer("no");
+    f->btnDeleteRowClick();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"confirm: Delete the reading?\rATTENTION: Deletion can not be undone!"}));
+    EXPECT_EQ(Readings(data, id), 4);  // three and the one just taken
+    Answer("yes");
+    f->btnDeleteRowClick();
+    EXPECT_EQ(Readings(data, id), 3);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM READINGS WHERE REA_SQMVALUE=21"), "0");  // the selected one
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+    EXPECT_EQ(Points(Child<QChartView>(f, "ChartQuery")), 2);
+    EXPECT_EQ(Child<QLabel>(f, "lblStat0")->text(), "3");
+    Boxes();
+    f->btnDeleteAllClick();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "confirm: Were selected 2 readings.\rDeletion can not be undone!\rProceed?"}));
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    EXPECT_EQ(Readings(data, id), 1);
+    EXPECT_TRUE(f->Acquiring());
+    f->BitBtn5Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: The query is empty: nothing to export"}));
+}
+
+TEST_F(SiteReadings, SavingAChartWritesTheChosenTypeAndRefusesOthers) {
+    const int id = AddSite("Roof", sim.Port());
+    for (int i = 0; i < 30; ++i) AddReading(id, EncodeDateTime(2011, 3, 11, 20, i, 0), 20 + i * 0.05, 0);
+    TSiteForm* f = Open(id);
+    f->resize(900, 600);
+    ShowPage(f, "tsDB");
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 11));
+    f->RunLocalQuery();
+    const QString png = QString::fromStdString((dir.Path() / "chart.png").string());
+    NextFile(f, png);
+    f->btnSaveQueryChartClick(0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: Unsupported file type"}));
+    EXPECT_FALSE(std::filesystem::exists(png.toStdString()));
+    EXPECT_EQ(chooserFilters, "Bitmaps (*.bmp);;Metafiles (*.wmf);;Enhanced Metafiles (*.emf)");
+    EXPECT_EQ(chooserSuffix, "bmp");
+    const QString bmp = QString::fromStdString((dir.Path() / "chart.BMP").string());
+    NextFile(f, bmp);
+    f->btnSaveQueryChartClick(0);
+    EXPECT_TRUE(Boxes().empty());
+    QImage image(bmp, "BMP");
+    EXPECT_FALSE(image.isNull());
+    const QString emf = QString::fromStdString((dir.Path() / "realtime.emf").string());
+    NextFile(f, emf);
+    f->btnSaveQueryChartClick(1);
+    EXPECT_TRUE(Boxes().empty());
+    const std::string bytes = testsupport::ReadFile(emf.toStdString());
+    ASSERT_GT(bytes.size(), 44u);
+    EXPECT_EQ(bytes.substr(40, 4), " EMF");  // the header's signature
+}
 }  // namespace
 
 namespace {
@@ -402,13 +639,35 @@ TEST_F(SiteForm, PagesRenderForScreenshots) {
     if (!folder) GTEST_SKIP() << "KALO_SCREENSHOTS not set";
     const int id = AddSite("Roof of the observatory", sim.Port());
     Exec("UPDATE SQMSITES SET SIT_ACQUIREMODE=2 WHERE SIT_ID=" + std::to_string(id));
+    // A clear night's curve: dark sky rising to 21.4 and falling at dawn.
+    const double night = NightDateOf(NowUtc());
+    for (int m = 0; m < 24 * 60; m += 5) {
+        const double t = night + 0.5 + m / 1440.0;
+        const double h = m / 60.0 - 12;  // hours from midnight
+        const double v = std::max(8.0, 21.4 - 0.04 * h * h * h * h / 10);
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+             "REA_STATE, REA_UPLOADED) VALUES ('" + FormatKeyTime(t) + std::to_string(id) + "', " + std::to_string(id) +
+             ", '" + FormatSqlDateTime(t) + "', " + std::to_string(v) + ", -0.1, 8.5, " + (v < 12 ? "-1" : "0") +
+             ", 1)");
+    }
     TSiteForm* f = Open(id);
+    f->resize(960, 640);
     Child<QPushButton>(f, "btnStartReading")->click();
     auto* tabs = Child<QTabWidget>(f, "PageControl1");
+    Child<QDateEdit>(f, "DateStart")->setDate(ToQDateTime(night).date());
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
+        if (tabs->currentWidget()->objectName() == "tsGrafico") Child<QRadioButton>(f, "rbShow0")->click();
+        if (tabs->currentWidget()->objectName() == "tsDB") f->RunLocalQuery();
         QTest::qWait(20);
         f->grab().save(QString::fromLatin1(folder) + QStringLiteral("/site-page%1.png").arg(i));
+    }
+    tabs->setCurrentWidget(Child<QWidget>(f, "tsDB"));
+    auto* sub = Child<QTabWidget>(f, "PageControl2");
+    for (int i = 1; i < sub->count(); ++i) {
+        sub->setCurrentIndex(i);
+        QTest::qWait(20);
+        f->grab().save(QString::fromLatin1(folder) + QStringLiteral("/site-query%1.png").arg(i));
     }
 }
 }  // namespace

@@ -15,7 +15,7 @@ if(TARGET kalosqm)
             ${CMAKE_CURRENT_LIST_DIR}/test_time_commands.cpp
     LIBS kalo_gui kalo_timeserver Qt6::Test
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-  target_include_directories(app_gui_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  target_include_directories(app_gui_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/service)
   target_compile_definitions(app_gui_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}"
                              KALOSQM_EXE="$<TARGET_FILE:kalosqm>")
   add_dependencies(app_gui_tests kalo_pristine_db kalosqm)

@@ -5,7 +5,7 @@ if(TARGET kalosqm)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_program.cpp
     LIBS kalo_station kalo_sqmsim
     PROPERTIES TIMEOUT 180)
-  target_include_directories(app_program_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  target_include_directories(app_program_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/service)
   target_compile_definitions(app_program_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}"
                              KALOSQM_EXE="$<TARGET_FILE:kalosqm>")
   add_dependencies(app_program_tests kalo_pristine_db kalosqm)

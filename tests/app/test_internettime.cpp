@@ -1,9 +1,9 @@
 // Internet time: the RFC 868 arithmetic, the time-server walk against an
 // in-process time server on 127.0.0.1 with an injected pinger and clock
-// setter, the server table, and the real ICMP pinger on the loopback address.
+// setter, the server table, and the real ICMP pinger on the loopback address
+// (the walk with the real pinger: tests/app/test_time_cli.cpp).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <regex>
 #include <stdexcept>
@@ -114,56 +114,31 @@ TEST(Rfc868, LocalTimeFollowsZoneAndDaylightRule) {
     }
 }
 
-TEST_F(InternetTimeTest, EmptyServerListMakesNoTraffic) {
-    Serve({Answer(k2020)});
-    double offset = 123.0, t = 456.0;
-    EXPECT_FALSE(time.GetTimeOffset({}, offset));
-    EXPECT_FALSE(time.GetInternetTime({}, t, false));
-    EXPECT_FALSE(time.GetInternetTime({}, t, true));
-    EXPECT_EQ(offset, 123.0);
-    EXPECT_EQ(t, 456.0);
-    EXPECT_TRUE(pinger.calls.empty());
-    EXPECT_TRUE(clock.set.empty());
-    EXPECT_EQ(server.Accepted(), 0);
-    EXPECT_FALSE(std::filesystem::exists(Log()));
-}
-
-TEST_F(InternetTimeTest, ServersNotAnsweringThePingAreSkippedSilently) {
+TEST_F(InternetTimeTest, ServersWithoutEchoAreSkippedSilentlyAndEachPingErrorWritesOneLine) {
     UseZone(kCet);
     Serve({Answer(k2020)});
+    double offset = 7.0, t = 456.0;
+    EXPECT_FALSE(time.GetTimeOffset({}, offset));  // no server: no traffic at all
+    EXPECT_FALSE(time.GetInternetTime({}, t, false));
+    EXPECT_FALSE(time.GetInternetTime({}, t, true));
+    EXPECT_EQ(std::make_pair(offset, t), std::make_pair(7.0, 456.0));
+    EXPECT_TRUE(pinger.calls.empty());
+    EXPECT_EQ(server.Accepted(), 0);
+
     pinger.replies["no-echo.example"] = 0;
-    double t = 0;
-    // Hosts are trimmed, a missing timeout takes the default.
-    constexpr int kDefault = TInternetTime::kDefaultTimeoutMs;
-    ASSERT_TRUE(time.GetInternetTime({{"no-echo.example", 1, 500}, {" 127.0.0.1 ", 2, 0}}, t, false));
-    EXPECT_NEAR(t, EncodeDateTime(2020, 6, 1, 13, 33, 20), kMs);  // in the PC's zone
-    EXPECT_EQ(time.LastHost(), "127.0.0.1");
-    EXPECT_EQ(pinger.calls, (PingCalls{{"no-echo.example", 500}, {"127.0.0.1", kDefault}}));
-    EXPECT_EQ(server.Accepted(), 1);
-
-    // No server answering the ping: no time request at all.
-    pinger.replies["127.0.0.1"] = 0;
-    double offset = 7.0;
-    EXPECT_FALSE(time.GetTimeOffset({{"127.0.0.1 ", 1, 300}, {"127.0.0.1", 2, -5}}, offset));
-    EXPECT_EQ(offset, 7.0);
-    EXPECT_EQ(pinger.calls,
-              (PingCalls{{"no-echo.example", 500}, {"127.0.0.1", kDefault}, {"127.0.0.1", 300}, {"127.0.0.1", kDefault}}));
-    EXPECT_EQ(server.Accepted(), 1);
-    EXPECT_FALSE(std::filesystem::exists(Log()));
-}
-
-TEST_F(InternetTimeTest, EachPingErrorWritesOneLineAndTheWalkGoesOn) {
-    UseZone("UTC0");
-    Serve({Answer(k2020)});
     pinger.errors["a.example"] = "Socket Error # 10065";
     const std::string before = FormatLogTime(NowLocal());
-    double t = 0;
+    // Hosts are trimmed, a missing timeout takes the default.
+    constexpr int kDefault = TInternetTime::kDefaultTimeoutMs;
     ASSERT_TRUE(time.GetInternetTime(
-        {{"nosuchhost.invalid", 1, 500}, {"a.example", 2, 500}, {"127.0.0.1", 3, 2000}}, t, false));
+        {{"no-echo.example", 1, 500}, {"nosuchhost.invalid", 2, 500}, {"a.example", 3, 500}, {" 127.0.0.1 ", 4, 0}}, t,
+        false));
     const std::string after = FormatLogTime(NowLocal());
-    EXPECT_NEAR(t, Utc2020(), kMs);
+    EXPECT_NEAR(t, EncodeDateTime(2020, 6, 1, 13, 33, 20), kMs);  // in the PC's zone
+    EXPECT_EQ(time.LastHost(), "127.0.0.1");
+    const PingCalls walk{{"no-echo.example", 500}, {"nosuchhost.invalid", 500}, {"a.example", 500}, {"127.0.0.1", kDefault}};
+    EXPECT_EQ(pinger.calls, walk);
     EXPECT_EQ(server.Accepted(), 1);
-
     const std::string line = "(\\d\\d/\\d\\d/\\d{4} \\d\\d\\.\\d\\d\\.\\d\\d) - NTP Server Exception - HOST: ";
     const std::string log = testsupport::ReadFile(Log());
     std::smatch m;
@@ -172,16 +147,32 @@ TEST_F(InternetTimeTest, EachPingErrorWritesOneLineAndTheWalkGoesOn) {
                                             line + "a\\.example - Socket Error # 10065\r\n")))
         << log;
     for (int i : {1, 2}) EXPECT_TRUE(m[i] == before || m[i] == after) << m[i];
+
+    // No server answering the ping: no time request at all.
+    pinger.replies["127.0.0.1"] = 0;
+    EXPECT_FALSE(time.GetTimeOffset({{"127.0.0.1 ", 1, 300}, {"127.0.0.1", 2, -5}}, offset));
+    EXPECT_EQ(offset, 7.0);
+    PingCalls more = walk;
+    more.insert(more.end(), {{"127.0.0.1", 300}, {"127.0.0.1", kDefault}});
+    EXPECT_EQ(pinger.calls, more);
+    EXPECT_EQ(server.Accepted(), 1);
+    EXPECT_EQ(testsupport::ReadFile(Log()), log);
+    EXPECT_TRUE(clock.set.empty());
 }
 
-TEST_F(InternetTimeTest, FailedTimeRequestsAreSkippedSilently) {
+TEST_F(InternetTimeTest, FailedTimeRequestsAreSkippedSilentlyAndTheTransitDelayCountsInWholeSeconds) {
     UseZone("UTC0");
-    // Half an answer, then one past the timeout, then a good answer.
-    Serve({CloseEarly(), Answer(k2020 + 99, 600), Answer(k2020)});
+    // Answers after about 1800 ms (delay 900 ms: nothing added) and 2400 ms
+    // (delay 1200 ms: one second); then half an answer, one past the timeout, a good one.
+    Serve({Answer(k2020, 1800), Answer(k2020, 2400), CloseEarly(), Answer(k2020 + 99, 600), Answer(k2020)});
     double t = 0;
+    ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 5000}}, t, false));
+    EXPECT_NEAR(t, Utc2020(), kMs);
+    ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 5000}}, t, false));
+    EXPECT_NEAR(t, Utc2020() + kSecond, kMs);
     ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 300}, {"127.0.0.1", 2, 300}, {"127.0.0.1", 3, 2000}}, t, false));
     EXPECT_NEAR(t, Utc2020(), kMs);
-    EXPECT_EQ(server.Accepted(), 3);
+    EXPECT_EQ(server.Accepted(), 5);
 
     // Nothing listens any more: the connection is refused.
     server.Stop();
@@ -191,46 +182,27 @@ TEST_F(InternetTimeTest, FailedTimeRequestsAreSkippedSilently) {
     EXPECT_FALSE(std::filesystem::exists(Log()));
 }
 
-TEST_F(InternetTimeTest, TransitDelayCountsInWholeSeconds) {
-    UseZone("UTC0");
-    // Answers after about 1800 ms (delay 900 ms) and 2400 ms (delay 1200 ms).
-    Serve({Answer(k2020, 1800), Answer(k2020, 2400)});
-    double t = 0;
-    ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 5000}}, t, false));
-    EXPECT_NEAR(t, Utc2020(), kMs);
-    ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 5000}}, t, false));
-    EXPECT_NEAR(t, Utc2020() + kSecond, kMs);
-}
-
-TEST_F(InternetTimeTest, OffsetIsInternetTimeMinusPcClock) {
-    Serve({Answer(timeserver::CurrentSeconds() + 3600)});  // an hour ahead
-    double offset = 0;
-    ASSERT_TRUE(time.GetTimeOffset({{"127.0.0.1", 1, 2000}}, offset));
-    // Whole seconds on the wire and a few ms of exchange: within 2 s of an hour.
-    EXPECT_NEAR(offset * 86400.0, 3600.0, 2.0);
-    EXPECT_TRUE(clock.set.empty());
-}
-
-TEST_F(InternetTimeTest, RefusedClockSetterFailsAndTriesTheNextServer) {
-    Serve({Answer(k2020)});
-    clock.allow = false;
-    double t = 0;
-    EXPECT_FALSE(time.GetInternetTime({{"127.0.0.1", 1, 2000}, {"127.0.0.1", 2, 2000}}, t, true));
-    EXPECT_EQ(server.Accepted(), 4);  // each server asked twice
-    EXPECT_EQ(clock.set.size(), 2u);
-    EXPECT_FALSE(std::filesystem::exists(Log()));
-}
-
-TEST_F(InternetTimeTest, SetClockUsesASecondAnswerFromTheSameServer) {
+TEST_F(InternetTimeTest, SettingTheClockWantsASecondAnswerOfTheSameServerAndItsSetterToAgree) {
     UseZone(kCet);
-    // The first server fails its second request; the next one answers twice.
-    Serve({Answer(k2020), CloseEarly(), Answer(k2020 + 10), Answer(k2020 + 60)});
+    // Refused setter: each server asked twice, the walk fails. Then the first
+    // server fails its second request; the next one answers twice.
+    Serve({Answer(k2020), Answer(k2020), Answer(k2020), Answer(k2020), Answer(k2020), CloseEarly(),
+           Answer(k2020 + 10), Answer(k2020 + 60)});
+    const std::vector<TimeServerEntry> two{{"127.0.0.1", 1, 2000}, {"127.0.0.1", 2, 2000}};
     double t = 0;
-    ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 2000}, {"127.0.0.1", 2, 2000}}, t, true));
+    clock.allow = false;
+    EXPECT_FALSE(time.GetInternetTime(two, t, true));
     EXPECT_EQ(server.Accepted(), 4);
+    EXPECT_EQ(clock.set.size(), 2u);
+
+    clock.allow = true;
+    clock.set.clear();
+    ASSERT_TRUE(time.GetInternetTime(two, t, true));
+    EXPECT_EQ(server.Accepted(), 8);
     ASSERT_EQ(clock.set.size(), 1u);
     EXPECT_NEAR(clock.set[0], Utc2020() + 60 * kSecond, kMs);
     EXPECT_NEAR(t, EncodeDateTime(2020, 6, 1, 13, 34, 20), kMs);
+    EXPECT_FALSE(std::filesystem::exists(Log()));
 }
 
 // The server list as the data module reads it, from a copy of the delivered database.
@@ -258,65 +230,32 @@ protected:
     fb::Database db;
 };
 
-TEST_F(TimeServerTableTest, RowsComeInOrderOfPreferenceWithNullsAsZero) {
-    Replace({"('c.example', 30, 1500)", "('a.example', 10, null)", "('b.example', 20, 700)"});
-    EXPECT_EQ(AsRows(LoadTimeServers(db)), (Rows{{"a.example", 10, 0}, {"b.example", 20, 700}, {"c.example", 30, 1500}}));
+TEST_F(TimeServerTableTest, RowsComeInOrderOfPreferenceNullsAsZeroAndTheCallersEditsIncluded) {
     Replace({});
     EXPECT_TRUE(LoadTimeServers(db).empty());
-}
-
-TEST_F(TimeServerTableTest, CallersTransactionSeesItsOwnUncommittedEdits) {
-    Replace({"('a.example', 1, 1000)"});
+    Replace({"('c.example', 30, 1500)", "('a.example', 10, null)", "('b.example', 20, 700)"});
+    const Rows committed{{"a.example", 10, 0}, {"b.example", 20, 700}, {"c.example", 30, 1500}};
+    EXPECT_EQ(AsRows(LoadTimeServers(db)), committed);
+    // A transaction sees its own uncommitted rows; others neither see them nor wait for them.
     fb::Transaction tr(db);
     tr.Start();
     fb::Query q(tr);
     q.SetSQL("insert into NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) values (:H, 0, 200)");
     q.SetString("H", "first.example");
     q.ExecSQL();
-    EXPECT_EQ(AsRows(LoadTimeServers(tr)), (Rows{{"first.example", 0, 200}, {"a.example", 1, 1000}}));
-    // Other transactions do not see it, and are not blocked by it.
-    EXPECT_EQ(AsRows(LoadTimeServers(db)), (Rows{{"a.example", 1, 1000}}));
+    Rows own = committed;
+    own.insert(own.begin(), {"first.example", 0, 200});
+    EXPECT_EQ(AsRows(LoadTimeServers(tr)), own);
+    EXPECT_EQ(AsRows(LoadTimeServers(db)), committed);
     tr.Rollback();
 }
 
-TEST_F(TimeServerTableTest, WalkOverTheTableWithTheRealPinger) {
-    UseZone("UTC0");
-    timeserver::Rfc868Server server;
-    server.Start({Answer(k2020)});
-    Replace({"('unknown.invalid', 1, 300)", "('127.0.0.1', 2, 2000)"});
-    TIcmpPinger pinger;
-    FakeClock clock;
-    TInternetTime time(pinger, clock);
-    time.TimePort = server.Port();
-    double t = 0;
-    const bool got = time.GetInternetTime(LoadTimeServers(db), t, false);
-    const std::string log = testsupport::ReadFile(dir.Path() / "LOGS" / "ERROR-LOG.txt");
-    if (timetest::IcmpPermitted()) {
-        ASSERT_TRUE(got);
-        EXPECT_NEAR(t, Utc2020(), kMs);
-        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
-    } else {
-        // Without the right to send ICMP every server is a ping error.
-        EXPECT_FALSE(got);
-        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
-    }
-    EXPECT_NE(log.find(" - NTP Server Exception - HOST: unknown.invalid - Cannot resolve host unknown.invalid"),
-              std::string::npos)
-        << log;
-}
-
-TEST(IcmpPinger, LoopbackAnswersWithTheEchoHeader) {
-    if (!timetest::IcmpPermitted()) {
+TEST(IcmpPinger, LoopbackAnswersWithTheEchoHeaderAndUnresolvableHostsAreErrorsNamingThem) {
+    if (!timetest::IcmpPermitted())
         EXPECT_EQ(PingOutcome("127.0.0.1", 2000).rfind("error: No permission to send ICMP echo requests", 0), 0u);
-        return;
-    }
-    // Empty payload: the reply is the 8-byte echo header alone. Back to back,
-    // each call matches its own reply.
-    for (const char* host : {"127.0.0.1", "localhost", "127.0.0.1", "127.0.0.1", "127.0.0.1"})
-        EXPECT_EQ(PingOutcome(host, 2000), "8") << host;
-}
-
-TEST(IcmpPinger, UnresolvableHostsAreErrorsNamingTheHost) {
+    else  // Empty payload: the 8-byte echo header alone. Back to back, each call matches its own reply.
+        for (const char* host : {"127.0.0.1", "localhost", "127.0.0.1", "127.0.0.1", "127.0.0.1"})
+            EXPECT_EQ(PingOutcome(host, 2000), "8") << host;
     for (const std::string host : {"nosuchhost.invalid", "A.B.INVALID", "x.invalid."})
         EXPECT_EQ(PingOutcome(host, 500).rfind("error: Cannot resolve host " + host + ": ", 0), 0u) << PingOutcome(host, 500);
     EXPECT_EQ(PingOutcome("", 500), "error: Host name is empty");

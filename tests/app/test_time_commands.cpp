@@ -11,36 +11,30 @@
 #include "mainform.h"
 #include "myutils.h"
 #include "rfc868server.h"
+#include "qtsupport.h"
 #include "testsupport.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "app_time_command_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+using timeserver::Reply;
 
 struct AnsweringPinger : IPinger {
     int Ping(const std::string&, int) override { return 8; }
 };
 struct RecordingClock : IClockSetter {
-    bool allow = false;
+    bool* allow;
     std::vector<double>* set;
-    explicit RecordingClock(bool a, std::vector<double>* s) : allow(a), set(s) {}
+    RecordingClock(bool* a, std::vector<double>* s) : allow(a), set(s) {}
     bool SetClockUtc(double utc) override {
-        if (!allow) return false;
-        set->push_back(utc);
-        return true;
+        if (*allow) set->push_back(utc);
+        return *allow;
     }
 };
 
 class TimeCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        testsupport::App();
         savedTz = std::getenv("TZ") ? std::getenv("TZ") : "";
         setenv("TZ", "Europe/Rome", 1);
         tzset();
@@ -72,10 +66,10 @@ protected:
         }
         data.trKALO.CommitRetaining();
     }
-    void UseServer(std::vector<timeserver::Reply> script, bool allowClock) {
+    void UseServer(std::vector<Reply> script) {
         server.Start(std::move(script));
         data.TimePort = server.Port();
-        data.SetTimeServices(std::make_unique<AnsweringPinger>(), std::make_unique<RecordingClock>(allowClock, &clockSets));
+        data.SetTimeServices(std::make_unique<AnsweringPinger>(), std::make_unique<RecordingClock>(&clockAllowed, &clockSets));
     }
     std::string Messages() { return testsupport::ReadFile(log); }
 
@@ -84,26 +78,29 @@ protected:
     TData data;
     timeserver::Rfc868Server server;
     std::vector<double> clockSets;
+    bool clockAllowed = true;
 };
 
 constexpr uint32_t k20200601_113320 = 3800000000u;
 
-TEST_F(TimeCommandsTest, TheTableIsReadAgainOnEveryCall) {
-    UseServer({timeserver::Reply{timeserver::Reply::Kind::Answer, k20200601_113320, 0}}, false);
+TEST_F(TimeCommandsTest, TheTableIsReadAgainOnEveryCallAndTheOffsetLeavesTheClockAlone) {
+    UseServer({Reply{.seconds = k20200601_113320}});
     double offset = 12345;
     EXPECT_FALSE(data.GetTimeOffset(offset));  // empty table: no traffic at all
     EXPECT_EQ(offset, 12345);
     EXPECT_EQ(server.Accepted(), 0);
     Servers({"127.0.0.1"});
     ASSERT_TRUE(data.GetTimeOffset(offset));
+    // Internet time in the PC's zone minus the PC clock.
     const double expected = UtcToLocalTime(EncodeDateTime(2020, 6, 1, 11, 33, 20)) - NowLocal();
     EXPECT_NEAR(offset, expected, 2.0 / 86400);
     EXPECT_EQ(server.Accepted(), 1);
+    EXPECT_TRUE(clockSets.empty());
 }
 
-TEST_F(TimeCommandsTest, ShowInternetTimeShowsTheServersTimeInLocalTime) {
+TEST_F(TimeCommandsTest, ShowInternetTimeShowsTheServersTimeInLocalTimeOrNothingWhenNoServerAnswers) {
     Servers({"127.0.0.1"});
-    UseServer({timeserver::Reply{timeserver::Reply::Kind::Answer, k20200601_113320, 0}}, false);
+    UseServer({Reply{.seconds = k20200601_113320}, Reply{.kind = Reply::Kind::Never}});
     TMainForm form(QStringList{"kalosqm", "noautoplay"});
     form.mnuShowInternetTimeClick();
     const QDateTime utc(QDate(2020, 6, 1), QTime(11, 33, 20), QTimeZone::utc());
@@ -113,44 +110,35 @@ TEST_F(TimeCommandsTest, ShowInternetTimeShowsTheServersTimeInLocalTime) {
     const QString shown =
         l.toString(local.date(), QLocale::ShortFormat) + " " + l.toString(QTime(13, 33, 20), QLocale::LongFormat);
     EXPECT_EQ(QString::fromStdString(Messages()), "information: " + shown + "\n");
-}
-
-TEST_F(TimeCommandsTest, ShowInternetTimeShowsNothingWhenNoServerAnswers) {
-    Servers({"127.0.0.1"});
-    UseServer({timeserver::Reply{timeserver::Reply::Kind::Never, std::nullopt, 0}}, false);
-    TMainForm form(QStringList{"kalosqm"});
     form.mnuShowInternetTimeClick();
-    EXPECT_EQ(Messages(), "");
+    EXPECT_EQ(QString::fromStdString(Messages()), "information: " + shown + "\n");
+    EXPECT_EQ(server.Accepted(), 2);
 }
 
-TEST_F(TimeCommandsTest, SyncronizeAsksFirstAndFailsWhenTheClockMayNotBeSet) {
+TEST_F(TimeCommandsTest, SyncronizeAsksFirstFailsWhenTheClockMayNotBeSetAndOtherwiseSetsItFromASecondRequest) {
     Servers({"127.0.0.1"});
-    UseServer({timeserver::Reply{}}, false);
-    TMainForm form(QStringList{"kalosqm"});
+    UseServer({Reply{.seconds = k20200601_113320}, Reply{.seconds = k20200601_113320 + 5},
+               Reply{.seconds = k20200601_113320}, Reply{.seconds = k20200601_113320 + 5}});
+    TMainForm form(QStringList{"kalosqm", "noautoplay"});
     setenv("KALOSQM_MESSAGE_ANSWER", "no", 1);
     form.mnuSyncClockClick();
     EXPECT_EQ(server.Accepted(), 0);
     setenv("KALOSQM_MESSAGE_ANSWER", "yes", 1);
+    clockAllowed = false;
     form.mnuSyncClockClick();
     const std::string question =
         "confirm: Syncronize the PC clock with the Internet time?\nOn Linux it is necessary to start the software "
         "as administrator (root) or with the CAP_SYS_TIME capability\n";
     EXPECT_EQ(Messages(), question + question + "error: Impossible to perform the action\n");
     EXPECT_TRUE(clockSets.empty());
-}
 
-TEST_F(TimeCommandsTest, SyncronizeSetsTheClockFromASecondRequest) {
-    Servers({"127.0.0.1"});
-    UseServer({timeserver::Reply{timeserver::Reply::Kind::Answer, k20200601_113320, 0},
-               timeserver::Reply{timeserver::Reply::Kind::Answer, k20200601_113320 + 5, 0}},
-              true);
-    TMainForm form(QStringList{"kalosqm"});
-    setenv("KALOSQM_MESSAGE_ANSWER", "yes", 1);
+    clockAllowed = true;
     form.mnuSyncClockClick();
-    EXPECT_NE(Messages().find("information: Done\n"), std::string::npos) << Messages();
+    EXPECT_EQ(Messages(), question + question + "error: Impossible to perform the action\n" + question +
+                              "information: Done\n");
     ASSERT_EQ(clockSets.size(), 1u);
     EXPECT_EQ(FormatSqlDateTime(clockSets[0]), "2020-06-01 11:33:25");
-    EXPECT_EQ(server.Accepted(), 2);
+    EXPECT_EQ(server.Accepted(), 4);
 }
 
 }  // namespace

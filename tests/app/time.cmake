@@ -11,7 +11,7 @@ if(TARGET kalosqm-cli AND TARGET kalosqm-timeserver)
   kalo_add_gtest(app_time_cli_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_time_cli.cpp
     LIBS kalo_core)
-  target_include_directories(app_time_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  target_include_directories(app_time_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/service)
   target_compile_definitions(app_time_cli_tests PRIVATE
     KALO_PRISTINE_DB="${KALO_PRISTINE_DB}"
     KALO_CLI_EXE="$<TARGET_FILE:kalosqm-cli>"

@@ -42,22 +42,26 @@ inline void ExecOn(const std::string& file, const std::vector<std::string>& stat
     db.Close();
 }
 
-// The first column of every row of a select, as text.
-inline std::vector<std::string> ColumnOn(const std::string& file, const std::string& sql) {
+// Each row of a select, handed to row while the query is open.
+inline void ForEachRowOn(const std::string& file, const std::string& sql, const std::function<void(fb::Query&)>& row) {
     fb::Database db(file);
     db.Open();
-    std::vector<std::string> out;
     {
         fb::Transaction tr(db);
         tr.Start();
         fb::Query q(tr);
         q.SetSQL(sql);
-        q.Open();
-        for (; !q.Eof(); q.Next()) out.push_back(q.Fields(0).IsNull() ? "NULL" : Trim(q.Fields(0).AsString()));
+        for (q.Open(); !q.Eof(); q.Next()) row(q);
         q.Close();
         tr.Commit();
     }
     db.Close();
+}
+
+// The first column of every row of a select, as text.
+inline std::vector<std::string> ColumnOn(const std::string& file, const std::string& sql) {
+    std::vector<std::string> out;
+    ForEachRowOn(file, sql, [&](fb::Query& q) { out.push_back(q.Fields(0).IsNull() ? "NULL" : Trim(q.Fields(0).AsString())); });
     return out;
 }
 
@@ -174,56 +178,6 @@ private:
     std::string outFile_;
 };
 
-// A program folder with its own database, for kalosqm-station --dir.
-class TStationFolder {
-public:
-    TStationFolder() {
-        db = testsupport::CopyPristineDb(dir.Path());
-        // Internet time and upload off: nothing leaves this machine.
-        ExecOn(db, {"UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_UPLOADDATA=0 WHERE SET_ID=1"});
-    }
-    // Interval 0: a reading at every tick.
-    void AddSite(int id, const std::string& name, int port, bool autostart, int interval = 0, int timeout = 1) {
-        ExecOn(db, {"INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_INTERVAL, "
-                    "SIT_ACQUIREMODE, SIT_AUTOSTART, SIT_AUTOUPLOAD, SIT_LATIT, SIT_LONG, SIT_TIMEZONE) VALUES (" +
-                    std::to_string(id) + ", " + QuotedStr(name) + ", '127.0.0.1', " + std::to_string(port) + ", " +
-                    std::to_string(timeout) + ", " + std::to_string(interval) + ", 0, " + (autostart ? "1" : "0") +
-                    ", 0, 45.8664, 11.5264, 0)"});
-    }
-    int Readings(int site) const {
-        return std::stoi(ColumnOn(db, "SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(site)).at(0));
-    }
-    // The reading times of a site as the station prints them ("dd/mm/yyyy hh.mm.ss").
-    std::set<std::string> ReadingTimes(int site) const {
-        fb::Database d(db);
-        d.Open();
-        std::set<std::string> out;
-        {
-            fb::Transaction tr(d);
-            tr.Start();
-            fb::Query q(tr);
-            q.SetSQL("SELECT REA_DATETIME FROM READINGS WHERE REA_SITE=" + std::to_string(site));
-            q.Open();
-            for (; !q.Eof(); q.Next()) out.insert(FormatLogTime(q.Fields(0).AsDateTime()));
-            q.Close();
-            tr.Commit();
-        }
-        d.Close();
-        return out;
-    }
-    // kalosqm-station --dir <folder> with the arguments, a fast tick unless given.
-    void Start(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--dir", dir.Str()});
-        if (std::find(args.begin(), args.end(), "--tick-ms") == args.end()) args.insert(args.end(), {"--tick-ms", "300"});
-        station.Start(KALOSQM_STATION_EXE, args, dir.Path() / ("stderr-" + std::to_string(++runs) + ".txt"));
-    }
-
-    testsupport::TempDir dir;
-    std::string db;
-    TChild station;
-    int runs = 0;
-};
-
 // The times of the "reading ... at <time> UTC" lines.
 inline std::set<std::string> PrintedReadingTimes(const TChild& c, const std::string& site) {
     const std::regex line("^site \"" + site + "\": reading [0-9.]+ mag/arcsec\u00b2 at (\\d\\d/\\d\\d/\\d{4} \\d\\d\\.\\d\\d\\.\\d\\d) UTC.*$");
@@ -233,5 +187,57 @@ inline std::set<std::string> PrintedReadingTimes(const TChild& c, const std::str
         if (std::regex_match(l, m, line)) out.insert(m[1]);
     return out;
 }
+
+#ifdef KALOSQM_STATION_EXE
+// A program folder with its own database, for kalosqm-station --dir.
+class TStationFolder {
+public:
+    TStationFolder() {
+        db = testsupport::CopyPristineDb(dir.Path());
+        // Internet time and upload off: nothing leaves this machine.
+        ExecOn(db, {"UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_UPLOADDATA=0 WHERE SET_ID=1"});
+    }
+    // Interval 0: a reading at every tick.
+    void AddSite(int id, const std::string& name, int port, bool autostart, int interval = 0) {
+        ExecOn(db, {"INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_INTERVAL, "
+                    "SIT_ACQUIREMODE, SIT_AUTOSTART, SIT_AUTOUPLOAD, SIT_LATIT, SIT_LONG, SIT_TIMEZONE) VALUES (" +
+                    std::to_string(id) + ", " + QuotedStr(name) + ", '127.0.0.1', " + std::to_string(port) + ", 1, " +
+                    std::to_string(interval) + ", 0, " + (autostart ? "1" : "0") + ", 0, 45.8664, 11.5264, 0)"});
+    }
+    int Readings(int site) const {
+        return std::stoi(ColumnOn(db, "SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(site)).at(0));
+    }
+    // The reading times of a site as the station prints them ("dd/mm/yyyy hh.mm.ss").
+    std::set<std::string> ReadingTimes(int site) const {
+        std::set<std::string> out;
+        ForEachRowOn(db, "SELECT REA_DATETIME FROM READINGS WHERE REA_SITE=" + std::to_string(site),
+                     [&](fb::Query& q) { out.insert(FormatLogTime(q.Fields(0).AsDateTime())); });
+        return out;
+    }
+    // kalosqm-station --dir <folder> with the arguments, a fast tick unless given.
+    void Start(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--dir", dir.Str()});
+        if (std::find(args.begin(), args.end(), "--tick-ms") == args.end()) args.insert(args.end(), {"--tick-ms", "300"});
+        station.Start(KALOSQM_STATION_EXE, args, dir.Path() / ("stderr-" + std::to_string(++runs) + ".txt"));
+    }
+    // Ends the station with SIGTERM or SIGINT: in order, status 0, the signal named last.
+    void Stop(int sig) {
+        station.Signal(sig);
+        ASSERT_EQ(station.WaitExit(10s), 0) << station.Err();
+        const auto lines = station.ErrLines();
+        EXPECT_EQ(lines.empty() ? "" : lines.back(),
+                  std::string("kalosqm-station: stopped by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
+    }
+    // Every reading the station printed for the site is in the database, and nothing else.
+    void ExpectPrintedStored(const std::string& name, int site) const {
+        EXPECT_EQ(PrintedReadingTimes(station, name), ReadingTimes(site)) << station.Err();
+    }
+
+    testsupport::TempDir dir;
+    std::string db;
+    TChild station;
+    int runs = 0;
+};
+#endif
 
 }  // namespace servicetest

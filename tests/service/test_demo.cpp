@@ -56,11 +56,9 @@ TEST_F(StationDemo, WithoutADisplayTheServiceStoresAReadingOfDemoRoofWithinTenSe
     EXPECT_TRUE(demo.WaitFor([&](const TChild&) { return !Listening(port); }, 5s));
 
     const std::string demoDb = (root.Path() / "demo" / "Dati" / "KALOSQMDATA.FDB").string();
-    EXPECT_EQ(ColumnOn(demoDb, "SELECT SIT_NAME FROM SQMSITES"), std::vector<std::string>{"Demo roof"});
-    EXPECT_EQ(ColumnOn(demoDb, "SELECT SIT_SQMHOST || ':' || SIT_SQMPORT FROM SQMSITES"),
-              std::vector<std::string>{"127.0.0.1:" + std::to_string(port)});
-    EXPECT_EQ(ColumnOn(demoDb, "SELECT SIT_ACQUIREMODE || '/' || SIT_INTERVAL || '/' || SIT_AUTOSTART FROM SQMSITES"),
-              std::vector<std::string>{"0/1/1"});
+    EXPECT_EQ(ColumnOn(demoDb, "SELECT SIT_NAME || '/' || SIT_SQMHOST || ':' || SIT_SQMPORT || '/' || SIT_ACQUIREMODE || "
+                               "'/' || SIT_INTERVAL || '/' || SIT_AUTOSTART FROM SQMSITES"),
+              std::vector<std::string>{"Demo roof/127.0.0.1:" + std::to_string(port) + "/0/1/1"});
     EXPECT_EQ(ColumnOn(demoDb, "SELECT SET_USEINTERTETTIME FROM SETTINGS"), std::vector<std::string>{"0"});
     EXPECT_GE(std::stoi(ColumnOn(demoDb, "SELECT COUNT(*) FROM READINGS").at(0)), 1);
     EXPECT_EQ(testsupport::ReadFile(userDb), userBytes) << "the demo touched the program's own database";

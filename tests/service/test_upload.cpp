@@ -24,8 +24,7 @@ TEST(StationUpload, AStopRequestInAnUploadPauseEndsAtOnceWithTheUploadFlagsCommi
     f.Start({});
     ASSERT_TRUE(f.station.WaitFor([](const TChild& s) { return PrintedReadingTimes(s, "Roof").size() >= 6; }, 30s))
         << f.station.Err();
-    f.station.Signal(SIGTERM);
-    ASSERT_EQ(f.station.WaitExit(10s), 0);
+    f.Stop(SIGTERM);
     const size_t waiting = f.ReadingTimes(1).size();
 
     // Upload on: the first tick stores and sends a new reading; the next, with
@@ -36,8 +35,7 @@ TEST(StationUpload, AStopRequestInAnUploadPauseEndsAtOnceWithTheUploadFlagsCommi
     f.Start({});
     ASSERT_TRUE(f.station.WaitFor([&](const TChild&) { return networkCount() >= 2; }, 20s)) << f.station.Err();
     const auto t0 = std::chrono::steady_clock::now();
-    f.station.Signal(SIGTERM);
-    ASSERT_EQ(f.station.WaitExit(10s), 0) << f.station.Err();
+    f.Stop(SIGTERM);
     // Five pauses of 1500 ms were still ahead.
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 4s);
     EXPECT_EQ(f.station.Count(", sent to the network database"), 1) << f.station.Err();

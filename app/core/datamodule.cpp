@@ -66,20 +66,42 @@ TData::~TData() {
 
 std::string TData::DatabaseFile() const { return ProgramPath("Dati/KALOSQMDATA.FDB"); }
 
+std::string UpgradeFailureText(const std::string& file, const TUpgradeError& e) {
+    std::string text = Tr("The database could not be updated from version %s to %s: it was left as it was, "
+                          "with all its readings.");
+    for (const std::string& v : {e.From().empty() ? std::string("?") : e.From(), e.To()})
+        if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, v);
+    return text + "\n" + file + "\n" + e.what();
+}
+
 bool TData::DataModuleCreate() {
-    try {
-        if (dbKALO.Connected()) DataModuleDestroy();
-        dbKALO.SetFile(DatabaseFile());
-        dbKALO.Open();
-        tbNTPServers.Open();
-        return true;
-    } catch (const std::exception&) {
-        ShowErrorMessage(Tr("Another software session is already active: impossible to continue"));
+    upgradeFailed_ = false;
+    auto fail = [this](const std::string& message) {
+        ShowErrorMessage(message);
         try {
             dbKALO.Close();
         } catch (...) {
         }
         return false;
+    };
+    try {
+        if (dbKALO.Connected()) DataModuleDestroy();
+        dbKALO.SetFile(DatabaseFile());
+        dbKALO.Open();
+    } catch (const std::exception&) {
+        return fail(Tr("Another software session is already active: impossible to continue"));
+    }
+    try {
+        UpgradeSchema(dbKALO, OnUpgradeProgress);
+    } catch (const TUpgradeError& e) {
+        upgradeFailed_ = true;
+        return fail(UpgradeFailureText(DatabaseFile(), e));
+    }
+    try {
+        tbNTPServers.Open();
+        return true;
+    } catch (const std::exception&) {
+        return fail(Tr("Another software session is already active: impossible to continue"));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "dataset.h"
 #include "fbdb.h"
 #include "internettime.h"
+#include "schemaupgrade.h"
 #include "siteports.h"
 
 class TData : public ISiteSettings {
@@ -19,8 +20,13 @@ public:
     // Opens Dati/KALOSQMDATA.FDB beside the program. When that fails for any
     // reason (another instance holds it, missing, damaged) the error box
     // "Another software session is already active: impossible to continue"
-    // is shown and false is returned: the program must end.
+    // is shown and false is returned: the program must end. A file of an
+    // earlier schema is upgraded first, telling OnUpgradeProgress; an upgrade
+    // that fails leaves the file as it was, says why in the error box and
+    // returns false too (UpgradeFailed() tells the two apart).
     bool DataModuleCreate();
+    TUpgradeProgress OnUpgradeProgress;
+    bool UpgradeFailed() const { return upgradeFailed_; }
     // Closes every dataset and the connection; open work is rolled back.
     void DataModuleDestroy();
 
@@ -63,7 +69,11 @@ private:
     std::vector<TimeServerEntry> ReloadTimeServers();
     std::unique_ptr<IPinger> pinger_;
     std::unique_ptr<IClockSetter> clock_;
+    bool upgradeFailed_ = false;
 };
+
+// The error box of a failed upgrade: the versions, the file and the engine's words.
+std::string UpgradeFailureText(const std::string& file, const TUpgradeError& e);
 
 // The process-wide data module (null before start-up and after shutdown).
 extern TData* Data;

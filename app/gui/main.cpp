@@ -1,6 +1,7 @@
 // KALO-SQM: start-up in a fixed order (welcome window, data module, main
 // window, at least two seconds of welcome), then the message loop.
 #include <QApplication>
+#include <QLabel>
 #include <QThread>
 #include <QTimer>
 #include <csignal>
@@ -65,6 +66,14 @@ int main(int argc, char** argv) {
 
     TData data;
     Data = &data;
+    // A database of an earlier version is brought up to date first: the
+    // welcome window says which step runs (index builds take minutes at scale).
+    data.OnUpgradeProgress = [welcome, &app](const TUpgradeStep& s) {
+        welcome->lblLoading->setText(QString::fromStdString(
+            Tr("Updating the database") + " (" + std::to_string(s.Done + 1) + "/" + std::to_string(s.Total) +
+            "): " + Tr(s.What)));
+        app.processEvents();
+    };
     if (!data.DataModuleCreate()) {
         welcome->close();
         Data = nullptr;

@@ -14,6 +14,7 @@
 #include "datamodule.h"
 #include "errorlog.h"
 #include "fbdb.h"
+#include "i18n.h"
 #include "myutils.h"
 #include "readingwindow.h"
 #include "siterow.h"
@@ -229,7 +230,15 @@ bool TStderrPrompt::Confirm(const std::string& text) {
 
 void InstallServiceHooks() {
     SetInfoMessageHook([](const std::string& text) { Say("kalosqm-station: " + Printable(text)); });
-    SetErrorMessageHook([](const std::string& text) { Say("kalosqm-station: " + Printable(text)); });
+    SetErrorMessageHook([](const std::string& text) {
+        // One journal line per line of the box.
+        std::string::size_type from = 0;
+        for (auto at = text.find('\n'); ; at = text.find('\n', from)) {
+            Say("kalosqm-station: " + Printable(text.substr(from, at == std::string::npos ? at : at - from)));
+            if (at == std::string::npos) break;
+            from = at + 1;
+        }
+    });
     SetBeepHook([] {});
 }
 
@@ -282,7 +291,14 @@ TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions
 TStationService::~TStationService() { StopAll(); }
 
 bool TStationService::OpenDatabase() {
+    if (!data_.OnUpgradeProgress)
+        data_.OnUpgradeProgress = [](const TUpgradeStep& s) {
+            Say("kalosqm-station: updating the database to version " + std::string(kSchemaVersion) + ", step " +
+                std::to_string(s.Done + 1) + " of " + std::to_string(s.Total) + ": " + Printable(Tr(s.What)));
+        };
     if (data_.DataModuleCreate()) return true;
+    // The data module has said why the upgrade failed, with the file.
+    if (data_.UpgradeFailed()) return false;
     // The data module has said the desktop program's words; add where.
     const std::string file = data_.DatabaseFile();
     if (!std::filesystem::exists(file))

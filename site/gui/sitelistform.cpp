@@ -1,14 +1,17 @@
 #include "sitelistform.h"
 
+#include <QApplication>
 #include <QFont>
 #include <algorithm>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "datamodule.h"
 #include "dialogs.h"
 #include "fbdb.h"
 #include "i18n.h"
@@ -16,6 +19,32 @@
 namespace {
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A busy cursor, and a progress box once the work lasts; its events run
+// at each step, so the other sites' windows go on meanwhile.
+class TBusy {
+public:
+    TBusy(QWidget* parent, const QString& text, bool mayStop)
+        : box_(text, mayStop ? T("Cancel") : QString(), 0, kSteps, parent) {
+        box_.setWindowModality(Qt::WindowModal);
+        box_.setMinimumDuration(700);
+        box_.setAutoReset(false);
+        if (!mayStop) box_.setCancelButton(nullptr);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~TBusy() { QApplication::restoreOverrideCursor(); }
+    TSiteProgress Progress() {
+        return [this](int64_t done, int64_t total) {
+            box_.setValue(total > 0 ? static_cast<int>(std::min<int64_t>(done, total) * kSteps / total) : 0);
+            QCoreApplication::processEvents();
+            return !box_.wasCanceled();
+        };
+    }
+
+private:
+    static constexpr int kSteps = 1000;
+    QProgressDialog box_;
+};
 }  // namespace
 
 void TSiteListModel::SetRows(std::vector<TSiteListRow> rows) {
@@ -164,13 +193,31 @@ void TZSiteForm::BitBtn2Click() {
     if (!dialogs::Confirm(T("Delete the selected site?"), this)) return;
     // Yes answers "Cancel the operation?": only No deletes.
     if (dialogs::Confirm(Q(SecondDeleteQuestion(site.Name)), this)) return;
+    TSiteDeletion deletion;
     try {
-        DeleteSite(*tr_, site.Id);
+        TBusy busy(this, T("Deleting the site and its readings..."), true);
+        deletion = DeleteSite(*tr_, site.Id, busy.Progress());
     } catch (const std::exception& e) {
         dialogs::Error(QString::fromStdString(e.what()), this);
         return;
     }
+    if (!deletion.Deleted) return;  // stopped: nothing was deleted
     Model->RemoveRow(current);
     if (Model->rowCount() > 0)
         RxDBGrid1->setCurrentIndex(Model->index(std::min(current, Model->rowCount() - 1), 0));
+    // The deleted readings' pages are cleared now, while the user waits
+    // anyway, not by whoever reads those pages next.
+    try {
+        TBusy busy(this, T("Clearing the deleted readings from the database file..."), false);
+        // The data module's transaction, open (and only ever retained) since
+        // the start, would keep every deleted version for itself. It holds no
+        // pending work while this modal dialog runs; its datasets keep their rows.
+        if (Data && Data->trKALO.Active()) {
+            Data->trKALO.Commit();
+            Data->trKALO.Start();
+        }
+        CollectSiteGarbage(tr_->Db(), deletion, busy.Progress());
+    } catch (const std::exception& e) {
+        dialogs::Error(QString::fromStdString(e.what()), this);
+    }
 }

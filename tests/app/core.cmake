@@ -4,8 +4,9 @@ kalo_add_gtest(app_core_tests
           ${CMAKE_CURRENT_LIST_DIR}/test_version.cpp
   LIBS kalo_core)
 target_include_directories(app_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
-target_compile_definitions(app_core_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}")
-add_dependencies(app_core_tests kalo_pristine_db)
+target_compile_definitions(app_core_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}"
+  KALO_SCHEMA10_DB="${KALO_SCHEMA10_DB}")
+add_dependencies(app_core_tests kalo_pristine_db kalo_schema10_db)
 
 # The desktop program as a user starts it, and its windows under QTest.
 if(TARGET kalosqm)

@@ -1,6 +1,8 @@
 // The data module over a real copy of the delivered database.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "datamodule.h"
 #include "myutils.h"
 #include "testsupport.h"
@@ -139,6 +141,82 @@ TEST_F(DataModuleTest, ShutdownRollsBackWorkLeftOpen) {
     EXPECT_FALSE(data.dbKALO.Connected());
     ASSERT_TRUE(data.DataModuleCreate());
     EXPECT_GT(data.tbNTPServers.RecordCount(), 0);
+}
+
+// A file of schema 1.0 in Dati, with a site and a reading.
+std::string OlderDatabase(const testsupport::TempDir& dir, const std::string& extra = "") {
+    std::filesystem::create_directories(dir.Path() / "Dati");
+    const std::string file = (dir.Path() / "Dati" / "KALOSQMDATA.FDB").string();
+    std::filesystem::copy_file(KALO_SCHEMA10_DB, file);
+    fb::Database db(file);
+    db.Open();
+    for (std::string sql : {std::string("INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (1, 'Roof')"),
+                            std::string("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_STATE, REA_SQMVALUE) "
+                                        "VALUES ('k1', 1, 0, 20.5)"),
+                            extra}) {
+        if (sql.empty()) continue;
+        fb::Transaction tr(db);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        tr.Commit();
+    }
+    return file;
+}
+
+std::string VersionOf(const std::string& file) {
+    fb::Database db(file);
+    db.Open();
+    return DatabaseSchemaVersion(db);
+}
+
+TEST(DataModuleOpen, AnOlderFileIsBroughtUpToDateWhenOpenedTellingEachStep) {
+    testsupport::TempDir dir;
+    SetProgramDir(dir.Str());
+    const std::string file = OlderDatabase(dir);
+    std::vector<std::string> errors;
+    SetErrorMessageHook([&](const std::string& m) { errors.push_back(m); });
+    TData data;
+    std::vector<TUpgradeStep> steps;
+    data.OnUpgradeProgress = [&](const TUpgradeStep& s) { steps.push_back(s); };
+    ASSERT_TRUE(data.DataModuleCreate());
+    SetErrorMessageHook(nullptr);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(data.UpgradeFailed());
+    EXPECT_GT(steps.size(), 5u);
+    fb::Query q(data.trKALO);
+    q.SetSQL("SELECT REA_CODE FROM READINGS");
+    q.Open();
+    ASSERT_FALSE(q.Eof());
+    EXPECT_EQ(Trim(q.Fields(0).AsString()), "k1");
+    q.Close();
+    data.DataModuleDestroy();
+    EXPECT_EQ(VersionOf(file), kSchemaVersion);
+    // The next start finds nothing to do.
+    steps.clear();
+    ASSERT_TRUE(data.DataModuleCreate());
+    EXPECT_TRUE(steps.empty());
+}
+
+TEST(DataModuleOpen, AFailedUpgradeSaysWhyAndLeavesTheFileAsItWas) {
+    testsupport::TempDir dir;
+    SetProgramDir(dir.Str());
+    // An object of the new schema in the way makes the upgrade fail midway.
+    const std::string file = OlderDatabase(dir, "CREATE EXCEPTION E_SITE_HAS_READINGS 'in the way'");
+    std::vector<std::string> errors;
+    SetErrorMessageHook([&](const std::string& m) { errors.push_back(m); });
+    TData data;
+    EXPECT_FALSE(data.DataModuleCreate());
+    SetErrorMessageHook(nullptr);
+    EXPECT_TRUE(data.UpgradeFailed());
+    EXPECT_FALSE(data.dbKALO.Connected());
+    ASSERT_EQ(errors.size(), 1u);
+    const std::string head = "The database could not be updated from version 1.0 to " + std::string(kSchemaVersion) +
+                             ": it was left as it was, with all its readings.\n" + file + "\n";
+    EXPECT_EQ(errors[0].substr(0, head.size()), head);
+    EXPECT_NE(errors[0].find("E_SITE_HAS_READINGS"), std::string::npos) << errors[0];
+    EXPECT_EQ(VersionOf(file), "1.0");
 }
 
 TEST(DataModuleOpen, AMissingOrDamagedFileShowsTheMessage) {

@@ -1,0 +1,9 @@
+# The readings at scale, on small data: counts kept by triggers, the site
+# rules, deleting a site in slices, and the statement of waiting readings.
+kalo_add_gtest(site_readings_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_readingcounts.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_pendingreadings.cpp
+  LIBS kalo_site_core)
+target_include_directories(site_readings_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+target_compile_definitions(site_readings_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}")
+add_dependencies(site_readings_tests kalo_pristine_db)

@@ -71,6 +71,25 @@ constexpr const char* kImportLog = " - Copia dati da network - ";
 
 }  // namespace
 
+TReadingRow AsReadingRow(const TNetReading& n) {
+    TReadingRow r;
+    r.Code = n.KaloCode;
+    r.DateTime = n.DateTime;
+    r.Value = n.Value;
+    r.Offset = n.Offset;
+    r.Temperature = n.Temperature;
+    r.SunHeight = n.SunHeight;
+    r.MoonHeight = n.MoonHeight;
+    r.MoonPhase = n.MoonPhase;
+    r.MoonAge = n.MoonAge;
+    r.MoonIllum = n.MoonIllum;
+    r.NightStarts = n.NightStarts;
+    r.NightEnds = n.NightEnds;
+    r.State = n.State;
+    r.Origin = n.Origin;
+    return r;
+}
+
 std::string LocalKeyOf(const std::string& networkKey, const std::string& origin, const std::string& siteCode) {
     if (Upper(Trim(origin)) == "S") return networkKey;
     const std::string key = Trim(networkKey);

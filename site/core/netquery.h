@@ -34,6 +34,9 @@ struct TNetReading {
     double Corrected() const { return Value + Offset; }
 };
 
+// The row as the reading grids and charts show it.
+TReadingRow AsReadingRow(const TNetReading& n);
+
 // The local key of a network reading. Readings that came from another
 // station ("S", any case) keep the network key; this program uploads its
 // readings under the local key followed by the trimmed site code, which

@@ -54,6 +54,11 @@ std::vector<std::pair<double, double>> Thinned(std::vector<std::pair<double, dou
     return out;
 }
 
+QString TimeText(const std::optional<double>& v) {
+    if (!v) return {};
+    return ToQDateTime(*v).time().toString(QLocale().timeFormat(QLocale::LongFormat).remove(QLatin1Char('t')).trimmed());
+}
+
 }  // namespace
 
 QDateTime ToQDateTime(double dt) {
@@ -100,7 +105,9 @@ QVariant TReadingTableModel::data(const QModelIndex& index, int role) const {
     const TReadingRow& r = rows_[static_cast<size_t>(index.row())];
     const Column c = columns_[static_cast<size_t>(index.column())];
     if (role == Qt::TextAlignmentRole) {
-        const bool number = c == Column::SqmValue || c == Column::Nelm || c == Column::SensorTemp;
+        const bool number = c == Column::SqmValue || c == Column::Nelm || c == Column::SensorTemp ||
+                            c == Column::SunHeight || c == Column::MoonHeight || c == Column::MoonPhase ||
+                            c == Column::MoonAge || c == Column::MoonIllum;
         return QVariant::fromValue(Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
     }
     if (role != Qt::DisplayRole) return {};
@@ -114,6 +121,13 @@ QVariant TReadingTableModel::data(const QModelIndex& index, int role) const {
         case Column::Syncro: return QString::fromStdString(FlagText(r.Syncro));
         case Column::NightStarts: return DateText(r.NightStarts);
         case Column::NightEnds: return DateText(r.NightEnds);
+        case Column::SunHeight: return Number(r.SunHeight, 2);
+        case Column::MoonHeight: return Number(r.MoonHeight, 2);
+        case Column::MoonPhase: return Number(r.MoonPhase, 2);
+        case Column::MoonAge: return Number(r.MoonAge, 2);
+        case Column::MoonIllum: return Number(r.MoonIllum, 2);
+        case Column::NightStartsTime: return TimeText(r.NightStarts);
+        case Column::NightEndsTime: return TimeText(r.NightEnds);
     }
     return {};
 }
@@ -130,6 +144,13 @@ QVariant TReadingTableModel::headerData(int section, Qt::Orientation o, int role
         case Column::Syncro: return T("Syncronized");
         case Column::NightStarts: return T("Night starts");
         case Column::NightEnds: return T("Night ends");
+        case Column::SunHeight: return T("Sun height");
+        case Column::MoonHeight: return T("Moon height");
+        case Column::MoonPhase: return T("Moon phase");
+        case Column::MoonAge: return T("Moon age");
+        case Column::MoonIllum: return T("illuminated %");
+        case Column::NightStartsTime: return T("Night starts");
+        case Column::NightEndsTime: return T("Night ends");
     }
     return {};
 }

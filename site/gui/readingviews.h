@@ -19,7 +19,10 @@ double FromQTime(const QTime& t);
 class TReadingTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum class Column { Date, SqmValue, Nelm, SensorTemp, State, Uploaded, Syncro, NightStarts, NightEnds };
+    enum class Column {
+        Date, SqmValue, Nelm, SensorTemp, State, Uploaded, Syncro, NightStarts, NightEnds,
+        SunHeight, MoonHeight, MoonPhase, MoonAge, MoonIllum, NightStartsTime, NightEndsTime
+    };
     explicit TReadingTableModel(std::vector<Column> columns, QObject* parent = nullptr);
 
     void SetRows(std::vector<TReadingRow> rows);

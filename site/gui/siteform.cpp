@@ -1,5 +1,6 @@
 #include "siteform.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QChartView>
 #include <QCheckBox>
@@ -7,6 +8,7 @@
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QProgressBar>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimeEdit>
@@ -36,12 +38,17 @@
 #include "fieldbinding.h"
 #include "guiports.h"
 #include "i18n.h"
+#include "credentials.h"
 #include "localquery.h"
+#include "netquery.h"
+#include "readingcounts.h"
 #include "myutils.h"
 #include "picturefile.h"
+#include "querycontrols.h"
 #include "readingviews.h"
 #include "readingwindow.h"
 #include "semaforo.h"
+#include "setsitecodeform.h"
 #include "siterow.h"
 #include "siterules.h"
 #include "sqm.h"
@@ -120,12 +127,15 @@ public:
     QWidget* BuildNetworkPage();
     QWidget* BuildGraphPage();
     QWidget* BuildQueryPage();
+    QWidget* BuildNetQueryPage();
+    // The Noctila query page exists only where the credentials allow downloading.
+    void ShowNetQueryPage();
+    std::string SiteCode();
+    std::string SiteName();
     void PageChanged(int index);
     void ReopenCurrentNight();
     void PlotRealTime();
-    void ShowStatistics(const std::array<std::string, 6>& texts);
     void ReplotQuery();
-    TQuerySelection Selection() const;
     // SIT_ID of the record: a new site's window reads the site once saved.
     int RecordSiteId();
     QString ChooseFile(const QString& filters, const QString& suffix);
@@ -203,25 +213,41 @@ public:
     int previousPage = -1;
 
     QWidget* tsDB = nullptr;
-    QButtonGroup* RadioGroup1 = nullptr;
-    QButtonGroup* RadioGroup2 = nullptr;
-    QLabel* lblDateStart = nullptr;
-    QLabel* lblDateEnd = nullptr;
-    QLabel* lblTimeStart = nullptr;
-    QLabel* lblTimeEnd = nullptr;
-    QDateEdit* DateStart = nullptr;
-    QDateEdit* DateEnd = nullptr;
-    QTimeEdit* timeStart = nullptr;
-    QTimeEdit* timeEnd = nullptr;
-    QPushButton* btnPrev = nullptr;
-    QPushButton* btnNext = nullptr;
-    QTabWidget* PageControl2 = nullptr;
-    TReadingTableModel* queryModel = nullptr;
-    QTableView* gridQuery = nullptr;
-    QChartView* ChartQuery = nullptr;
-    std::array<QLabel*, 6> statLabels{};
+    TQueryControls local{{"RadioGroup1", "RadioGroup2", "DateStart", "DateEnd", "timeStart", "timeEnd", "btnPrev", "btnNext"}};
+    TQueryResults localResults{"PageControl2", "gridQuery", "ChartQuery", "lblStat",
+                               {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::State, Col::Uploaded,
+                                Col::Syncro, Col::NightStarts, Col::NightEnds},
+                               {"Number of readings", "Average", "Standard deviation", "Median", "Maximim", "Minimum"},
+                               q};
     bool queryOpen = false;
     QString queryTitle;
+
+    // "Noctila settings"
+    QGroupBox* gbCredentials = nullptr;
+    QLabel* lblCrdStatus = nullptr;
+    QLabel* lblUploading = nullptr;
+    QLabel* lblDownloading = nullptr;
+    QLabel* lblNumReadings = nullptr;
+    QLabel* lblNewReadings = nullptr;
+    QLabel* lblModReadings = nullptr;
+    TSemaforo* Semaforo2 = nullptr;
+    QWidget* pnlProgress = nullptr;
+    QProgressBar* pbUpload = nullptr;
+    QLabel* lblProgress1 = nullptr;
+    QLabel* lblProgress2 = nullptr;
+
+    // "Noctila query"
+    QWidget* tsNetQuery = nullptr;
+    QWidget* networkTab = nullptr;  // the scroll area around tsNetwork
+    TSiteForm::TCodeDialog codeDialog;
+    TQueryControls net{{"RadioGroup5", "RadioGroup4", "DateStartNet", "DateEndNet", "timeStartNet", "timeEndNet",
+                        "BtnPrevNet", "BtnNextNet"}};
+    TQueryResults netResults{"PageControl3", "gridNet", "ChartNet", "lblNetStat",
+                             {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::SunHeight, Col::MoonHeight,
+                              Col::MoonPhase, Col::MoonAge, Col::MoonIllum, Col::NightStartsTime, Col::NightEndsTime},
+                             {"Number of readings", "Average", "Standard deviaton", "Maximum", "Minimum"},
+                             q};
+    std::vector<TNetReading> netTable;
     TQuerySelection querySelection;  // of the query shown
     TSiteForm::TFileChooser fileChooser;
 };
@@ -500,114 +526,29 @@ QWidget* TSiteFormPrivate::BuildGraphPage() {
 QWidget* TSiteFormPrivate::BuildQueryPage() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("tsDB"));
-    auto radio = [this](const char* caption, const char* name, QButtonGroup*& group, std::initializer_list<const char*> items) {
-        auto* box = new QGroupBox(T(caption));
-        box->setObjectName(QString::fromLatin1(name));
-        auto* l = new QVBoxLayout(box);
-        group = new QButtonGroup(box);
-        int i = 0;
-        for (const char* item : items) {
-            auto* r = new QRadioButton(T(item));
-            r->setObjectName(QStringLiteral("%1_%2").arg(QString::fromLatin1(name)).arg(i));
-            group->addButton(r, i++);
-            l->addWidget(r);
-        }
-        return box;
-    };
-    auto* kind = radio("Selection kind", "RadioGroup1", RadioGroup1, {"One night", "Date interval"});
-    auto* order = radio("Order by date", "RadioGroup2", RadioGroup2, {"Ascending", "Descending"});
-    QObject::connect(RadioGroup1, &QButtonGroup::idClicked, q, [this](int) { q->SetQueryButtons(); });
-    QObject::connect(RadioGroup2, &QButtonGroup::idClicked, q, [this](int) { q->RunLocalQuery(); });
-
-    auto dateEdit = [](const char* name) {
-        auto* e = new QDateEdit(QDate::currentDate());
-        e->setObjectName(QString::fromLatin1(name));
-        e->setCalendarPopup(true);
-        e->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
-        return e;
-    };
-    auto timeEdit = [](const char* name) {
-        auto* e = new QTimeEdit(QTime(0, 0));
-        e->setObjectName(QString::fromLatin1(name));
-        e->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-        return e;
-    };
-    DateStart = dateEdit("DateStart");
-    DateEnd = dateEdit("DateEnd");
-    timeStart = timeEdit("timeStart");
-    timeEnd = timeEdit("timeEnd");
-    lblDateStart = new QLabel(T("Night to view"));
-    lblDateEnd = new QLabel(T("To date"));
-    lblTimeStart = new QLabel(T("Time"));
-    lblTimeEnd = new QLabel(T("Time"));
-    auto* dates = new QGridLayout;
-    dates->addWidget(lblDateStart, 0, 0);
-    dates->addWidget(DateStart, 1, 0);
-    dates->addWidget(lblTimeStart, 0, 1);
-    dates->addWidget(timeStart, 1, 1);
-    dates->addWidget(lblDateEnd, 2, 0);
-    dates->addWidget(DateEnd, 3, 0);
-    dates->addWidget(lblTimeEnd, 2, 1);
-    dates->addWidget(timeEnd, 3, 1);
-    dates->setRowStretch(4, 1);
-
+    QObject::connect(local.Kind(), &QButtonGroup::idClicked, q, [this](int) { q->SetQueryButtons(); });
+    QObject::connect(local.Order(), &QButtonGroup::idClicked, q, [this](int) { q->RunLocalQuery(); });
+    QObject::connect(local.Prev(), &QPushButton::clicked, q, [this] { q->btnPrevClick(); });
+    QObject::connect(local.Next(), &QPushButton::clicked, q, [this] { q->btnNextClick(); });
     auto button = [this](const char* caption, const char* name, auto handler) {
-        auto* b = new QPushButton(T(caption));
-        b->setObjectName(QString::fromLatin1(name));
+        QPushButton* b = MakeButton(caption, name);
         QObject::connect(b, &QPushButton::clicked, q, handler);
         return b;
     };
-    auto* run = button("Run query", "btnRunQuery", [this] { q->RunLocalQuery(); });
-    btnPrev = button("Previous", "btnPrev", [this] { q->btnPrevClick(); });
-    btnNext = button("Next", "btnNext", [this] { q->btnNextClick(); });
-    auto* exportButton = button("Export in a text file", "BitBtn5", [this] { q->BitBtn5Click(); });
-    auto* saveChart = button("Save graph", "btnSaveQueryChart", [this] { q->btnSaveQueryChartClick(0); });
-    auto* deleteRow = button("Delete selected reading", "btnDeleteRow", [this] { q->btnDeleteRowClick(); });
-    auto* deleteAll = button("Delete all queried readings", "btnDeleteAll", [this] { q->btnDeleteAllClick(); });
     auto* buttons = new QGridLayout;
-    buttons->addWidget(run, 0, 0, 1, 2);
-    buttons->addWidget(btnPrev, 1, 0);
-    buttons->addWidget(btnNext, 1, 1);
-    buttons->addWidget(exportButton, 0, 2);
-    buttons->addWidget(saveChart, 1, 2);
-    buttons->addWidget(deleteRow, 0, 3);
-    buttons->addWidget(deleteAll, 1, 3);
+    buttons->addWidget(button("Run query", "btnRunQuery", [this] { q->RunLocalQuery(); }), 0, 0, 1, 2);
+    buttons->addWidget(local.Prev(), 1, 0);
+    buttons->addWidget(local.Next(), 1, 1);
+    buttons->addWidget(button("Export in a text file", "BitBtn5", [this] { q->BitBtn5Click(); }), 0, 2);
+    buttons->addWidget(button("Save graph", "btnSaveQueryChart", [this] { q->btnSaveQueryChartClick(0); }), 1, 2);
+    buttons->addWidget(button("Delete selected reading", "btnDeleteRow", [this] { q->btnDeleteRowClick(); }), 0, 3);
+    buttons->addWidget(button("Delete all queried readings", "btnDeleteAll", [this] { q->btnDeleteAllClick(); }), 1, 3);
     buttons->setRowStretch(2, 1);
-
-    auto* controls = new QHBoxLayout;
-    controls->addWidget(kind);
-    controls->addLayout(dates);
-    controls->addWidget(order);
-    controls->addLayout(buttons, 1);
-
-    PageControl2 = new QTabWidget;
-    PageControl2->setObjectName(QStringLiteral("PageControl2"));
-    queryModel = new TReadingTableModel({Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::State, Col::Uploaded,
-                                         Col::Syncro, Col::NightStarts, Col::NightEnds},
-                                        q);
-    gridQuery = MakeReadingGrid("gridQuery", queryModel);
-    gridQuery->setColumnHidden(queryModel->ColumnOf(Col::State), true);
-    PageControl2->addTab(gridQuery, T("Data"));
-    ChartQuery = MakeReadingChart("ChartQuery", QString());
-    PageControl2->addTab(ChartQuery, T("Graph"));
-    auto* stats = new QWidget;
-    stats->setObjectName(QStringLiteral("tsStatistics"));
-    auto* statsForm = new QFormLayout(stats);
-    const char* captions[] = {"Number of readings", "Average", "Standard deviation", "Median", "Maximim", "Minimum"};
-    QFont big = stats->font();
-    big.setPointSizeF(big.pointSizeF() * 1.3);
-    big.setBold(true);
-    for (int i = 0; i < 6; ++i) {
-        statLabels[i] = ValueLabel(QStringLiteral("lblStat%1").arg(i).toLatin1().constData());
-        statLabels[i]->setFont(big);
-        statLabels[i]->setText(QStringLiteral("---"));
-        statsForm->addRow(T(captions[i]), statLabels[i]);
-    }
-    PageControl2->addTab(stats, T("Statistics"));
-
+    local.Row()->addLayout(buttons, 1);
+    localResults.Grid->setColumnHidden(localResults.Model->ColumnOf(Col::State), true);
     auto* layout = new QVBoxLayout(page);
-    layout->addLayout(controls);
-    layout->addWidget(PageControl2, 1);
+    layout->addLayout(local.Row());
+    layout->addWidget(localResults.Tabs, 1);
     return page;
 }
 
@@ -626,9 +567,87 @@ QWidget* TSiteFormPrivate::BuildNetworkPage() {
     auto* note = new QLabel(T("(also check the global setting in the software general settings)"));
     note->setStyleSheet(QStringLiteral("color: #555"));
     form->addRow(note);
+
+    auto button = [this](const char* caption, const char* name, auto handler) {
+        QPushButton* b = MakeButton(caption, name);
+        QObject::connect(b, &QPushButton::clicked, q, handler);
+        return b;
+    };
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(button("Set credentials", "BitBtn2", [this] { q->BitBtn2Click(); }));
+    buttons->addWidget(button("Check connection", "BitBtn3", [this] { q->BitBtn3Click(); }));
+    buttons->addWidget(button("Send waiting records", "BitBtn6", [this] { q->BitBtn6Click(); }));
+    buttons->addStretch();
+
+    gbCredentials = new QGroupBox(T("Credentials file situation"));
+    gbCredentials->setObjectName(QStringLiteral("gbCredentials"));
+    auto* situation = new QFormLayout;
+    lblCrdStatus = ValueLabel("lblCrdStatus");
+    lblCrdStatus->setStyleSheet(QStringLiteral("font-weight: bold"));
+    lblUploading = ValueLabel("lblUploading");
+    lblDownloading = ValueLabel("lblDownloading");
+    lblNumReadings = ValueLabel("lblNumReadings");
+    lblNewReadings = ValueLabel("lblNewReadings");
+    lblModReadings = ValueLabel("lblModReadings");
+    situation->addRow(T("Status"), lblCrdStatus);
+    situation->addRow(T("Readings uploading"), lblUploading);
+    situation->addRow(T("Readings downloading"), lblDownloading);
+    situation->addRow(T("Site number of readings"), lblNumReadings);
+    situation->addRow(T("New readings to upload"), lblNewReadings);
+    situation->addRow(T("Modified readings to update"), lblModReadings);
+    Semaforo2 = new TSemaforo;
+    Semaforo2->setObjectName(QStringLiteral("Semaforo2"));
+    auto* groupLayout = new QHBoxLayout(gbCredentials);
+    groupLayout->addLayout(situation, 1);
+    groupLayout->addWidget(Semaforo2, 0, Qt::AlignTop);
+
+    pnlProgress = new QWidget;
+    pnlProgress->setObjectName(QStringLiteral("pnlProgress"));
+    auto* progress = new QVBoxLayout(pnlProgress);
+    pbUpload = new QProgressBar;
+    pbUpload->setObjectName(QStringLiteral("pbUpload"));
+    lblProgress1 = new QLabel;
+    lblProgress1->setObjectName(QStringLiteral("lblProgress1"));
+    lblProgress2 = new QLabel;
+    lblProgress2->setObjectName(QStringLiteral("lblProgress2"));
+    progress->addWidget(pbUpload);
+    progress->addWidget(lblProgress1);
+    progress->addWidget(lblProgress2);
+    pnlProgress->hide();
+
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(gbCredentials);
+    layout->addWidget(pnlProgress);
     layout->addStretch();
+    return page;
+}
+
+QWidget* TSiteFormPrivate::BuildNetQueryPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsNetQuery"));
+    QObject::connect(net.Kind(), &QButtonGroup::idClicked, q, [this](int) { q->RadioGroup5Click(); });
+    QObject::connect(net.Prev(), &QPushButton::clicked, q, [this] { q->BtnPrevNetClick(); });
+    QObject::connect(net.Next(), &QPushButton::clicked, q, [this] { q->BtnNextNetClick(); });
+    auto button = [this](const char* caption, const char* name, auto handler) {
+        QPushButton* b = MakeButton(caption, name);
+        QObject::connect(b, &QPushButton::clicked, q, handler);
+        return b;
+    };
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(button("Run query", "BitBtn7", [this] { q->BitBtn7Click(); }), 0, 0, 1, 2);
+    buttons->addWidget(net.Prev(), 1, 0);
+    buttons->addWidget(net.Next(), 1, 1);
+    buttons->addWidget(button("Save in local DB", "BitBtn9", [this] { q->BitBtn9Click(); }), 0, 2);
+    buttons->addWidget(button("Save graph", "btnSaveNetChart", [this] { q->btnSaveQueryChartClick(2); }), 1, 2);
+    buttons->setRowStretch(2, 1);
+    net.Row()->addLayout(buttons, 1);
+    for (Col c : {Col::SunHeight, Col::MoonHeight, Col::MoonPhase, Col::MoonAge})
+        netResults.Grid->setColumnHidden(netResults.Model->ColumnOf(c), true);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(net.Row());
+    layout->addWidget(netResults.Tabs, 1);
     return page;
 }
 
@@ -653,7 +672,11 @@ void TSiteFormPrivate::Build() {
     PageControl1->addTab(tsGrafico, T("Real time graph"));
     tsDB = BuildQueryPage();
     PageControl1->addTab(tsDB, T("Database query"));
-    PageControl1->addTab(scrolled(tsNetwork), T("Noctila settings"));
+    networkTab = scrolled(tsNetwork);
+    PageControl1->addTab(networkTab, T("Noctila settings"));
+    tsNetQuery = BuildNetQueryPage();
+    PageControl1->addTab(tsNetQuery, T("Noctila query"));
+    PageControl1->setTabVisible(PageControl1->indexOf(tsNetQuery), false);
     QObject::connect(PageControl1, &QTabWidget::currentChanged, q, [this](int index) { PageChanged(index); });
     frame = new TButtonFrame;
     frame->setObjectName(QStringLiteral("ButtonFrame1"));
@@ -738,31 +761,19 @@ void TSiteFormPrivate::ReadSettings() {
     bool ok = false;
     const int typed = ini.value(QStringLiteral("edNumLatest.Text")).toString().toInt(&ok);
     edNumLatest->setValue(ok ? typed : ini.value(QStringLiteral("UpDown1.Position"), 10).toInt());
-    auto date = [&](const char* key, QDateEdit* e) {
-        const QDate d = QDate::fromString(ini.value(QString::fromLatin1(key)).toString(), Qt::ISODate);
-        if (d.isValid()) e->setDate(d);
-    };
-    auto time = [&](const char* key, QTimeEdit* e) {
-        const QTime t = QTime::fromString(ini.value(QString::fromLatin1(key)).toString(), Qt::ISODate);
-        if (t.isValid()) e->setTime(t);
-    };
-    auto choice = [&](const char* key, QButtonGroup* g, int fallback) {
-        const int i = ini.value(QString::fromLatin1(key), fallback).toInt();
-        if (QAbstractButton* b = g->button(i)) b->setChecked(true);
-    };
-    date("DateEnd.Date", DateEnd);
-    date("DateStart.Date", DateStart);
-    choice("RadioGroup1.ItemIndex", RadioGroup1, -1);
-    choice("RadioGroup2.ItemIndex", RadioGroup2, -1);
-    time("timeStart.Time", timeStart);
-    time("timeEnd.Time", timeEnd);
-    choice("RadioGroup3.ItemIndex", RadioGroup3, 1);
+    if (QAbstractButton* b = RadioGroup3->button(ini.value(QStringLiteral("RadioGroup3.ItemIndex"), 1).toInt()))
+        b->setChecked(true);
+    local.Restore(ini);
+    net.Restore(ini);
     ini.endGroup();
     ini.beginGroup(QStringLiteral("Grids"));
     gridLatest->horizontalHeader()->restoreState(ini.value(QStringLiteral("gridLatest")).toByteArray());
-    gridQuery->horizontalHeader()->restoreState(ini.value(QStringLiteral("gridQuery")).toByteArray());
+    localResults.Grid->horizontalHeader()->restoreState(ini.value(QStringLiteral("gridQuery")).toByteArray());
+    netResults.Grid->horizontalHeader()->restoreState(ini.value(QStringLiteral("gridNet")).toByteArray());
     // "State" stays out of sight whatever the file says.
-    gridQuery->setColumnHidden(queryModel->ColumnOf(Col::State), true);
+    localResults.Grid->setColumnHidden(localResults.Model->ColumnOf(Col::State), true);
+    for (Col c : {Col::SunHeight, Col::MoonHeight, Col::MoonPhase, Col::MoonAge})
+        netResults.Grid->setColumnHidden(netResults.Model->ColumnOf(c), true);
     ini.endGroup();
 }
 
@@ -796,17 +807,14 @@ void TSiteFormPrivate::WriteControls() {
     ini.beginGroup(QStringLiteral("Controls"));
     ini.setValue(QStringLiteral("edNumLatest.Text"), edNumLatest->text());
     ini.setValue(QStringLiteral("UpDown1.Position"), edNumLatest->value());
-    ini.setValue(QStringLiteral("DateEnd.Date"), DateEnd->date().toString(Qt::ISODate));
-    ini.setValue(QStringLiteral("DateStart.Date"), DateStart->date().toString(Qt::ISODate));
-    ini.setValue(QStringLiteral("RadioGroup1.ItemIndex"), RadioGroup1->checkedId());
-    ini.setValue(QStringLiteral("RadioGroup2.ItemIndex"), RadioGroup2->checkedId());
-    ini.setValue(QStringLiteral("timeStart.Time"), timeStart->time().toString(Qt::ISODate));
-    ini.setValue(QStringLiteral("timeEnd.Time"), timeEnd->time().toString(Qt::ISODate));
+    local.Save(ini);
+    net.Save(ini);
     ini.setValue(QStringLiteral("RadioGroup3.ItemIndex"), RadioGroup3->checkedId());
     ini.endGroup();
     ini.beginGroup(QStringLiteral("Grids"));
     ini.setValue(QStringLiteral("gridLatest"), gridLatest->horizontalHeader()->saveState());
-    ini.setValue(QStringLiteral("gridQuery"), gridQuery->horizontalHeader()->saveState());
+    ini.setValue(QStringLiteral("gridQuery"), localResults.Grid->horizontalHeader()->saveState());
+    ini.setValue(QStringLiteral("gridNet"), netResults.Grid->horizontalHeader()->saveState());
     ini.endGroup();
 }
 
@@ -849,6 +857,8 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
 
     d->trReadings.Start();
     d->Guarded([this] { RefreshLatestReadings(); });
+    d->Guarded([this] { ShowReadingCounts(); });
+    d->ShowNetQueryPage();
     d->Semaforo1->ShowRed();
     d->ShowMethodGroups();
     AcquisitionShared().ReadingInProgress = false;
@@ -958,9 +968,12 @@ void TSiteForm::UpDown1Click() {
 void TSiteFormPrivate::PageChanged(int index) {
     QWidget* page = PageControl1->widget(index);
     if (previousPage >= 0 && PageControl1->widget(previousPage) == tsGrafico && page != tsGrafico) q->TSGraficoHide();
+    if (previousPage >= 0 && PageControl1->widget(previousPage) == tsNetQuery && page != tsNetQuery) q->TabSheet3Hide();
     previousPage = index;
     if (page == tsGrafico) q->RadioGroup3Click();
     if (page == tsDB) q->TSDBShow();
+    if (page == networkTab) q->TabSheet2Show();
+    if (page == tsNetQuery) q->TabSheet3Show();
 }
 
 void TSiteFormPrivate::ReopenCurrentNight() {
@@ -1001,36 +1014,12 @@ void TSiteForm::TSGraficoHide() {
 }
 
 void TSiteForm::TSDBShow() {
-    if (!d->queryOpen) d->ShowStatistics({"---", "---", "---", "---", "---", "---"});
-    if (d->RadioGroup1->checkedId() < 0) d->RadioGroup1->button(0)->setChecked(true);
-    if (d->RadioGroup2->checkedId() < 0) d->RadioGroup2->button(1)->setChecked(true);
+    if (!d->queryOpen) d->localResults.ClearStatistics();
+    d->local.ChooseDefaults(TSortOrder::Descending);
     SetQueryButtons();
 }
 
-void TSiteForm::SetQueryButtons() {
-    const bool night = d->RadioGroup1->checkedId() != 1;
-    d->lblDateStart->setText(night ? T("Night to view") : T("From date"));
-    d->btnPrev->setVisible(night);
-    d->btnNext->setVisible(night);
-    for (QWidget* w : std::initializer_list<QWidget*>{d->timeStart, d->timeEnd, d->DateEnd, d->lblDateEnd,
-                                                      d->lblTimeStart, d->lblTimeEnd})
-        w->setVisible(!night);
-}
-
-TQuerySelection TSiteFormPrivate::Selection() const {
-    TQuerySelection s;
-    s.Kind = RadioGroup1->checkedId() == 1 ? TSelectionKind::DateInterval : TSelectionKind::OneNight;
-    s.Order = RadioGroup2->checkedId() == 0 ? TSortOrder::Ascending : TSortOrder::Descending;
-    s.DateStart = FromQDate(DateStart->date());
-    s.DateEnd = FromQDate(DateEnd->date());
-    s.TimeStart = FromQTime(timeStart->time());
-    s.TimeEnd = FromQTime(timeEnd->time());
-    return s;
-}
-
-void TSiteFormPrivate::ShowStatistics(const std::array<std::string, 6>& texts) {
-    for (int i = 0; i < 6; ++i) statLabels[i]->setText(QString::fromStdString(texts[i]));
-}
+void TSiteForm::SetQueryButtons() { d->local.ShowKind(); }
 
 int TSiteFormPrivate::RecordSiteId() {
     if (tbSite.Active() && !tbSite.Eof()) {
@@ -1043,33 +1032,34 @@ int TSiteFormPrivate::RecordSiteId() {
 void TSiteFormPrivate::ReplotQuery() {
     std::optional<TQueryWindow> span;
     if (querySelection.Kind == TSelectionKind::OneNight) span = QueryWindowOf(querySelection);
-    PlotReadings(ChartQuery, queryModel->Rows(), true, queryTitle, span);
+    PlotReadings(localResults.Chart, localResults.Model->Rows(), true, queryTitle, span);
 }
 
 void TSiteForm::RunLocalQuery() {
     d->Guarded([this] {
-        const TQuerySelection s = d->Selection();
+        const TQuerySelection s = d->local.Selection();
         const TFormatSettings fs = UserFormatSettings();
         const TQueryWindow w = QueryWindowOf(s);
         d->queryTitle = QString::fromStdString(QueryChartTitle(s, fs));
         d->querySelection = s;
         d->queryOpen = false;
-        d->queryModel->Clear();
+        d->localResults.Model->Clear();
         TBusyProgress busy(this, T("Reading the selected readings..."));
-        d->queryModel->SetRows(::RunLocalQuery(d->trReadings, d->RecordSiteId(), w, s.Order, [&](size_t n) { busy.Step(n); }));
+        d->localResults.Model->SetRows(::RunLocalQuery(d->trReadings, d->RecordSiteId(), w, s.Order, [&](size_t n) { busy.Step(n); }));
         d->queryOpen = true;
         d->ReplotQuery();
-        d->ShowStatistics(StatisticsTexts(ReadStatistics(Data->dbKALO, d->RecordSiteId(), w), fs));
+        const auto texts = StatisticsTexts(ReadStatistics(Data->dbKALO, d->RecordSiteId(), w), fs);
+        d->localResults.ShowStatistics({texts.begin(), texts.end()});
     });
 }
 
 void TSiteForm::btnPrevClick() {
-    d->DateStart->setDate(d->DateStart->date().addDays(-1));
+    d->local.StepDay(-1);
     RunLocalQuery();
 }
 
 void TSiteForm::btnNextClick() {
-    d->DateStart->setDate(d->DateStart->date().addDays(1));
+    d->local.StepDay(1);
     RunLocalQuery();
 }
 
@@ -1088,7 +1078,7 @@ void TSiteForm::SetFileChooser(TFileChooser chooser) { d->fileChooser = std::mov
 
 void TSiteForm::BitBtn5Click() {
     d->Guarded([this] {
-        const std::string refusal = ExportRefusal(d->queryOpen, d->queryModel->Rows().size());
+        const std::string refusal = ExportRefusal(d->queryOpen, d->localResults.Model->Rows().size());
         if (!refusal.empty()) {
             d->prompt.Error(refusal);
             return;
@@ -1098,30 +1088,30 @@ void TSiteForm::BitBtn5Click() {
                                            QStringLiteral("txt"));
         if (file.isEmpty()) return;
         TBusyProgress busy(this, T("Exporting..."));
-        ExportReadings(file.toStdString(), d->queryModel->Rows(), UserFormatSettings());
+        ExportReadings(file.toStdString(), d->localResults.Model->Rows(), UserFormatSettings());
     });
 }
 
 void TSiteForm::btnDeleteRowClick() {
     d->Guarded([this] {
         if (!d->queryOpen) throw std::runtime_error(Tr("Cannot perform this operation on a closed dataset"));
-        const auto& rows = d->queryModel->Rows();
+        const auto& rows = d->localResults.Model->Rows();
         if (rows.empty()) throw std::runtime_error(Tr("Cannot perform this operation on an empty dataset"));
-        const int current = d->gridQuery->currentIndex().isValid() ? d->gridQuery->currentIndex().row() : 0;
+        const int current = d->localResults.Grid->currentIndex().isValid() ? d->localResults.Grid->currentIndex().row() : 0;
         const std::string code = rows.at(static_cast<size_t>(current)).Code;
         if (!d->prompt.Confirm(DeleteOneQuestion())) return;
         DeleteReading(d->trReadings, code);
-        d->queryModel->RemoveCodes({code});
+        d->localResults.Model->RemoveCodes({code});
         d->ReplotQuery();
-        if (d->queryModel->rowCount() > 0)
-            d->gridQuery->setCurrentIndex(d->queryModel->index(std::min(current, d->queryModel->rowCount() - 1), 0));
+        if (d->localResults.Model->rowCount() > 0)
+            d->localResults.Grid->setCurrentIndex(d->localResults.Model->index(std::min(current, d->localResults.Model->rowCount() - 1), 0));
     });
 }
 
 void TSiteForm::btnDeleteAllClick() {
     d->Guarded([this] {
         if (!d->queryOpen) throw std::runtime_error(Tr("Cannot perform this operation on a closed dataset"));
-        const auto& rows = d->queryModel->Rows();
+        const auto& rows = d->localResults.Model->Rows();
         if (!d->prompt.Confirm(DeleteAllQuestion(rows.size()))) return;
         std::vector<std::string> codes;
         codes.reserve(rows.size());
@@ -1130,13 +1120,228 @@ void TSiteForm::btnDeleteAllClick() {
             TBusyProgress busy(this, T("Deleting the readings..."));
             DeleteReadings(d->trReadings, codes, [&](size_t n) { busy.Step(n, codes.size()); });
         }
-        d->queryModel->RemoveCodes({codes.begin(), codes.end()});
+        d->localResults.Model->RemoveCodes({codes.begin(), codes.end()});
         d->ReplotQuery();
     });
 }
 
+std::string TSiteFormPrivate::SiteCode() {
+    return tbSite.Active() && !tbSite.Eof() ? Trim(tbSite.AsString("SIT_CODE")) : std::string();
+}
+
+std::string TSiteFormPrivate::SiteName() {
+    return tbSite.Active() && !tbSite.Eof() ? Trim(tbSite.AsString("SIT_NAME")) : std::string();
+}
+
+void TSiteFormPrivate::ShowNetQueryPage() {
+    std::string error;
+    const std::string code = SiteCode();
+    const bool download = !code.empty() && (CheckCredentialsFile(code, error) & kCredentialsDownload) != 0;
+    PageControl1->setTabVisible(PageControl1->indexOf(tsNetQuery), download);
+}
+
+void TSiteForm::TabSheet2Show() {
+    const std::string code = d->SiteCode();
+    if (code.empty()) {
+        d->gbCredentials->hide();
+        return;
+    }
+    std::string error;
+    const int rights = CheckCredentialsFile(code, error);
+    d->lblUploading->setText(QStringLiteral("---"));
+    d->lblDownloading->setText(QStringLiteral("---"));
+    if (rights == kCredentialsMissing) {
+        d->lblCrdStatus->setText(T("File missing"));
+        d->Semaforo2->ShowRed();
+    } else if (rights == kCredentialsInvalid) {
+        d->lblCrdStatus->setText(QString::fromStdString(error));
+        d->Semaforo2->ShowYellow();
+    } else {
+        d->lblCrdStatus->setText(T("Regular"));
+        d->lblUploading->setText(rights & kCredentialsUpload ? T("Enabled") : T("Disabled"));
+        d->lblDownloading->setText(rights & kCredentialsDownload ? T("Enabled") : T("Disabled"));
+        d->Semaforo2->ShowGreen();
+    }
+    ShowReadingCounts();
+    d->gbCredentials->show();
+}
+
+void TSiteForm::ShowReadingCounts() {
+    const TReadingCounts c = ReadReadingCounts(d->trReadings, d->RecordSiteId());
+    d->lblNumReadings->setText(QString::number(c.Total));
+    d->lblNewReadings->setText(QString::number(c.New));
+    d->lblModReadings->setText(QString::number(c.Modified));
+}
+
+void TSiteForm::SetCodeDialog(TCodeDialog dialog) { d->codeDialog = std::move(dialog); }
+
+void TSiteForm::BitBtn2Click() {
+    d->Guarded([this] {
+        const std::string current = d->SiteCode();
+        std::optional<std::string> code;
+        if (d->codeDialog) {
+            code = d->codeDialog(current);
+        } else {
+            TSetSiteCodeForm dialog(this);
+            dialog.SetSiteCode(QString::fromStdString(current));
+            if (dialog.exec() == QDialog::Accepted) code = dialog.SiteCode().toStdString();
+        }
+        if (!code) {
+            d->prompt.Inform(Tr("Credentials file activation canceled"));
+            return;
+        }
+        d->prompt.Inform(Tr("Credentials file activated"));
+        TDataSet& ds = d->tbSite;
+        ds.Edit();  // refused while acquiring
+        ds.SetField("SIT_CODE", Trim(*code));
+        if (!d->frame->Save()) return;
+        TabSheet2Show();
+        d->ShowNetQueryPage();
+    });
+}
+
+void TSiteForm::BitBtn3Click() {
+    d->Guarded([this] {
+        TabSheet2Show();
+        std::string error;
+        TestNetworkConnection(d->SiteCode(), error);
+        if (error.empty())
+            d->prompt.Inform(Tr("Connection successfully estabilished"));
+        else
+            d->prompt.Error(error);
+    });
+}
+
+// The upload's panel on the page: the bar and its two lines.
+class TPanelProgress : public IUploadProgress {
+public:
+    explicit TPanelProgress(TSiteFormPrivate& d) : d_(d) {}
+    void Begin(int total) override {
+        d_.pbUpload->setRange(0, std::max(total, 1));
+        d_.pbUpload->setValue(0);
+        d_.lblProgress1->setText(QString::asprintf(Tr("Processed 0 of %d").c_str(), total));
+        d_.lblProgress2->clear();
+        d_.pnlProgress->show();
+    }
+    void Step(int done, int total, int sent) override {
+        d_.pbUpload->setValue(done);
+        d_.lblProgress1->setText(QString::asprintf(Tr("Processed %d di %d").c_str(), done, total));
+        d_.lblProgress2->setText(T("Successfully uploaded: ") + QString::number(sent));
+    }
+    void End() override {
+        d_.pbUpload->setValue(0);
+        d_.pnlProgress->hide();
+    }
+
+private:
+    TSiteFormPrivate& d_;
+};
+
+void TSiteForm::BitBtn6Click() {
+    d->Guarded([this] {
+        std::string error;
+        if ((CheckCredentialsFile(d->SiteCode(), error) & kCredentialsUpload) == 0) {
+            d->prompt.Error(Tr("This site is not enabled for data uploading"));
+            return;
+        }
+        if (d->acq.Running()) {
+            d->prompt.Error(Tr("Can not perform the operation during data acquisition"));
+            return;
+        }
+        if (!d->prompt.Confirm(Tr("Upload the records on hold? the operation could take several minutes"))) return;
+        TPanelProgress progress(*d);
+        UploadPendingReadings(Data->dbKALO, d->RecordSiteId(), 0, d->wait, &progress);
+        RefreshLatestReadings();
+        ShowReadingCounts();
+        d->prompt.Inform(Tr("Operation completed"));
+    });
+}
+
+void TSiteForm::TabSheet3Show() {
+    if (d->net.Kind()->checkedId() < 0) {
+        d->net.ChooseDefaults(TSortOrder::Ascending);
+        d->net.ShowKind();
+    }
+    d->net.ChooseDefaults(TSortOrder::Ascending);
+    d->netResults.ClearStatistics();
+}
+
+void TSiteForm::TabSheet3Hide() {
+    d->netResults.ClearStatistics();
+    d->netTable.clear();
+    d->netResults.Model->Clear();
+}
+
+void TSiteForm::RadioGroup5Click() { d->net.ShowKind(); }
+
+void TSiteForm::BtnPrevNetClick() { d->net.StepDay(-1); }
+
+void TSiteForm::BtnNextNetClick() { d->net.StepDay(1); }
+
+void TSiteForm::BitBtn7Click() {
+    d->Guarded([this] {
+        const TQuerySelection s = d->net.Selection();
+        const TQueryWindow w = QueryWindowOf(s);
+        const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
+        auto show = [&] {
+            std::vector<TReadingRow> rows;
+            rows.reserve(d->netTable.size());
+            for (const TNetReading& n : d->netTable) rows.push_back(AsReadingRow(n));
+            d->netResults.Model->SetRows(std::move(rows));
+            PlotReadings(d->netResults.Chart, d->netResults.Model->Rows(), false, title,
+                         s.Kind == TSelectionKind::OneNight ? std::optional<TQueryWindow>(w) : std::nullopt);
+            if (d->netResults.Model->rowCount() > 0) d->netResults.Grid->selectRow(0);
+        };
+        TNetQueryOutcome o;
+        try {
+            const QCursor busy(Qt::WaitCursor);
+            QApplication::setOverrideCursor(busy);
+            struct Restore {
+                ~Restore() { QApplication::restoreOverrideCursor(); }
+            } restore;
+            o = RunNetworkQuery(d->SiteCode(), w, s.Order, d->netTable);
+        } catch (...) {
+            show();  // the rows read before the bad value
+            throw;
+        }
+        using K = TNetQueryOutcome::Kind;
+        if (o.What != K::CredentialsProblem && o.What != K::NotEnabled) d->netResults.ClearStatistics();
+        if (o.What != K::Rows) {
+            if (o.IsError())
+                d->prompt.Error(o.Message);
+            else
+                d->prompt.Inform(o.Message);
+            return;
+        }
+        show();
+        const auto texts = NetworkStatisticsTexts(d->netTable, UserFormatSettings());
+        d->netResults.ShowStatistics({texts.begin(), texts.end()});
+        d->prompt.Inform(o.Message);
+    });
+}
+
+void TSiteForm::BitBtn9Click() {
+    d->Guarded([this] {
+        if (d->netTable.empty()) {
+            d->prompt.Inform(Tr("There are no rows to save"));
+            return;
+        }
+        bool clean = false;
+        {
+            TBusyProgress busy(this, T("Saving the readings in the local database..."));
+            const double logTime = d->clock.NowLocal() + AcquisitionShared().InternetTimeOffset;
+            clean = ImportNetworkReadings(d->trReadings, d->RecordSiteId(), d->SiteName(), d->netTable, logTime,
+                                          [&](size_t n) { busy.Step(n, d->netTable.size()); });
+        }
+        if (clean)
+            d->prompt.Inform(Tr("Import completed successfully"));
+        else
+            d->prompt.Error(Tr("There were problems during the import:") + "\r" + Tr("Check the Site log for details"));
+    });
+}
+
 void TSiteForm::btnSaveQueryChartClick(int chart) {
-    QChartView* views[] = {d->ChartQuery, d->ChartRealTime, nullptr};
+    QChartView* views[] = {d->localResults.Chart, d->ChartRealTime, d->netResults.Chart};
     QChartView* view = chart >= 0 && chart < 3 ? views[chart] : nullptr;
     if (!view) return;
     d->Guarded([&] {
@@ -1161,6 +1366,8 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
     }
     ShowLatestReading();
     SetQueryButtons();
+    RadioGroup5Click();
+    if (d->PageControl1->currentWidget() == d->networkTab) TabSheet2Show();
     if (isLocalTime)
         time += AcquisitionShared().InternetTimeOffset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
     if (const auto times = ReadingWindowTimes(site, time)) {

@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 class TAcquisition;
 class TDataSet;
@@ -54,6 +56,20 @@ public:
     void BitBtn5Click();
     void btnDeleteRowClick();
     void btnDeleteAllClick();
+    // "Noctila settings"
+    void TabSheet2Show();
+    void ShowReadingCounts();
+    void BitBtn2Click();
+    void BitBtn3Click();
+    void BitBtn6Click();
+    // "Noctila query"
+    void TabSheet3Show();
+    void TabSheet3Hide();
+    void RadioGroup5Click();
+    void BtnPrevNetClick();
+    void BtnNextNetClick();
+    void BitBtn7Click();
+    void BitBtn9Click();
     // chart 0: the local query, 1: the real-time graph, 2: the network query.
     void btnSaveQueryChartClick(int chart);
 
@@ -61,6 +77,10 @@ public:
     // empty name cancels. A save dialog unless replaced.
     using TFileChooser = std::function<QString(const QString& filters, const QString& defaultSuffix)>;
     void SetFileChooser(TFileChooser chooser);
+    // The "Set Site code" dialog: the code chosen with OK, nothing when it
+    // was cancelled. The dialog itself unless replaced.
+    using TCodeDialog = std::function<std::optional<std::string>(const std::string& currentCode)>;
+    void SetCodeDialog(TCodeDialog dialog);
 
 signals:
     void CaptionChanged(const QString& caption);

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLineSeries>
+#include <QProgressBar>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
@@ -32,6 +33,7 @@
 #include "dataset.h"
 #include "fbdb.h"
 #include "localquery.h"
+#include "netdb_test_support.h"
 #include "myutils.h"
 #include "semaforo.h"
 #include "siteform.h"
@@ -409,9 +411,12 @@ class SiteReadings : public SiteForm {
 protected:
     void AddReading(int site, double when, double value, double offset, int state = 0, int uploaded = 0) {
         Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
-             "REA_STATE, REA_UPLOADED) VALUES ('" + FormatKeyTime(when) + std::to_string(site) + "', " +
+             "REA_STATE, REA_UPLOADED, REA_SUNH, REA_MOONH, REA_MOONPH, REA_MOONAGE, REA_MOONILLUM, "
+             "REA_ASTRO_TWILIGHT, REA_ASTRO_DOWNING, REA_ORIGIN) VALUES ('" + FormatKeyTime(when) + std::to_string(site) + "', " +
              std::to_string(site) + ", '" + FormatSqlDateTime(when) + "', " + std::to_string(value) + ", " +
-             std::to_string(offset) + ", 12.5, " + std::to_string(state) + ", " + std::to_string(uploaded) + ")");
+             std::to_string(offset) + ", 12.5, " + std::to_string(state) + ", " + std::to_string(uploaded) +
+             ", -30, -10, 0.5, 10, 50, '" + FormatSqlDateTime(std::floor(when) + 0.8) + "', '" +
+             FormatSqlDateTime(std::floor(when) + 1.2) + "', 'K')");
     }
     static QString Cell(QTableView* g, int row, int col) { return g->model()->index(row, col).data().toString(); }
     static QString Header(QTableView* g, int col) { return g->model()->headerData(col, Qt::Horizontal).toString(); }
@@ -502,7 +507,7 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
     EXPECT_EQ(Points(chart), NightDateOf(taken) == night ? 3 : 1);
     // Leaving the page closes the night; the next refresh does not reopen it.
-    ShowPage(f, "tsSite");
+    ShowPage(f, "tsSiteScroll");
     f->RefreshLatestReadings();
     EXPECT_TRUE(Boxes().empty());
 }
@@ -629,6 +634,198 @@ TEST_F(SiteReadings, SavingAChartWritesTheChosenTypeAndRefusesOthers) {
     const std::string bytes = testsupport::ReadFile(emf.toStdString());
     ASSERT_GT(bytes.size(), 44u);
     EXPECT_EQ(bytes.substr(40, 4), " EMF");  // the header's signature
+}
+
+// --- The network pages ---
+
+class SiteNetwork : public SiteReadings {
+protected:
+    void SetUp() override {
+        SiteReadings::SetUp();
+        netSite = net.AddSite("AB12");
+        std::filesystem::create_directories(dir.Path() / "crdfiles");
+    }
+    void Install(const std::string& code, bool upload, bool download) {
+        TCredentials c = net.Credentials(code);
+        c.Upload = upload;
+        c.Download = download;
+        WriteCredentialsFile(CredentialsFileName(code), c);
+    }
+    int AddCodedSite(const char* code) {
+        const int id = AddSite("Roof", sim.Port());
+        if (code) Exec("UPDATE SQMSITES SET SIT_CODE='" + std::string(code) + "' WHERE SIT_ID=" + std::to_string(id));
+        return id;
+    }
+    static bool TabShown(TSiteForm* f, const char* page) {
+        auto* tabs = f->findChild<QTabWidget*>("PageControl1");
+        return tabs->isTabVisible(tabs->indexOf(f->findChild<QWidget*>(page)));
+    }
+    static QString Text(TSiteForm* f, const char* label) { return Child<QLabel>(f, label)->text(); }
+    nettest::NetworkDb net;
+    int netSite = 0;
+};
+
+TEST_F(SiteNetwork, TheSituationOfTheCredentialsAndTheCountsShowOnThePage) {
+    TSiteForm* none = Open(AddCodedSite(nullptr));
+    ShowPage(none, "tsNetworkScroll");
+    EXPECT_FALSE(Child<QGroupBox>(none, "gbCredentials")->isVisible());
+
+    const int id = AddCodedSite("AB12");
+    AddReading(id, EncodeDateTime(2024, 1, 1, 22, 0, 0), 20, 0, 0, 0);
+    AddReading(id, EncodeDateTime(2024, 1, 1, 22, 1, 0), 20, 0, 0, 1);
+    AddReading(id, EncodeDateTime(2024, 1, 1, 12, 0, 0), 9, 0, -1, 0);  // daylight: never counted
+    TSiteForm* f = Open(id);
+    ShowPage(f, "tsNetworkScroll");
+    EXPECT_TRUE(Child<QGroupBox>(f, "gbCredentials")->isVisible());
+    EXPECT_EQ(Text(f, "lblCrdStatus"), "File missing");
+    EXPECT_EQ(Child<TSemaforo>(f, "Semaforo2")->Current(), TSemaforo::State::Red);
+    EXPECT_EQ(Text(f, "lblNumReadings"), "2");
+    EXPECT_EQ(Text(f, "lblNewReadings"), "1");
+    EXPECT_EQ(Text(f, "lblModReadings"), "0");
+
+    Install("AB12", true, false);
+    f->TabSheet2Show();
+    EXPECT_EQ(Text(f, "lblCrdStatus"), "Regular");
+    EXPECT_EQ(Text(f, "lblUploading"), "Enabled");
+    EXPECT_EQ(Text(f, "lblDownloading"), "Disabled");
+    EXPECT_EQ(Child<TSemaforo>(f, "Semaforo2")->Current(), TSemaforo::State::Green);
+    EXPECT_FALSE(TabShown(f, "tsNetQuery"));
+    Boxes();
+    f->BitBtn3Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: Connection successfully estabilished"}));
+}
+
+TEST_F(SiteNetwork, SettingCredentialsStoresTheCodeAndOpensTheQueryPageWhenDownloadingIsAllowed) {
+    const int id = AddCodedSite(nullptr);
+    TSiteForm* f = Open(id);
+    f->SetCodeDialog([](const std::string&) { return std::nullopt; });
+    f->BitBtn2Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: Credentials file activation canceled"}));
+
+    Install("AB12", true, true);
+    std::string offered = "?";
+    f->SetCodeDialog([&](const std::string& current) {
+        offered = current;
+        return std::optional<std::string>("AB12 ");
+    });
+    f->BitBtn2Click();
+    EXPECT_EQ(offered, "");
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: Credentials file activated"}));
+    EXPECT_EQ(Scalar("SELECT SIT_CODE FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), "AB12");
+    EXPECT_TRUE(TabShown(f, "tsNetQuery"));
+
+    // While acquiring the code cannot change.
+    Child<QPushButton>(f, "btnStartReading")->click();
+    ASSERT_TRUE(f->Acquiring());
+    f->SetCodeDialog([](const std::string&) { return std::optional<std::string>("CD34"); });
+    Boxes();
+    f->BitBtn2Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "information: Credentials file activated",
+                           "information: Can not change the configuration of the readings during data acquisition"}));
+    EXPECT_EQ(Scalar("SELECT SIT_CODE FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), "AB12");
+}
+
+TEST_F(SiteNetwork, SendingWaitingRecordsAsksThenUploadsWithProgress) {
+    const int id = AddCodedSite("AB12");
+    Install("AB12", false, false);
+    AddReading(id, EncodeDateTime(2024, 1, 1, 22, 0, 0), 20, 0);
+    AddReading(id, EncodeDateTime(2024, 1, 1, 23, 0, 0), 21, 0);
+    TSiteForm* f = Open(id);
+    f->BitBtn6Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: This site is not enabled for data uploading"}));
+    Install("AB12", true, false);
+    Answer("no");
+    f->BitBtn6Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "confirm: Upload the records on hold? the operation could take several minutes"}));
+    EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "0");
+    Answer("yes");
+    int maxSeen = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!Child<QWidget>(f, "pnlProgress")->isHidden()) maxSeen = std::max(maxSeen, Child<QProgressBar>(f, "pbUpload")->maximum());
+    });
+    watch.start(50);
+    f->BitBtn6Click();
+    watch.stop();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "confirm: Upload the records on hold? the operation could take several minutes",
+                           "information: Operation completed"}));
+    EXPECT_EQ(maxSeen, 2);
+    EXPECT_TRUE(Child<QWidget>(f, "pnlProgress")->isHidden());
+    EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "2");
+    EXPECT_EQ(Text(f, "lblNewReadings"), "0");
+    Child<QPushButton>(f, "btnStartReading")->click();
+    Boxes();
+    f->BitBtn6Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: Can not perform the operation during data acquisition"}));
+}
+
+TEST_F(SiteNetwork, ANetworkNightIsShownAndSavedIntoTheLocalDatabase) {
+    const int id = AddCodedSite("AB12");
+    Install("AB12", true, true);
+    for (int h = 20; h <= 21; ++h)
+        net.Admin("INSERT INTO READINGS (REA_KALOCODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_ORIGIN, "
+                  "REA_STATE, REA_SUNH) VALUES ('20240311" + std::to_string(h) + "0000" + std::to_string(id) + "AB12', " +
+                  std::to_string(netSite) + ", '2024-03-11 " + std::to_string(h) + ":00:00', " + std::to_string(h) +
+                  ", 0, 'K', 0, -30)");
+    TSiteForm* f = Open(id);
+    ASSERT_TRUE(TabShown(f, "tsNetQuery"));
+    ShowPage(f, "tsNetQuery");
+    EXPECT_TRUE(Child<QRadioButton>(f, "RadioGroup5_0")->isChecked());
+    EXPECT_TRUE(Child<QRadioButton>(f, "RadioGroup4_0")->isChecked());
+    f->BitBtn9Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: There are no rows to save"}));
+    Child<QDateEdit>(f, "DateStartNet")->setDate(QDate(2024, 3, 12));
+    Child<QPushButton>(f, "BtnPrevNet")->click();  // moves the date only
+    auto* grid = Child<QTableView>(f, "gridNet");
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    Child<QPushButton>(f, "BitBtn7")->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: 2 readings where selected "}));
+    ASSERT_EQ(grid->model()->rowCount(), 2);
+    EXPECT_EQ(Cell(grid, 0, 3), QLocale().toString(-1.0, 'f', 1));  // no temperature
+    EXPECT_TRUE(grid->isColumnHidden(4));
+    EXPECT_EQ(Header(grid, 8), "illuminated %");
+    EXPECT_EQ(Child<QLabel>(f, "lblNetStat2")->text().toStdString(), FormatNumber(0.7071, 2, UserFormatSettings()));
+    EXPECT_EQ(Points(Child<QChartView>(f, "ChartNet")), 2);
+    f->BitBtn9Click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: Import completed successfully"}));
+    EXPECT_EQ(Readings(data, id), 2);
+    f->BitBtn9Click();
+    EXPECT_EQ(Readings(data, id), 2);
+    ShowPage(f, "tsSiteScroll");  // leaving empties it
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    EXPECT_EQ(Child<QLabel>(f, "lblNetStat0")->text(), "---");
+    f->close();
+    QSettings ini(f->SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(ini.value("Controls/DateStartNet.Date").toString(), "2024-03-11");
+    EXPECT_EQ(ini.value("Controls/RadioGroup5.ItemIndex").toInt(), 0);
+    EXPECT_EQ(ini.value("Controls/RadioGroup4.ItemIndex").toInt(), 0);
+}
+
+TEST_F(SiteNetwork, NetworkPagesRenderForScreenshots) {
+    const char* folder = getenv("KALO_SCREENSHOTS");
+    if (!folder) GTEST_SKIP() << "KALO_SCREENSHOTS not set";
+    const int id = AddCodedSite("AB12");
+    Install("AB12", true, true);
+    for (int m = 0; m < 600; m += 10)
+        net.Admin("INSERT INTO READINGS (REA_KALOCODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_ORIGIN, "
+                  "REA_STATE, REA_SUNH, REA_MOONILLUM, REA_ASTRO_TWILIGHT, REA_ASTRO_DOWNING) VALUES ('k" +
+                  std::to_string(m) + "', " + std::to_string(netSite) + ", DATE_ADD('2024-03-11 19:00:00', INTERVAL " +
+                  std::to_string(m) + " MINUTE), " + std::to_string(20 + std::sin(m / 100.0)) +
+                  ", -0.1, 'K', 0, -30, 12.5, '19:02:11', '04:31:40')");
+    AddReading(id, EncodeDateTime(2024, 3, 11, 22, 0, 0), 20, 0);
+    TSiteForm* f = Open(id);
+    f->resize(960, 640);
+    ShowPage(f, "tsNetworkScroll");
+    QTest::qWait(20);
+    f->grab().save(QString::fromLatin1(folder) + "/site-network.png");
+    ShowPage(f, "tsNetQuery");
+    Child<QDateEdit>(f, "DateStartNet")->setDate(QDate(2024, 3, 11));
+    f->BitBtn7Click();
+    QTest::qWait(20);
+    f->grab().save(QString::fromLatin1(folder) + "/site-netquery.png");
 }
 }  // namespace
 

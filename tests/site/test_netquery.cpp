@@ -2,6 +2,9 @@
 // real local database file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "acquisition.h"
 #include "errorlog.h"
 #include "fbdb.h"
 #include "netdb_test_support.h"
@@ -192,6 +195,62 @@ TEST_F(NetQuery, ImportingTwiceUpdatesTheSameReadingsUnderTheWindowsSite) {
     const std::string log = testsupport::ReadFile(TErrorLog::Folder() + "/" + TErrorLog::FileNameFor("Roof"));
     EXPECT_NE(log.find("13/03/2024 08.00.00 - Copia dati da network - Errore durante l'aggiornamento: "), std::string::npos)
         << log;
+}
+
+// A station's history on a new PC: the credentials made by the operators'
+// tool, the readings sent by the upload, and brought back by the query
+// into a fresh local database.
+TEST_F(NetQuery, AStationsHistoryComesBackIntoAFreshDatabase) {
+    const TCredentials c = net.Credentials("AB12");
+    const std::string file = CredentialsFileName("AB12");
+    const std::string cmd = std::string(KALO_CLI_EXE) + " cred make --code AB12 --host " + c.Host + " --port " +
+                            std::to_string(c.Port) + " --user " + c.User + " --password " + c.Password +
+                            " --database " + c.Database + " --upload --download -o '" + file + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    for (int h = 20; h <= 22; ++h) {
+        const double t = EncodeDateTime(2024, 3, 11, h, 30, 0);
+        Local("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+              "REA_SUNH, REA_MOONH, REA_MOONPH, REA_MOONAGE, REA_MOONILLUM, REA_STATE, REA_ORIGIN, REA_ASTRO_TWILIGHT, "
+              "REA_ASTRO_DOWNING) VALUES ('" + FormatKeyTime(t) + "12', 12, '" + FormatSqlDateTime(t) + "', " +
+              std::to_string(19 + h * 0.1) + ", -0.15, 8.5, -30, -10, 0.4, 12.5, 55, 0, 'K', "
+              "'2024-03-11 19:05:00', '2024-03-12 04:40:00')");
+    }
+    struct NoWait : IWait {
+        void Pause(int) override {}
+    } wait;
+    EXPECT_EQ(UploadPendingReadings(db, 12, 0, wait), 3);
+    EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "3");
+
+    testsupport::TempDir newPc;
+    fb::Database fresh(testsupport::CopyPristineDb(newPc.Path()));
+    fresh.Open();
+    {
+        fb::Transaction t(fresh);
+        t.Start();
+        fb::Query q(t);
+        q.SetSQL("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_CODE) VALUES (12, 'Roof', 'AB12')");
+        q.ExecSQL();
+        t.Commit();
+    }
+    std::vector<TNetReading> table;
+    ASSERT_EQ(RunNetworkQuery("AB12", Night(), TSortOrder::Ascending, table).What, TNetQueryOutcome::Kind::Rows);
+    fb::Transaction t(fresh);
+    t.Start();
+    EXPECT_TRUE(ImportNetworkReadings(t, 12, "Roof", table, EncodeDate(2024, 3, 13)));
+    const auto back = RunLocalQuery(t, 12, Night(), TSortOrder::Ascending);
+    const auto sent = RunLocalQuery(tr, 12, Night(), TSortOrder::Ascending);
+    ASSERT_EQ(back.size(), 3u);
+    ASSERT_EQ(sent.size(), 3u);
+    for (size_t i = 0; i < back.size(); ++i) {
+        EXPECT_EQ(back[i].Code, sent[i].Code);
+        EXPECT_EQ(back[i].DateTime, sent[i].DateTime);
+        EXPECT_NEAR(*back[i].Value, *sent[i].Value, 1e-9);
+        EXPECT_NEAR(*back[i].Offset, -0.15, 1e-9);
+        EXPECT_NEAR(*back[i].MoonIllum, 55, 1e-9);
+        EXPECT_EQ(back[i].Uploaded, 1);
+    }
+    t.Commit();
+    fresh.Close();
 }
 
 }  // namespace

@@ -756,6 +756,10 @@ TEST_F(SiteNetwork, SendingWaitingRecordsAsksThenUploadsWithProgress) {
     EXPECT_TRUE(Child<QWidget>(f, "pnlProgress")->isHidden());
     EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "2");
     EXPECT_EQ(Text(f, "lblNewReadings"), "0");
+    f->BitBtn6Click();  // nothing waits: it still asks and ends the same way
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "confirm: Upload the records on hold? the operation could take several minutes",
+                           "information: Operation completed"}));
     Child<QPushButton>(f, "btnStartReading")->click();
     Boxes();
     f->BitBtn6Click();
@@ -802,6 +806,39 @@ TEST_F(SiteNetwork, ANetworkNightIsShownAndSavedIntoTheLocalDatabase) {
     EXPECT_EQ(ini.value("Controls/DateStartNet.Date").toString(), "2024-03-11");
     EXPECT_EQ(ini.value("Controls/RadioGroup5.ItemIndex").toInt(), 0);
     EXPECT_EQ(ini.value("Controls/RadioGroup4.ItemIndex").toInt(), 0);
+}
+
+TEST_F(SiteNetwork, AServerThatFallsSilentDuringAnUploadMarksNothingMoreAndFreesTheWindow) {
+    const int id = AddCodedSite("AB12");
+    nettest::SilentRelay relay;
+    TCredentials c = net.Credentials("AB12");
+    c.Port = relay.Port();
+    WriteCredentialsFile(CredentialsFileName("AB12"), c);
+    for (int h = 20; h <= 22; ++h) AddReading(id, EncodeDateTime(2024, 1, 1, h, 0, 0), 20, 0);
+    TSiteForm* f = Open(id);
+    Answer("yes");
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (Text(f, "lblProgress2") == "Successfully uploaded: 1") relay.GoSilent();
+    });
+    watch.start(20);
+    f->BitBtn6Click();
+    watch.stop();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "confirm: Upload the records on hold? the operation could take several minutes",
+                           "information: Operation completed"}));
+    EXPECT_TRUE(Child<QWidget>(f, "pnlProgress")->isHidden());
+    // Exactly what reached the server is marked, and the rest still waits.
+    const int arrived = std::stoi(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText());
+    EXPECT_GE(arrived, 1);
+    EXPECT_LT(arrived, 3);
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM READINGS WHERE REA_UPLOADED=1"), std::to_string(arrived));
+    EXPECT_EQ(Text(f, "lblNewReadings").toInt(), 3 - arrived);
+    // The window goes on working: its query runs.
+    ShowPage(f, "tsDB");
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2024, 1, 1));
+    f->RunLocalQuery();
+    EXPECT_EQ(Child<QTableView>(f, "gridQuery")->model()->rowCount(), 3);
 }
 
 TEST_F(SiteNetwork, NetworkPagesRenderForScreenshots) {

@@ -10,11 +10,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "credentials.h"
 #include "myutils.h"
@@ -81,6 +85,81 @@ inline std::vector<std::string> StatementsOf(const std::string& user) {
     }
     return out;
 }
+
+// A TCP relay on 127.0.0.1 to the test server that can be told to go
+// silent: it then keeps every connection open and passes nothing on, as a
+// server does that stops answering.
+class SilentRelay {
+public:
+    SilentRelay() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listener_, 8) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~SilentRelay() {
+        stop_ = true;
+        thread_.join();
+        for (int fd : fds_) ::close(fd);
+        ::close(listener_);
+    }
+    int Port() const { return port_; }
+    void GoSilent() { silent_ = true; }
+
+private:
+    void Run() {
+        std::vector<std::pair<int, int>> pairs;  // client, server
+        while (!stop_) {
+            std::vector<pollfd> p{{listener_, POLLIN, 0}};
+            std::vector<size_t> of;  // the pair of each polled socket
+            if (!silent_)
+                for (size_t k = 0; k < pairs.size(); ++k) {
+                    if (pairs[k].first < 0) continue;
+                    p.push_back({pairs[k].first, POLLIN, 0});
+                    p.push_back({pairs[k].second, POLLIN, 0});
+                    of.push_back(k);
+                    of.push_back(k);
+                }
+            if (::poll(p.data(), p.size(), 20) <= 0) continue;
+            if (p[0].revents & POLLIN) {
+                const int c = ::accept(listener_, nullptr, nullptr);
+                const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in a{};
+                a.sin_family = AF_INET;
+                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                a.sin_port = htons(static_cast<uint16_t>(ServerPort()));
+                if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) pairs.emplace_back(c, s);
+                fds_.push_back(c);
+                fds_.push_back(s);
+            }
+            for (size_t i = 1; i < p.size(); ++i) {
+                if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
+                auto& pair = pairs[of[i - 1]];
+                if (pair.first < 0) continue;
+                const int to = p[i].fd == pair.first ? pair.second : pair.first;
+                char buf[16384];
+                const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+                if (n > 0) {
+                    (void)!::write(to, buf, static_cast<size_t>(n));
+                } else {  // one side left: so does the other
+                    ::shutdown(pair.first, SHUT_RDWR);
+                    ::shutdown(pair.second, SHUT_RDWR);
+                    pair = {-1, -1};
+                }
+            }
+        }
+    }
+    int listener_;
+    int port_ = 0;
+    std::atomic<bool> stop_{false}, silent_{false};
+    std::vector<int> fds_;
+    std::thread thread_;
+};
 
 // A database of its own with the network schema, a full account ("w...")
 // and a read-only one ("r..."), all dropped at the end.

@@ -22,6 +22,7 @@
 
 #include "acquisition.h"
 #include "fbdb.h"
+#include "localquery.h"
 #include "myutils.h"
 #include "readingcounts.h"
 #include "schemaupgrade.h"
@@ -263,6 +264,23 @@ void BM_Interval(benchmark::State& state, TInterval interval, bool prepareEachTi
     state.counters["rows"] = static_cast<double>(rows);
 }
 
+// The same intervals through the site core, as the query page runs them:
+// the rows and, on an attachment of their own meanwhile, the statistics.
+void BM_WindowQuery(benchmark::State& state, TQueryWindow w) {
+    fb::Transaction tr(g_db);
+    tr.Start();
+    size_t rows = 0;
+    bool descending = false;
+    for (auto _ : state) {
+        const TQueryResult r = RunQueryWithStatistics(tr, 1, w, descending ? TSortOrder::Descending : TSortOrder::Ascending);
+        rows = r.Rows.size();
+        benchmark::DoNotOptimize(r.Statistics.Count);
+        descending = !descending;
+    }
+    tr.Commit();
+    state.counters["rows"] = static_cast<double>(rows);
+}
+
 void BM_RealTimeNight(benchmark::State& state) {
     fb::Transaction tr(g_db);
     tr.Start();
@@ -480,6 +498,10 @@ int main(int argc, char** argv) {
                 ->Unit(ms)
                 ->Iterations(fresh ? 3 : 5);
     }
+    RegisterBenchmark("Window/night/warm", BM_WindowQuery, NightWindow(EncodeDate(2020, 3, 11)))->Unit(ms);
+    RegisterBenchmark("Window/month/warm", BM_WindowQuery,
+                      TQueryWindow{EncodeDateTime(2020, 3, 1, 12, 0, 0), EncodeDateTime(2020, 4, 1, 12, 0, 0)})
+        ->Unit(ms);
     RegisterBenchmark("RealTimeNight/warm", BM_RealTimeNight)->Unit(ms);
     RegisterBenchmark("Store/warm", BM_Store)->Unit(ms);
     RegisterBenchmark("DeleteSite2WithCollection", BM_DeleteSite)->Unit(benchmark::kSecond)->Iterations(1);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <stdexcept>
 
 #include "fbdb.h"
@@ -14,28 +15,65 @@ namespace {
 
 constexpr size_t kProgressEvery = 2000;
 
-std::optional<double> OptDouble(const fb::Query& q, const char* name) {
-    const auto i = q.FieldIndex(name);
-    if (!i || q.Fields(*i).IsNull()) return std::nullopt;
-    return q.Fields(*i).AsDouble();
+// Where each reading column sits in a statement, looked up once per
+// statement rather than by name for every row of a long query.
+struct TColumns {
+    enum { Code, Site, DateTime, Value, Temp, SunH, MoonH, MoonPh, State, Uploaded, Syncro, Modified, Offset, Origin,
+           MoonAge, MoonIllum, Downing, Twilight, Count };
+    std::array<int, Count> At;
+    explicit TColumns(const fb::Query& q) {
+        static const char* const names[Count] = {
+            "REA_CODE", "REA_SITE", "REA_DATETIME", "REA_SQMVALUE", "REA_SQMTEMP", "REA_SUNH", "REA_MOONH",
+            "REA_MOONPH", "REA_STATE", "REA_UPLOADED", "REA_SYNCRO", "REA_MODIFIED", "REA_SQMOFFSET", "REA_ORIGIN",
+            "REA_MOONAGE", "REA_MOONILLUM", "REA_ASTRO_DOWNING", "REA_ASTRO_TWILIGHT"};
+        for (int i = 0; i < Count; ++i) At[i] = q.FieldIndex(names[i]).value_or(-1);
+    }
+};
+
+std::optional<double> OptDouble(const fb::Query& q, int i) {
+    if (i < 0 || q.Fields(i).IsNull()) return std::nullopt;
+    return q.Fields(i).AsDouble();
 }
 
-std::optional<int64_t> OptInteger(const fb::Query& q, const char* name) {
-    const auto i = q.FieldIndex(name);
-    if (!i || q.Fields(*i).IsNull()) return std::nullopt;
-    return q.Fields(*i).AsInteger();
+std::optional<int64_t> OptInteger(const fb::Query& q, int i) {
+    if (i < 0 || q.Fields(i).IsNull()) return std::nullopt;
+    return q.Fields(i).AsInteger();
 }
 
-std::string Text(const fb::Query& q, const char* name) {
-    const auto i = q.FieldIndex(name);
-    if (!i || q.Fields(*i).IsNull()) return {};
-    return Trim(q.Fields(*i).AsString());
+std::string Text(const fb::Query& q, int i) {
+    if (i < 0 || q.Fields(i).IsNull()) return {};
+    return Trim(q.Fields(i).AsString());
+}
+
+TReadingRow RowFrom(const fb::Query& q, const TColumns& c) {
+    TReadingRow r;
+    r.Code = Text(q, c.At[TColumns::Code]);
+    r.Site = OptInteger(q, c.At[TColumns::Site]);
+    r.DateTime = OptDouble(q, c.At[TColumns::DateTime]).value_or(0);
+    r.Value = OptDouble(q, c.At[TColumns::Value]);
+    r.Temperature = OptDouble(q, c.At[TColumns::Temp]);
+    r.SunHeight = OptDouble(q, c.At[TColumns::SunH]);
+    r.MoonHeight = OptDouble(q, c.At[TColumns::MoonH]);
+    r.MoonPhase = OptDouble(q, c.At[TColumns::MoonPh]);
+    r.State = OptInteger(q, c.At[TColumns::State]);
+    r.Uploaded = OptInteger(q, c.At[TColumns::Uploaded]).value_or(0);
+    r.Syncro = OptInteger(q, c.At[TColumns::Syncro]).value_or(0);
+    r.Modified = OptInteger(q, c.At[TColumns::Modified]).value_or(0);
+    r.Offset = OptDouble(q, c.At[TColumns::Offset]);
+    r.Origin = Text(q, c.At[TColumns::Origin]);
+    r.MoonAge = OptDouble(q, c.At[TColumns::MoonAge]);
+    r.MoonIllum = OptDouble(q, c.At[TColumns::MoonIllum]);
+    r.NightEnds = OptDouble(q, c.At[TColumns::Downing]);
+    r.NightStarts = OptDouble(q, c.At[TColumns::Twilight]);
+    return r;
 }
 
 std::vector<TReadingRow> FetchAll(fb::Query& q, const TFetchProgress& progress) {
     std::vector<TReadingRow> rows;
-    for (q.Open(); !q.Eof(); q.Next()) {
-        rows.push_back(ReadingRowFrom(q));
+    q.Open();
+    const TColumns columns(q);
+    for (; !q.Eof(); q.Next()) {
+        rows.push_back(RowFrom(q, columns));
         if (progress && rows.size() % kProgressEvery == 0) progress(rows.size());
     }
     q.Close();
@@ -71,28 +109,7 @@ std::string FlagText(int64_t flag) { return flag != 0 ? Tr("Yes") : Tr("No"); }
 
 std::string StateText(std::optional<int64_t> state) { return state && *state == -1 ? Tr("Daytime") : std::string(); }
 
-TReadingRow ReadingRowFrom(const fb::Query& q) {
-    TReadingRow r;
-    r.Code = Text(q, "REA_CODE");
-    r.Site = OptInteger(q, "REA_SITE");
-    r.DateTime = OptDouble(q, "REA_DATETIME").value_or(0);
-    r.Value = OptDouble(q, "REA_SQMVALUE");
-    r.Temperature = OptDouble(q, "REA_SQMTEMP");
-    r.SunHeight = OptDouble(q, "REA_SUNH");
-    r.MoonHeight = OptDouble(q, "REA_MOONH");
-    r.MoonPhase = OptDouble(q, "REA_MOONPH");
-    r.State = OptInteger(q, "REA_STATE");
-    r.Uploaded = OptInteger(q, "REA_UPLOADED").value_or(0);
-    r.Syncro = OptInteger(q, "REA_SYNCRO").value_or(0);
-    r.Modified = OptInteger(q, "REA_MODIFIED").value_or(0);
-    r.Offset = OptDouble(q, "REA_SQMOFFSET");
-    r.Origin = Text(q, "REA_ORIGIN");
-    r.MoonAge = OptDouble(q, "REA_MOONAGE");
-    r.MoonIllum = OptDouble(q, "REA_MOONILLUM");
-    r.NightEnds = OptDouble(q, "REA_ASTRO_DOWNING");
-    r.NightStarts = OptDouble(q, "REA_ASTRO_TWILIGHT");
-    return r;
-}
+TReadingRow ReadingRowFrom(const fb::Query& q) { return RowFrom(q, TColumns(q)); }
 
 std::vector<TReadingRow> ReadLatestReadings(fb::Transaction& tr, int siteId, int limit) {
     if (limit <= 0) return {};
@@ -214,6 +231,27 @@ TStatistics ReadStatistics(fb::Database& db, int siteId, const TQueryWindow& w) 
     }
     snapshot.Commit();
     return StatisticsOf(n, mean, x);
+}
+
+TQueryResult RunQueryWithStatistics(fb::Transaction& tr, int siteId, const TQueryWindow& w, TSortOrder order,
+                                    const TFetchProgress& progress) {
+    const std::string file = tr.Db().File();
+    auto statistics = std::async(std::launch::async, [file, siteId, w] {
+        fb::Database own(file);
+        own.Open();
+        TStatistics s = ReadStatistics(own, siteId, w);
+        own.Close();
+        return s;
+    });
+    TQueryResult r;
+    try {
+        r.Rows = RunLocalQuery(tr, siteId, w, order, progress);
+    } catch (...) {
+        statistics.wait();
+        throw;
+    }
+    r.Statistics = statistics.get();
+    return r;
 }
 
 std::array<std::string, 6> StatisticsTexts(const TStatistics& s, const TFormatSettings& fs) {

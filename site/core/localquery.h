@@ -105,6 +105,16 @@ struct TStatistics {
 TStatistics StatisticsOf(int64_t count, std::optional<double> average, const std::vector<double>& byStoredValue);
 // Both statements in one fresh snapshot, so they see the same rows.
 TStatistics ReadStatistics(fb::Database& db, int siteId, const TQueryWindow& w);
+// The query's rows and their statistics, as the query page shows them.
+// The statistics run meanwhile on an attachment of their own, so a long
+// interval costs the longer of the two, not their sum.
+struct TQueryResult {
+    std::vector<TReadingRow> Rows;
+    TStatistics Statistics;
+};
+TQueryResult RunQueryWithStatistics(fb::Transaction& tr, int siteId, const TQueryWindow& w, TSortOrder order,
+                                    const TFetchProgress& progress = {});
+
 // Number, average, deviation, median, maximum, minimum; "---" when absent.
 std::array<std::string, 6> StatisticsTexts(const TStatistics& s, const TFormatSettings& fs);
 

@@ -1045,10 +1045,12 @@ void TSiteForm::RunLocalQuery() {
         d->queryOpen = false;
         d->localResults.Model->Clear();
         TBusyProgress busy(this, T("Reading the selected readings..."));
-        d->localResults.Model->SetRows(::RunLocalQuery(d->trReadings, d->RecordSiteId(), w, s.Order, [&](size_t n) { busy.Step(n); }));
+        TQueryResult result =
+            RunQueryWithStatistics(d->trReadings, d->RecordSiteId(), w, s.Order, [&](size_t n) { busy.Step(n); });
+        d->localResults.Model->SetRows(std::move(result.Rows));
         d->queryOpen = true;
         d->ReplotQuery();
-        const auto texts = StatisticsTexts(ReadStatistics(Data->dbKALO, d->RecordSiteId(), w), fs);
+        const auto texts = StatisticsTexts(result.Statistics, fs);
         d->localResults.ShowStatistics({texts.begin(), texts.end()});
     });
 }

@@ -205,6 +205,19 @@ TEST_F(LocalQueryTest, StatisticsOfFourAndFiveReadings) {
     EXPECT_EQ(t, (std::array<std::string, 6>{"5", "20.00", "1.58", "20.00", "22.00", "18.00"}));
 }
 
+TEST_F(LocalQueryTest, TheQueryAndItsStatisticsTogetherGiveWhatEachGivesAlone) {
+    for (int i = 0; i < 7; ++i) Add(1, At(2011, 3, 11, 18 + i), 18.0 + i * 0.5, -0.1);
+    const TQueryWindow w = NightWindow(EncodeDate(2011, 3, 11));
+    const TQueryResult r = RunQueryWithStatistics(tr, 1, w, TSortOrder::Descending);
+    EXPECT_EQ(Times(r.Rows), Times(RunLocalQuery(tr, 1, w, TSortOrder::Descending)));
+    EXPECT_EQ(StatisticsTexts(r.Statistics, Dotted()), StatisticsTexts(ReadStatistics(db, 1, w), Dotted()));
+    EXPECT_EQ(r.Statistics.Count, 7);
+    // A failing query still waits for the statistics and reports its error.
+    fb::Database unattached(db.File());
+    fb::Transaction none(unattached);
+    EXPECT_THROW(RunQueryWithStatistics(none, 1, w, TSortOrder::Ascending), fb::Error);
+}
+
 TEST_F(LocalQueryTest, StatisticsOfOneReadingAndOfAnEmptyNight) {
     Add(1, At(2011, 3, 11, 22), 21.25, -0.05);
     EXPECT_EQ(StatisticsTexts(Stats(EncodeDate(2011, 3, 11)), Dotted()),

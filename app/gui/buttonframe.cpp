@@ -9,10 +9,9 @@
 #include "dialogs.h"
 #include "fieldbinding.h"
 #include "i18n.h"
+#include "translatable.h"
 
 namespace {
-QString T(const char* s) { return QString::fromStdString(Tr(s)); }
-
 // The style has no picture for "edit": a small pencil.
 QIcon PencilIcon() {
     QPixmap pm(16, 16);
@@ -33,7 +32,7 @@ QIcon PencilIcon() {
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, const QIcon& icon) {
-    auto* b = new QPushButton(icon, T(text), parent);
+    auto* b = Translatable(new QPushButton(icon, QString(), parent), text);
     b->setObjectName(QString::fromLatin1(name));
     // Return in a field of the window must not fire "Edit data" by accident.
     b->setAutoDefault(false);
@@ -44,12 +43,12 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, con
 TButtonFrame::TButtonFrame(QWidget* parent) : QWidget(parent), alive_(std::make_shared<int>(0)) {
     setObjectName(QStringLiteral("ButtonFrame"));
     QStyle* st = style();
-    btnEdit = MakeButton(this, "btnEdit", "Edit data", PencilIcon());
-    btnSave = MakeButton(this, "btnSave", "Save changes", st->standardIcon(QStyle::SP_DialogSaveButton));
+    btnEdit = MakeButton(this, "btnEdit", N_("Edit data"), PencilIcon());
+    btnSave = MakeButton(this, "btnSave", N_("Save changes"), st->standardIcon(QStyle::SP_DialogSaveButton));
     btnCancelUpdate =
-        MakeButton(this, "btnCancelUpdate", "Cancel update", st->standardIcon(QStyle::SP_DialogDiscardButton));
-    btnOK = MakeButton(this, "btnOK", "OK", st->standardIcon(QStyle::SP_DialogOkButton));
-    btnCancel = MakeButton(this, "btnCancel", "Cancel", st->standardIcon(QStyle::SP_DialogCancelButton));
+        MakeButton(this, "btnCancelUpdate", N_("Cancel update"), st->standardIcon(QStyle::SP_DialogDiscardButton));
+    btnOK = MakeButton(this, "btnOK", N_("OK"), st->standardIcon(QStyle::SP_DialogOkButton));
+    btnCancel = MakeButton(this, "btnCancel", N_("Cancel"), st->standardIcon(QStyle::SP_DialogCancelButton));
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

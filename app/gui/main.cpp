@@ -14,6 +14,7 @@
 #include "guiports.h"
 #include "dialogs.h"
 #include "i18n.h"
+#include "languages.h"
 #include "mainform.h"
 #include "myutils.h"
 #include "startup.h"
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("KALO - SQM"));
     QApplication::setApplicationDisplayName(QStringLiteral("KALO - SQM"));
     dialogs::InstallEngineHooks();
+    // After QApplication, which sets the environment's locale again.
+    ApplySavedLanguage();
 
     auto* welcome = new TWelcomeForm(false);
     welcome->show();

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QActionGroup>
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -20,18 +21,33 @@
 
 #include "datamodule.h"
 #include "dialogs.h"
+#include "guiports.h"
 #include "i18n.h"
+#include "languages.h"
 #include "myutils.h"
 #include "readingwindow.h"
 #include "ntpserversform.h"
 #include "settingsform.h"
 #include "siteform.h"
 #include "sitelistform.h"
+#include "translatable.h"
+#include "updateform.h"
 #include "version.h"
 #include "welcomeform.h"
 
 namespace {
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
+
+QMenu* AddMenu(QMenuBar* bar, const char* source) {
+    QMenu* menu = bar->addMenu(QString());
+    SetTrText(menu->menuAction(), source);
+    return menu;
+}
+
+template <typename F>
+QAction* AddItem(QMenu* menu, const char* source, QObject* context, F&& f) {
+    return Translatable(menu->addAction(QString(), context, std::forward<F>(f)), source);
+}
 
 const char* const kNetworkAddress = "https://www.kalo-sqm.org/network";
 
@@ -85,11 +101,12 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
     panel1_->setFixedWidth(50);
     statusBar()->addWidget(panel0_);
     statusBar()->addWidget(panel1_);
-    panel0_->setText(QString::fromStdString(Tr("Ver. ") + GetVersionText(2) + "        "));
+    ShowVersion();
 
     // The first argument "noautoplay" (exactly so) keeps autostart sites closed.
     autoStartPending_ = !(arguments.size() > 1 && arguments.at(1) == QStringLiteral("noautoplay"));
     BuildMenus();
+    BuildLanguageMenu(QString::fromStdString(ReadSavedLanguage()));
     RestorePlacement();
 }
 
@@ -110,30 +127,93 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildMenus() {
     // The language menu goes after "Site manager", the update check before "?".
-    siteMenu_ = menuBar()->addMenu(T("Site manager"));
-    siteMenu_->addAction(T("Open"), this, [this] { mnuOpenClick(); });
-    siteMenu_->addAction(T("Create new"), this, [this] { mnuCreateNewClick(); });
-    siteMenu_->addAction(T("Open all"), this, [this] { mnuOpenAllClick(); });
-    siteMenu_->addAction(T("Delete"), this, [this] { mnuDeleteClick(); });
+    siteMenu_ = AddMenu(menuBar(), N_("Site manager"));
+    AddItem(siteMenu_, N_("Open"), this, [this] { mnuOpenClick(); });
+    AddItem(siteMenu_, N_("Create new"), this, [this] { mnuCreateNewClick(); });
+    AddItem(siteMenu_, N_("Open all"), this, [this] { mnuOpenAllClick(); });
+    AddItem(siteMenu_, N_("Delete"), this, [this] { mnuDeleteClick(); });
 
-    utilitiesMenu_ = menuBar()->addMenu(T("Utilities"));
-    utilitiesMenu_->addAction(T("Show Internet time"), this, [this] { mnuShowInternetTimeClick(); });
-    utilitiesMenu_->addAction(T("Syncronize PC clock"), this, [this] { mnuSyncClockClick(); });
-    QAction* tz = utilitiesMenu_->addAction(T("Time zone information"), this, [this] { mnuTimeZoneInfoClick(); });
+    languageMenu_ = AddMenu(menuBar(), N_("Languages"));
+    languageMenu_->setObjectName(QStringLiteral("mnuLanguages"));
+
+    utilitiesMenu_ = AddMenu(menuBar(), N_("Utilities"));
+    AddItem(utilitiesMenu_, N_("Show Internet time"), this, [this] { mnuShowInternetTimeClick(); });
+    AddItem(utilitiesMenu_, N_("Syncronize PC clock"), this, [this] { mnuSyncClockClick(); });
+    QAction* tz = AddItem(utilitiesMenu_, N_("Time zone information"), this, [this] { mnuTimeZoneInfoClick(); });
     tz->setVisible(false);
 
-    configurationMenu_ = menuBar()->addMenu(T("Configuration"));
-    configurationMenu_->addAction(T("NTP Servers"), this, [this] { mnuNTPServersClick(); });
-    configurationMenu_->addAction(T("Settings..."), this, [this] { mnuSettingsClick(); });
+    configurationMenu_ = AddMenu(menuBar(), N_("Configuration"));
+    AddItem(configurationMenu_, N_("NTP Servers"), this, [this] { mnuNTPServersClick(); });
+    AddItem(configurationMenu_, N_("Settings..."), this, [this] { mnuSettingsClick(); });
 
-    windowMenu_ = menuBar()->addMenu(T("Window"));
-    actCloseWindow_ = windowMenu_->addAction(T("Close"), this, [this] { mnuCloseWindowClick(); });
-    actTile_ = windowMenu_->addAction(T("Tile vertically"), this, [this] { mnuTileVerticallyClick(); });
+    windowMenu_ = AddMenu(menuBar(), N_("Window"));
+    actCloseWindow_ = AddItem(windowMenu_, N_("Close"), this, [this] { mnuCloseWindowClick(); });
+    actTile_ = AddItem(windowMenu_, N_("Tile vertically"), this, [this] { mnuTileVerticallyClick(); });
     windowMenu_->addSeparator();
     RefreshWindowMenu();
 
+    QAction* update = Translatable(menuBar()->addAction(QString()), N_("Check for updates"));
+    update->setObjectName(QStringLiteral("mnuCheckForUpdates"));
+    connect(update, &QAction::triggered, this, [this] { CheckForUpdatesClick(); });
+
     helpMenu_ = menuBar()->addMenu(QStringLiteral("?"));
-    helpMenu_->addAction(T("About..."), this, [this] { mnuAboutClick(); });
+    AddItem(helpMenu_, N_("About..."), this, [this] { mnuAboutClick(); });
+}
+
+// --- Languages ----------------------------------------------------------------
+
+void TMainForm::BuildLanguageMenu(const QString& savedCode) {
+    languageMenu_->clear();
+    delete languageGroup_;
+    languageGroup_ = new QActionGroup(languageMenu_);
+    languageGroup_->setExclusive(true);
+    auto add = [this](const QString& caption, const QString& code, const QString& name) {
+        QAction* a = languageMenu_->addAction(caption);
+        a->setObjectName(name);
+        a->setData(code);
+        a->setCheckable(true);
+        languageGroup_->addAction(a);
+        connect(a, &QAction::triggered, this, [this, a] { ChangeLanguage(a); });
+        return a;
+    };
+    QAction* byDefault = add(QString(), QString(), QStringLiteral("miDefault"));
+    SetTrText(byDefault, N_("Default"));
+    byDefault->setChecked(true);
+    for (const std::string& folder : ListSubfolders(ProgramPath("Locale"))) {
+        const QString code = QString::fromStdString(folder);
+        QAction* a = add(QString::fromStdString(LanguageDisplayName(folder)), code, QStringLiteral("mi_") + code);
+        if (code == savedCode) a->setChecked(true);
+    }
+}
+
+QList<QAction*> TMainForm::LanguageEntries() const { return languageGroup_->actions(); }
+
+void TMainForm::ChangeLanguage(QAction* entry) {
+    const std::string chosen = entry->data().toString().toStdString();
+    entry->setChecked(true);
+    // A folder removed since the menu was built: English, but the choice is kept.
+    SwitchLanguage(LanguageFolderExists(chosen) ? chosen : kFallbackLanguage);
+    Retranslate();
+    TranslateMDI();
+    Guarded(this, [&] { SaveLanguage(chosen); });
+}
+
+void TMainForm::Retranslate() {
+    RetranslateTree(menuBar());
+    RetranslateTree(invitation_);
+    ShowVersion();
+}
+
+void TMainForm::TranslateMDI() {
+    TPcClock clock;
+    for (TSiteForm* form : SiteWindows()) {
+        form->Retranslate();
+        form->SetDynamicLabels(true, clock.NowLocal());
+    }
+}
+
+void TMainForm::ShowVersion() {
+    panel0_->setText(QString::fromStdString(Tr("Ver. ") + GetVersionText(2) + "        "));
 }
 
 void TMainForm::BuildInvitation() {
@@ -146,10 +226,10 @@ void TMainForm::BuildInvitation() {
     QFont big = font();
     big.setPointSize(16);
     big.setBold(true);
-    for (const char* line : {"KALO-SQM is a free software born within KALO project.",
-                             "If you enjoy KALO-SQM, consider to join, for free, our ",
-                             "light pollution monitoring network."}) {
-        auto* label = new QLabel(T(line), invitation_);
+    for (const char* line : {N_("KALO-SQM is a free software born within KALO project."),
+                             N_("If you enjoy KALO-SQM, consider to join, for free, our "),
+                             N_("light pollution monitoring network.")}) {
+        auto* label = Translatable(new QLabel(invitation_), line);
         label->setFont(big);
         label->setStyleSheet(QStringLiteral("color: #808080;"));
         layout->addWidget(label);
@@ -397,6 +477,13 @@ void TMainForm::mnuTileVerticallyClick() {
         sub->setGeometry(x, 0, width, area.height());
         x += width;
     }
+}
+
+void TMainForm::CheckForUpdatesClick() {
+    Guarded(this, [this] {
+        TUpdateForm form(this);
+        form.exec();
+    });
 }
 
 void TMainForm::mnuAboutClick() {

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QAction;
+class QActionGroup;
 class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
@@ -37,6 +38,17 @@ public:
 
     QMenu* WindowMenu() const { return windowMenu_; }
 
+    // "Languages": "Default", then one entry per folder of Locale (its
+    // LangName.ini caption), the one of savedCode marked. Built once at start.
+    void BuildLanguageMenu(const QString& savedCode);
+    QMenu* LanguageMenu() const { return languageMenu_; }
+    QList<QAction*> LanguageEntries() const;
+    // Switches to the entry's language (English when its folder is gone),
+    // retranslates this window and every site window, saves the entry's code.
+    void ChangeLanguage(QAction* entry);
+    void Retranslate();
+    void TranslateMDI();
+
     // Ends the run at once (SIGTERM, SIGINT): every site stops, nothing asks.
     void ShutdownWithoutQuestions();
 
@@ -52,6 +64,7 @@ public:
     void mnuSettingsClick();
     void mnuCloseWindowClick();
     void mnuTileVerticallyClick();
+    void CheckForUpdatesClick();  // the "Check for updates" dialog, modal
     void mnuAboutClick();
 
     // Opens the autostart sites the first time it runs; later calls do nothing.
@@ -64,6 +77,7 @@ protected:
 private:
     void BuildMenus();
     void BuildInvitation();
+    void ShowVersion();
     void RefreshWindowMenu();
     void ShowSiteWindow(QMdiSubWindow* sub);
     QList<QMdiSubWindow*> SiteSubWindows() const;
@@ -77,6 +91,8 @@ private:
     QLabel* panel1_;
     QWidget* invitation_ = nullptr;
     QMenu* siteMenu_ = nullptr;
+    QMenu* languageMenu_ = nullptr;
+    QActionGroup* languageGroup_ = nullptr;
     QMenu* utilitiesMenu_ = nullptr;
     QMenu* configurationMenu_ = nullptr;
     QMenu* windowMenu_ = nullptr;

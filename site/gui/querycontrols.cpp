@@ -17,20 +17,20 @@
 #include <QVBoxLayout>
 
 #include "i18n.h"
+#include "translatable.h"
 
 namespace {
 
-QString T(const char* s) { return QString::fromStdString(Tr(s)); }
 QString Key(const char* control, const char* what) { return QString::fromLatin1(control) + QLatin1Char('.') + QLatin1String(what); }
 
 QGroupBox* Radio(const char* caption, const char* name, QButtonGroup*& group, std::initializer_list<const char*> items) {
-    auto* box = new QGroupBox(T(caption));
+    auto* box = Translatable(new QGroupBox, caption);
     box->setObjectName(QString::fromLatin1(name));
     auto* l = new QVBoxLayout(box);
     group = new QButtonGroup(box);
     int i = 0;
     for (const char* item : items) {
-        auto* r = new QRadioButton(T(item));
+        auto* r = Translatable(new QRadioButton, item);
         r->setObjectName(QStringLiteral("%1_%2").arg(QString::fromLatin1(name)).arg(i));
         group->addButton(r, i++);
         l->addWidget(r);
@@ -56,22 +56,23 @@ QTimeEdit* TimeEdit(const char* name) {
 }  // namespace
 
 QPushButton* MakeButton(const char* caption, const char* name) {
-    auto* b = new QPushButton(T(caption));
+    auto* b = Translatable(new QPushButton, caption);
     b->setObjectName(QString::fromLatin1(name));
     return b;
 }
 
 TQueryControls::TQueryControls(const TQueryControlNames& names) : names_(names) {
-    QGroupBox* kindBox = Radio("Selection kind", names.Kind, kind_, {"One night", "Date interval"});
-    QGroupBox* orderBox = Radio("Order by date", names.Order, order_, {"Ascending", "Descending"});
+    QGroupBox* kindBox = Radio(N_("Selection kind"), names.Kind, kind_, {N_("One night"), N_("Date interval")});
+    QGroupBox* orderBox = Radio(N_("Order by date"), names.Order, order_, {N_("Ascending"), N_("Descending")});
     dateStart_ = DateEdit(names.DateStart);
     dateEnd_ = DateEdit(names.DateEnd);
     timeStart_ = TimeEdit(names.TimeStart);
     timeEnd_ = TimeEdit(names.TimeEnd);
-    lblDateStart_ = new QLabel(T("Night to view"));
-    lblDateEnd_ = new QLabel(T("To date"));
-    lblTimeStart_ = new QLabel(T("Time"));
-    lblTimeEnd_ = new QLabel(T("Time"));
+    lblDateStart_ = TrLabel(N_("Night to view"));
+    lblDateEnd_ = TrLabel(N_("To date"));
+    lblTimeStart_ = TrLabel(N_("Time"));
+    lblTimeEnd_ = TrLabel(N_("Time"));
+    lblDateStart_->setObjectName(QString::fromLatin1(names.DateStart) + QStringLiteral("Label"));
     auto* dates = new QGridLayout;
     dates->addWidget(lblDateStart_, 0, 0);
     dates->addWidget(dateStart_, 1, 0);
@@ -82,8 +83,8 @@ TQueryControls::TQueryControls(const TQueryControlNames& names) : names_(names) 
     dates->addWidget(lblTimeEnd_, 2, 1);
     dates->addWidget(timeEnd_, 3, 1);
     dates->setRowStretch(4, 1);
-    prev_ = MakeButton("Previous", names.Prev);
-    next_ = MakeButton("Next", names.Next);
+    prev_ = MakeButton(N_("Previous"), names.Prev);
+    next_ = MakeButton(N_("Next"), names.Next);
     row_ = new QHBoxLayout;
     row_->addWidget(kindBox);
     row_->addLayout(dates);
@@ -92,7 +93,7 @@ TQueryControls::TQueryControls(const TQueryControlNames& names) : names_(names) 
 
 void TQueryControls::ShowKind() {
     const bool night = kind_->checkedId() != 1;
-    lblDateStart_->setText(night ? T("Night to view") : T("From date"));
+    SetTrText(lblDateStart_, night ? N_("Night to view") : N_("From date"));
     prev_->setVisible(night);
     next_->setVisible(night);
     for (QWidget* w : std::initializer_list<QWidget*>{timeStart_, timeEnd_, dateEnd_, lblDateEnd_, lblTimeStart_, lblTimeEnd_})
@@ -153,9 +154,9 @@ TQueryResults::TQueryResults(const char* tabsName, const char* gridName, const c
     Tabs->setObjectName(QString::fromLatin1(tabsName));
     Model = new TReadingTableModel(std::move(columns), owner);
     Grid = MakeReadingGrid(gridName, Model);
-    Tabs->addTab(Grid, T("Data"));
+    AddTrTab(Tabs, Grid, N_("Data"));
     Chart = MakeReadingChart(chartName, QString());
-    Tabs->addTab(Chart, T("Graph"));
+    AddTrTab(Tabs, Chart, N_("Graph"));
     auto* stats = new QWidget;
     stats->setObjectName(QString::fromLatin1(tabsName) + QStringLiteral("Statistics"));
     auto* form = new QFormLayout(stats);
@@ -167,10 +168,10 @@ TQueryResults::TQueryResults(const char* tabsName, const char* gridName, const c
         l->setObjectName(QString::fromLatin1(statsPrefix) + QString::number(i));
         l->setFont(big);
         l->setMinimumWidth(90);
-        form->addRow(T(statCaptions[i]), l);
+        form->addRow(TrLabel(statCaptions[i]), l);
         Stats.push_back(l);
     }
-    Tabs->addTab(stats, T("Statistics"));
+    AddTrTab(Tabs, stats, N_("Statistics"));
 }
 
 void TQueryResults::ShowStatistics(const std::vector<std::string>& texts) {

@@ -82,5 +82,5 @@ struct TQueryResults {
     std::vector<QLabel*> Stats;
 };
 
-// A button with a translated caption and an object name.
+// A button whose caption follows the language (a source marked with N_), with an object name.
 QPushButton* MakeButton(const char* caption, const char* name);

@@ -52,6 +52,7 @@
 #include "siterow.h"
 #include "siterules.h"
 #include "sqm.h"
+#include "translatable.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ public:
     void ShowLatestReading(const TSQM*) override { q->ShowLatestReading(); }
     void RefreshLatestReadings() override { q->RefreshLatestReadings(); }
     void ShowRunState(bool running) override {
-        btnStartReading->setText(running ? T("Stop SQM Readings") : T("Start SQM Readings"));
+        SetTrText(btnStartReading, running ? N_("Stop SQM Readings") : N_("Start SQM Readings"));
         // The configuration cannot change while readings run: the fields say
         // so by refusing keys ("Edit data" explains why).
         for (const auto& [field, editor] : editors)
@@ -136,6 +137,8 @@ public:
     void ReopenCurrentNight();
     void PlotRealTime();
     void ReplotQuery();
+    // The charts' titles in the current language.
+    void RetitleCharts();
     // SIT_ID of the record: a new site's window reads the site once saved.
     int RecordSiteId();
     QString ChooseFile(const QString& filters, const QString& suffix);
@@ -208,6 +211,7 @@ public:
     QLabel* lblGraphValue = nullptr;
     QChartView* ChartRealTime = nullptr;
     bool realTimeOpen = false;
+    bool realTimePlotted = false;
     std::vector<TReadingRow> realTimeRows;
     double realTimeNight = 0;
     int previousPage = -1;
@@ -217,7 +221,8 @@ public:
     TQueryResults localResults{"PageControl2", "gridQuery", "ChartQuery", "lblStat",
                                {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::State, Col::Uploaded,
                                 Col::Syncro, Col::NightStarts, Col::NightEnds},
-                               {"Number of readings", "Average", "Standard deviation", "Median", "Maximim", "Minimum"},
+                               {N_("Number of readings"), N_("Average"), N_("Standard deviation"), N_("Median"),
+                                N_("Maximim"), N_("Minimum")},
                                q};
     bool queryOpen = false;
     QString queryTitle;
@@ -245,9 +250,11 @@ public:
     TQueryResults netResults{"PageControl3", "gridNet", "ChartNet", "lblNetStat",
                              {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::SunHeight, Col::MoonHeight,
                               Col::MoonPhase, Col::MoonAge, Col::MoonIllum, Col::NightStartsTime, Col::NightEndsTime},
-                             {"Number of readings", "Average", "Standard deviaton", "Maximum", "Minimum"},
+                             {N_("Number of readings"), N_("Average"), N_("Standard deviaton"), N_("Maximum"),
+                              N_("Minimum")},
                              q};
     std::vector<TNetReading> netTable;
+    std::optional<TQuerySelection> netChartSelection;  // of the network rows shown
     TQuerySelection querySelection;  // of the query shown
     TSiteForm::TFileChooser fileChooser;
 };
@@ -289,45 +296,45 @@ QWidget* TSiteFormPrivate::BuildSitePage() {
         if (note) {
             auto* row = new QHBoxLayout;
             row->addWidget(w);
-            auto* hint = new QLabel(T(note));
+            auto* hint = TrLabel(note);
             hint->setStyleSheet(QStringLiteral("color: #555"));
             row->addWidget(hint);
             row->addStretch();
-            form->addRow(T(caption), row);
+            form->addRow(TrLabel(caption), row);
         } else {
-            form->addRow(T(caption), w);
+            form->addRow(TrLabel(caption), w);
         }
     };
-    add("Name", "SIT_NAME", Edit("edName"));
-    add("Host or SQM-LE IP Address", "SIT_SQMHOST", Edit("edHost"));
-    add("TCP-IP Port", "SIT_SQMPORT", Edit("edPort", 90));
-    add("Latitude", "SIT_LATIT", Edit("edLatit", 110));
-    add("Longitude", "SIT_LONG", Edit("edLong", 110), "(Positive at EAST)");
-    add("Altitude (m)", "SIT_ALT", Edit("edAlt", 90));
-    add("Timezone (difference in hours from Greenwich)", "SIT_TIMEZONE", Edit("edTimezone", 60),
-        "Positive at EAST negative at WEST");
-    add("Offset Mag/ArcSec Squared", "SIT_OFFSET", Edit("edOffset", 90));
-    add("Connection timeout (seconds)", "SIT_TIMEOUT", Edit("edTimeout", 60));
-    auto* autostart = new QCheckBox(T("Start automatically at software startup"));
+    add(N_("Name"), "SIT_NAME", Edit("edName"));
+    add(N_("Host or SQM-LE IP Address"), "SIT_SQMHOST", Edit("edHost"));
+    add(N_("TCP-IP Port"), "SIT_SQMPORT", Edit("edPort", 90));
+    add(N_("Latitude"), "SIT_LATIT", Edit("edLatit", 110));
+    add(N_("Longitude"), "SIT_LONG", Edit("edLong", 110), N_("(Positive at EAST)"));
+    add(N_("Altitude (m)"), "SIT_ALT", Edit("edAlt", 90));
+    add(N_("Timezone (difference in hours from Greenwich)"), "SIT_TIMEZONE", Edit("edTimezone", 60),
+        N_("Positive at EAST negative at WEST"));
+    add(N_("Offset Mag/ArcSec Squared"), "SIT_OFFSET", Edit("edOffset", 90));
+    add(N_("Connection timeout (seconds)"), "SIT_TIMEOUT", Edit("edTimeout", 60));
+    auto* autostart = Translatable(new QCheckBox, N_("Start automatically at software startup"));
     autostart->setObjectName(QStringLiteral("cbAutostart"));
     editors["SIT_AUTOSTART"] = autostart;
     form->addRow(QString(), autostart);
 
-    auto* info = new QGroupBox(T("SQM-LE Informations"));
+    auto* info = Translatable(new QGroupBox, N_("SQM-LE Informations"));
     info->setObjectName(QStringLiteral("gbSqmInfo"));
     auto* infoForm = new QFormLayout(info);
-    const std::pair<const char*, const char*> infos[] = {{"Protocol number", "SIT_SQMPROT"},
-                                                         {"SQM Model", "SIT_SQMMODEL"},
-                                                         {"Feaure number", "SIT_SQMFEATURE"},
-                                                         {"Serial number", "SIT_SQMSERIAL"}};
+    const std::pair<const char*, const char*> infos[] = {{N_("Protocol number"), "SIT_SQMPROT"},
+                                                         {N_("SQM Model"), "SIT_SQMMODEL"},
+                                                         {N_("Feaure number"), "SIT_SQMFEATURE"},
+                                                         {N_("Serial number"), "SIT_SQMSERIAL"}};
     for (const auto& [caption, field] : infos) {
         auto* value = ValueLabel(field);
         value->setFrameShape(QFrame::StyledPanel);
         value->setStyleSheet(QStringLiteral("font-weight: bold"));
         editors[field] = value;
-        infoForm->addRow(T(caption), value);
+        infoForm->addRow(TrLabel(caption), value);
     }
-    btnTestSQM = new QPushButton(T("Check connection"));
+    btnTestSQM = Translatable(new QPushButton, N_("Check connection"));
     btnTestSQM->setObjectName(QStringLiteral("btnTestSQM"));
     QObject::connect(btnTestSQM, &QPushButton::clicked, q, [this] { q->btnTestSQMClick(); });
     infoForm->addRow(btnTestSQM);
@@ -345,13 +352,14 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("tsReadings"));
 
-    auto* method = new QGroupBox(T("Acquisition method"));
+    auto* method = Translatable(new QGroupBox, N_("Acquisition method"));
     method->setObjectName(QStringLiteral("DBRadioGroup1"));
     auto* methodLayout = new QVBoxLayout(method);
     DBRadioGroup1 = new QButtonGroup(method);
-    const char* methods[] = {"Continuous", "Timed", "Discard readings by day", "Discard readings in twilight"};
+    const char* methods[] = {N_("Continuous"), N_("Timed"), N_("Discard readings by day"),
+                             N_("Discard readings in twilight")};
     for (int i = 0; i < 4; ++i) {
-        auto* r = new QRadioButton(T(methods[i]));
+        auto* r = Translatable(new QRadioButton, methods[i]);
         r->setObjectName(QStringLiteral("rbMethod%1").arg(i));
         DBRadioGroup1->addButton(r, i);
         methodLayout->addWidget(r);
@@ -360,38 +368,38 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     auto* intervalRow = new QFormLayout;
     auto* interval = Edit("edInterval", 70);
     editors["SIT_INTERVAL"] = interval;
-    intervalRow->addRow(T("Interval between two readings (minutes)"), interval);
+    intervalRow->addRow(TrLabel(N_("Interval between two readings (minutes)")), interval);
 
-    gbTimedWindow = new QGroupBox(T("Reading time"));
+    gbTimedWindow = Translatable(new QGroupBox, N_("Reading time"));
     gbTimedWindow->setObjectName(QStringLiteral("gbTimedWindow"));
     auto* timed = new QFormLayout(gbTimedWindow);
     auto* start = Edit("timeStartEdit", 70);
     auto* stop = Edit("timeStopEdit", 70);
     editors["SIT_STARTTIME"] = start;
     editors["SIT_STOPTIME"] = stop;
-    timed->addRow(T("Start time (TU)"), start);
-    timed->addRow(T("Stop time (TU)"), stop);
+    timed->addRow(TrLabel(N_("Start time (TU)")), start);
+    timed->addRow(TrLabel(N_("Stop time (TU)")), stop);
 
-    gbReadingTime = new QGroupBox(T("Reading time"));
+    gbReadingTime = Translatable(new QGroupBox, N_("Reading time"));
     gbReadingTime->setObjectName(QStringLiteral("gbReadingTime"));
     auto* window = new QFormLayout(gbReadingTime);
     lblWindowStart = ValueLabel("lblWindowStart");
     lblWindowStop = ValueLabel("lblWindowStop");
     lblWindowStart->setText(QStringLiteral("--:--"));
     lblWindowStop->setText(QStringLiteral("--:--"));
-    window->addRow(T("Start (TU)"), lblWindowStart);
-    window->addRow(T("Stop (TU)"), lblWindowStop);
+    window->addRow(TrLabel(N_("Start (TU)")), lblWindowStart);
+    window->addRow(TrLabel(N_("Stop (TU)")), lblWindowStop);
 
-    gbDaylight = new QGroupBox(T("Daylight readings"));
+    gbDaylight = Translatable(new QGroupBox, N_("Daylight readings"));
     gbDaylight->setObjectName(QStringLiteral("gbDaylight"));
     auto* day = new QFormLayout(gbDaylight);
-    auto* dayReading = new QCheckBox(T("Do readings during daylight"));
+    auto* dayReading = Translatable(new QCheckBox, N_("Do readings during daylight"));
     dayReading->setObjectName(QStringLiteral("cbDayReading"));
     editors["SIT_DAYREADING"] = dayReading;
     auto* dayInterval = Edit("edDayInterval", 70);
     editors["SIT_DAYINTERVAL"] = dayInterval;
     day->addRow(dayReading);
-    day->addRow(T("Interval (minutes)"), dayInterval);
+    day->addRow(TrLabel(N_("Interval (minutes)")), dayInterval);
 
     auto* left = new QVBoxLayout;
     left->addWidget(method);
@@ -401,18 +409,18 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     left->addWidget(gbDaylight);
     left->addStretch();
 
-    btnStartReading = new QPushButton(T("Start SQM Readings"));
+    btnStartReading = Translatable(new QPushButton, N_("Start SQM Readings"));
     btnStartReading->setObjectName(QStringLiteral("btnStartReading"));
     btnStartReading->setMinimumHeight(34);
     QObject::connect(btnStartReading, &QPushButton::clicked, q, [this] { q->btnStartReadingClick(); });
-    btnReadNow = new QPushButton(T("Read now"));
+    btnReadNow = Translatable(new QPushButton, N_("Read now"));
     btnReadNow->setObjectName(QStringLiteral("btnReadNow"));
     QObject::connect(btnReadNow, &QPushButton::clicked, q, [this] { q->btnReadNowClick(); });
     Semaforo1 = new TSemaforo;
     Semaforo1->setObjectName(QStringLiteral("Semaforo1"));
     lightProxy.light = Semaforo1;
 
-    auto* latest = new QGroupBox(T("Latest reading"));
+    auto* latest = Translatable(new QGroupBox, N_("Latest reading"));
     latest->setObjectName(QStringLiteral("gbLatestReading"));
     auto* latestForm = new QFormLayout(latest);
     lblUtcTime = ValueLabel("lblUtcTime");
@@ -429,11 +437,11 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     time.setBold(true);
     lblUtcTime->setFont(time);
     lblUtcTime->setMinimumWidth(QFontMetrics(time).horizontalAdvance(QStringLiteral("00/00/0000 00.00.00")) + 4);
-    latestForm->addRow(T("UTC time"), lblUtcTime);
-    latestForm->addRow(T("Reading (Mag/ArcSec squared)"), lblReading);
-    latestForm->addRow(T("Reading (NELM)"), lblNelm);
-    latestForm->addRow(T("Sensor temperature (°C)"), lblTemperature);
-    latestForm->addRow(T("Shutter Speed (seconds)"), lblShutter);
+    latestForm->addRow(TrLabel(N_("UTC time")), lblUtcTime);
+    latestForm->addRow(TrLabel(N_("Reading (Mag/ArcSec squared)")), lblReading);
+    latestForm->addRow(TrLabel(N_("Reading (NELM)")), lblNelm);
+    latestForm->addRow(TrLabel(N_("Sensor temperature (°C)")), lblTemperature);
+    latestForm->addRow(TrLabel(N_("Shutter Speed (seconds)")), lblShutter);
 
     auto* controls = new QHBoxLayout;
     auto* buttons = new QVBoxLayout;
@@ -450,7 +458,7 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     top->addLayout(left, 1);
     top->addLayout(right, 1);
 
-    auto* recent = new QGroupBox(T("Latest recorded readings"));
+    auto* recent = Translatable(new QGroupBox, N_("Latest recorded readings"));
     recent->setObjectName(QStringLiteral("gbLatestReadings"));
     auto* recentLayout = new QVBoxLayout(recent);
     auto* countRow = new QHBoxLayout;
@@ -460,7 +468,7 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     edNumLatest->setValue(10);
     // Typed digits count once the entry is done, the arrows at once.
     edNumLatest->setKeyboardTracking(false);
-    countRow->addWidget(new QLabel(T("Show latest readings")));
+    countRow->addWidget(Translatable(new QLabel, N_("Show latest readings")));
     countRow->addWidget(edNumLatest);
     countRow->addStretch();
     recentLayout->addLayout(countRow);
@@ -479,13 +487,13 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
 QWidget* TSiteFormPrivate::BuildGraphPage() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("tsGrafico"));
-    auto* show = new QGroupBox(T("Show"));
+    auto* show = Translatable(new QGroupBox, N_("Show"));
     show->setObjectName(QStringLiteral("RadioGroup3"));
     auto* showLayout = new QVBoxLayout(show);
     RadioGroup3 = new QButtonGroup(show);
-    const char* choices[] = {"Current night", "Recent recorded readings"};
+    const char* choices[] = {N_("Current night"), N_("Recent recorded readings")};
     for (int i = 0; i < 2; ++i) {
-        auto* r = new QRadioButton(T(choices[i]));
+        auto* r = Translatable(new QRadioButton, choices[i]);
         r->setObjectName(QStringLiteral("rbShow%1").arg(i));
         RadioGroup3->addButton(r, i);
         showLayout->addWidget(r);
@@ -493,7 +501,7 @@ QWidget* TSiteFormPrivate::BuildGraphPage() {
     RadioGroup3->button(1)->setChecked(true);
     QObject::connect(RadioGroup3, &QButtonGroup::idClicked, q, [this](int) { q->RadioGroup3Click(); });
 
-    auto* latest = new QGroupBox(T("Latest reading"));
+    auto* latest = Translatable(new QGroupBox, N_("Latest reading"));
     latest->setObjectName(QStringLiteral("gbGraphLatest"));
     auto* latestForm = new QFormLayout(latest);
     lblGraphTime = ValueLabel("lblGraphTime");
@@ -504,10 +512,10 @@ QWidget* TSiteFormPrivate::BuildGraphPage() {
     lblGraphTime->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("00/00/0000 00.00.00")) + 4);
     bold.setPointSizeF(bold.pointSizeF() * 1.4);
     lblGraphValue->setFont(bold);
-    latestForm->addRow(T("UTC time"), lblGraphTime);
-    latestForm->addRow(T("Reading (Mag/ArcSec squared)"), lblGraphValue);
+    latestForm->addRow(TrLabel(N_("UTC time")), lblGraphTime);
+    latestForm->addRow(TrLabel(N_("Reading (Mag/ArcSec squared)")), lblGraphValue);
 
-    auto* save = new QPushButton(T("Save graph"));
+    auto* save = Translatable(new QPushButton, N_("Save graph"));
     save->setObjectName(QStringLiteral("btnSaveRealTimeChart"));
     QObject::connect(save, &QPushButton::clicked, q, [this] { q->btnSaveQueryChartClick(1); });
 
@@ -536,13 +544,13 @@ QWidget* TSiteFormPrivate::BuildQueryPage() {
         return b;
     };
     auto* buttons = new QGridLayout;
-    buttons->addWidget(button("Run query", "btnRunQuery", [this] { q->RunLocalQuery(); }), 0, 0, 1, 2);
+    buttons->addWidget(button(N_("Run query"), "btnRunQuery", [this] { q->RunLocalQuery(); }), 0, 0, 1, 2);
     buttons->addWidget(local.Prev(), 1, 0);
     buttons->addWidget(local.Next(), 1, 1);
-    buttons->addWidget(button("Export in a text file", "BitBtn5", [this] { q->BitBtn5Click(); }), 0, 2);
-    buttons->addWidget(button("Save graph", "btnSaveQueryChart", [this] { q->btnSaveQueryChartClick(0); }), 1, 2);
-    buttons->addWidget(button("Delete selected reading", "btnDeleteRow", [this] { q->btnDeleteRowClick(); }), 0, 3);
-    buttons->addWidget(button("Delete all queried readings", "btnDeleteAll", [this] { q->btnDeleteAllClick(); }), 1, 3);
+    buttons->addWidget(button(N_("Export in a text file"), "BitBtn5", [this] { q->BitBtn5Click(); }), 0, 2);
+    buttons->addWidget(button(N_("Save graph"), "btnSaveQueryChart", [this] { q->btnSaveQueryChartClick(0); }), 1, 2);
+    buttons->addWidget(button(N_("Delete selected reading"), "btnDeleteRow", [this] { q->btnDeleteRowClick(); }), 0, 3);
+    buttons->addWidget(button(N_("Delete all queried readings"), "btnDeleteAll", [this] { q->btnDeleteAllClick(); }), 1, 3);
     buttons->setRowStretch(2, 1);
     local.Row()->addLayout(buttons, 1);
     localResults.Grid->setColumnHidden(localResults.Model->ColumnOf(Col::State), true);
@@ -559,12 +567,12 @@ QWidget* TSiteFormPrivate::BuildNetworkPage() {
     auto* code = Edit("edCode", 110);
     code->setEnabled(false);
     editors["SIT_CODE"] = code;
-    form->addRow(T("Code"), code);
-    auto* autoUpload = new QCheckBox(T("Enable automatic uploading for this site"));
+    form->addRow(TrLabel(N_("Code")), code);
+    auto* autoUpload = Translatable(new QCheckBox, N_("Enable automatic uploading for this site"));
     autoUpload->setObjectName(QStringLiteral("cbAutoUpload"));
     editors["SIT_AUTOUPLOAD"] = autoUpload;
     form->addRow(autoUpload);
-    auto* note = new QLabel(T("(also check the global setting in the software general settings)"));
+    auto* note = Translatable(new QLabel, N_("(also check the global setting in the software general settings)"));
     note->setStyleSheet(QStringLiteral("color: #555"));
     form->addRow(note);
 
@@ -574,12 +582,12 @@ QWidget* TSiteFormPrivate::BuildNetworkPage() {
         return b;
     };
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(button("Set credentials", "BitBtn2", [this] { q->BitBtn2Click(); }));
-    buttons->addWidget(button("Check connection", "BitBtn3", [this] { q->BitBtn3Click(); }));
-    buttons->addWidget(button("Send waiting records", "BitBtn6", [this] { q->BitBtn6Click(); }));
+    buttons->addWidget(button(N_("Set credentials"), "BitBtn2", [this] { q->BitBtn2Click(); }));
+    buttons->addWidget(button(N_("Check connection"), "BitBtn3", [this] { q->BitBtn3Click(); }));
+    buttons->addWidget(button(N_("Send waiting records"), "BitBtn6", [this] { q->BitBtn6Click(); }));
     buttons->addStretch();
 
-    gbCredentials = new QGroupBox(T("Credentials file situation"));
+    gbCredentials = Translatable(new QGroupBox, N_("Credentials file situation"));
     gbCredentials->setObjectName(QStringLiteral("gbCredentials"));
     auto* situation = new QFormLayout;
     lblCrdStatus = ValueLabel("lblCrdStatus");
@@ -589,12 +597,12 @@ QWidget* TSiteFormPrivate::BuildNetworkPage() {
     lblNumReadings = ValueLabel("lblNumReadings");
     lblNewReadings = ValueLabel("lblNewReadings");
     lblModReadings = ValueLabel("lblModReadings");
-    situation->addRow(T("Status"), lblCrdStatus);
-    situation->addRow(T("Readings uploading"), lblUploading);
-    situation->addRow(T("Readings downloading"), lblDownloading);
-    situation->addRow(T("Site number of readings"), lblNumReadings);
-    situation->addRow(T("New readings to upload"), lblNewReadings);
-    situation->addRow(T("Modified readings to update"), lblModReadings);
+    situation->addRow(TrLabel(N_("Status")), lblCrdStatus);
+    situation->addRow(TrLabel(N_("Readings uploading")), lblUploading);
+    situation->addRow(TrLabel(N_("Readings downloading")), lblDownloading);
+    situation->addRow(TrLabel(N_("Site number of readings")), lblNumReadings);
+    situation->addRow(TrLabel(N_("New readings to upload")), lblNewReadings);
+    situation->addRow(TrLabel(N_("Modified readings to update")), lblModReadings);
     Semaforo2 = new TSemaforo;
     Semaforo2->setObjectName(QStringLiteral("Semaforo2"));
     auto* groupLayout = new QHBoxLayout(gbCredentials);
@@ -636,11 +644,11 @@ QWidget* TSiteFormPrivate::BuildNetQueryPage() {
         return b;
     };
     auto* buttons = new QGridLayout;
-    buttons->addWidget(button("Run query", "BitBtn7", [this] { q->BitBtn7Click(); }), 0, 0, 1, 2);
+    buttons->addWidget(button(N_("Run query"), "BitBtn7", [this] { q->BitBtn7Click(); }), 0, 0, 1, 2);
     buttons->addWidget(net.Prev(), 1, 0);
     buttons->addWidget(net.Next(), 1, 1);
-    buttons->addWidget(button("Save in local DB", "BitBtn9", [this] { q->BitBtn9Click(); }), 0, 2);
-    buttons->addWidget(button("Save graph", "btnSaveNetChart", [this] { q->btnSaveQueryChartClick(2); }), 1, 2);
+    buttons->addWidget(button(N_("Save in local DB"), "BitBtn9", [this] { q->BitBtn9Click(); }), 0, 2);
+    buttons->addWidget(button(N_("Save graph"), "btnSaveNetChart", [this] { q->btnSaveQueryChartClick(2); }), 1, 2);
     buttons->setRowStretch(2, 1);
     net.Row()->addLayout(buttons, 1);
     for (Col c : {Col::SunHeight, Col::MoonHeight, Col::MoonPhase, Col::MoonAge})
@@ -666,16 +674,16 @@ void TSiteFormPrivate::Build() {
         area->setWidget(page);
         return area;
     };
-    PageControl1->addTab(scrolled(tsSite), T("Site informations"));
-    PageControl1->addTab(scrolled(tsReadings), T("SQM Readings"));
+    AddTrTab(PageControl1, scrolled(tsSite), N_("Site informations"));
+    AddTrTab(PageControl1, scrolled(tsReadings), N_("SQM Readings"));
     tsGrafico = BuildGraphPage();
-    PageControl1->addTab(tsGrafico, T("Real time graph"));
+    AddTrTab(PageControl1, tsGrafico, N_("Real time graph"));
     tsDB = BuildQueryPage();
-    PageControl1->addTab(tsDB, T("Database query"));
+    AddTrTab(PageControl1, tsDB, N_("Database query"));
     networkTab = scrolled(tsNetwork);
-    PageControl1->addTab(networkTab, T("Noctila settings"));
+    AddTrTab(PageControl1, networkTab, N_("Noctila settings"));
     tsNetQuery = BuildNetQueryPage();
-    PageControl1->addTab(tsNetQuery, T("Noctila query"));
+    AddTrTab(PageControl1, tsNetQuery, N_("Noctila query"));
     PageControl1->setTabVisible(PageControl1->indexOf(tsNetQuery), false);
     QObject::connect(PageControl1, &QTabWidget::currentChanged, q, [this](int index) { PageChanged(index); });
     frame = new TButtonFrame;
@@ -746,6 +754,7 @@ void TSiteFormPrivate::tbSiteAfterPost() {
     if (TSiteRules::CoordinatesMissing(site))
         prompt.Inform(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
     if (siteId > 0 || !site.Name.empty()) {
+        SetTrWindowTitle(q, nullptr);
         q->setWindowTitle(QString::fromStdString(site.Name));
         emit q->CaptionChanged(q->windowTitle());
     }
@@ -839,7 +848,7 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
 
     d->trSite.Start();
     if (siteId <= 0) {
-        setWindowTitle(T("Inserting new SQM Site"));
+        SetTrWindowTitle(this, N_("Inserting new SQM Site"));
         ds.SetParam("ID_SITO", int64_t{0});
         ds.Open();
         ds.Insert();
@@ -995,6 +1004,7 @@ void TSiteFormPrivate::ReopenCurrentNight() {
 }
 
 void TSiteFormPrivate::PlotRealTime() {
+    realTimePlotted = true;
     if (RadioGroup3->checkedId() == 0)
         PlotReadings(ChartRealTime, realTimeRows, false, ChartRealTime->chart()->title(), NightWindow(realTimeNight));
     else
@@ -1153,15 +1163,15 @@ void TSiteForm::TabSheet2Show() {
     d->lblUploading->setText(QStringLiteral("---"));
     d->lblDownloading->setText(QStringLiteral("---"));
     if (rights == kCredentialsMissing) {
-        d->lblCrdStatus->setText(T("File missing"));
+        SetTrText(d->lblCrdStatus, N_("File missing"));
         d->Semaforo2->ShowRed();
     } else if (rights == kCredentialsInvalid) {
         d->lblCrdStatus->setText(QString::fromStdString(error));
         d->Semaforo2->ShowYellow();
     } else {
-        d->lblCrdStatus->setText(T("Regular"));
-        d->lblUploading->setText(rights & kCredentialsUpload ? T("Enabled") : T("Disabled"));
-        d->lblDownloading->setText(rights & kCredentialsDownload ? T("Enabled") : T("Disabled"));
+        SetTrText(d->lblCrdStatus, N_("Regular"));
+        SetTrText(d->lblUploading, rights & kCredentialsUpload ? N_("Enabled") : N_("Disabled"));
+        SetTrText(d->lblDownloading, rights & kCredentialsDownload ? N_("Enabled") : N_("Disabled"));
         d->Semaforo2->ShowGreen();
     }
     ShowReadingCounts();
@@ -1286,6 +1296,7 @@ void TSiteForm::BitBtn7Click() {
         const TQueryWindow w = QueryWindowOf(s);
         const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
         auto show = [&] {
+            d->netChartSelection = s;
             std::vector<TReadingRow> rows;
             rows.reserve(d->netTable.size());
             for (const TNetReading& n : d->netTable) rows.push_back(AsReadingRow(n));
@@ -1363,6 +1374,7 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
     if (!d->tbSite.Active() || d->tbSite.Eof()) return;
     const TSiteRow site = d->source.Site();
     if (!site.Name.empty() && windowTitle() != QString::fromStdString(site.Name)) {
+        SetTrWindowTitle(this, nullptr);
         setWindowTitle(QString::fromStdString(site.Name));
         emit CaptionChanged(windowTitle());
     }
@@ -1376,6 +1388,28 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
         d->lblWindowStart->setText(QString::fromStdString(times->Start));
         d->lblWindowStop->setText(QString::fromStdString(times->Stop));
     }
+}
+
+void TSiteForm::Retranslate() {
+    RetranslateTree(this);
+    d->RetitleCharts();
+    emit CaptionChanged(windowTitle());
+}
+
+void TSiteFormPrivate::RetitleCharts() {
+    const TFormatSettings fs = UserFormatSettings();
+    if (queryOpen) {
+        queryTitle = QString::fromStdString(QueryChartTitle(querySelection, fs));
+        localResults.Chart->chart()->setTitle(queryTitle);
+    }
+    if (netChartSelection)
+        netResults.Chart->chart()->setTitle(QString::fromStdString(QueryChartTitle(*netChartSelection, fs)));
+    if (RadioGroup3->checkedId() == 0 && realTimeOpen)
+        ChartRealTime->chart()->setTitle(QString::fromStdString(RealTimeNightTitle(realTimeNight, fs)));
+    else if (RadioGroup3->checkedId() != 0 && realTimePlotted)
+        ChartRealTime->chart()->setTitle(QString::fromStdString(RecentReadingsTitle()));
+    else if (!realTimePlotted)
+        ChartRealTime->chart()->setTitle(T("SQM Readings graph"));
 }
 
 bool TSiteForm::FormCloseQuery() { return d->acq.MayClose(); }

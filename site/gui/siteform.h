@@ -30,6 +30,8 @@ public:
     void StopForShutdown();
     // The window's changing texts; after a language change with the PC local time.
     void SetDynamicLabels(bool isLocalTime, double time);
+    // Re-applies every text in the current language (captions from data stay).
+    void Retranslate();
 
     TAcquisition& Acquisition();
     TDataSet& SiteData();

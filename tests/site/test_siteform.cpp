@@ -7,6 +7,7 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QImage>
 #include <QLineSeries>
@@ -22,6 +23,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
+#include <fstream>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -32,6 +36,7 @@
 #include "datamodule.h"
 #include "dataset.h"
 #include "fbdb.h"
+#include "languages.h"
 #include "localquery.h"
 #include "netdb_test_support.h"
 #include "myutils.h"
@@ -568,6 +573,62 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartAndExportsThem) {
     EXPECT_FALSE(Child<QPushButton>(f, "btnPrev")->isVisible());
     EXPECT_TRUE(Child<QDateEdit>(f, "DateEnd")->isVisible());
     EXPECT_EQ(grid->model()->rowCount(), 4);  // clicking a kind does not run it
+}
+
+TEST_F(SiteReadings, AQueryFollowsALanguageSwitchWithItsChartTitleHeadersAndCaptions) {
+    // An Italian catalogue made here: Locale/it/LC_MESSAGES/default.mo.
+    const std::filesystem::path messages = dir.Path() / "Locale" / "it" / "LC_MESSAGES";
+    std::filesystem::create_directories(messages);
+    {
+        std::ofstream po(dir.Path() / "it.po");
+        po << "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n";
+        for (const auto& [id, text] : {std::pair{"SQM Graph of the night: ", "Grafico SQM della notte: "},
+                                       {"State", "Stato"}, {"Night to view", "Notte da visualizzare"},
+                                       {"Data", "Dati"}, {"Number of readings", "Numero di letture"}})
+            po << "msgid \"" << id << "\"\nmsgstr \"" << text << "\"\n\n";
+    }
+    const std::string msgfmt =
+        "msgfmt -o '" + (messages / "default.mo").string() + "' '" + (dir.Path() / "it.po").string() + "'";
+    ASSERT_EQ(std::system(msgfmt.c_str()), 0);
+    struct Back {  // the next tests meet the English texts whatever happens here
+        ~Back() { SwitchLanguage(""); }
+    } back;
+
+    const int id = AddSite("Roof", sim.Port());
+    for (int i = 0; i < 2; ++i) AddReading(id, EncodeDateTime(2011, 3, 11, 20 + i, 0, 0), 20 + i, 0);
+    TSiteForm* f = Open(id);
+    ShowPage(f, "tsDB");
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 12));
+    Child<QPushButton>(f, "btnPrev")->click();
+    auto* grid = Child<QTableView>(f, "gridQuery");
+    ASSERT_EQ(grid->model()->rowCount(), 2);
+    auto* chart = Child<QChartView>(f, "ChartQuery")->chart();
+    const std::string night = FormatDateText(EncodeDate(2011, 3, 11), UserFormatSettings());
+    ASSERT_EQ(chart->title().toStdString(), "SQM Graph of the night: " + night);
+    auto* results = Child<QTabWidget>(f, "PageControl2");
+    auto statCaption = [f] {
+        auto* stats = Child<QWidget>(f, "PageControl2Statistics");
+        auto* form = static_cast<QFormLayout*>(stats->layout());
+        return static_cast<QLabel*>(form->itemAt(0, QFormLayout::LabelRole)->widget())->text().toStdString();
+    };
+    EXPECT_EQ(statCaption(), "Number of readings");
+
+    SwitchLanguage("it");
+    f->Retranslate();
+    EXPECT_EQ(chart->title().toStdString(), "Grafico SQM della notte: " + night);
+    EXPECT_EQ(Header(grid, 4), "Stato");
+    EXPECT_EQ(Child<QLabel>(f, "DateStartLabel")->text(), "Notte da visualizzare");
+    EXPECT_EQ(results->tabText(0), "Dati");
+    EXPECT_EQ(statCaption(), "Numero di letture");
+    EXPECT_EQ(Child<QLabel>(f, "lblStat0")->text(), "2") << "values stay";
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+
+    SwitchLanguage("");
+    f->Retranslate();
+    EXPECT_EQ(chart->title().toStdString(), "SQM Graph of the night: " + night);
+    EXPECT_EQ(Header(grid, 4), "State");
+    EXPECT_EQ(results->tabText(0), "Data");
+    EXPECT_EQ(statCaption(), "Number of readings");
 }
 
 TEST_F(SiteReadings, DeletingDuringAcquisitionAsksFirstAndLeavesTheStatisticsAsTheyWere) {

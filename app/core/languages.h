@@ -1,0 +1,26 @@
+#pragma once
+// The interface language: the installed catalogues under ProgramDir()/Locale
+// (one folder per language code), the saved choice and the switch itself.
+#include <string>
+#include <vector>
+
+// The code saved in Locale/LangSettings.ini; empty: the system's language.
+std::string ReadSavedLanguage();
+void SaveLanguage(const std::string& code);
+// Locale/<code> exists (an empty code: the Locale folder itself).
+bool LanguageFolderExists(const std::string& code);
+// The names of the folders in a folder, in the order the file system lists them.
+std::vector<std::string> ListSubfolders(const std::string& folder);
+// The display name in Locale/<code>/LangName.ini; empty when missing.
+std::string LanguageDisplayName(const std::string& code);
+
+// Makes gettext use Locale/<code> from now on; an empty code: the
+// environment's language. Never touches LC_NUMERIC.
+void SwitchLanguage(const std::string& code);
+// The code of the last switch (empty before any).
+std::string CurrentLanguage();
+// At start: the saved language, "en" when its folder is missing.
+void ApplySavedLanguage();
+
+// The fallback language.
+inline constexpr const char* kFallbackLanguage = "en";

@@ -115,10 +115,10 @@ TUpdateForm::TUpdateForm(QWidget* parent) : QDialog(parent), url_(QStringLiteral
     fields->addWidget(edCurrent_, 1, 1);
 
     // The three results share one place; at most one shows.
-    lbUpdate_ = ResultLabel("Your installed version is different from the curren one: update the software",
+    lbUpdate_ = ResultLabel(N_("Your installed version is different from the curren one: update the software"),
                             "lbUpdate", "#b00000", this);
-    lbUpToDate_ = ResultLabel("The software is up to date", "lbUpToDate", "#006000", this);
-    lbFailed_ = ResultLabel("Check for updates failed: try later", "lbFailed", "#b00000", this);
+    lbUpToDate_ = ResultLabel(N_("The software is up to date"), "lbUpToDate", "#006000", this);
+    lbFailed_ = ResultLabel(N_("Check for updates failed: try later"), "lbFailed", "#b00000", this);
     auto* results = new QGridLayout;
     for (QLabel* l : {lbUpdate_, lbUpToDate_, lbFailed_}) results->addWidget(l, 0, 0);
 

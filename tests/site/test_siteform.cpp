@@ -37,6 +37,7 @@
 #include "dataset.h"
 #include "fbdb.h"
 #include "languages.h"
+#include "languages.h"
 #include "localquery.h"
 #include "netdb_test_support.h"
 #include "myutils.h"
@@ -932,6 +933,12 @@ namespace {
 TEST_F(SiteForm, PagesRenderForScreenshots) {
     const char* folder = getenv("KALO_SCREENSHOTS");
     if (!folder) GTEST_SKIP() << "KALO_SCREENSHOTS not set";
+    // KALO_SCREENSHOT_LANG=it (or de): the pictures in that language.
+    const char* lang = getenv("KALO_SCREENSHOT_LANG");
+    if (lang) {
+        std::filesystem::copy(KALO_LOCALE_DIR, dir.Path() / "Locale", std::filesystem::copy_options::recursive);
+        SwitchLanguage(lang);
+    }
     const int id = AddSite("Roof of the observatory", sim.Port());
     Exec("UPDATE SQMSITES SET SIT_ACQUIREMODE=2 WHERE SIT_ID=" + std::to_string(id));
     // A clear night's curve: dark sky rising to 21.4 and falling at dawn.
@@ -957,6 +964,7 @@ TEST_F(SiteForm, PagesRenderForScreenshots) {
         QTest::qWait(20);
         f->grab().save(QString::fromLatin1(folder) + QStringLiteral("/site-page%1.png").arg(i));
     }
+    if (lang) SwitchLanguage("");
     tabs->setCurrentWidget(Child<QWidget>(f, "tsDB"));
     auto* sub = Child<QTabWidget>(f, "PageControl2");
     for (int i = 1; i < sub->count(); ++i) {

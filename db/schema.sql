@@ -1,5 +1,7 @@
-/* The delivered local database of KALO-SQM (SQL dialect 1).
-   The build substitutes the absolute file name for @DBFILE@. */
+/* The local database of KALO-SQM as first delivered (SQL dialect 1, version
+   1.0). The build substitutes the absolute file name for @DBFILE@ and then
+   brings the file up to the current schema with the same upgrade that
+   existing files get when the program opens them (station/schemaupgrade.cpp). */
 SET SQL DIALECT 1;
 CREATE DATABASE '@DBFILE@' USER 'SYSDBA' PASSWORD 'nightsky9' PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8;
 
@@ -52,35 +54,12 @@ CREATE TABLE READINGS (
   REA_MOONILLUM      DOUBLE PRECISION,
   REA_ASTRO_DOWNING  DATE,
   REA_ASTRO_TWILIGHT DATE,
-  CONSTRAINT PK_READINGS PRIMARY KEY (REA_CODE)
+  CONSTRAINT PK_READINGS PRIMARY KEY (REA_CODE),
+  CONSTRAINT FK_READINGS_SITE FOREIGN KEY (REA_SITE) REFERENCES SQMSITES (SIT_ID) ON DELETE CASCADE
 );
-/* REA_SITE names a site through the triggers below, not a foreign key: the
-   key's index (two sites, two values) entered the optimizer's plans. */
 
-/* Readings are queried by site over a range of times, ordered by time; the
-   engine walks an index one way only, so the newest-first lists have their own. */
+/* Readings are queried by site over a range of times, ordered by time. */
 CREATE INDEX IDX_READINGS_SITE_TIME ON READINGS (REA_SITE, REA_DATETIME);
-CREATE DESCENDING INDEX IDX_READINGS_SITE_TIME_DESC ON READINGS (REA_SITE, REA_DATETIME);
-/* Readings waiting for upload: few among millions, found by flag first. The
-   state is in the key so that daylight readings (never uploaded) are skipped. */
-CREATE INDEX IDX_READINGS_UPLOADED ON READINGS (REA_UPLOADED, REA_SITE, REA_STATE);
-CREATE INDEX IDX_READINGS_MODIFIED ON READINGS (REA_MODIFIED, REA_SITE);
-
-/* Per-site reading counts for the network page, kept by the triggers of
-   READINGS: a row per site and transaction that changed its readings
-   (RCN_TRANSACTION), so concurrent stores never wait on one another under
-   "nowait"; ADD_READING_COUNTS folds a site's rows into one now and then.
-   ALL: every reading; TOTAL: REA_STATE>=0; NEW: and not uploaded, value > 0;
-   MODIFIED: and modified, value > 0. */
-CREATE TABLE READINGCOUNTS (
-  RCN_SITE        INTEGER NOT NULL,
-  RCN_TRANSACTION INTEGER NOT NULL,
-  RCN_ALL         INTEGER DEFAULT 0 NOT NULL,
-  RCN_TOTAL       INTEGER DEFAULT 0 NOT NULL,
-  RCN_NEW         INTEGER DEFAULT 0 NOT NULL,
-  RCN_MODIFIED    INTEGER DEFAULT 0 NOT NULL
-);
-CREATE INDEX IDX_READINGCOUNTS_SITE ON READINGCOUNTS (RCN_SITE, RCN_TRANSACTION);
 
 CREATE TABLE SETTINGS (
   SET_ID              INTEGER NOT NULL,
@@ -101,188 +80,10 @@ CREATE TABLE NTPSERVERS (
 );
 COMMIT;
 
-/* The rules of the former foreign key, and the reading counts. The same
-   texts are in station/schemaupgrade.cpp, which brings a 1.0 file here. */
-CREATE EXCEPTION E_READING_SITE 'The site of the reading does not exist';
-CREATE EXCEPTION E_SITE_HAS_READINGS 'The site has readings: its number cannot change';
-
-SET TERM ^ ;
-/* Adds a change of a site's counts to this transaction's own row of the site,
-   which no other transaction sees or waits for. A transaction's first change
-   of a site folds the site's rows into its own row past 50 of them; a row
-   another transaction holds (folding too) ends the folding quietly, so a
-   store never fails on it. */
-CREATE PROCEDURE ADD_READING_COUNTS (SITE INTEGER, D_ALL INTEGER, D_TOTAL INTEGER, D_NEW INTEGER, D_MODIFIED INTEGER)
-AS
-  DECLARE N_ROWS INTEGER;
-  DECLARE S_ALL INTEGER = 0;
-  DECLARE S_TOTAL INTEGER = 0;
-  DECLARE S_NEW INTEGER = 0;
-  DECLARE S_MODIFIED INTEGER = 0;
-  DECLARE C_ALL INTEGER;
-  DECLARE C_TOTAL INTEGER;
-  DECLARE C_NEW INTEGER;
-  DECLARE C_MODIFIED INTEGER;
-BEGIN
-  IF (SITE IS NULL OR (D_ALL = 0 AND D_TOTAL = 0 AND D_NEW = 0 AND D_MODIFIED = 0)) THEN
-    EXIT;
-  UPDATE READINGCOUNTS SET RCN_ALL = RCN_ALL + :D_ALL, RCN_TOTAL = RCN_TOTAL + :D_TOTAL,
-      RCN_NEW = RCN_NEW + :D_NEW, RCN_MODIFIED = RCN_MODIFIED + :D_MODIFIED
-    WHERE RCN_SITE = :SITE AND RCN_TRANSACTION = CURRENT_TRANSACTION;
-  IF (ROW_COUNT > 0) THEN
-    EXIT;
-  INSERT INTO READINGCOUNTS (RCN_SITE, RCN_TRANSACTION, RCN_ALL, RCN_TOTAL, RCN_NEW, RCN_MODIFIED)
-    VALUES (:SITE, CURRENT_TRANSACTION, :D_ALL, :D_TOTAL, :D_NEW, :D_MODIFIED);
-  SELECT COUNT(*) FROM READINGCOUNTS WHERE RCN_SITE = :SITE INTO :N_ROWS;
-  IF (N_ROWS > 50) THEN
-  BEGIN
-    FOR SELECT RCN_ALL, RCN_TOTAL, RCN_NEW, RCN_MODIFIED FROM READINGCOUNTS WHERE RCN_SITE = :SITE
-      INTO :C_ALL, :C_TOTAL, :C_NEW, :C_MODIFIED AS CURSOR C
-    DO
-    BEGIN
-      DELETE FROM READINGCOUNTS WHERE CURRENT OF C;
-      S_ALL = S_ALL + C_ALL;
-      S_TOTAL = S_TOTAL + C_TOTAL;
-      S_NEW = S_NEW + C_NEW;
-      S_MODIFIED = S_MODIFIED + C_MODIFIED;
-    END
-    INSERT INTO READINGCOUNTS (RCN_SITE, RCN_TRANSACTION, RCN_ALL, RCN_TOTAL, RCN_NEW, RCN_MODIFIED)
-      VALUES (:SITE, CURRENT_TRANSACTION, :S_ALL, :S_TOTAL, :S_NEW, :S_MODIFIED);
-    WHEN GDSCODE LOCK_CONFLICT, GDSCODE UPDATE_CONFLICT, GDSCODE DEADLOCK DO
-    BEGIN
-    END
-  END
-END^
-
-/* Deletes the readings of a site dated T_FROM to T_TO (every one, undated too,
-   when both are null), and takes them off its counts with one row instead of
-   one per reading. */
-CREATE PROCEDURE DELETE_SITE_READINGS (SITE INTEGER, T_FROM DATE, T_TO DATE)
-RETURNS (DELETED INTEGER)
-AS
-  DECLARE R_STATE INTEGER;
-  DECLARE R_UPLOADED INTEGER;
-  DECLARE R_MODIFIED INTEGER;
-  DECLARE R_VALUE DOUBLE PRECISION;
-  DECLARE S_TOTAL INTEGER = 0;
-  DECLARE S_NEW INTEGER = 0;
-  DECLARE S_MODIFIED INTEGER = 0;
-  DECLARE DUMMY INTEGER;
-BEGIN
-  DELETED = 0;
-  DUMMY = RDB$SET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE', SITE);
-  BEGIN
-    IF (T_FROM IS NULL AND T_TO IS NULL) THEN
-      FOR SELECT REA_STATE, REA_UPLOADED, REA_MODIFIED, REA_SQMVALUE FROM READINGS WHERE REA_SITE = :SITE
-        INTO :R_STATE, :R_UPLOADED, :R_MODIFIED, :R_VALUE AS CURSOR R
-      DO
-      BEGIN
-        DELETE FROM READINGS WHERE CURRENT OF R;
-        DELETED = DELETED + 1;
-        S_TOTAL = S_TOTAL + IIF(R_STATE >= 0, 1, 0);
-        S_NEW = S_NEW + IIF(R_STATE >= 0 AND R_UPLOADED = 0 AND R_VALUE > 0, 1, 0);
-        S_MODIFIED = S_MODIFIED + IIF(R_STATE >= 0 AND R_MODIFIED = 1 AND R_VALUE > 0, 1, 0);
-      END
-    ELSE
-      FOR SELECT REA_STATE, REA_UPLOADED, REA_MODIFIED, REA_SQMVALUE FROM READINGS
-        WHERE REA_SITE = :SITE AND REA_DATETIME BETWEEN :T_FROM AND :T_TO
-        INTO :R_STATE, :R_UPLOADED, :R_MODIFIED, :R_VALUE AS CURSOR S
-      DO
-      BEGIN
-        DELETE FROM READINGS WHERE CURRENT OF S;
-        DELETED = DELETED + 1;
-        S_TOTAL = S_TOTAL + IIF(R_STATE >= 0, 1, 0);
-        S_NEW = S_NEW + IIF(R_STATE >= 0 AND R_UPLOADED = 0 AND R_VALUE > 0, 1, 0);
-        S_MODIFIED = S_MODIFIED + IIF(R_STATE >= 0 AND R_MODIFIED = 1 AND R_VALUE > 0, 1, 0);
-      END
-    WHEN ANY DO
-    BEGIN
-      DUMMY = RDB$SET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE', NULL);
-      EXCEPTION;
-    END
-  END
-  DUMMY = RDB$SET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE', NULL);
-  EXECUTE PROCEDURE ADD_READING_COUNTS (:SITE, -DELETED, -S_TOTAL, -S_NEW, -S_MODIFIED);
-  SUSPEND;
-END^
-
-/* A reading names an existing site or none. */
-CREATE TRIGGER READINGS_SITE FOR READINGS ACTIVE BEFORE INSERT OR UPDATE POSITION 0
-AS
-BEGIN
-  IF (NEW.REA_SITE IS NOT NULL AND (INSERTING OR NEW.REA_SITE IS DISTINCT FROM OLD.REA_SITE)) THEN
-    IF (NOT EXISTS (SELECT 1 FROM SQMSITES WHERE SIT_ID = NEW.REA_SITE)) THEN
-      EXCEPTION E_READING_SITE 'The site ' || NEW.REA_SITE || ' of reading ' || TRIM(NEW.REA_CODE) || ' does not exist';
-END^
-
-CREATE TRIGGER READINGS_COUNTS FOR READINGS ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 0
-AS
-  DECLARE O_TOTAL INTEGER = 0;
-  DECLARE O_NEW INTEGER = 0;
-  DECLARE O_MODIFIED INTEGER = 0;
-  DECLARE N_TOTAL INTEGER = 0;
-  DECLARE N_NEW INTEGER = 0;
-  DECLARE N_MODIFIED INTEGER = 0;
-BEGIN
-  IF (NOT INSERTING) THEN
-  BEGIN
-    /* DELETE_SITE_READINGS counts what it deletes itself. */
-    IF (DELETING AND RDB$GET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE') IS NOT DISTINCT FROM CAST(OLD.REA_SITE AS VARCHAR(11))) THEN
-      EXIT;
-    IF (OLD.REA_STATE >= 0) THEN
-    BEGIN
-      O_TOTAL = 1;
-      O_NEW = IIF(OLD.REA_UPLOADED = 0 AND OLD.REA_SQMVALUE > 0, 1, 0);
-      O_MODIFIED = IIF(OLD.REA_MODIFIED = 1 AND OLD.REA_SQMVALUE > 0, 1, 0);
-    END
-  END
-  IF (NOT DELETING) THEN
-  BEGIN
-    IF (NEW.REA_STATE >= 0) THEN
-    BEGIN
-      N_TOTAL = 1;
-      N_NEW = IIF(NEW.REA_UPLOADED = 0 AND NEW.REA_SQMVALUE > 0, 1, 0);
-      N_MODIFIED = IIF(NEW.REA_MODIFIED = 1 AND NEW.REA_SQMVALUE > 0, 1, 0);
-    END
-  END
-  IF (UPDATING AND NEW.REA_SITE IS NOT DISTINCT FROM OLD.REA_SITE) THEN
-    EXECUTE PROCEDURE ADD_READING_COUNTS (NEW.REA_SITE, 0, N_TOTAL - O_TOTAL, N_NEW - O_NEW, N_MODIFIED - O_MODIFIED);
-  ELSE
-  BEGIN
-    IF (NOT INSERTING) THEN
-      EXECUTE PROCEDURE ADD_READING_COUNTS (OLD.REA_SITE, -1, -O_TOTAL, -O_NEW, -O_MODIFIED);
-    IF (NOT DELETING) THEN
-      EXECUTE PROCEDURE ADD_READING_COUNTS (NEW.REA_SITE, 1, N_TOTAL, N_NEW, N_MODIFIED);
-  END
-END^
-
-/* Deleting a site deletes its readings; its number cannot change while it has any. */
-CREATE TRIGGER SQMSITES_READINGS FOR SQMSITES ACTIVE AFTER UPDATE OR DELETE POSITION 0
-AS
-  DECLARE N INTEGER;
-BEGIN
-  IF (DELETING) THEN
-  BEGIN
-    SELECT DELETED FROM DELETE_SITE_READINGS (OLD.SIT_ID, NULL, NULL) INTO :N;
-    /* Its counts add up to nothing now; rows a store elsewhere holds stay. */
-    BEGIN
-      DELETE FROM READINGCOUNTS WHERE RCN_SITE = OLD.SIT_ID;
-      WHEN GDSCODE LOCK_CONFLICT, GDSCODE UPDATE_CONFLICT, GDSCODE DEADLOCK DO
-      BEGIN
-      END
-    END
-  END
-  ELSE IF (NEW.SIT_ID IS DISTINCT FROM OLD.SIT_ID) THEN
-    IF (EXISTS (SELECT 1 FROM READINGS WHERE REA_SITE = OLD.SIT_ID)) THEN
-      EXCEPTION E_SITE_HAS_READINGS 'Site ' || OLD.SIT_ID || ' has readings: its number cannot change';
-END^
-SET TERM ; ^
-COMMIT;
-
 /* First contents: Internet time corrects reading times without touching
    the PC clock (no privilege needed); automatic upload for admitted sites. */
 INSERT INTO SETTINGS (SET_ID, SET_USEINTERTETTIME, SET_SYNCLOCK, SET_UPLOADDATA, SET_UPLOADMODE, SET_DBVERSION, SET_SYNCFREQ)
-  VALUES (1, 1, 0, 1, 0, '1.1', 60);
+  VALUES (1, 1, 0, 1, 0, '1.0', 60);
 
 /* Public servers that answer the RFC 868 Time protocol on TCP port 37. */
 INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('time-a-g.nist.gov', 1, 3000);

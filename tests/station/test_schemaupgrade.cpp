@@ -1,4 +1,4 @@
-// The upgrade of a file made by the 1.0 schema (tests/station/data/schema-1.0.sql)
+// The upgrade of a file made by the first delivered schema (db/schema.sql)
 // to the delivered one, on real files: readings kept, the same metadata as a
 // fresh delivered file, counts from the readings, nothing left by a failure.
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include "testsupport.h"
 
 #ifndef KALO_SCHEMA10_DB
-#error "KALO_SCHEMA10_DB must name a database made from tests/station/data/schema-1.0.sql"
+#error "KALO_SCHEMA10_DB must name a database made from db/schema.sql"
 #endif
 
 namespace {

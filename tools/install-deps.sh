@@ -11,6 +11,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev liberfa-dev
   python3 xvfb
   libuemf-dev libwmf-bin emf2svg fonts-urw-base35
+  libcli11-dev qt6-svg-dev
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -228,5 +228,5 @@ TEST_F(CredentialsTest, CliMakesAndChecksFilesAndRefusesBadInput) {
                                    "make --code AB12 --host h --port 70000 --user u --password p --database d -o " + file,
                                    "make --code AB12" + account,  // no output file
                                    "check " + file})
-        EXPECT_NE(RunCli("cred " + bad).exitCode, 0) << bad;
+        EXPECT_EQ(RunCli("cred " + bad).exitCode, 2) << bad;
 }

@@ -1,32 +1,67 @@
 #pragma once
-// Subcommands of kalosqm-cli register themselves at static-initialisation
-// time, so adding one is adding one source file.
+// kalosqm-cli: each command's source file adds its subcommands to the one
+// CLI11 application at static-initialisation time, so adding a command is
+// adding one source file. Exit codes: 0 success, 1 failure, 2 usage.
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <stdexcept>
 #include <string>
-#include <vector>
+
+namespace fb {
+class Database;
+}
 
 namespace cli {
 
-using Args = std::vector<std::string>;
+using Adder = void (*)(CLI::App& root);
+bool Register(const char* name, Adder add);
 
-struct Command {
-    std::string name;   // first word after the program name, e.g. "meter"
-    std::string usage;  // one or more lines shown by "kalosqm-cli help"
-    int (*run)(const Args& args);  // args exclude the program and command name
+// The work of a subcommand: it runs once the whole command line has been
+// parsed and checked, and what it returns is the exit code. A
+// std::exception leaving it is a failure (1), a UsageError a usage error (2).
+void SetAction(CLI::App* command, std::function<int()> work);
+
+// A usage problem that only the work can see (two options that exclude
+// each other, a date that does not exist).
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
-bool Register(Command cmd);
+// "--db FILE": the local database, by default Dati/KALOSQMDATA.FDB beside
+// the program.
+CLI::Option* AddDbOption(CLI::App* command, std::string& file);
 
-// Helpers shared by subcommands.
-// Finds "--name value" in args, removes both and returns the value.
-bool TakeOption(Args& args, const std::string& name, std::string& value);
-// Finds a bare "--flag" in args and removes it.
-bool TakeFlag(Args& args, const std::string& name);
-// Prints the command's usage to stderr and returns 2.
-int Usage(const std::string& command);
+// Attaches the local database. Throws std::runtime_error with a message an
+// operator can act on: no such file, or "the local database is in use by
+// another KALO-SQM program" when a running program holds it (the engine
+// refuses at once, it never waits).
+void OpenLocalDatabase(fb::Database& db, const std::string& file);
+
+// Checks shared by several commands.
+// "HOST[:PORT]" or "[v6]:PORT"; the port defaults to the meter's 10001.
+const CLI::Validator& HostPort();
+// "YYYY-MM-DD" of a date that exists.
+const CLI::Validator& IsoDate();
+// A finite number: CLI::Range lets "nan" through (no comparison fails).
+const CLI::Validator& Finite();
 
 }  // namespace cli
 
 #define KALO_CLI_CONCAT2(a, b) a##b
 #define KALO_CLI_CONCAT(a, b) KALO_CLI_CONCAT2(a, b)
-#define KALO_CLI_COMMAND(...) \
-    static const bool KALO_CLI_CONCAT(kalo_cli_reg_, __LINE__) = ::cli::Register(::cli::Command{__VA_ARGS__})
+#define KALO_CLI_COMMAND(name, adder) \
+    static const bool KALO_CLI_CONCAT(kalo_cli_reg_, __LINE__) = ::cli::Register(name, adder)
+
+namespace cli {
+// "YYYY-MM-DD" to a date; "YYYY-MM-DD[( |T)HH:MM[:SS]]" to a date-time.
+// Throw UsageError naming the option when the text is not such a date.
+double ParseDate(const std::string& option, const std::string& text);
+double ParseDateTime(const std::string& option, const std::string& text);
+}  // namespace cli
+
+namespace cli {
+// Splits a text that passed HostPort().
+bool SplitAddress(const std::string& text, std::string& host, int& port);
+}  // namespace cli

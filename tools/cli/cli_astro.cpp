@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "cli.h"
@@ -59,14 +60,6 @@ bool ParseUtc(const std::string& text, double& t) {
     return true;
 }
 
-// A finite number, the whole text and nothing else, within [lo, hi].
-bool ParseDegrees(const std::string& text, double lo, double hi, double& v) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    v = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(v) && v >= lo && v <= hi;
-}
-
 // Date-time to "yyyy-mm-dd hh:mm:ss", rounded to the second.
 std::string FormatDateTime(double t) {
     const long long total = std::llround(t * 86400.0);
@@ -100,28 +93,10 @@ void PrintEvent(const char* label, double (*event)(double, long double, long dou
     }
 }
 
-int Run(const cli::Args& input) {
-    cli::Args args = input;
-    std::string latText, lonText, utcText;
-    const bool haveLat = cli::TakeOption(args, "--lat", latText);
-    const bool haveLon = cli::TakeOption(args, "--lon", lonText);
-    const bool haveUtc = cli::TakeOption(args, "--utc", utcText);
-    if (!haveLat || !haveLon || !args.empty()) return cli::Usage("astro");
-
-    double lat = 0, lon = 0, t = 0;
-    if (!ParseDegrees(latText, -90, 90, lat)) {
-        std::cerr << "astro: invalid latitude '" << latText << "' (degrees, -90 to 90, north positive)\n";
-        return 2;
-    }
-    if (!ParseDegrees(lonText, -180, 180, lon)) {
-        std::cerr << "astro: invalid longitude '" << lonText << "' (degrees, -180 to 180, east positive)\n";
-        return 2;
-    }
-    if (haveUtc) {
-        if (!ParseUtc(utcText, t)) {
-            std::cerr << "astro: invalid --utc '" << utcText << "' (expected \"yyyy-mm-dd hh:mm:ss\")\n";
-            return 2;
-        }
+int Run(double lat, double lon, const std::string& utcText) {
+    double t = 0;
+    if (!utcText.empty()) {
+        if (!ParseUtc(utcText, t)) throw cli::UsageError("--utc: '" + utcText + "' is not \"yyyy-mm-dd hh:mm:ss\"");
     } else {
         t = Now();
     }
@@ -150,11 +125,21 @@ int Run(const cli::Args& input) {
     return 0;
 }
 
+void Add(CLI::App& root) {
+    struct Options {
+        double lat = 0, lon = 0;
+        std::string utc;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* c = root.add_subcommand(
+        "astro", "Sun and Moon altitude and azimuth, Moon age, phase and illumination at an instant (default: now, "
+                 "UT), and the UT day's sunrise, sunset and astronomical dawn and dusk");
+    c->add_option("--lat", o->lat, "latitude in degrees, north positive")->required()->check(cli::Finite())->check(CLI::Range(-90.0, 90.0));
+    c->add_option("--lon", o->lon, "longitude in degrees, east positive")->required()->check(cli::Finite())->check(CLI::Range(-180.0, 180.0));
+    c->add_option("--utc", o->utc, "the instant, UT")->type_name("\"yyyy-mm-dd hh:mm:ss\"");
+    cli::SetAction(c, [o] { return Run(o->lat, o->lon, o->utc); });
+}
+
 }  // namespace
 
-KALO_CLI_COMMAND("astro",
-                 "  astro --lat DEG --lon DEG [--utc \"yyyy-mm-dd hh:mm:ss\"]\n"
-                 "      Sun and Moon altitude and azimuth, Moon age, phase and illumination at\n"
-                 "      the instant (default: now, UT), and the UT day's sunrise, sunset and\n"
-                 "      astronomical dawn and dusk. Latitude north positive, longitude east positive.",
-                 &Run);
+KALO_CLI_COMMAND("astro", &Add);

@@ -1,6 +1,7 @@
 // kalosqm-cli meter info|read HOST[:PORT] [--timeout SECONDS]
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "cli.h"
@@ -10,74 +11,41 @@
 
 namespace {
 
-constexpr int kDefaultMeterPort = 10001;
+struct Options {
+    std::string address;
+    int timeout = 10;
+};
 
-bool SplitHostPort(const std::string& text, std::string& host, int& port) {
-    port = kDefaultMeterPort;
-    std::string rest = text;
-    if (!rest.empty() && rest[0] == '[') {  // [v6]:port
-        const size_t close = rest.find(']');
-        if (close == std::string::npos) return false;
-        host = rest.substr(1, close - 1);
-        rest = rest.substr(close + 1);
-        if (rest.empty()) return !host.empty();
-        if (rest[0] != ':') return false;
-        rest = rest.substr(1);
-    } else {
-        const size_t colon = rest.rfind(':');
-        if (colon == std::string::npos) {
-            host = rest;
-            return !host.empty();
-        }
-        host = rest.substr(0, colon);
-        rest = rest.substr(colon + 1);
-    }
-    try {
-        size_t used = 0;
-        port = std::stoi(rest, &used);
-        return used == rest.size() && port > 0 && port < 65536 && !host.empty();
-    } catch (...) {
-        return false;
-    }
-}
-
-int Run(const cli::Args& input) {
-    cli::Args args = input;
-    std::string timeoutText = "10";
-    cli::TakeOption(args, "--timeout", timeoutText);
-    int timeout = 0;
-    try {
-        timeout = std::stoi(timeoutText);
-    } catch (...) {
-        timeout = 0;
-    }
-    if (args.size() != 2 || timeout <= 0 || (args[0] != "info" && args[0] != "read")) return cli::Usage("meter");
+int Info(const Options& o) {
     std::string host;
     int port = 0;
-    if (!SplitHostPort(args[1], host, port)) {
-        std::cerr << "meter: invalid address '" << args[1] << "'\n";
-        return 2;
-    }
+    cli::SplitAddress(o.address, host, port);
     SetBeepHook([] {});
-    TSQM sqm(host, port, timeout, nullptr, false, false, 0, 0, 0);
-    if (args[0] == "info") {
-        try {
-            if (!sqm.UpdateInfo()) {
-                std::cerr << "meter: no answer from " << host << ":" << port << " within " << timeout << " s\n";
-                return 1;
-            }
-        } catch (const std::exception& e) {
-            std::cerr << "meter: " << e.what() << "\n";
+    TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
+    try {
+        if (!sqm.UpdateInfo()) {
+            std::cerr << "meter: no answer from " << host << ":" << port << " within " << o.timeout << " s\n";
             return 1;
         }
-        if (sqm.Serial == 0 && sqm.Protocol == 0 && sqm.Model == 0 && sqm.Feature == 0) {
-            std::cerr << "meter: the reply was not an identity reply\n";
-            return 1;
-        }
-        std::printf("Protocol: %d\nModel: %d\nFeature: %d\nSerial: %d\n", sqm.Protocol, sqm.Model, sqm.Feature,
-                    sqm.Serial);
-        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "meter: " << e.what() << "\n";
+        return 1;
     }
+    if (sqm.Serial == 0 && sqm.Protocol == 0 && sqm.Model == 0 && sqm.Feature == 0) {
+        std::cerr << "meter: the reply was not an identity reply\n";
+        return 1;
+    }
+    std::printf("Protocol: %d\nModel: %d\nFeature: %d\nSerial: %d\n", sqm.Protocol, sqm.Model, sqm.Feature,
+                sqm.Serial);
+    return 0;
+}
+
+int Read(const Options& o) {
+    std::string host;
+    int port = 0;
+    cli::SplitAddress(o.address, host, port);
+    SetBeepHook([] {});
+    TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
     // UTC = local time + (UTC - local).
     const double toUtc = NowUtc() - NowLocal();
     if (!sqm.UpdateReading(nullptr, false, toUtc)) {
@@ -93,9 +61,22 @@ int Run(const cli::Args& input) {
     return 0;
 }
 
+void Add(CLI::App& root) {
+    CLI::App* meter = root.add_subcommand("meter", "talk to an SQM-LE directly (no database)");
+    meter->require_subcommand(1);
+    auto addOne = [meter](const char* name, const char* what, int (*run)(const Options&)) {
+        auto o = std::make_shared<Options>();
+        CLI::App* c = meter->add_subcommand(name, what);
+        c->add_option("address", o->address, "the meter, port 10001 by default")->required()->check(cli::HostPort());
+        c->add_option("--timeout", o->timeout, "seconds to wait for the answer")
+            ->check(CLI::Range(1, 3600))
+            ->capture_default_str();
+        cli::SetAction(c, [o, run] { return run(*o); });
+    };
+    addOne("info", "the meter's identity (\"ix\")", &Info);
+    addOne("read", "one reading with its limiting magnitude (\"rx\")", &Read);
+}
+
 }  // namespace
 
-KALO_CLI_COMMAND("meter",
-                 "  meter info HOST[:PORT] [--timeout SECONDS]   identity of an SQM-LE (port 10001 by default)\n"
-                 "  meter read HOST[:PORT] [--timeout SECONDS]   one reading with its limiting magnitude",
-                 Run);
+KALO_CLI_COMMAND("meter", &Add);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "cli.h"
@@ -36,34 +37,11 @@ public:
     bool SetClockUtc(double) override { return false; }
 };
 
-int Run(const cli::Args& input) {
-    cli::Args args = input;
-    std::string dbFile = ProgramPath("Dati/KALOSQMDATA.FDB");
-    std::string portText = "37";
-    cli::TakeOption(args, "--db", dbFile);
-    cli::TakeOption(args, "--port", portText);
-    if (!args.empty()) return cli::Usage("time");
-    int port = 0;
-    try {
-        size_t used = 0;
-        port = std::stoi(portText, &used);
-        if (used != portText.size()) port = 0;
-    } catch (...) {
-        port = 0;
-    }
-    if (port <= 0 || port > 65535) {
-        std::cerr << "time: invalid port '" << portText << "'\n";
-        return 2;
-    }
-    if (!std::filesystem::is_regular_file(dbFile)) {
-        std::cerr << "time: database not found: " << dbFile << "\n";
-        return 1;
-    }
-
+int Run(const std::string& dbFile, int port) {
     std::vector<TimeServerEntry> servers;
     {
-        fb::Database db(dbFile);
-        db.Open();
+        fb::Database db;
+        cli::OpenLocalDatabase(db, dbFile);
         servers = LoadTimeServers(db);
         db.Close();
     }
@@ -90,9 +68,21 @@ int Run(const cli::Args& input) {
     return 0;
 }
 
+void Add(CLI::App& root) {
+    struct Options {
+        std::string db;
+        int port = 37;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* c = root.add_subcommand(
+        "time", "offset of the PC clock against the time servers of the database; never sets the clock");
+    cli::AddDbOption(c, o->db);
+    c->add_option("--port", o->port, "Time protocol port of the servers")
+        ->check(CLI::Range(1, 65535))
+        ->capture_default_str();
+    cli::SetAction(c, [o] { return Run(o->db, o->port); });
+}
+
 }  // namespace
 
-KALO_CLI_COMMAND("time", "  kalosqm-cli time [--db FILE] [--port N]\n"
-                         "      offset of the PC clock against the time servers of the database\n"
-                         "      (default: Dati/KALOSQMDATA.FDB beside the program); never sets the clock",
-                 Run);
+KALO_CLI_COMMAND("time", &Add);

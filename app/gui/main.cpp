@@ -17,7 +17,9 @@
 #include "languages.h"
 #include "mainform.h"
 #include "myutils.h"
+#include "nightfile.h"
 #include "startup.h"
+#include "version.h"
 #include "welcomeform.h"
 
 namespace {
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
     const sigset_t quitSignals = QuitSignals();
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
     RegisterTranslation();
+    NightFileDefaults().Program = "KALO-SQM " + GetVersionText(4);
     const uint32_t startTick = TickCountMs();
 
     QApplication app(argc, argv);

@@ -9,7 +9,9 @@
 #include "datamodule.h"
 #include "demo.h"
 #include "i18n.h"
+#include "version.h"
 #include "myutils.h"
+#include "nightfile.h"
 #include "servicecore.h"
 
 namespace {
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
     }
     RegisterTranslation();
     InstallServiceHooks();
+    NightFileDefaults().Program = "KALO-SQM " + GetVersionText(4);
     TSignals signals;
     if (options.Demo) return RunDemo(options, signals);
 

@@ -9,6 +9,7 @@
 #include "fbdb.h"
 #include "i18n.h"
 #include "myutils.h"
+#include "nightfile.h"
 #include "readingwindow.h"
 #include "sqm.h"
 
@@ -38,7 +39,8 @@ bool UploadPermitted(const std::string& code) {
 
 }  // namespace
 
-TAcquisition::TAcquisition(TSitePorts ports, int periodMs) : ports_(ports), periodMs_(periodMs) {}
+TAcquisition::TAcquisition(TSitePorts ports, int periodMs)
+    : ports_(ports), periodMs_(periodMs), nightFile_(std::make_unique<TNightFileWriter>(ports.db)) {}
 
 TAcquisition::~TAcquisition() {
     if (running_) ports_.ticker.Stop();
@@ -108,6 +110,8 @@ TSQM& TAcquisition::CreateStationForTest() {
 }
 
 void TAcquisition::DiscardStation() { station_.reset(); }
+
+void TAcquisition::SetNightFile(std::unique_ptr<INightFile> nightFile) { nightFile_ = std::move(nightFile); }
 
 void TAcquisition::StartOrStop() {
     if (running_)
@@ -191,7 +195,8 @@ void TAcquisition::TickError(const std::string& message) {
 void TAcquisition::DoTick() {
     TAcquisitionShared& shared = AcquisitionShared();
     const TSiteRow site = ports_.site.Site();
-    const double offset = LocalToUtcOffset(site.TimeZone, ports_.clock.Zone()) + shared.InternetTimeOffset;
+    const double zoneOffset = LocalToUtcOffset(site.TimeZone, ports_.clock.Zone());
+    const double offset = zoneOffset + shared.InternetTimeOffset;
     const double t = ports_.clock.NowLocal() + offset;
     report_.Utc = t;
     ports_.view.SetDynamicLabels(t);
@@ -241,6 +246,7 @@ void TAcquisition::DoTick() {
         station.Syncro = shared.LastSyncSucceeded;
         station.State = night ? 0 : -1;
         station.StoreReading(&ports_.db);
+        if (nightFile_) nightFile_->Append(site, station, zoneOffset, ports_.clock.NowLocal() + shared.InternetTimeOffset);
         report_.What = TTickReport::Outcome::Stored;
         ports_.view.ShowLatestReading(&station);
         ports_.view.RefreshLatestReadings();

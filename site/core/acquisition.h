@@ -9,6 +9,7 @@
 #include "siteports.h"
 
 class TSQM;
+class INightFile;
 
 // Process-wide: shared by every site that acquires in this process.
 struct TAcquisitionShared {
@@ -72,6 +73,11 @@ public:
     // Creates it for a connection test (site 0, offset 0, "ix" at creation).
     TSQM& CreateStationForTest();
 
+    // Where every stored reading is also appended: a TNightFileWriter on the
+    // site's database unless replaced; nullptr writes none.
+    INightFile* NightFile() const { return nightFile_.get(); }
+    void SetNightFile(std::unique_ptr<INightFile> nightFile);
+
     const TTickReport& LastTick() const { return report_; }
     double LastReadingTime() const { return lastReadingTime_; }
     double LastDayReadingTime() const { return lastDayReadingTime_; }
@@ -87,6 +93,7 @@ private:
     bool running_ = false;
     int busy_ = 0;
     std::unique_ptr<TSQM> station_;
+    std::unique_ptr<INightFile> nightFile_;
     double lastReadingTime_ = 0;
     double lastDayReadingTime_ = 0;
     double lastSyncTime_ = 0;

@@ -17,9 +17,9 @@ void Usage() {
                  "usage: sqmle-sim [--port N] [--bind ADDR] [--value MAG] [--freq HZ] [--counts N]\n"
                  "                 [--period S] [--temp C] [--protocol N] [--model N] [--feature N]\n"
                  "                 [--serial N] [--delay MS] [--silent] [--close] [--reply TEXT]\n"
-                 "                 [--info-reply TEXT]\n"
-                 "Answers \"rx\" and \"ix\" like an SQM-LE. Port 0 (default) takes a free port;\n"
-                 "the chosen port is printed on the first line.\n");
+                 "                 [--info-reply TEXT] [--cal-reply TEXT] [--no-cx]\n"
+                 "Answers \"rx\", \"ix\" and \"cx\" like an SQM-LE; --no-cx leaves \"cx\" unanswered.\n"
+                 "Port 0 (default) takes a free port; the chosen port is printed on the first line.\n");
 }
 }  // namespace
 
@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
             else if (a == "--close") c.CloseOnRequest = true;
             else if (a == "--reply") c.RawReading = next();
             else if (a == "--info-reply") c.RawInfo = next();
+            else if (a == "--cal-reply") c.RawCalibration = next();
+            else if (a == "--no-cx") c.AnswerCalibration = false;
             else if (a == "--help" || a == "-h") { Usage(); return 0; }
             else { Usage(); return 2; }
         } catch (const std::exception&) {

@@ -45,6 +45,12 @@ std::string FormatInfoReply(const SqmSimConfig& c) {
     return buf;
 }
 
+std::string FormatCalibrationReply(const SqmSimConfig& c) {
+    return "c," + Fixed(c.CalLightOffset, 11, 2) + "m," + Fixed(c.CalDarkPeriod, 11, 3) + "s," +
+           Signed(c.CalLightTemperature, 5, 1) + "C," + Fixed(c.CalSensorOffset, 11, 2) + "m," +
+           Signed(c.CalDarkTemperature, 5, 1) + "C";
+}
+
 SqmSimulator::SqmSimulator(SqmSimConfig config) : config_(std::move(config)) {}
 
 SqmSimulator::~SqmSimulator() { Stop(); }
@@ -140,6 +146,8 @@ void SqmSimulator::Serve() {
                     reply = c.RawReading.empty() ? FormatReadingReply(c) : c.RawReading;
                 else if (cmd == "ix")
                     reply = c.RawInfo.empty() ? FormatInfoReply(c) : c.RawInfo;
+                else if (cmd == "cx" && c.AnswerCalibration)
+                    reply = c.RawCalibration.empty() ? FormatCalibrationReply(c) : c.RawCalibration;
                 else
                     continue;  // the meter ignores what it does not know
                 if (c.DelayMs > 0) {

@@ -1,7 +1,8 @@
 #pragma once
-// A simulated SQM-LE: answers "rx" with a reading and "ix" with its
-// identity, in the meter's reply forms. It can also misbehave on purpose:
-// answer late, never, with a reply of our choosing, or hang up.
+// A simulated SQM-LE: answers "rx" with a reading, "ix" with its identity
+// and "cx" with its calibration, in the meter's reply forms. It can also
+// misbehave on purpose: answer late, never, with a reply of our choosing,
+// or hang up.
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -14,16 +15,25 @@ struct SqmSimConfig {
     double Period = 0.0;       // s
     double Temperature = 27.0; // deg C
     int Protocol = 4, Model = 3, Feature = 57, Serial = 3911;
+    // Calibration ("cx"): light offset, dark period, temperatures at each.
+    double CalLightOffset = 19.84;      // mag/arcsec^2
+    double CalDarkPeriod = 151.517;     // s
+    double CalLightTemperature = 39.4;  // deg C
+    double CalSensorOffset = 8.71;      // mag/arcsec^2
+    double CalDarkTemperature = 29.5;   // deg C
+    bool AnswerCalibration = true;      // false: "cx" is ignored, as by meters without it
     int DelayMs = 0;           // wait before each answer
     bool Silent = false;       // read requests, never answer
     bool CloseOnRequest = false;  // hang up instead of answering
     std::string RawReading;    // when set, sent instead of the "rx" reply (without line end)
     std::string RawInfo;       // likewise for "ix"
+    std::string RawCalibration;  // likewise for "cx"
 };
 
 // The reply lines as the meter writes them (without the line end).
 std::string FormatReadingReply(const SqmSimConfig& c);
 std::string FormatInfoReply(const SqmSimConfig& c);
+std::string FormatCalibrationReply(const SqmSimConfig& c);
 
 class SqmSimulator {
 public:

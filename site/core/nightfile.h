@@ -1,0 +1,125 @@
+#pragma once
+// The night file of a site: every stored reading is also appended to a text
+// file in the community standard skyglow data format 1.0, one file per night
+// (local noon to local noon), beside the program in NightFiles/<site>/.
+// Other programs read these files; the database stays the station's record.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "siteports.h"
+
+class TSQM;
+namespace fb {
+class Database;
+}
+
+inline constexpr int kNightFileHeaderLines = 35;
+inline constexpr size_t kNightFileMaxLine = 150;
+
+// One data line: times as date-times (days since 1899-12-30).
+struct TNightRow {
+    double Utc = 0;
+    double Local = 0;
+    double Temperature = 0;  // Celsius
+    double Counts = 0;       // as the meter gave them
+    double Frequency = 0;    // Hz
+    double Msas = 0;         // mag/arcsec^2, without the cover offset
+};
+
+// The varying parts of the header.
+struct TNightFileHeader {
+    std::string InstrumentId;
+    std::string DataSupplier;
+    std::string LocationName;
+    std::optional<double> Latitude, Longitude, Elevation;
+    std::string TimeZoneName;
+    std::string TimeSynchronization;
+    std::string Serial;
+    std::string Firmware;  // protocol-model-feature
+    double CoverOffset = 0;
+    std::string ReplyIx, ReplyRx, ReplyCx;  // raw meter replies, escaped when written
+    std::string Program;  // capture program and version
+};
+
+// What a writer adds on its own to every file it begins.
+struct TNightFileOptions {
+    std::string DataSupplier;
+    std::string Program = "KALO-SQM";
+};
+// Process-wide defaults of the writers TAcquisition makes: the program sets
+// its version here at start ("KALO-SQM 1.0.0.1").
+TNightFileOptions& NightFileDefaults();
+
+// A site name as it may stand in a file name: / \ : * ? " < > |, control
+// characters and a leading dot become "_"; an empty name is "_".
+std::string NightFileSafeName(const std::string& siteName);
+// "YYYYMMDD_120000_<name>.dat" of the night a local time belongs to: the
+// night begins at local noon, so a morning reading goes to the day before.
+std::string NightFileName(const std::string& siteName, double local);
+// ProgramPath("NightFiles/<name>/<file name>").
+std::string NightFilePath(const std::string& siteName, double local);
+
+// Control characters as \xNN and a backslash as \\: a raw reply never puts
+// raw bytes in the file.
+std::string EscapeControl(const std::string& text);
+// Non-ASCII characters (each UTF-8 sequence) and control characters as "?".
+std::string AsciiOnly(const std::string& text);
+
+// The 35 header lines, without line ends, each ASCII and at most 150 characters.
+std::vector<std::string> NightFileHeaderLines(const TNightFileHeader& h);
+// "UTC;Local;Temperature;Counts;Frequency;MSAS", "." as decimal point in every locale.
+std::string FormatNightRow(const TNightRow& r);
+// "YYYY-MM-DDTHH:mm:ss.fff".
+std::string FormatNightTime(double dt);
+
+// The name of the PC's time zone: TZ, else /etc/timezone, else the target of
+// the /etc/localtime link; "UTC+hh" of the site's hours as a last resort.
+std::string LocalTimeZoneName(int siteTimeZone);
+// "PC clock", or the time servers of NTPSERVERS (comma separated, in their
+// order) when SET_USEINTERTETTIME is on.
+std::string TimeSynchronizationText(fb::Database& db);
+
+// The night file of a site's acquisition. Append never throws: a failure is
+// written to the site's error log and the acquisition goes on.
+class INightFile {
+public:
+    virtual ~INightFile() = default;
+    // A reading just stored; zoneOffset: days added to site local time to
+    // obtain UTC (LocalToUtcOffset); logTime: the time for an error line.
+    virtual void Append(const TSiteRow& site, const TSQM& station, double zoneOffset, double logTime) = 0;
+};
+
+// The real writer. A file is begun (header written) when it is new or
+// empty; then the meter is asked "ix", "rx" and "cx" once each, on short
+// connections of its own, and the settings are read from the database.
+class TNightFileWriter : public INightFile {
+public:
+    explicit TNightFileWriter(fb::Database& db, std::optional<TNightFileOptions> options = std::nullopt);
+    void Append(const TSiteRow& site, const TSQM& station, double zoneOffset, double logTime) override;
+    // The file the last Append wrote to or tried to.
+    const std::string& LastPath() const { return lastPath_; }
+
+private:
+    TNightFileHeader BeginHeader(const TSiteRow& site, const TSQM& station);
+
+    fb::Database& db_;
+    std::optional<TNightFileOptions> options_;  // empty: NightFileDefaults() when a file is begun
+    std::string lastPath_;
+};
+
+// A night file read back with the community rules: the header ends at
+// "# END OF HEADER" and has as many lines as its line 3 says, every line ends
+// in CR LF, no tabs, no blank lines, at most 150 characters, six fields per
+// data line with "." decimals. Throws std::runtime_error naming the line
+// that breaks a rule.
+struct TNightFileContents {
+    std::vector<std::string> Header;  // without line ends
+    std::vector<TNightRow> Rows;
+    std::vector<std::vector<std::string>> Fields;  // the data lines' texts, field by field
+};
+TNightFileContents ParseNightFile(const std::string& content);
+TNightFileContents ReadNightFile(const std::string& path);
+// "YYYY-MM-DDTHH:mm:ss.fff" back to a date-time; false when it is not one.
+bool ParseNightTime(const std::string& text, double& dt);

@@ -63,19 +63,15 @@ HorizontalPosition MoonHorizontalPosition(double t, long double longitude, long 
     return HorizontalOf(MoonPosition(t), t, longitude, latitude);
 }
 
-long double MoonAge(double t) {
-    entry_checks::Instant(t);
-    const BodyPosition s = SunPosition(t);
-    const BodyPosition m = MoonPosition(t);
+namespace {
+
+long double AgeOf(const BodyPosition& s, const BodyPosition& m) {
     const long double age = NormalizeAngle(m.Longitude - s.Longitude) / 360.0L * kSynodicMonth;
     // An elongation a hair under 360 must not round up to a full month.
     return age < kSynodicMonth ? age : 0.0L;
 }
 
-long double MoonPhaseAngle(double t) {
-    entry_checks::Instant(t);
-    const BodyPosition s = SunPosition(t);
-    const BodyPosition m = MoonPosition(t);
+long double PhaseAngleOf(const BodyPosition& s, const BodyPosition& m) {
     const long double R = s.Distance, Delta = m.Distance;
     const long double psi = ArcCosDeg(CosDeg(m.Latitude) * CosDeg(m.Longitude - s.Longitude));
     // i in [0, 180]: the arctangent of R sin psi / (Delta - R cos psi) taken
@@ -87,4 +83,31 @@ long double MoonPhaseAngle(double t) {
     return i;
 }
 
-long double MoonIllumination(double t) { return (1.0L + CosDeg(MoonPhaseAngle(t))) / 2.0L; }
+long double IlluminationOf(const BodyPosition& s, const BodyPosition& m) {
+    return (1.0L + CosDeg(PhaseAngleOf(s, m))) / 2.0L;
+}
+
+}  // namespace
+
+long double MoonAge(double t) {
+    entry_checks::Instant(t);
+    return AgeOf(SunPosition(t), MoonPosition(t));
+}
+
+long double MoonPhaseAngle(double t) {
+    entry_checks::Instant(t);
+    return PhaseAngleOf(SunPosition(t), MoonPosition(t));
+}
+
+long double MoonIllumination(double t) {
+    entry_checks::Instant(t);
+    return IlluminationOf(SunPosition(t), MoonPosition(t));
+}
+
+SunAndMoonAt SunAndMoon(double t, long double longitude, long double latitude) {
+    entry_checks::Site(t, longitude, latitude);
+    const BodyPosition s = SunPosition(t);
+    const BodyPosition m = MoonPosition(t);
+    return {HorizontalOf(s, t, longitude, latitude), HorizontalOf(m, t, longitude, latitude), AgeOf(s, m),
+            IlluminationOf(s, m)};
+}

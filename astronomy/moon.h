@@ -27,3 +27,12 @@ long double MoonAge(double t);
 long double MoonPhaseAngle(double t);
 // Illuminated fraction of the disc, 0..1.
 long double MoonIllumination(double t);
+
+// The Sun and the Moon of one instant and site, each position computed once:
+// what SunHorizontalPosition, MoonHorizontalPosition, MoonAge and
+// MoonIllumination give one by one, with the same argument checks.
+struct SunAndMoonAt {
+    HorizontalPosition Sun, Moon;
+    long double MoonAge = 0, MoonIllumination = 0;
+};
+SunAndMoonAt SunAndMoon(double t, long double longitude, long double latitude);

@@ -113,8 +113,21 @@ TCredentialsRecord DecodeCredentialsRecord(std::string_view bytes) {
 }
 
 TCredentialsRecord ReadCredentialsRecord(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO without a writer must not hold the caller. What was
+    // opened is checked, not the name, so nothing can be swapped in between.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) throw CredentialsFileError("Cannot open " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int e = errno;
+        ::close(fd);
+        throw CredentialsFileError("Cannot read " + path + ": " + std::strerror(e));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw CredentialsFileError(path + " is not a regular file");
+    }
+    // One record is all that is ever read, whatever the size of the file.
     std::string buf(kCredentialsRecordSize, '\0');
     size_t got = 0;
     int readErrno = 0;

@@ -35,7 +35,8 @@ inline constexpr int kCredentialsUpload = 4;
 inline constexpr int kCredentialsDownload = 8;
 
 // A credentials file that cannot be read as a record: missing, unreadable,
-// shorter than one record, or with a text longer than its field.
+// not a regular file, shorter than one record, or with a text longer than
+// its field.
 class CredentialsFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -82,7 +83,8 @@ std::string CredentialsFileName(const std::string& SiteCode);
 
 // Decodes the first record of the bytes. Throws CredentialsFileError.
 TCredentialsRecord DecodeCredentialsRecord(std::string_view bytes);
-// Reads the first record of a file, opened read-only. Throws CredentialsFileError.
+// Reads the first record of a file, opened read-only and without waiting: a
+// FIFO, a folder or a device is refused at once. Throws CredentialsFileError.
 TCredentialsRecord ReadCredentialsRecord(const std::string& path);
 // The record of a site code's file (the code is trimmed first).
 TCredentialsRecord ReadSiteCredentials(const std::string& SiteCode);

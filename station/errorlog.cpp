@@ -24,7 +24,9 @@ void TErrorLog::WriteError(const std::string& Line, const std::string& LogName) 
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664);
         if (fd < 0) return;
         // One write of the whole line: appends from other writers never land inside it.
-        const std::string data = Line + "\r\n";
+        // Escaped, so that an entry stays one line and a meter's or a server's
+        // bytes quoted in it never reach whoever reads the log raw.
+        const std::string data = Printable(Line) + "\r\n";
         const char* p = data.data();
         size_t left = data.size();
         while (left > 0) {

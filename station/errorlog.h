@@ -2,6 +2,7 @@
 // Unattended failures are appended to text logs in LOGS beside the program:
 // ERROR-LOG.txt for an empty log name, ERROR-LOG-SITE-<name>.TXT otherwise.
 // Writing a log never fails the caller: a line that cannot be written is lost.
+// Control characters and invalid UTF-8 in a line are written escaped (Printable).
 #include <string>
 
 class TErrorLog {

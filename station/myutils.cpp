@@ -197,3 +197,74 @@ std::string QuotedStr(std::string_view s) {
     out += '\'';
     return out;
 }
+
+namespace {
+
+// Length of the valid UTF-8 sequence at text[i] (lead byte >= 0x80), or 0:
+// overlong forms, surrogates and code points past U+10FFFF are not valid.
+size_t Utf8SequenceLength(const std::string& text, size_t i) {
+    const auto at = [&text](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b = at(i);
+    size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        if (b == 0xE0) lo = 0xA0;
+        if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        if (b == 0xF0) lo = 0x90;
+        if (b == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) return 0;
+    if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+    for (size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+    return n;
+}
+
+void AppendHexEscape(std::string& out, unsigned char c) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 0x0F];
+}
+
+}  // namespace
+
+std::string Printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += text[i++];
+            continue;
+        }
+        if (c < 0x80) {
+            switch (c) {
+                case '\r': out += "\\r"; break;
+                case '\n': out += "\\n"; break;
+                case '\t': out += "\\t"; break;
+                default: AppendHexEscape(out, c);
+            }
+            ++i;
+            continue;
+        }
+        const size_t n = Utf8SequenceLength(text, i);
+        // U+0080..U+009F are the C1 controls, which terminals obey like ESC sequences.
+        const bool control = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (n > 0 && !control) {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        for (const size_t end = i + (n > 0 ? n : 1); i < end; ++i)
+            AppendHexEscape(out, static_cast<unsigned char>(text[i]));
+    }
+    return out;
+}

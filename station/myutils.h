@@ -1,6 +1,7 @@
 #pragma once
 // General utilities shared by the engine and the program: the program's
-// folder, the date-time scale, text splitting and fixed formats.
+// folder, the date-time scale, text splitting, fixed formats and the
+// escaping of foreign text.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,3 +50,8 @@ std::string FormatTimeOfDay(double dt);     // "hh:mm:ss"
 std::string Trim(std::string_view s);
 // Doubles every single quote and wraps the text in single quotes.
 std::string QuotedStr(std::string_view s);
+// Text from a meter, a server or a file, safe to show in a message, a log
+// line or a terminal: control characters (C0, DEL and the C1 range) become
+// \r, \n, \t or \xNN, as do bytes that are not valid UTF-8; printable ASCII
+// and valid UTF-8 stay as they are. The result is always one line.
+std::string Printable(const std::string& text);

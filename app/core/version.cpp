@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "build_version.h"
+#include "myutils.h"
 
 namespace {
 // The resource: a marker, then key=value texts, ended by an empty text.
@@ -68,3 +69,5 @@ std::string GetVersionText(int n) {
     }();
     return VersionPrefix(version, n);
 }
+
+double ProgramBuildTimeUtc() { return UnixToDateTime(KALO_BUILD_TIME_UNIX); }

@@ -13,3 +13,5 @@ std::string GetVersionText(int n);
 std::string VersionPrefix(const std::string& version, int n);
 // This executable's path.
 std::string ProgramFileName();
+// When this program was built, as a UTC date-time.
+double ProgramBuildTimeUtc();

@@ -34,8 +34,6 @@ const char* ServiceUsage();
 
 // One line on standard error (the journal reads it), written at once.
 void Say(const std::string& line);
-// Control bytes (from a meter, a server, a file) shown escaped.
-std::string Printable(const std::string& text);
 // "21.34": a dot whatever the locale.
 std::string FixedText(double value, int decimals);
 

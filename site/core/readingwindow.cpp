@@ -41,30 +41,50 @@ std::string FormatHoursMinutes(double t) {
 
 }  // namespace
 
-bool IsInReadingWindow(const TSiteRow& site, double utc) {
-    switch (site.AcquireMode) {
+TDayReadingWindow::TDayReadingWindow(const TSiteRow& site, double utc) : mode_(site.AcquireMode) {
+    switch (mode_) {
+    case kTimed:
+        start_ = TimeOfDay(site.StartTime);
+        stop_ = TimeOfDay(site.StopTime);
+        break;
+    case kDiscardByDay:
+    case kDiscardInTwilight: {
+        if (!site.Latitude || !site.Longitude) break;
+        TNightEdges e = Edges(site, utc, mode_ == kDiscardInTwilight);
+        if (e.Evening < e.Morning) e.Evening += 1;
+        edges_ = true;
+        morning_ = e.Morning;
+        evening_ = e.Evening;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+bool TDayReadingWindow::Contains(double utc) const {
+    switch (mode_) {
     case kContinuous:
         return true;
     case kTimed: {
         const double d = TimeOfDay(utc);
-        const double s = TimeOfDay(site.StartTime);
-        const double e = TimeOfDay(site.StopTime);
+        const double s = start_;
+        const double e = stop_;
         // Compared to the millisecond: a stored 06:00 must include a tick at 06:00:00.
         const auto ms = [](double x) { return std::llround(x * 86400000.0); };
         if (ms(e) >= ms(s)) return ms(s) <= ms(d) && ms(d) <= ms(e);
         return ms(d) >= ms(s) || ms(d) <= ms(e);  // crosses midnight
     }
     case kDiscardByDay:
-    case kDiscardInTwilight: {
-        if (!site.Latitude || !site.Longitude) return true;
-        TNightEdges e = Edges(site, utc, site.AcquireMode == kDiscardInTwilight);
-        if (e.Evening < e.Morning) e.Evening += 1;
-        return utc < e.Morning || utc > e.Evening;
-    }
+    case kDiscardInTwilight:
+        if (!edges_) return true;
+        return utc < morning_ || utc > evening_;
     default:
         return false;
     }
 }
+
+bool IsInReadingWindow(const TSiteRow& site, double utc) { return TDayReadingWindow(site, utc).Contains(utc); }
 
 double LocalToUtcOffset(int siteTimeZone, const TZoneInfo& zone) {
     const double daylight = zone.Daylight ? -1.0 / 24.0 : 0.0;

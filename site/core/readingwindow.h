@@ -19,6 +19,21 @@ enum TAcquireMode {
 // throw E_NoRiseSet where the Sun does not reach the altitude that day.
 bool IsInReadingWindow(const TSiteRow& site, double utc);
 
+// The reading window of one UT day, worked out once for many instants of
+// that day (an imported file): Contains(t) is IsInReadingWindow(site, t)
+// for every t of the UT day of utc. Throws E_NoRiseSet where it would.
+class TDayReadingWindow {
+public:
+    TDayReadingWindow(const TSiteRow& site, double utc);
+    bool Contains(double utc) const;
+
+private:
+    int mode_;
+    double start_ = 0, stop_ = 0;       // method 1: times of day
+    bool edges_ = false;                // methods 2 and 3 with a position
+    double morning_ = 0, evening_ = 0;  // their edges
+};
+
 // Days to add to PC local time to obtain UTC, for a site time zone.
 double LocalToUtcOffset(int siteTimeZone, const TZoneInfo& zone);
 // The PC zone in whole hours, east positive, daylight saving ignored.

@@ -4,8 +4,11 @@
 // (the walk with the real pinger: tests/app/test_time_cli.cpp).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
+#include <optional>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <tuple>
@@ -16,6 +19,7 @@
 #include "rfc868server.h"
 #include "testsupport.h"
 #include "time_test_support.h"
+#include "version.h"
 
 using timeserver::Reply;
 
@@ -30,6 +34,7 @@ const char* const kEst = "EST5EDT,M3.2.0,M11.1.0";
 double Utc2020() { return EncodeDateTime(2020, 6, 1, 11, 33, 20); }
 Reply Answer(uint32_t seconds, int delayMs = 0) { return Reply{.seconds = seconds, .delayMs = delayMs}; }
 Reply CloseEarly() { return Reply{Reply::Kind::CloseEarly, std::nullopt, 0}; }
+Reply Never() { return Reply{Reply::Kind::Never, std::nullopt, 0}; }
 
 // Each test that reads local times names its zone.
 void UseZone(const char* tz) {
@@ -74,12 +79,31 @@ protected:
     }
     std::filesystem::path Log() const { return dir.Path() / "LOGS" / "ERROR-LOG.txt"; }
 
+    // The log's lines without their time stamps.
+    std::vector<std::string> LogEntries() const {
+        std::vector<std::string> entries;
+        std::istringstream in(testsupport::ReadFile(Log()));
+        for (std::string line; std::getline(in, line);) entries.push_back(line.substr(19, line.size() - 20));
+        return entries;
+    }
+
     testsupport::TempDir dir;
     FakePinger pinger;
     FakeClock clock;
     TInternetTime time{pinger, clock};
     timeserver::Rfc868Server server;
+    // Answers must be near this machine's clock to be believed.
+    const uint32_t now = timeserver::CurrentSeconds();
 };
+
+double Utc(uint32_t seconds) { return Rfc868ToUtc(seconds, 0); }
+
+// A refused answer of the test server in the log, without the line's time stamp.
+std::string Refused(uint32_t seconds, const std::string& why) {
+    return " - NTP Server Exception - HOST: 127.0.0.1 - Time " + FormatLogTime(Utc(seconds)) + " UTC refused: " + why;
+}
+std::string BeforeBuild() { return "earlier than this program's build (" + FormatLogTime(ProgramBuildTimeUtc()) + " UTC)"; }
+const std::string kNoClock = "a count of 0, as servers without a clock send";
 
 // The real pinger's outcome as text: the byte count, or "error: <message>".
 std::string PingOutcome(const std::string& host, int timeoutMs) {
@@ -116,7 +140,7 @@ TEST(Rfc868, LocalTimeFollowsZoneAndDaylightRule) {
 
 TEST_F(InternetTimeTest, ServersWithoutEchoAreSkippedSilentlyAndEachPingErrorWritesOneLine) {
     UseZone(kCet);
-    Serve({Answer(k2020)});
+    Serve({Answer(now)});
     double offset = 7.0, t = 456.0;
     EXPECT_FALSE(time.GetTimeOffset({}, offset));  // no server: no traffic at all
     EXPECT_FALSE(time.GetInternetTime({}, t, false));
@@ -134,7 +158,7 @@ TEST_F(InternetTimeTest, ServersWithoutEchoAreSkippedSilentlyAndEachPingErrorWri
         {{"no-echo.example", 1, 500}, {"nosuchhost.invalid", 2, 500}, {"a.example", 3, 500}, {" 127.0.0.1 ", 4, 0}}, t,
         false));
     const std::string after = FormatLogTime(NowLocal());
-    EXPECT_NEAR(t, EncodeDateTime(2020, 6, 1, 13, 33, 20), kMs);  // in the PC's zone
+    EXPECT_NEAR(t, UtcToLocalTime(Utc(now)), kMs);  // in the PC's zone
     EXPECT_EQ(time.LastHost(), "127.0.0.1");
     const PingCalls walk{{"no-echo.example", 500}, {"nosuchhost.invalid", 500}, {"a.example", 500}, {"127.0.0.1", kDefault}};
     EXPECT_EQ(pinger.calls, walk);
@@ -164,14 +188,14 @@ TEST_F(InternetTimeTest, FailedTimeRequestsAreSkippedSilentlyAndTheTransitDelayC
     UseZone("UTC0");
     // Answers after about 1800 ms (delay 900 ms: nothing added) and 2400 ms
     // (delay 1200 ms: one second); then half an answer, one past the timeout, a good one.
-    Serve({Answer(k2020, 1800), Answer(k2020, 2400), CloseEarly(), Answer(k2020 + 99, 600), Answer(k2020)});
+    Serve({Answer(now, 1800), Answer(now, 2400), CloseEarly(), Answer(now + 99, 600), Answer(now)});
     double t = 0;
     ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 5000}}, t, false));
-    EXPECT_NEAR(t, Utc2020(), kMs);
+    EXPECT_NEAR(t, Utc(now), kMs);
     ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 5000}}, t, false));
-    EXPECT_NEAR(t, Utc2020() + kSecond, kMs);
+    EXPECT_NEAR(t, Utc(now) + kSecond, kMs);
     ASSERT_TRUE(time.GetInternetTime({{"127.0.0.1", 1, 300}, {"127.0.0.1", 2, 300}, {"127.0.0.1", 3, 2000}}, t, false));
-    EXPECT_NEAR(t, Utc2020(), kMs);
+    EXPECT_NEAR(t, Utc(now), kMs);
     EXPECT_EQ(server.Accepted(), 5);
 
     // Nothing listens any more: the connection is refused.
@@ -186,8 +210,8 @@ TEST_F(InternetTimeTest, SettingTheClockWantsASecondAnswerOfTheSameServerAndItsS
     UseZone(kCet);
     // Refused setter: each server asked twice, the walk fails. Then the first
     // server fails its second request; the next one answers twice.
-    Serve({Answer(k2020), Answer(k2020), Answer(k2020), Answer(k2020), Answer(k2020), CloseEarly(),
-           Answer(k2020 + 10), Answer(k2020 + 60)});
+    Serve({Answer(now), Answer(now), Answer(now), Answer(now), Answer(now), CloseEarly(), Answer(now + 10),
+           Answer(now + 60)});
     const std::vector<TimeServerEntry> two{{"127.0.0.1", 1, 2000}, {"127.0.0.1", 2, 2000}};
     double t = 0;
     clock.allow = false;
@@ -200,9 +224,147 @@ TEST_F(InternetTimeTest, SettingTheClockWantsASecondAnswerOfTheSameServerAndItsS
     ASSERT_TRUE(time.GetInternetTime(two, t, true));
     EXPECT_EQ(server.Accepted(), 8);
     ASSERT_EQ(clock.set.size(), 1u);
-    EXPECT_NEAR(clock.set[0], Utc2020() + 60 * kSecond, kMs);
-    EXPECT_NEAR(t, EncodeDateTime(2020, 6, 1, 13, 34, 20), kMs);
+    EXPECT_NEAR(clock.set[0], Utc(now + 60), kMs);
+    EXPECT_NEAR(t, UtcToLocalTime(Utc(now + 60)), kMs);
     EXPECT_FALSE(std::filesystem::exists(Log()));
+}
+
+// Times that cannot be now: refused, logged, and the next server asked.
+TEST(PlausibleInternetTime, NotBeforeTheBuildAndWithinADayOfThePcClock) {
+    const double build = EncodeDateTime(2026, 3, 1, 12, 0, 0), pc = EncodeDateTime(2026, 6, 1, 12, 0, 0);
+    using P = TimePlausibility;
+    const std::pair<double, P> cases[] = {
+        {pc, P::Plausible}, {pc + 1, P::Plausible}, {pc - 1, P::Plausible},
+        {pc + 1 + kSecond, P::FarFromPcClock}, {pc - 1 - kSecond, P::FarFromPcClock}, {pc + 3650, P::FarFromPcClock},
+        {build - kSecond, P::BeforeBuild}, {Utc(0x80000000u), P::BeforeBuild},  // 1968
+        {Utc(0), P::FarFromPcClock},  // 2036 (the walk never asks about a count of 0)
+    };
+    for (const auto& [utc, expected] : cases) EXPECT_EQ(PlausibleInternetTime(utc, pc, build), expected) << FormatLogTime(utc);
+    // A PC clock before the build: only what is before the build is refused outright.
+    EXPECT_EQ(PlausibleInternetTime(build, build - 30, build), P::FarFromPcClock);
+    EXPECT_EQ(PlausibleInternetTime(build, build, build), P::Plausible);
+
+    // Agreement: each answer against the PC clock when it came, within 10 s.
+    EXPECT_TRUE(InternetTimesAgree(pc + 2, pc, pc + 2 + 9.9 * kSecond, pc));
+    EXPECT_TRUE(InternetTimesAgree(pc + 2, pc, pc + 2 - 9.9 * kSecond, pc));
+    EXPECT_FALSE(InternetTimesAgree(pc + 2, pc, pc + 2 + 10.1 * kSecond, pc));
+    EXPECT_TRUE(InternetTimesAgree(pc + 2, pc, pc + 2 + 60 * kSecond, pc + 60 * kSecond));  // a minute later
+    EXPECT_FALSE(InternetTimesAgree(pc + 2, pc, pc + 2, pc + 60 * kSecond));
+}
+
+TEST_F(InternetTimeTest, TimesBeforeTheBuildAreRefusedAndLoggedAndTheNextServerGivesTheTime) {
+    UseZone("UTC0");
+    const uint32_t build = static_cast<uint32_t>(std::llround((ProgramBuildTimeUtc() - EncodeDate(1900, 1, 1)) * 86400));
+    Serve({Answer(0x80000000u), Answer(build - 60), Answer(now)});
+    const std::vector<TimeServerEntry> three{{"127.0.0.1", 1, 1000}, {"127.0.0.1", 2, 1000}, {"127.0.0.1", 3, 1000}};
+    double offset = 7.0;
+    ASSERT_TRUE(time.GetTimeOffset(three, offset));
+    EXPECT_NEAR(offset, Utc(now) - NowLocal(), 2 * kSecond);
+    ASSERT_EQ(FormatLogTime(Utc(0x80000000u)), "20/01/1968 03.14.08");
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{Refused(0x80000000u, BeforeBuild()), Refused(build - 60, BeforeBuild())}));
+    // Nothing but such times: no time at all.
+    server.Stop();
+    Serve({Answer(0x80000000u)});
+    offset = 7.0;
+    double t = 456.0;
+    EXPECT_FALSE(time.GetTimeOffset(three, offset));
+    EXPECT_FALSE(time.GetInternetTime(three, t, true));
+    EXPECT_EQ(std::make_pair(offset, t), std::make_pair(7.0, 456.0));
+    EXPECT_EQ(LogEntries().size(), 2u + 6u);
+    EXPECT_TRUE(clock.set.empty());
+}
+
+TEST_F(InternetTimeTest, ATimeMoreThanADayAwayIsBelievedOnlyWhenTheNextServerThatAnswersAgrees) {
+    UseZone("UTC0");
+    constexpr uint32_t kDay = 86400;
+    const uint32_t far = now + 2 * kDay;
+    const auto says = [](uint32_t first, uint32_t next) {
+        return Refused(first, "more than a day away from the PC clock, and 127.0.0.1 says " + FormatLogTime(Utc(next)) + " UTC");
+    };
+    const auto unconfirmed = [](uint32_t first) {
+        return Refused(first, "more than a day away from the PC clock, and no other server confirms it");
+    };
+    const std::string noClock = Refused(0, kNoClock);
+    ASSERT_EQ(FormatLogTime(Utc(0)), "07/02/2036 06.28.16");
+    struct Case {
+        const char* what;
+        std::vector<Reply> script;
+        size_t servers;
+        std::optional<uint32_t> used;  // the answer whose time is taken
+        std::vector<std::string> log;
+    };
+    const Case cases[] = {
+        {"alone", {Answer(far)}, 1, std::nullopt, {unconfirmed(far)}},
+        {"alone, the next server silent", {Answer(far), Never()}, 2, std::nullopt, {unconfirmed(far)}},
+        {"then one near the PC clock", {Answer(far), Answer(now)}, 2, now, {says(far, now)}},
+        {"0, which is 2036, then one near the PC clock", {Answer(0), Answer(now)}, 2, now, {noClock}},
+        {"two that agree on 0", {Answer(0), Answer(0)}, 2, std::nullopt, {noClock, noClock}},
+        {"two that agree", {Answer(far), Answer(far + 9)}, 2, far, {}},
+        {"then one that answers nothing first", {Answer(far), CloseEarly(), Answer(far - 5)}, 3, far, {}},
+        {"then one that disagrees", {Answer(far), Answer(far + 11)}, 2, std::nullopt, {says(far, far + 11), unconfirmed(far + 11)}},
+        {"then one that disagrees and one that agrees with it", {Answer(far), Answer(now + 3 * kDay), Answer(now + 3 * kDay)},
+         3, now + 3 * kDay, {says(far, now + 3 * kDay)}},
+        {"then one before the build", {Answer(far), Answer(0x80000000u)}, 2, std::nullopt,
+         {says(far, 0x80000000u), Refused(0x80000000u, BeforeBuild())}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(Log());
+        server.Stop();
+        Serve(c.script);
+        std::vector<TimeServerEntry> servers;
+        for (size_t i = 0; i < c.servers; ++i) servers.push_back({"127.0.0.1", static_cast<int>(i + 1), 500});
+        double offset = 7.0, t = 456.0;
+        EXPECT_EQ(time.GetTimeOffset(servers, offset), c.used.has_value());
+        EXPECT_EQ(LogEntries(), c.log);
+        server.Stop();
+        Serve(c.script);
+        EXPECT_EQ(time.GetInternetTime(servers, t, false), c.used.has_value());
+        if (c.used) {
+            EXPECT_NEAR(offset, Utc(*c.used) - NowLocal(), 2 * kSecond);
+            EXPECT_NEAR(t, Utc(*c.used), kMs);
+        } else {
+            EXPECT_EQ(std::make_pair(offset, t), std::make_pair(7.0, 456.0));
+        }
+    }
+    EXPECT_TRUE(clock.set.empty());
+}
+
+TEST_F(InternetTimeTest, TheClockIsNeverSetFromASecondAnswerThatCannotBeNow) {
+    UseZone("UTC0");
+    const uint32_t far = now + 2 * 86400;
+    const std::vector<TimeServerEntry> two{{"127.0.0.1", 1, 1000}, {"127.0.0.1", 2, 1000}};
+    // Servers that answer nothing but 0 never set the clock, however many agree.
+    Serve({Answer(0)});
+    double t = 0;
+    EXPECT_FALSE(time.GetInternetTime(two, t, true));
+    EXPECT_EQ(server.Accepted(), 2);
+    EXPECT_TRUE(clock.set.empty());
+    server.Stop();
+    std::filesystem::remove(Log());
+    // A server whose second answer is 0 (2036) or 0x80000000 (1968) sets nothing; the next one does.
+    Serve({Answer(now), Answer(0), Answer(now), Answer(0x80000000u), Answer(now + 1), Answer(now + 2)});
+    EXPECT_FALSE(time.GetInternetTime({{"127.0.0.1", 1, 1000}}, t, true));
+    ASSERT_TRUE(time.GetInternetTime(two, t, true));
+    ASSERT_EQ(clock.set.size(), 1u);
+    EXPECT_NEAR(clock.set[0], Utc(now + 2), kMs);
+    EXPECT_NEAR(t, Utc(now + 2), kMs);
+    EXPECT_EQ(LogEntries(), (std::vector<std::string>{Refused(0, kNoClock), Refused(0x80000000u, BeforeBuild())}));
+
+    // Two servers agree on a time two days away: the first one's fresh answer sets the clock, if it still agrees.
+    server.Stop();
+    Serve({Answer(far), Answer(far + 3), Answer(far + 1)});
+    clock.set.clear();
+    ASSERT_TRUE(time.GetInternetTime(two, t, true));
+    ASSERT_EQ(clock.set.size(), 1u);
+    EXPECT_NEAR(clock.set[0], Utc(far + 1), kMs);
+    server.Stop();
+    Serve({Answer(far), Answer(far + 3), Answer(far + 60)});
+    clock.set.clear();
+    EXPECT_FALSE(time.GetInternetTime(two, t, true));
+    EXPECT_TRUE(clock.set.empty());
+    EXPECT_EQ(LogEntries().back(), Refused(far + 60, "more than a day away from the PC clock, and the server said " +
+                                                         FormatLogTime(Utc(far)) + " UTC just before"));
 }
 
 // The server list as the data module reads it, from a copy of the delivered database.

@@ -81,10 +81,11 @@ protected:
     bool clockAllowed = true;
 };
 
-constexpr uint32_t k20200601_113320 = 3800000000u;
+// An hour ahead of this machine's clock: a time that can be now.
+const uint32_t kHourAhead = timeserver::CurrentSeconds() + 3600;
 
 TEST_F(TimeCommandsTest, TheTableIsReadAgainOnEveryCallAndTheOffsetLeavesTheClockAlone) {
-    UseServer({Reply{.seconds = k20200601_113320}});
+    UseServer({Reply{.seconds = kHourAhead}});
     double offset = 12345;
     EXPECT_FALSE(data.GetTimeOffset(offset));  // empty table: no traffic at all
     EXPECT_EQ(offset, 12345);
@@ -92,7 +93,7 @@ TEST_F(TimeCommandsTest, TheTableIsReadAgainOnEveryCallAndTheOffsetLeavesTheCloc
     Servers({"127.0.0.1"});
     ASSERT_TRUE(data.GetTimeOffset(offset));
     // Internet time in the PC's zone minus the PC clock.
-    const double expected = UtcToLocalTime(EncodeDateTime(2020, 6, 1, 11, 33, 20)) - NowLocal();
+    const double expected = UtcToLocalTime(Rfc868ToUtc(kHourAhead, 0)) - NowLocal();
     EXPECT_NEAR(offset, expected, 2.0 / 86400);
     EXPECT_EQ(server.Accepted(), 1);
     EXPECT_TRUE(clockSets.empty());
@@ -100,15 +101,15 @@ TEST_F(TimeCommandsTest, TheTableIsReadAgainOnEveryCallAndTheOffsetLeavesTheCloc
 
 TEST_F(TimeCommandsTest, ShowInternetTimeShowsTheServersTimeInLocalTimeOrNothingWhenNoServerAnswers) {
     Servers({"127.0.0.1"});
-    UseServer({Reply{.seconds = k20200601_113320}, Reply{.kind = Reply::Kind::Never}});
+    UseServer({Reply{.seconds = kHourAhead}, Reply{.kind = Reply::Kind::Never}});
     TMainForm form(QStringList{"kalosqm", "noautoplay"});
     form.mnuShowInternetTimeClick();
-    const QDateTime utc(QDate(2020, 6, 1), QTime(11, 33, 20), QTimeZone::utc());
+    constexpr qint64 kSeconds1900To1970 = 2208988800;
+    const QDateTime utc = QDateTime::fromSecsSinceEpoch(kHourAhead - kSeconds1900To1970, QTimeZone::utc());
     const QDateTime local = utc.toTimeZone(QTimeZone("Europe/Rome"));
-    ASSERT_EQ(local.time(), QTime(13, 33, 20));
     const QLocale l = QLocale::system();
     const QString shown =
-        l.toString(local.date(), QLocale::ShortFormat) + " " + l.toString(QTime(13, 33, 20), QLocale::LongFormat);
+        l.toString(local.date(), QLocale::ShortFormat) + " " + l.toString(local.time(), QLocale::LongFormat);
     EXPECT_EQ(QString::fromStdString(Messages()), "information: " + shown + "\n");
     form.mnuShowInternetTimeClick();
     EXPECT_EQ(QString::fromStdString(Messages()), "information: " + shown + "\n");
@@ -117,8 +118,8 @@ TEST_F(TimeCommandsTest, ShowInternetTimeShowsTheServersTimeInLocalTimeOrNothing
 
 TEST_F(TimeCommandsTest, SyncronizeAsksFirstFailsWhenTheClockMayNotBeSetAndOtherwiseSetsItFromASecondRequest) {
     Servers({"127.0.0.1"});
-    UseServer({Reply{.seconds = k20200601_113320}, Reply{.seconds = k20200601_113320 + 5},
-               Reply{.seconds = k20200601_113320}, Reply{.seconds = k20200601_113320 + 5}});
+    UseServer({Reply{.seconds = kHourAhead}, Reply{.seconds = kHourAhead + 5}, Reply{.seconds = kHourAhead},
+               Reply{.seconds = kHourAhead + 5}});
     TMainForm form(QStringList{"kalosqm", "noautoplay"});
     setenv("KALOSQM_MESSAGE_ANSWER", "no", 1);
     form.mnuSyncClockClick();
@@ -137,7 +138,7 @@ TEST_F(TimeCommandsTest, SyncronizeAsksFirstFailsWhenTheClockMayNotBeSetAndOther
     EXPECT_EQ(Messages(), question + question + "error: Impossible to perform the action\n" + question +
                               "information: Done\n");
     ASSERT_EQ(clockSets.size(), 1u);
-    EXPECT_EQ(FormatSqlDateTime(clockSets[0]), "2020-06-01 11:33:25");
+    EXPECT_EQ(FormatSqlDateTime(clockSets[0]), FormatSqlDateTime(Rfc868ToUtc(kHourAhead + 5, 0)));
     EXPECT_EQ(server.Accepted(), 4);
 }
 

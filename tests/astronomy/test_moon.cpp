@@ -124,4 +124,27 @@ TEST(AstronomyLunation, AgeIsTheElongationInDays) {
     EXPECT_NEAR(MoonAge(t), e / 360 * 29.530589L, 1e-12);
 }
 
+TEST(AstronomyLunation, SunAndMoonTogetherAreTheFourEntryPointsOneByOne) {
+    const struct {
+        long double longitude, latitude;
+    } sites[] = {{-11.5264L, 45.8664L}, {118, 34}, {-150, -35}, {0, 90}, {-9, -90}};
+    for (const auto& site : sites) {
+        for (int i = 0; i < 400; ++i) {
+            const double t = 36526 + i * 23.719;  // 2000 onwards, any hour
+            const SunAndMoonAt a = SunAndMoon(t, site.longitude, site.latitude);
+            const HorizontalPosition sun = SunHorizontalPosition(t, site.longitude, site.latitude);
+            const HorizontalPosition moon = MoonHorizontalPosition(t, site.longitude, site.latitude);
+            ASSERT_EQ(a.Sun.Altitude, sun.Altitude) << t;
+            ASSERT_EQ(a.Sun.Azimuth, sun.Azimuth) << t;
+            ASSERT_EQ(a.Moon.Altitude, moon.Altitude) << t;
+            ASSERT_EQ(a.Moon.Azimuth, moon.Azimuth) << t;
+            ASSERT_EQ(a.MoonAge, MoonAge(t)) << t;
+            ASSERT_EQ(a.MoonIllumination, MoonIllumination(t)) << t;
+        }
+    }
+    EXPECT_THROW(SunAndMoon(NAN, 0, 0), std::invalid_argument);
+    EXPECT_THROW(SunAndMoon(44000, INFINITY, 0), std::invalid_argument);
+    EXPECT_THROW(SunAndMoon(44000, 0, 90.5), std::invalid_argument);
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "myutils.h"
 #include "servicecore.h"
 
 namespace {
@@ -60,7 +61,7 @@ TEST(StationOptions, UsageErrorsSayWhat) {
 TEST(StationTexts, NumbersWithADotAndControlBytesEscaped) {
     EXPECT_EQ(FixedText(21.3449, 2), "21.34");
     EXPECT_EQ(FixedText(27.0, 1), "27.0");
-    EXPECT_EQ(Printable("Roof\r\n\x07 \xc3\xa8"), "Roof\\x0D\\x0A\\x07 \xc3\xa8");
+    EXPECT_EQ(Printable("Roof\r\n\x07 \xc3\xa8"), "Roof\\r\\n\\x07 \xc3\xa8");
 }
 
 // The process's signals blocked for the test, as main() does.

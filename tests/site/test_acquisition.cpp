@@ -274,6 +274,22 @@ TEST_F(Acquisition, AMalformedReplyFailsTheReadingWithoutStoringIt) {
     EXPECT_TRUE(LogLines("Roof").empty());
 }
 
+TEST_F(Acquisition, ControlBytesOfAMeterReplyReachTheLogAndTheWindowEscaped) {
+    const int id = AddSite({.Name = "Hostile", .Interval = 1});
+    SqmSimConfig bad = sim.Config();
+    // A title change, a bell, a screen clear, a C1 CSI and bytes that are no UTF-8, in an identity reply.
+    bad.RawInfo = "i,\x1B]0;owned\x07\x1B[2J\r\xC2\x9B" "31m\x7F\xFF";
+    sim.SetConfig(bad);
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    TSite s(*this, id);
+    s.acq.StartOrStop();
+    const std::string escaped = "Identity reply with too few items: i,\\x1B]0;owned\\x07\\x1B[2J\\r\\xC2\\x9B31m\\x7F\\xFF";
+    EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Exception);
+    EXPECT_EQ(s.acq.LastTick().Error, escaped);
+    EXPECT_EQ(testsupport::ReadFile(TErrorLog::Folder() + "/" + TErrorLog::FileNameFor("Hostile")),
+              "15/01/2024 22.00.00 - Timer Exception - " + escaped + "\r\n");
+}
+
 TEST_F(Acquisition, ATickOfAnotherSiteDuringReadNowsWarningIsSkippedAndYellow) {
     const int a = AddSite({.Name = "A", .Interval = 1});  // no coordinates: "Read now" warns
     const int b = AddSite({.Name = "B", .Interval = 1, .Latitude = "45", .Longitude = "9"});

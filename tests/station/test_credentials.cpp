@@ -2,11 +2,16 @@
 // the operators' tool and the admission test's offline answer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <tuple>
 
@@ -173,6 +178,59 @@ TEST_F(CredentialsTest, CheckGivesTheResultAndTextOfEveryCase) {
     EXPECT_EQ(CheckCredentialsFile("../X", text), 0);
     EXPECT_EQ(text, "");
     EXPECT_THROW(ReadSiteCredentials("../X"), CredentialsFileError);
+}
+
+TEST_F(CredentialsTest, WhatIsNoRegularFileIsRefusedAtOnce) {
+    const std::string format = "The credentials file is not in the expected format";
+    const fs::path crd = CredentialsFileName("AB12");
+    fs::create_directories(crd.parent_path());
+    // Each check on its own thread: a reader that waited for a FIFO's writer would hold the test.
+    const auto check = [](const std::string& path, const std::string& code) {
+        auto run = std::async(std::launch::async, [path, code] {
+            std::string text;
+            const int result = path.empty() ? CheckCredentialsFile(code, text) : CheckCredentialsFileAt(path, code, text);
+            return std::make_pair(result, text);
+        });
+        if (run.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "the check of " << (path.empty() ? code : path) << " waits";
+            const int fd = ::open((path.empty() ? CredentialsFileName(code) : path).c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);  // a writer that comes and goes lets it end
+        }
+        return run.get();
+    };
+    const std::pair<int, std::string> refused{kCredentialsInvalid, format};
+
+    ASSERT_EQ(::mkfifo(crd.c_str(), 0644), 0);
+    EXPECT_EQ(check("", "AB12"), refused);
+    EXPECT_EQ(check(crd.string(), "AB12"), refused);
+    // A FIFO with a writer that offers good records is no file either.
+    const int writer = ::open(crd.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    const std::string rec = EncodeCredentialsRecord(Sample()), two = rec + rec;
+    ASSERT_EQ(::write(writer, two.data(), two.size()), static_cast<ssize_t>(two.size()));
+    EXPECT_THROW(ReadSiteCredentials("AB12"), CredentialsFileError);
+    EXPECT_EQ(check("", "AB12"), refused);
+    ::close(writer);
+
+    fs::remove(crd);
+    fs::create_symlink("/dev/zero", crd);  // endless zeros, which would read as an empty record
+    EXPECT_EQ(check("", "AB12"), refused);
+    EXPECT_EQ(check("/dev/zero", ""), refused);
+    EXPECT_EQ(check("/dev/null", "AB12"), refused);
+    fs::remove(crd);
+    fs::create_directory(crd);
+    EXPECT_EQ(check("", "AB12"), refused);
+    EXPECT_THROW(ReadCredentialsRecord(crd.string()), CredentialsFileError);
+    fs::remove(crd);
+
+    // A regular file is read as far as its first record only, however long it is.
+    {
+        std::ofstream(crd, std::ios::binary) << rec;
+    }
+    fs::resize_file(crd, std::uintmax_t{1} << 36);  // sparse: 64 GiB that take no room
+    EXPECT_EQ(check("", "AB12"), std::make_pair(kCredentialsUpload + kCredentialsDownload, std::string()));
+    fs::create_symlink(crd, dir_.Path() / "link.crd");
+    EXPECT_EQ(check((dir_.Path() / "link.crd").string(), "AB12"), std::make_pair(12, std::string()));
 }
 
 TEST_F(CredentialsTest, ReaderTrimsTheCodeAndNeverWritesTheFile) {

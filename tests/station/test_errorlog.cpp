@@ -32,6 +32,13 @@ TEST_F(ErrorLogTest, AppendsInOrderAndKeepsEarlierLines) {
     EXPECT_EQ(Log("ERROR-LOG-SITE-Roof.TXT"), "one\r\ntwo\r\n");
 }
 
+TEST_F(ErrorLogTest, ControlBytesAndInvalidUtf8InALineAreWrittenEscapedOnOneLine) {
+    using namespace std::string_literals;
+    WriteErrorLog("reply \x1B]0;owned\x07\r\nfake line\0\x7F\xFF end, 19.3 \xC2\xB0" "C"s, "Roof");
+    EXPECT_EQ(Log("ERROR-LOG-SITE-Roof.TXT"),
+              "reply \\x1B]0;owned\\x07\\r\\nfake line\\x00\\x7F\\xFF end, 19.3 \xC2\xB0" "C\r\n");
+}
+
 TEST_F(ErrorLogTest, ANameThatCannotBeAFileNameLosesTheLineSilently) {
     EXPECT_NO_THROW(WriteErrorLog("lost", "North/South"));
     EXPECT_NO_THROW(WriteErrorLog("lost", "../escape"));

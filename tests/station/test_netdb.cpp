@@ -33,11 +33,16 @@ TEST(NetworkInteger, OnlyWholeDecimalNumbers) {
         EXPECT_EQ(netdb::ParseInteger(text), value);
     for (const char* bad : {"", " 7", "7 ", "7.0", "0x1F", "+-5", "2147483648", "7' OR '1'='1", "-"})
         EXPECT_THROW(netdb::ParseInteger(bad), netdb::Error) << bad;
-    try {
-        netdb::ParseInteger("1\r\n2");
-        ADD_FAILURE() << "no error";
-    } catch (const netdb::Error& e) {
-        EXPECT_STREQ(e.what(), "'1??2' is not a valid integer value");
+    // The text in the message escaped and cut short.
+    const std::pair<std::string, std::string> quoted[] = {
+        {"1\r\n2\x1B", "'1\\r\\n2\\x1B'"}, {std::string(64, '9') + "x", "'" + std::string(64, '9') + "...'"}};
+    for (const auto& [text, shown] : quoted) {
+        try {
+            netdb::ParseInteger(text);
+            ADD_FAILURE() << "no error";
+        } catch (const netdb::Error& e) {
+            EXPECT_EQ(e.what(), shown + " is not a valid integer value");
+        }
     }
 }
 

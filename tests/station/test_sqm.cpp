@@ -1,9 +1,11 @@
 // The meter client against the SQM-LE simulator on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "myutils.h"
@@ -161,6 +163,103 @@ TEST_F(MeterTest, RefusedConnectionIsFalseForReadingsAndAnErrorForInfo) {
     EXPECT_EQ(beeps, 1);
     EXPECT_THROW(s.UpdateInfo(), TcpError);
     EXPECT_THROW(TSQM("127.0.0.1", port, 1, nullptr, false, true, 0, 0, 0), TcpError);
+}
+
+// LastFailure: why the last reading or identity request failed.
+TEST_F(MeterTest, LastFailureTellsASilentMeterByItsTimeoutAndIsEmptyAfterASuccess) {
+    auto s = Station(1);
+    const std::string meter = "SQM-LE at 127.0.0.1:" + std::to_string(sim.Port()) + ": ";
+    EXPECT_EQ(s->LastFailure(), "");
+    SqmSimConfig c = sim.Config();
+    c.Silent = true;
+    sim.SetConfig(c);
+    EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+    EXPECT_EQ(s->LastFailure(), meter + "no answer within 1 s");
+    EXPECT_FALSE(s->UpdateInfo());
+    EXPECT_EQ(s->LastFailure(), meter + "no answer within 1 s");
+    s->Client->ReadTimeoutMs = 300;
+    EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+    EXPECT_EQ(s->LastFailure(), meter + "no answer within 300 ms");
+
+    c.Silent = false;
+    sim.SetConfig(c);
+    ASSERT_TRUE(s->UpdateReading(nullptr, false, 0));
+    EXPECT_EQ(s->LastFailure(), "");
+    c.Silent = true;
+    sim.SetConfig(c);
+    EXPECT_FALSE(s->UpdateInfo());
+    c.Silent = false;
+    sim.SetConfig(c);
+    ASSERT_TRUE(s->UpdateInfo());
+    EXPECT_EQ(s->LastFailure(), "");
+}
+
+TEST_F(MeterTest, LastFailureGivesTheSystemsWordsWhenThereIsNoMeterToTalkTo) {
+    const int port = sim.Port();
+    sim.Stop();
+    TSQM s("127.0.0.1", port, 1, nullptr, false, false, 0, 0, 0);
+    const std::string refused = "SQM-LE at 127.0.0.1:" + std::to_string(port) + ": cannot connect: Socket error: " +
+                                std::strerror(ECONNREFUSED);
+    EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+    EXPECT_EQ(s.LastFailure(), refused);
+    EXPECT_THROW(s.UpdateInfo(), TcpError);
+    EXPECT_EQ(s.LastFailure(), refused);
+
+    TSQM nowhere("nosuchhost.invalid", port, 1, nullptr, false, false, 0, 0, 0);
+    EXPECT_FALSE(nowhere.UpdateReading(nullptr, false, 0));
+    const std::string unresolved = "SQM-LE at nosuchhost.invalid:" + std::to_string(port) +
+                                   ": cannot connect: Cannot resolve host nosuchhost.invalid: ";
+    EXPECT_EQ(nowhere.LastFailure().rfind(unresolved, 0), 0u) << nowhere.LastFailure();
+    EXPECT_GT(nowhere.LastFailure().size(), unresolved.size());
+
+    // A meter that hangs up instead of answering.
+    sim.Start(port);
+    SqmSimConfig c = sim.Config();
+    c.CloseOnRequest = true;
+    sim.SetConfig(c);
+    EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+    EXPECT_EQ(s.LastFailure(), "SQM-LE at 127.0.0.1:" + std::to_string(port) + ": connection lost: Connection closed gracefully.");
+}
+
+TEST_F(MeterTest, LastFailureQuotesAMalformedReplyWithItsControlBytesEscaped) {
+    auto s = Station();
+    Prime(*s);
+    const double when = s->DateTime;
+    const std::string meter = "SQM-LE at 127.0.0.1:" + std::to_string(sim.Port()) + ": malformed reply \"";
+    // Reply sent, LastFailure after the meter's prefix.
+    const std::pair<std::string, std::string> cases[] = {
+        {"r, 19.x0m,0000005915Hz,0000000000c,0000000.000s, 027.0C",
+         "r, 19.x0m,0000005915Hz,0000000000c,0000000.000s, 027.0C\": Invalid sky brightness '19.x0m'"},
+        {"r, 19.2\x7Fm,\x1B[2J0000005915Hz,0000000000c,0000000.000s, 027.0C\x07",
+         "r, 19.2\\x7Fm,\\x1B[2J0000005915Hz,0000000000c,0000000.000s, 027.0C\\x07\": Invalid sky brightness "
+         "'19.2\\x7Fm'"},
+        {"\x1B]0;owned\x07\r\xC2\x9B" "2J\xFF", "\\x1B]0;owned\\x07\\r\\xC2\\x9B2J\\xFF\": Not a reading reply"},
+        {"r, 19.00m,0000005915Hz", "r, 19.00m,0000005915Hz\": Reading reply with too few items"},
+    };
+    for (const auto& [reply, failure] : cases) {
+        Reply(reply);
+        EXPECT_FALSE(s->UpdateReading(nullptr, false, 0)) << failure;
+        EXPECT_EQ(s->LastFailure(), meter + failure);
+        ExpectUnchanged(*s, when);
+    }
+
+    SqmSimConfig c = sim.Config();
+    c.RawInfo = "i,\x1B[31m,2\x7F";
+    sim.SetConfig(c);
+    EXPECT_THROW(s->UpdateInfo(), std::invalid_argument);
+    EXPECT_EQ(s->LastFailure(), meter + "i,\\x1B[31m,2\\x7F\": Identity reply with too few items: i,\\x1B[31m,2\\x7F");
+    c.RawInfo = "i,00000004,0000000A,\x7F,00003911";
+    sim.SetConfig(c);
+    try {
+        s->UpdateInfo();
+        ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "'0000000A' is not a valid integer value");
+    }
+    c.RawInfo = "i,00000004,\x7F,0000000A,00003911";
+    sim.SetConfig(c);
+    EXPECT_THROW(s->UpdateInfo(), std::invalid_argument);
+    EXPECT_EQ(s->LastFailure(), meter + "i,00000004,\\x7F,0000000A,00003911\": '\\x7F' is not a valid integer value");
 }
 
 TEST_F(MeterTest, IdentityWithZeroPaddingAndErrors) {

@@ -24,11 +24,11 @@ int Info(const Options& o) {
     TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
     try {
         if (!sqm.UpdateInfo()) {
-            std::cerr << "meter: no answer from " << host << ":" << port << " within " << o.timeout << " s\n";
+            std::cerr << "meter: " << sqm.LastFailure() << "\n";
             return 1;
         }
     } catch (const std::exception& e) {
-        std::cerr << "meter: " << e.what() << "\n";
+        std::cerr << "meter: " << Printable(e.what()) << "\n";
         return 1;
     }
     if (sqm.Serial == 0 && sqm.Protocol == 0 && sqm.Model == 0 && sqm.Feature == 0) {
@@ -48,9 +48,10 @@ int Read(const Options& o) {
     TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
     // UTC = local time + (UTC - local).
     const double toUtc = NowUtc() - NowLocal();
+    // Why it failed: a silent meter, nobody listening and a garbled line are
+    // three different faults on the roof.
     if (!sqm.UpdateReading(nullptr, false, toUtc)) {
-        std::cerr << "meter: no valid reading from " << host << ":" << port
-                  << " (no answer within the timeout, refused, or a malformed reply)\n";
+        std::cerr << "meter: " << sqm.LastFailure() << "\n";
         return 1;
     }
     std::printf("Time (UTC): %s\n", FormatSqlDateTime(sqm.DateTime).c_str());

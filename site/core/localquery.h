@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "i18n.h"
 #include "readingformat.h"
 
 namespace fb {
@@ -117,6 +118,9 @@ TQueryResult RunQueryWithStatistics(fb::Transaction& tr, int siteId, const TQuer
 
 // Number, average, deviation, median, maximum, minimum; "---" when absent.
 std::array<std::string, 6> StatisticsTexts(const TStatistics& s, const TFormatSettings& fs);
+// The captions of those six texts on the query page (untranslated sources).
+inline constexpr std::array<const char*, 6> kStatisticsCaptions = {
+    N_("Number of readings"), N_("Average"), N_("Standard deviation"), N_("Median"), N_("Maximim"), N_("Minimum")};
 
 // --- Export and deletion ---
 

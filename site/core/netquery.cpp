@@ -186,7 +186,8 @@ TNetQueryOutcome RunNetworkQuery(const std::string& siteCode, const TQueryWindow
 }
 
 bool ImportNetworkReadings(fb::Transaction& tr, int siteId, const std::string& siteName,
-                           const std::vector<TNetReading>& rows, double logTime, const TFetchProgress& progress) {
+                           const std::vector<TNetReading>& rows, double logTime, const TFetchProgress& progress,
+                           TImportCounts* counts) {
     static const char* const kColumns =
         "REA_SITE=:SITE, REA_DATETIME=:DT, REA_SQMVALUE=:V, REA_SQMOFFSET=:O, REA_SQMTEMP=:T, REA_SUNH=:SUNH, "
         "REA_MOONH=:MOONH, REA_MOONAGE=:AGE, REA_MOONPH=:PH, REA_MOONILLUM=:ILL, REA_ASTRO_DOWNING=:DOWN, "
@@ -200,7 +201,7 @@ bool ImportNetworkReadings(fb::Transaction& tr, int siteId, const std::string& s
         "REA_ORIGIN, REA_MODIFIED, REA_SYNCRO, REA_UPLOADED) VALUES (:CODE, :SITE, :DT, :V, :O, :T, :SUNH, :MOONH, "
         ":AGE, :PH, :ILL, :DOWN, :TWI, :ST, :ORIG, 0, 1, 1)");
     const std::string stamp = FormatLogTime(logTime) + kImportLog;
-    bool clean = true;
+    TImportCounts c;
     size_t done = 0;
     for (const TNetReading& r : rows) {
         try {
@@ -212,7 +213,7 @@ bool ImportNetworkReadings(fb::Transaction& tr, int siteId, const std::string& s
                 char text[200];
                 std::snprintf(text, sizeof text, "Esiste più di un record col codice %s", r.KaloCode.c_str());
                 WriteErrorLog(stamp + text, siteName);
-                clean = false;
+                ++c.Failed;
                 continue;
             }
             fb::Query& q = found == 0 ? insert : update;
@@ -236,13 +237,31 @@ bool ImportNetworkReadings(fb::Transaction& tr, int siteId, const std::string& s
             q.SetInteger("ST", r.State);
             q.SetString("ORIG", r.Origin);
             q.ExecSQL();
+            ++(found == 0 ? c.Inserted : c.Updated);
         } catch (const std::exception& e) {
             WriteErrorLog(stamp + "Errore durante l'aggiornamento: " + e.what(), siteName);
-            clean = false;
+            ++c.Failed;
         }
         if (progress && ++done % 200 == 0) progress(done);
     }
     // At once: imported history must not wait for the window to close.
     tr.CommitRetaining();
-    return clean;
+    if (counts) *counts = c;
+    return c.Failed == 0;
+}
+
+TImportOutcome SaveNetworkReadings(fb::Transaction& tr, int siteId, const std::string& siteName,
+                                   const std::vector<TNetReading>& rows, double logTime,
+                                   const TFetchProgress& progress) {
+    using K = TImportOutcome::Kind;
+    if (rows.empty()) return {K::NoRows, Tr("There are no rows to save"), {}};
+    TImportOutcome o;
+    if (ImportNetworkReadings(tr, siteId, siteName, rows, logTime, progress, &o.Counts)) {
+        o.What = K::Completed;
+        o.Message = Tr("Import completed successfully");
+    } else {
+        o.What = K::Problems;
+        o.Message = Tr("There were problems during the import:") + "\r" + Tr("Check the Site log for details");
+    }
+    return o;
 }

@@ -58,6 +58,9 @@ void ReadNetworkRows(const netdb::Result& r, const std::string& siteCode, std::v
 // Number, average, deviation, maximum, minimum of the corrected values
 // (no median here); "---" where there is none.
 std::array<std::string, 5> NetworkStatisticsTexts(const std::vector<TNetReading>& rows, const TFormatSettings& fs);
+// The captions of those five texts on the network query page (untranslated sources).
+inline constexpr std::array<const char*, 5> kNetworkStatisticsCaptions = {
+    N_("Number of readings"), N_("Average"), N_("Standard deviaton"), N_("Maximum"), N_("Minimum")};
 
 // What a network query came to; the boxes to show follow from it.
 struct TNetQueryOutcome {
@@ -71,10 +74,31 @@ struct TNetQueryOutcome {
 TNetQueryOutcome RunNetworkQuery(const std::string& siteCode, const TQueryWindow& w, TSortOrder order,
                                  std::vector<TNetReading>& table);
 
+// What an import did with its rows.
+struct TImportCounts {
+    size_t Inserted = 0;
+    size_t Updated = 0;
+    size_t Failed = 0;  // each one a line in the site's log
+};
+
 // Copies the rows into the local database under the window's site: an
 // existing reading of the same key is updated, any other inserted; all
 // count as uploaded and synchronised, never modified. Each row that fails
 // is one line in the site's log and the others go on. Commits at the end.
 // logTime: the time written in the log lines. True when no row failed.
 bool ImportNetworkReadings(fb::Transaction& tr, int siteId, const std::string& siteName,
-                           const std::vector<TNetReading>& rows, double logTime, const TFetchProgress& progress = {});
+                           const std::vector<TNetReading>& rows, double logTime, const TFetchProgress& progress = {},
+                           TImportCounts* counts = nullptr);
+
+// "Save in local DB": the rows of the last network query imported as
+// above, and the box to show afterwards.
+struct TImportOutcome {
+    enum class Kind { NoRows, Completed, Problems };
+    Kind What = Kind::Completed;
+    std::string Message;  // translated
+    TImportCounts Counts;
+    bool IsError() const { return What == Kind::Problems; }
+};
+TImportOutcome SaveNetworkReadings(fb::Transaction& tr, int siteId, const std::string& siteName,
+                                   const std::vector<TNetReading>& rows, double logTime,
+                                   const TFetchProgress& progress = {});

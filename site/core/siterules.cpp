@@ -44,6 +44,16 @@ TMethodGroups GroupsFor(int method) {
     return g;
 }
 
+const char* MethodCaption(int method) {
+    switch (method) {
+        case kContinuous: return N_("Continuous");
+        case kTimed: return N_("Timed");
+        case kDiscardByDay: return N_("Discard readings by day");
+        case kDiscardInTwilight: return N_("Discard readings in twilight");
+        default: return nullptr;
+    }
+}
+
 std::string SettingsFile(int siteId) { return ProgramPath("WinSetup/SiteForm-" + std::to_string(siteId) + ".ini"); }
 
 int AutostartDelayMs() {

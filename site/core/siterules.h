@@ -27,6 +27,10 @@ struct TMethodGroups {
 };
 TMethodGroups GroupsFor(int method);
 
+// The caption of an acquisition method (SIT_ACQUIREMODE) as the radio group
+// shows it, untranslated; nullptr for a value outside 0 to 3.
+const char* MethodCaption(int method);
+
 // "WinSetup/SiteForm-<n>.ini" beside the program.
 std::string SettingsFile(int siteId);
 

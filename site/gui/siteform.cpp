@@ -41,6 +41,7 @@
 #include "credentials.h"
 #include "localquery.h"
 #include "netquery.h"
+#include "netsync.h"
 #include "readingcounts.h"
 #include "myutils.h"
 #include "picturefile.h"
@@ -49,6 +50,7 @@
 #include "readingwindow.h"
 #include "semaforo.h"
 #include "setsitecodeform.h"
+#include "siteedit.h"
 #include "siterow.h"
 #include "siterules.h"
 #include "sqm.h"
@@ -221,8 +223,7 @@ public:
     TQueryResults localResults{"PageControl2", "gridQuery", "ChartQuery", "lblStat",
                                {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::State, Col::Uploaded,
                                 Col::Syncro, Col::NightStarts, Col::NightEnds},
-                               {N_("Number of readings"), N_("Average"), N_("Standard deviation"), N_("Median"),
-                                N_("Maximim"), N_("Minimum")},
+                               {kStatisticsCaptions.begin(), kStatisticsCaptions.end()},
                                q};
     bool queryOpen = false;
     QString queryTitle;
@@ -250,8 +251,7 @@ public:
     TQueryResults netResults{"PageControl3", "gridNet", "ChartNet", "lblNetStat",
                              {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::SunHeight, Col::MoonHeight,
                               Col::MoonPhase, Col::MoonAge, Col::MoonIllum, Col::NightStartsTime, Col::NightEndsTime},
-                             {N_("Number of readings"), N_("Average"), N_("Standard deviaton"), N_("Maximum"),
-                              N_("Minimum")},
+                             {kNetworkStatisticsCaptions.begin(), kNetworkStatisticsCaptions.end()},
                              q};
     std::vector<TNetReading> netTable;
     std::optional<TQuerySelection> netChartSelection;  // of the network rows shown
@@ -356,10 +356,8 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     method->setObjectName(QStringLiteral("DBRadioGroup1"));
     auto* methodLayout = new QVBoxLayout(method);
     DBRadioGroup1 = new QButtonGroup(method);
-    const char* methods[] = {N_("Continuous"), N_("Timed"), N_("Discard readings by day"),
-                             N_("Discard readings in twilight")};
     for (int i = 0; i < 4; ++i) {
-        auto* r = Translatable(new QRadioButton, methods[i]);
+        auto* r = Translatable(new QRadioButton, TSiteRules::MethodCaption(i));
         r->setObjectName(QStringLiteral("rbMethod%1").arg(i));
         DBRadioGroup1->addButton(r, i);
         methodLayout->addWidget(r);
@@ -912,24 +910,19 @@ void TSiteForm::btnReadNowClick() {
 
 void TSiteForm::btnTestSQMClick() {
     d->Guarded([this] {
-        bool answered = true;
-        TSQM* station = d->acq.Station();
-        if (station)
-            answered = station->UpdateInfo();  // the host and port it was created with
-        else
-            station = &d->acq.CreateStationForTest();
-        if (!answered || station->Serial == 0) {
+        const TSQM* station =
+            TSiteEdit::FindMeter(d->acq.Station(), [this]() -> TSQM& { return d->acq.CreateStationForTest(); });
+        if (!station) {
             d->prompt.Error(Tr("SQM-LE not found"));
             return;
         }
-        const int64_t protocol = station->Protocol, model = station->Model, feature = station->Feature,
-                      serial = station->Serial;
+        // Copied first: the save discards the station. The identity goes in
+        // through the bound record, so that the user's pending changes and the
+        // checks of a save go with it.
+        const auto identity = TSiteEdit::MeterIdentity(*station);
         TDataSet& ds = d->tbSite;
         ds.Edit();  // refused while acquiring
-        ds.SetField("SIT_SQMPROT", protocol);
-        ds.SetField("SIT_SQMMODEL", model);
-        ds.SetField("SIT_SQMFEATURE", feature);
-        ds.SetField("SIT_SQMSERIAL", serial);
+        for (const auto& [field, value] : identity) ds.SetField(field, value);
         if (!d->frame->Save()) return;
         d->prompt.Inform(Tr("SQM-LE correctly found"));
     });
@@ -1215,12 +1208,11 @@ void TSiteForm::BitBtn2Click() {
 void TSiteForm::BitBtn3Click() {
     d->Guarded([this] {
         TabSheet2Show();
-        std::string error;
-        TestNetworkConnection(d->SiteCode(), error);
-        if (error.empty())
-            d->prompt.Inform(Tr("Connection successfully estabilished"));
+        const TConnectionCheck check = CheckNetworkConnection(d->SiteCode());
+        if (check.Ok)
+            d->prompt.Inform(check.Message);
         else
-            d->prompt.Error(error);
+            d->prompt.Error(check.Message);
     });
 }
 
@@ -1231,14 +1223,14 @@ public:
     void Begin(int total) override {
         d_.pbUpload->setRange(0, std::max(total, 1));
         d_.pbUpload->setValue(0);
-        d_.lblProgress1->setText(QString::asprintf(Tr("Processed 0 of %d").c_str(), total));
+        d_.lblProgress1->setText(QString::fromStdString(UploadProgressStartText(total)));
         d_.lblProgress2->clear();
         d_.pnlProgress->show();
     }
     void Step(int done, int total, int sent) override {
         d_.pbUpload->setValue(done);
-        d_.lblProgress1->setText(QString::asprintf(Tr("Processed %d di %d").c_str(), done, total));
-        d_.lblProgress2->setText(T("Successfully uploaded: ") + QString::number(sent));
+        d_.lblProgress1->setText(QString::fromStdString(UploadProgressDoneText(done, total)));
+        d_.lblProgress2->setText(QString::fromStdString(UploadProgressSentText(sent)));
     }
     void End() override {
         d_.pbUpload->setValue(0);
@@ -1251,21 +1243,12 @@ private:
 
 void TSiteForm::BitBtn6Click() {
     d->Guarded([this] {
-        std::string error;
-        if ((CheckCredentialsFile(d->SiteCode(), error) & kCredentialsUpload) == 0) {
-            d->prompt.Error(Tr("This site is not enabled for data uploading"));
-            return;
-        }
-        if (d->acq.Running()) {
-            d->prompt.Error(Tr("Can not perform the operation during data acquisition"));
-            return;
-        }
-        if (!d->prompt.Confirm(Tr("Upload the records on hold? the operation could take several minutes"))) return;
         TPanelProgress progress(*d);
-        UploadPendingReadings(Data->dbKALO, d->RecordSiteId(), 0, d->wait, &progress);
-        RefreshLatestReadings();
-        ShowReadingCounts();
-        d->prompt.Inform(Tr("Operation completed"));
+        SendWaitingRecords(Data->dbKALO, d->RecordSiteId(), d->SiteCode(), d->acq.Running(), d->prompt, d->wait,
+                           &progress, [this](int) {
+                               RefreshLatestReadings();
+                               ShowReadingCounts();
+                           });
     });
 }
 
@@ -1335,21 +1318,18 @@ void TSiteForm::BitBtn7Click() {
 
 void TSiteForm::BitBtn9Click() {
     d->Guarded([this] {
-        if (d->netTable.empty()) {
-            d->prompt.Inform(Tr("There are no rows to save"));
-            return;
-        }
-        bool clean = false;
+        TImportOutcome o;
         {
-            TBusyProgress busy(this, T("Saving the readings in the local database..."));
+            std::optional<TBusyProgress> busy;
+            if (!d->netTable.empty()) busy.emplace(this, T("Saving the readings in the local database..."));
             const double logTime = d->clock.NowLocal() + AcquisitionShared().InternetTimeOffset;
-            clean = ImportNetworkReadings(d->trReadings, d->RecordSiteId(), d->SiteName(), d->netTable, logTime,
-                                          [&](size_t n) { busy.Step(n, d->netTable.size()); });
+            o = SaveNetworkReadings(d->trReadings, d->RecordSiteId(), d->SiteName(), d->netTable, logTime,
+                                    [&](size_t n) { busy->Step(n, d->netTable.size()); });
         }
-        if (clean)
-            d->prompt.Inform(Tr("Import completed successfully"));
+        if (o.IsError())
+            d->prompt.Error(o.Message);
         else
-            d->prompt.Error(Tr("There were problems during the import:") + "\r" + Tr("Check the Site log for details"));
+            d->prompt.Inform(o.Message);
     });
 }
 

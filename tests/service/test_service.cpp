@@ -128,10 +128,21 @@ TEST(Station, WithNoSiteItSaysWhatToDoAndEndsOrWaitsForTheSighupThatPicksUpANewS
     f.station.Signal(SIGHUP);  // still nothing: it says so again and goes on waiting
     ASSERT_TRUE(f.station.WaitForLine(kWaiting, 2, 10s)) << f.station.Err();
 
-    // Waiting, it leaves the database free: kalosqm-cli adds the site.
+    // Waiting, it leaves the database free: kalosqm-cli adds the site. Timed
+    // with a window of one instant and daylight readings at every tick: a
+    // reading at each of the station's ticks.
     SqmSimulator sim;
     sim.Start();
-    f.AddSite(1, "Roof", sim.Port(), true);
+    TChild cli;
+    cli.Start(KALO_CLI_EXE,
+              {"site", "add", "--db", f.db, "--name", "Roof", "--host", "127.0.0.1", "--port", std::to_string(sim.Port()),
+               "--timeout", "1", "--lat", "45.8664", "--lon", "11.5264", "--method", "Timed", "--start", "00:00",
+               "--stop", "00:00", "--day-readings", "on", "--day-interval", "0", "--autostart", "on", "--auto-upload",
+               "off"},
+              f.dir.Path() / "cli.txt");
+    ASSERT_EQ(cli.WaitExit(30s), 0) << cli.Err();
+    const int id = std::atoi(cli.Out().c_str());
+    ASSERT_GT(id, 0) << cli.Out();
     f.station.Signal(SIGHUP);
     ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", 1, 10s)) << f.station.Err();
     // Another SIGHUP while it runs: the same site goes on, not a second acquisition.
@@ -139,12 +150,12 @@ TEST(Station, WithNoSiteItSaysWhatToDoAndEndsOrWaitsForTheSighupThatPicksUpANewS
     ASSERT_TRUE(f.station.WaitForLine("kalosqm-station: SIGHUP: reading the site list again", 3, 10s));
     const int readings = f.station.Count("site \"Roof\": reading");
     ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", readings + 1, 10s)) << f.station.Err();
-    EXPECT_EQ(f.station.Count("site \"Roof\" (id 1, SQM-LE at 127.0.0.1:" + std::to_string(sim.Port()) +
-                              ", Continuous, every 0 min): acquisition starts in "),
+    EXPECT_EQ(f.station.Count("site \"Roof\" (id " + std::to_string(id) + ", SQM-LE at 127.0.0.1:" +
+                              std::to_string(sim.Port()) + ", Timed, every 1 min): acquisition starts in "),
               1)
         << f.station.Err();
     f.Stop(SIGTERM);
-    f.ExpectPrintedStored("Roof", 1);
+    f.ExpectPrintedStored("Roof", id);
 }
 
 TEST_F(RoofStation, ASecondStationOrTheDesktopProgramIsRefusedAndTheFirstGoesOn) {

@@ -1,0 +1,586 @@
+// kalosqm-cli sites | site add|set|show|remove|test: the sites of the local
+// database from a shell, for a station without a screen. The site row is
+// edited as the site window edits it: the same defaults of a new site, the
+// same checks before a save and the same warning after it.
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "cli_table.h"
+#include "dataset.h"
+#include "fbdb.h"
+#include "i18n.h"
+#include "myutils.h"
+#include "readingwindow.h"
+#include "siteedit.h"
+#include "sitelist.h"
+#include "siterow.h"
+#include "siterules.h"
+#include "sqm.h"
+#include "uihooks.h"
+
+namespace {
+
+const char* const kSelectSite = "select * from SQMSITES where SIT_ID=:ID_SITO";
+
+// ---------------------------------------------------------------- fields
+
+enum class Kind { Text, Integer, Number, Time, Switch, Method };
+
+struct TFieldSpec {
+    const char* option;  // without the dashes
+    const char* label;   // in messages
+    const char* column;
+    Kind kind;
+    double min, max;  // numbers: the range; texts: the length
+    const char* what;
+};
+
+const TFieldSpec kFields[] = {
+    {"name", "the name", "SIT_NAME", Kind::Text, 1, 255, "site name (\"Name\")"},
+    {"host", "the host", "SIT_SQMHOST", Kind::Text, 1, 100, "host name or IP address of the SQM-LE"},
+    {"port", "the port", "SIT_SQMPORT", Kind::Integer, 1, 65535, "TCP port of the SQM-LE (new site: 10001)"},
+    {"lat", "the latitude", "SIT_LATIT", Kind::Number, -90, 90, "latitude in degrees, north positive"},
+    {"lon", "the longitude", "SIT_LONG", Kind::Number, -180, 180, "longitude in degrees, east positive"},
+    {"alt", "the altitude", "SIT_ALT", Kind::Integer, -500, 9000, "altitude in metres"},
+    {"timezone", "the time zone", "SIT_TIMEZONE", Kind::Integer, -12, 14,
+     "time zone, whole hours from Greenwich, east positive (new site: the PC's, daylight saving ignored)"},
+    {"offset", "the offset", "SIT_OFFSET", Kind::Number, -10, 10, "calibration offset in mag/arcsec^2, 2 decimals (new site: 0)"},
+    {"timeout", "the timeout", "SIT_TIMEOUT", Kind::Integer, 1, 3600, "connection timeout towards the meter in seconds (new site: 10)"},
+    {"method", "the method", "SIT_ACQUIREMODE", Kind::Method, 0, 3,
+     "acquisition method: 0 Continuous, 1 Timed, 2 \"Discard readings by day\", 3 \"Discard readings in twilight\" "
+     "(new site: 0)"},
+    {"interval", "the interval", "SIT_INTERVAL", Kind::Integer, 0, 1440, "minutes between two readings, at least 1 (new site: 1)"},
+    {"start", "the start time", "SIT_STARTTIME", Kind::Time, 0, 0, "start of the reading time of the Timed method, HH:MM UTC"},
+    {"stop", "the stop time", "SIT_STOPTIME", Kind::Time, 0, 0, "stop of the reading time of the Timed method, HH:MM UTC"},
+    {"day-readings", "day-readings", "SIT_DAYREADING", Kind::Switch, 0, 0, "also read in daylight: on|off (new site: off)"},
+    {"day-interval", "the daylight interval", "SIT_DAYINTERVAL", Kind::Integer, 0, 1440,
+     "minutes between two daylight readings, 0 at every tick (new site: 10)"},
+    {"autostart", "autostart", "SIT_AUTOSTART", Kind::Switch, 0, 0,
+     "start the readings at the program's start and with kalosqm-station: on|off (new site: off)"},
+    {"auto-upload", "auto-upload", "SIT_AUTOUPLOAD", Kind::Switch, 0, 0,
+     "upload each reading to the network database when the settings allow it: on|off (new site: on)"},
+};
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+bool ValidUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t more = 0;
+        if (c >= 0x80) {
+            if ((c & 0xE0) == 0xC0 && c >= 0xC2) more = 1;
+            else if ((c & 0xF0) == 0xE0) more = 2;
+            else if ((c & 0xF8) == 0xF0 && c <= 0xF4) more = 3;
+            else return false;
+        }
+        if (s.size() - i <= more) return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+std::optional<double> ParseNumber(const std::string& text, bool whole) {
+    std::string t = text;
+    if (!t.empty() && t[0] == '+') t.erase(0, 1);
+    if (t.empty()) return std::nullopt;
+    const char* end = t.data() + t.size();
+    if (whole) {
+        long long v = 0;
+        const auto [p, ec] = std::from_chars(t.data(), end, v);
+        if (ec != std::errc() || p != end) return std::nullopt;
+        return static_cast<double>(v);
+    }
+    double v = 0;
+    const auto [p, ec] = std::from_chars(t.data(), end, v, std::chars_format::fixed);
+    if (ec != std::errc() || p != end || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::optional<int> ParseMethod(const std::string& text) {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '3') return text[0] - '0';
+    std::string t = cli::Lower(text);
+    for (char& c : t)
+        if (c == '-' || c == '_') c = ' ';
+    for (int m = 0; m <= 3; ++m)
+        if (t == cli::Lower(TSiteRules::MethodCaption(m))) return m;
+    return std::nullopt;
+}
+
+// "HH:MM" (or "H:MM", "HH.MM" as the window takes it) as a time of day.
+std::optional<double> ParseTimeOfDay(const std::string& text) {
+    const size_t sep = text.find_first_of(":.");
+    if (sep == std::string::npos || sep == 0 || sep > 2 || text.size() != sep + 3) return std::nullopt;
+    const std::string h = text.substr(0, sep), m = text.substr(sep + 1);
+    if (h.find_first_not_of("0123456789") != std::string::npos || m.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int hour = std::stoi(h), minute = std::stoi(m);
+    if (hour > 23 || minute > 59) return std::nullopt;
+    return EncodeTime(hour, minute, 0);
+}
+
+std::string Range(const TFieldSpec& f) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g to %g", f.min, f.max);
+    return text;
+}
+
+// The refusal of a value, or empty when it is good.
+std::string CheckField(const TFieldSpec& f, const std::string& text) {
+    switch (f.kind) {
+        case Kind::Text: {
+            if (!ValidUtf8(text)) return "the text is not valid UTF-8";
+            const size_t n = cli::TextWidth(text);
+            if (Trim(text).empty()) return std::string(f.label) + " must not be empty";
+            if (n > f.max) return "at most " + std::to_string(static_cast<int>(f.max)) + " characters, not " + std::to_string(n);
+            if (std::string(f.option) == "host" && text.find_first_of(" \t\r\n") != std::string::npos)
+                return "a host name has no blanks: " + Quote(text);
+            return {};
+        }
+        case Kind::Integer:
+        case Kind::Number: {
+            const auto v = ParseNumber(text, f.kind == Kind::Integer);
+            const char* sort = f.kind == Kind::Integer ? "a whole number" : "a number";
+            if (!v || *v < f.min || *v > f.max)
+                return std::string(f.label) + " must be " + sort + " from " + Range(f) + ", not " + Quote(text) +
+                       (v || f.kind == Kind::Integer ? "" : " (the decimal point is '.')");
+            return {};
+        }
+        case Kind::Time:
+            return ParseTimeOfDay(text) ? std::string() : "a time of day HH:MM (UTC), not " + Quote(text);
+        case Kind::Switch:
+            return cli::ParseSwitch(text) ? std::string() : "on or off, not " + Quote(text);
+        case Kind::Method:
+            return ParseMethod(text) ? std::string()
+                                     : "0-3 or one of \"Continuous\", \"Timed\", \"Discard readings by day\", "
+                                       "\"Discard readings in twilight\", not " +
+                                           Quote(text);
+    }
+    return {};
+}
+
+fb::Value FieldValue(const TFieldSpec& f, const std::string& text) {
+    switch (f.kind) {
+        case Kind::Text: return text;
+        case Kind::Integer: return static_cast<int64_t>(*ParseNumber(text, true));
+        case Kind::Number: return *ParseNumber(text, false);
+        case Kind::Time: return fb::DateTime{*ParseTimeOfDay(text)};
+        case Kind::Switch: return int64_t{*cli::ParseSwitch(text)};
+        case Kind::Method: return int64_t{*ParseMethod(text)};
+    }
+    return {};
+}
+
+struct TFieldOptions {
+    std::vector<std::string> texts = std::vector<std::string>(std::size(kFields));
+    std::vector<CLI::Option*> options = std::vector<CLI::Option*>(std::size(kFields), nullptr);
+    std::string code;
+
+    bool Any() const {
+        for (const CLI::Option* o : options)
+            if (o->count() > 0) return true;
+        return false;
+    }
+};
+
+void AddFieldOptions(CLI::App* c, TFieldOptions& o, bool adding) {
+    for (size_t i = 0; i < std::size(kFields); ++i) {
+        const TFieldSpec& f = kFields[i];
+        const TFieldSpec* spec = &f;
+        CLI::Option* opt = c->add_option(std::string("--") + f.option, o.texts[i], f.what);
+        opt->check(CLI::Validator([spec](std::string& text) { return CheckField(*spec, text); }, ""));
+        switch (f.kind) {
+            case Kind::Text: opt->type_name("TEXT"); break;
+            case Kind::Integer: opt->type_name("N"); break;
+            case Kind::Number: opt->type_name("X"); break;
+            case Kind::Time: opt->type_name("HH:MM"); break;
+            case Kind::Switch: opt->type_name("on|off"); break;
+            case Kind::Method: opt->type_name("METHOD"); break;
+        }
+        if (adding && (std::string(f.option) == "name" || std::string(f.option) == "host")) opt->required();
+        o.options[i] = opt;
+    }
+    c->add_option("--code", o.code,
+                  "not here: a site code comes with the network operator's credentials file (desktop program, "
+                  "site window, \"Noctila settings\", \"Set credentials\")")
+        ->type_name("CODE")
+        ->check(CLI::Validator(
+            [](std::string&) -> std::string {
+                return "the site code is not set here: it comes with the site's credentials file, activated in the "
+                       "desktop program (site window, page \"Noctila settings\", \"Set credentials\")";
+            },
+            ""));
+}
+
+// ---------------------------------------------------------------- the record
+
+// The site row as the window's bound record sees it.
+TSiteRow RowOf(const TDataSet& ds) {
+    return SiteRowFromValues([&ds](const std::string& name) {
+        const auto& names = ds.FieldNames();
+        return std::find(names.begin(), names.end(), name) != names.end() ? ds.FieldValue(name) : fb::Value{};
+    });
+}
+
+// The site window's dataset with its events: defaults at insert, checks before a post.
+void WireLikeTheWindow(TDataSet& ds, fb::Transaction& tr) {
+    ds.OnNewRecord = [&ds, &tr] {
+        ds.SetField("SIT_ID", int64_t{TSiteRules::NextSiteId(tr)});
+        for (const auto& [field, value] : TSiteRules::NewSiteDefaults(PcZoneInfo())) ds.SetField(field, value);
+    };
+    ds.BeforePost = [&ds] { TSiteRules::CheckPost(RowOf(ds)); };
+}
+
+void ApplyFields(TDataSet& ds, const TFieldOptions& o) {
+    for (size_t i = 0; i < std::size(kFields); ++i)
+        if (o.options[i]->count() > 0) ds.SetField(kFields[i].column, FieldValue(kFields[i], o.texts[i]));
+}
+
+void WarnAfterSave(const TSiteRow& site) {
+    if (TSiteRules::CoordinatesMissing(site))
+        std::cerr << Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights")
+                  << "\n";
+}
+
+// Posts the row; a refusal of the checks leaves everything unwritten.
+bool PostOrRefuse(TDataSet& ds, const char* command) {
+    try {
+        ds.Post();
+        return true;
+    } catch (const fb::Error&) {
+        throw;
+    } catch (const std::runtime_error& e) {
+        std::cerr << "site " << command << ": not saved: " << e.what() << "\n";
+        return false;
+    }
+}
+
+std::string NoSite(int id, const std::string& db) {
+    return "there is no site with id " + std::to_string(id) + " in " + db + " (kalosqm-cli sites lists them)";
+}
+
+std::string MeterAddress(const TSiteRow& s) {
+    const std::string host = s.Host.find(':') != std::string::npos ? "[" + s.Host + "]" : s.Host;
+    return host + ":" + std::to_string(s.Port);
+}
+
+std::string MethodText(int method) {
+    const char* caption = TSiteRules::MethodCaption(method);
+    return caption ? Tr(caption) : "none (" + std::to_string(method) + ")";
+}
+
+// ---------------------------------------------------------------- commands
+
+int List(const std::string& file) {
+    fb::Database db;
+    cli::OpenLocalDatabase(db, file);
+    std::vector<TSiteRow> sites;
+    {
+        fb::Transaction tr(db);
+        tr.Start();
+        for (const TSiteListRow& r : ReadSiteList(tr)) sites.push_back(ReadSiteRow(db, r.Id));
+        tr.Commit();
+    }
+    if (sites.empty()) {
+        std::cout << "There is no site in " << file << " yet. Add one with\n"
+                  << "  kalosqm-cli site add --name NAME --host HOST [--port PORT] [--lat DEG --lon DEG] ...\n"
+                  << "(kalosqm-cli site add --help lists every field).\n";
+        return 0;
+    }
+    std::vector<std::vector<std::string>> rows{{"ID", "NAME", "CODE", "SQM-LE", "METHOD", "AUTOSTART"}};
+    for (const TSiteRow& s : sites)
+        rows.push_back({std::to_string(s.Id), s.Name, s.Code.empty() ? "-" : s.Code, MeterAddress(s),
+                        MethodText(s.AcquireMode), cli::SwitchText(s.AutoStart)});
+    cli::PrintTable(std::cout, rows);
+    return 0;
+}
+
+int AddSite(const std::string& file, const TFieldOptions& o) {
+    fb::Database db;
+    cli::OpenLocalDatabase(db, file);
+    fb::Transaction tr(db);
+    tr.Start();
+    TDataSet ds(tr, kSelectSite, "SQMSITES", "SIT_ID");
+    WireLikeTheWindow(ds, tr);
+    ds.SetParam("ID_SITO", int64_t{0});
+    ds.Open();
+    ds.Insert();
+    ApplyFields(ds, o);
+    if (!PostOrRefuse(ds, "add")) return 1;
+    tr.Commit();
+    const TSiteRow site = ReadSiteRow(db, static_cast<int>(ds.AsInteger("SIT_ID")));
+    std::cout << site.Id << "\n";
+    WarnAfterSave(site);
+    return 0;
+}
+
+int SetSite(const std::string& file, int id, const TFieldOptions& o) {
+    if (!o.Any()) throw cli::UsageError("site set: nothing to change: give at least one field option (site set --help)");
+    fb::Database db;
+    cli::OpenLocalDatabase(db, file);
+    fb::Transaction tr(db);
+    tr.Start();
+    TDataSet ds(tr, kSelectSite, "SQMSITES", "SIT_ID");
+    WireLikeTheWindow(ds, tr);
+    ds.SetParam("ID_SITO", int64_t{id});
+    ds.Open();
+    if (ds.Eof()) throw std::runtime_error(NoSite(id, file));
+    ds.Edit();
+    ApplyFields(ds, o);
+    if (!PostOrRefuse(ds, "set")) return 1;
+    tr.Commit();
+    const TSiteRow site = ReadSiteRow(db, id);
+    std::cout << "site " << id << " \"" << site.Name << "\" saved\n";
+    WarnAfterSave(site);
+    return 0;
+}
+
+std::string ValueText(const fb::Value& v, Kind kind) {
+    if (std::holds_alternative<std::monostate>(v)) return "-";
+    switch (kind) {
+        case Kind::Time: {
+            const double t = std::get<fb::DateTime>(v).value;
+            const DateTimeParts p = DecodeDateTime(t - std::floor(t));
+            char text[8];
+            std::snprintf(text, sizeof text, "%02d:%02d", p.hour, p.minute);
+            return text;
+        }
+        case Kind::Switch: return cli::SwitchText(std::get<int64_t>(v) == 1);
+        case Kind::Method: {
+            const int m = static_cast<int>(std::get<int64_t>(v));
+            return std::to_string(m) + " " + MethodText(m);
+        }
+        case Kind::Number: {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.15g", std::get_if<double>(&v) ? std::get<double>(v)
+                                                                               : static_cast<double>(std::get<int64_t>(v)));
+            return text;
+        }
+        default:
+            if (auto* s = std::get_if<std::string>(&v)) return Trim(*s);
+            if (auto* i = std::get_if<int64_t>(&v)) return std::to_string(*i);
+            return "?";
+    }
+}
+
+int ShowSite(const std::string& file, int id) {
+    fb::Database db;
+    cli::OpenLocalDatabase(db, file);
+    fb::Transaction tr(db);
+    tr.Start();
+    TDataSet ds(tr, kSelectSite, "SQMSITES", "SIT_ID");
+    ds.SetParam("ID_SITO", int64_t{id});
+    ds.Open();
+    if (ds.Eof()) throw std::runtime_error(NoSite(id, file));
+    std::vector<std::vector<std::string>> rows{{"FIELD", "VALUE", "COLUMN"}, {"id", std::to_string(id), "SIT_ID"}};
+    for (const TFieldSpec& f : kFields) {
+        rows.push_back({f.option, ValueText(ds.FieldValue(f.column), f.kind), f.column});
+        if (std::string(f.option) == "name") rows.push_back({"code", ValueText(ds.FieldValue("SIT_CODE"), Kind::Text), "SIT_CODE"});
+    }
+    for (const auto& [label, column] : {std::pair{"protocol", "SIT_SQMPROT"}, {"model", "SIT_SQMMODEL"},
+                                        {"feature", "SIT_SQMFEATURE"}, {"serial", "SIT_SQMSERIAL"}})
+        rows.push_back({label, ValueText(ds.FieldValue(column), Kind::Integer), column});
+    tr.Commit();
+    cli::PrintTable(std::cout, rows);
+    return 0;
+}
+
+// Asks on the terminal; an empty answer or the end of input is the safe one.
+bool Ask(const std::string& question, bool safeAnswer) {
+    std::string text = question;
+    for (char& c : text)
+        if (c == '\r') c = '\n';
+    std::cerr << text << (safeAnswer ? " [Y/n] " : " [y/N] ") << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        std::cerr << "\n";
+        return safeAnswer;
+    }
+    answer = cli::Lower(Trim(answer));
+    if (answer == "y" || answer == "yes") return true;
+    if (answer == "n" || answer == "no") return false;
+    return safeAnswer;
+}
+
+// Progress on standard error: one line rewritten on a terminal, a line per
+// tenth otherwise.
+TSiteProgress ProgressLine(const std::string& what) {
+    const bool tty = ::isatty(STDERR_FILENO) == 1;
+    auto shown = std::make_shared<int>(-1);
+    return [what, shown, tty](int64_t done, int64_t total) {
+        const int percent = total > 0 ? static_cast<int>(std::min(done, total) * 100 / total) : 100;
+        if (percent == *shown || (!tty && *shown >= 0 && percent / 10 == *shown / 10 && percent != 100)) return true;
+        *shown = percent;
+        if (tty)
+            std::cerr << "\r" << what << " " << percent << "%" << (percent == 100 ? "\n" : "") << std::flush;
+        else
+            std::cerr << what << " " << percent << "%\n";
+        return true;
+    };
+}
+
+int RemoveSite(const std::string& file, int id, bool yes) {
+    fb::Database db;
+    cli::OpenLocalDatabase(db, file);
+    TSiteRow site;
+    try {
+        site = ReadSiteRow(db, id);
+    } catch (const fb::Error&) {
+        throw;
+    } catch (const std::runtime_error&) {
+        throw std::runtime_error(NoSite(id, file));
+    }
+    if (!yes) {
+        if (::isatty(STDIN_FILENO) != 1) {
+            std::cerr << "site remove: not deleted: the two questions of the deletion need a terminal; add --yes to "
+                         "delete site "
+                      << id << " \"" << site.Name << "\" and all its readings\n";
+            return 1;
+        }
+        std::cerr << "Site " << id << " \"" << site.Name << "\" (" << MeterAddress(site) << ")\n";
+        // Yes answers "Cancel the operation?": only No deletes.
+        if (!Ask(Tr("Delete the selected site?"), false) || Ask(SecondDeleteQuestion(site.Name), true)) {
+            std::cerr << "site remove: site " << id << " kept\n";
+            return 1;
+        }
+    }
+    fb::Transaction tr(db);
+    tr.Start();
+    const TSiteDeletion deletion = DeleteSite(tr, id, ProgressLine(Tr("Deleting the site and its readings...")));
+    if (!deletion.Deleted) throw std::runtime_error("the site was not deleted");
+    tr.Commit();
+    CollectSiteGarbage(db, deletion, ProgressLine(Tr("Clearing the deleted readings from the database file...")));
+    std::cout << "site " << id << " \"" << site.Name << "\" deleted with its " << deletion.Readings << " readings\n";
+    return 0;
+}
+
+int TestSite(const std::string& file, int id) {
+    fb::Database db;
+    cli::OpenLocalDatabase(db, file);
+    TSiteRow site;
+    try {
+        site = ReadSiteRow(db, id);
+    } catch (const fb::Error&) {
+        throw;
+    } catch (const std::runtime_error&) {
+        throw std::runtime_error(NoSite(id, file));
+    }
+    SetBeepHook([] {});
+    TStationFactory factory;
+    std::unique_ptr<TSQM> made;
+    TSQM* station = nullptr;
+    try {
+        station = TSiteEdit::FindMeter(nullptr, [&]() -> TSQM& {
+            made = factory.Create(TSiteEdit::TestStationParams(site, db));
+            return *made;
+        });
+    } catch (const fb::Error&) {
+        throw;
+    } catch (const std::exception& e) {
+        std::cerr << "site test: SQM-LE at " << MeterAddress(site) << ": " << e.what() << "\n";
+        return 1;
+    }
+    if (!station) {
+        std::cerr << Tr("SQM-LE not found") << " (no identity from " << MeterAddress(site) << " within "
+                  << site.TimeoutSeconds << " s)\n";
+        return 1;
+    }
+    // Stored as the window's save would: its checks first.
+    try {
+        TSiteRules::CheckPost(site);
+    } catch (const std::runtime_error& e) {
+        std::cerr << "site test: the identity was not stored: " << e.what() << "\n";
+        return 1;
+    }
+    fb::Transaction tr(db);
+    tr.Start();
+    TSiteEdit::StoreMeterIdentity(tr, id, *station);
+    tr.Commit();
+    std::cout << Tr("SQM-LE correctly found") << "\n"
+              << "Protocol: " << station->Protocol << "\nModel: " << station->Model << "\nFeature: " << station->Feature
+              << "\nSerial: " << station->Serial << "\n";
+    WarnAfterSave(site);
+    return 0;
+}
+
+// ---------------------------------------------------------------- wiring
+
+void AddSites(CLI::App& root) {
+    auto db = std::make_shared<std::string>();
+    CLI::App* c = root.add_subcommand("sites", "list the sites of the local database");
+    cli::AddDbOption(c, *db);
+    cli::SetAction(c, [db] { return List(*db); });
+}
+
+void AddSiteCommands(CLI::App& root) {
+    CLI::App* site = root.add_subcommand("site", "add, change, show, remove or test one site of the local database");
+    site->require_subcommand(1);
+
+    struct Options {
+        std::string db;
+        int id = 0;
+        bool yes = false;
+        TFieldOptions fields;
+    };
+    auto addId = [](CLI::App* c, int& id) {
+        const CLI::Validator siteId(
+            [](std::string& text) -> std::string {
+                const auto v = ParseNumber(text, true);
+                return v && *v >= 1 && *v <= 2147483647 ? std::string()
+                                                        : "a site id is a whole number from 1, not " + Quote(text) +
+                                                              " (kalosqm-cli sites lists them)";
+            },
+            "");
+        c->add_option("id", id, "the site's id (kalosqm-cli sites lists them)")->required()->check(siteId);
+    };
+
+    auto a = std::make_shared<Options>();
+    CLI::App* add = site->add_subcommand(
+        "add", "a new site with the site window's defaults, then the given fields; prints its id");
+    AddFieldOptions(add, a->fields, true);
+    cli::AddDbOption(add, a->db);
+    cli::SetAction(add, [a] { return AddSite(a->db, a->fields); });
+
+    auto s = std::make_shared<Options>();
+    CLI::App* set = site->add_subcommand("set", "change fields of a site");
+    addId(set, s->id);
+    AddFieldOptions(set, s->fields, false);
+    cli::AddDbOption(set, s->db);
+    cli::SetAction(set, [s] { return SetSite(s->db, s->id, s->fields); });
+
+    auto sh = std::make_shared<Options>();
+    CLI::App* show = site->add_subcommand("show", "every field of a site");
+    addId(show, sh->id);
+    cli::AddDbOption(show, sh->db);
+    cli::SetAction(show, [sh] { return ShowSite(sh->db, sh->id); });
+
+    auto r = std::make_shared<Options>();
+    CLI::App* remove = site->add_subcommand(
+        "remove", "delete a site and all its readings, after the site list's two questions (asked on the terminal)");
+    addId(remove, r->id);
+    remove->add_flag("--yes", r->yes, "delete without asking (the answers that delete)");
+    cli::AddDbOption(remove, r->db);
+    cli::SetAction(remove, [r] { return RemoveSite(r->db, r->id, r->yes); });
+
+    auto t = std::make_shared<Options>();
+    CLI::App* test = site->add_subcommand(
+        "test", "\"Check connection\": ask the site's SQM-LE for its identity and store it with the site");
+    addId(test, t->id);
+    cli::AddDbOption(test, t->db);
+    cli::SetAction(test, [t] { return TestSite(t->db, t->id); });
+}
+
+}  // namespace
+
+KALO_CLI_COMMAND("sites", &AddSites);
+KALO_CLI_COMMAND("site", &AddSiteCommands);

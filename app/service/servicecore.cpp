@@ -16,6 +16,7 @@
 #include "fbdb.h"
 #include "i18n.h"
 #include "myutils.h"
+#include "nightplotfile.h"
 #include "readingwindow.h"
 #include "siterow.h"
 #include "siterules.h"
@@ -153,21 +154,6 @@ void Say(const std::string& line) {
     }
 }
 
-std::string Printable(const std::string& text) {
-    std::string out;
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
 std::string FixedText(double value, int decimals) {
     char buf[64];
     const auto [p, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
@@ -276,6 +262,7 @@ struct TStationService::TSite {
     std::string Where;  // the meter, host:port
     bool Started = false;
     Clock::time_point StartAt;
+    double PlottedNight = 0;  // the last night whose picture was looked after
     TLoopTicker ticker;
     TStderrPrompt prompt;
     ISiteView view;  // nothing to show: the loop reports each tick itself
@@ -456,6 +443,25 @@ int TStationService::Run() {
         waiting = true;
         return false;
     };
+    // The picture of the night that ended at the last local noon, beside its
+    // night file: looked after once per night and site; a failure is logged
+    // and the readings go on.
+    auto plotEndedNight = [this](TSite& s) {
+        const double nowLocal = clock_.NowLocal();
+        const double night = LastEndedNight(nowLocal);
+        if (night == s.PlottedNight) return;
+        s.PlottedNight = night;
+        try {
+            const std::string path = WriteNightPlotOnce(data_.dbKALO, s.Id, night);
+            if (!path.empty()) Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(path));
+        } catch (const std::exception& e) {
+            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + e.what(), s.Name);
+            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(e.what()) + " (logged in " +
+                TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(s.Name) + ")");
+        } catch (...) {
+            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - unknown error", s.Name);
+        }
+    };
     Reconcile();
     if (sites_.empty() && nothingToRun()) return 0;
 
@@ -485,6 +491,7 @@ int TStationService::Run() {
                 s.ticker.Advance();
                 ReportTick(s);
             }
+            if (s.Started && s.ticker.enabled) plotEndedNight(s);
         }
         if (signals_.QuitRequested()) break;
         const auto due = NextDue();

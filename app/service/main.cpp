@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     RegisterTranslation();
     InstallServiceHooks();
     NightFileDefaults().Program = "KALO-SQM " + GetVersionText(4);
+    NightFileDefaults().DataSupplier = options.DataSupplier;
     TSignals signals;
     if (options.Demo) return RunDemo(options, signals);
 

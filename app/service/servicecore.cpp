@@ -87,7 +87,8 @@ TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
             a = a.substr(0, eq);
             inlineValue = true;
         }
-        const bool takesValue = a == "--site" || a == "--dir" || a == "--demo-dir" || a == "--tick-ms";
+        const bool takesValue = a == "--site" || a == "--dir" || a == "--demo-dir" || a == "--tick-ms" ||
+                                a == "--data-supplier";
         if (takesValue && !inlineValue) {
             if (i + 1 >= args.size()) throw TUsageError(a + " wants a value");
             value = args[++i];
@@ -105,6 +106,8 @@ TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
             o.Dir = value;
         else if (a == "--demo-dir")
             o.DemoDir = value;
+        else if (a == "--data-supplier")
+            o.DataSupplier = value;
         else if (a == "--tick-ms")
             o.TickMs = ParseNumber(a, value, 10, 3600000, "milliseconds from 10 to 3600000");
         else if (a == "--help" || a == "-h")
@@ -120,7 +123,7 @@ TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
 }
 
 const char* ServiceUsage() {
-    return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER]\n"
+    return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER] [--data-supplier TEXT]\n"
            "       kalosqm-station --demo [--demo-dir FOLDER]\n"
            "\n"
            "Runs the acquisition of the KALO-SQM site windows without any window: every\n"
@@ -132,6 +135,7 @@ const char* ServiceUsage() {
            "  --site ID          run this site (repeatable) instead of the autostart sites\n"
            "  --wait             with no site to run, wait for SIGHUP instead of ending\n"
            "  --dir FOLDER       the program folder (default: the folder of the executable)\n"
+           "  --data-supplier TEXT  who supplies the data, for the header of the night files\n"
            "  --demo             try it without a meter: a demo folder with its own database,\n"
            "                     a simulated SQM-LE and the site \"Demo roof\", shown by the\n"
            "                     desktop program when there is a display\n"

@@ -19,6 +19,7 @@ struct TServiceOptions {
     bool Demo = false;       // --demo
     std::string Dir;         // --dir: the program folder (Dati, LOGS, crdfiles)
     std::string DemoDir;     // --demo-dir
+    std::string DataSupplier;  // --data-supplier: "# Data supplier:" of the night files
     int TickMs = TAcquisition::kTickMs;  // --tick-ms, for tests
     bool Help = false;
 };

@@ -27,6 +27,8 @@ TEST(StationOptions, WhatTheUnitAndTheTestsPass) {
     EXPECT_TRUE(demo.Demo);
     EXPECT_EQ(demo.DemoDir, "x");
     EXPECT_TRUE(ParseServiceArgs({"--help"}).Help);
+    EXPECT_EQ(ParseServiceArgs({"--data-supplier", "Dark Sky Veneto, A. Rossi"}).DataSupplier,
+              "Dark Sky Veneto, A. Rossi");
 }
 
 TEST(StationOptions, UsageErrorsSayWhat) {

@@ -68,10 +68,16 @@ protected:
 
 TEST_F(NightPlotStation, TheLastNightIsDrawnOnceAndTheReadingsGoOn) {
     AddEndedNight();
-    f.Start({});
+    f.Start({"--data-supplier", "A. Rossi, Dark Sky Veneto"});
     ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": night plot written to " + PlotPath(), 1, 30s)) << f.station.Err();
     ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", 2, 15s)) << f.station.Err();
     f.Stop(SIGTERM);
+    // Tonight's file names who supplies the data and the program that took it.
+    std::string nightFile;
+    for (const auto& e : std::filesystem::directory_iterator(f.dir.Path() / "NightFiles" / "Roof"))
+        if (e.path().extension() == ".dat") nightFile = testsupport::ReadFile(e.path());
+    EXPECT_NE(nightFile.find("\r\n# Data supplier: A. Rossi, Dark Sky Veneto\r\n"), std::string::npos) << nightFile;
+    EXPECT_NE(nightFile.find("KALO-SQM 1."), std::string::npos) << nightFile;
     QImage image;
     ASSERT_TRUE(image.load(QString::fromStdString(PlotPath()), "PNG")) << PlotPath();
     EXPECT_EQ(image.size(), QSize(kNightPlotWidth, kNightPlotHeight));

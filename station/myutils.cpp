@@ -1,5 +1,6 @@
 #include "myutils.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -267,4 +268,15 @@ std::string Printable(const std::string& text) {
             AppendHexEscape(out, static_cast<unsigned char>(text[i]));
     }
     return out;
+}
+
+bool ParseDotDecimal(std::string_view text, double& out) {
+    std::string s = Trim(text);
+    if (!s.empty() && s[0] == '+') s.erase(0, 1);
+    if (s.empty()) return false;
+    double v = 0;
+    const auto res = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    if (res.ec != std::errc() || res.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
+    out = v;
+    return true;
 }

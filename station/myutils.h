@@ -46,6 +46,10 @@ std::string FormatKeyTime(double dt);       // "yyyymmddhhmmss"
 std::string FormatSqlDateTime(double dt);   // "yyyy-mm-dd hh:mm:ss"
 std::string FormatTimeOfDay(double dt);     // "hh:mm:ss"
 
+// A finite number written with "." whatever the locale, blanks around and a
+// leading "+" allowed; false, out untouched, for anything else.
+bool ParseDotDecimal(std::string_view text, double& out);
+
 // Trims blanks and control characters (codes 0..32) at both ends.
 std::string Trim(std::string_view s);
 // Doubles every single quote and wraps the text in single quotes.

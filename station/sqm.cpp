@@ -19,14 +19,7 @@ constexpr int kConnectTimeoutMs = 5000;
 
 // Locale-independent conversions: the meter always writes "." as decimal point.
 bool ToDouble(const std::string& text, double& out) {
-    std::string s = Trim(text);
-    if (!s.empty() && s[0] == '+') s.erase(0, 1);
-    if (s.empty()) return false;
-    double v = 0;
-    const auto res = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-    if (res.ec != std::errc() || res.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
-    out = v;
-    return true;
+    return ParseDotDecimal(text, out);
 }
 
 bool ToInt32(const std::string& text, int32_t& out) {

@@ -50,14 +50,7 @@ std::string Quote(std::string_view s) {
 }
 
 bool ParseNumber(std::string_view text, double& out) {
-    std::string s = Trim(text);
-    if (!s.empty() && s[0] == '+') s.erase(0, 1);
-    if (s.empty()) return false;
-    double v = 0;
-    const auto res = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-    if (res.ec != std::errc() || res.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
-    out = v;
-    return true;
+    return ParseDotDecimal(text, out);
 }
 
 std::optional<double> OptionalNumber(const std::vector<std::string_view>& fields, int index) {

@@ -107,10 +107,12 @@ std::optional<TWindowTimes> ReadingWindowTimes(const TSiteRow& site, double utc)
     return TWindowTimes{FormatHoursMinutes(e.Evening), FormatHoursMinutes(e.Morning)};
 }
 
-TZoneInfo PcZoneInfo() {
-    const time_t now = time(nullptr);
+TZoneInfo PcZoneInfo() { return PcZoneInfoAt(UnixToDateTime(static_cast<double>(time(nullptr)))); }
+
+TZoneInfo PcZoneInfoAt(double utc) {
+    const time_t at = static_cast<time_t>(std::floor(DateTimeToUnix(utc)));
     struct tm local {};
-    localtime_r(&now, &local);
+    localtime_r(&at, &local);
     TZoneInfo z;
     z.Daylight = local.tm_isdst > 0;
     long standardGmtOff = local.tm_gmtoff;

@@ -52,3 +52,5 @@ std::optional<TWindowTimes> ReadingWindowTimes(const TSiteRow& site, double utc)
 
 // The PC's real zone now (standard bias, daylight flag).
 TZoneInfo PcZoneInfo();
+// The same at another instant (UTC date-time): the daylight rule of that day.
+TZoneInfo PcZoneInfoAt(double utc);

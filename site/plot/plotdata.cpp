@@ -20,35 +20,6 @@ constexpr double kSampleStep = 10 * kMinute;
 constexpr double kDarkAltitude = -18;
 constexpr double kHorizonSunAltitude = -0.8333;
 
-// The PC's zone at an instant, as PcZoneInfo() gives it for now.
-TZoneInfo ZoneAt(double utc) {
-    const time_t t = static_cast<time_t>(std::floor(DateTimeToUnix(utc)));
-    struct tm local {};
-    localtime_r(&t, &local);
-    TZoneInfo z;
-    z.Daylight = local.tm_isdst > 0;
-    long standard = local.tm_gmtoff;
-    if (z.Daylight) {
-        standard = local.tm_gmtoff - 3600;
-        for (int month = 0; month < 12; ++month) {
-            struct tm probe {};
-            probe.tm_year = local.tm_year;
-            probe.tm_mon = month;
-            probe.tm_mday = 15;
-            probe.tm_hour = 12;
-            probe.tm_isdst = -1;
-            const time_t p = mktime(&probe);
-            struct tm back {};
-            localtime_r(&p, &back);
-            if (back.tm_isdst == 0) {
-                standard = back.tm_gmtoff;
-                break;
-            }
-        }
-    }
-    z.BiasMinutes = static_cast<int>(-standard / 60);
-    return z;
-}
 
 struct TSunEvent {
     double Utc = 0;
@@ -173,12 +144,12 @@ size_t THourglassData::ReadingCount() const {
 
 double SiteLocalToUtc(int siteTimeZone, double local) {
     // Taken as UTC first, then corrected: the zone's rule is by UTC instant.
-    const double guess = LocalToUtcOffset(siteTimeZone, ZoneAt(local));
-    return LocalToUtcOffset(siteTimeZone, ZoneAt(local + guess));
+    const double guess = LocalToUtcOffset(siteTimeZone, PcZoneInfoAt(local));
+    return LocalToUtcOffset(siteTimeZone, PcZoneInfoAt(local + guess));
 }
 
 double SiteStandardLocalToUtc(int siteTimeZone, double local) {
-    TZoneInfo zone = ZoneAt(local);
+    TZoneInfo zone = PcZoneInfoAt(local);
     zone.Daylight = false;
     return LocalToUtcOffset(siteTimeZone, zone);
 }

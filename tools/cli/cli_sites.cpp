@@ -196,9 +196,9 @@ struct TFieldOptions {
 void AddFieldOptions(CLI::App* c, TFieldOptions& o, bool adding) {
     for (size_t i = 0; i < std::size(kFields); ++i) {
         const TFieldSpec& f = kFields[i];
-        const TFieldSpec* spec = &f;
+        const TFieldSpec* field = &f;
         CLI::Option* opt = c->add_option(std::string("--") + f.option, o.texts[i], f.what);
-        opt->check(CLI::Validator([spec](std::string& text) { return CheckField(*spec, text); }, ""));
+        opt->check(CLI::Validator([field](std::string& text) { return CheckField(*field, text); }, ""));
         switch (f.kind) {
             case Kind::Text: opt->type_name("TEXT"); break;
             case Kind::Integer: opt->type_name("N"); break;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,13 @@
 namespace fb {
 class Database;
 }
+
+// A stored reading whose row cannot make a reading (a null or unusable
+// column): the row, not the database, is at fault.
+class TUnloadableReading : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class TSQM {
 public:
@@ -51,6 +59,8 @@ public:
 
     // Local store (READINGS).
     bool StoreReading(fb::Database* Database);
+    // False when no row has the key; TUnloadableReading when its row has a
+    // column that cannot be read, and then the object is left as it was.
     bool LoadReading(fb::Database* Database, const std::string& Code);
 
     // Network upload of the current reading for the given site code.

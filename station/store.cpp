@@ -19,6 +19,39 @@ int CountReadings(fb::Query& q, const std::string& key) {
 
 double OrZero(const fb::Field& f) { return f.IsNull() ? 0.0 : f.AsDouble(); }
 
+// The columns of a READINGS row that make a reading.
+struct TStoredColumns {
+    double sqmValue = 0, temperature = 0, sunH = 0, moonH = 0, moonPh = 0, moonAge = 0, moonIllum = 0, downing = 0,
+           twilight = 0, offset = 0, dateTime = 0;
+    int32_t state = 0, site = 0;
+    bool uploaded = false, syncro = false, modified = false;
+    std::string origin;
+};
+
+TStoredColumns ReadStoredColumns(fb::Query& q) {
+    TStoredColumns c;
+    c.sqmValue = q.FieldByName("REA_SQMVALUE").AsDouble();
+    c.temperature = q.FieldByName("REA_SQMTEMP").AsDouble();
+    c.sunH = q.FieldByName("REA_SUNH").AsDouble();
+    c.moonH = q.FieldByName("REA_MOONH").AsDouble();
+    c.moonPh = q.FieldByName("REA_MOONPH").AsDouble();
+    c.moonAge = OrZero(q.FieldByName("REA_MOONAGE"));
+    c.moonIllum = OrZero(q.FieldByName("REA_MOONILLUM"));
+    c.downing = OrZero(q.FieldByName("REA_ASTRO_DOWNING"));
+    c.twilight = OrZero(q.FieldByName("REA_ASTRO_TWILIGHT"));
+    c.state = static_cast<int32_t>(q.FieldByName("REA_STATE").AsInteger());
+    c.offset = q.FieldByName("REA_SQMOFFSET").AsDouble();
+    c.uploaded = q.FieldByName("REA_UPLOADED").AsInteger() == 1;
+    c.syncro = q.FieldByName("REA_SYNCRO").AsInteger() == 1;
+    c.dateTime = q.FieldByName("REA_DATETIME").AsDateTime();
+    c.site = static_cast<int32_t>(q.FieldByName("REA_SITE").AsInteger());
+    c.modified = q.FieldByName("REA_MODIFIED").AsInteger() == 1;
+    const fb::Field origin = q.FieldByName("REA_ORIGIN");
+    if (origin.IsNull()) throw fb::Error("Field REA_ORIGIN is null: no text value");
+    c.origin = origin.AsString();
+    return c;
+}
+
 // The statements of a store; REA_SITE and REA_DATETIME are part of the key
 // and only the insert writes them.
 const char* const kUpdateSQL =
@@ -129,45 +162,33 @@ bool TSQM::LoadReading(fb::Database* Database, const std::string& Code) {
             q.SetSQL("SELECT * FROM READINGS WHERE REA_CODE=" + QuotedStr(Code));
             q.Open();
             // Read everything first: a bad column leaves the object as it was.
-            const double sqmValue = q.FieldByName("REA_SQMVALUE").AsDouble();
-            const double temperature = q.FieldByName("REA_SQMTEMP").AsDouble();
-            const double sunH = q.FieldByName("REA_SUNH").AsDouble();
-            const double moonH = q.FieldByName("REA_MOONH").AsDouble();
-            const double moonPh = q.FieldByName("REA_MOONPH").AsDouble();
-            const double moonAge = OrZero(q.FieldByName("REA_MOONAGE"));
-            const double moonIllum = OrZero(q.FieldByName("REA_MOONILLUM"));
-            const double downing = OrZero(q.FieldByName("REA_ASTRO_DOWNING"));
-            const double twilight = OrZero(q.FieldByName("REA_ASTRO_TWILIGHT"));
-            const auto state = static_cast<int32_t>(q.FieldByName("REA_STATE").AsInteger());
-            const double offset = q.FieldByName("REA_SQMOFFSET").AsDouble();
-            const bool uploaded = q.FieldByName("REA_UPLOADED").AsInteger() == 1;
-            const bool syncro = q.FieldByName("REA_SYNCRO").AsInteger() == 1;
-            const double dateTime = q.FieldByName("REA_DATETIME").AsDateTime();
-            const auto site = static_cast<int32_t>(q.FieldByName("REA_SITE").AsInteger());
-            const bool modified = q.FieldByName("REA_MODIFIED").AsInteger() == 1;
-            const fb::Field originField = q.FieldByName("REA_ORIGIN");
-            if (originField.IsNull()) throw fb::Error("Field REA_ORIGIN is null: no text value");
-            const std::string origin = originField.AsString();
+            TStoredColumns c;
+            try {
+                c = ReadStoredColumns(q);
+            } catch (const fb::Error& e) {
+                q.Close();
+                throw TUnloadableReading("reading " + Trim(Code) + ": " + e.what());
+            }
             q.Close();
 
-            SQMValue = sqmValue;
-            Temperature = temperature;
-            SunH = sunH;
-            MoonH = moonH;
-            MoonPh = moonPh;
-            MoonAgeDays = moonAge;
-            MoonIllum = moonIllum;
-            AstroDowning = downing;
-            AstroTwilight = twilight;
-            State = state;
-            Offset = offset;
-            Uploaded = uploaded;
-            Syncro = syncro;
+            SQMValue = c.sqmValue;
+            Temperature = c.temperature;
+            SunH = c.sunH;
+            MoonH = c.moonH;
+            MoonPh = c.moonPh;
+            MoonAgeDays = c.moonAge;
+            MoonIllum = c.moonIllum;
+            AstroDowning = c.downing;
+            AstroTwilight = c.twilight;
+            State = c.state;
+            Offset = c.offset;
+            Uploaded = c.uploaded;
+            Syncro = c.syncro;
             NELM = ComputeNELM(SQMValue);
-            DateTime = dateTime;
-            SiteID = site;
-            Modified = modified;
-            Origin = origin.empty() ? ' ' : origin[0];
+            DateTime = c.dateTime;
+            SiteID = c.site;
+            Modified = c.modified;
+            Origin = c.origin.empty() ? ' ' : c.origin[0];
             result = true;
         }
         tr.Commit();

@@ -10,6 +10,7 @@
 #include "myutils.h"
 #include "netdatabase.h"
 
+#include <cctype>
 #include <string>
 
 namespace {
@@ -21,6 +22,12 @@ constexpr const char* kNetworkLog = "NETWORK";
 // The log escapes what the server sent: an entry stays one line.
 void LogNetwork(const std::string& what, const std::string& detail) {
     WriteErrorLog(FormatLogTime(NowLocal()) + what + detail, kNetworkLog);
+}
+
+// The network keeps the reading's own mark (an imported reading is no
+// meter reading of ours); a reading without one is a meter reading.
+char OriginMark(char origin) {
+    return std::isalpha(static_cast<unsigned char>(origin)) ? origin : 'K';
 }
 
 }  // namespace
@@ -61,7 +68,7 @@ bool TSQM::SendToNetwork(const std::string& SiteCode) {
                   ", REA_MOONPH=" + FormatFloat(MoonPh) +
                   ", REA_ASTRO_DOWNING=" + conn.Quote(FormatTimeOfDay(AstroDowning)) +
                   ", REA_ASTRO_TWILIGHT=" + conn.Quote(FormatTimeOfDay(AstroTwilight)) +
-                  ", REA_ORIGIN='K'"
+                  ", REA_ORIGIN='" + OriginMark(Origin) + "'"
                   ", REA_STATE=" + std::to_string(State) +
                   ", REA_MOONILLUM=" + FormatFloat(MoonIllum);
         } else {

@@ -1,5 +1,7 @@
 #include "acquisition.h"
 
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -299,6 +301,20 @@ void TAcquisition::ReadNow() {
         ports_.prompt.Inform(Tr("SQM-LE not found"));
 }
 
+namespace {
+
+void LogUnloadableReading(const std::string& code, const std::string& why) {
+    static std::mutex lock;
+    static std::set<std::string> told;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!told.insert(code).second) return;
+    }
+    WriteErrorLog(FormatLogTime(NowLocal()) + " Lettura in attesa non inviabile, saltata: " + why, "NETWORK");
+}
+
+}  // namespace
+
 std::string PendingReadingsSQL(int count) {
     std::string sql = kPendingReadingsSQL;
     const std::string rest = sql.substr(sql.find('\n'));
@@ -335,7 +351,15 @@ int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, 
     int sent = 0, done = 0;
     for (const auto& [readingCode, siteCode] : rows) {
         TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);
-        if (station.LoadReading(&db, readingCode) && station.SendToNetwork(siteCode)) {
+        bool loaded = false;
+        try {
+            loaded = station.LoadReading(&db, readingCode);
+        } catch (const TUnloadableReading& e) {
+            // Newest first: a bad row left to end the loop would hold back
+            // every older reading for ever. It stays waiting, and is told once.
+            LogUnloadableReading(readingCode, e.what());
+        }
+        if (loaded && station.SendToNetwork(siteCode)) {
             station.Modified = false;
             station.Uploaded = true;
             station.StoreReading(&db);

@@ -105,6 +105,41 @@ TEST_F(AutoUpload, QuietTicksSendAtMostFiveWaitingReadingsNewestFirst) {
     EXPECT_EQ(NetworkKeys().size(), 7u);
 }
 
+// A waiting row that cannot make a reading (a null Sun altitude, say) is
+// the newest: it must not hold back the older ones, and it is told once.
+// An imported reading keeps its own mark on the network.
+TEST_F(AutoUpload, AnUnloadableWaitingReadingHoldsNoneBackAndImportedOnesKeepTheirMark) {
+    const int id = AddSite({.Interval = 1, .Code = "AB12"});
+    // Keys as the store makes them: the time, then the site.
+    auto key = [&](int hour) { return "20240115" + std::to_string(hour) + "0000" + std::to_string(id); };
+    auto add = [&](int hour, const char* sunH, char origin) {
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SUNH, REA_MOONH, "
+             "REA_MOONPH, REA_STATE, REA_UPLOADED, REA_SYNCRO, REA_MODIFIED, REA_SQMOFFSET, REA_ORIGIN) VALUES ('" +
+             key(hour) + "', " + std::to_string(id) + ", '2024-01-15 " + std::to_string(hour) + ":00:00', 20.5, 3, " +
+             sunH + ", -10, 0.4, 0, 0, 0, 0, 0, '" + origin + "')");
+    };
+    add(20, "-30", 'K');
+    add(21, "-35", 'I');
+    add(22, "NULL", 'K');
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass);
+        EXPECT_EQ(UploadPendingReadings(Db(), id, 5, wait), pass == 0 ? 2 : 0);
+        EXPECT_EQ(wait.pauses, pass == 0 ? 3 : 4);  // 1500 ms after each row, the bad one too
+        const netdb::Result r = net.Admin("SELECT REA_KALOCODE, REA_ORIGIN FROM READINGS ORDER BY REA_DATETIME");
+        ASSERT_EQ(r.RowCount(), 2u);
+        EXPECT_EQ(r.Text(0, 0) + r.Text(0, 1), key(20) + "AB12K");
+        EXPECT_EQ(r.Text(1, 0) + r.Text(1, 1), key(21) + "AB12I");
+        std::vector<int> uploaded;
+        for (const auto& row : Stored(id)) uploaded.push_back(row.Uploaded);
+        EXPECT_EQ(uploaded, (std::vector<int>{1, 1, 0}));  // the bad one still waits
+        const auto log = LogLines("NETWORK");
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_NE(log[0].find(" Lettura in attesa non inviabile, saltata: reading " + key(22) + ": Field REA_SUNH is null"),
+                  std::string::npos)
+            << log[0];
+    }
+}
+
 TEST_F(AutoUpload, AnUnreachableNetworkDatabaseSkipsTheUploadSilently) {
     Settings(0, 0, 1, 0, 20);
     TCredentials c = net.Credentials("AB12");

@@ -91,8 +91,13 @@ Lines Metadata(fb::Database& db) {
 
 Lines Readings(fb::Database& db) { return Rows(db, "SELECT * FROM READINGS ORDER BY REA_CODE"); }
 
+// Reads a private copy: an embedded open locks the file, and the shared
+// fixtures are read by tests that run at the same time.
 Lines MetadataOf(const std::string& file) {
-    fb::Database db(file);
+    testsupport::TempDir copy;
+    const auto path = copy.Path() / "copy.FDB";
+    std::filesystem::copy_file(file, path);
+    fb::Database db(path.string());
     db.Open();
     return Metadata(db);
 }

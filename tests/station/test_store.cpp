@@ -168,7 +168,7 @@ TEST_F(StoreTest, LoadingAMissingKeyChangesNothingAndNullsLoadAsZero) {
     // A null in a column that must hold a value is a conversion error; nothing changes.
     db.ExecuteImmediate("UPDATE READINGS SET REA_SQMTEMP=NULL WHERE REA_CODE='imported'");
     s.SQMValue = 1;
-    EXPECT_THROW(s.LoadReading(&db, "imported"), fb::Error);
+    EXPECT_THROW(s.LoadReading(&db, "imported"), TUnloadableReading);
     EXPECT_DOUBLE_EQ(s.SQMValue, 1);
 }
 

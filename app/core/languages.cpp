@@ -151,6 +151,12 @@ std::string LanguageDisplayName(const std::string& code) {
     return ReadName(LocaleDir() + "/" + code + "/LangName.ini");
 }
 
+void RegisterTranslation() {
+    std::setlocale(LC_ALL, "");
+    bindtextdomain(kTextDomain, LocaleDir().c_str());
+    bind_textdomain_codeset(kTextDomain, "UTF-8");
+}
+
 void SwitchLanguage(const std::string& code) {
     (void)StartLanguageVariable();  // remembered before the first change
     bindtextdomain(kTextDomain, LocaleDir().c_str());

@@ -14,6 +14,9 @@ std::vector<std::string> ListSubfolders(const std::string& folder);
 // The display name in Locale/<code>/LangName.ini; empty when missing.
 std::string LanguageDisplayName(const std::string& code);
 
+// At start, before any text: the environment's locale, and the catalogues
+// in Locale/ beside the program (also with --dir).
+void RegisterTranslation();
 // Makes gettext use Locale/<code> from now on; an empty code: the
 // environment's language. Never touches LC_NUMERIC.
 void SwitchLanguage(const std::string& code);

@@ -7,8 +7,6 @@
 #include <csignal>
 #include <pthread.h>
 #include <signal.h>
-#include <clocale>
-#include <libintl.h>
 
 #include "datamodule.h"
 #include "guiports.h"
@@ -41,13 +39,6 @@ bool QuitRequested() {
     const timespec zero{0, 0};
     if (sigtimedwait(&set, nullptr, &zero) > 0) requested = true;
     return requested;
-}
-
-// Catalogues live in Locale/<code>/LC_MESSAGES beside the program.
-void RegisterTranslation() {
-    std::setlocale(LC_ALL, "");
-    bindtextdomain(kTextDomain, ProgramPath("Locale").c_str());
-    bind_textdomain_codeset(kTextDomain, "UTF-8");
 }
 
 }  // namespace

@@ -1,29 +1,17 @@
 // kalosqm-station: the acquisition of the site windows as a service, for
 // stations without a screen; --demo shows it at work without a meter.
-#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <libintl.h>
 
 #include "datamodule.h"
 #include "demo.h"
 #include "i18n.h"
+#include "languages.h"
 #include "version.h"
 #include "myutils.h"
 #include "nightfile.h"
 #include "servicecore.h"
-
-namespace {
-
-// Catalogues live in Locale/ beside the executable, also with --dir.
-void RegisterTranslation() {
-    std::setlocale(LC_ALL, "");
-    bindtextdomain(kTextDomain, ProgramPath("Locale").c_str());
-    bind_textdomain_codeset(kTextDomain, "UTF-8");
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     TSignals::BlockInAllThreads();  // first: no thread exists yet

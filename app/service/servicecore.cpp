@@ -35,14 +35,10 @@ int ParseNumber(const std::string& option, const std::string& text, int min, int
     return v;
 }
 
-const char* MethodName(int method) {
-    switch (method) {
-        case kContinuous: return "Continuous";
-        case kTimed: return "Timed";
-        case kDiscardByDay: return "Discard readings by day";
-        case kDiscardInTwilight: return "Discard readings in twilight";
-        default: return "no reading window";
-    }
+// The journal's words stay English, as the window's captions are written.
+std::string MethodName(int method) {
+    const char* caption = TSiteRules::MethodCaption(method);
+    return caption ? caption : "no reading window";
 }
 
 sigset_t ServiceSignals() {

@@ -13,6 +13,7 @@
 #include "myutils.h"
 #include "nightfile.h"
 #include "readingwindow.h"
+#include "siteedit.h"
 #include "sqm.h"
 
 TAcquisitionShared& AcquisitionShared() {
@@ -78,24 +79,10 @@ bool TAcquisition::SyncInternetTime(bool showErrors) {
     return ok;
 }
 
-namespace {
-
-// The meter settings of the site as saved; the rest is up to the caller.
-TStationParams MeterParams(const TSiteRow& site, fb::Database& db) {
-    TStationParams p;
-    p.Host = site.Host;
-    p.Port = site.Port;
-    p.TimeoutSeconds = site.TimeoutSeconds;
-    p.Database = &db;
-    return p;
-}
-
-}  // namespace
-
 TSQM& TAcquisition::EnsureStation(double timeOffset) {
     if (!station_) {
         const TSiteRow site = ports_.site.Site();
-        TStationParams p = MeterParams(site, ports_.db);
+        TStationParams p = TSiteEdit::MeterParams(site, ports_.db);
         p.TimeOffset = timeOffset;
         p.Offset = site.Offset;
         p.SiteId = site.Id;
@@ -105,9 +92,7 @@ TSQM& TAcquisition::EnsureStation(double timeOffset) {
 }
 
 TSQM& TAcquisition::CreateStationForTest() {
-    TStationParams p = MeterParams(ports_.site.Site(), ports_.db);
-    p.DoInfo = true;  // site 0, offsets 0: only the identity is asked
-    station_ = ports_.stations.Create(p);
+    station_ = ports_.stations.Create(TSiteEdit::TestStationParams(ports_.site.Site(), ports_.db));
     return *station_;
 }
 

@@ -61,8 +61,13 @@ int CreateTemporary(const std::string& target, std::string& tmp) {
 }
 
 void CopyThroughTemporary(const std::string& source, const std::string& target) {
-    TFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    // Checked by what was opened, not by the name: a FIFO put in its place
+    // since the check must not hold the window.
+    TFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (in.Get() < 0) throw std::runtime_error(Tr("Cannot read") + " " + source + ": " + Reason(errno));
+    struct stat st {};
+    if (::fstat(in.Get(), &st) != 0) throw std::runtime_error(Tr("Cannot read") + " " + source + ": " + Reason(errno));
+    if (!S_ISREG(st.st_mode)) throw std::runtime_error(Tr("The credentials file is not in the expected format"));
     std::string tmp;
     TFd out(CreateTemporary(target, tmp));
     if (out.Get() < 0) throw std::runtime_error(Tr("Cannot write") + " " + target + ": " + Reason(errno));

@@ -6,13 +6,18 @@
 
 namespace TSiteEdit {
 
-TStationParams TestStationParams(const TSiteRow& site, fb::Database& db) {
+TStationParams MeterParams(const TSiteRow& site, fb::Database& db) {
     TStationParams p;
     p.Host = site.Host;
     p.Port = site.Port;
     p.TimeoutSeconds = site.TimeoutSeconds;
     p.Database = &db;
-    p.DoInfo = true;
+    return p;
+}
+
+TStationParams TestStationParams(const TSiteRow& site, fb::Database& db) {
+    TStationParams p = MeterParams(site, db);
+    p.DoInfo = true;  // site 0, offsets 0: only the identity is asked
     return p;
 }
 

@@ -13,6 +13,10 @@ class TSQM;
 
 namespace TSiteEdit {
 
+// The site's meter as saved (host, port, timeout) on the given database;
+// the rest is up to the caller.
+TStationParams MeterParams(const TSiteRow& site, fb::Database& db);
+
 // The station a test makes when the site has none: the site's host, port
 // and timeout, site 0, offsets 0, the identity asked at creation, no reading.
 TStationParams TestStationParams(const TSiteRow& site, fb::Database& db);

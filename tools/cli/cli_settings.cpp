@@ -2,6 +2,7 @@
 // the Settings dialog shows and edits it.
 // kalosqm-cli timeservers [list] | add HOST | remove HOST: the time servers,
 // as the NTP Servers dialog edits them.
+#include <functional>
 #include <initializer_list>
 #include <iostream>
 #include <memory>
@@ -272,67 +273,69 @@ const CLI::Validator& ServerHost() {
 
 // ---------------------------------------------------------------- wiring
 
-void AddSettings(CLI::App& root) {
-    CLI::App* settings = root.add_subcommand("settings", "the settings row of the local database (show, set)");
-    settings->require_subcommand(0, 1);
-    auto db = std::make_shared<std::string>();
-    cli::AddDbOption(settings, *db);
-    // The command's own action runs after its subcommand's: the code of that one stands.
-    auto last = std::make_shared<int>(0);
+// A command whose plain form shows what it edits. --db names one file
+// whether it comes before or after the subcommand, and the command's own
+// action (it runs after its subcommand's) keeps that one's exit code.
+class TShowingCommand {
+public:
+    using TWork = std::function<int(const std::string& db)>;
+    TShowingCommand(CLI::App& root, const std::string& name, const std::string& help, TWork show)
+        : app_(root.add_subcommand(name, help)) {
+        app_->require_subcommand(0, 1);
+        cli::AddDbOption(app_, *db_);
+        cli::SetAction(app_, [app = app_, db = db_, last = last_, show] {
+            return app->get_subcommands().empty() ? show(*db) : *last;
+        });
+    }
+    CLI::App* Add(const std::string& name, const std::string& help, TWork work) {
+        CLI::App* sub = app_->add_subcommand(name, help);
+        cli::AddDbOption(sub, *db_);
+        cli::SetAction(sub, [db = db_, last = last_, work] { return *last = work(*db); });
+        return sub;
+    }
 
-    // One file, whether --db comes before or after the subcommand.
-    CLI::App* show = settings->add_subcommand("show", "the settings with their keys (the same as plain 'settings')");
-    cli::AddDbOption(show, *db);
-    cli::SetAction(show, [db, last] { return *last = ShowSettings(*db); });
+private:
+    CLI::App* app_;
+    std::shared_ptr<std::string> db_ = std::make_shared<std::string>();
+    std::shared_ptr<int> last_ = std::make_shared<int>(0);
+};
+
+void AddSettings(CLI::App& root) {
+    TShowingCommand settings(root, "settings", "the settings row of the local database (show, set)", ShowSettings);
+    settings.Add("show", "the settings with their keys (the same as plain 'settings')", ShowSettings);
 
     struct SetOptions {
         std::string key, value;
     };
     auto o = std::make_shared<SetOptions>();
-    CLI::App* set = settings->add_subcommand(
-        "set", "change one setting: KEY is " + KeyList() + " (or its SET_ column); VALUE is on/off (1/0), a whole "
-               "number of minutes for sync-frequency, automatic/manual (0/1) for upload-mode");
+    CLI::App* set = settings.Add(
+        "set",
+        "change one setting: KEY is " + KeyList() + " (or its SET_ column); VALUE is on/off (1/0), a whole "
+        "number of minutes for sync-frequency, automatic/manual (0/1) for upload-mode",
+        [o](const std::string& db) { return SetSetting(db, o->key, o->value); });
     set->add_option("key", o->key, "the setting")->required();
     set->add_option("value", o->value, "its new value")->required();
-    cli::AddDbOption(set, *db);
-    cli::SetAction(set, [o, db, last] { return *last = SetSetting(*db, o->key, o->value); });
-
-    cli::SetAction(settings, [settings, db, last] {
-        return settings->get_subcommands().empty() ? ShowSettings(*db) : *last;
-    });
 }
 
 void AddTimeServers(CLI::App& root) {
-    CLI::App* servers = root.add_subcommand("timeservers", "the time servers of the local database (list, add, remove)");
-    servers->require_subcommand(0, 1);
-    auto db = std::make_shared<std::string>();
-    cli::AddDbOption(servers, *db);
-    auto last = std::make_shared<int>(0);
-
-    CLI::App* list = servers->add_subcommand("list", "the servers in their order of preference (the same as plain 'timeservers')");
-    cli::AddDbOption(list, *db);
-    cli::SetAction(list, [db, last] { return *last = ListServers(*db); });
+    TShowingCommand servers(root, "timeservers", "the time servers of the local database (list, add, remove)",
+                            ListServers);
+    servers.Add("list", "the servers in their order of preference (the same as plain 'timeservers')", ListServers);
 
     auto a = std::make_shared<TAddOptions>();
-    CLI::App* add = servers->add_subcommand("add", "add a time server (RFC 868 Time protocol)");
+    CLI::App* add = servers.Add("add", "add a time server (RFC 868 Time protocol)",
+                                [a](const std::string& db) { return AddServer(db, *a); });
     add->add_option("host", a->host, "host name or address")->required()->check(ServerHost());
     add->add_option("--timeout", a->timeout, "connection timeout in milliseconds")
         ->check(CLI::Range(int64_t{1}, int64_t{60000}))
         ->capture_default_str();
     a->orderOption = add->add_option("--order", a->order, "order of preference (default: after the last)")
                          ->check(CLI::Range(int64_t{0}, kMaxWhole));
-    cli::AddDbOption(add, *db);
-    cli::SetAction(add, [a, db, last] { return *last = AddServer(*db, *a); });
 
     auto host = std::make_shared<std::string>();
-    CLI::App* remove = servers->add_subcommand("remove", "remove a time server");
+    CLI::App* remove = servers.Add("remove", "remove a time server",
+                                   [host](const std::string& db) { return RemoveServer(db, *host); });
     remove->add_option("host", *host, "its host, as listed")->required();
-    cli::AddDbOption(remove, *db);
-    cli::SetAction(remove, [host, db, last] { return *last = RemoveServer(*db, *host); });
-
-    cli::SetAction(servers, [servers, db, last] {
-        return servers->get_subcommands().empty() ? ListServers(*db) : *last;
-    });
 }
 
 }  // namespace

@@ -269,6 +269,17 @@ std::string NoSite(int id, const std::string& db) {
     return "there is no site with id " + std::to_string(id) + " in " + db + " (kalosqm-cli sites lists them)";
 }
 
+// A database error keeps its own words; a missing row says how to find the ids.
+TSiteRow ExistingSite(fb::Database& db, int id, const std::string& file) {
+    try {
+        return ReadSiteRow(db, id);
+    } catch (const fb::Error&) {
+        throw;
+    } catch (const std::runtime_error&) {
+        throw std::runtime_error(NoSite(id, file));
+    }
+}
+
 std::string MeterAddress(const TSiteRow& s) {
     const std::string host = s.Host.find(':') != std::string::npos ? "[" + s.Host + "]" : s.Host;
     return host + ":" + std::to_string(s.Port);
@@ -432,14 +443,7 @@ TSiteProgress ProgressLine(const std::string& what) {
 int RemoveSite(const std::string& file, int id, bool yes) {
     fb::Database db;
     cli::OpenLocalDatabase(db, file);
-    TSiteRow site;
-    try {
-        site = ReadSiteRow(db, id);
-    } catch (const fb::Error&) {
-        throw;
-    } catch (const std::runtime_error&) {
-        throw std::runtime_error(NoSite(id, file));
-    }
+    const TSiteRow site = ExistingSite(db, id, file);
     if (!yes) {
         if (::isatty(STDIN_FILENO) != 1) {
             std::cerr << "site remove: not deleted: the two questions of the deletion need a terminal; add --yes to "
@@ -467,14 +471,7 @@ int RemoveSite(const std::string& file, int id, bool yes) {
 int TestSite(const std::string& file, int id) {
     fb::Database db;
     cli::OpenLocalDatabase(db, file);
-    TSiteRow site;
-    try {
-        site = ReadSiteRow(db, id);
-    } catch (const fb::Error&) {
-        throw;
-    } catch (const std::runtime_error&) {
-        throw std::runtime_error(NoSite(id, file));
-    }
+    const TSiteRow site = ExistingSite(db, id, file);
     SetBeepHook([] {});
     TStationFactory factory;
     std::unique_ptr<TSQM> made;

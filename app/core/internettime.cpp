@@ -66,6 +66,10 @@ double UtcToLocalTime(double utc) { return utc - LocalTimeZoneBiasMinutes(utc) /
 
 TimePlausibility PlausibleInternetTime(double utc, double pcUtc, double buildUtc) {
     if (utc < buildUtc) return TimePlausibility::BeforeBuild;
+    // A PC clock before the build is known wrong (a board without a clock
+    // battery): measuring against it would refuse every right answer of a
+    // station with a single time server.
+    if (pcUtc < buildUtc) return TimePlausibility::Plausible;
     if (std::fabs(utc - pcUtc) > kFarFromPcClock) return TimePlausibility::FarFromPcClock;
     return TimePlausibility::Plausible;
 }

@@ -42,7 +42,9 @@ double UtcToLocalTime(double utc);
 // than a day away from the PC clock may still be right, the PC clock being
 // the wrong one, so the walk believes it only when the next server that
 // answers agrees with it within 10 seconds, and then uses the first one's
-// value. (A count of 0, 2036, never gets this far: see RequestTime.)
+// value; with a PC clock earlier than the build, which is wrong for sure,
+// the day is not asked. (A count of 0, 2036, never gets this far: see
+// RequestTime.)
 enum class TimePlausibility { Plausible, BeforeBuild, FarFromPcClock };
 TimePlausibility PlausibleInternetTime(double utc, double pcUtc, double buildUtc);
 // Whether two answers tell the same time within 10 seconds, each taken

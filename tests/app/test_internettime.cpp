@@ -240,8 +240,10 @@ TEST(PlausibleInternetTime, NotBeforeTheBuildAndWithinADayOfThePcClock) {
         {Utc(0), P::FarFromPcClock},  // 2036 (the walk never asks about a count of 0)
     };
     for (const auto& [utc, expected] : cases) EXPECT_EQ(PlausibleInternetTime(utc, pc, build), expected) << FormatLogTime(utc);
-    // A PC clock before the build: only what is before the build is refused outright.
-    EXPECT_EQ(PlausibleInternetTime(build, build - 30, build), P::FarFromPcClock);
+    // A PC clock before the build is wrong for sure: only the build bounds the answer.
+    EXPECT_EQ(PlausibleInternetTime(pc, EncodeDateTime(1970, 1, 1, 0, 0, 0), build), P::Plausible);
+    EXPECT_EQ(PlausibleInternetTime(build, build - 30, build), P::Plausible);
+    EXPECT_EQ(PlausibleInternetTime(build - kSecond, build - 30, build), P::BeforeBuild);
     EXPECT_EQ(PlausibleInternetTime(build, build, build), P::Plausible);
 
     // Agreement: each answer against the PC clock when it came, within 10 s.

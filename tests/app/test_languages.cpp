@@ -1,15 +1,11 @@
 // Languages: the saved choice, the "Languages" menu of the main window and
 // switching at run time with site windows open, over real catalogues built
 // here with msgfmt under a temporary program folder.
-#include <gtest/gtest.h>
-
 #include <QActionGroup>
-#include <QApplication>
-#include <QButtonGroup>
-#include <QGroupBox>
 #include <QChart>
 #include <QChartView>
-#include <QHeaderView>
+#include <QDateEdit>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -20,48 +16,39 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTest>
 #include <clocale>
-#include <cstdlib>
 #include <fstream>
 #include <set>
 
-#include "datamodule.h"
-#include "fbdb.h"
+#include "gui_test_support.h"
 #include "i18n.h"
 #include "languages.h"
 #include "mainform.h"
-#include "myutils.h"
-#include "qtsupport.h"
 #include "siteform.h"
-#include "testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::App;
+using guitest::Child;
 using testsupport::ReadFile;
-using Messages = std::vector<std::pair<std::string, std::string>>;
+using Catalogue = std::vector<std::pair<std::string, std::string>>;
 
-const Messages kItalian = {
+const Catalogue kItalian = {
     {"Site manager", "Gestione siti"},
     {"Languages", "Lingue"},
     {"Default", "Predefinita"},
-    {"Window", "Finestra"},
     {"Close", "Chiudi"},
     {"Ver. ", "Versione "},
     {"SQM Readings", "Letture SQM"},
     {"Start SQM Readings", "Avvia letture SQM"},
     {"Stop SQM Readings", "Ferma letture SQM"},
-    {"Acquisition method", "Metodo di acquisizione"},
     {"Continuous", "Continuo"},
     {"Night to view", "Notte da visualizzare"},
     {"From date", "Dalla data"},
     {"Date", "Data"},
     {"Inserting new SQM Site", "Inserimento nuovo sito SQM"},
-    {"Real time SQM graph of the night ", "Grafico SQM in tempo reale della notte "},
 };
-const Messages kGerman = {
+const Catalogue kGerman = {
     {"Site manager", "Standortverwaltung"},
     {"Languages", "Sprachen"},
     {"Default", "Standard"},
@@ -70,12 +57,8 @@ const Messages kGerman = {
     {"SQM Readings", "SQM-Messungen"},
     {"Start SQM Readings", "SQM-Messungen starten"},
     {"Stop SQM Readings", "SQM-Messungen beenden"},
-    {"Acquisition method", "Erfassungsmethode"},
-    {"Night to view", "Anzuzeigende Nacht"},
-    {"From date", "Ab Datum"},
     {"Date", "Datum"},
     {"Inserting new SQM Site", "Neuer SQM-Standort"},
-    {"Real time SQM graph of the night ", "SQM-Echtzeitgrafik der Nacht "},
 };
 
 void WriteFile(const fs::path& p, const std::string& text) {
@@ -86,7 +69,7 @@ void WriteFile(const fs::path& p, const std::string& text) {
 std::string Setting(const std::string& name) { return "[LangageInfo]\r\nLanguageName=" + name + "\r\n"; }
 
 // Locale/<code> with its LangName.ini and a catalogue made by msgfmt.
-void Install(const fs::path& locale, const std::string& code, const std::string& name, const Messages& messages) {
+void Install(const fs::path& locale, const std::string& code, const std::string& name, const Catalogue& messages) {
     const fs::path dir = locale / code / "LC_MESSAGES";
     fs::create_directories(dir);
     WriteFile(locale / code / "LangName.ini", Setting(name));
@@ -108,11 +91,11 @@ std::vector<std::string> ListedFolders(const fs::path& folder) {
     return names;
 }
 
-class LanguageTest : public ::testing::Test {
+class LanguageTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
-        App();
-        SetProgramDir(dir.Str());
+        GuiTest::SetUp();
+        LocalTimeServerOnly();
         locale = dir.Path() / "Locale";
         fs::create_directories(locale);
         unsetenv("LANGUAGE");
@@ -120,31 +103,15 @@ protected:
     }
     void TearDown() override {
         forms.clear();  // the site windows go before the data module
-        Data = nullptr;
+        GuiTest::TearDown();
         SwitchLanguage("");
         unsetenv("LANGUAGE");
         unsetenv("LC_ALL");
         std::setlocale(LC_MESSAGES, "");
-        unsetenv("KALOSQM_MESSAGE_LOG");
     }
     void InstallBoth() {
         Install(locale, "it", "Italiano", kItalian);
         Install(locale, "de", "Deutsch", kGerman);
-    }
-    void OpenData() {
-        testsupport::CopyPristineDb(dir.Path());
-        const std::string log = (dir.Path() / "messages.txt").string();
-        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);  // boxes go to the file, nothing waits
-        ASSERT_TRUE(data.DataModuleCreate());
-        Data = &data;
-        Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_UPLOADDATA=0 WHERE SET_ID=1");
-        Exec("DELETE FROM NTPSERVERS");
-    }
-    void Exec(const std::string& sql) {
-        fb::Query q(data.trKALO);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        data.trKALO.CommitRetaining();
     }
     // Site 1 on a port where nothing answers; method 0 reads at once.
     void AddAsiago(int method, const std::string& code) {
@@ -164,24 +131,18 @@ protected:
             if (a->isChecked()) names += Text(a->objectName()) + " ";
         return names;
     }
-    std::vector<std::string> TopMenus(TMainForm& m) {
-        std::vector<std::string> titles;
-        for (QAction* a : m.menuBar()->actions()) titles.push_back(Text(a->text()));
-        return titles;
-    }
+    std::string TopMenu(TMainForm& m, int i) { return Text(m.menuBar()->actions().value(i)->text()); }
     static void Save(QWidget* w, const std::string& name) {
         const std::string file = "/tmp/kalo-l10n-" + name + ".png";
         EXPECT_TRUE(w->grab().save(QString::fromStdString(file))) << file;
     }
 
-    testsupport::TempDir dir;
     fs::path locale;
     std::string numeric;
-    TData data;
     std::vector<std::unique_ptr<TMainForm>> forms;
 };
 
-TEST_F(LanguageTest, TheSavedCodeIsReadAndWrittenInItsSection) {
+TEST_F(LanguageTest, TheSavedCodeIsReadAndWrittenInItsSectionAndSubfoldersComeInTheFileSystemsOrder) {
     EXPECT_EQ(ReadSavedLanguage(), "") << "no file: the system's language";
     WriteFile(locale / "LangSettings.ini", "[Other]\r\nLanguageName=xx\r\n\r\n[LangageInfo]\r\nLanguageName= it \r\n");
     EXPECT_EQ(ReadSavedLanguage(), "it");
@@ -193,6 +154,13 @@ TEST_F(LanguageTest, TheSavedCodeIsReadAndWrittenInItsSection) {
     WriteFile(locale / "LangSettings.ini", "[LanguageInfo]\r\nLanguageName=it\r\n");
     EXPECT_EQ(ReadSavedLanguage(), "") << "only the section of that spelling counts";
 
+    for (const char* name : {"pt_BR", "it", "zz", "de", "fr"}) fs::create_directories(locale / name);
+    const std::vector<std::string> listed = ListSubfolders(locale.string());
+    EXPECT_EQ(listed, ListedFolders(locale));  // and without the settings file
+    EXPECT_EQ(listed.size(), 5u);
+    EXPECT_TRUE(ListSubfolders((locale / "it").string()).empty());
+    EXPECT_TRUE(ListSubfolders((dir.Path() / "missing").string()).empty());
+
     fs::remove_all(locale);
     EXPECT_FALSE(LanguageFolderExists(""));
     SaveLanguage("it");  // the folder comes back for the file
@@ -201,17 +169,7 @@ TEST_F(LanguageTest, TheSavedCodeIsReadAndWrittenInItsSection) {
     EXPECT_FALSE(LanguageFolderExists("it"));
 }
 
-TEST_F(LanguageTest, SubfoldersComeInTheFileSystemsOrderWithoutFiles) {
-    for (const char* name : {"pt_BR", "it", "zz", "de", "fr"}) fs::create_directories(locale / name);
-    WriteFile(locale / "LangSettings.ini", Setting("it"));
-    const std::vector<std::string> listed = ListSubfolders(locale.string());
-    EXPECT_EQ(listed, ListedFolders(locale));
-    EXPECT_EQ(listed.size(), 5u);
-    EXPECT_TRUE(ListSubfolders((locale / "it").string()).empty());
-    EXPECT_TRUE(ListSubfolders((dir.Path() / "missing").string()).empty());
-}
-
-TEST_F(LanguageTest, SwitchingTakesEffectAtOnceEvenUnderTheCLocale) {
+TEST_F(LanguageTest, SwitchingAndTheSavedLanguageAtStartTakeEffectAtOnceEvenUnderTheCLocale) {
     InstallBoth();
     setenv("LC_ALL", "C", 1);
     std::setlocale(LC_ALL, "");
@@ -229,11 +187,8 @@ TEST_F(LanguageTest, SwitchingTakesEffectAtOnceEvenUnderTheCLocale) {
     SwitchLanguage("");
     EXPECT_EQ(CurrentLanguage(), "");
     EXPECT_EQ(Tr("Close"), "Close") << "the environment's language, C";
-    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numericBefore);
-}
 
-TEST_F(LanguageTest, AtStartTheSavedLanguageOrEnglishWhenItsFolderIsMissing) {
-    InstallBoth();
+    // At start: the saved language, English when its folder is missing.
     WriteFile(locale / "LangSettings.ini", Setting("de"));
     ApplySavedLanguage();
     EXPECT_EQ(CurrentLanguage(), "de");
@@ -248,19 +203,17 @@ TEST_F(LanguageTest, AtStartTheSavedLanguageOrEnglishWhenItsFolderIsMissing) {
     fs::remove_all(locale);
     ApplySavedLanguage();
     EXPECT_EQ(CurrentLanguage(), "en");
-    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numeric);
+    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numericBefore);
 }
 
 TEST_F(LanguageTest, TheMenuFollowsSiteManagerWithDefaultThenEachFolderInListedOrder) {
     InstallBoth();
     fs::create_directories(locale / "xx");  // no LangName.ini: an empty caption
     WriteFile(locale / "LangSettings.ini", Setting(""));
-    OpenData();
     TMainForm& m = Main();
-    const std::vector<std::string> top = TopMenus(m);
-    ASSERT_GE(top.size(), 3u);
-    EXPECT_EQ(top[0], "Site manager");
-    EXPECT_EQ(top[1], "Languages");
+    ASSERT_GE(m.menuBar()->actions().size(), 3);
+    EXPECT_EQ(TopMenu(m, 0), "Site manager");
+    EXPECT_EQ(TopMenu(m, 1), "Languages");
     EXPECT_EQ(m.menuBar()->actions()[1]->menu(), m.LanguageMenu());
 
     std::vector<std::string> names{"miDefault"}, captions{"Default"}, codes{""};
@@ -293,19 +246,42 @@ TEST_F(LanguageTest, TheMenuFollowsSiteManagerWithDefaultThenEachFolderInListedO
     EXPECT_EQ(Checked(m), "miDefault ");
 }
 
-TEST_F(LanguageTest, ASavedItalianStartsInItalianWithItsEntryMarked) {
+TEST_F(LanguageTest, ASavedItalianStartsMarkedAndEachEntrySwitchesAndIsSavedEvenWhenItsFolderIsGone) {
     InstallBoth();
     WriteFile(locale / "LangSettings.ini", Setting("it"));
-    OpenData();
     ApplySavedLanguage();
     TMainForm& m = Main();
-    const std::vector<std::string> top = TopMenus(m);
-    EXPECT_EQ(top[0], "Gestione siti");
-    EXPECT_EQ(top[1], "Lingue");
+    EXPECT_EQ(TopMenu(m, 0), "Gestione siti");
+    EXPECT_EQ(TopMenu(m, 1), "Lingue");
     EXPECT_EQ(Text(Entry(m, "miDefault")->text()), "Predefinita");
     EXPECT_EQ(Text(Entry(m, "mi_it")->text()), "Italiano") << "a language's own name stays";
     EXPECT_EQ(Checked(m), "mi_it ");
     EXPECT_EQ(Text(m.StatusPanel(0)->text()).rfind("Versione ", 0), 0u);
+
+    // "Default": an empty code saved, the system's language.
+    Entry(m, "miDefault")->trigger();
+    EXPECT_EQ(ReadFile(locale / "LangSettings.ini"), Setting(""));
+    EXPECT_EQ(CurrentLanguage(), "");
+    EXPECT_EQ(TopMenu(m, 0), "Site manager");
+    EXPECT_EQ(Text(Entry(m, "miDefault")->text()), "Default");
+    EXPECT_EQ(Checked(m), "miDefault ");
+    EXPECT_EQ(Text(m.StatusPanel(0)->text()).rfind("Ver. ", 0), 0u);
+
+    Entry(m, "mi_de")->trigger();
+    EXPECT_EQ(ReadSavedLanguage(), "de");
+    EXPECT_EQ(TopMenu(m, 0), "Standortverwaltung");
+    EXPECT_EQ(Text(m.WindowMenu()->actions()[0]->text()), "Schließen");
+    EXPECT_EQ(Checked(m), "mi_de ");
+
+    // Its folder deleted since the menu was built: English, the choice kept.
+    Entry(m, "mi_it")->trigger();
+    fs::remove_all(locale / "de");
+    Entry(m, "mi_de")->trigger();
+    EXPECT_EQ(CurrentLanguage(), "en");
+    EXPECT_EQ(TopMenu(m, 0), "Site manager");
+    EXPECT_EQ(Text(m.WindowMenu()->title()), "Window");
+    EXPECT_EQ(ReadSavedLanguage(), "de");
+    EXPECT_EQ(Checked(m), "mi_de ");
 
     // Only the exact code marks an entry.
     WriteFile(locale / "LangSettings.ini", Setting("It"));
@@ -313,47 +289,8 @@ TEST_F(LanguageTest, ASavedItalianStartsInItalianWithItsEntryMarked) {
     EXPECT_EQ(Checked(m), "miDefault ");
 }
 
-TEST_F(LanguageTest, ChoosingDefaultSavesAnEmptyCodeAndGoesBackToTheSystemsLanguage) {
+TEST_F(LanguageTest, SwitchingBetweenLanguagesRetranslatesEveryOpenSiteWindowLeavingNoStaleText) {
     InstallBoth();
-    WriteFile(locale / "LangSettings.ini", Setting("it"));
-    OpenData();
-    ApplySavedLanguage();
-    TMainForm& m = Main();
-    ASSERT_EQ(TopMenus(m)[0], "Gestione siti");
-    Entry(m, "miDefault")->trigger();
-    EXPECT_EQ(ReadSavedLanguage(), "");
-    EXPECT_EQ(ReadFile(locale / "LangSettings.ini"), Setting(""));
-    EXPECT_EQ(CurrentLanguage(), "");
-    EXPECT_EQ(TopMenus(m)[0], "Site manager");
-    EXPECT_EQ(Text(Entry(m, "miDefault")->text()), "Default");
-    EXPECT_EQ(Checked(m), "miDefault ");
-    EXPECT_EQ(Text(m.StatusPanel(0)->text()).rfind("Ver. ", 0), 0u);
-
-    Entry(m, "mi_de")->trigger();
-    EXPECT_EQ(ReadSavedLanguage(), "de");
-    EXPECT_EQ(TopMenus(m)[0], "Standortverwaltung");
-    EXPECT_EQ(Text(m.WindowMenu()->actions()[0]->text()), "Schließen");
-    EXPECT_EQ(Checked(m), "mi_de ");
-}
-
-TEST_F(LanguageTest, AnEntryWhoseFolderWasDeletedSwitchesToEnglishButIsSaved) {
-    InstallBoth();
-    WriteFile(locale / "LangSettings.ini", Setting("it"));
-    OpenData();
-    ApplySavedLanguage();
-    TMainForm& m = Main();
-    fs::remove_all(locale / "de");
-    Entry(m, "mi_de")->trigger();
-    EXPECT_EQ(CurrentLanguage(), "en");
-    EXPECT_EQ(TopMenus(m)[0], "Site manager");
-    EXPECT_EQ(Text(m.WindowMenu()->title()), "Window");
-    EXPECT_EQ(ReadSavedLanguage(), "de");
-    EXPECT_EQ(Checked(m), "mi_de ");
-}
-
-TEST_F(LanguageTest, SwitchingRetranslatesEveryOpenSiteWindowAtOnce) {
-    InstallBoth();
-    OpenData();
     AddAsiago(0, "");
     TMainForm& m = Main();
     m.resize(1300, 800);
@@ -365,82 +302,46 @@ TEST_F(LanguageTest, SwitchingRetranslatesEveryOpenSiteWindowAtOnce) {
     acquiring->btnStartReadingClick();  // the meter does not answer: it still runs
     ASSERT_TRUE(acquiring->Acquiring());
 
-    // The second window shows the real-time graph of the current night and the query page by date interval.
-    auto* pages = fresh->findChild<QTabWidget*>("PageControl1");
-    pages->setCurrentWidget(fresh->findChild<QWidget*>("tsGrafico"));
-    fresh->findChild<QRadioButton*>("rbShow0")->click();
-    auto* nightChart = fresh->findChild<QChartView*>("ChartRealTime")->chart();
-    ASSERT_EQ(Text(nightChart->title()).rfind("Real time SQM graph of the night ", 0), 0u);
-    auto* kind = acquiring->findChild<QRadioButton*>("RadioGroup1_1");
-    kind->click();
-    QTest::qWait(20);
-
     auto tabTitle = [](TSiteForm* f) {
-        auto* tabs = f->findChild<QTabWidget*>("PageControl1");
-        return Text(tabs->tabText(tabs->indexOf(f->findChild<QWidget*>("tsReadingsScroll"))));
+        auto* tabs = Child<QTabWidget>(f, "PageControl1");
+        return Text(tabs->tabText(tabs->indexOf(Child<QWidget>(f, "tsReadingsScroll"))));
     };
-    auto button = [](TSiteForm* f) { return Text(f->findChild<QPushButton*>("btnStartReading")->text()); };
-    auto group = [](TSiteForm* f) { return Text(f->findChild<QGroupBox*>("DBRadioGroup1")->title()); };
-    auto dateCaption = [](TSiteForm* f) { return Text(f->findChild<QLabel*>("DateStartLabel")->text()); };
+    auto button = [](TSiteForm* f) { return Text(Child<QPushButton>(f, "btnStartReading")->text()); };
+    auto method = [](TSiteForm* f) { return Text(Child<QRadioButton>(f, "rbMethod0")->text()); };
     auto header = [](TSiteForm* f) {
-        auto* grid = f->findChild<QTableView*>("gridLatest");
-        return Text(grid->model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString());
+        return Text(Child<QTableView>(f, "gridLatest")->model()->headerData(0, Qt::Horizontal).toString());
     };
     auto frameTitle = [](TSiteForm* f) { return Text(f->parentWidget()->windowTitle()); };
-    EXPECT_EQ(button(acquiring), "Stop SQM Readings");
-    EXPECT_EQ(dateCaption(acquiring), "From date");
-    EXPECT_EQ(dateCaption(fresh), "Night to view");
-    EXPECT_EQ(frameTitle(fresh), "Inserting new SQM Site");
-
-    QSignalSpy headers(acquiring->findChild<QTableView*>("gridLatest")->model(),
-                       &QAbstractItemModel::headerDataChanged);
+    auto dateCaption = [](TSiteForm* f) { return Text(Child<QLabel>(f, "DateStartLabel")->text()); };
+    Child<QRadioButton>(acquiring, "RadioGroup1_1")->click();  // a query by interval: its own caption
     Entry(m, "mi_it")->trigger();
-    EXPECT_EQ(headers.count(), 1) << "the grid asks for its titles again";
+    EXPECT_EQ(dateCaption(acquiring), "Dalla data");
+    EXPECT_EQ(dateCaption(fresh), "Notte da visualizzare");
     for (TSiteForm* f : {acquiring, fresh}) {
         EXPECT_EQ(tabTitle(f), "Letture SQM");
-        EXPECT_EQ(group(f), "Metodo di acquisizione");
-        EXPECT_EQ(Text(f->findChild<QRadioButton*>("rbMethod0")->text()), "Continuo");
+        EXPECT_EQ(method(f), "Continuo");
         EXPECT_EQ(header(f), "Data");
     }
     EXPECT_EQ(button(acquiring), "Ferma letture SQM");
     EXPECT_EQ(button(fresh), "Avvia letture SQM");
-    EXPECT_EQ(dateCaption(acquiring), "Dalla data");
-    EXPECT_EQ(dateCaption(fresh), "Notte da visualizzare");
-    EXPECT_EQ(Text(nightChart->title()).rfind("Grafico SQM in tempo reale della notte ", 0), 0u);
-    EXPECT_EQ(Text(fresh->windowTitle()), "Inserimento nuovo sito SQM");
     EXPECT_EQ(frameTitle(fresh), "Inserimento nuovo sito SQM");
-    EXPECT_EQ(frameTitle(acquiring), "Asiago") << "a title from data stays";
     m.Area()->tileSubWindows();
     QTest::qWait(50);
     Save(&m, "main-it");
     Save(fresh, "site-it");
 
-    // A caption that changes later keeps to the language.
-    acquiring->btnStartReadingClick();
-    EXPECT_EQ(button(acquiring), "Avvia letture SQM");
-    acquiring->findChild<QRadioButton*>("RadioGroup1_0")->click();
-    EXPECT_EQ(dateCaption(acquiring), "Notte da visualizzare");
-    acquiring->btnStartReadingClick();
-    ASSERT_TRUE(acquiring->Acquiring());
-
+    // From one language to another: a text the second lacks goes back to English.
     Entry(m, "mi_de")->trigger();
     for (TSiteForm* f : {acquiring, fresh}) {
         EXPECT_EQ(tabTitle(f), "SQM-Messungen");
         EXPECT_EQ(header(f), "Datum");
-        EXPECT_EQ(Text(f->findChild<QRadioButton*>("rbMethod0")->text()), "Continuous") << "no German for it";
+        EXPECT_EQ(method(f), "Continuous") << "no German for it";
     }
     EXPECT_EQ(button(acquiring), "SQM-Messungen beenden");
-    EXPECT_EQ(Text(nightChart->title()).rfind("SQM-Echtzeitgrafik der Nacht ", 0), 0u);
+    EXPECT_EQ(button(fresh), "SQM-Messungen starten");
     EXPECT_EQ(frameTitle(fresh), "Neuer SQM-Standort");
     Save(&m, "main-de");
     Save(acquiring, "site-de");
-
-    // A window opened after the switch comes up in the new language.
-    TSiteForm* later = m.OpenSiteWindow(1, false);
-    EXPECT_EQ(tabTitle(later), "SQM-Messungen");
-    EXPECT_EQ(button(later), "SQM-Messungen starten");
-    acquiring->btnStartReadingClick();
-    EXPECT_FALSE(acquiring->Acquiring());
     EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numeric);
 }
 
@@ -487,33 +388,71 @@ const char* const kClose = "\xE2\x9F\xA7";
 
 }  // namespace
 
-TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBack) {
+TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBackAndCaptionsThatChangeLaterKeepToIt) {
     // A made-up language "xx" that brackets every marked text.
     const std::set<std::string> marked = MarkedTexts(dir.Path());
     ASSERT_GT(marked.size(), 150u);
-    Messages pseudo;
+    Catalogue pseudo;
     for (const std::string& id : marked) pseudo.emplace_back(id, kOpen + id + kClose);
     Install(locale, "xx", "Pseudo", pseudo);
-    OpenData();
+    auto xx = [](const std::string& id) { return kOpen + id + kClose; };
     AddAsiago(1, "AB12");
+    for (int h = 20; h <= 21; ++h)
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_STATE) VALUES "
+             "('k" + std::to_string(h) + "', 1, '2011-03-11 " + std::to_string(h) + ":00:00', 20, 0, 0)");
     TMainForm& m = Main();
     m.resize(1000, 760);
     m.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&m));
     TSiteForm* site = m.OpenSiteWindow(1, false);
-    m.OpenSiteWindow(0, false);
-    auto* pages = site->findChild<QTabWidget*>("PageControl1");
+    TSiteForm* fresh = m.OpenSiteWindow(0, false);
+    auto* pages = Child<QTabWidget>(site, "PageControl1");
     for (int i = 0; i < pages->count(); ++i) pages->setCurrentIndex(i);  // each page as it shows itself
+    // A night's query run: its chart title, statistics and rows too.
+    pages->setCurrentWidget(Child<QWidget>(site, "tsDB"));
+    Child<QDateEdit>(site, "DateStart")->setDate(QDate(2011, 3, 11));
+    site->RunLocalQuery();
+    auto* grid = Child<QTableView>(site, "gridQuery");
+    ASSERT_EQ(grid->model()->rowCount(), 2);
+    auto* chart = Child<QChartView>(site, "ChartQuery")->chart();
+    const std::string night = Text(chart->title()).substr(std::string("SQM Graph of the night: ").size());
+    ASSERT_EQ(Text(chart->title()), "SQM Graph of the night: " + night);
+    // The other window acquiring, its real-time graph of the night shown.
+    Child<QTabWidget>(fresh, "PageControl1")->setCurrentWidget(Child<QWidget>(fresh, "tsGrafico"));
+    Child<QRadioButton>(fresh, "rbShow0")->click();
+    auto* nightChart = Child<QChartView>(fresh, "ChartRealTime")->chart();
+    ASSERT_EQ(Text(nightChart->title()).rfind("Real time SQM graph of the night ", 0), 0u);
+    site->btnStartReadingClick();  // the meter does not answer: it still runs
+    ASSERT_TRUE(site->Acquiring());
     QTest::qWait(20);
+    auto englishLeft = [&] {
+        std::vector<std::string> english;
+        for (const std::string& t : ShownTexts(&m))
+            if (marked.count(t)) english.push_back(t);
+        return english;
+    };
 
+    QSignalSpy headers(Child<QTableView>(site, "gridLatest")->model(), &QAbstractItemModel::headerDataChanged);
     Entry(m, "mi_xx")->trigger();
     QTest::qWait(20);  // the Window menu's old entries go
-    std::vector<std::string> english;
-    for (const std::string& t : ShownTexts(&m))
-        if (marked.count(t)) english.push_back(t);
-    EXPECT_EQ(english, std::vector<std::string>()) << "left in English after the switch";
+    EXPECT_EQ(englishLeft(), std::vector<std::string>()) << "left in English after the switch";
+    EXPECT_EQ(headers.count(), 1) << "the grid asks for its titles again";
+    EXPECT_EQ(Text(chart->title()), xx("SQM Graph of the night: ") + night);
+    EXPECT_EQ(Text(nightChart->title()).rfind(xx("Real time SQM graph of the night "), 0), 0u);
+    EXPECT_EQ(Text(Child<QLabel>(site, "lblStat0")->text()), "2") << "values stay";
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+    EXPECT_EQ(Text(site->parentWidget()->windowTitle()), "Asiago") << "a title from data stays";
+
+    // A caption that changes later keeps to the language, and so does a window opened later.
+    site->btnStartReadingClick();
+    EXPECT_EQ(Text(Child<QPushButton>(site, "btnStartReading")->text()), xx("Start SQM Readings"));
+    Child<QRadioButton>(site, "RadioGroup1_1")->click();
+    EXPECT_EQ(Text(Child<QLabel>(site, "DateStartLabel")->text()), xx("From date"));
+    m.OpenSiteWindow(1, false);
+    QTest::qWait(20);
+    EXPECT_EQ(englishLeft(), std::vector<std::string>()) << "left in English in a window opened later";
     site->parentWidget()->showMaximized();
-    pages->setCurrentWidget(site->findChild<QWidget*>("tsDB"));
+    pages->setCurrentWidget(Child<QWidget>(site, "tsDB"));
     QTest::qWait(20);
     Save(&m, "main-pseudo");
 
@@ -523,4 +462,6 @@ TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBack) {
     for (const std::string& t : ShownTexts(&m))
         if (t.find(kOpen) != std::string::npos) left.push_back(t);
     EXPECT_EQ(left, std::vector<std::string>()) << "left in the made-up language after switching back";
+    EXPECT_EQ(Text(chart->title()), "SQM Graph of the night: " + night);
+    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numeric);
 }

@@ -1,8 +1,5 @@
 // The main window with real site windows over a real database copy: the
 // site commands, autostart, the invitation, the Window menu and quitting.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -10,41 +7,15 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
-#include <QTest>
-#include <QTimer>
 
-#include "datamodule.h"
-#include "fbdb.h"
+#include "gui_test_support.h"
 #include "mainform.h"
-#include "myutils.h"
 #include "siteform.h"
 #include "sitelistform.h"
-#include "qtsupport.h"
-#include "testsupport.h"
 
 namespace {
 
-using testsupport::App;
-using testsupport::ClosedPort;
-
-// Runs act on the next modal window of type W, as a user facing it would.
-template <typename W, typename F>
-void WhenModal(F act) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(w);
-        }
-    });
-    timer->start(20);
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    for (int waited = 0; waited < ms && !done(); waited += 20) QTest::qWait(20);
-    return done();
-}
+using guitest::WhenModal;
 
 QStringList Titles(const QList<QAction*>& actions) {
     QStringList t;
@@ -53,37 +24,19 @@ QStringList Titles(const QList<QAction*>& actions) {
     return t;
 }
 
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
-        App();
-        SetProgramDir(dir.Str());
-        testsupport::CopyPristineDb(dir.Path());
-        log = (dir.Path() / "messages.txt").string();
-        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
-        ASSERT_TRUE(data.DataModuleCreate());
-        Data = &data;
-        // Acquiring windows ask no time server outside this machine.
-        Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_UPLOADDATA=0 WHERE SET_ID=1");
-        Exec("DELETE FROM NTPSERVERS");
-        Exec("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('127.0.0.1', 1, 500)");
+        GuiTest::SetUp();
+        LocalTimeServerOnly();
     }
     void TearDown() override {
         forms.clear();  // the site windows go before the data module
-        Data = nullptr;
-        unsetenv("KALOSQM_MESSAGE_LOG");
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        GuiTest::TearDown();
     }
     TMainForm& Main(QStringList args = {"kalosqm", "noautoplay"}) {
         forms.push_back(std::make_unique<TMainForm>(args));
         return *forms.back();
-    }
-    void Exec(const std::string& sql) {
-        fb::Query q(data.trKALO);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        data.trKALO.CommitRetaining();
     }
     void AddSite(int id, const std::string& name, bool autostart = false) {
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_ACQUIREMODE, "
@@ -91,7 +44,6 @@ protected:
              std::to_string(id) + ", " + QuotedStr(name) + ", '127.0.0.1', " + std::to_string(port) +
              ", 1, 0, 5, 1, 45.8, 11.5, " + (autostart ? "1" : "0") + ", 0)");
     }
-    std::string Log() { return testsupport::ReadFile(log); }
     static std::vector<int> Ids(TMainForm& m) {
         std::vector<int> ids;
         for (TSiteForm* f : m.SiteWindows()) ids.push_back(f->SiteId());
@@ -104,10 +56,7 @@ protected:
         QTest::qWait(50);
     }
 
-    testsupport::TempDir dir;
-    TData data;
-    std::string log;
-    int port = ClosedPort();
+    int port = testsupport::ClosedPort();
     std::vector<std::unique_ptr<TMainForm>> forms;
 };
 
@@ -158,14 +107,14 @@ TEST_F(MainFormTest, TheWindowMenuListsTheSiteWindowsAndActsOnTheActiveOne) {
     EXPECT_TRUE(m.SiteWindows().isEmpty());
     EXPECT_EQ(Titles(entries()), commands);
     EXPECT_EQ(enabled(), std::pair(false, false));
-    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(Messages(), "");
 }
 
 TEST_F(MainFormTest, OpenFollowsTheNumberOfSites) {
     TMainForm& m = Main();
     ShowAndPaint(m);
     m.mnuOpenClick();
-    EXPECT_EQ(Log(), "error: No Sites existing: please create a new one\n");
+    EXPECT_EQ(Messages(), "error: No Sites existing: please create a new one\n");
     EXPECT_TRUE(m.SiteWindows().isEmpty());
 
     // One site opens at once, again and again.
@@ -212,7 +161,7 @@ TEST_F(MainFormTest, OpenFollowsTheNumberOfSites) {
     m.mnuCreateNewClick();
     EXPECT_EQ(m.SiteWindows().last()->SiteId(), 0);
     EXPECT_FALSE(m.SiteWindows().last()->Acquiring());
-    EXPECT_EQ(Log(), "error: No Sites existing: please create a new one\n");
+    EXPECT_EQ(Messages(), "error: No Sites existing: please create a new one\n");
 }
 
 TEST_F(MainFormTest, AutostartSitesOpenOnceOnTheFirstPaintInDatabaseOrder) {
@@ -221,11 +170,8 @@ TEST_F(MainFormTest, AutostartSitesOpenOnceOnTheFirstPaintInDatabaseOrder) {
     AddSite(3, "c", false);
     AddSite(9, "i", true);
     std::vector<int> expected;
-    {
-        fb::Query q(data.trKALO);
-        q.SetSQL("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1");
-        for (q.Open(); !q.Eof(); q.Next()) expected.push_back(static_cast<int>(q.Fields(0).AsInteger()));
-    }
+    for (const std::string& id : Committed("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1"))
+        expected.push_back(std::stoi(id));
     ASSERT_EQ(expected.size(), 3u);
 
     TMainForm& m = Main({"kalosqm"});
@@ -243,7 +189,7 @@ TEST_F(MainFormTest, AutostartSitesOpenOnceOnTheFirstPaintInDatabaseOrder) {
     }
     m.FormPaint();
     EXPECT_EQ(Ids(m), expected);
-    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(Messages(), "");
 }
 
 TEST_F(MainFormTest, QuittingAsksEachRunningSiteThenTheMainQuestion) {
@@ -254,35 +200,35 @@ TEST_F(MainFormTest, QuittingAsksEachRunningSiteThenTheMainQuestion) {
         TMainForm& m = Main();
         ShowAndPaint(m);
         EXPECT_TRUE(m.close());
-        EXPECT_EQ(Log(), "");
+        EXPECT_EQ(Messages(), "");
     }
     AddSite(1, "idle");
     AddSite(2, "running", true);
     TMainForm& m = Main();
     ShowAndPaint(m);
     QPointer<TSiteForm> idle = m.OpenSiteWindow(1, false);
-    setenv("KALOSQM_MESSAGE_ANSWER", "no", 1);
+    Answer("no");
     EXPECT_FALSE(m.close());
-    EXPECT_EQ(Log(), mainQuestion) << "an idle window asks nothing";
+    EXPECT_EQ(Messages(), mainQuestion) << "an idle window asks nothing";
     EXPECT_TRUE(m.isVisible());
     ASSERT_FALSE(idle.isNull());
 
     QPointer<TSiteForm> running = m.OpenSiteWindow(2, true);
-    ASSERT_TRUE(WaitFor([&running] { return running && running->Acquiring(); }, 6000));
-    std::filesystem::remove(log);
+    ASSERT_TRUE(guitest::WaitFor([&running] { return running && running->Acquiring(); }, 6000));
+    ClearMessages();
     EXPECT_FALSE(m.close());
     const std::string siteQuestion =
         "confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?\n";
-    EXPECT_EQ(Log(), siteQuestion) << "No to the site keeps the program open without the main question";
+    EXPECT_EQ(Messages(), siteQuestion) << "No to the site keeps the program open without the main question";
     EXPECT_TRUE(m.isVisible());
     ASSERT_FALSE(running.isNull());
     EXPECT_TRUE(running->Acquiring());
     EXPECT_EQ(m.SiteWindows().size(), 2);
 
-    setenv("KALOSQM_MESSAGE_ANSWER", "yes", 1);
-    std::filesystem::remove(log);
+    Answer("yes");
+    ClearMessages();
     EXPECT_TRUE(m.close());
-    EXPECT_EQ(Log(), siteQuestion + mainQuestion);
+    EXPECT_EQ(Messages(), siteQuestion + mainQuestion);
     EXPECT_FALSE(m.isVisible());
     EXPECT_TRUE(idle.isNull());  // closing destroys the site windows
     EXPECT_TRUE(running.isNull());

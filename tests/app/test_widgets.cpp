@@ -1,9 +1,6 @@
 // The shared widgets (status light, button bar, field binder) and the two
 // "Configuration" dialogs over a real copy of the delivered database. Only
 // the ping is faked; message boxes go to the KALOSQM_MESSAGE_LOG file.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,23 +13,18 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
-#include <QTest>
-#include <QTimer>
-#include <functional>
 
 #include "buttonframe.h"
-#include "datamodule.h"
 #include "fieldbinding.h"
-#include "myutils.h"
+#include "gui_test_support.h"
 #include "ntpserversform.h"
 #include "semaforo.h"
 #include "settingsform.h"
-#include "qtsupport.h"
-#include "testsupport.h"
 
 namespace {
 
-using testsupport::App;
+using guitest::Lines;
+using guitest::WhenModal;
 
 struct ScriptedPinger : IPinger {
     int reply = 8;
@@ -45,97 +37,30 @@ struct ScriptedPinger : IPinger {
     }
 };
 
-// Runs act on the next modal dialog of type W, as a user facing it would.
-template <typename W, typename F>
-void WhenModal(F act) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(w);
-        }
-    });
-    timer->start(20);
-}
-
 void Activate(QWidget& w) {
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
 }
 
-class WidgetsTest : public ::testing::Test {
+class WidgetsTest : public guitest::GuiTest {
 protected:
-    WidgetsTest() { App(); }  // before the widgets of derived fixtures
     void SetUp() override {
-        SetProgramDir(dir.Str());
-        testsupport::CopyPristineDb(dir.Path());
-        log = (dir.Path() / "messages.txt").string();
-        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
-        ASSERT_TRUE(data.DataModuleCreate());
+        GuiTest::SetUp();
         auto p = std::make_unique<ScriptedPinger>();
         pinger = p.get();
         data.SetTimeServices(std::move(p), nullptr);
-        Data = &data;
     }
-    void TearDown() override {
-        Data = nullptr;
-        unsetenv("KALOSQM_MESSAGE_LOG");
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
-    }
-    void Answer(const char* yesNo) { setenv("KALOSQM_MESSAGE_ANSWER", yesNo, 1); }
-    std::string Messages() { return testsupport::ReadFile(log); }
-    void ClearMessages() { std::filesystem::remove(log); }
-
-    // Committed work only: what another user of the file would see.
-    void Exec(const std::string& sql) {
-        fb::Transaction tr(data.dbKALO);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        tr.Commit();
-    }
-    // Each row of a select in tr, its columns joined by "|".
-    static std::vector<std::string> Rows(fb::Transaction& tr, const std::string& sql) {
-        fb::Query q(tr);
-        q.SetSQL(sql);
-        std::vector<std::string> rows;
-        for (q.Open(); !q.Eof(); q.Next()) {
-            std::string row;
-            for (int i = 0; i < q.FieldCount(); ++i)
-                row += (i ? "|" : "") + (q.Fields(i).IsNull() ? std::string("NULL") : Trim(q.Fields(i).AsString()));
-            rows.push_back(row);
-        }
-        q.Close();
-        return rows;
-    }
-    std::vector<std::string> Committed(const std::string& sql) {
-        fb::Transaction tr(data.dbKALO);
-        tr.Start();
-        auto rows = Rows(tr, sql);
-        tr.Commit();
-        return rows;
-    }
-    std::vector<std::string> Servers() {
-        return Committed("SELECT NTP_HOST, NTP_TIMEOUT, NTP_ORDER FROM NTPSERVERS ORDER BY NTP_HOST");
-    }
+    Lines Servers() { return Committed("SELECT NTP_HOST, NTP_TIMEOUT, NTP_ORDER FROM NTPSERVERS ORDER BY NTP_HOST"); }
     std::string Settings() {
-        return Committed(
-            "SELECT SET_USEINTERTETTIME, SET_SYNCLOCK, SET_SYNCFREQ, SET_UPLOADDATA, SET_UPLOADMODE "
-            "FROM SETTINGS WHERE SET_ID=1")
-            .at(0);
+        return Scalar("SELECT SET_USEINTERTETTIME, SET_SYNCLOCK, SET_SYNCFREQ, SET_UPLOADDATA, SET_UPLOADMODE "
+                      "FROM SETTINGS WHERE SET_ID=1");
     }
 
-    testsupport::TempDir dir;
-    std::string log;
-    TData data;
     ScriptedPinger* pinger = nullptr;
 };
 
-const std::vector<std::string> kPristineServers = {"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|3000|2",
+const Lines kPristineServers = {"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|3000|2",
                                                    "time-c-g.nist.gov|3000|3", "time-d-g.nist.gov|3000|4"};
 
 // ---------------------------------------------------------------- status light
@@ -152,7 +77,7 @@ std::string Lamps(TSemaforo& light) {
 }
 
 TEST(StatusLight, ShowsOneLampAtATimeAndBlinksGreenEvery500MsUntilAnotherShow) {
-    App();
+    testsupport::App();
     TSemaforo light;
     EXPECT_EQ(light.Current(), TSemaforo::State::Off);
     EXPECT_EQ(Lamps(light), "...");
@@ -363,7 +288,7 @@ protected:
     TFieldBinder binder{ds};
 };
 
-TEST_F(FieldBinderTest, ShowsTheRowInEachFieldsFormatAndFollowsTheDatasetsEvents) {
+TEST_F(FieldBinderTest, ShowsTheRowInEachFieldsFormatFollowsTheDatasetsEventsAndPutsBackRefusedEdits) {
     EXPECT_EQ(Shown(), kRow);
     EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);  // showing edits nothing
     ds.SetField("SIT_CODE", std::string("ZZ99"));  // as the credentials dialog does
@@ -376,6 +301,30 @@ TEST_F(FieldBinderTest, ShowsTheRowInEachFieldsFormatAndFollowsTheDatasetsEvents
     EXPECT_EQ(Shown(), "|10001||||0|-1||-1");
     ds.Cancel();
     EXPECT_EQ(Shown(), kRow);
+
+    // A refused edit or a read-only binding puts the stored value back; only real errors are shown.
+    ds.BeforeEdit = [] { throw TAbort(); };  // as a site window refuses while it reads
+    Type(name, "Other");
+    autostart.click();
+    continuous.click();
+    EXPECT_EQ(Shown(), kRow);
+    EXPECT_EQ(Messages(), "");
+    ds.BeforeEdit = [] { throw std::runtime_error("Locked by another user"); };
+    Type(port, "1");
+    EXPECT_EQ(Shown(), kRow);
+    EXPECT_EQ(Messages(), "error: Locked by another user\n");
+    ds.BeforeEdit = nullptr;
+
+    binder.SetReadOnly(&name, true);
+    binder.SetReadOnly(&autostart, true);
+    Type(name, "Other");
+    autostart.click();  // even a click from code is put back
+    EXPECT_EQ(Shown(), kRow);
+    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
+    binder.SetReadOnly(&name, false);
+    Type(name, "Other");
+    EXPECT_EQ(ds.AsString("SIT_NAME"), "Other");
+    ds.Cancel();
 
     // Another row (moves raise no event): Refresh; NULLs show empty.
     Exec("UPDATE SQMSITES SET SIT_OFFSET=NULL, SIT_STARTTIME=NULL, SIT_ACQUIREMODE=NULL, SIT_AUTOSTART=0 "
@@ -436,30 +385,6 @@ TEST_F(FieldBinderTest, TypingWritesTheFieldAndStartsTheEditAndThePostStoresIt) 
               "23.59");  // a stray date part is not a time
     EXPECT_FALSE(TFieldBinder::Parse("24:00", TFieldBinder::Kind::TimeOfDay));
     EXPECT_TRUE(std::holds_alternative<std::monostate>(*TFieldBinder::Parse("__:__", TFieldBinder::Kind::TimeOfDay)));
-}
-
-TEST_F(FieldBinderTest, ARefusedEditOrAReadOnlyBindingPutsTheStoredValueBackAndOnlyRealErrorsAreShown) {
-    ds.BeforeEdit = [] { throw TAbort(); };  // as a site window refuses while it reads
-    Type(name, "Other");
-    autostart.click();
-    continuous.click();
-    EXPECT_EQ(Shown(), kRow);
-    EXPECT_EQ(Messages(), "");
-    ds.BeforeEdit = [] { throw std::runtime_error("Locked by another user"); };
-    Type(port, "1");
-    EXPECT_EQ(Shown(), kRow);
-    EXPECT_EQ(Messages(), "error: Locked by another user\n");
-    ds.BeforeEdit = nullptr;
-
-    binder.SetReadOnly(&name, true);
-    binder.SetReadOnly(&autostart, true);
-    Type(name, "Other");
-    autostart.click();  // even a click from code is put back
-    EXPECT_EQ(Shown(), kRow);
-    EXPECT_EQ(ds.GetState(), TDataSet::State::Browse);
-    binder.SetReadOnly(&name, false);
-    Type(name, "Other");
-    EXPECT_EQ(ds.AsString("SIT_NAME"), "Other");
 }
 
 TEST_F(FieldBinderTest, ControlsAndBinderMayGoInEitherOrder) {
@@ -567,8 +492,8 @@ protected:
         Set(f, row, TNTPServersModel::Order, order);
     }
     // The grid's rows as Servers() gives the table's.
-    std::vector<std::string> Shown(TNTPServersForm& f) {
-        std::vector<std::string> rows;
+    Lines Shown(TNTPServersForm& f) {
+        Lines rows;
         for (int r = 0; r < M(f).rowCount(); ++r)
             rows.push_back((M(f).index(r, 0).data().toString() + "|" + M(f).index(r, 1).data().toString() + "|" +
                             M(f).index(r, 2).data().toString())
@@ -576,22 +501,6 @@ protected:
         return rows;
     }
 };
-
-TEST_F(NTPServersTest, ShowsTheServersInOrderAndDropsAnUntouchedNewRowAsADataGridDoes) {
-    TNTPServersForm f;
-    f.show();
-    EXPECT_EQ(Shown(f), kPristineServers);
-    EXPECT_EQ(f.Grid->currentIndex().row(), 0);
-    f.btnAdd->click();
-    EXPECT_EQ(M(f).headerData(4, Qt::Vertical, Qt::DisplayRole).toString(), "*");
-    std::vector<std::string> withNew = kPristineServers;
-    withNew.push_back("||");
-    EXPECT_EQ(Shown(f), withNew);  // the rows above keep showing while the new one is open
-    f.btnOK->click();
-    EXPECT_EQ(f.result(), QDialog::Accepted);
-    EXPECT_EQ(Servers(), kPristineServers);
-    EXPECT_EQ(Messages(), "");
-}
 
 TEST_F(NTPServersTest, CancelAsksFirstNoKeepsTheDialogWithTheNewRowAndYesLeavesTheTableAsItWas) {
     TNTPServersForm f;
@@ -616,9 +525,11 @@ TEST_F(NTPServersTest, CancelAsksFirstNoKeepsTheDialogWithTheNewRowAndYesLeavesT
     EXPECT_EQ(M(again).rowCount(), 4);
 }
 
-TEST_F(NTPServersTest, DeletedAndNewRowsWaitForOkWhichStoresThemAll) {
+TEST_F(NTPServersTest, DeletedAndNewRowsWaitForOkWhichStoresThemAllAndDropsAnUntouchedNewRow) {
     TNTPServersForm f;
     f.show();
+    EXPECT_EQ(Shown(f), kPristineServers);
+    EXPECT_EQ(f.Grid->currentIndex().row(), 0);
     f.Grid->setCurrentIndex(M(f).index(2, 0));
     Answer("no");
     f.btnDelete->click();
@@ -626,13 +537,20 @@ TEST_F(NTPServersTest, DeletedAndNewRowsWaitForOkWhichStoresThemAll) {
     Answer("yes");
     f.btnDelete->click();
     EXPECT_EQ(Messages(), "confirm: Delete record?\nconfirm: Delete record?\n");
-    EXPECT_EQ(Shown(f), (std::vector<std::string>{kPristineServers[0], kPristineServers[1], kPristineServers[3]}));
+    const Lines kept{kPristineServers[0], kPristineServers[1], kPristineServers[3]};
+    EXPECT_EQ(Shown(f), kept);
     AddServer(f, "time.example.org", "2000", "5");
+    f.btnAdd->click();  // left untouched, as a data grid drops it
+    EXPECT_EQ(M(f).headerData(4, Qt::Vertical, Qt::DisplayRole).toString(), "*");
+    Lines shown = kept;
+    shown.push_back("time.example.org|2000|5");
+    shown.push_back("||");
+    EXPECT_EQ(Shown(f), shown);  // the rows above keep showing while the new one is open
     EXPECT_EQ(Servers(), kPristineServers);  // still in the open transaction
     f.btnOK->click();
     EXPECT_EQ(f.result(), QDialog::Accepted);
-    EXPECT_EQ(Servers(), (std::vector<std::string>{kPristineServers[0], kPristineServers[1], kPristineServers[3],
-                                                   "time.example.org|2000|5"}));
+    shown.pop_back();
+    EXPECT_EQ(Servers(), shown);
 }
 
 TEST_F(NTPServersTest, TheGridIsEditedWithTheKeyboardAndLeavingARowPostsIt) {
@@ -663,7 +581,7 @@ TEST_F(NTPServersTest, TheGridIsEditedWithTheKeyboardAndLeavingARowPostsIt) {
     EXPECT_EQ(data.tbNTPServers.GetState(), TDataSet::State::Insert);
     f.btnOK->click();
     EXPECT_EQ(f.result(), QDialog::Accepted);
-    EXPECT_EQ(Servers(), (std::vector<std::string>{"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|2500|2",
+    EXPECT_EQ(Servers(), (Lines{"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|2500|2",
                                                    "time-c-g.nist.gov|3000|3", "time-d-g.nist.gov|3000|4",
                                                    "time.example.org|NULL|NULL"}));
     EXPECT_EQ(Messages(), "");

@@ -1,7 +1,7 @@
 #pragma once
 // A copy of the delivered database with sites and readings put in by plain
 // statements, for the tests of the reading counts, the site rules, the
-// deletion of a site and the statement of waiting readings.
+// deletion of a site, the statement of waiting readings and the queries.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -53,6 +53,18 @@ protected:
         const int64_t n = Count(tr, sql);
         tr.Commit();
         return n;
+    }
+    // The first column of the first row as text, "<null>" for none.
+    std::string Scalar(const std::string& sql) {
+        fb::Transaction tr(db);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.Open();
+        const std::string v = q.Eof() || q.Fields(0).IsNull() ? "<null>" : Trim(q.Fields(0).AsString());
+        q.Close();
+        tr.Commit();
+        return v;
     }
     void AddSite(int id, const std::string& code = "") {
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_CODE) VALUES (" + std::to_string(id) + ", 'Site " +

@@ -1,35 +1,179 @@
 #pragma once
-// The world of one site's acquisition in tests: a fake clock and waits that
-// advance it, recorders for the light, the view and the boxes; the database
-// file, the data module, the meter simulator and the servers stay real.
+// Shared by the site tests. Always: texts of instants, community standard
+// files written by hand. For the tests that draw (Qt linked): the SVG
+// documents parsed. For the tests that link the data module and the meter
+// simulator: the world of one site's acquisition, a fake clock and waits
+// that advance it, recorders for the light, the view and the boxes; the
+// database file, the data module, the meter simulator and the servers stay
+// real.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "myutils.h"
+#include "testsupport.h"
+
+namespace sitetest {
+
+constexpr double kSecond = 1.0 / 86400.0;
+constexpr double kMinute = 1.0 / 1440.0;
+
+// "YYYY-MM-DDTHH:mm:ss.fff" made here from the decoded parts.
+inline std::string IsoMs(double dt) {
+    const DateTimeParts p = DecodeDateTime(dt);
+    char b[40];
+    std::snprintf(b, sizeof b, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute, p.second,
+                  p.msec);
+    return b;
+}
+
+inline std::string WriteFile(const std::filesystem::path& p, const std::string& content) {
+    std::ofstream(p, std::ios::binary) << content;
+    return p.string();
+}
+
+inline const char* const kTitle10 = "Community Standard Skyglow Data Format 1.0";
+inline const char* const kTitleDefinition = "Definition of the community standard for skyglow observations 1.0";
+inline const char* const kTitleMonitoring = "Light Pollution Monitoring Data Format 1.0";
+inline const char* const kSixColumns = "UTC Date & Time, Local Date & Time, Temperature, Counts, Frequency, MSAS";
+inline const char* const kSixUnits = "YYYY-MM-DDTHH:mm:ss.fff;YYYY-MM-DDTHH:mm:ss.fff;Celsius;number;Hz;mag/arcsec^2";
+
+// A community header of the given length: title, URL, a line count as
+// declared (which need not be true), fillers, the position on line 9, the
+// cover offset on line 21, then the columns, their units and the end.
+inline std::vector<std::string> CommunityHeader(const std::string& title, size_t lines, const std::string& declared,
+                                                const std::string& columns = kSixColumns,
+                                                const std::string& offset = "0.00",
+                                                const std::string& units = kSixUnits) {
+    std::vector<std::string> h = {"# " + title, "# URL: http://www.darksky.org/measurements",
+                                  "# Number of header lines: " + declared};
+    while (h.size() < lines - 3) h.push_back("# Comment: line " + std::to_string(h.size() + 1));
+    h[20] = "# SQM cover offset value: " + offset;
+    h[8] = "# Position (lat, lon, elev(m)): 45.8664, 11.5264, 1000";
+    h.insert(h.end(), {"# " + columns, "# " + units, "# END OF HEADER"});
+    return h;
+}
+
+inline std::string JoinLines(const std::vector<std::string>& header, const std::vector<std::string>& data,
+                             const char* eol) {
+    std::string out;
+    for (const auto& l : header) out += l + eol;
+    for (const auto& l : data) out += l + eol;
+    return out;
+}
+
+// A whole file of that header style and line end.
+inline std::string CommunityText(const std::vector<std::string>& data, const char* eol,
+                                 const std::string& title = kTitle10, size_t lines = 35,
+                                 const std::string& declared = "35") {
+    return JoinLines(CommunityHeader(title, lines, declared), data, eol);
+}
+
+// A data line of the six standard fields, local time UTC+1.
+inline std::string SixFields(double utc, double temperature, double msas) {
+    char b[160];
+    std::snprintf(b, sizeof b, "%s;%s;%.1f;1234;56;%.2f", IsoMs(utc).c_str(), IsoMs(utc + 1.0 / 24).c_str(),
+                  temperature, msas);
+    return b;
+}
+
+}  // namespace sitetest
+
+#if __has_include(<QImage>) && __has_include(<QXmlStreamReader>)
+#include <QFile>
+#include <QImage>
+#include <QXmlStreamReader>
+
+#include <set>
+
+namespace sitetest {
+
+struct TSvg {
+    std::vector<std::vector<QPointF>> Polylines;
+    std::vector<std::string> Texts;
+    std::string Title;
+    int Images = 0;
+    bool HasText(const std::string& part) const {
+        for (const auto& t : Texts)
+            if (t.find(part) != std::string::npos) return true;
+        return false;
+    }
+    // Polylines of exactly that many points.
+    int LinesOf(size_t points) const {
+        int n = 0;
+        for (const auto& p : Polylines) n += p.size() == points;
+        return n;
+    }
+};
+
+// Parses the document; a malformed one fails the test.
+inline TSvg ParseSvg(const std::filesystem::path& file) {
+    QFile f(QString::fromStdString(file.string()));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file;
+    QXmlStreamReader xml(&f);
+    TSvg svg;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        const QString name = xml.name().toString();
+        if (name == "polyline") {
+            std::vector<QPointF> points;
+            for (const QString& pair : xml.attributes().value("points").toString().split(' ', Qt::SkipEmptyParts)) {
+                const auto xy = pair.split(',');
+                if (xy.size() == 2) points.emplace_back(xy[0].toDouble(), xy[1].toDouble());
+            }
+            svg.Polylines.push_back(points);
+        } else if (name == "text") {
+            svg.Texts.push_back(xml.readElementText(QXmlStreamReader::IncludeChildElements).toStdString());
+        } else if (name == "title") {
+            svg.Title = xml.readElementText().toStdString();
+        } else if (name == "image") {
+            ++svg.Images;
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return svg;
+}
+
+// A picture read back as PNG; a blank or nearly blank one has few colours.
+inline QImage LoadPng(const std::filesystem::path& file) {
+    QImage image;
+    EXPECT_TRUE(image.load(QString::fromStdString(file.string()), "PNG")) << file;
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+inline size_t DistinctColours(const QImage& image) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
+    return colours.size();
+}
+
+}  // namespace sitetest
+#endif
+
+#if __has_include("datamodule.h") && __has_include("sqmsim.h")
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <deque>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "acquisition.h"
 #include "datamodule.h"
 #include "errorlog.h"
 #include "fbdb.h"
-#include "myutils.h"
 #include "siterow.h"
 #include "sqm.h"
 #include "sqmsim.h"
-#include "testsupport.h"
 #include "uihooks.h"
 
 namespace sitetest {
 
 using testsupport::ClosedPort;
-
-constexpr double kSecond = 1.0 / 86400.0;
 
 class FakeClock : public IClock {
 public:
@@ -203,18 +347,21 @@ protected:
         int State;
         int Syncro;
         int Uploaded;
+        double Value, Temperature, Offset;
     };
     std::vector<TStored> Stored(int site) {
         fb::Transaction tr(Db());
         tr.Start();
         fb::Query q(tr);
-        q.SetSQL("SELECT REA_CODE, REA_DATETIME, REA_STATE, REA_SYNCRO, REA_UPLOADED FROM READINGS WHERE REA_SITE=" +
-                 std::to_string(site) + " ORDER BY REA_DATETIME");
+        q.SetSQL("SELECT REA_CODE, REA_DATETIME, REA_STATE, REA_SYNCRO, REA_UPLOADED, REA_SQMVALUE, REA_SQMTEMP, "
+                 "REA_SQMOFFSET FROM READINGS WHERE REA_SITE=" + std::to_string(site) + " ORDER BY REA_DATETIME");
         q.Open();
         std::vector<TStored> out;
         for (; !q.Eof(); q.Next())
-            out.push_back({Trim(q.Fields(0).AsString()), q.Fields(1).AsDateTime(), static_cast<int>(q.Fields(2).AsInteger()),
-                           static_cast<int>(q.Fields(3).AsInteger()), static_cast<int>(q.Fields(4).AsInteger())});
+            out.push_back({Trim(q.Fields(0).AsString()), q.Fields(1).AsDateTime(),
+                           static_cast<int>(q.Fields(2).AsInteger()), static_cast<int>(q.Fields(3).AsInteger()),
+                           static_cast<int>(q.Fields(4).AsInteger()), q.Fields(5).AsDouble(), q.Fields(6).AsDouble(),
+                           q.Fields(7).AsDouble()});
         q.Close();
         tr.Commit();
         return out;
@@ -252,6 +399,13 @@ protected:
             if (s.ticker.enabled) s.acq.Tick();
         }
     }
+    // A site started, run for the span and stopped.
+    void RunSite(int site, double minutes) {
+        TSite s(*this, site);
+        s.acq.StartOrStop();
+        Run(s, minutes);
+        s.acq.Stop();
+    }
 
     testsupport::TempDir dir;
     FakeClock clock;
@@ -264,3 +418,4 @@ protected:
 };
 
 }  // namespace sitetest
+#endif

@@ -5,7 +5,8 @@ kalo_add_gtest(site_form_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_siteform.cpp
   LIBS kalo_gui kalo_sqmsim Qt6::Test
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" FIXTURES_REQUIRED netdb_server TIMEOUT 300)
-target_include_directories(site_form_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/station)
+target_include_directories(site_form_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/station
+  ${CMAKE_SOURCE_DIR}/tests/app)
 target_compile_definitions(site_form_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}"
   KALO_NETDB_DIR="${CMAKE_BINARY_DIR}/tests/netdb-server" KALO_NETDB_SCHEMA="${CMAKE_SOURCE_DIR}/db/network/schema.sql"
   KALO_LOCALE_DIR="${KALO_BIN_DIR}/Locale")

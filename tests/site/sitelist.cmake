@@ -5,7 +5,7 @@ if(TARGET kalo_gui)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_sitelist.cpp
     LIBS kalo_gui kalo_site_core Qt6::Test
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-  target_include_directories(site_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  target_include_directories(site_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/app)
   target_compile_definitions(site_list_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}")
   add_dependencies(site_list_tests kalo_pristine_db)
 endif()

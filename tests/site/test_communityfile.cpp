@@ -1,95 +1,58 @@
 // Community standard skyglow data files: the parser on hand-written files
 // of each header style, and their import into a real database file, checked
 // against what the station computes for a reading from the meter.
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
+#include <optional>
+#include <tuple>
 
 #include "communityfile.h"
 #include "fbdb.h"
-#include "myutils.h"
 #include "nightfile.h"
+#include "readings_test_support.h"
 #include "readingwindow.h"
+#include "site_test_support.h"
 #include "siterow.h"
 #include "sqm.h"
-#include "testsupport.h"
 #include "vsop.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace sitetest;
 
 // A DATE column keeps ten-thousandths of a second.
 constexpr double kDateTick = 1.0 / 864000000.0;
-constexpr double kMinute = 1.0 / 1440.0;
 
-const char* const kTitle10 = "Community Standard Skyglow Data Format 1.0";
-const char* const kTitleDefinition = "Definition of the community standard for skyglow observations 1.0";
-const char* const kTitleMonitoring = "Light Pollution Monitoring Data Format 1.0";
-const char* const kSixColumns = "UTC Date & Time, Local Date & Time, Temperature, Counts, Frequency, MSAS";
-const char* const kSixUnits = "YYYY-MM-DDTHH:mm:ss.fff;YYYY-MM-DDTHH:mm:ss.fff;Celsius;number;Hz;mag/arcsec^2";
-
-// A header of the given length: title, URL, a line count as declared (which
-// need not be true), fillers, the cover offset on line 21, then the
-// columns, their units and the end.
-std::vector<std::string> Header(const std::string& title, size_t lines, const std::string& declared,
-                                const std::string& columns = kSixColumns, const std::string& offset = "0.00",
-                                const std::string& units = kSixUnits) {
-    std::vector<std::string> h = {"# " + title, "# URL: http://www.darksky.org/measurements",
-                                  "# Number of header lines: " + declared};
-    while (h.size() < lines - 3) h.push_back("# Comment: line " + std::to_string(h.size() + 1));
-    h[20] = "# SQM cover offset value: " + offset;
-    h[8] = "# Position (lat, lon, elev(m)): 45.8664, 11.5264, 1000";
-    h.push_back("# " + columns);
-    h.push_back("# " + units);
-    h.push_back("# END OF HEADER");
-    return h;
+// A row as one value: line, UTC, local, temperature, counts, frequency, MSAS.
+using TFields = std::tuple<size_t, double, std::optional<double>, std::optional<double>, std::optional<double>,
+                           std::optional<double>, double>;
+TFields Fields(const TCommunityRow& r) {
+    return {r.Line, r.Utc, r.Local, r.Temperature, r.Counts, r.Frequency, r.Msas};
 }
 
-std::string Join(const std::vector<std::string>& header, const std::vector<std::string>& data, const char* eol) {
-    std::string out;
-    for (const auto& l : header) out += l + eol;
-    for (const auto& l : data) out += l + eol;
-    return out;
-}
-
-// "YYYY-MM-DDTHH:mm:ss.fff" made here from the decoded parts.
-std::string Iso(double dt) {
-    const DateTimeParts p = DecodeDateTime(dt);
-    char b[40];
-    std::snprintf(b, sizeof b, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute, p.second,
-                  p.msec);
-    return b;
-}
-
-// The instant a text of Iso(t) names.
+// The instant a text of IsoMs(t) names.
 double Named(double t) {
     const DateTimeParts p = DecodeDateTime(t);
     return EncodeDateTime(p.year, p.month, p.day, p.hour, p.minute, p.second, p.msec);
 }
 
-std::string SixFields(double utc, double temperature, double msas) {
-    char b[160];
-    std::snprintf(b, sizeof b, "%s;%s;%.1f;1234;56;%.2f", Iso(utc).c_str(), Iso(utc + 1.0 / 24).c_str(), temperature,
-                  msas);
-    return b;
-}
-
-TEST(CommunityFileParser, EachTitleInUseIsACommunityFileAndTheHeaderEndsAtItsEndLineWhateverItsCountSays) {
+TEST(CommunityFileParser, EachTitleInUseAndEitherLineEndIsReadAndTheHeaderEndsAtItsEndLineWhateverItsCountSays) {
     const double t0 = EncodeDateTime(2020, 1, 15, 22, 0, 0, 250);
     const struct {
         const char* title;
         size_t lines;
         const char* declared;
-    } cases[] = {{kTitle10, 35, "37"}, {kTitleDefinition, 38, "35"}, {kTitleMonitoring, 36, "not a number"}};
+        const char* eol;
+        bool lastLineEnd;
+    } cases[] = {{kTitle10, 35, "37", "\r\n", true},
+                 {kTitleDefinition, 38, "35", "\n", true},
+                 {kTitleMonitoring, 36, "not a number", "\n", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
-        const TCommunityFile f =
-            ParseCommunityFile(Join(Header(c.title, c.lines, c.declared), {SixFields(t0, 4.5, 21.34)}, "\r\n"));
+        std::string text = CommunityText({SixFields(t0, 4.5, 21.34)}, c.eol, c.title, c.lines, c.declared);
+        if (!c.lastLineEnd) text.pop_back();
+        const TCommunityFile f = ParseCommunityFile(text);
         EXPECT_EQ(f.Header.Title, c.title);
         EXPECT_EQ(f.Header.Lines.size(), c.lines);
         EXPECT_EQ(f.Header.Lines.back(), "# END OF HEADER");
@@ -99,13 +62,7 @@ TEST(CommunityFileParser, EachTitleInUseIsACommunityFileAndTheHeaderEndsAtItsEnd
             EXPECT_EQ(f.Header.DeclaredLines, std::stoi(c.declared));
         ASSERT_EQ(f.Rows.size(), 1u);
         EXPECT_TRUE(f.Errors.empty());
-        EXPECT_EQ(f.Rows[0].Line, c.lines + 1);
-        EXPECT_EQ(f.Rows[0].Utc, t0);
-        EXPECT_EQ(f.Rows[0].Local, Named(t0 + 1.0 / 24));
-        EXPECT_EQ(f.Rows[0].Temperature, 4.5);
-        EXPECT_EQ(f.Rows[0].Counts, 1234);
-        EXPECT_EQ(f.Rows[0].Frequency, 56);
-        EXPECT_EQ(f.Rows[0].Msas, 21.34);
+        EXPECT_EQ(Fields(f.Rows[0]), TFields(c.lines + 1, t0, Named(t0 + 1.0 / 24), 4.5, 1234, 56, 21.34));
         EXPECT_EQ(f.Header.Value("position (LAT, lon, elev(m))"), "45.8664, 11.5264, 1000");
         EXPECT_FALSE(f.Header.Value("Device type"));
     }
@@ -121,100 +78,62 @@ TEST(CommunityFileParser, AnyOtherFileIsRefusedWhole) {
         }
         return std::string("accepted");
     };
-    std::vector<std::string> otherTitle = Header(kTitle10, 35, "35");
+    std::vector<std::string> otherTitle = CommunityHeader(kTitle10, 35, "35");
     otherTitle[0] = "# Community Standard Skyglow Data Format 2.0";
-    EXPECT_EQ(refusal(Join(otherTitle, data, "\n")),
+    EXPECT_EQ(refusal(JoinLines(otherTitle, data, "\n")),
               "not a community standard skyglow data file: line 1 is \"# Community Standard Skyglow Data Format 2.0\"");
     EXPECT_EQ(refusal(""), "not a community standard skyglow data file: line 1 is missing");
     EXPECT_EQ(refusal("UTC;MSAS\n2020-01-01T00:00:00;21.0\n"),
               "not a community standard skyglow data file: line 1 is \"UTC;MSAS\"");
 
-    std::vector<std::string> noEnd = Header(kTitle10, 35, "35");
+    std::vector<std::string> noEnd = CommunityHeader(kTitle10, 35, "35");
     noEnd.pop_back();
-    EXPECT_EQ(refusal(Join(noEnd, data, "\r\n")),
+    EXPECT_EQ(refusal(JoinLines(noEnd, data, "\r\n")),
               "the header has no end: line 35 is no comment and no \"# END OF HEADER\" came before it");
-    EXPECT_EQ(refusal(Join(noEnd, {}, "\r\n")), "the header has no end: no line \"# END OF HEADER\"");
+    EXPECT_EQ(refusal(JoinLines(noEnd, {}, "\r\n")), "the header has no end: no line \"# END OF HEADER\"");
 
-    EXPECT_EQ(refusal(Join(Header(kTitle10, 35, "35", "Date, Brightness, Temperature, Counts, Frequency"), data, "\n")),
+    EXPECT_EQ(refusal(JoinLines(CommunityHeader(kTitle10, 35, "35", "Date, Brightness, Temperature, Counts, Frequency"),
+                                data, "\n")),
               "no header line lists the columns with the UTC date & time and MSAS");
-    EXPECT_EQ(refusal(Join(Header(kTitle10, 35, "35", "UTC Date & Time, MSAS"), data, "\n")),
+    EXPECT_EQ(refusal(JoinLines(CommunityHeader(kTitle10, 35, "35", "UTC Date & Time, MSAS"), data, "\n")),
               "the column list on line 33 names 2 columns, not 5 to 9");
 }
 
 TEST(CommunityFileParser, TheColumnListDecidesWhichFieldIsWhichWhateverTheOrderAndTheCaseOfTheNames) {
     // Five fields, MSAS before the temperature; units separated by commas too.
-    const TCommunityFile five = ParseCommunityFile(
-        Join(Header(kTitle10, 35, "35", "utc date & time, msas, TEMPERATURE, Local Date & Time, Frequency", "-0.11",
-                    "YYYY-MM-DDTHH:mm:ss.fff,mag/arcsec^2,Celsius,YYYY-MM-DDTHH:mm:ss.fff,Hz"),
-             {"2021-03-04T05:06:07.089;19.87;-3.5;2021-03-04T06:06:07.089;1500",
-              "2021-03-04T05:07:07;19.88;-3.6;;"},
-             "\n"));
+    const TCommunityFile five = ParseCommunityFile(JoinLines(
+        CommunityHeader(kTitle10, 35, "35", "utc date & time, msas, TEMPERATURE, Local Date & Time, Frequency", "-0.11",
+                        "YYYY-MM-DDTHH:mm:ss.fff,mag/arcsec^2,Celsius,YYYY-MM-DDTHH:mm:ss.fff,Hz"),
+        {"2021-03-04T05:06:07.089;19.87;-3.5;2021-03-04T06:06:07.089;1500", "2021-03-04T05:07:07;19.88;-3.6;;"}, "\n"));
     EXPECT_EQ(five.Header.Columns.Names,
               (std::vector<std::string>{"utc date & time", "msas", "TEMPERATURE", "Local Date & Time", "Frequency"}));
-    EXPECT_EQ(five.Header.Columns.Utc, 0);
-    EXPECT_EQ(five.Header.Columns.Msas, 1);
-    EXPECT_EQ(five.Header.Columns.Temperature, 2);
-    EXPECT_EQ(five.Header.Columns.Local, 3);
-    EXPECT_EQ(five.Header.Columns.Counts, -1);
-    EXPECT_EQ(five.Header.Columns.Frequency, 4);
+    const TCommunityColumns& c = five.Header.Columns;
+    EXPECT_EQ((std::vector<int>{c.Utc, c.Msas, c.Temperature, c.Local, c.Counts, c.Frequency}),
+              (std::vector<int>{0, 1, 2, 3, -1, 4}));
     EXPECT_EQ(five.Header.CoverOffset, -0.11);
     ASSERT_EQ(five.Rows.size(), 2u) << (five.Errors.empty() ? "" : five.Errors[0].Message);
-    EXPECT_EQ(five.Rows[0].Utc, EncodeDateTime(2021, 3, 4, 5, 6, 7, 89));
-    EXPECT_EQ(five.Rows[0].Msas, 19.87);
-    EXPECT_EQ(five.Rows[0].Temperature, -3.5);
-    EXPECT_EQ(five.Rows[0].Frequency, 1500);
-    EXPECT_FALSE(five.Rows[0].Counts);
+    EXPECT_EQ(Fields(five.Rows[0]), TFields(36, EncodeDateTime(2021, 3, 4, 5, 6, 7, 89),
+                                            EncodeDateTime(2021, 3, 4, 6, 6, 7, 89), -3.5, std::nullopt, 1500, 19.87));
     // Empty fields the import does not need are only absent.
-    EXPECT_EQ(five.Rows[1].Utc, EncodeDateTime(2021, 3, 4, 5, 7, 7));
-    EXPECT_FALSE(five.Rows[1].Local);
-    EXPECT_FALSE(five.Rows[1].Frequency);
+    EXPECT_EQ(Fields(five.Rows[1]),
+              TFields(37, EncodeDateTime(2021, 3, 4, 5, 7, 7), std::nullopt, -3.6, std::nullopt, std::nullopt, 19.88));
 
     // Nine fields, local time first, a position per line and a plain MSAS
     // beside another brightness column.
-    const TCommunityFile nine = ParseCommunityFile(Join(
-        Header(kTitleMonitoring, 37, "35",
-               "Local Date & Time, UTC Date & Time, Temperature, Counts, Frequency, MSAS corrected, MSAS, Latitude, "
-               "Longitude",
-               "N/A"),
+    const TCommunityFile nine = ParseCommunityFile(JoinLines(
+        CommunityHeader(
+            kTitleMonitoring, 37, "35",
+            "Local Date & Time, UTC Date & Time, Temperature, Counts, Frequency, MSAS corrected, MSAS, Latitude, "
+            "Longitude",
+            "N/A"),
         {"2021-03-04T06:06:07.000;2021-03-04T05:06:07.000;12.0;77;3.5;19.50;19.61;45.0;11.5;"}, "\r\n"));
     EXPECT_EQ(nine.Header.Columns.Names.size(), 9u);
-    EXPECT_EQ(nine.Header.Columns.Local, 0);
-    EXPECT_EQ(nine.Header.Columns.Utc, 1);
-    EXPECT_EQ(nine.Header.Columns.Msas, 6);
+    EXPECT_EQ((std::vector<int>{nine.Header.Columns.Local, nine.Header.Columns.Utc, nine.Header.Columns.Msas}),
+              (std::vector<int>{0, 1, 6}));
     EXPECT_FALSE(nine.Header.CoverOffset);
     ASSERT_EQ(nine.Rows.size(), 1u) << (nine.Errors.empty() ? "" : nine.Errors[0].Message);
-    EXPECT_EQ(nine.Rows[0].Utc, EncodeDateTime(2021, 3, 4, 5, 6, 7));
-    EXPECT_EQ(nine.Rows[0].Local, EncodeDateTime(2021, 3, 4, 6, 6, 7));
-    EXPECT_EQ(nine.Rows[0].Msas, 19.61);
-    EXPECT_EQ(nine.Rows[0].Temperature, 12.0);
-    EXPECT_EQ(nine.Rows[0].Counts, 77);
-    EXPECT_EQ(nine.Rows[0].Frequency, 3.5);
-}
-
-TEST(CommunityFileParser, LfAndCrLfFilesGiveTheSameRowsAndALastLineNeedsNoLineEnd) {
-    const double t0 = EncodeDateTime(2020, 2, 29, 23, 59, 0);
-    std::vector<std::string> data;
-    for (int i = 0; i < 5; ++i) data.push_back(SixFields(t0 + i * kMinute, 1.0 + i, 20.0 + i / 100.0));
-    const std::vector<std::string> header = Header(kTitle10, 35, "35");
-    std::string lf = Join(header, data, "\n");
-    const TCommunityFile a = ParseCommunityFile(lf);
-    const TCommunityFile b = ParseCommunityFile(Join(header, data, "\r\n"));
-    lf.pop_back();
-    const TCommunityFile c = ParseCommunityFile(lf);
-    ASSERT_EQ(a.Rows.size(), 5u);
-    EXPECT_EQ(a.Header.Lines, b.Header.Lines);
-    EXPECT_EQ(a.Header.Lines, c.Header.Lines);
-    for (const TCommunityFile* f : {&b, &c}) {
-        ASSERT_EQ(f->Rows.size(), 5u);
-        EXPECT_TRUE(f->Errors.empty());
-        for (size_t i = 0; i < 5; ++i) {
-            EXPECT_EQ(f->Rows[i].Line, 36 + i);
-            EXPECT_EQ(f->Rows[i].Utc, a.Rows[i].Utc);
-            EXPECT_EQ(f->Rows[i].Utc, Named(t0 + static_cast<double>(i) * kMinute));
-            EXPECT_EQ(f->Rows[i].Msas, a.Rows[i].Msas);
-            EXPECT_EQ(f->Rows[i].Temperature, a.Rows[i].Temperature);
-        }
-    }
+    EXPECT_EQ(Fields(nine.Rows[0]), TFields(38, EncodeDateTime(2021, 3, 4, 5, 6, 7),
+                                            EncodeDateTime(2021, 3, 4, 6, 6, 7), 12.0, 77, 3.5, 19.61));
 }
 
 TEST(CommunityFileParser, AMalformedLineIsNamedByItsLineAndTheOthersAreRead) {
@@ -232,7 +151,7 @@ TEST(CommunityFileParser, AMalformedLineIsNamedByItsLineAndTheOthersAreRead) {
         "2020-01-15T24:09:00;2020-01-15T23:09:00.000;4.5;0;100;21.43",       // 46: hour 24
         "2020-01-15T22:10:00;2020-01-15T23:10:00.000;4.5;0;100;21.44;",      // 47: a trailing ';' is fine
     };
-    const TCommunityFile f = ParseCommunityFile(Join(Header(kTitle10, 35, "35"), data, "\r\n"));
+    const TCommunityFile f = ParseCommunityFile(CommunityText(data, "\r\n"));
     ASSERT_EQ(f.Rows.size(), 2u);
     EXPECT_EQ(f.Rows[0].Line, 36u);
     EXPECT_EQ(f.Rows[1].Line, 47u);
@@ -269,21 +188,8 @@ TEST(CommunityFileParser, TimesKeepTheirMillisecondsAndDropFurtherDigits) {
 }
 
 // The import into a copy of the delivered database.
-class CommunityImportTest : public ::testing::Test {
+class CommunityImportTest : public readingstest::ReadingsFixture {
 protected:
-    void SetUp() override {
-        file = testsupport::CopyPristineDb(dir.Path());
-        db.SetFile(file);
-        db.Open();
-    }
-    void Exec(const std::string& sql) {
-        fb::Transaction tr(db);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        tr.Commit();
-    }
     TSiteRow AddSite(int id, double latitude, double longitude, int method) {
         char sql[400];
         std::snprintf(sql, sizeof sql,
@@ -294,17 +200,14 @@ protected:
         return ReadSiteRow(db, id);
     }
     std::string Write(const std::string& name, const std::string& content) {
-        const fs::path p = dir.Path() / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p.string();
+        return WriteFile(dir.Path() / name, content);
     }
+    int64_t CountAll() { return Count("SELECT COUNT(*) FROM READINGS"); }
     struct TStored {
-        std::string Code;
-        int64_t Site = 0;
+        std::string Code, Origin;
+        int64_t Site = 0, State = 0, Uploaded = 0, Syncro = 0, Modified = 0;
         double DateTime = 0, Value = 0, Temperature = 0, SunH = 0, MoonH = 0, MoonPh = 0, Offset = 0;
         double MoonAge = 0, MoonIllum = 0, Downing = 0, Twilight = 0;
-        int64_t State = 0, Uploaded = 0, Syncro = 0, Modified = 0;
-        std::string Origin;
     };
     std::vector<TStored> Stored(int site) {
         std::vector<TStored> out;
@@ -314,26 +217,13 @@ protected:
         q.SetSQL("SELECT * FROM READINGS WHERE REA_SITE=:S ORDER BY REA_DATETIME");
         q.SetInteger("S", site);
         for (q.Open(); !q.Eof(); q.Next()) {
-            TStored r;
-            r.Code = Trim(q.FieldByName("REA_CODE").AsString());
-            r.Site = q.FieldByName("REA_SITE").AsInteger();
-            r.DateTime = q.FieldByName("REA_DATETIME").AsDateTime();
-            r.Value = q.FieldByName("REA_SQMVALUE").AsDouble();
-            r.Temperature = q.FieldByName("REA_SQMTEMP").AsDouble();
-            r.SunH = q.FieldByName("REA_SUNH").AsDouble();
-            r.MoonH = q.FieldByName("REA_MOONH").AsDouble();
-            r.MoonPh = q.FieldByName("REA_MOONPH").AsDouble();
-            r.Offset = q.FieldByName("REA_SQMOFFSET").AsDouble();
-            r.MoonAge = q.FieldByName("REA_MOONAGE").AsDouble();
-            r.MoonIllum = q.FieldByName("REA_MOONILLUM").AsDouble();
-            r.Downing = q.FieldByName("REA_ASTRO_DOWNING").AsDateTime();
-            r.Twilight = q.FieldByName("REA_ASTRO_TWILIGHT").AsDateTime();
-            r.State = q.FieldByName("REA_STATE").AsInteger();
-            r.Uploaded = q.FieldByName("REA_UPLOADED").AsInteger();
-            r.Syncro = q.FieldByName("REA_SYNCRO").AsInteger();
-            r.Modified = q.FieldByName("REA_MODIFIED").AsInteger();
-            r.Origin = q.FieldByName("REA_ORIGIN").AsString();
-            out.push_back(r);
+            const auto d = [&](const char* name) { return q.FieldByName(std::string("REA_") + name).AsDouble(); };
+            const auto i = [&](const char* name) { return q.FieldByName(std::string("REA_") + name).AsInteger(); };
+            const auto t = [&](const char* name) { return q.FieldByName(std::string("REA_") + name).AsDateTime(); };
+            out.push_back({Trim(q.FieldByName("REA_CODE").AsString()), q.FieldByName("REA_ORIGIN").AsString(),
+                           i("SITE"), i("STATE"), i("UPLOADED"), i("SYNCRO"), i("MODIFIED"), t("DATETIME"),
+                           d("SQMVALUE"), d("SQMTEMP"), d("SUNH"), d("MOONH"), d("MOONPH"), d("SQMOFFSET"),
+                           d("MOONAGE"), d("MOONILLUM"), t("ASTRO_DOWNING"), t("ASTRO_TWILIGHT")});
         }
         q.Close();
         tr.Commit();
@@ -348,7 +238,7 @@ protected:
         ASSERT_EQ(rows.size(), instants.size());
         double twilight = 0, downing = 0;
         for (size_t i = 0; i < rows.size(); ++i) {
-            SCOPED_TRACE(Iso(instants[i]));
+            SCOPED_TRACE(IsoMs(instants[i]));
             const ReadingCompletion c =
                 CompleteReading(true, *site.Latitude, *site.Longitude, instants[i], twilight, downing);
             twilight = c.AstroTwilight;
@@ -363,29 +253,15 @@ protected:
             EXPECT_NEAR(rows[i].Downing, c.AstroDowning, kDateTick);
         }
     }
-    int64_t CountAll() {
-        fb::Transaction tr(db);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL("SELECT COUNT(*) FROM READINGS");
-        q.Open();
-        const int64_t n = q.Fields(0).AsInteger();
-        q.Close();
-        tr.Commit();
-        return n;
-    }
-
-    testsupport::TempDir dir;
-    std::string file;
-    fb::Database db;
 };
 
-TEST_F(CommunityImportTest, EachReadingIsStoredAsTheMeterPathStoresOneUnderItsKeyAndOrigin) {
+TEST_F(CommunityImportTest,
+       EachReadingIsStoredAsTheMeterPathStoresOneAndAgainUpdatesItsRowTheLastLineOfASecondWinning) {
     const TSiteRow site = AddSite(12, 45.8664, 11.5264, kContinuous);
     const double t0 = EncodeDateTime(2009, 10, 15, 21, 30, 5, 678);
-    const std::string path = Write("night.dat", Join(Header(kTitle10, 35, "35", kSixColumns, "-0.11"),
-                                                     {SixFields(t0, 7.5, 21.34), SixFields(t0 + kMinute, -2.5, 21.35)},
-                                                     "\r\n"));
+    const std::string path =
+        Write("night.dat", JoinLines(CommunityHeader(kTitle10, 35, "35", kSixColumns, "-0.11"),
+                                     {SixFields(t0, 7.5, 21.34), SixFields(t0 + kMinute, -2.5, 21.35)}, "\r\n"));
     const TCommunityImport r = ImportCommunityFile(db, site, path);
     EXPECT_EQ(r.Read, 2u);
     EXPECT_EQ(r.Inserted, 2u);
@@ -416,34 +292,27 @@ TEST_F(CommunityImportTest, EachReadingIsStoredAsTheMeterPathStoresOneUnderItsKe
     ASSERT_TRUE(station.LoadReading(&db, "2009101521300512"));
     EXPECT_EQ(station.Origin, kImportedOrigin);
     EXPECT_EQ(station.ReadingCode(), "2009101521300512");
-}
 
-TEST_F(CommunityImportTest, ImportingAgainUpdatesTheSameRowsAndALaterLineOfTheSameSecondReplacesTheFirst) {
-    const TSiteRow site = AddSite(3, 45.8664, 11.5264, kContinuous);
-    const double t0 = EncodeDateTime(2010, 1, 2, 3, 4, 5);
-    std::vector<std::string> data;
-    for (int i = 0; i < 10; ++i) data.push_back(SixFields(t0 + i * kMinute, 1.0, 20.0 + i / 10.0));
-    const std::string first = Write("a.dat", Join(Header(kTitle10, 35, "35"), data, "\n"));
-    const TCommunityImport a = ImportCommunityFile(db, site, first);
-    EXPECT_EQ(a.Inserted, 10u);
-    EXPECT_EQ(a.Updated, 0u);
-
-    data[4] = SixFields(t0 + 4 * kMinute, 9.0, 18.5);
-    data.push_back(SixFields(t0 + 4 * kMinute + 0.4 / 86400, 9.5, 18.75));  // the same second
-    const std::string second = Write("b.dat", Join(Header(kTitleDefinition, 36, "35"), data, "\r\n"));
-    const TCommunityImport b = ImportCommunityFile(db, site, second);
-    EXPECT_EQ(b.Read, 11u);
-    EXPECT_EQ(b.Inserted, 0u);
-    EXPECT_EQ(b.Updated, 11u);
-    const std::vector<TStored> rows = Stored(3);
-    ASSERT_EQ(rows.size(), 10u);
-    EXPECT_EQ(CountAll(), 10);
-    EXPECT_EQ(rows[4].Code, "201001020308053");
-    EXPECT_EQ(rows[4].Value, 18.75);
-    EXPECT_EQ(rows[4].Temperature, 9.5);
+    // Again, in another header style and line end: the second minute changed,
+    // a new third one, and a later line of the second minute's second.
+    const std::string again = Write(
+        "again.dat", JoinLines(CommunityHeader(kTitleDefinition, 36, "35"),
+                          {SixFields(t0, 7.5, 21.34), SixFields(t0 + kMinute, 9.0, 18.5),
+                           SixFields(t0 + 2 * kMinute, 1.0, 20.0), SixFields(t0 + kMinute + 0.2 / 86400, 9.5, 18.75)},
+                          "\n"));
+    const TCommunityImport b = ImportCommunityFile(db, site, again);
+    EXPECT_EQ(b.Read, 4u);
+    EXPECT_EQ(b.Inserted, 1u);
+    EXPECT_EQ(b.Updated, 3u);
+    const std::vector<TStored> after = Stored(12);
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(CountAll(), 3);
+    EXPECT_EQ(after[0].Value, 21.34);
+    EXPECT_EQ(after[1].Code, "2009101521310512");
+    EXPECT_EQ(after[1].Value, 18.75);
+    EXPECT_EQ(after[1].Temperature, 9.5);
     // The key keeps the time it was first stored with.
-    EXPECT_NEAR(rows[4].DateTime, t0 + 4 * kMinute, kDateTick);
-    EXPECT_EQ(rows[5].Value, 20.5);
+    EXPECT_NEAR(after[1].DateTime, t0 + kMinute, kDateTick);
 }
 
 TEST_F(CommunityImportTest, TheStateFollowsTheSiteReadingWindowOfEachUtDay) {
@@ -461,7 +330,7 @@ TEST_F(CommunityImportTest, TheStateFollowsTheSiteReadingWindowOfEachUtDay) {
     };
     std::vector<std::string> data;
     for (double t : instants) data.push_back(SixFields(t, 0.5, 20.0));
-    const std::string path = Write("day.dat", Join(Header(kTitle10, 35, "35"), data, "\n"));
+    const std::string path = Write("day.dat", CommunityText(data, "\n"));
     for (const TSiteRow* s : {&continuous, &byDay, &inTwilight}) ImportCommunityFile(db, *s, path);
 
     auto states = [&](int site) {
@@ -476,7 +345,7 @@ TEST_F(CommunityImportTest, TheStateFollowsTheSiteReadingWindowOfEachUtDay) {
     for (const TSiteRow* s : {&continuous, &byDay, &inTwilight}) {
         const std::vector<TStored> rows = Stored(s->Id);
         for (size_t i = 0; i < instants.size(); ++i)
-            EXPECT_EQ(rows[i].State, IsInReadingWindow(*s, instants[i]) ? 0 : -1) << s->Id << " " << Iso(instants[i]);
+            EXPECT_EQ(rows[i].State, IsInReadingWindow(*s, instants[i]) ? 0 : -1) << s->Id << " " << IsoMs(instants[i]);
     }
     // The twilights are those of each reading's UT day, not of its night.
     ExpectAstronomyOfTheMeterPath(inTwilight, instants);
@@ -496,7 +365,7 @@ TEST_F(CommunityImportTest, ADayWithoutTheWindowsEdgesDecidesByTheSunAndKeepsThe
                                           EncodeDateTime(2020, 6, 22, 11, 0, 0)};
     std::vector<std::string> data;
     for (double t : instants) data.push_back(SixFields(t, 10.0, 18.0));
-    const std::string path = Write("north.dat", Join(Header(kTitle10, 35, "35"), data, "\r\n"));
+    const std::string path = Write("north.dat", CommunityText(data, "\r\n"));
     ASSERT_THROW(AstronomicalDusk(std::floor(instants[1]), -9, 60), E_NoRiseSet);
     ImportCommunityFile(db, north, path);
     ImportCommunityFile(db, northByDay, path);
@@ -520,7 +389,7 @@ TEST_F(CommunityImportTest, ADayWithoutTheWindowsEdgesDecidesByTheSunAndKeepsThe
     const double polarNoon = EncodeDateTime(2020, 12, 21, 11, 0, 0);
     ASSERT_THROW(SunRise(std::floor(polarNoon), -9, 70), E_NoRiseSet);
     ImportCommunityFile(db, polar,
-                        Write("polar.dat", Join(Header(kTitle10, 35, "35"), {SixFields(polarNoon, -20, 21.5)}, "\n")));
+                        Write("polar.dat", CommunityText({SixFields(polarNoon, -20, 21.5)}, "\n")));
     const std::vector<TStored> polarRows = Stored(7);
     ASSERT_EQ(polarRows.size(), 1u);
     EXPECT_LT(polarRows[0].SunH, -0.8333);
@@ -538,7 +407,7 @@ TEST_F(CommunityImportTest, ManyReadingsOverSeveralDaysGetTheAstronomyOfTheMeter
         data.push_back(SixFields(t, 3.0, 19.0 + (i % 300) / 100.0));
         instants.push_back(Named(t));
     }
-    const TCommunityFile parsed = ParseCommunityFile(Join(Header(kTitle10, 35, "35"), data, "\n"));
+    const TCommunityFile parsed = ParseCommunityFile(CommunityText(data, "\n"));
     size_t calls = 0, last = 0;
     for (const auto& [s, workers] : {std::pair{&site, 1u}, std::pair{&other, 3u}}) {
         fb::Transaction tr(db);
@@ -568,9 +437,9 @@ TEST_F(CommunityImportTest, AFileThatCannotBeReadOrStoredLeavesNothingOfItself) 
     std::vector<std::string> data;
     for (int i = 0; i < 5; ++i) data.push_back(SixFields(t0 + i * kMinute, 1.0, 21.0));
 
-    std::vector<std::string> noEnd = Header(kTitle10, 35, "35");
+    std::vector<std::string> noEnd = CommunityHeader(kTitle10, 35, "35");
     noEnd.pop_back();
-    EXPECT_THROW(ImportCommunityFile(db, site, Write("noend.dat", Join(noEnd, data, "\r\n"))), ECommunityFile);
+    EXPECT_THROW(ImportCommunityFile(db, site, Write("noend.dat", JoinLines(noEnd, data, "\r\n"))), ECommunityFile);
     try {
         ImportCommunityFile(db, site, (dir.Path() / "missing.dat").string());
         ADD_FAILURE() << "a missing file was imported";
@@ -590,7 +459,7 @@ TEST_F(CommunityImportTest, AFileThatCannotBeReadOrStoredLeavesNothingOfItself) 
                  "'2020-01-15 22:03:00', 20, 0, 0, 0, 0, 0, 'K')");
         q.ExecSQL();
     }
-    EXPECT_THROW(ImportCommunityFile(db, site, Write("good.dat", Join(Header(kTitle10, 35, "35"), data, "\n"))),
+    EXPECT_THROW(ImportCommunityFile(db, site, Write("good.dat", CommunityText(data, "\n"))),
                  fb::Error);
     other.Rollback();
     EXPECT_EQ(CountAll(), 0);
@@ -598,14 +467,14 @@ TEST_F(CommunityImportTest, AFileThatCannotBeReadOrStoredLeavesNothingOfItself) 
     // A site that is not in the database stores nothing either.
     TSiteRow gone = site;
     gone.Id = 99;
-    EXPECT_THROW(ImportCommunityFile(db, gone, Write("gone.dat", Join(Header(kTitle10, 35, "35"), data, "\n"))),
+    EXPECT_THROW(ImportCommunityFile(db, gone, Write("gone.dat", CommunityText(data, "\n"))),
                  fb::Error);
     EXPECT_EQ(CountAll(), 0);
 
     // Malformed lines alone do not stop a file.
     data[2] = "2020-01-15T22:02:00.000;broken";
     const TCommunityImport r =
-        ImportCommunityFile(db, site, Write("broken.dat", Join(Header(kTitle10, 35, "35"), data, "\n")));
+        ImportCommunityFile(db, site, Write("broken.dat", CommunityText(data, "\n")));
     EXPECT_EQ(r.Read, 5u);
     EXPECT_EQ(r.Inserted, 4u);
     ASSERT_EQ(r.Skipped(), 1u);

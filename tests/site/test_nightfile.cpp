@@ -9,6 +9,7 @@
 #include <fstream>
 #include <locale>
 #include <map>
+#include <optional>
 #include <regex>
 
 #include "nightfile.h"
@@ -42,15 +43,6 @@ Lines CommunityLines(const std::string& content) {
     return lines;
 }
 
-// "yyyy-mm-ddThh:mm:ss.fff" made here from the decoded parts.
-std::string IsoMs(double dt) {
-    const DateTimeParts p = DecodeDateTime(dt);
-    char b[40];
-    std::snprintf(b, sizeof b, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute, p.second,
-                  p.msec);
-    return b;
-}
-
 std::vector<std::string> Split(const std::string& s, char sep) {
     std::vector<std::string> out;
     size_t from = 0;
@@ -60,22 +52,6 @@ std::vector<std::string> Split(const std::string& s, char sep) {
         if (at == std::string::npos) return out;
         from = at + 1;
     }
-}
-
-// The header from the line that ends it; the data lines after it.
-struct TSplitFile {
-    Lines header, data;
-};
-TSplitFile SplitAtEndOfHeader(const Lines& lines) {
-    TSplitFile f;
-    size_t i = 0;
-    for (; i < lines.size(); ++i) {
-        f.header.push_back(lines[i]);
-        if (lines[i] == "# END OF HEADER") break;
-    }
-    EXPECT_LT(i, lines.size()) << "no END OF HEADER";
-    for (++i; i < lines.size(); ++i) f.data.push_back(lines[i]);
-    return f;
 }
 
 class NightFileRun : public SiteFixture {
@@ -89,42 +65,17 @@ protected:
         NightFileDefaults() = defaults;
         SiteFixture::TearDown();
     }
-
-    struct TReading {
-        double Time, Value, Temperature, Offset;
-        int State;
-    };
-    std::vector<TReading> Readings(int site) {
-        fb::Transaction tr(Db());
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL("SELECT REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SQMOFFSET, REA_STATE FROM READINGS WHERE REA_SITE=" +
-                 std::to_string(site) + " ORDER BY REA_DATETIME");
-        q.Open();
-        std::vector<TReading> out;
-        for (; !q.Eof(); q.Next())
-            out.push_back({q.Fields(0).AsDateTime(), q.Fields(1).AsDouble(), q.Fields(2).AsDouble(), q.Fields(3).AsDouble(),
-                           static_cast<int>(q.Fields(4).AsInteger())});
-        q.Close();
-        tr.Commit();
-        return out;
-    }
     std::string File(const std::string& site, int y, int m, int d) {
         char date[16];
         std::snprintf(date, sizeof date, "%04d%02d%02d", y, m, d);
-        return (dir.Path() / "NightFiles" / NightFileSafeName(site) / (std::string(date) + "_120000_" + NightFileSafeName(site) + ".dat")).string();
+        return (dir.Path() / "NightFiles" / NightFileSafeName(site) /
+                (std::string(date) + "_120000_" + NightFileSafeName(site) + ".dat"))
+            .string();
     }
     Lines FileLines(const std::string& path) {
         EXPECT_TRUE(fs::exists(path)) << path;
         return CommunityLines(testsupport::ReadFile(path));
     }
-    // The header's value after "# Key: ".
-    static std::string Value(const Lines& header, size_t lineNumber) {
-        const std::string& l = header.at(lineNumber - 1);
-        const size_t colon = l.find(": ");
-        return colon == std::string::npos ? std::string() : l.substr(colon + 2);
-    }
-
     TNightFileOptions defaults;
 };
 
@@ -136,8 +87,16 @@ TEST_F(NightFileRun, AShortRunWritesAFileThatFollowsTheCommunityRulesAndAgreesWi
     sim.SetConfig(c);
     NightFileDefaults().Program = "KALO-SQM 9.8.7.6";
     // Daylight readings until 18:00 UTC, night readings after; local time is UTC+1.
-    const int id = AddSite({.Method = kTimed, .Interval = 10, .Start = "18.00", .Stop = "06.00", .Latitude = "45.46",
-                            .Longitude = "9.19", .DayReading = 1, .DayInterval = "10", .Code = "ROOF1", .Offset = 0.35});
+    const int id = AddSite({.Method = kTimed,
+                            .Interval = 10,
+                            .Start = "18.00",
+                            .Stop = "06.00",
+                            .Latitude = "45.46",
+                            .Longitude = "9.19",
+                            .DayReading = 1,
+                            .DayInterval = "10",
+                            .Code = "ROOF1",
+                            .Offset = 0.35});
     Exec("UPDATE SQMSITES SET SIT_ALT=1045 WHERE SIT_ID=" + std::to_string(id));
     clock.zone = {.BiasMinutes = -60, .Daylight = false};
     clock.now = EncodeDateTime(2024, 1, 15, 18, 40, 0);  // local: 17:40 UTC
@@ -146,41 +105,39 @@ TEST_F(NightFileRun, AShortRunWritesAFileThatFollowsTheCommunityRulesAndAgreesWi
     Run(s, 40);
     s.acq.Stop();
 
-    const auto stored = Readings(id);
+    const auto stored = Stored(id);
     ASSERT_EQ(stored.size(), 5u);
     EXPECT_EQ(stored.front().State, -1);
     EXPECT_EQ(stored.back().State, 0);
     const Lines lines = FileLines(File("Roof", 2024, 1, 15));
-    const TSplitFile f = SplitAtEndOfHeader(lines);
+    // The header up to the line that ends it; the data lines after it.
+    const auto end = std::find(lines.begin(), lines.end(), "# END OF HEADER");
+    ASSERT_NE(end, lines.end());
+    const struct {
+        Lines header, data;
+    } f{Lines(lines.begin(), end + 1), Lines(end + 1, lines.end())};
 
     // The header: 35 lines, as many as it says, in the community order.
     ASSERT_EQ(f.header.size(), 35u);
-    const Lines fixed = {
-        "# Community Standard Skyglow Data Format 1.0",
-        "# URL: https://www.darksky.org/wp-content/uploads/bsk-pdf-manager/47_SKYGLOW_DEFINITIONS.PDF",
-        "# Number of header lines: 35",
-        "# This data is released under the following license: ODbL 1.0 http://opendatacommons.org/licenses/odbl/summary/",
-        "# Device type: SQM-LE",
-    };
-    EXPECT_EQ(Lines(f.header.begin(), f.header.begin() + 5), fixed);
-    EXPECT_EQ(f.header[5], "# Instrument ID: ROOF1");
-    EXPECT_EQ(f.header[6], "# Data supplier: ");
-    EXPECT_EQ(f.header[7], "# Location name: Roof");
-    EXPECT_EQ(f.header[8], "# Position (lat, lon, elev(m)): 45.46, 9.19, 1045");
+    EXPECT_EQ(Lines(f.header.begin(), f.header.begin() + 9),
+              (Lines{"# Community Standard Skyglow Data Format 1.0",
+                     "# URL: https://www.darksky.org/wp-content/uploads/bsk-pdf-manager/47_SKYGLOW_DEFINITIONS.PDF",
+                     "# Number of header lines: 35",
+                     "# This data is released under the following license: ODbL 1.0 "
+                     "http://opendatacommons.org/licenses/odbl/summary/",
+                     "# Device type: SQM-LE", "# Instrument ID: ROOF1", "# Data supplier: ", "# Location name: Roof",
+                     "# Position (lat, lon, elev(m)): 45.46, 9.19, 1045"}));
     EXPECT_EQ(f.header[9].rfind("# Local timezone: ", 0), 0u);
-    EXPECT_FALSE(Value(f.header, 10).empty());
-    EXPECT_EQ(f.header[10], "# Time Synchronization: PC clock");
-    EXPECT_EQ(Lines(f.header.begin() + 11, f.header.begin() + 18),
-              (Lines{"# Moving / Stationary position: STATIONARY", "# Moving / Fixed look direction: FIXED",
-                     "# Number of channels: 1", "# Filters per channel: HOYA CM-500",
-                     "# Measurement direction per channel: 0., 0.", "# Field of view (degrees): 20",
-                     "# Number of fields per line: 6"}));
-    EXPECT_EQ(f.header[18], "# SQM serial number: 3911");
-    EXPECT_EQ(f.header[19], "# SQM firmware version: 4-3-57");
-    EXPECT_EQ(f.header[20], "# SQM cover offset value: 0.35");
-    EXPECT_EQ(f.header[21], "# SQM readout test ix: i,00000004,00000003,00000057,00003911");
-    EXPECT_EQ(f.header[22], "# SQM readout test rx: " + FormatReadingReply(c));
-    EXPECT_EQ(f.header[23], "# SQM readout test cx: c,00000019.84m,0000151.517s, 039.4C,00000008.71m, 029.5C");
+    EXPECT_GT(f.header[9].size(), std::string("# Local timezone: ").size());
+    EXPECT_EQ(Lines(f.header.begin() + 10, f.header.begin() + 24),
+              (Lines{"# Time Synchronization: PC clock", "# Moving / Stationary position: STATIONARY",
+                     "# Moving / Fixed look direction: FIXED", "# Number of channels: 1",
+                     "# Filters per channel: HOYA CM-500", "# Measurement direction per channel: 0., 0.",
+                     "# Field of view (degrees): 20", "# Number of fields per line: 6", "# SQM serial number: 3911",
+                     "# SQM firmware version: 4-3-57", "# SQM cover offset value: 0.35",
+                     "# SQM readout test ix: i,00000004,00000003,00000057,00003911",
+                     "# SQM readout test rx: " + FormatReadingReply(c),
+                     "# SQM readout test cx: c,00000019.84m,0000151.517s, 039.4C,00000008.71m, 029.5C"}));
     for (int i = 24; i < 29; ++i) EXPECT_EQ(f.header[i].rfind("# Comment: ", 0), 0u) << f.header[i];
     EXPECT_NE(f.header[28].find("KALO-SQM 9.8.7.6"), std::string::npos) << f.header[28];
     EXPECT_EQ(Lines(f.header.begin() + 29, f.header.end()),
@@ -189,25 +146,16 @@ TEST_F(NightFileRun, AShortRunWritesAFileThatFollowsTheCommunityRulesAndAgreesWi
                      "# YYYY-MM-DDTHH:mm:ss.fff;YYYY-MM-DDTHH:mm:ss.fff;Celsius;number;Hz;mag/arcsec^2",
                      "# END OF HEADER"}));
 
-    // One line per stored reading, night and daylight, in the field forms.
-    const std::regex row(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3};\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3};-?\d+\.\d;\d+;\d+;-?\d+\.\d\d)");
+    // One line per stored reading, night and daylight, in the field forms;
+    // the meter's value: the offset is the header's business.
     ASSERT_EQ(f.data.size(), stored.size());
     for (size_t i = 0; i < stored.size(); ++i) {
-        EXPECT_TRUE(std::regex_match(f.data[i], row)) << f.data[i];
-        const auto fields = Split(f.data[i], ';');
-        ASSERT_EQ(fields.size(), 6u);
-        EXPECT_EQ(fields[0], IsoMs(stored[i].Time));
-        EXPECT_EQ(fields[1], IsoMs(stored[i].Time + 1 / 24.0));
-        EXPECT_EQ(fields[2], "-3.4");
-        EXPECT_DOUBLE_EQ(std::stod(fields[2]), stored[i].Temperature);
-        EXPECT_EQ(fields[3], "42");
-        EXPECT_EQ(fields[4], "5915");
-        // The meter's value: the offset is the header's business.
-        EXPECT_EQ(fields[5], "21.07");
-        EXPECT_DOUBLE_EQ(std::stod(fields[5]), stored[i].Value);
+        EXPECT_EQ(f.data[i], IsoMs(stored[i].Time) + ";" + IsoMs(stored[i].Time + 1 / 24.0) + ";-3.4;42;5915;21.07");
+        EXPECT_DOUBLE_EQ(stored[i].Temperature, -3.4);
+        EXPECT_DOUBLE_EQ(stored[i].Value, 21.07);
         EXPECT_DOUBLE_EQ(stored[i].Offset, 0.35);
     }
-    EXPECT_EQ(Split(f.data.front(), ';')[0], "2024-01-15T17:40:00.000");
+    EXPECT_EQ(f.data.front().substr(0, 23), "2024-01-15T17:40:00.000");
 
     // The reader agrees.
     const TNightFileContents back = ReadNightFile(File("Roof", 2024, 1, 15));
@@ -236,12 +184,8 @@ TEST_F(NightFileRun, ACommaDecimalLocaleChangesNothing) {
         ids[name] = AddSite({.Name = name, .Interval = 5, .Latitude = "45.46", .Longitude = "9.19", .Code = "ROOF1",
                              .Offset = -0.25});
     auto run = [&](const std::string& name) {
-        const int id = ids.at(name);
         clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-        TSite s(*this, id);
-        s.acq.StartOrStop();
-        Run(s, 15);
-        s.acq.Stop();
+        RunSite(ids.at(name), 15);
         return FileLines(File(name, 2024, 1, 15));
     };
     SqmSimConfig c = sim.Config();
@@ -282,30 +226,20 @@ TEST_F(NightFileRun, ACommaDecimalLocaleChangesNothing) {
 TEST_F(NightFileRun, ARestartDuringTheNightAppendsWithoutASecondHeaderAndAnEmptyFileGetsOne) {
     const int id = AddSite({.Interval = 10});
     clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    {
-        TSite s(*this, id);
-        s.acq.StartOrStop();
-        Run(s, 20);
-        s.acq.Stop();
-    }
+    RunSite(id, 20);
     // The meter changes meanwhile: a header asked again would show it.
     SqmSimConfig c = sim.Config();
     c.CalLightOffset = 18.5;
     sim.SetConfig(c);
     clock.Advance(3600);
-    {
-        TSite s(*this, id);
-        s.acq.StartOrStop();
-        Run(s, 20);
-        s.acq.Stop();
-    }
+    RunSite(id, 20);
     const std::string path = File("Roof", 2024, 1, 15);
     const Lines lines = FileLines(path);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "# END OF HEADER"), 1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "# Community Standard Skyglow Data Format 1.0"), 1);
     const TNightFileContents back = ReadNightFile(path);
     EXPECT_EQ(back.Header.at(23), "# SQM readout test cx: c,00000019.84m,0000151.517s, 039.4C,00000008.71m, 029.5C");
-    const auto stored = Readings(id);
+    const auto stored = Stored(id);
     ASSERT_EQ(stored.size(), 6u);
     ASSERT_EQ(back.Rows.size(), 6u);
     for (size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(back.Fields[i][0], IsoMs(stored[i].Time));
@@ -315,11 +249,7 @@ TEST_F(NightFileRun, ARestartDuringTheNightAppendsWithoutASecondHeaderAndAnEmpty
     std::ofstream(next, std::ios::binary).close();
     ASSERT_TRUE(fs::exists(next));
     clock.now = EncodeDateTime(2024, 1, 16, 22, 0, 0);
-    {
-        TSite s(*this, id);
-        s.acq.StartOrStop();
-        s.acq.Stop();
-    }
+    RunSite(id, 0);
     const TNightFileContents begun = ReadNightFile(next);
     EXPECT_EQ(begun.Header.size(), 35u);
     EXPECT_EQ(begun.Header.at(23), "# SQM readout test cx: c,00000018.50m,0000151.517s, 039.4C,00000008.71m, 029.5C");
@@ -327,15 +257,12 @@ TEST_F(NightFileRun, ARestartDuringTheNightAppendsWithoutASecondHeaderAndAnEmpty
     EXPECT_TRUE(LogLines("Roof").empty());
 }
 
-TEST_F(NightFileRun, TheNightBeginsAtLocalNoonAndTheSiteNameIsMadeSafeForTheFileName) {
+TEST_F(NightFileRun, TheNightBeginsAtLocalNoonInThePcDaylightRuleAndTheSiteNameIsMadeSafeForTheFileName) {
     // Local time is UTC+1: local noon is 11:00 UTC.
     clock.zone = {.BiasMinutes = -60, .Daylight = false};
     const int id = AddSite({.Name = "Roof/East: \"main\"", .Interval = 10});
     clock.now = EncodeDateTime(2024, 1, 16, 11, 40, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 30);  // local 11:40, 11:50, 12:00, 12:10
-    s.acq.Stop();
+    RunSite(id, 30);  // local 11:40, 11:50, 12:00, 12:10
     const std::string safe = "Roof_East_ _main_";
     ASSERT_TRUE(fs::is_directory(dir.Path() / "NightFiles" / safe));
     const TNightFileContents before = ReadNightFile(File(safe, 2024, 1, 15));
@@ -347,6 +274,15 @@ TEST_F(NightFileRun, TheNightBeginsAtLocalNoonAndTheSiteNameIsMadeSafeForTheFile
     EXPECT_EQ(after.Fields[0][1], "2024-01-16T12:00:00.000");
     EXPECT_EQ(after.Header.at(7), "# Location name: Roof/East: \"main\"");
     EXPECT_EQ(after.Header.at(5), "# Instrument ID: Roof/East: \"main\"");  // no code: the name
+
+    // Each reading's local time by the PC's daylight rule: UTC+2 in summer.
+    clock.zone = {.BiasMinutes = -60, .Daylight = true};
+    clock.now = EncodeDateTime(2024, 7, 1, 23, 0, 0);
+    RunSite(AddSite({.Interval = 10}), 10);
+    const TNightFileContents summer = ReadNightFile(File("Roof", 2024, 7, 1));
+    ASSERT_EQ(summer.Rows.size(), 2u);
+    EXPECT_EQ(summer.Fields[0][0], "2024-07-01T21:00:00.000");
+    EXPECT_EQ(summer.Fields[0][1], "2024-07-01T23:00:00.000");
 
     // By the local date-time alone.
     EXPECT_EQ(NightFileName("Roof", EncodeDateTime(2024, 7, 2, 11, 59, 59, 999)), "20240701_120000_Roof.dat");
@@ -363,25 +299,22 @@ TEST_F(NightFileRun, TheNightBeginsAtLocalNoonAndTheSiteNameIsMadeSafeForTheFile
               (dir.Path() / "NightFiles" / "a.b" / "20240116_120000_a.b.dat").string());
 }
 
-TEST_F(NightFileRun, LocalTimeFollowsThePcDaylightRuleOfEachReading) {
-    clock.zone = {.BiasMinutes = -60, .Daylight = true};  // UTC+2 in summer
-    const int id = AddSite({.Interval = 10});
-    clock.now = EncodeDateTime(2024, 7, 1, 23, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 10);
-    s.acq.Stop();
-    const TNightFileContents f = ReadNightFile(File("Roof", 2024, 7, 1));
-    ASSERT_EQ(f.Rows.size(), 2u);
-    EXPECT_EQ(f.Fields[0][0], "2024-07-01T21:00:00.000");
-    EXPECT_EQ(f.Fields[0][1], "2024-07-01T23:00:00.000");
-}
+TEST_F(NightFileRun, WithoutANightFileOrWithAnUnwritableFolderForItTheReadingsAreStillStored) {
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    const int plainId = AddSite({.Name = "Plain", .Interval = 10});
+    {
+        TSite plain(*this, plainId);
+        plain.acq.SetNightFile(nullptr);
+        plain.acq.StartOrStop();
+        Run(plain, 10);
+        plain.acq.Stop();
+    }
+    EXPECT_EQ(Stored(plainId).size(), 2u);
+    EXPECT_FALSE(fs::exists(dir.Path() / "NightFiles"));
 
-TEST_F(NightFileRun, AnUnwritableNightFilesFolderIsLoggedAndTheReadingIsStillStored) {
     // A plain file where the folder should be: no permission bits help root here.
     std::ofstream(dir.Path() / "NightFiles").put('x');
     const int id = AddSite({.Interval = 10});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
     TSite s(*this, id);
     s.acq.StartOrStop();
     Run(s, 10);
@@ -392,10 +325,11 @@ TEST_F(NightFileRun, AnUnwritableNightFilesFolderIsLoggedAndTheReadingIsStillSto
     const auto log = LogLines("Roof");
     ASSERT_EQ(log.size(), 2u);
     for (const auto& l : log) {
-        EXPECT_TRUE(std::regex_match(l, std::regex(R"(\d\d/\d\d/\d{4} \d\d\.\d\d\.\d\d - Night File Exception - .*)"))) << l;
+        EXPECT_TRUE(std::regex_match(l, std::regex(R"(\d\d/\d\d/\d{4} \d\d\.\d\d\.\d\d - Night File Exception - .*)")))
+            << l;
         EXPECT_NE(l.find("20240115_120000_Roof.dat"), std::string::npos) << l;
     }
-    EXPECT_EQ(log.front().substr(0, 19), "15/01/2024 22.00.00");
+    EXPECT_EQ(log.front().substr(0, 19), "15/01/2024 22.10.00");
 
     // Once the folder can be made, the next reading begins the file.
     fs::remove(dir.Path() / "NightFiles");
@@ -408,35 +342,12 @@ TEST_F(NightFileRun, AnUnwritableNightFilesFolderIsLoggedAndTheReadingIsStillSto
     EXPECT_EQ(LogLines("Roof").size(), 2u);
 }
 
-TEST_F(NightFileRun, AMeterThatDoesNotAnswerCxLeavesItsLineEmptyAndRawRepliesAreEscaped) {
+TEST_F(NightFileRun, TheHeaderNamesTheTimeServersTheZoneTheSupplierAndTheMetersRepliesEscapedAndStaysAscii) {
+    // A meter that does not answer cx, and raw replies with control characters.
     SqmSimConfig c = sim.Config();
     c.AnswerCalibration = false;
     c.RawInfo = "i,00000004,00000003,00000057,00003911\x01\\";
     sim.SetConfig(c);
-    const int id = AddSite({.Interval = 10});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 10);
-    s.acq.Stop();
-    EXPECT_EQ(Stored(id).size(), 2u);
-    const Lines lines = FileLines(File("Roof", 2024, 1, 15));
-    ASSERT_GE(lines.size(), 35u);
-    EXPECT_EQ(lines[23], "# SQM readout test cx: ");
-    EXPECT_EQ(lines[21], "# SQM readout test ix: i,00000004,00000003,00000057,00003911\\x01\\\\");
-    EXPECT_EQ(lines[22], "# SQM readout test rx: " + FormatReadingReply(c));
-    EXPECT_EQ(ReadNightFile(File("Roof", 2024, 1, 15)).Rows.size(), 2u);
-
-    // The simulator answers cx again, in its own form or a raw one.
-    c.AnswerCalibration = true;
-    EXPECT_EQ(FormatCalibrationReply(c), "c,00000019.84m,0000151.517s, 039.4C,00000008.71m, 029.5C");
-    c.CalLightTemperature = -4.3;
-    c.CalDarkPeriod = 2.5;
-    EXPECT_EQ(FormatCalibrationReply(c), "c,00000019.84m,0000002.500s,-004.3C,00000008.71m, 029.5C");
-    EXPECT_EQ(EscapeControl(std::string("a\r\n\0\t\x7f\xc3\xa0z", 9)), "a\\x0D\\x0A\\x00\\x09\\x7F\\xC3\\xA0z");
-}
-
-TEST_F(NightFileRun, TheHeaderNamesTheTimeServersTheZoneTheSupplierAndStaysAscii) {
     // Internet time on, with servers that do not answer: readings go on.
     Settings(1, 0, 0, 0, 20);
     Exec("DELETE FROM NTPSERVERS");
@@ -444,18 +355,13 @@ TEST_F(NightFileRun, TheHeaderNamesTheTimeServersTheZoneTheSupplierAndStaysAscii
     Exec("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('127.0.0.1', 1, 500)");
     data.TimePort = ClosedPort();
     const char* oldTz = std::getenv("TZ");
-    const std::string savedTz = oldTz ? oldTz : "";
     struct RestoreTz {
-        bool had;
-        std::string tz;
+        std::optional<std::string> tz;
         ~RestoreTz() {
-            if (had)
-                ::setenv("TZ", tz.c_str(), 1);
-            else
-                ::unsetenv("TZ");
+            tz ? ::setenv("TZ", tz->c_str(), 1) : ::unsetenv("TZ");
             ::tzset();
         }
-    } restoreTz{oldTz != nullptr, savedTz};
+    } restoreTz{oldTz ? std::optional<std::string>(oldTz) : std::nullopt};
     ::setenv("TZ", ":Europe/Rome", 1);
 
     const std::string name = "Citt\xc3\xa0 di Castello \xe2\x98\xbe " + std::string(150, 'x');
@@ -463,7 +369,9 @@ TEST_F(NightFileRun, TheHeaderNamesTheTimeServersTheZoneTheSupplierAndStaysAscii
     clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
     TSite s(*this, id);
     s.acq.SetNightFile(std::make_unique<TNightFileWriter>(
-        Db(), TNightFileOptions{.DataSupplier = "Gruppo Astrofili \xe2\x80\x9cM\xc3\xb6" "bius\xe2\x80\x9d", .Program = "KALO-SQM test"}));
+        Db(), TNightFileOptions{.DataSupplier = "Gruppo Astrofili \xe2\x80\x9cM\xc3\xb6"
+                                                "bius\xe2\x80\x9d",
+                                .Program = "KALO-SQM test"}));
     s.acq.StartOrStop();
     Run(s, 10);
     s.acq.Stop();
@@ -475,8 +383,17 @@ TEST_F(NightFileRun, TheHeaderNamesTheTimeServersTheZoneTheSupplierAndStaysAscii
     EXPECT_EQ(lines[7], ("# Location name: Citt? di Castello ? " + std::string(150, 'x')).substr(0, 150));
     EXPECT_EQ(lines[9], "# Local timezone: Europe/Rome");
     EXPECT_EQ(lines[10], "# Time Synchronization: 127.0.0.1, localhost");
+    EXPECT_EQ(lines[21], "# SQM readout test ix: i,00000004,00000003,00000057,00003911\\x01\\\\");
+    EXPECT_EQ(lines[22], "# SQM readout test rx: " + FormatReadingReply(c));
+    EXPECT_EQ(lines[23], "# SQM readout test cx: ");
     EXPECT_NE(lines[28].find("KALO-SQM test"), std::string::npos);
     EXPECT_EQ(ReadNightFile(path).Rows.size(), 2u);
+    EXPECT_EQ(EscapeControl(std::string("a\r\n\0\t\x7f\xc3\xa0z", 9)), "a\\x0D\\x0A\\x00\\x09\\x7F\\xC3\\xA0z");
+    // The simulator answers cx again, in its own form or a raw one.
+    c.AnswerCalibration = true;
+    c.CalLightTemperature = -4.3;
+    c.CalDarkPeriod = 2.5;
+    EXPECT_EQ(FormatCalibrationReply(c), "c,00000019.84m,0000002.500s,-004.3C,00000008.71m, 029.5C");
 
     // The zone's name from a path form, and the site's hours when nothing else tells.
     ::setenv("TZ", "/usr/share/zoneinfo/Asia/Tokyo", 1);
@@ -493,18 +410,6 @@ TEST_F(NightFileRun, TheHeaderNamesTheTimeServersTheZoneTheSupplierAndStaysAscii
     // Internet time off again: the PC clock.
     Settings(0, 0, 0, 0, 20);
     EXPECT_EQ(TimeSynchronizationText(Db()), "PC clock");
-}
-
-TEST_F(NightFileRun, WithoutANightFileTheAcquisitionStoresAsBefore) {
-    const int id = AddSite({.Interval = 10});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.SetNightFile(nullptr);
-    s.acq.StartOrStop();
-    Run(s, 10);
-    s.acq.Stop();
-    EXPECT_EQ(Stored(id).size(), 2u);
-    EXPECT_FALSE(fs::exists(dir.Path() / "NightFiles"));
 }
 
 // The rows' texts on their own, under any locale.
@@ -550,7 +455,8 @@ TEST(NightFileReader, EveryBrokenRuleIsRefusedWithItsLine) {
             EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
         }
     };
-    refused(header + "2024-01-15T21:00:00.000;2024-01-15T22:00:00.000;4.5;10;5915;21.34\n", "line 36 does not end in CR LF");
+    refused(header + "2024-01-15T21:00:00.000;2024-01-15T22:00:00.000;4.5;10;5915;21.34\n",
+            "line 36 does not end in CR LF");
     refused(header + "2024-01-15T21:00:00.000;2024-01-15T22:00:00.000;4.5;10;5915;21.34", "line 36 has no line end");
     refused(header + good + "\r\n", "line 37 is blank");
     refused(header + "2024-01-15T21:00:00.000;2024-01-15T22:00:00.000;4,5;10;5915;21,34\r\n", "line 36: field 3");

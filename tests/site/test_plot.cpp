@@ -3,18 +3,13 @@
 // engine and the almanac, and the data read from real database files.
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-#include <QFile>
-#include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <QXmlStreamReader>
 
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <set>
 
 #include "colormap.h"
@@ -26,15 +21,16 @@
 #include "plotdata.h"
 #include "plotfile.h"
 #include "plotrender.h"
-#include "testsupport.h"
+#include "readings_test_support.h"
+#include "site_test_support.h"
 #include "vsop.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace sitetest;
 
 constexpr double kHour = 1.0 / 24;
-constexpr double kMinute = 1.0 / 1440;
 const QSize kSize(1200, 700);
 
 // Local time of the station PC for every test: Rome, UTC+1 in winter, +2 in summer.
@@ -65,9 +61,7 @@ TNightPlotData PlainNight(double from, double to, double step, double (*value)(d
 
 QImage Png(const fs::path& file, const TDrawFunction& draw, QSize size = kSize) {
     WritePlot(file.string(), size, draw);
-    QImage image;
-    EXPECT_TRUE(image.load(QString::fromStdString(file.string()), "PNG")) << file;
-    return image.convertToFormat(QImage::Format_RGB32);
+    return LoadPng(file);
 }
 
 // Close to a pure colour: the colour itself or an antialiased edge of it.
@@ -94,47 +88,6 @@ int ColourInColumn(const QImage& image, double x, const QRectF& within, const QC
         for (int y = static_cast<int>(within.top()) + 1; y < static_cast<int>(within.bottom()); ++y)
             n += LooksLike(image.pixel(col, y), c) ? 1 : 0;
     return n;
-}
-
-struct TSvg {
-    std::vector<std::vector<QPointF>> Polylines;
-    std::vector<std::string> Texts;
-    std::string Title;
-    int Images = 0;
-};
-
-// Parses the document; a malformed one fails the test.
-TSvg ParseSvg(const fs::path& file) {
-    QFile f(QString::fromStdString(file.string()));
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    QXmlStreamReader xml(&f);
-    TSvg svg;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
-        const QString name = xml.name().toString();
-        if (name == "polyline") {
-            std::vector<QPointF> points;
-            for (const QString& pair : xml.attributes().value("points").toString().split(' ', Qt::SkipEmptyParts)) {
-                const auto xy = pair.split(',');
-                if (xy.size() == 2) points.emplace_back(xy[0].toDouble(), xy[1].toDouble());
-            }
-            svg.Polylines.push_back(points);
-        } else if (name == "text") {
-            svg.Texts.push_back(xml.readElementText(QXmlStreamReader::IncludeChildElements).toStdString());
-        } else if (name == "title") {
-            svg.Title = xml.readElementText().toStdString();
-        } else if (name == "image") {
-            ++svg.Images;
-        }
-    }
-    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
-    return svg;
-}
-
-bool HasText(const TSvg& svg, const std::string& part) {
-    for (const auto& t : svg.Texts)
-        if (t.find(part) != std::string::npos) return true;
-    return false;
 }
 
 // The SVG drawn by Qt's own renderer against the PNG of the same drawing.
@@ -202,7 +155,7 @@ TEST(ViridisTest, RunsFromThePublishedPurpleToThePublishedYellowGettingLighterAl
 
 // --- Files ---
 
-TEST_F(PlotTest, TheExtensionChoosesTheFormatAndAnythingElseIsRefused) {
+TEST_F(PlotTest, TheExtensionChoosesTheFormatAndARefusedOrFailedWriteLeavesThePictureBeforeItWhole) {
     EXPECT_EQ(PlotFormatOf("night.png"), TPlotFormat::Png);
     EXPECT_EQ(PlotFormatOf("/a.b/NIGHT.PNG"), TPlotFormat::Png);
     EXPECT_EQ(PlotFormatOf("night.Svg"), TPlotFormat::Svg);
@@ -225,12 +178,7 @@ TEST_F(PlotTest, TheExtensionChoosesTheFormatAndAnythingElseIsRefused) {
     WritePlot(At("a.svg").string(), QSize(400, 300), blank);
     EXPECT_EQ(testsupport::ReadFile(At("a.png")).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(testsupport::ReadFile(At("a.svg")).substr(0, 5), "<?xml");
-}
-
-TEST_F(PlotTest, AFailedDrawingLeavesThePictureBeforeItWhole) {
-    const auto grey = [](QPainter& p, QSize s) { p.fillRect(QRect(QPoint(0, 0), s), Qt::gray); };
-    for (const char* name : {"kept.png", "kept.svg"}) {
-        WritePlot(At(name).string(), QSize(400, 300), grey);
+    for (const char* name : {"a.png", "a.svg"}) {
         const std::string before = testsupport::ReadFile(At(name));
         EXPECT_THROW(WritePlot(At(name).string(), QSize(400, 300),
                                [](QPainter&, QSize) { throw std::runtime_error("drawing failed"); }),
@@ -241,7 +189,7 @@ TEST_F(PlotTest, AFailedDrawingLeavesThePictureBeforeItWhole) {
 
 // --- A night from plain data ---
 
-TEST_F(PlotTest, EachReadingLandsWhereTheLayoutPutsItWithTheBrighterSkyHigher) {
+TEST_F(PlotTest, EachReadingLandsWhereTheLayoutPutsItInThePngAndTheSvgWithTheBrighterSkyHigher) {
     // Brighter sky (smaller magnitude) before midnight, darker after.
     TNightPlotData d = PlainNight(Day(2024, 1, 15) + 18 * kHour, Day(2024, 1, 16) + 6 * kHour, 10 * kMinute,
                                   [](double t) { return t < Day(2024, 1, 16) ? 19.0 : 21.5; });
@@ -259,11 +207,32 @@ TEST_F(PlotTest, EachReadingLandsWhereTheLayoutPutsItWithTheBrighterSkyHigher) {
             << "reading at " << FormatSqlDateTime(r.Local);
     // No reading before 18:00: nothing of theirs there.
     EXPECT_EQ(ColourInColumn(image, L.X(Day(2024, 1, 15) + 15 * kHour), L.Plot, style.Readings), 0);
+    EXPECT_GT(DistinctColours(image), 20u) << "a blank or nearly blank picture";
 
-    std::set<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 2)
-        for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
-    EXPECT_GT(colours.size(), 20u) << "a blank or nearly blank picture";
+    // The same night as an SVG document.
+    WritePlot(At("night.svg").string(), kSize, [&](QPainter& p, QSize s) { RenderNightPlot(d, p, s, style); },
+              NightPlotTitle(d));
+    const TSvg svg = ParseSvg(At("night.svg"));
+
+    ASSERT_EQ(svg.LinesOf(d.Readings.size()), 1) << "one line through every reading";
+    const auto& series = *std::find_if(svg.Polylines.begin(), svg.Polylines.end(),
+                                       [&](const auto& p) { return p.size() == d.Readings.size(); });
+    for (size_t i = 0; i < d.Readings.size(); ++i) {
+        EXPECT_NEAR(series[i].x(), L.X(d.Readings[i].Local), 0.02) << i;
+        EXPECT_NEAR(series[i].y(), L.Y(d.Readings[i].Value), 0.02) << i;
+    }
+    EXPECT_EQ(NightPlotTitle(d), "Roof, night of 15/16 January 2024");
+    EXPECT_EQ(svg.Title, NightPlotTitle(d));
+    EXPECT_TRUE(svg.HasText(NightPlotTitle(d)));
+    EXPECT_TRUE(svg.HasText("Local time (UTC+1), hours"));
+    EXPECT_TRUE(svg.HasText("Sky brightness (mag/arcsec\u00b2)"));
+    for (const char* hour : {"12", "18", "00", "06"}) EXPECT_TRUE(svg.HasText(hour)) << hour;
+    // Plain data without astronomy: the picture says why there is none, and
+    // its legend lists only what it shows.
+    EXPECT_TRUE(svg.HasText("The site has no coordinates: twilight and Moon cannot be shown."));
+    EXPECT_TRUE(svg.HasText("Sky brightness (" + std::to_string(d.Readings.size()) + " readings)"));
+    for (const char* legend : {"Astronomical night", "Moon above the horizon", "Sun at \u221218\u00b0"})
+        EXPECT_FALSE(svg.HasText(legend)) << legend;
 }
 
 TEST_F(PlotTest, ALongGapBreaksTheLineAndAShortOneDoesNot) {
@@ -292,7 +261,7 @@ TEST_F(PlotTest, ALongGapBreaksTheLineAndAShortOneDoesNot) {
     EXPECT_EQ(RunStarts(shortGap.Readings).size(), 1u);
 }
 
-TEST_F(PlotTest, TheDarkHoursTheMoonHoursAndTheTwilightLinesShowApart) {
+TEST_F(PlotTest, TheDarkHoursTheMoonHoursAndTheTwilightLinesShowApartAndTheSvgDrawsThePngsPicture) {
     TNightPlotData d = PlainNight(Day(2024, 1, 15) + 18 * kHour, Day(2024, 1, 16) + 6 * kHour, 10 * kMinute,
                                   [](double) { return 21.0; });
     TNightAstronomy a;
@@ -324,58 +293,13 @@ TEST_F(PlotTest, TheDarkHoursTheMoonHoursAndTheTwilightLinesShowApart) {
     EXPECT_EQ(ColourInColumn(image, L.X(Day(2024, 1, 16)), L.Plot, style.Twilight), 0);
 
     WritePlot(At("bands.svg").string(), kSize, [&](QPainter& p, QSize s) { RenderNightPlot(d, p, s, style); });
+    EXPECT_LT(WorstBlockDifference(image, At("bands.svg")), 20);
     const TSvg svg = ParseSvg(At("bands.svg"));
-    EXPECT_TRUE(HasText(svg, "dusk 19:00")) << "the twilight labels";
-    EXPECT_TRUE(HasText(svg, "dawn 05:00"));
-    EXPECT_TRUE(HasText(svg, "Moon: waxing crescent, 26 % illuminated; highest 29\u00b0 at 19:00"));
+    EXPECT_TRUE(svg.HasText("dusk 19:00")) << "the twilight labels";
+    EXPECT_TRUE(svg.HasText("dawn 05:00"));
+    EXPECT_TRUE(svg.HasText("Moon: waxing crescent, 26 % illuminated; highest 29\u00b0 at 19:00"));
     for (const char* legend : {"Astronomical night", "Moon above the horizon", "Sun at \u221218\u00b0"})
-        EXPECT_TRUE(HasText(svg, legend)) << legend;
-}
-
-TEST_F(PlotTest, AnSvgIsWellFormedAndHoldsTheSeriesTheTitleAndTheAxes) {
-    TNightPlotData d = PlainNight(Day(2024, 1, 15) + 18 * kHour, Day(2024, 1, 16) + 6 * kHour, 7 * kMinute,
-                                  [](double t) { return 20.0 + std::sin(t * 40); });
-    WritePlot(At("night.svg").string(), kSize, [&](QPainter& p, QSize s) { RenderNightPlot(d, p, s); },
-              NightPlotTitle(d));
-    const TSvg svg = ParseSvg(At("night.svg"));
-    const TNightPlotLayout L = NightPlotLayout(d, kSize);
-
-    std::vector<const std::vector<QPointF>*> series;
-    for (const auto& p : svg.Polylines)
-        if (p.size() == d.Readings.size()) series.push_back(&p);
-    ASSERT_EQ(series.size(), 1u) << "one line through every reading";
-    for (size_t i = 0; i < d.Readings.size(); ++i) {
-        EXPECT_NEAR((*series[0])[i].x(), L.X(d.Readings[i].Local), 0.02) << i;
-        EXPECT_NEAR((*series[0])[i].y(), L.Y(d.Readings[i].Value), 0.02) << i;
-    }
-    EXPECT_EQ(NightPlotTitle(d), "Roof, night of 15/16 January 2024");
-    EXPECT_EQ(svg.Title, NightPlotTitle(d));
-    EXPECT_TRUE(HasText(svg, NightPlotTitle(d)));
-    EXPECT_TRUE(HasText(svg, "Local time (UTC+1), hours"));
-    EXPECT_TRUE(HasText(svg, "Sky brightness (mag/arcsec\u00b2)"));
-    for (const char* hour : {"12", "18", "00", "06"}) EXPECT_TRUE(HasText(svg, hour)) << hour;
-    // Plain data without astronomy: the picture says why there is none, and
-    // its legend lists only what it shows.
-    EXPECT_TRUE(HasText(svg, "The site has no coordinates: twilight and Moon cannot be shown."));
-    EXPECT_TRUE(HasText(svg, "Sky brightness (" + std::to_string(d.Readings.size()) + " readings)"));
-    for (const char* legend : {"Astronomical night", "Moon above the horizon", "Sun at \u221218\u00b0"})
-        EXPECT_FALSE(HasText(svg, legend)) << legend;
-}
-
-TEST_F(PlotTest, TheSvgDrawsTheSamePictureAsThePng) {
-    TNightPlotData d = PlainNight(Day(2024, 1, 15) + 17 * kHour, Day(2024, 1, 16) + 7 * kHour, 5 * kMinute,
-                                  [](double t) { return 19.5 + std::cos(t * 20); });
-    TNightAstronomy a;
-    a.Dark = {{Day(2024, 1, 15) + 19 * kHour, Day(2024, 1, 16) + 5 * kHour}};
-    a.MoonUp = {{Day(2024, 1, 16) + 2 * kHour, Day(2024, 1, 16) + 12 * kHour}};
-    a.Twilights = {{a.Dark[0].From, true}, {a.Dark[0].To, false}};
-    a.Moon = {0.7, false, "waning gibbous", 40, Day(2024, 1, 16) + 5 * kHour, TMoonHours::AstronomicalNight};
-    d.Astronomy = a;
-    const auto draw = [&](QPainter& p, QSize s) { RenderNightPlot(d, p, s); };
-    const QImage png = Png(At("same.png"), draw);
-    WritePlot(At("same.svg").string(), kSize, draw);
-
-    EXPECT_LT(WorstBlockDifference(png, At("same.svg")), 20);
+        EXPECT_TRUE(svg.HasText(legend)) << legend;
 }
 
 // --- The night's astronomy from the engine ---
@@ -539,34 +463,24 @@ TEST_F(PlotTest, EveryNightIsAColumnAndADarkerSkyADarkerCell) {
     EXPECT_LT(WorstBlockDifference(image, At("hourglass.svg")), 20);
     const TSvg svg = ParseSvg(At("hourglass.svg"));
     EXPECT_EQ(svg.Title, "Roof, sky brightness of 3 nights, 15 January to 17 January 2024");
-    EXPECT_TRUE(HasText(svg, svg.Title));
+    EXPECT_TRUE(svg.HasText(svg.Title));
     EXPECT_EQ(svg.Images, 1) << "the cells are one embedded image";
     for (const char* label : {"Jan 15", "Jan 16", "Jan 17", "00:00", "Local standard time (UTC+1)",
                               "Sky brightness (mag/arcsec\u00b2)"})
-        EXPECT_TRUE(HasText(svg, label)) << label;
+        EXPECT_TRUE(svg.HasText(label)) << label;
 }
 
 // --- From the database ---
 
 namespace {
 
-class PlotDatabaseTest : public PlotTest {
+class PlotDatabaseTest : public readingstest::ReadingsFixture {
 protected:
     void SetUp() override {
-        db.SetFile(testsupport::CopyPristineDb(dir.Path()));
-        db.Open();
+        ReadingsFixture::SetUp();
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_LATIT, SIT_LONG, SIT_TIMEZONE) VALUES "
              "(1, 'Roof', 45.849, 11.569, 1)");
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_TIMEZONE) VALUES (2, 'Garden', 1)");
-    }
-    void TearDown() override { db.Close(); }
-    void Exec(const std::string& sql) {
-        fb::Transaction t(db);
-        t.Start();
-        fb::Query q(t);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        t.Commit();
     }
     void Add(int site, double utc, double value, std::optional<double> offset = 0.0) {
         fb::Transaction t(db);
@@ -585,14 +499,13 @@ protected:
         q.ExecSQL();
         t.Commit();
     }
-    fb::Database db;
 };
 
 double Utc(int y, int mo, int d, int h, int mi = 0) { return EncodeDateTime(y, mo, d, h, mi, 0); }
 
 }  // namespace
 
-TEST_F(PlotDatabaseTest, ANightRunsFromLocalNoonToNoonWithTheCorrectedValues) {
+TEST_F(PlotDatabaseTest, ANightRunsFromLocalNoonToNoonWithTheCorrectedValuesAndItsSitesAstronomy) {
     Add(1, Utc(2024, 1, 15, 10, 59), 10);           // 11:59 local: the night before
     Add(1, Utc(2024, 1, 15, 11, 0), 12, -0.25);     // local noon: the first
     Add(1, Utc(2024, 1, 15, 22, 0), 21.3, -0.2);
@@ -622,14 +535,12 @@ TEST_F(PlotDatabaseTest, ANightRunsFromLocalNoonToNoonWithTheCorrectedValues) {
     EXPECT_NEAR(summer.LocalToUtc, -2 * kHour, 1e-12);
     ASSERT_EQ(summer.Readings.size(), 1u);
     EXPECT_NEAR(summer.Readings[0].Local, Day(2024, 7, 15) + 23 * kHour, 1e-6);
-}
 
-TEST_F(PlotDatabaseTest, ASiteWithoutCoordinatesHasNoAstronomyAndAMissingSiteIsRefused) {
-    Add(2, Utc(2024, 1, 15, 22, 0), 19.0);
-    const TNightPlotData d = LoadNightPlotData(db, 2, Day(2024, 1, 15));
-    EXPECT_EQ(d.Readings.size(), 1u);
-    EXPECT_FALSE(d.Astronomy);
-    EXPECT_TRUE(LoadNightPlotData(db, 1, Day(2024, 1, 15)).Readings.empty());
+    // A site without coordinates: its readings without astronomy.
+    const TNightPlotData garden = LoadNightPlotData(db, 2, Day(2024, 1, 15));
+    EXPECT_EQ(garden.Readings.size(), 1u);
+    EXPECT_FALSE(garden.Astronomy);
+    EXPECT_TRUE(LoadNightPlotData(db, 1, Day(2024, 1, 17)).Readings.empty());
     try {
         LoadNightPlotData(db, 7, Day(2024, 1, 15));
         ADD_FAILURE() << "site 7 does not exist";

@@ -131,7 +131,7 @@ TEST_F(ReadingCountsTest, TheCountsAreWhatTheThreeStatementsCountThroughEveryKin
     EXPECT_GT(ReadReadingCounts(tr, 1).Total + ReadReadingCounts(tr, 2).Total, 0);
 }
 
-TEST_F(ReadingCountsTest, TwoTransactionsStoringAndDeletingReadingsOfOneSiteBothSucceed) {
+TEST_F(ReadingCountsTest, StoresAndDeletionsOfOneSiteInTwoTransactionsBothSucceed) {
     AddSite(1);
     AddMany(1, 0, 120);
     FiftyCountRows(1);
@@ -154,17 +154,16 @@ TEST_F(ReadingCountsTest, TwoTransactionsStoringAndDeletingReadingsOfOneSiteBoth
     t1.Commit();
     ExpectCountsMatch("after both");
     EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_CODE IN ('t1-a', 't2-a')"), 2);
-}
 
-TEST_F(ReadingCountsTest, AStoreGoesThroughWhileAnotherTransactionDeletesReadingsOfTheSameSite) {
-    AddSite(4);
-    AddMany(4, 0, 200);
-    FiftyCountRows(4);
+    // The station's own store, in a transaction of its own under "nowait",
+    // while another transaction deletes readings of its site.
+    AddSite(2);
+    AddMany(2, 0, 200);
+    FiftyCountRows(2);
     fb::Transaction deleting(db);
     deleting.Start();
-    Exec(deleting, "DELETE FROM READINGS WHERE REA_SITE=4 AND REA_DATETIME < '2020-01-01 01:00:00'");
-    // The station's own store, in a transaction of its own, under "nowait".
-    TSQM s("", 0, 1, nullptr, false, false, 0, 0, 4);
+    Exec(deleting, "DELETE FROM READINGS WHERE REA_SITE=2 AND REA_DATETIME < '2020-01-01 01:00:00'");
+    TSQM s("", 0, 1, nullptr, false, false, 0, 0, 2);
     s.DateTime = EncodeDateTime(2024, 3, 1, 22, 0, 0);
     s.SQMValue = 20.1;
     s.Origin = 'K';
@@ -172,8 +171,8 @@ TEST_F(ReadingCountsTest, AStoreGoesThroughWhileAnotherTransactionDeletesReading
     s.Uploaded = true;
     EXPECT_TRUE(s.StoreReading(&db));
     deleting.Commit();
-    ExpectCountsMatch("after both");
-    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=4"), 200 - 60 + 1);
+    ExpectCountsMatch("after the store and the deletion");
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=2"), 200 - 60 + 1);
 }
 
 TEST_F(ReadingCountsTest, ASiteNamesAnExistingSiteOrNoneAndGoesWithItsReadings) {
@@ -209,75 +208,83 @@ TEST_F(ReadingCountsTest, ASiteNamesAnExistingSiteOrNoneAndGoesWithItsReadings) 
     ExpectCountsMatch("after the deletion");
 }
 
-TEST_F(ReadingCountsTest, ASiteIsDeletedInSlicesWithProgressTakingReadingsStoredMeanwhile) {
+// Deleting a site: stopped on the way nothing goes; done, in slices with
+// progress, it takes the readings stored meanwhile; the collection then
+// clears them once no older transaction needs them.
+TEST_F(ReadingCountsTest, ASiteIsDeletedInSlicesAndItsReadingsClearedOnceNoOlderTransactionNeedsThem) {
     AddSite(1);
     AddSite(2);
     AddMany(1, 0, 45000);
-    AddMany(2, 0, 300);
+    AddMany(2, 0, 20000);
     Add({.Code = "undated", .DateTime = "NULL"});
+    TSiteDeletion stopped;
+    {
+        fb::Transaction tr(db);
+        tr.Start();
+        int calls = 0;
+        stopped = DeleteSite(tr, 1, [&](int64_t, int64_t) { return ++calls < 2; });
+        EXPECT_FALSE(stopped.Deleted);
+        EXPECT_EQ(calls, 2);
+    }
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES WHERE SIT_ID=1"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=1"), 45001);
+    ExpectCountsMatch("after the stop");
+    int collections = 0;
+    CollectSiteGarbage(db, stopped, [&](int64_t, int64_t) { return ++collections > 0; });
+    EXPECT_EQ(collections, 0) << "nothing to collect";
+
+    // An older transaction still open keeps what it might see.
+    fb::Transaction older(db);
+    older.Start();
+    Count(older, "SELECT COUNT(*) FROM SQMSITES");
     fb::Transaction tr(db);
     tr.Start();
-    std::vector<std::pair<int64_t, int64_t>> calls;
+    std::vector<std::pair<int64_t, int64_t>> progress;
     const TSiteDeletion d = DeleteSite(tr, 1, [&](int64_t done, int64_t total) {
-        calls.emplace_back(done, total);
+        progress.emplace_back(done, total);
         // The site's window stores one while the deletion runs.
-        if (calls.size() == 2) Add({.Code = "meanwhile", .DateTime = "'2030-01-01 00:00:00'"});
+        if (progress.size() == 2) Add({.Code = "meanwhile", .DateTime = "'2030-01-01 00:00:00'"});
         return true;
     });
     EXPECT_TRUE(d.Deleted);
     EXPECT_EQ(d.Readings, 45001);
     EXPECT_EQ(FormatSqlDateTime(d.First), "2020-01-01 00:00:00");
     EXPECT_EQ(FormatSqlDateTime(d.Last), "2020-02-01 05:59:00");
-    ASSERT_GE(calls.size(), 4u) << "a start, three slices and the end";
-    for (size_t i = 0; i < calls.size(); ++i) {
-        EXPECT_EQ(calls[i].second, 45001);
+    ASSERT_GE(progress.size(), 4u) << "a start, three slices and the end";
+    for (size_t i = 0; i < progress.size(); ++i) {
+        EXPECT_EQ(progress[i].second, 45001);
         if (i) {
-            EXPECT_GE(calls[i].first, calls[i - 1].first);
+            EXPECT_GE(progress[i].first, progress[i - 1].first);
         }
     }
-    EXPECT_EQ(calls.front().first, 0);
-    EXPECT_EQ(calls.back().first, 45001);
+    EXPECT_EQ(progress.front().first, 0);
+    EXPECT_EQ(progress.back().first, 45001);
     EXPECT_TRUE(tr.Active()) << "kept open after the commit";
     EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES WHERE SIT_ID=1"), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=1"), 0);
-    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=2"), 300);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=2"), 20000);
     ExpectCountsMatch("after the deletion");
 
-    std::vector<std::pair<int64_t, int64_t>> collected;
-    CollectSiteGarbage(db, d, [&](int64_t done, int64_t total) {
-        collected.emplace_back(done, total);
-        return true;
-    });
-    ASSERT_GE(collected.size(), 3u);
-    EXPECT_EQ(collected.front().first, 0);
-    EXPECT_EQ(collected.back(), std::make_pair(int64_t{45001}, int64_t{45001}));
-}
-
-TEST_F(ReadingCountsTest, TheCollectionClearsTheDeletedReadingsOnceNoOlderTransactionNeedsThem) {
-    AddSite(1);
-    AddSite(2);
-    AddMany(1, 0, 20000);
-    AddMany(2, 0, 20000);
-    // An older transaction still open keeps what it might see: nothing goes.
-    fb::Transaction older(db);
-    older.Start();
-    Count(older, "SELECT COUNT(*) FROM SQMSITES");
-    fb::Transaction tr(db);
-    tr.Start();
-    const TSiteDeletion first = DeleteSite(tr, 1);
     int64_t before = Expunges();
-    CollectSiteGarbage(db, first);
+    CollectSiteGarbage(db, d);
     EXPECT_EQ(Expunges() - before, 0);
     older.CommitRetaining();
     before = Expunges();
-    CollectSiteGarbage(db, first);
+    CollectSiteGarbage(db, d);
     EXPECT_EQ(Expunges() - before, 0) << "a retained transaction is as old as it was";
     older.Commit();
     // Once it has ended the collection removes them, and the next reader of
     // those pages has nothing left to do.
+    progress.clear();
     before = Expunges();
-    CollectSiteGarbage(db, first);
-    EXPECT_GE(Expunges() - before, 18000);
+    CollectSiteGarbage(db, d, [&](int64_t done, int64_t total) {
+        progress.emplace_back(done, total);
+        return true;
+    });
+    EXPECT_GE(Expunges() - before, 40000);
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress.front().first, 0);
+    EXPECT_EQ(progress.back(), std::make_pair(int64_t{45001}, int64_t{45001}));
     before = Expunges();
     EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=1"), 0);
     EXPECT_EQ(Expunges() - before, 0);
@@ -286,23 +293,6 @@ TEST_F(ReadingCountsTest, TheCollectionClearsTheDeletedReadingsOnceNoOlderTransa
     before = Expunges();
     CollectSiteGarbage(db, second);
     EXPECT_GE(Expunges() - before, 18000);
-}
-
-TEST_F(ReadingCountsTest, ADeletionStoppedOnTheWayDeletesNothing) {
-    AddSite(1);
-    AddMany(1, 0, 30000);
-    fb::Transaction tr(db);
-    tr.Start();
-    int calls = 0;
-    const TSiteDeletion d = DeleteSite(tr, 1, [&](int64_t, int64_t) { return ++calls < 2; });
-    EXPECT_FALSE(d.Deleted);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES WHERE SIT_ID=1"), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=1"), 30000);
-    ExpectCountsMatch("after the stop");
-    int collections = 0;
-    CollectSiteGarbage(db, d, [&](int64_t, int64_t) { return ++collections > 0; });
-    EXPECT_EQ(collections, 0) << "nothing to collect";
 }
 
 }  // namespace

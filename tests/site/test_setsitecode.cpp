@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,8 +22,6 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "credentials.h"
 #include "myutils.h"
@@ -115,161 +112,14 @@ protected:
 
 }  // namespace
 
-TEST_F(SetSiteCode, ShowsTheCodeItWasGivenAndTheFileFieldCannotBeEdited) {
+TEST_F(SetSiteCode, TheCodeIsShownTrimmedTypedUpperCaseAndTheFileFieldCannotBeEdited) {
     EXPECT_EQ(form->windowTitle(), "Set Site code");
-    EXPECT_EQ(form->BitBtn1->text(), "Open credentials file");
-    EXPECT_EQ(form->BitBtn2->text(), "Activate credentials");
-    EXPECT_EQ(form->btnCancel->text(), "Cancel");
     EXPECT_TRUE(form->edCrdFile->isReadOnly());
     EXPECT_FALSE(form->edCrdFile->isEnabled());
-    EXPECT_EQ(form->edCodice->maxLength(), 10);
     form->SetSiteCode("AB12    ");  // SIT_CODE is CHAR(8)
     EXPECT_EQ(form->edCodice->text(), "AB12");
     EXPECT_EQ(form->SiteCode(), "AB12");
-}
 
-TEST_F(SetSiteCode, AnEmptyCodeIsAskedForBeforeAnyFileIsChosen) {
-    Choose(Issue("a.crd", "ABCD"));
-    form->SetSiteCode("   ");
-    form->BitBtn1->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"information: First insert the Site code"}));
-    EXPECT_EQ(asked, 0);
-    EXPECT_TRUE(form->edCrdFile->text().isEmpty());
-}
-
-TEST_F(SetSiteCode, ACancelledChooserChangesNothing) {
-    form->SetSiteCode("ABCD");
-    form->BitBtn1->click();
-    EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_TRUE(form->edCrdFile->text().isEmpty());
-}
-
-TEST_F(SetSiteCode, AFileShorterThanARecordIsNotInTheExpectedFormat) {
-    const std::string path = Issue("short.crd", "ABCD");
-    fs::resize_file(path, kCredentialsRecordSize - 1);
-    ASSERT_EQ(fs::file_size(path), 647u);
-    form->SetSiteCode("ABCD");
-    Choose(path);
-    form->BitBtn1->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: The credentials file is not in the expected format"}));
-    EXPECT_TRUE(form->edCrdFile->text().isEmpty());
-    // A name that names no file cannot be read either.
-    Choose((incoming / "gone.crd").string());
-    form->BitBtn1->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: The credentials file is not in the expected format"}));
-}
-
-TEST_F(SetSiteCode, AFileWhoseCheckTextWasChangedSeemsCorrupted) {
-    const std::string path = Issue("flipped.crd", "ABCD");
-    std::string bytes = ReadBytes(path);
-    bytes[637] ^= 0x01;  // first character of the check text
-    WriteBytes(path, bytes);
-    form->SetSiteCode("ABCD");
-    Choose(path);
-    form->BitBtn1->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: Credentials file seems corrupted"}));
-    EXPECT_TRUE(form->edCrdFile->text().isEmpty());
-}
-
-TEST_F(SetSiteCode, AFileIssuedForAnotherCodeDoesNotMatch) {
-    form->SetSiteCode("ABCD");
-    Choose(Issue("other.crd", "ABCE"));
-    form->BitBtn1->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: The site code does not match with the credential file"}));
-    EXPECT_TRUE(form->edCrdFile->text().isEmpty());
-}
-
-TEST_F(SetSiteCode, AGoodFileIsCopiedByteForByteIntoANewCrdfilesFolderAndTheDialogEndsWithOK) {
-    const std::string path = Issue("good.crd", "ABCD");
-    form->SetSiteCode("ABCD");
-    Choose(path);
-    form->show();
-    form->BitBtn1->click();
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(form->edCrdFile->text().toStdString(), path);
-    ASSERT_FALSE(fs::exists(program / "crdfiles"));
-    form->BitBtn2->click();
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(ReadBytes(Installed("ABCD")), ReadBytes(path));
-    EXPECT_EQ(FilesIn(program / "crdfiles"), (std::vector<std::string>{"Cred_ABCD.crd"}));
-    EXPECT_EQ(form->result(), QDialog::Accepted);
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(form->SiteCode(), "ABCD");
-    std::string error;
-    EXPECT_EQ(CheckCredentialsFile("ABCD", error), kCredentialsUpload) << error;
-}
-
-TEST_F(SetSiteCode, ActivatingReplacesAnEarlierFileOfTheCode) {
-    fs::create_directories(program / "crdfiles");
-    WriteBytes(Installed("ABCD"), "an earlier file");
-    const std::string path = Issue("new.crd", "ABCD");
-    WriteBytes(path, ReadBytes(path) + std::string(100, '\x7F'));  // bytes after the record are copied too
-    form->SetSiteCode("ABCD");
-    Choose(path);
-    form->show();
-    form->BitBtn1->click();
-    form->BitBtn2->click();
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(ReadBytes(Installed("ABCD")), ReadBytes(path));
-    EXPECT_EQ(form->result(), QDialog::Accepted);
-}
-
-TEST_F(SetSiteCode, ActivatingAsksForTheCodeAndForAnExistingFile) {
-    form->show();
-    form->BitBtn2->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: Insert the Site code"}));
-    form->SetSiteCode("ABCD");
-    form->BitBtn2->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: Select a credentials file"}));
-    const std::string path = Issue("good.crd", "ABCD");
-    Choose(path);
-    form->BitBtn1->click();
-    fs::remove(path);  // gone since it was chosen
-    form->BitBtn2->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: Select a credentials file"}));
-    EXPECT_FALSE(fs::exists(program / "crdfiles"));
-    EXPECT_TRUE(form->isVisible());
-    EXPECT_NE(form->result(), QDialog::Accepted);
-}
-
-TEST_F(SetSiteCode, ACodeEditedAfterTheFileWasChosenIsCheckedAgainAtActivation) {
-    form->SetSiteCode("ABCD");
-    Choose(Issue("good.crd", "ABCD"));
-    form->show();
-    form->BitBtn1->click();
-    ASSERT_FALSE(form->edCrdFile->text().isEmpty());
-    TypeCode("WXYZ");
-    form->BitBtn2->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: The site code does not match with the credential file"}));
-    EXPECT_FALSE(fs::exists(Installed("WXYZ")));
-    EXPECT_TRUE(form->isVisible());
-}
-
-TEST_F(SetSiteCode, ACodeLongerThanTheSiteColumnIsRefusedAtBothButtons) {
-    TypeCode("ABCDEFGHI");
-    ASSERT_EQ(form->edCodice->text(), "ABCDEFGHI");
-    Choose(Issue("nine.crd", "ABCDEFGHI"));  // a record holds up to 10
-    form->show();
-    form->BitBtn1->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: The Site code can have at most 8 characters"}));
-    EXPECT_EQ(asked, 0);
-    form->edCrdFile->setText(answer);
-    form->BitBtn2->click();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: The Site code can have at most 8 characters"}));
-    EXPECT_FALSE(fs::exists(program / "crdfiles"));
-    EXPECT_TRUE(form->isVisible());
-    // Eight fit.
-    TypeCode("ABCDEFGH");
-    Choose(Issue("eight.crd", "ABCDEFGH"));
-    form->BitBtn1->click();
-    form->BitBtn2->click();
-    EXPECT_TRUE(Boxes().empty());
-    EXPECT_TRUE(fs::exists(Installed("ABCDEFGH")));
-    EXPECT_EQ(form->result(), QDialog::Accepted);
-}
-
-TEST_F(SetSiteCode, TypedLettersBecomeUpperCaseAndAnythingElseIsRefused) {
     form->show();
     TypeCode("ab1c-d z");
     QTest::sendKeyEvent(QTest::Click, form->edCodice, Qt::Key_Eacute, QStringLiteral("\u00E9"), Qt::NoModifier);
@@ -288,29 +138,127 @@ TEST_F(SetSiteCode, TypedLettersBecomeUpperCaseAndAnythingElseIsRefused) {
     EXPECT_EQ(form->edCodice->text(), "QAB1X");
 }
 
-TEST_F(SetSiteCode, ACopyThatCannotBeWrittenIsShownWithItsReasonAndTheDialogStaysOpen) {
+TEST_F(SetSiteCode, OpeningRefusesAFileThatCannotServeTheCodeWithTheBoxOfItsReason) {
+    const std::string shortFile = Issue("short.crd", "ABCD");
+    fs::resize_file(shortFile, kCredentialsRecordSize - 1);
+    const std::string flipped = Issue("flipped.crd", "ABCD");
+    std::string bytes = ReadBytes(flipped);
+    bytes[637] ^= 0x01;  // first character of the check text
+    WriteBytes(flipped, bytes);
+    const std::string notFound = "error: The credentials file is not in the expected format";
+    const struct {
+        std::string code, chosen;  // "" for a cancelled chooser
+        std::vector<std::string> boxes;
+        int asked;  // whether the chooser was shown
+    } cases[] = {
+        {"   ", Issue("a.crd", "ABCD"), {"information: First insert the Site code"}, 0},
+        {"ABCD", "", {}, 1},
+        {"ABCD", shortFile, {notFound}, 1},
+        {"ABCD", (incoming / "gone.crd").string(), {notFound}, 1},
+        {"ABCD", flipped, {"warning: Credentials file seems corrupted"}, 1},
+        {"ABCD", Issue("other.crd", "ABCE"), {"warning: The site code does not match with the credential file"}, 1},
+        // A record holds up to 10, a site's column 8.
+        {"ABCDEFGHI", Issue("nine.crd", "ABCDEFGHI"), {"warning: The Site code can have at most 8 characters"}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("code '" + c.code + "', file '" + c.chosen + "'");
+        form->SetSiteCode(QString::fromStdString(c.code));
+        Choose(c.chosen);
+        const int before = asked;
+        form->BitBtn1->click();
+        EXPECT_EQ(Boxes(), c.boxes);
+        EXPECT_EQ(asked - before, c.asked);
+        EXPECT_TRUE(form->edCrdFile->text().isEmpty());
+    }
+}
+
+TEST_F(SetSiteCode, ActivatingAsksForTheCodeAndAnExistingFileThatMatchesIt) {
+    form->show();
+    form->BitBtn2->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: Insert the Site code"}));
+    form->SetSiteCode("ABCD");
+    form->BitBtn2->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: Select a credentials file"}));
+    const std::string gone = Issue("gone.crd", "ABCD");
+    Choose(gone);
+    form->BitBtn1->click();
+    fs::remove(gone);  // gone since it was chosen
+    form->BitBtn2->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: Select a credentials file"}));
+    // A code edited after the file was chosen is checked again.
+    Choose(Issue("good.crd", "ABCD"));
+    form->BitBtn1->click();
+    ASSERT_FALSE(form->edCrdFile->text().isEmpty());
+    TypeCode("WXYZ");
+    form->BitBtn2->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: The site code does not match with the credential file"}));
+    TypeCode("ABCDEFGHI");
+    form->edCrdFile->setText(QString::fromStdString(Issue("nine.crd", "ABCDEFGHI")));
+    form->BitBtn2->click();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"warning: The Site code can have at most 8 characters"}));
+    EXPECT_FALSE(fs::exists(program / "crdfiles"));
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_NE(form->result(), QDialog::Accepted);
+}
+
+TEST_F(SetSiteCode, AGoodFileIsCopiedByteForByteReplacingAnEarlierOneAndTheDialogEndsWithOK) {
+    const std::string path = Issue("good.crd", "ABCD");
+    form->SetSiteCode("ABCD");
+    Choose(path);
+    form->show();
+    form->BitBtn1->click();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(form->edCrdFile->text().toStdString(), path);
+    ASSERT_FALSE(fs::exists(program / "crdfiles"));
+    form->BitBtn2->click();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(ReadBytes(Installed("ABCD")), ReadBytes(path));
+    EXPECT_EQ(FilesIn(program / "crdfiles"), (std::vector<std::string>{"Cred_ABCD.crd"}));
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->SiteCode(), "ABCD");
+    std::string error;
+    EXPECT_EQ(CheckCredentialsFile("ABCD", error), kCredentialsUpload) << error;
+
+    // Again with a newer file, bytes after the record too; then eight letters, which fit.
+    const std::string newer = Issue("new.crd", "ABCD");
+    WriteBytes(newer, ReadBytes(newer) + std::string(100, '\x7F'));
+    for (const auto& [code, file] : {std::pair<std::string, std::string>{"ABCD", newer},
+                                     {"ABCDEFGH", Issue("eight.crd", "ABCDEFGH")}}) {
+        form->setResult(QDialog::Rejected);
+        form->show();
+        TypeCode(QString::fromStdString(code));
+        Choose(file);
+        form->BitBtn1->click();
+        form->BitBtn2->click();
+        EXPECT_TRUE(Boxes().empty()) << code;
+        EXPECT_EQ(ReadBytes(Installed(code)), ReadBytes(file)) << code;
+        EXPECT_EQ(form->result(), QDialog::Accepted) << code;
+        EXPECT_FALSE(form->isVisible()) << code;
+    }
+    EXPECT_EQ(FilesIn(program / "crdfiles"), (std::vector<std::string>{"Cred_ABCD.crd", "Cred_ABCDEFGH.crd"}));
+}
+
+TEST_F(SetSiteCode, ACopyThatCannotBeWrittenIsShownWithItsReasonAndLeavesWhatWasThere) {
     // A plain file where the folder should be: refused for root too.
     WriteBytes(program / "crdfiles", "not a folder");
+    const std::string path = Issue("good.crd", "ABCD");
     form->SetSiteCode("ABCD");
-    Choose(Issue("good.crd", "ABCD"));
+    Choose(path);
     form->show();
     form->BitBtn1->click();
     form->BitBtn2->click();
-    const std::vector<std::string> boxes = Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "error: The credentials were not activated: Cannot create the folder " +
-                            (program / "crdfiles").string() + ": a file of that name is in the way");
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"error: The credentials were not activated: Cannot create the folder " +
+                                                  (program / "crdfiles").string() + ": a file of that name is in the way"}));
     EXPECT_TRUE(form->isVisible());
     EXPECT_NE(form->result(), QDialog::Accepted);
     EXPECT_EQ(ReadBytes(program / "crdfiles"), "not a folder");
-}
 
-TEST_F(SetSiteCode, AWriteThatFailsHalfwayLeavesTheEarlierFileWhole) {
+    // A file size limit below one record: the write stops after 600 bytes,
+    // as on a full disk, for root too. The earlier file stays whole.
+    fs::remove(program / "crdfiles");
     fs::create_directories(program / "crdfiles");
     WriteBytes(Installed("ABCD"), "an earlier file");
-    const std::string path = Issue("good.crd", "ABCD");
-    // A file size limit below one record: the write stops after 600 bytes,
-    // as on a full disk, for root too.
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit low = old;

@@ -1,30 +1,18 @@
 // The "Site list" dialog over a real copy of the delivered database: its
 // two modes, picking a site, the bold current row and the two questions
 // before a site and its readings are deleted.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <algorithm>
 #include <QPushButton>
 #include <QTableView>
-#include <QTest>
-#include <QTimer>
-
+#include <algorithm>
 #include <deque>
 
-#include "datamodule.h"
-#include "fbdb.h"
-#include "myutils.h"
+#include "gui_test_support.h"
 #include "sitelist.h"
 #include "sitelistform.h"
-#include "qtsupport.h"
-#include "testsupport.h"
 
 namespace {
-
-using testsupport::App;
 
 // Answers real message boxes as a user would, in the order they come, and
 // keeps their texts. A box beyond the script is answered No.
@@ -55,33 +43,11 @@ private:
     QTimer timer_;
 };
 
-class SiteListTest : public ::testing::Test {
+class SiteListTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
-        App();
-        SetProgramDir(dir.Str());
-        testsupport::CopyPristineDb(dir.Path());
-        ASSERT_TRUE(data.DataModuleCreate());
-        Data = &data;
-    }
-    void TearDown() override {
-        Data = nullptr;
-        unsetenv("KALOSQM_MESSAGE_LOG");
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
-    }
-    void Exec(const std::string& sql) {
-        fb::Query q(data.trKALO);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        data.trKALO.CommitRetaining();
-    }
-    int Count(const std::string& sql) {
-        fb::Query q(data.trKALO);
-        q.SetSQL(sql);
-        q.Open();
-        const int n = static_cast<int>(q.Fields(0).AsInteger());
-        q.Close();
-        return n;
+        GuiTest::SetUp();
+        unsetenv("KALOSQM_MESSAGE_LOG");  // real boxes, answered by BoxAnswerer
     }
     void AddSite(int id, const std::string& name, const std::string& code = "", const std::string& host = "10.0.0.9") {
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_CODE, SIT_SQMHOST) VALUES (" + std::to_string(id) + ", " +
@@ -92,26 +58,28 @@ protected:
         Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('" + std::to_string(site) +
              "-" + std::to_string(n) + "', " + std::to_string(site) + ", '2024-01-15 22:00:00', 20.5)");
     }
+    // Committed counts: what the next reader of the file finds.
     int Readings(int site) { return Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(site)); }
     int Sites(int site) { return Count("SELECT COUNT(*) FROM SQMSITES WHERE SIT_ID=" + std::to_string(site)); }
     static QString Cell(TZSiteForm& f, int row, int column) {
         return f.Model->data(f.Model->index(row, column), Qt::DisplayRole).toString();
     }
-    static int RowOf(TZSiteForm& f, const QString& name) {
-        for (int r = 0; r < f.Model->rowCount(); ++r)
-            if (Cell(f, r, TSiteListModel::Name) == name) return r;
-        return -1;
+    static bool Bold(TZSiteForm& f, int row, int column) {
+        return f.Model->data(f.Model->index(row, column), Qt::FontRole).value<QFont>().bold();
     }
-    static void ClickRow(TZSiteForm& f, int row) {
-        const QRect cell = f.RxDBGrid1->visualRect(f.Model->index(row, TSiteListModel::Code));
+    static void ClickRow(TZSiteForm& f, int row, int column = TSiteListModel::Code) {
+        const QRect cell = f.RxDBGrid1->visualRect(f.Model->index(row, column));
         QTest::mouseClick(f.RxDBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
     }
-
-    testsupport::TempDir dir;
-    TData data;
+    std::unique_ptr<TZSiteForm> Deleting() {
+        auto f = std::make_unique<TZSiteForm>(data.dbKALO);
+        f->SetMode(TZSiteForm::Mode::Delete);
+        f->show();
+        return f;
+    }
 };
 
-TEST_F(SiteListTest, ListsAllSitesByNameWithTheButtonsOfEachMode) {
+TEST_F(SiteListTest, ListsAllSitesByNameWithTheButtonsOfEachModeAndTheCurrentRowAloneBold) {
     AddSite(3, "Rome", "RM01");
     AddSite(1, "Zagreb");
     AddSite(2, "Asiago", "AS7", "192.168.1.50");
@@ -147,21 +115,33 @@ TEST_F(SiteListTest, ListsAllSitesByNameWithTheButtonsOfEachMode) {
         EXPECT_EQ(f.BitBtn2->isVisible(), c.del);
         EXPECT_EQ(f.btnCancel->isVisible(), c.cancel);
         EXPECT_EQ(f.btnClose->isVisible(), c.close);
-        f.hide();
     }
+
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    EXPECT_TRUE(Bold(f, 0, 0));
+    EXPECT_FALSE(Bold(f, 1, 0));
+    ClickRow(f, 2);
+    EXPECT_EQ(f.CurrentRow(), 2);
+    for (int c = 0; c < TSiteListModel::ColumnCount; ++c) {
+        EXPECT_TRUE(Bold(f, 2, c));
+        EXPECT_FALSE(Bold(f, 0, c));
+        EXPECT_FALSE(Bold(f, 1, c));
+    }
+    EXPECT_EQ(f.RxDBGrid1->selectionModel()->selectedIndexes().size(), TSiteListModel::ColumnCount);
+    for (const QModelIndex& i : f.RxDBGrid1->selectionModel()->selectedIndexes()) EXPECT_EQ(i.row(), 2);
 }
 
 TEST_F(SiteListTest, PickingReturnsTheSiteOnlyWithOK) {
     AddSite(7, "Asiago");
     AddSite(9, "Rome");
     {
-        // A double click on a row closes the dialog with OK and that site.
+        // A double click on a row closes the dialog with OK and that site:
+        // what it delivers is a click, then the double click.
         TZSiteForm f(data.dbKALO);
         f.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-        const QRect cell = f.RxDBGrid1->visualRect(f.Model->index(RowOf(f, "Rome"), TSiteListModel::Name));
-        // What a double click delivers: a click, then the double click.
-        QTest::mouseClick(f.RxDBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
+        ClickRow(f, 1, TSiteListModel::Name);
+        const QRect cell = f.RxDBGrid1->visualRect(f.Model->index(1, TSiteListModel::Name));
         QTest::mouseDClick(f.RxDBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
         EXPECT_EQ(f.result(), QDialog::Accepted);
         EXPECT_FALSE(f.isVisible());
@@ -173,100 +153,68 @@ TEST_F(SiteListTest, PickingReturnsTheSiteOnlyWithOK) {
         EXPECT_EQ(f.exec(), QDialog::Accepted);
         EXPECT_EQ(f.SelectedSiteId(), 7);
     }
-    for (const bool viaCancel : {true, false}) {
+    // Cancel, the frame's close and Delete mode's "Close" pick nothing.
+    for (const int way : {0, 1, 2}) {
         TZSiteForm f(data.dbKALO);
-        QTimer::singleShot(0, &f, [&f, viaCancel] {
+        if (way == 2) f.SetMode(TZSiteForm::Mode::Delete);
+        QTimer::singleShot(0, &f, [&f, way] {
             ClickRow(f, 1);
-            if (viaCancel) f.btnCancel->click(); else f.close();
+            if (way == 0) f.btnCancel->click();
+            if (way == 1) f.close();
+            if (way == 2) f.btnClose->click();
         });
         EXPECT_EQ(f.exec(), QDialog::Rejected);
-        EXPECT_EQ(f.SelectedSiteId(), 0) << (viaCancel ? "Cancel" : "closed by its frame");
-    }
-    {
-        // Delete mode's "Close" picks nothing either.
-        TZSiteForm f(data.dbKALO);
-        f.SetMode(TZSiteForm::Mode::Delete);
-        QTimer::singleShot(0, &f, [&f] { f.btnClose->click(); });
-        f.exec();
-        EXPECT_EQ(f.SelectedSiteId(), 0);
+        EXPECT_EQ(f.SelectedSiteId(), 0) << way;
     }
 }
 
-TEST_F(SiteListTest, TheCurrentRowAloneIsBoldAndSelectedWhole) {
-    AddSite(1, "A");
-    AddSite(2, "B");
-    AddSite(3, "C");
-    TZSiteForm f(data.dbKALO);
-    f.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-    auto bold = [&f](int row, int column) {
-        return f.Model->data(f.Model->index(row, column), Qt::FontRole).value<QFont>().bold();
-    };
-    EXPECT_TRUE(bold(0, 0));
-    EXPECT_FALSE(bold(1, 0));
-    ClickRow(f, 2);
-    EXPECT_EQ(f.CurrentRow(), 2);
-    for (int c = 0; c < TSiteListModel::ColumnCount; ++c) {
-        EXPECT_TRUE(bold(2, c));
-        EXPECT_FALSE(bold(0, c));
-        EXPECT_FALSE(bold(1, c));
-    }
-    EXPECT_EQ(f.RxDBGrid1->selectionModel()->selectedIndexes().size(), TSiteListModel::ColumnCount);
-    for (const QModelIndex& i : f.RxDBGrid1->selectionModel()->selectedIndexes()) EXPECT_EQ(i.row(), 2);
-}
-
-TEST_F(SiteListTest, OnlyNoToTheSecondQuestionDeletesTheSiteAndItsReadings) {
+TEST_F(SiteListTest, OnlyNoToTheSecondQuestionDeletesTheSiteAndItsReadingsEvenThoseStoredMeanwhile) {
     AddSite(1, "Asiago");
     AddSite(2, "Rome");
     for (int n = 0; n < 3; ++n) AddReading(1, n);
     AddReading(2, 0);
-    const std::string second =
-        "By clicking NO Site \"Asiago\" and all its readings will be deleted!\r"
-        "Please note this can not be undone!\rCancel the operation?";
-
-    TZSiteForm f(data.dbKALO);
-    f.SetMode(TZSiteForm::Mode::Delete);
-    f.show();
-    ASSERT_EQ(Cell(f, 0, TSiteListModel::Name), "Asiago");
+    auto f = Deleting();
+    ASSERT_EQ(Cell(*f, 0, TSiteListModel::Name), "Asiago");
+    AddReading(1, 3);  // a running site window stores one meanwhile
     {
         BoxAnswerer user({QMessageBox::No});
-        f.BitBtn2->click();
+        f->BitBtn2->click();
         EXPECT_EQ(user.texts, std::vector<std::string>{"Delete the selected site?"});
     }
     {
         BoxAnswerer user({QMessageBox::Yes, QMessageBox::Yes});  // yes, cancel it
-        f.BitBtn2->click();
+        f->BitBtn2->click();
         // The box shows each carriage return as a line break.
-        std::string shown = second;
-        std::replace(shown.begin(), shown.end(), '\r', '\n');
-        EXPECT_EQ(user.texts, (std::vector<std::string>{"Delete the selected site?", shown}));
+        EXPECT_EQ(user.texts, (std::vector<std::string>{"Delete the selected site?",
+                                                        "By clicking NO Site \"Asiago\" and all its readings will be "
+                                                        "deleted!\nPlease note this can not be undone!\nCancel the "
+                                                        "operation?"}));
     }
     EXPECT_EQ(Sites(1), 1);
-    EXPECT_EQ(Readings(1), 3);
-    EXPECT_EQ(f.Model->rowCount(), 2);
+    EXPECT_EQ(Readings(1), 4);
+    EXPECT_EQ(f->Model->rowCount(), 2);
     {
         BoxAnswerer user({QMessageBox::Yes, QMessageBox::No});
-        f.BitBtn2->click();
-        EXPECT_EQ(user.texts.size(), 2u);
+        f->BitBtn2->click();
+        EXPECT_EQ(user.texts.size(), 2u) << "an error box came too: " << user.texts.back();
     }
-    // Committed at once: the data module's own transaction sees it.
     EXPECT_EQ(Sites(1), 0);
     EXPECT_EQ(Readings(1), 0);
     EXPECT_EQ(Readings(2), 1);
-    ASSERT_EQ(f.Model->rowCount(), 1);
-    EXPECT_EQ(Cell(f, 0, TSiteListModel::Name), "Rome");
-    EXPECT_TRUE(f.Model->data(f.Model->index(0, 0), Qt::FontRole).value<QFont>().bold());
+    ASSERT_EQ(f->Model->rowCount(), 1);
+    EXPECT_EQ(Cell(*f, 0, TSiteListModel::Name), "Rome");
+    EXPECT_TRUE(Bold(*f, 0, 0));
 
     // The transaction goes on: a second deletion in the same showing works.
     {
         BoxAnswerer user({QMessageBox::Yes, QMessageBox::No});
-        f.BitBtn2->click();
+        f->BitBtn2->click();
     }
     EXPECT_EQ(Sites(2), 0);
-    EXPECT_EQ(f.Model->rowCount(), 0);
+    EXPECT_EQ(f->Model->rowCount(), 0);
     {
         BoxAnswerer user({});
-        f.BitBtn2->click();  // nothing left to delete: no question
+        f->BitBtn2->click();  // nothing left to delete: no question
         EXPECT_TRUE(user.texts.empty());
     }
 }
@@ -302,13 +250,11 @@ TEST_F(SiteListTest, ASiteWithManyReadingsGoesInSlicesAndItsPagesAreClearedAtOnc
         return n;
     };
     ASSERT_TRUE(data.trKALO.Active());  // the data module's, open since the start
-    TZSiteForm f(data.dbKALO);
-    f.SetMode(TZSiteForm::Mode::Delete);
-    f.show();
+    auto f = Deleting();
     const int64_t before = expunges();
     {
         BoxAnswerer user({QMessageBox::Yes, QMessageBox::No});
-        f.BitBtn2->click();
+        f->BitBtn2->click();
         EXPECT_EQ(user.texts.size(), 2u) << "an error box came too: " << user.texts.back();
     }
     EXPECT_EQ(Sites(1), 0);
@@ -320,36 +266,17 @@ TEST_F(SiteListTest, ASiteWithManyReadingsGoesInSlicesAndItsPagesAreClearedAtOnc
     EXPECT_GT(data.tbNTPServers.RecordCount(), 0);
 }
 
-TEST_F(SiteListTest, ReadingsStoredWhileTheListIsOpenGoWithTheSite) {
-    AddSite(1, "Asiago");
-    AddReading(1, 0);
-    TZSiteForm f(data.dbKALO);
-    f.SetMode(TZSiteForm::Mode::Delete);
-    f.show();
-    AddReading(1, 1);  // a running site window stores one meanwhile
-    BoxAnswerer user({QMessageBox::Yes, QMessageBox::No});
-    f.BitBtn2->click();
-    EXPECT_EQ(user.texts.size(), 2u) << "an error box came too: " << user.texts.back();
-    EXPECT_EQ(Sites(1), 0);
-    EXPECT_EQ(Readings(1), 0);
-}
-
 TEST_F(SiteListTest, ANameWithPercentSignsIsShownUnchanged) {
-    const std::string log = (dir.Path() / "messages.txt").string();
     setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
-    setenv("KALOSQM_MESSAGE_ANSWER", "yes", 1);  // yes to both: the site stays
+    Answer("yes");  // yes to both: the site stays
     AddSite(5, "100% dark %s %d %%");
     TZSiteForm f(data.dbKALO);
     f.SetMode(TZSiteForm::Mode::Delete);
     f.BitBtn2Click();
-    EXPECT_EQ(testsupport::ReadFile(log),
-              "confirm: Delete the selected site?\n"
-              "confirm: By clicking NO Site \"100% dark %s %d %%\" and all its readings will be deleted!\r"
-              "Please note this can not be undone!\rCancel the operation?\n");
+    EXPECT_EQ(Messages(), "confirm: Delete the selected site?\n"
+                          "confirm: By clicking NO Site \"100% dark %s %d %%\" and all its readings will be deleted!\r"
+                          "Please note this can not be undone!\rCancel the operation?\n");
     EXPECT_EQ(Sites(5), 1);
-    EXPECT_EQ(SecondDeleteQuestion("%s"),
-              "By clicking NO Site \"%s\" and all its readings will be deleted!\r"
-              "Please note this can not be undone!\rCancel the operation?");
 }
 
 }  // namespace

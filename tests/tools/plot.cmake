@@ -5,7 +5,8 @@ kalo_add_gtest(tools_plot_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_plot.cpp
   LIBS kalo_site_core Qt6::Gui
   PROPERTIES TIMEOUT 300)
-target_include_directories(tools_plot_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/service)
+target_include_directories(tools_plot_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/service
+  ${CMAKE_SOURCE_DIR}/tests/site)
 target_compile_definitions(tools_plot_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}"
   KALO_CLI_EXE="$<TARGET_FILE:kalosqm-cli>")
 add_dependencies(tools_plot_tests kalo_pristine_db kalosqm-cli)

@@ -1,6 +1,6 @@
-# kalosqm-cli sites, site, settings and timeservers: the real program on
-# copied databases, a simulated SQM-LE for "site test", kalosqm-station
-# holding a database.
+# kalosqm-cli sites, site, settings, timeservers and meter: the real program
+# on copied databases, a simulated SQM-LE for "site test" and "meter",
+# kalosqm-station holding a database.
 if(NOT TARGET kalosqm-station)
   return()
 endif()

@@ -2,24 +2,19 @@
 // a copy of the delivered database.
 #include <gtest/gtest.h>
 
-#include "localquery.h"
-#include "service_test_support.h"
+#include "cli_test_support.h"
 
 namespace {
 
-using namespace servicetest;
-
-struct CliResult {
-    int exitCode;
-    std::string out, err;
-};
+using namespace clitest;
 
 double At(int y, int mo, int d, int h, int mi = 0, int s = 0) { return EncodeDateTime(y, mo, d, h, mi, s); }
 
 // The comma-decimal locale the build compiles for the tests.
 const std::vector<std::string> kItalian = {"LOCPATH=" KALO_TEST_LOCALES, "LC_ALL=it_IT.UTF-8"};
+const char* const kHeader = "UTC time\tSQM Value\tNELM\tSensor temp.\tUploaded\tSyncronized\tState";
 
-class ReadingsCli : public ::testing::Test {
+class ReadingsCli : public CliDbTest {
 protected:
     void SetUp() override {
         ExecOn(file, {"INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (1, 'Roof')",
@@ -36,49 +31,20 @@ protected:
         int site = 1;
     };
     void Add(const std::vector<Reading>& readings) {
-        fb::Database db(file);
-        db.Open();
-        {
-            fb::Transaction t(db);
-            t.Start();
-            fb::Query q(t);
-            q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, "
-                     "REA_SQMTEMP, REA_STATE, REA_UPLOADED, REA_SYNCRO) VALUES (:C, :S, :D, :V, :O, :T, :ST, :U, :Y)");
-            for (const Reading& r : readings) {
-                q.SetString("C", FormatKeyTime(r.when) + std::to_string(r.site));
-                q.SetInteger("S", r.site);
-                q.SetDateTime("D", r.when);
-                q.SetDouble("V", r.value);
-                q.SetDouble("O", r.offset);
-                if (r.temp)
-                    q.SetDouble("T", *r.temp);
-                else
-                    q.SetParam("T", std::monostate{});
-                q.SetInteger("ST", r.state);
-                q.SetInteger("U", r.uploaded);
-                q.SetInteger("Y", r.syncro);
-                q.ExecSQL();
-            }
-            t.Commit();
-        }
-        db.Close();
-    }
-    CliResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-        TChild cli;
-        cli.Start(KALO_CLI_EXE, args, dir.Path() / ("cli-" + std::to_string(++runs) + ".txt"), env);
-        const int code = cli.WaitExit(60s);
-        return {code, cli.Out(), cli.Err()};
+        std::vector<std::string> sql;
+        for (const Reading& r : readings)
+            sql.push_back("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, "
+                          "REA_SQMTEMP, REA_STATE, REA_UPLOADED, REA_SYNCRO) VALUES ('" + FormatKeyTime(r.when) +
+                          std::to_string(r.site) + "', " + std::to_string(r.site) + ", '" + FormatSqlDateTime(r.when) +
+                          "', " + std::to_string(r.value) + ", " + std::to_string(r.offset) + ", " +
+                          (r.temp ? std::to_string(*r.temp) : "NULL") + ", " + std::to_string(r.state) + ", " +
+                          std::to_string(r.uploaded) + ", " + std::to_string(r.syncro) + ")");
+        ExecOn(file, sql);
     }
     // readings of site 1 on this database with more arguments.
     CliResult Readings(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         args.insert(args.begin(), {"readings", "--db", file, "--site", "1"});
         return Run(args, env);
-    }
-    static std::vector<std::string> Lines(const std::string& text) {
-        std::vector<std::string> out;
-        std::istringstream in(text);
-        for (std::string l; std::getline(in, l);) out.push_back(l);
-        return out;
     }
     // The statistics lines of an output: what follows the empty line.
     static std::vector<std::string> StatisticsOf(const std::string& text) {
@@ -92,77 +58,47 @@ protected:
         return {"Number of readings: " + n, "Average: " + avg,  "Standard deviation: " + dev,
                 "Median: " + median,        "Maximim: " + max,  "Minimum: " + min};
     }
-    std::vector<TReadingRow> QueryIn(const TQueryWindow& w, TSortOrder order) {
-        fb::Database db(file);
-        db.Open();
-        fb::Transaction t(db);
-        t.Start();
-        auto rows = RunLocalQuery(t, 1, w, order);
-        t.Commit();
-        db.Close();
-        return rows;
-    }
-
-    testsupport::TempDir dir;
-    std::string file = testsupport::CopyPristineDb(dir.Path());
-    int runs = 0;
 };
 
-const char* const kHeader = "UTC time\tSQM Value\tNELM\tSensor temp.\tUploaded\tSyncronized\tState";
-
-TEST_F(ReadingsCli, HelpAndUsageErrors) {
-    CliResult r = Run({"readings", "--help"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    for (const char* option : {"--site", "--night", "--from", "--to", "--desc", "--stats", "--db"})
-        EXPECT_NE(r.out.find(option), std::string::npos) << option << "\n" << r.out;
-    r = Run({"export", "--help"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("--output"), std::string::npos) << r.out;
-    r = Run({"--help"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("readings"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("export"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("--dir"), std::string::npos) << r.out;
-
-    const struct {
-        std::vector<std::string> args;
-        const char* message;
-    } usage[] = {
+TEST_F(ReadingsCli, UsageErrorsExitTwoAndAnUnknownSiteOrDatabaseOne) {
+    // readings of site 1 on this database and more.
+    auto site1 = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), {"readings", "--db", file, "--site", "1"});
+        return more;
+    };
+    const std::pair<std::vector<std::string>, const char*> usage[] = {
         {{"readings", "--db", file, "--night", "2024-03-11"}, "--site is required"},
-        {{"readings", "--db", file, "--site", "1", "--night", "2024-03-11", "--from", "2024-03-11", "--to",
-          "2024-03-12"},
-         "excludes"},
-        {{"readings", "--db", file, "--site", "1", "--from", "2024-03-11"}, "requires --to"},
-        {{"readings", "--db", file, "--site", "1", "--to", "2024-03-11"}, "requires --from"},
-        {{"readings", "--db", file, "--site", "1"}, "choose the readings with --night DATE or --from T --to T"},
-        {{"readings", "--db", file, "--site", "1", "--night", "2021-02-29"}, "'2021-02-29' is not a date YYYY-MM-DD"},
-        {{"readings", "--db", file, "--site", "1", "--from", "2024-03-11 25:00", "--to", "2024-03-12"},
-         "'2024-03-11 25:00' is not a time"},
-        {{"readings", "--db", file, "--site", "1", "--from", "2024-03-12 06:00", "--to", "2024-03-12 05:59:59"},
+        {site1({"--night", "2024-03-11", "--from", "2024-03-11", "--to", "2024-03-12"}), "excludes"},
+        {site1({"--from", "2024-03-11"}), "requires --to"},
+        {site1({"--to", "2024-03-11"}), "requires --from"},
+        {site1({}), "choose the readings with --night DATE or --from T --to T"},
+        {site1({"--night", "2021-02-29"}), "'2021-02-29' is not a date YYYY-MM-DD"},
+        {site1({"--from", "2024-03-11 25:00", "--to", "2024-03-12"}), "'2024-03-11 25:00' is not a time"},
+        {site1({"--from", "2024-03-12 06:00", "--to", "2024-03-12 05:59:59"}),
          "--to 2024-03-12 05:59:59 is before --from 2024-03-12 06:00"},
         {{"readings", "--db", file, "--site", "0", "--night", "2024-03-11"}, "--site"},
         {{"readings", "--db", file, "--site", "one", "--night", "2024-03-11"}, "--site"},
-        {{"readings", "--db", file, "--site", "1", "--night", "2024-03-11", "--bogus"}, "--bogus"},
+        {site1({"--night", "2024-03-11", "--bogus"}), "--bogus"},
         {{"export", "--db", file, "--site", "1", "--night", "2024-03-11"}, "--output is required"},
         {{"--dir", (dir.Path() / "nowhere").string(), "readings", "--site", "1", "--night", "2024-03-11"}, "--dir"},
     };
-    for (const auto& u : usage) {
-        r = Run(u.args);
-        EXPECT_EQ(r.exitCode, 2) << u.message << "\n" << r.out << r.err;
-        EXPECT_NE(r.err.find(u.message), std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "") << u.message;
+    for (const auto& [args, message] : usage) {
+        const CliResult r = Run(args);
+        EXPECT_EQ(r.code, 2) << message << "\n" << r.all();
+        EXPECT_TRUE(Has(r.err, message)) << r.err;
+        EXPECT_EQ(r.out, "") << message;
     }
 
-    r = Run({"readings", "--db", file, "--site", "9", "--night", "2024-03-11"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("there is no site with ID 9 in " + file), std::string::npos) << r.err;
+    CliResult r = Run({"readings", "--db", file, "--site", "9", "--night", "2024-03-11"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Has(r.err, "there is no site with ID 9 in " + file)) << r.err;
     r = Run({"export", "--db", file, "--site", "9", "--night", "2024-03-11", "-o", (dir.Path() / "x.txt").string()});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("there is no site with ID 9"), std::string::npos) << r.err;
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Has(r.err, "there is no site with ID 9")) << r.err;
     const std::string missing = (dir.Path() / "none.fdb").string();
     r = Run({"readings", "--db", missing, "--site", "1", "--night", "2024-03-11"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("there is no local database at " + missing), std::string::npos) << r.err;
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Has(r.err, "there is no local database at " + missing)) << r.err;
 }
 
 TEST_F(ReadingsCli, StatisticsAreThoseOfTheQueryPage) {
@@ -183,7 +119,7 @@ TEST_F(ReadingsCli, StatisticsAreThoseOfTheQueryPage) {
     Add({{At(2011, 6, 1, 22), 21.25, -0.05}});
 
     CliResult r = Readings({"--night", "2011-03-11", "--stats"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(StatisticsOf(r.out), Statistics("4", "20.75", "0.65", "20.75", "21.50", "20.00")) << r.out;
     EXPECT_EQ(Lines(r.out).size(), 1u + 4u + 1u + 6u) << r.out;
     r = Readings({"--night", "2011-04-01", "--stats"});
@@ -195,7 +131,7 @@ TEST_F(ReadingsCli, StatisticsAreThoseOfTheQueryPage) {
     EXPECT_EQ(StatisticsOf(r.out), Statistics("1", "21.20", "---", "21.20", "---", "---")) << r.out;
     // No reading: only the header, and 0.
     r = Readings({"--night", "2011-06-02", "--stats"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, std::string(kHeader) + "\n\n" +
                          "Number of readings: 0\nAverage: ---\nStandard deviation: ---\nMedian: ---\nMaximim: ---\n"
                          "Minimum: ---\n");
@@ -220,7 +156,7 @@ TEST_F(ReadingsCli, RowsFollowTheNightRuleAndTheOrderWhateverTheLocale) {
         "2024-03-12 11:59:00\t1234.50\t7.93\t1234.6\tYes\tYes\t",
     };
     CliResult r = Readings({"--night", "2024-03-11"}, kItalian);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{kHeader, rows[0], rows[1], rows[2]}));
     EXPECT_EQ(r.err, "");
     r = Readings({"--night", "2024-03-11", "--desc"});
@@ -238,7 +174,7 @@ TEST_F(ReadingsCli, RowsFollowTheNightRuleAndTheOrderWhateverTheLocale) {
 
     // --dir names the program folder, and so the database in it.
     r = Run({"--dir", dir.Str(), "readings", "--site", "1", "--night", "2024-03-10"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
 }
 
@@ -247,49 +183,28 @@ TEST_F(ReadingsCli, TheExportIsTheWindowsFile) {
          {At(2011, 3, 11, 22), 20.0, 0.0, -3.25},
          {At(2011, 3, 12, 12, 0, 1), 18.0}});
     const std::string out = (dir.Path() / "night.txt").string();
+    const std::string header = "Reading date;SQM Value;SQM Offset;NELM;Sensor Temp\r\n";
+    const std::string first = "11/03/2011 21.05.07;21,50;-0,20;6,28;1.234,50\r\n";
+    const std::string second = "11/03/2011 22.00.00;20,00;0,00;5,49;-3,25\r\n";
     // In the user's locale, as the window writes it.
     CliResult r = Run({"export", "--db", file, "--site", "1", "--night", "2011-03-11", "-o", out}, kItalian);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "2 readings written to " + out + "\n");
-    const TFormatSettings italian{",", ".", "/", "UTF-8"};
-    const TQueryWindow night = NightWindow(EncodeDate(2011, 3, 11));
-    const std::string text = testsupport::ReadFile(out);
-    EXPECT_EQ(text, ExportText(QueryIn(night, TSortOrder::Ascending), italian));
-    EXPECT_EQ(text,
-              "Reading date;SQM Value;SQM Offset;NELM;Sensor Temp\r\n"
-              "11/03/2011 21.05.07;21,50;-0,20;6,28;1.234,50\r\n"
-              "11/03/2011 22.00.00;20,00;0,00;5,49;-3,25\r\n");
+    EXPECT_EQ(testsupport::ReadFile(out), header + first + second);
     r = Run({"export", "--db", file, "--site", "1", "--night", "2011-03-11", "--desc", "-o", out}, kItalian);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(testsupport::ReadFile(out), ExportText(QueryIn(night, TSortOrder::Descending), italian));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(testsupport::ReadFile(out), header + second + first);
 
     // Nothing to export: refused, and no file.
     const std::string empty = (dir.Path() / "empty.txt").string();
     r = Run({"export", "--db", file, "--site", "1", "--night", "2011-03-13", "-o", empty});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("The query is empty: nothing to export"), std::string::npos) << r.err;
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Has(r.err, "The query is empty: nothing to export")) << r.err;
     EXPECT_FALSE(fs::exists(empty));
     const std::string unwritable = (dir.Path() / "no-such-folder" / "x.txt").string();
     r = Run({"export", "--db", file, "--site", "1", "--night", "2011-03-11", "-o", unwritable});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("Can not write the file " + unwritable), std::string::npos) << r.err;
-}
-
-TEST_F(ReadingsCli, ADatabaseHeldByAnotherProgramIsRefused) {
-    Add({{At(2011, 3, 11, 22), 20.0}});
-    fb::Database holder(file);
-    holder.Open();
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"readings", "--db", file, "--site", "1", "--night", "2011-03-11"},
-          std::vector<std::string>{"export", "--db", file, "--site", "1", "--night", "2011-03-11", "-o",
-                                   (dir.Path() / "x.txt").string()}}) {
-        const CliResult r = Run(args);
-        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-        EXPECT_NE(r.err.find("the local database is in use by another KALO-SQM program"), std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "");
-    }
-    holder.Close();
-    EXPECT_EQ(Readings({"--night", "2011-03-11"}).exitCode, 0);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Has(r.err, "Can not write the file " + unwritable)) << r.err;
 }
 
 }  // namespace

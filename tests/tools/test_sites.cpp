@@ -1,104 +1,28 @@
-// kalosqm-cli sites, site, settings and timeservers: the real program on
-// copies of the delivered database, a simulated SQM-LE for "site test",
-// a pseudo-terminal for the questions of a deletion, and kalosqm-station
+// kalosqm-cli sites, site, settings, timeservers and meter: the real program
+// on copies of the delivered database, a simulated SQM-LE for "site test" and
+// "meter", a pseudo-terminal for the questions of a deletion, and kalosqm-station
 // holding a database.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <pty.h>
-
-#include <cmath>
 #include <map>
 
-#include "service_test_support.h"
+#include "cli_test_support.h"
 #include "sqmsim.h"
 
 namespace {
 
-using namespace servicetest;
+using namespace clitest;
 
-const char* const kInUse = "the local database is in use by another KALO-SQM program";
 const char* const kOneMinute = "Please note, you cannot specify a range of time less than 1 minute";
 const char* const kNoCoordinates =
     "Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights";
 
-struct CliResult {
-    int code;
-    std::string out, err;
-    std::string all() const { return out + err; }
-};
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// The CLI on a pseudo-terminal: each answer is typed once the text before it
-// has been shown.
-CliResult RunOnTerminal(const std::vector<std::string>& args,
-                        const std::vector<std::pair<std::string, std::string>>& answers) {
-    std::vector<std::string> store{KALO_CLI_EXE};
-    store.insert(store.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : store) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        ::execv(argv[0], argv.data());
-        _exit(127);
-    }
-    std::string screen;
-    size_t next = 0, seen = 0;
-    const auto end = std::chrono::steady_clock::now() + 30s;
-    while (std::chrono::steady_clock::now() < end) {
-        if (next < answers.size()) {
-            const size_t at = screen.find(answers[next].first, seen);
-            if (at != std::string::npos) {
-                seen = at + answers[next].first.size();
-                const std::string typed = answers[next].second + "\n";
-                if (::write(master, typed.data(), typed.size()) < 0) break;
-                ++next;
-                continue;
-            }
-        }
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        char buf[4096];
-        const ssize_t n = ::read(master, buf, sizeof buf);
-        if (n <= 0) break;  // the program has ended: the terminal is gone
-        screen.append(buf, static_cast<size_t>(n));
-    }
-    ::close(master);
-    int status = 0;
-    int code = -1;
-    for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(50ms);
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
-    if (WIFEXITED(status)) code = WEXITSTATUS(status);
-    return {code, screen, ""};
-}
-
-class CliTest : public ::testing::Test {
+class CliTest : public CliDbTest {
 protected:
-    CliResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-        TChild cli;
-        cli.Start(KALO_CLI_EXE, args, dir.Path() / ("cli-" + std::to_string(++runs) + ".txt"), env);
-        const int code = cli.WaitExit(60s);
-        return {code, cli.Out(), cli.Err()};
-    }
     // With --db of this test's database after the arguments.
     CliResult Db(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         args.insert(args.end(), {"--db", file});
         return Run(args, env);
-    }
-    // Standard input that is no terminal, whatever runs the tests.
-    CliResult DbNoTerminal(std::vector<std::string> args) {
-        args.insert(args.end(), {"--db", file});
-        args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" </dev/null", KALO_CLI_EXE});
-        TChild cli;
-        cli.Start("/bin/sh", args, dir.Path() / ("cli-" + std::to_string(++runs) + ".txt"));
-        const int code = cli.WaitExit(60s);
-        return {code, cli.Out(), cli.Err()};
     }
     int AddSite(std::vector<std::string> fields) {
         fields.insert(fields.begin(), {"site", "add"});
@@ -124,7 +48,6 @@ protected:
         });
         return row;
     }
-    int Count(const std::string& sql) { return std::stoi(ColumnOn(file, sql).at(0)); }
     void AddReadings(int site, int n) {
         std::vector<std::string> sql;
         for (int i = 0; i < n; ++i)
@@ -133,68 +56,58 @@ protected:
                           ", '2024-01-15 21:" + std::to_string(10 + i) + ":00', 21.3, 0)");
         ExecOn(file, sql);
     }
+};
+
+// meter: what it prints, and why a reading failed, told apart.
+class MeterCli : public ::testing::Test {
+protected:
+    void SetUp() override { sim.Start(); }
+    int Run(const std::vector<std::string>& args) {
+        const CliResult r = cli.Run(args, {}, 30s);
+        out = r.out;
+        err = r.err;
+        return r.code;
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(sim.Port()); }
 
     testsupport::TempDir dir;
-    std::string file = testsupport::CopyPristineDb(dir.Path());
-    int runs = 0;
+    TCli cli{dir.Path()};
+    SqmSimulator sim;
+    std::string out, err;
 };
 
 }  // namespace
 
-TEST_F(CliTest, EveryCommandHasItsHelpAndUsageErrorsExitTwoBeforeTouchingTheDatabase) {
-    const struct {
-        std::vector<std::string> args;
-        std::vector<std::string> shows;
-    } helps[] = {
-        {{"sites", "--help"}, {"list the sites", "--db"}},
-        {{"site", "--help"}, {"add", "set", "show", "remove", "test"}},
-        {{"site", "add", "--help"},
-         {"--name", "--host", "--port", "--lat", "--lon", "--alt", "--timezone", "--offset", "--timeout", "--method",
-          "--interval", "--start", "--stop", "--day-readings", "--day-interval", "--autostart", "--auto-upload",
-          "credentials file"}},
-        {{"site", "set", "--help"}, {"--lat", "--auto-upload", "id"}},
-        {{"site", "show", "--help"}, {"every field"}},
-        {{"site", "remove", "--help"}, {"--yes", "two questions"}},
-        {{"site", "test", "--help"}, {"Check connection", "identity"}},
-        {{"settings", "--help"}, {"show", "set"}},
-        {{"settings", "set", "--help"}, {"use-internet-time", "sync-clock", "sync-frequency", "upload-data", "upload-mode"}},
-        {{"timeservers", "--help"}, {"list", "add", "remove"}},
-        {{"timeservers", "add", "--help"}, {"--timeout", "--order", "3000"}},
+TEST_F(CliTest, UsageErrorsExitTwoBeforeTouchingTheDatabase) {
+    // "site add --name Roof --host h" and more.
+    auto add = [](std::vector<std::string> more) {
+        more.insert(more.begin(), {"site", "add", "--name", "Roof", "--host", "h"});
+        return more;
     };
-    for (const auto& h : helps) {
-        const CliResult r = Run(h.args);
-        EXPECT_EQ(r.code, 0) << h.args[0] << " " << r.all();
-        for (const auto& part : h.shows) EXPECT_TRUE(Has(r.out, part)) << part << " in\n" << r.out;
-    }
-
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } usage[] = {
+    const std::pair<std::vector<std::string>, std::string> usage[] = {
         {{"site", "add", "--name", "Roof"}, "--host is required"},
         {{"site", "add", "--host", "h"}, "--name is required"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--lat", "90.5"}, "the latitude must be a number from -90 to 90"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--lat", "45,5"}, "the decimal point is '.'"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--lon", "-180.5"}, "the longitude must be a number from -180 to 180"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--port", "0"}, "the port must be a whole number from 1 to 65535"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--port", "65536"}, "from 1 to 65535, not '65536'"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--timezone", "-13"}, "the time zone must be a whole number from -12 to 14"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--timezone", "15"}, "from -12 to 14, not '15'"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--alt", "12.5"}, "the altitude must be a whole number"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--timeout", "0"}, "the timeout must be a whole number from 1 to 3600"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--method", "4"}, "0-3 or one of \"Continuous\""},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--method", "nightly"}, "not 'nightly'"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--start", "24:00"}, "a time of day HH:MM (UTC), not '24:00'"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--stop", "7"}, "a time of day HH:MM (UTC), not '7'"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--interval=-1"}, "the interval must be a whole number from 0 to 1440"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--day-interval", "x"}, "the daylight interval must be a whole number"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--autostart", "yes please"}, "on or off, not 'yes please'"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--day-readings", "2"}, "on or off, not '2'"},
+        {add({"--lat", "90.5"}), "the latitude must be a number from -90 to 90"},
+        {add({"--lat", "45,5"}), "the decimal point is '.'"},
+        {add({"--lon", "-180.5"}), "the longitude must be a number from -180 to 180"},
+        {add({"--port", "0"}), "the port must be a whole number from 1 to 65535"},
+        {add({"--port", "65536"}), "from 1 to 65535, not '65536'"},
+        {add({"--timezone", "-13"}), "the time zone must be a whole number from -12 to 14"},
+        {add({"--timezone", "15"}), "from -12 to 14, not '15'"},
+        {add({"--alt", "12.5"}), "the altitude must be a whole number"},
+        {add({"--timeout", "0"}), "the timeout must be a whole number from 1 to 3600"},
+        {add({"--method", "4"}), "0-3 or one of \"Continuous\""},
+        {add({"--method", "nightly"}), "not 'nightly'"},
+        {add({"--start", "24:00"}), "a time of day HH:MM (UTC), not '24:00'"},
+        {add({"--stop", "7"}), "a time of day HH:MM (UTC), not '7'"},
+        {add({"--interval=-1"}), "the interval must be a whole number from 0 to 1440"},
+        {add({"--day-interval", "x"}), "the daylight interval must be a whole number"},
+        {add({"--autostart", "yes please"}), "on or off, not 'yes please'"},
+        {add({"--day-readings", "2"}), "on or off, not '2'"},
+        {add({"--code", "ABC"}), "the site code is not set here: it comes with the site's credentials file"},
         {{"site", "add", "--name", "", "--host", "h"}, "the name must not be empty"},
         {{"site", "add", "--name", "Roof", "--host", "my meter"}, "a host name has no blanks"},
         {{"site", "add", "--name", "Roof", "--host", std::string(101, 'h')}, "at most 100 characters, not 101"},
-        {{"site", "add", "--name", "Roof", "--host", "h", "--code", "ABC"},
-         "the site code is not set here: it comes with the site's credentials file"},
         {{"site", "set", "1"}, "nothing to change"},
         {{"site", "set", "--port", "10002"}, "id is required"},
         {{"site", "remove"}, "id is required"},
@@ -203,10 +116,10 @@ TEST_F(CliTest, EveryCommandHasItsHelpAndUsageErrorsExitTwoBeforeTouchingTheData
         {{"settings", "set", "upload-mode"}, "value is required"},
         {{"timeservers", "add"}, "host is required"},
     };
-    for (const auto& u : usage) {
-        const CliResult r = Db(u.args);
-        EXPECT_EQ(r.code, 2) << u.args[0] << " " << u.message << ": " << r.all();
-        EXPECT_TRUE(Has(r.err, u.message)) << u.message << " in\n" << r.err;
+    for (const auto& [args, message] : usage) {
+        const CliResult r = Db(args);
+        EXPECT_EQ(r.code, 2) << args[0] << " " << message << ": " << r.all();
+        EXPECT_TRUE(Has(r.err, message)) << message << " in\n" << r.err;
     }
     EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES"), 0);
     EXPECT_EQ(ColumnOn(file, "SELECT GEN_ID(GEN_SITE_ID, 0) FROM RDB$DATABASE").at(0), "0") << "no site number taken";
@@ -276,9 +189,7 @@ TEST_F(CliTest, AddGivesTheWindowsDefaultsAndSetChangesEveryFieldOfTheRow) {
     ExecOn(file, {"UPDATE SQMSITES SET SIT_AUTOSTART=1, SIT_ACQUIREMODE=7 WHERE SIT_ID=" + std::to_string(shed)});
     r = Db({"sites"});
     ASSERT_EQ(r.code, 0) << r.all();
-    std::vector<std::string> lines;
-    std::istringstream in(r.out);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 5u) << r.out;
     EXPECT_EQ(lines[0].substr(0, 8), "ID  NAME");
     EXPECT_TRUE(Has(lines[3], "Località alta") && Has(lines[3], "192.0.2.7:10002") && Has(lines[3], "Continuous") &&
@@ -347,7 +258,7 @@ TEST_F(CliTest, RemoveAsksTheSiteListsTwoQuestionsOnATerminalAndOtherwiseOnlyWit
     auto sites = [&](int site) { return Count("SELECT COUNT(*) FROM SQMSITES WHERE SIT_ID=" + std::to_string(site)); };
     const std::vector<std::string> remove{"site", "remove", std::to_string(roof), "--db", file};
 
-    CliResult r = DbNoTerminal({"site", "remove", std::to_string(roof)});
+    CliResult r = Db({"site", "remove", std::to_string(roof)});
     EXPECT_EQ(r.code, 1) << r.all();
     EXPECT_TRUE(Has(r.err, "add --yes")) << r.err;
     EXPECT_EQ(sites(roof), 1);
@@ -375,7 +286,7 @@ TEST_F(CliTest, RemoveAsksTheSiteListsTwoQuestionsOnATerminalAndOtherwiseOnlyWit
     EXPECT_EQ(readings(roof), 0);
 
     // --yes: both answers that delete, the progress on standard error.
-    r = DbNoTerminal({"site", "remove", std::to_string(keep), "--yes"});
+    r = Db({"site", "remove", std::to_string(keep), "--yes"});
     EXPECT_EQ(r.code, 0) << r.all();
     EXPECT_TRUE(Has(r.err, "Deleting the site and its readings... 100%")) << r.err;
     EXPECT_TRUE(Has(r.err, "Clearing the deleted readings from the database file... 100%")) << r.err;
@@ -390,10 +301,7 @@ TEST_F(CliTest, RemoveAsksTheSiteListsTwoQuestionsOnATerminalAndOtherwiseOnlyWit
 
 TEST_F(CliTest, TestStoresTheMetersIdentityOrSaysWhyNot) {
     SqmSimConfig identity5;
-    identity5.Protocol = 5;
-    identity5.Model = 7;
-    identity5.Feature = 61;
-    identity5.Serial = 4242;
+    std::tie(identity5.Protocol, identity5.Model, identity5.Feature, identity5.Serial) = std::tuple{5, 7, 61, 4242};
     SqmSimulator meter(identity5);
     meter.Start();
     const int id = AddSite({"--name", "Roof", "--host", "127.0.0.1", "--port", std::to_string(meter.Port()),
@@ -471,49 +379,40 @@ TEST_F(CliTest, SettingsShowAndSetTheRowWithTheDialogsValues) {
     const std::string delivered = settings();
     const std::string version = delivered.substr(delivered.rfind(' ') + 1);
 
+    // By the dialog's name or the column's, in any case; a refusal (2) leaves the row as it was.
     const struct {
-        std::vector<std::string> args;
-        std::string row;
+        std::string name, value;
+        int code;
+        std::string text;  // the row after, or the refusal
     } sets[] = {
-        {{"settings", "set", "use-internet-time", "off"}, "0 0 60 1 0"},
-        {{"settings", "set", "SET_SYNCLOCK", "1"}, "0 1 60 1 0"},
-        {{"settings", "set", "sync-frequency", "0"}, "0 1 0 1 0"},
-        {{"settings", "set", "set_syncfreq", "15"}, "0 1 15 1 0"},
-        {{"settings", "set", "upload-mode", "Manual"}, "0 1 15 1 1"},
-        {{"settings", "set", "upload-data", "OFF"}, "0 1 15 0 1"},
-        {{"settings", "set", "SET_UPLOADMODE", "0"}, "0 1 15 0 0"},
-        {{"settings", "set", "SET_USEINTERTETTIME", "on"}, "1 1 15 0 0"},
+        {"use-internet-time", "off", 0, "0 0 60 1 0"},
+        {"SET_SYNCLOCK", "1", 0, "0 1 60 1 0"},
+        {"sync-frequency", "0", 0, "0 1 0 1 0"},
+        {"set_syncfreq", "15", 0, "0 1 15 1 0"},
+        {"upload-mode", "Manual", 0, "0 1 15 1 1"},
+        {"upload-data", "OFF", 0, "0 1 15 0 1"},
+        {"SET_UPLOADMODE", "0", 0, "0 1 15 0 0"},
+        {"SET_USEINTERTETTIME", "on", 0, "1 1 15 0 0"},
+        {"use-internet-time", "maybe", 2, "use-internet-time is on or off (1 or 0), not 'maybe'"},
+        {"sync-clock", "2", 2, "sync-clock is on or off"},
+        {"sync-frequency", "-1", 2, "sync-frequency is a whole number of minutes"},
+        {"sync-frequency", "1.5", 2, "not '1.5'"},
+        {"sync-frequency", "1000000000", 2, "from 0 to 999999999"},
+        {"upload-mode", "sometimes", 2, "upload-mode is automatic or manual (0 or 1)"},
+        {"colour", "red", 2, "no setting 'colour'"},
+        {"SET_DBVERSION", "9", 2, "the database version is read-only"},
     };
+    std::string row;
     for (const auto& s : sets) {
-        r = Db(s.args);
-        EXPECT_EQ(r.code, 0) << s.args[2] << ": " << r.all();
-        EXPECT_EQ(settings(), s.row + " " + version) << s.args[2];
+        r = Db({"settings", "set", s.name, s.value});
+        EXPECT_EQ(r.code, s.code) << s.name << " " << s.value << ": " << r.all();
+        if (s.code == 0) row = s.text;
+        else EXPECT_TRUE(Has(r.err, s.text)) << s.text << " in\n" << r.err;
+        EXPECT_EQ(settings(), row + " " + version) << s.name << " " << s.value;
     }
     r = Db({"settings", "set", "upload-mode", "manual"});
     EXPECT_TRUE(Has(r.out, "Upload mode counts only while Upload data on the Internet is on.")) << r.out;
-    r = Db({"settings"});
-    EXPECT_TRUE(Has(r.out, "Manual")) << r.out;
-
-    const std::string now = settings();
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } bad[] = {
-        {{"settings", "set", "use-internet-time", "maybe"}, "use-internet-time is on or off (1 or 0), not 'maybe'"},
-        {{"settings", "set", "sync-clock", "2"}, "sync-clock is on or off"},
-        {{"settings", "set", "sync-frequency", "-1"}, "sync-frequency is a whole number of minutes"},
-        {{"settings", "set", "sync-frequency", "1.5"}, "not '1.5'"},
-        {{"settings", "set", "sync-frequency", "1000000000"}, "from 0 to 999999999"},
-        {{"settings", "set", "upload-mode", "sometimes"}, "upload-mode is automatic or manual (0 or 1)"},
-        {{"settings", "set", "colour", "red"}, "no setting 'colour'"},
-        {{"settings", "set", "SET_DBVERSION", "9"}, "the database version is read-only"},
-    };
-    for (const auto& b : bad) {
-        r = Db(b.args);
-        EXPECT_EQ(r.code, 2) << b.message << ": " << r.all();
-        EXPECT_TRUE(Has(r.err, b.message)) << b.message << " in\n" << r.err;
-    }
-    EXPECT_EQ(settings(), now);
+    EXPECT_TRUE(Has(Db({"settings"}).out, "Manual"));
 }
 
 TEST_F(CliTest, TimeServersAreListedAddedAndRemovedWithTheDialogsRules) {
@@ -530,12 +429,10 @@ TEST_F(CliTest, TimeServersAreListedAddedAndRemovedWithTheDialogsRules) {
     ASSERT_EQ(expected.size(), 4u);
 
     // The delivered timeout, after the last in the order.
-    r = Db({"timeservers", "add", "127.0.0.1"});
-    EXPECT_EQ(r.code, 0) << r.all();
+    EXPECT_EQ(Db({"timeservers", "add", "127.0.0.1"}).code, 0);
     expected.push_back("127.0.0.1 3000 5");
     EXPECT_EQ(servers(), expected);
-    r = Db({"timeservers", "add", "  ntp.local  ", "--timeout", "800", "--order", "0"});
-    EXPECT_EQ(r.code, 0) << r.all();
+    EXPECT_EQ(Db({"timeservers", "add", "  ntp.local  ", "--timeout", "800", "--order", "0"}).code, 0);
     expected.insert(expected.begin(), "ntp.local 800 0");
     EXPECT_EQ(servers(), expected);
 
@@ -544,25 +441,25 @@ TEST_F(CliTest, TimeServersAreListedAddedAndRemovedWithTheDialogsRules) {
         int code;
         std::string message;
     } refused[] = {
-        {{"timeservers", "add", "127.0.0.1", "--timeout", "100"}, 1, "127.0.0.1 is already in the list (order 5)"},
-        {{"timeservers", "add", " "}, 2, "the host must not be empty"},
-        {{"timeservers", "add", "a b"}, 2, "a host name has no blanks"},
-        {{"timeservers", "add", std::string(101, 'x')}, 2, "at most 100 characters"},
-        {{"timeservers", "add", "h", "--timeout", "0"}, 2, "--timeout"},
-        {{"timeservers", "add", "h", "--timeout", "60001"}, 2, "--timeout"},
-        {{"timeservers", "add", "h", "--order=-1"}, 2, "--order"},
-        {{"timeservers", "add", "h", "--order", "one"}, 2, "--order"},
-        {{"timeservers", "remove", "time-z-g.nist.gov"}, 1, "there is no time server time-z-g.nist.gov"},
+        {{"add", "127.0.0.1", "--timeout", "100"}, 1, "127.0.0.1 is already in the list (order 5)"},
+        {{"add", " "}, 2, "the host must not be empty"},
+        {{"add", "a b"}, 2, "a host name has no blanks"},
+        {{"add", std::string(101, 'x')}, 2, "at most 100 characters"},
+        {{"add", "h", "--timeout", "0"}, 2, "--timeout"},
+        {{"add", "h", "--timeout", "60001"}, 2, "--timeout"},
+        {{"add", "h", "--order=-1"}, 2, "--order"},
+        {{"add", "h", "--order", "one"}, 2, "--order"},
+        {{"remove", "time-z-g.nist.gov"}, 1, "there is no time server time-z-g.nist.gov"},
     };
-    for (const auto& x : refused) {
+    for (auto x : refused) {
+        x.args.insert(x.args.begin(), "timeservers");
         r = Db(x.args);
         EXPECT_EQ(r.code, x.code) << x.message << ": " << r.all();
         EXPECT_TRUE(Has(r.err, x.message)) << x.message << " in\n" << r.err;
     }
     EXPECT_EQ(servers(), expected);
 
-    r = Db({"timeservers", "remove", "time-b-g.nist.gov"});
-    EXPECT_EQ(r.code, 0) << r.all();
+    EXPECT_EQ(Db({"timeservers", "remove", "time-b-g.nist.gov"}).code, 0);
     expected.erase(std::find(expected.begin(), expected.end(), "time-b-g.nist.gov 3000 2"));
     EXPECT_EQ(servers(), expected);
 
@@ -570,7 +467,7 @@ TEST_F(CliTest, TimeServersAreListedAddedAndRemovedWithTheDialogsRules) {
     r = Db({"timeservers"});
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(Has(r.out, "There is no time server")) << r.out;
-    r = Db({"timeservers", "add", "first.example"});
+    Db({"timeservers", "add", "first.example"});
     EXPECT_EQ(servers(), std::vector<std::string>{"first.example 3000 1"});
 }
 
@@ -593,14 +490,19 @@ TEST(CliLockedDatabase, EveryCommandSaysAtOnceThatARunningStationHoldsIt) {
         {"timeservers"},
         {"timeservers", "add", "127.0.0.1"},
         {"timeservers", "remove", "time-a-g.nist.gov"},
+        {"readings", "--site", "1", "--night", "2011-03-11"},
+        {"export", "--site", "1", "--night", "2011-03-11", "-o", (f.dir.Path() / "x.txt").string()},
+        {"net", "check", "--site", "1"},
+        {"net", "send", "--site", "1", "--yes"},
+        {"net", "import", "--site", "1", "--night", "2024-03-11", "--yes"},
     };
-    int runs = 0;
+    TCli cli(f.dir.Path());
     for (auto args : commands) {
         args.insert(args.end(), {"--db", f.db});
-        TChild cli;
-        cli.Start(KALO_CLI_EXE, args, f.dir.Path() / ("cli-" + std::to_string(++runs) + ".txt"));
-        EXPECT_EQ(cli.WaitExit(5s), 1) << args[0] << " " << cli.Err();
-        EXPECT_TRUE(Has(cli.Err(), kInUse)) << args[0] << ": " << cli.Err();
+        const CliResult r = cli.Run(args, {}, 5s);
+        EXPECT_EQ(r.code, 1) << args[0] << " " << r.err;
+        EXPECT_TRUE(Has(r.err, kInUse)) << args[0] << ": " << r.err;
+        EXPECT_EQ(r.out, "") << args[0];
     }
     f.Stop(SIGTERM);
     // Nothing reached the file.
@@ -608,11 +510,11 @@ TEST(CliLockedDatabase, EveryCommandSaysAtOnceThatARunningStationHoldsIt) {
     EXPECT_EQ(ColumnOn(f.db, "SELECT SIT_SQMPORT FROM SQMSITES").at(0), std::to_string(meter.Port()));
     EXPECT_EQ(ColumnOn(f.db, "SELECT COUNT(*) FROM NTPSERVERS").at(0), "4");
     EXPECT_EQ(ColumnOn(f.db, "SELECT SET_SYNCLOCK FROM SETTINGS").at(0), "0");
+    EXPECT_FALSE(fs::exists(f.dir.Path() / "x.txt"));
     // Free again, the same command works.
-    TChild cli;
-    cli.Start(KALO_CLI_EXE, {"sites", "--db", f.db}, f.dir.Path() / "cli-free.txt");
-    EXPECT_EQ(cli.WaitExit(10s), 0) << cli.Err();
-    EXPECT_TRUE(Has(cli.Out(), "Roof")) << cli.Out();
+    CliResult r = cli.Run({"sites", "--db", f.db}, {}, 10s);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "Roof")) << r.out;
 
     // A file its user may not open is no file in use: the engine fails in
     // its "open" operation then, not in its "lock" one.
@@ -635,4 +537,45 @@ TEST(CliLockedDatabase, EveryCommandSaysAtOnceThatARunningStationHoldsIt) {
     EXPECT_TRUE(Has(other.Err(), "Permission denied")) << other.Err();
     EXPECT_FALSE(Has(other.Err(), kInUse)) << other.Err();
     fs::permissions(f.db, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(MeterCli, ReadsTheIdentityAndAReading) {
+    SqmSimConfig c = sim.Config();
+    c.Value = 21.34;
+    c.Temperature = -3.5;
+    sim.SetConfig(c);
+    ASSERT_EQ(Run({"meter", "info", Address()}), 0) << err;
+    EXPECT_EQ(out, "Protocol: 4\nModel: 3\nFeature: 57\nSerial: 3911\n");
+    ASSERT_EQ(Run({"meter", "read", Address()}), 0) << err;
+    EXPECT_TRUE(Has(out, "Sky brightness: 21.34 mag/arcsec2\n")) << out;
+    EXPECT_TRUE(Has(out, "Temperature: -3.5 C\n")) << out;
+}
+
+TEST_F(MeterCli, AFailedReadingSaysWhyAndUsageErrorsExitWithTwo) {
+    const std::string closed = "127.0.0.1:" + std::to_string(testsupport::ClosedPort());
+    EXPECT_EQ(Run({"meter", "read", closed, "--timeout", "2"}), 1);
+    EXPECT_TRUE(Has(err, "Connection refused")) << err;
+
+    SqmSimConfig c = sim.Config();
+    c.Silent = true;
+    sim.SetConfig(c);
+    for (const char* command : {"read", "info"}) {
+        EXPECT_EQ(Run({"meter", command, Address(), "--timeout", "1"}), 1) << command;
+        EXPECT_TRUE(Has(err, "no answer within 1 s")) << command << ": " << err;
+    }
+
+    // The line itself, its control bytes escaped: nothing raw reaches the terminal.
+    c.Silent = false;
+    c.RawReading = "r, 19.5\x1B[2Jm";
+    sim.SetConfig(c);
+    EXPECT_EQ(Run({"meter", "read", Address(), "--timeout", "2"}), 1);
+    EXPECT_TRUE(Has(err, "malformed reply")) << err;
+    EXPECT_TRUE(Has(err, "r, 19.5\\x1B[2Jm")) << err;
+    EXPECT_FALSE(Has(err, "\x1B")) << err;
+
+    EXPECT_EQ(Run({"meter", "read"}), 2);
+    EXPECT_TRUE(Has(err, "address is required")) << err;
+    EXPECT_EQ(Run({"meter", "read", "127.0.0.1:70000"}), 2);
+    EXPECT_EQ(Run({"meter", "read", Address(), "--timeout", "0"}), 2);
+    EXPECT_EQ(Run({"meter", "fetch", Address()}), 2);
 }

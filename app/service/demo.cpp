@@ -13,7 +13,6 @@
 #include <regex>
 #include <thread>
 
-#include "datamodule.h"
 #include "fbdb.h"
 #include "myutils.h"
 #include "readingwindow.h"
@@ -297,14 +296,5 @@ int RunDemo(const TServiceOptions& options, TSignals& signals) {
     TServiceOptions run = options;
     run.Demo = false;
     run.Wait = true;
-    TData data;
-    Data = &data;
-    int rc = 0;
-    {
-        TStationService service(data, signals, run);
-        rc = service.Run();
-    }
-    data.DataModuleDestroy();
-    Data = nullptr;
-    return rc;
+    return RunStationService(signals, run);
 }

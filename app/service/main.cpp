@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "datamodule.h"
 #include "demo.h"
 #include "i18n.h"
 #include "languages.h"
@@ -44,14 +43,5 @@ int main(int argc, char** argv) {
         }
         SetProgramDir(dir.lexically_normal().string());
     }
-    TData data;
-    Data = &data;
-    int rc = 0;
-    {
-        TStationService service(data, signals, options);
-        rc = service.Run();
-    }
-    data.DataModuleDestroy();
-    Data = nullptr;
-    return rc;
+    return RunStationService(signals, options);
 }

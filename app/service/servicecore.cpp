@@ -507,3 +507,16 @@ int TStationService::Run() {
     Say(std::string("kalosqm-station: stopped by ") + SignalName(sig));
     return 0;
 }
+
+int RunStationService(TSignals& signals, const TServiceOptions& options) {
+    TData data;
+    Data = &data;
+    int rc = 0;
+    {
+        TStationService service(data, signals, options);
+        rc = service.Run();
+    }
+    data.DataModuleDestroy();
+    Data = nullptr;
+    return rc;
+}

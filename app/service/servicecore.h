@@ -121,3 +121,7 @@ private:
     TStationFactory stations_;
     std::vector<std::unique_ptr<TSite>> sites_;
 };
+
+// The service on the program's own data module (Data points at it while it
+// runs); the exit code of the run.
+int RunStationService(TSignals& signals, const TServiceOptions& options);

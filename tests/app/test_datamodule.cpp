@@ -10,33 +10,50 @@
 
 namespace {
 
-class DataModuleTest : public ::testing::Test {
+// A program folder of its own; the error boxes are collected.
+class DataModuleOpen : public ::testing::Test {
 protected:
     void SetUp() override {
         SetProgramDir(dir.Str());
-        testsupport::CopyPristineDb(dir.Path());
         SetErrorMessageHook([this](const std::string& m) { errors.push_back(m); });
-        ASSERT_TRUE(data.DataModuleCreate());
     }
     void TearDown() override { SetErrorMessageHook(nullptr); }
+    testsupport::TempDir dir;
+    std::vector<std::string> errors;
+    TData data;
+};
+
+// ... opened on a copy of the delivered database.
+class DataModuleTest : public DataModuleOpen {
+protected:
+    void SetUp() override {
+        DataModuleOpen::SetUp();
+        testsupport::CopyPristineDb(dir.Path());
+        ASSERT_TRUE(data.DataModuleCreate());
+    }
     void Exec(const std::string& sql) {
         fb::Query q(data.trKALO);
         q.SetSQL(sql);
         q.ExecSQL();
         data.trKALO.CommitRetaining();
     }
-    testsupport::TempDir dir;
-    TData data;
-    std::vector<std::string> errors;
 };
 
-TEST_F(DataModuleTest, OpensTheDatabaseBesideTheProgramWithTheTimeServers) {
+TEST_F(DataModuleTest, OpensTheDatabaseBesideTheProgramWithTheTimeServersAndShutdownRollsBackWorkLeftOpen) {
     EXPECT_EQ(data.DatabaseFile(), dir.Str() + "/Dati/KALOSQMDATA.FDB");
     EXPECT_TRUE(data.dbKALO.Connected());
     EXPECT_TRUE(data.tbNTPServers.Active());
     EXPECT_FALSE(data.tbSettings.Active());  // opened only when needed
     EXPECT_GT(data.tbNTPServers.RecordCount(), 0);
     EXPECT_TRUE(errors.empty());
+
+    fb::Query q(data.trKALO);
+    q.SetSQL("DELETE FROM NTPSERVERS");
+    q.ExecSQL();
+    data.DataModuleDestroy();
+    EXPECT_FALSE(data.dbKALO.Connected());
+    ASSERT_TRUE(data.DataModuleCreate());
+    EXPECT_GT(data.tbNTPServers.RecordCount(), 0);
 }
 
 TEST_F(DataModuleTest, CountSitesWithAndWithoutCodes) {
@@ -53,7 +70,7 @@ TEST_F(DataModuleTest, CountSitesWithAndWithoutCodes) {
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(DataModuleTest, SettingsReadersFollowTheRow) {
+TEST_F(DataModuleTest, SettingsReadersFollowTheRowAndSeeTheDialogsUnsavedEditsLeavingItsRowOpen) {
     Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=1, SET_SYNCLOCK=0, SET_UPLOADDATA=1, SET_UPLOADMODE=1");
     EXPECT_TRUE(data.UseInternetTime());
     EXPECT_FALSE(data.SyncClockEnabled());
@@ -65,9 +82,7 @@ TEST_F(DataModuleTest, SettingsReadersFollowTheRow) {
     EXPECT_TRUE(data.SyncClockEnabled());
     Exec("UPDATE SETTINGS SET SET_UPLOADDATA=0");
     EXPECT_FALSE(data.UploadEnabled(false));
-}
 
-TEST_F(DataModuleTest, AReaderSeesTheEditedUnsavedSettingsAndLeavesTheDialogsRowOpen) {
     data.tbSettings.Open();  // as the settings dialog does
     data.tbSettings.SetField("SET_USEINTERTETTIME", int64_t{0});
     EXPECT_EQ(data.tbSettings.GetState(), TDataSet::State::Edit);
@@ -107,6 +122,7 @@ TEST_F(DataModuleTest, TimeServerRowsAreUpdatedByTheirFormerHost) {
     EXPECT_THROW(ds.Post(), fb::Error);
 }
 
+// Not uploaded or modified since, not daylight, a positive value; newest first, at most NUMREC, of the one site.
 TEST_F(DataModuleTest, PendingStatementSelectsWaitingNightReadingsNewestFirst) {
     Exec("INSERT INTO SQMSITES (SIT_ID, SIT_CODE, SIT_NAME) VALUES (4, 'AB12', 'a')");
     Exec("INSERT INTO SQMSITES (SIT_ID, SIT_CODE, SIT_NAME) VALUES (5, 'ZZ99', 'b')");
@@ -117,30 +133,23 @@ TEST_F(DataModuleTest, PendingStatementSelectsWaitingNightReadingsNewestFirst) {
         "('r4', 4, '2020-01-01 04:00:00', 20, -1, 0, 0)",  // daylight
         "('r5', 4, '2020-01-01 05:00:00', 0, 0, 0, 0)",    // no value
         "('r6', 5, '2020-01-01 06:00:00', 20, 0, 0, 0)",   // other site
+        "('r7', 4, '2019-12-31 23:00:00', 19, 0, 0, 0)",   // waiting, oldest
     };
     for (const char* r : rows)
         Exec(std::string("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_STATE, "
                          "REA_UPLOADED, REA_MODIFIED) VALUES ") + r);
-    data.qPending.SetInteger("NUMREC", 5);
-    data.qPending.SetInteger("IDSITO", 4);
-    data.qPending.Open();
-    std::vector<std::string> codes;
-    for (; !data.qPending.Eof(); data.qPending.Next()) {
-        codes.push_back(Trim(data.qPending.FieldByName("REA_CODE").AsString()));
-        EXPECT_EQ(data.qPending.FieldByName("SIT_CODE").AsString(), "AB12    ");
+    for (const auto& [limit, expected] : {std::pair<int, std::vector<std::string>>{5, {"r2", "r1", "r7"}}, {2, {"r2", "r1"}}}) {
+        data.qPending.SetInteger("NUMREC", limit);
+        data.qPending.SetInteger("IDSITO", 4);
+        data.qPending.Open();
+        std::vector<std::string> codes;
+        for (; !data.qPending.Eof(); data.qPending.Next()) {
+            codes.push_back(Trim(data.qPending.FieldByName("REA_CODE").AsString()));
+            EXPECT_EQ(data.qPending.FieldByName("SIT_CODE").AsString(), "AB12    ");
+        }
+        data.qPending.Close();
+        EXPECT_EQ(codes, expected) << limit;
     }
-    data.qPending.Close();
-    EXPECT_EQ(codes, (std::vector<std::string>{"r2", "r1"}));
-}
-
-TEST_F(DataModuleTest, ShutdownRollsBackWorkLeftOpen) {
-    fb::Query q(data.trKALO);
-    q.SetSQL("DELETE FROM NTPSERVERS");
-    q.ExecSQL();
-    data.DataModuleDestroy();
-    EXPECT_FALSE(data.dbKALO.Connected());
-    ASSERT_TRUE(data.DataModuleCreate());
-    EXPECT_GT(data.tbNTPServers.RecordCount(), 0);
 }
 
 // A file of schema 1.0 in Dati, with a site and a reading.
@@ -150,18 +159,9 @@ std::string OlderDatabase(const testsupport::TempDir& dir, const std::string& ex
     std::filesystem::copy_file(KALO_SCHEMA10_DB, file);
     fb::Database db(file);
     db.Open();
-    for (std::string sql : {std::string("INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (1, 'Roof')"),
-                            std::string("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_STATE, REA_SQMVALUE) "
-                                        "VALUES ('k1', 1, 0, 20.5)"),
-                            extra}) {
-        if (sql.empty()) continue;
-        fb::Transaction tr(db);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        tr.Commit();
-    }
+    db.ExecuteImmediate("INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (1, 'Roof')");
+    db.ExecuteImmediate("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_STATE, REA_SQMVALUE) VALUES ('k1', 1, 0, 20.5)");
+    if (!extra.empty()) db.ExecuteImmediate(extra);
     return file;
 }
 
@@ -171,17 +171,11 @@ std::string VersionOf(const std::string& file) {
     return DatabaseSchemaVersion(db);
 }
 
-TEST(DataModuleOpen, AnOlderFileIsBroughtUpToDateWhenOpenedTellingEachStep) {
-    testsupport::TempDir dir;
-    SetProgramDir(dir.Str());
+TEST_F(DataModuleOpen, AnOlderFileIsBroughtUpToDateWhenOpenedTellingEachStep) {
     const std::string file = OlderDatabase(dir);
-    std::vector<std::string> errors;
-    SetErrorMessageHook([&](const std::string& m) { errors.push_back(m); });
-    TData data;
     std::vector<TUpgradeStep> steps;
     data.OnUpgradeProgress = [&](const TUpgradeStep& s) { steps.push_back(s); };
     ASSERT_TRUE(data.DataModuleCreate());
-    SetErrorMessageHook(nullptr);
     EXPECT_TRUE(errors.empty());
     EXPECT_FALSE(data.UpgradeFailed());
     EXPECT_GT(steps.size(), 5u);
@@ -199,16 +193,10 @@ TEST(DataModuleOpen, AnOlderFileIsBroughtUpToDateWhenOpenedTellingEachStep) {
     EXPECT_TRUE(steps.empty());
 }
 
-TEST(DataModuleOpen, AFailedUpgradeSaysWhyAndLeavesTheFileAsItWas) {
-    testsupport::TempDir dir;
-    SetProgramDir(dir.Str());
+TEST_F(DataModuleOpen, AFailedUpgradeSaysWhyAndLeavesTheFileAsItWas) {
     // An object of the new schema in the way makes the upgrade fail midway.
     const std::string file = OlderDatabase(dir, "CREATE EXCEPTION E_SITE_HAS_READINGS 'in the way'");
-    std::vector<std::string> errors;
-    SetErrorMessageHook([&](const std::string& m) { errors.push_back(m); });
-    TData data;
     EXPECT_FALSE(data.DataModuleCreate());
-    SetErrorMessageHook(nullptr);
     EXPECT_TRUE(data.UpgradeFailed());
     EXPECT_FALSE(data.dbKALO.Connected());
     ASSERT_EQ(errors.size(), 1u);
@@ -219,20 +207,12 @@ TEST(DataModuleOpen, AFailedUpgradeSaysWhyAndLeavesTheFileAsItWas) {
     EXPECT_EQ(VersionOf(file), "1.0");
 }
 
-TEST(DataModuleOpen, AMissingOrDamagedFileShowsTheMessage) {
-    testsupport::TempDir dir;
-    SetProgramDir(dir.Str());
-    std::vector<std::string> errors;
-    SetErrorMessageHook([&](const std::string& m) { errors.push_back(m); });
-    TData data;
+TEST_F(DataModuleOpen, AMissingOrDamagedFileShowsTheMessage) {
     EXPECT_FALSE(data.DataModuleCreate());
     std::filesystem::create_directories(dir.Path() / "Dati");
     std::ofstream(dir.Path() / "Dati" / "KALOSQMDATA.FDB") << "not a database";
     EXPECT_FALSE(data.DataModuleCreate());
-    SetErrorMessageHook(nullptr);
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0], "Another software session is already active: impossible to continue");
-    EXPECT_EQ(errors[1], errors[0]);
+    EXPECT_EQ(errors, std::vector<std::string>(2, "Another software session is already active: impossible to continue"));
     EXPECT_FALSE(data.dbKALO.Connected());
 }
 

@@ -61,19 +61,12 @@ public:
     }
 };
 
-struct FakeClock : IClockSetter {
-    bool allow = true;
-    std::vector<double> set;
-    bool SetClockUtc(double utc) override {
-        set.push_back(utc);
-        return allow;
-    }
-};
-
 class InternetTimeTest : public ::testing::Test {
 protected:
     void SetUp() override { SetProgramDir(dir.Str()); }
+    // A fresh server with this script, in place of any before.
     void Serve(std::vector<Reply> script) {
+        server.Stop();
         server.Start(std::move(script));
         time.TimePort = server.Port();
     }
@@ -89,7 +82,7 @@ protected:
 
     testsupport::TempDir dir;
     FakePinger pinger;
-    FakeClock clock;
+    timetest::RecordingClock clock;
     TInternetTime time{pinger, clock};
     timeserver::Rfc868Server server;
     // Answers must be near this machine's clock to be believed.
@@ -113,7 +106,7 @@ std::string PingOutcome(const std::string& host, int timeoutMs) {
 
 }  // namespace
 
-TEST(Rfc868, SecondsSince1900WithWholeSecondDelayAndThe2036Era) {
+TEST(Rfc868, SecondsSince1900WithWholeSecondDelayAndThe2036EraInTheZoneAndDaylightRuleOfThePc) {
     const struct { uint32_t seconds; int delayMs; double utc; } cases[] = {
         // Half of 1800 ms elapsed adds nothing, half of 2400 ms adds one second.
         {k2020, 0, Utc2020()}, {k2020, 900, Utc2020()}, {k2020, 999, Utc2020()},
@@ -124,17 +117,16 @@ TEST(Rfc868, SecondsSince1900WithWholeSecondDelayAndThe2036Era) {
         {0xFFFFFFFFu, 0, EncodeDateTime(2036, 2, 7, 6, 28, 15)},
     };
     for (const auto& c : cases) EXPECT_NEAR(Rfc868ToUtc(c.seconds, c.delayMs), c.utc, kMs) << c.seconds << " +" << c.delayMs;
-}
 
-TEST(Rfc868, LocalTimeFollowsZoneAndDaylightRule) {
+    // Local time follows the zone and its daylight rule.
     const double winter = EncodeDateTime(2020, 1, 15, 12, 0, 0);
-    const struct { const char* tz; double utc, local; } cases[] = {
+    const struct { const char* tz; double utc, local; } zones[] = {
         {kCet, Utc2020(), EncodeDateTime(2020, 6, 1, 13, 33, 20)}, {kCet, winter, EncodeDateTime(2020, 1, 15, 13, 0, 0)},
         {kEst, Utc2020(), EncodeDateTime(2020, 6, 1, 7, 33, 20)}, {kEst, winter, EncodeDateTime(2020, 1, 15, 7, 0, 0)},
     };
-    for (const auto& c : cases) {
-        UseZone(c.tz);
-        EXPECT_NEAR(UtcToLocalTime(c.utc), c.local, kMs) << c.tz;
+    for (const auto& z : zones) {
+        UseZone(z.tz);
+        EXPECT_NEAR(UtcToLocalTime(z.utc), z.local, kMs) << z.tz;
     }
 }
 
@@ -206,29 +198,6 @@ TEST_F(InternetTimeTest, FailedTimeRequestsAreSkippedSilentlyAndTheTransitDelayC
     EXPECT_FALSE(std::filesystem::exists(Log()));
 }
 
-TEST_F(InternetTimeTest, SettingTheClockWantsASecondAnswerOfTheSameServerAndItsSetterToAgree) {
-    UseZone(kCet);
-    // Refused setter: each server asked twice, the walk fails. Then the first
-    // server fails its second request; the next one answers twice.
-    Serve({Answer(now), Answer(now), Answer(now), Answer(now), Answer(now), CloseEarly(), Answer(now + 10),
-           Answer(now + 60)});
-    const std::vector<TimeServerEntry> two{{"127.0.0.1", 1, 2000}, {"127.0.0.1", 2, 2000}};
-    double t = 0;
-    clock.allow = false;
-    EXPECT_FALSE(time.GetInternetTime(two, t, true));
-    EXPECT_EQ(server.Accepted(), 4);
-    EXPECT_EQ(clock.set.size(), 2u);
-
-    clock.allow = true;
-    clock.set.clear();
-    ASSERT_TRUE(time.GetInternetTime(two, t, true));
-    EXPECT_EQ(server.Accepted(), 8);
-    ASSERT_EQ(clock.set.size(), 1u);
-    EXPECT_NEAR(clock.set[0], Utc(now + 60), kMs);
-    EXPECT_NEAR(t, UtcToLocalTime(Utc(now + 60)), kMs);
-    EXPECT_FALSE(std::filesystem::exists(Log()));
-}
-
 // Times that cannot be now: refused, logged, and the next server asked.
 TEST(PlausibleInternetTime, NotBeforeTheBuildAndWithinADayOfThePcClock) {
     const double build = EncodeDateTime(2026, 3, 1, 12, 0, 0), pc = EncodeDateTime(2026, 6, 1, 12, 0, 0);
@@ -254,30 +223,9 @@ TEST(PlausibleInternetTime, NotBeforeTheBuildAndWithinADayOfThePcClock) {
     EXPECT_FALSE(InternetTimesAgree(pc + 2, pc, pc + 2, pc + 60 * kSecond));
 }
 
-TEST_F(InternetTimeTest, TimesBeforeTheBuildAreRefusedAndLoggedAndTheNextServerGivesTheTime) {
+TEST_F(InternetTimeTest, TimesBeforeTheBuildAreRefusedAndOneMoreThanADayAwayIsBelievedOnlyWhenTheNextServerAgrees) {
     UseZone("UTC0");
     const uint32_t build = static_cast<uint32_t>(std::llround((ProgramBuildTimeUtc() - EncodeDate(1900, 1, 1)) * 86400));
-    Serve({Answer(0x80000000u), Answer(build - 60), Answer(now)});
-    const std::vector<TimeServerEntry> three{{"127.0.0.1", 1, 1000}, {"127.0.0.1", 2, 1000}, {"127.0.0.1", 3, 1000}};
-    double offset = 7.0;
-    ASSERT_TRUE(time.GetTimeOffset(three, offset));
-    EXPECT_NEAR(offset, Utc(now) - NowLocal(), 2 * kSecond);
-    ASSERT_EQ(FormatLogTime(Utc(0x80000000u)), "20/01/1968 03.14.08");
-    EXPECT_EQ(LogEntries(), (std::vector<std::string>{Refused(0x80000000u, BeforeBuild()), Refused(build - 60, BeforeBuild())}));
-    // Nothing but such times: no time at all.
-    server.Stop();
-    Serve({Answer(0x80000000u)});
-    offset = 7.0;
-    double t = 456.0;
-    EXPECT_FALSE(time.GetTimeOffset(three, offset));
-    EXPECT_FALSE(time.GetInternetTime(three, t, true));
-    EXPECT_EQ(std::make_pair(offset, t), std::make_pair(7.0, 456.0));
-    EXPECT_EQ(LogEntries().size(), 2u + 6u);
-    EXPECT_TRUE(clock.set.empty());
-}
-
-TEST_F(InternetTimeTest, ATimeMoreThanADayAwayIsBelievedOnlyWhenTheNextServerThatAnswersAgrees) {
-    UseZone("UTC0");
     constexpr uint32_t kDay = 86400;
     const uint32_t far = now + 2 * kDay;
     const auto says = [](uint32_t first, uint32_t next) {
@@ -288,6 +236,8 @@ TEST_F(InternetTimeTest, ATimeMoreThanADayAwayIsBelievedOnlyWhenTheNextServerTha
     };
     const std::string noClock = Refused(0, kNoClock);
     ASSERT_EQ(FormatLogTime(Utc(0)), "07/02/2036 06.28.16");
+    ASSERT_EQ(FormatLogTime(Utc(0x80000000u)), "20/01/1968 03.14.08");
+    const std::string early = Refused(0x80000000u, BeforeBuild());
     struct Case {
         const char* what;
         std::vector<Reply> script;
@@ -296,6 +246,9 @@ TEST_F(InternetTimeTest, ATimeMoreThanADayAwayIsBelievedOnlyWhenTheNextServerTha
         std::vector<std::string> log;
     };
     const Case cases[] = {
+        {"before the build, then one near the PC clock", {Answer(0x80000000u), Answer(build - 60), Answer(now)}, 3, now,
+         {early, Refused(build - 60, BeforeBuild())}},
+        {"nothing but times before the build", {Answer(0x80000000u)}, 3, std::nullopt, {early, early, early}},
         {"alone", {Answer(far)}, 1, std::nullopt, {unconfirmed(far)}},
         {"alone, the next server silent", {Answer(far), Never()}, 2, std::nullopt, {unconfirmed(far)}},
         {"then one near the PC clock", {Answer(far), Answer(now)}, 2, now, {says(far, now)}},
@@ -307,19 +260,17 @@ TEST_F(InternetTimeTest, ATimeMoreThanADayAwayIsBelievedOnlyWhenTheNextServerTha
         {"then one that disagrees and one that agrees with it", {Answer(far), Answer(now + 3 * kDay), Answer(now + 3 * kDay)},
          3, now + 3 * kDay, {says(far, now + 3 * kDay)}},
         {"then one before the build", {Answer(far), Answer(0x80000000u)}, 2, std::nullopt,
-         {says(far, 0x80000000u), Refused(0x80000000u, BeforeBuild())}},
+         {says(far, 0x80000000u), early}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove(Log());
-        server.Stop();
         Serve(c.script);
         std::vector<TimeServerEntry> servers;
         for (size_t i = 0; i < c.servers; ++i) servers.push_back({"127.0.0.1", static_cast<int>(i + 1), 500});
         double offset = 7.0, t = 456.0;
         EXPECT_EQ(time.GetTimeOffset(servers, offset), c.used.has_value());
         EXPECT_EQ(LogEntries(), c.log);
-        server.Stop();
         Serve(c.script);
         EXPECT_EQ(time.GetInternetTime(servers, t, false), c.used.has_value());
         if (c.used) {
@@ -332,35 +283,52 @@ TEST_F(InternetTimeTest, ATimeMoreThanADayAwayIsBelievedOnlyWhenTheNextServerTha
     EXPECT_TRUE(clock.set.empty());
 }
 
-TEST_F(InternetTimeTest, TheClockIsNeverSetFromASecondAnswerThatCannotBeNow) {
-    UseZone("UTC0");
-    const uint32_t far = now + 2 * 86400;
-    const std::vector<TimeServerEntry> two{{"127.0.0.1", 1, 1000}, {"127.0.0.1", 2, 1000}};
-    // Servers that answer nothing but 0 never set the clock, however many agree.
-    Serve({Answer(0)});
+TEST_F(InternetTimeTest, SettingTheClockWantsASecondAnswerOfTheSameServerThatCanBeNowAndItsSetterToAgree) {
+    UseZone(kCet);
+    const std::vector<TimeServerEntry> two{{"127.0.0.1", 1, 2000}, {"127.0.0.1", 2, 2000}};
+    // Refused setter: each server asked twice, the walk fails. Then the first
+    // server fails its second request; the next one answers twice.
+    Serve({Answer(now), Answer(now), Answer(now), Answer(now), Answer(now), CloseEarly(), Answer(now + 10),
+           Answer(now + 60)});
     double t = 0;
+    clock.allow = false;
     EXPECT_FALSE(time.GetInternetTime(two, t, true));
-    EXPECT_EQ(server.Accepted(), 2);
+    EXPECT_EQ(server.Accepted(), 4);
+    EXPECT_EQ(clock.set.size(), 2u);
+    clock.allow = true;
+    clock.set.clear();
+    ASSERT_TRUE(time.GetInternetTime(two, t, true));
+    EXPECT_EQ(server.Accepted(), 8);
+    ASSERT_EQ(clock.set.size(), 1u);
+    EXPECT_NEAR(clock.set[0], Utc(now + 60), kMs);
+    EXPECT_NEAR(t, UtcToLocalTime(Utc(now + 60)), kMs);
+    EXPECT_FALSE(std::filesystem::exists(Log()));
+
+    // Servers that answer nothing but 0 (2036) or 0x80000000 (1968) never set it, however many agree.
+    clock.set.clear();
+    for (uint32_t never : {0u, 0x80000000u}) {
+        Serve({Answer(never)});
+        EXPECT_FALSE(time.GetInternetTime(two, t, true));
+        EXPECT_EQ(server.Accepted(), 2) << never;
+    }
     EXPECT_TRUE(clock.set.empty());
-    server.Stop();
+    // A server whose second answer is such a time sets nothing; the next one does.
     std::filesystem::remove(Log());
-    // A server whose second answer is 0 (2036) or 0x80000000 (1968) sets nothing; the next one does.
     Serve({Answer(now), Answer(0), Answer(now), Answer(0x80000000u), Answer(now + 1), Answer(now + 2)});
     EXPECT_FALSE(time.GetInternetTime({{"127.0.0.1", 1, 1000}}, t, true));
     ASSERT_TRUE(time.GetInternetTime(two, t, true));
     ASSERT_EQ(clock.set.size(), 1u);
     EXPECT_NEAR(clock.set[0], Utc(now + 2), kMs);
-    EXPECT_NEAR(t, Utc(now + 2), kMs);
+    EXPECT_NEAR(t, UtcToLocalTime(Utc(now + 2)), kMs);
     EXPECT_EQ(LogEntries(), (std::vector<std::string>{Refused(0, kNoClock), Refused(0x80000000u, BeforeBuild())}));
 
     // Two servers agree on a time two days away: the first one's fresh answer sets the clock, if it still agrees.
-    server.Stop();
+    const uint32_t far = now + 2 * 86400;
     Serve({Answer(far), Answer(far + 3), Answer(far + 1)});
     clock.set.clear();
     ASSERT_TRUE(time.GetInternetTime(two, t, true));
     ASSERT_EQ(clock.set.size(), 1u);
     EXPECT_NEAR(clock.set[0], Utc(far + 1), kMs);
-    server.Stop();
     Serve({Answer(far), Answer(far + 3), Answer(far + 60)});
     clock.set.clear();
     EXPECT_FALSE(time.GetInternetTime(two, t, true));
@@ -370,47 +338,32 @@ TEST_F(InternetTimeTest, TheClockIsNeverSetFromASecondAnswerThatCannotBeNow) {
 }
 
 // The server list as the data module reads it, from a copy of the delivered database.
-class TimeServerTableTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetProgramDir(dir.Str());
-        db.SetFile(testsupport::CopyPristineDb(dir.Path()));
-        db.Open();
-    }
-    void TearDown() override { db.Close(); }
-
-    void Replace(const std::vector<std::string>& rows) {
-        db.ExecuteImmediate("delete from NTPSERVERS");
-        for (const auto& v : rows) db.ExecuteImmediate("insert into NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) values " + v);
-    }
-    using Rows = std::vector<std::tuple<std::string, int, int>>;
-    static Rows AsRows(const std::vector<TimeServerEntry>& servers) {
-        Rows rows;
-        for (const auto& s : servers) rows.emplace_back(s.Host, s.Order, s.TimeoutMs);
-        return rows;
-    }
-
+TEST(TimeServerTable, RowsComeInOrderOfPreferenceNullsAsZeroAndTheCallersEditsIncluded) {
     testsupport::TempDir dir;
-    fb::Database db;
-};
-
-TEST_F(TimeServerTableTest, RowsComeInOrderOfPreferenceNullsAsZeroAndTheCallersEditsIncluded) {
-    Replace({});
-    EXPECT_TRUE(LoadTimeServers(db).empty());
-    Replace({"('c.example', 30, 1500)", "('a.example', 10, null)", "('b.example', 20, 700)"});
+    fb::Database db(testsupport::CopyPristineDb(dir.Path()));
+    db.Open();
+    using Rows = std::vector<std::tuple<std::string, int, int>>;
+    const auto loaded = [](auto& from) {
+        Rows rows;
+        for (const auto& s : LoadTimeServers(from)) rows.emplace_back(s.Host, s.Order, s.TimeoutMs);
+        return rows;
+    };
+    for (const auto& sql : timetest::TimeServerRows({})) db.ExecuteImmediate(sql);
+    EXPECT_TRUE(loaded(db).empty());
+    for (const auto& sql : timetest::TimeServerRows({"('c.example', 30, 1500)", "('a.example', 10, null)", "('b.example', 20, 700)"}))
+        db.ExecuteImmediate(sql);
     const Rows committed{{"a.example", 10, 0}, {"b.example", 20, 700}, {"c.example", 30, 1500}};
-    EXPECT_EQ(AsRows(LoadTimeServers(db)), committed);
+    EXPECT_EQ(loaded(db), committed);
     // A transaction sees its own uncommitted rows; others neither see them nor wait for them.
     fb::Transaction tr(db);
     tr.Start();
     fb::Query q(tr);
-    q.SetSQL("insert into NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) values (:H, 0, 200)");
-    q.SetString("H", "first.example");
+    q.SetSQL("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('first.example', 0, 200)");
     q.ExecSQL();
     Rows own = committed;
     own.insert(own.begin(), {"first.example", 0, 200});
-    EXPECT_EQ(AsRows(LoadTimeServers(tr)), own);
-    EXPECT_EQ(AsRows(LoadTimeServers(db)), committed);
+    EXPECT_EQ(loaded(tr), own);
+    EXPECT_EQ(loaded(db), committed);
     tr.Rollback();
 }
 

@@ -85,30 +85,23 @@ private:
 
 // --- The rules without Qt ----------------------------------------------------
 
-TEST(UpdateFileTest, TheVersionComesFromItsSectionAsWritten) {
+TEST(UpdateFileTest, TheVersionComesFromItsSectionAsWrittenAndIsEmptyWithoutIt) {
     TempDir dir;
     const auto f = dir.Path() / "KALOUPD.ini";
-    WriteFile(f, UpdateFile("Version= 4.0.0.27 ").toStdString());
-    EXPECT_EQ(ReadUpdateVersion(f.string()), " 4.0.0.27 ");
+    const std::pair<std::string, std::string> cases[] = {
+        {UpdateFile("Version= 4.0.0.27 ").toStdString(), " 4.0.0.27 "},
+        {"\xEF\xBB\xBF[UPDATEInfo]\n ; a comment\n  Version =1.2.3.4\n", "1.2.3.4"},  // marked UTF-8, Unix lines
+        {UpdateFile("Release=4.0.0.27").toStdString(), ""},
+        {"[Other]\nVersion=4.0.0.27\n", ""},
+    };
+    for (const auto& [text, version] : cases) {
+        WriteFile(f, text);
+        EXPECT_EQ(ReadUpdateVersion(f.string()), version) << text;
+    }
+    EXPECT_EQ(ReadUpdateVersion((dir.Path() / "none.ini").string()), "");
+    WriteFile(f, UpdateFile("Version=1").toStdString());
     EXPECT_EQ(ReadIniString(f.string(), "updateinfo", "NOTES"), "see the web site");
     EXPECT_EQ(ReadIniString(f.string(), "General", "Version"), "0.0.0.0");
-}
-
-TEST(UpdateFileTest, AMissingKeySectionOrFileGivesAnEmptyVersion) {
-    TempDir dir;
-    const auto f = dir.Path() / "KALOUPD.ini";
-    WriteFile(f, UpdateFile("Release=4.0.0.27").toStdString());
-    EXPECT_EQ(ReadUpdateVersion(f.string()), "");
-    WriteFile(f, "[Other]\nVersion=4.0.0.27\n");
-    EXPECT_EQ(ReadUpdateVersion(f.string()), "");
-    EXPECT_EQ(ReadUpdateVersion((dir.Path() / "none.ini").string()), "");
-}
-
-TEST(UpdateFileTest, AMarkedUtf8FileWithUnixLinesReads) {
-    TempDir dir;
-    const auto f = dir.Path() / "KALOUPD.ini";
-    WriteFile(f, "\xEF\xBB\xBF[UPDATEInfo]\n ; a comment\n  Version =1.2.3.4\n");
-    EXPECT_EQ(ReadUpdateVersion(f.string()), "1.2.3.4");
 }
 
 TEST(UpdateResultTest, OnlyTheSameVersionIsUpToDate) {
@@ -135,15 +128,6 @@ protected:
     }
     std::filesystem::path LocalCopy() const { return dir.Path() / "UpdInfo" / "KALOUPD.ini"; }
 
-    // A shown dialog pointed at the server, after one press of its button.
-    std::unique_ptr<TUpdateForm> Checked(const QString& url, int timeoutMs = 5000) {
-        auto form = std::make_unique<TUpdateForm>();
-        form->SetUpdateUrl(url);
-        form->SetTimeoutMs(timeoutMs);
-        form->show();
-        QTest::mouseClick(form->CheckButton(), Qt::LeftButton);
-        return form;
-    }
     static QLabel* Shown(TUpdateForm& f) {
         QLabel* shown = nullptr;
         for (QLabel* l : {f.UpdateLabel(), f.UpToDateLabel(), f.FailedLabel()}) {
@@ -187,129 +171,73 @@ TEST_F(UpdateFormTest, OpensWithTheInstalledVersionAndNoResult) {
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "UpdInfo"));  // nothing fetched before the button
 }
 
-TEST_F(UpdateFormTest, TheSameVersionIsUpToDateAndTheCopyStays) {
-    const QByteArray body = UpdateFile("Version=" + installed);
-    THttpServer server([&](const QByteArray&) { return Response(200, "OK", body); });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(form->CurrentVersion()->text().toStdString(), installed);
-    EXPECT_EQ(Shown(*form), form->UpToDateLabel());
-    ASSERT_EQ(server.paths.size(), 1);
-    EXPECT_EQ(server.paths.at(0), "/SHARE/KALOUPD.ini");
-    EXPECT_EQ(ReadFile(LocalCopy()), body.toStdString());  // UpdInfo made, the copy kept
-    ExpectUnclipped(*form, "uptodate");
-}
-
-TEST_F(UpdateFormTest, BlanksAroundTheVersionStillMeanUpToDate) {
-    const std::string written = "  " + installed + "\t ";
-    THttpServer server([&](const QByteArray&) { return Response(200, "OK", UpdateFile("Version=" + written)); });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(form->CurrentVersion()->text().toStdString(), written);  // shown as read
-    EXPECT_EQ(Shown(*form), form->UpToDateLabel());
-}
-
-TEST_F(UpdateFormTest, AnOlderVersionAsksForAnUpdate) {
+TEST_F(UpdateFormTest, EachCheckShowsTheFileJustFetchedAndOnlyAGoodOneReplacesTheCopy) {
+    using Handler = THttpServer::Handler;
+    Handler answer;
+    THttpServer server([&](const QByteArray& path) { return answer(path); });
+    const auto ok = [](const QByteArray& body) -> Handler { return [body](auto&) { return Response(200, "OK", body); }; };
+    const QByteArray same = UpdateFile("Version=" + installed), older = UpdateFile("Version=3.9.0.1");
+    const QByteArray noKey = UpdateFile("Build=" + installed), blanks = UpdateFile("Version=  " + installed + "\t ");
     ASSERT_NE(installed, "3.9.0.1");
-    THttpServer server([&](const QByteArray&) { return Response(200, "OK", UpdateFile("Version=3.9.0.1")); });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(form->CurrentVersion()->text(), "3.9.0.1");
-    EXPECT_EQ(Shown(*form), form->UpdateLabel());
-    ExpectUnclipped(*form, "update");
-}
-
-TEST_F(UpdateFormTest, AMissingKeyGivesAnEmptyVersionAndAnUpdate) {
-    THttpServer server([&](const QByteArray&) { return Response(200, "OK", UpdateFile("Build=" + installed)); });
-    auto form = Checked(server.Url());
-    EXPECT_TRUE(form->CurrentVersion()->text().isEmpty());
-    EXPECT_EQ(Shown(*form), form->UpdateLabel());
-}
-
-TEST_F(UpdateFormTest, NoServerFailsAndThePreviousCopyIsNotRead) {
-    const std::string previous = UpdateFile("Version=" + installed).toStdString();
-    WriteFile(LocalCopy(), previous);
-    auto form = Checked(QStringLiteral("http://127.0.0.1:%1/SHARE/KALOUPD.ini").arg(testsupport::ClosedPort()));
-    EXPECT_TRUE(form->CurrentVersion()->text().isEmpty());
-    EXPECT_EQ(Shown(*form), form->FailedLabel());
-    EXPECT_EQ(ReadFile(LocalCopy()), previous);
-    ExpectUnclipped(*form, "failed");
-}
-
-TEST_F(UpdateFormTest, ASilentServerFailsWithinTheTimeout) {
-    WriteFile(LocalCopy(), UpdateFile("Version=" + installed).toStdString());
-    THttpServer server([](const QByteArray&) { return QByteArray(); });
-    QElapsedTimer clock;
-    clock.start();
-    auto form = Checked(server.Url(), 1500);
-    EXPECT_LT(clock.elapsed(), 30000);
-    EXPECT_EQ(server.paths.size(), 1);  // it did ask
-    EXPECT_EQ(Shown(*form), form->FailedLabel());
-    EXPECT_TRUE(form->CurrentVersion()->text().isEmpty());
-    EXPECT_TRUE(form->CheckButton()->isEnabled());
-}
-
-TEST_F(UpdateFormTest, AnHttpErrorFailsEvenWithAnUpdateFileAsItsBody) {
-    THttpServer server([&](const QByteArray&) {
-        return Response(404, "Not Found", UpdateFile("Version=" + installed));
-    });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(Shown(*form), form->FailedLabel());
-    EXPECT_TRUE(form->CurrentVersion()->text().isEmpty());
-    EXPECT_FALSE(std::filesystem::exists(LocalCopy()));
-}
-
-TEST_F(UpdateFormTest, AnAnswerOutsideTwoHundredsFailsThoughQtSeesNoError) {
-    // "Multiple Choices" is no transfer error to Qt, nor the file.
-    THttpServer server([&](const QByteArray&) {
-        return Response(300, "Multiple Choices", UpdateFile("Version=" + installed));
-    });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(Shown(*form), form->FailedLabel());
-    EXPECT_FALSE(std::filesystem::exists(LocalCopy()));
-}
-
-TEST_F(UpdateFormTest, ACutTransferFailsAndKeepsThePreviousCopy) {
-    const std::string previous = UpdateFile("Version=0.0.0.9").toStdString();
-    WriteFile(LocalCopy(), previous);
-    const QByteArray body = UpdateFile("Version=" + installed);
-    THttpServer server([&](const QByteArray&) { return Response(200, "OK", body, {}, body.size() + 100); });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(Shown(*form), form->FailedLabel());
-    EXPECT_EQ(ReadFile(LocalCopy()), previous);
-}
-
-TEST_F(UpdateFormTest, ARedirectIsFollowedButNotForever) {
-    THttpServer server([&](const QByteArray& path) {
-        if (path == "/SHARE/KALOUPD.ini") return Response(302, "Found", "moved", "Location: /mirror/KALOUPD.ini\r\n");
-        if (path == "/mirror/KALOUPD.ini") return Response(200, "OK", UpdateFile("Version=" + installed));
-        return Response(302, "Found", "again", "Location: " + path + "x\r\n");  // an endless chain
-    });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(Shown(*form), form->UpToDateLabel());
-    EXPECT_EQ(ReadFile(LocalCopy()), UpdateFile("Version=" + installed).toStdString());
-
-    server.paths.clear();
-    auto loop = Checked(server.Url("/loop"));
-    EXPECT_EQ(Shown(*loop), loop->FailedLabel());
-    EXPECT_GE(server.paths.size(), 2);
-    EXPECT_LE(server.paths.size(), 10);
-}
-
-TEST_F(UpdateFormTest, EachCheckReplacesTheCopyAndTheLastResult) {
-    QByteArray body = UpdateFile("Version=3.9.0.1");
-    bool up = true;
-    THttpServer server([&](const QByteArray&) { return up ? Response(200, "OK", body) : QByteArray(); });
-    auto form = Checked(server.Url());
-    EXPECT_EQ(Shown(*form), form->UpdateLabel());
-
-    body = UpdateFile("Version=" + installed);
-    QTest::mouseClick(form->CheckButton(), Qt::LeftButton);
-    EXPECT_EQ(Shown(*form), form->UpToDateLabel());
-    EXPECT_EQ(ReadFile(LocalCopy()), body.toStdString());
-
-    up = false;
-    form->SetTimeoutMs(800);
-    QTest::mouseClick(form->CheckButton(), Qt::LeftButton);
-    EXPECT_EQ(Shown(*form), form->FailedLabel());
-    EXPECT_TRUE(form->CurrentVersion()->text().isEmpty());
+    // Before each failure: a copy that would be up to date, were it read.
+    const std::string previous = same.toStdString() + "; from before\r\n";
+    struct Case {
+        const char* what;
+        Handler answer;  // none: nothing listens
+        std::string version;  // shown
+        QLabel* (TUpdateForm::*result)() const;
+        QByteArray copy;  // empty for a failure, which keeps the previous copy
+        std::pair<int, int> requests{1, 1};  // at least, at most
+        const char* picture = nullptr;
+        int timeoutMs = 5000;
+        const char* path = "/SHARE/KALOUPD.ini";
+    };
+    const auto failed = &TUpdateForm::FailedLabel, upToDate = &TUpdateForm::UpToDateLabel;
+    const Case cases[] = {
+        {"the same version", ok(same), installed, upToDate, same, {1, 1}, "uptodate"},
+        {"blanks around it, shown as read", ok(blanks), "  " + installed + "\t ", upToDate, blanks},
+        {"an older version", ok(older), "3.9.0.1", &TUpdateForm::UpdateLabel, older, {1, 1}, "update"},
+        {"no version key", ok(noKey), "", &TUpdateForm::UpdateLabel, noKey},
+        {"a redirect", [&](const QByteArray& path) {
+             return path == "/mirror/KALOUPD.ini" ? Response(200, "OK", same)
+                                                  : Response(302, "Found", "moved", "Location: /mirror/KALOUPD.ini\r\n");
+         }, installed, upToDate, same, {2, 2}},
+        {"no server", nullptr, "", failed, {}, {0, 0}, "failed"},
+        {"a silent server, within the timeout", [](auto&) { return QByteArray(); }, "", failed, {}, {1, 1}, nullptr, 1500},
+        {"an HTTP error with an update file as its body", [&](auto&) { return Response(404, "Not Found", same); }, "",
+         failed, {}},
+        // "Multiple Choices" is no transfer error to Qt.
+        {"an answer outside the 200s", [&](auto&) { return Response(300, "Multiple Choices", same); }, "", failed, {}},
+        {"a cut transfer", [&](auto&) { return Response(200, "OK", same, {}, same.size() + 100); }, "", failed, {}},
+        {"an endless chain of redirects",
+         [](const QByteArray& path) { return Response(302, "Found", "again", "Location: " + path + "x\r\n"); }, "",
+         failed, {}, {2, 10}, nullptr, 5000, "/loop"},
+    };
+    TUpdateForm form;
+    form.show();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.copy.isEmpty()) WriteFile(LocalCopy(), previous);
+        answer = c.answer;
+        server.paths.clear();
+        form.SetUpdateUrl(c.answer ? server.Url(c.path)
+                                   : QStringLiteral("http://127.0.0.1:%1/SHARE/KALOUPD.ini").arg(testsupport::ClosedPort()));
+        form.SetTimeoutMs(c.timeoutMs);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(form.CheckButton(), Qt::LeftButton);
+        EXPECT_LT(clock.elapsed(), 30000);
+        EXPECT_EQ(form.CurrentVersion()->text().toStdString(), c.version);
+        EXPECT_EQ(Shown(form), (form.*c.result)());
+        EXPECT_EQ(ReadFile(LocalCopy()), c.copy.isEmpty() ? previous : c.copy.toStdString());
+        EXPECT_TRUE(form.CheckButton()->isEnabled());
+        EXPECT_GE(server.paths.size(), c.requests.first);
+        EXPECT_LE(server.paths.size(), c.requests.second);
+        if (c.requests.first > 0) {
+            EXPECT_EQ(server.paths.value(0), c.path);
+        }
+        if (c.picture) ExpectUnclipped(form, c.picture);
+    }
 }
 
 TEST_F(UpdateFormTest, DownloadFileRefusesAFileItCannotWrite) {

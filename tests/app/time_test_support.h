@@ -1,14 +1,41 @@
 #pragma once
-// Whether this process may send ICMP echoes, which decides what the tests of
-// the real pinger expect.
+// Shared by the Internet-time tests: the rows of the time-server table, a
+// pinger and a clock setter that stand in for the machine's, and whether
+// this process may send ICMP echoes, which decides what the tests of the
+// real pinger expect.
 #include <algorithm>
 #include <fstream>
 #include <linux/capability.h>
+#include <string>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
+#include "internettime.h"
+
 namespace timetest {
+
+// The statements that leave only these rows, "('host', order, timeout)", in NTPSERVERS.
+inline std::vector<std::string> TimeServerRows(const std::vector<std::string>& rows) {
+    std::vector<std::string> sql{"DELETE FROM NTPSERVERS"};
+    for (const auto& r : rows) sql.push_back("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES " + r);
+    return sql;
+}
+
+// Every host answers the echo.
+struct AnsweringPinger : IPinger {
+    int Ping(const std::string&, int) override { return 8; }
+};
+
+// Keeps every time it is asked to set; succeeds when allowed.
+struct RecordingClock : IClockSetter {
+    bool allow = true;
+    std::vector<double> set;
+    bool SetClockUtc(double utc) override {
+        set.push_back(utc);
+        return allow;
+    }
+};
 
 // Linux grants ICMP datagram sockets when the effective group or any
 // supplementary group is in this range.

@@ -9,19 +9,27 @@
 #include "vsop.h"
 
 using namespace sitetest;
+using Strings = std::vector<std::string>;
 
 namespace {
 
 class Acquisition : public SiteFixture {
 protected:
     // Date-times every `minutes` from a to b inclusive.
-    static std::vector<std::string> Every(int minutes, double a, double b) {
-        std::vector<std::string> out;
+    static Strings Every(double minutes, double a, double b) {
+        Strings out;
         for (double t = a; t <= b + kSecond / 2; t += minutes / 1440.0) out.push_back(FormatLogTime(t));
         return out;
     }
-    std::vector<std::string> Times(int site) {
-        std::vector<std::string> out;
+    // The site, started with the fake clock at that time.
+    std::unique_ptr<TSite> Start(int id, double now) {
+        clock.now = now;
+        auto s = std::make_unique<TSite>(*this, id);
+        s->acq.StartOrStop();
+        return s;
+    }
+    Strings Times(int site) {
+        Strings out;
         for (const auto& r : Stored(site)) out.push_back(FormatLogTime(r.Time));
         return out;
     }
@@ -30,45 +38,42 @@ protected:
         for (const auto& r : Stored(site)) out.push_back(r.State);
         return out;
     }
+    const double k22h = EncodeDateTime(2024, 1, 15, 22, 0, 0);
 };
 
 TEST_F(Acquisition, ATimedNightStoresEveryIntervalInsideItsWindowOnly) {
     const int id = AddSite({.Method = kTimed, .Interval = 10, .Start = "18.00", .Stop = "06.00"});
-    clock.now = EncodeDateTime(2024, 1, 15, 12, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    EXPECT_TRUE(s.ticker.enabled);
-    EXPECT_EQ(s.ticker.period, 30000);
-    EXPECT_EQ(s.light.Last(), 'B');  // running, outside the window
+    auto s = Start(id, EncodeDateTime(2024, 1, 15, 12, 0, 0));
+    EXPECT_TRUE(s->ticker.enabled);
+    EXPECT_EQ(s->ticker.period, 30000);
+    EXPECT_EQ(s->light.Last(), 'B');  // running, outside the window
     EXPECT_TRUE(Stored(id).empty());
-    Run(s, 24 * 60);
+    Run(*s, 24 * 60);
     EXPECT_EQ(Times(id), Every(10, EncodeDateTime(2024, 1, 15, 18, 0, 0), EncodeDateTime(2024, 1, 16, 6, 0, 0)));
     EXPECT_EQ(States(id), std::vector<int>(73, 0));
-    EXPECT_EQ(s.view.latest, 73);
-    EXPECT_TRUE(s.prompt.texts.empty());
+    EXPECT_EQ(s->view.latest, 73);
+    EXPECT_TRUE(s->prompt.texts.empty());
     EXPECT_TRUE(LogLines("Roof").empty());
     // The key is the reading's time and the site.
     EXPECT_EQ(Stored(id).front().Code, "20240115180000" + std::to_string(id));
 
-    s.acq.StartOrStop();
-    EXPECT_FALSE(s.ticker.enabled);
-    EXPECT_EQ(s.light.Last(), 'R');
-    EXPECT_EQ(s.view.runStates, (std::vector<bool>{true, false}));
+    s->acq.StartOrStop();
+    EXPECT_FALSE(s->ticker.enabled);
+    EXPECT_EQ(s->light.Last(), 'R');
+    EXPECT_EQ(s->view.runStates, (std::vector<bool>{true, false}));
 }
 
 TEST_F(Acquisition, StartingInsideTheWindowReadsAtOnceAndTheLightTellsNightFromDay) {
     const int id = AddSite({.Method = kTimed, .Interval = 5, .Start = "20.00", .Stop = "20.10", .DayReading = 1,
                             .DayInterval = "30"});
-    clock.now = EncodeDateTime(2024, 3, 1, 20, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
+    auto s = Start(id, EncodeDateTime(2024, 3, 1, 20, 0, 0));
     ASSERT_EQ(Stored(id).size(), 1u);
-    EXPECT_EQ(s.light.Last(), 'G');
-    Run(s, 10);  // 20:05 and 20:10 inside
-    Run(s, 0.5);  // 20:10:30: outside, the daylight interval has long passed
+    EXPECT_EQ(s->light.Last(), 'G');
+    Run(*s, 10);  // 20:05 and 20:10 inside
+    Run(*s, 0.5);  // 20:10:30: outside, the daylight interval has long passed
     EXPECT_EQ(States(id), (std::vector<int>{0, 0, 0, -1}));
-    EXPECT_EQ(s.light.Last(), 'B');
-    Run(s, 30);  // next daylight reading at 20:40:30
+    EXPECT_EQ(s->light.Last(), 'B');
+    Run(*s, 30);  // next daylight reading at 20:40:30
     EXPECT_EQ(States(id), (std::vector<int>{0, 0, 0, -1, -1}));
     EXPECT_EQ(Times(id).back(), "01/03/2024 20.40.30");
 }
@@ -78,10 +83,8 @@ TEST_F(Acquisition, SunsetToSunriseAndDuskToDawnAtARealSite) {
     for (int method : {kDiscardByDay, kDiscardInTwilight}) {
         const int id = AddSite({.Name = "Milan" + std::to_string(method), .Method = method, .Interval = 15,
                                 .Latitude = "45.46", .Longitude = "9.19"});
-        clock.now = day + 0.5;
-        TSite s(*this, id);
-        s.acq.StartOrStop();
-        Run(s, 24 * 60);
+        auto s = Start(id, day + 0.5);
+        Run(*s, 24 * 60);
         const double morning = method == kDiscardByDay ? SunRise(day + 1, -9.19L, 45.46L)
                                                        : AstronomicalDawn(day + 1, -9.19L, 45.46L);
         const double evening = method == kDiscardByDay ? SunSet(day, -9.19L, 45.46L)
@@ -95,45 +98,38 @@ TEST_F(Acquisition, SunsetToSunriseAndDuskToDawnAtARealSite) {
         EXPECT_GT(rows.back().Time, morning - 15 / 1440.0);
         const int expected = static_cast<int>(std::floor((rows.back().Time - rows.front().Time) * 96 + 0.5)) + 1;
         EXPECT_EQ(static_cast<int>(rows.size()), expected);
-        s.acq.Stop();
+        s->acq.Stop();
     }
 }
 
-TEST_F(Acquisition, WithoutCoordinatesEveryInstantIsNight) {
-    const int id = AddSite({.Method = kDiscardInTwilight, .Interval = 60, .Latitude = "45.0"});
-    clock.now = EncodeDateTime(2024, 1, 15, 12, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 3 * 60);
-    EXPECT_EQ(Times(id), Every(60, clock.now - 3 / 24.0, clock.now));
-}
-
-TEST_F(Acquisition, AnUnknownMethodTakesOnlyDaylightReadings) {
-    const int id = AddSite({.Method = 7, .Interval = 1, .DayReading = 1, .DayInterval = "20"});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 60);
-    EXPECT_EQ(States(id), std::vector<int>(4, -1));  // 22:00, 22:20, 22:40, 23:00
-    const int quiet = AddSite({.Name = "Quiet", .Method = 7, .Interval = 1});
-    TSite q(*this, quiet);
-    q.acq.StartOrStop();
-    Run(q, 60);
-    EXPECT_TRUE(Stored(quiet).empty());
-    EXPECT_EQ(q.light.Last(), 'B');
-}
-
-TEST_F(Acquisition, ADaylightIntervalOfZeroReadsAtEveryTickOutsideTheWindow) {
-    for (const char* interval : std::initializer_list<const char*>{"0", nullptr}) {
-        const int id = AddSite({.Name = interval ? "Zero" : "Empty", .Method = kTimed, .Start = "18.00",
-                                .Stop = "06.00", .DayReading = 1, .DayInterval = interval});
-        clock.now = EncodeDateTime(2024, 1, 15, 12, 0, 0);
-        TSite s(*this, id);
-        s.acq.StartOrStop();
-        Run(s, 10);
-        EXPECT_EQ(Times(id).size(), 21u);  // 12:00:00 to 12:10:00, every 30 s
-        EXPECT_EQ(States(id), std::vector<int>(21, -1));
-        s.acq.Stop();
+TEST_F(Acquisition, WithoutCoordinatesEveryInstantIsNightAndOtherMethodsTakeDaylightReadingsOnly) {
+    const double noon = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+    const struct {
+        TSiteSpec spec;
+        double start, minutes;
+        double every;  // the readings that follow, from the start
+        size_t count;
+        int state;
+    } cases[] = {
+        {{.Name = "Latitude only", .Method = kDiscardInTwilight, .Interval = 60, .Latitude = "45.0"}, noon, 3 * 60, 60, 4, 0},
+        {{.Name = "Unknown", .Method = 7, .Interval = 1, .DayReading = 1, .DayInterval = "20"}, k22h, 60, 20, 4, -1},
+        {{.Name = "Unknown, no daylight readings", .Method = 7, .Interval = 1}, k22h, 60, 0, 0, 0},
+        // A daylight interval of zero, or none, reads at every tick outside the window.
+        {{.Name = "Zero", .Method = kTimed, .Start = "18.00", .Stop = "06.00", .DayReading = 1, .DayInterval = "0"},
+         noon, 10, 0.5, 21, -1},
+        {{.Name = "Empty", .Method = kTimed, .Start = "18.00", .Stop = "06.00", .DayReading = 1, .DayInterval = nullptr},
+         noon, 10, 0.5, 21, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.spec.Name);
+        const int id = AddSite(c.spec);
+        auto s = Start(id, c.start);
+        Run(*s, c.minutes);
+        const auto times = c.count ? Every(c.every, c.start, c.start + (c.count - 1) * c.every / 1440) : Strings{};
+        EXPECT_EQ(Times(id), times);
+        EXPECT_EQ(States(id), std::vector<int>(c.count, c.state));
+        EXPECT_TRUE(c.count || s->light.Last() == 'B');
+        s->acq.Stop();
     }
 }
 
@@ -153,13 +149,11 @@ protected:
 TEST_F(WithTimeServer, ASyncFrequencyOfZeroSynchronisesBeforeEveryDueReading) {
     Settings(1, 0, 0, 0, 0);
     const int id = AddSite({.Interval = 5});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
+    auto s = Start(id, k22h);
     EXPECT_EQ(server.Accepted(), 2);
     // The measured offset moves by the server's whole seconds, which may put
     // a due reading off by a tick: count what was read.
-    Run(s, 20);
+    Run(*s, 20);
     const int readings = static_cast<int>(Stored(id).size());
     EXPECT_GE(readings, 4);
     // One at the start, one before each reading.
@@ -168,29 +162,27 @@ TEST_F(WithTimeServer, ASyncFrequencyOfZeroSynchronisesBeforeEveryDueReading) {
 
     // Once the servers fail, the following readings say so.
     server.Stop();
-    Run(s, 5);
+    Run(*s, 5);
     EXPECT_EQ(Stored(id).back().Syncro, 0);
     EXPECT_FALSE(AcquisitionShared().LastSyncSucceeded);
-    EXPECT_TRUE(s.prompt.texts.empty());  // no box during acquisition
+    EXPECT_TRUE(s->prompt.texts.empty());  // no box during acquisition
 }
 
 TEST_F(WithTimeServer, TheOffsetOfASynchronisationCountsFromTheNextTick) {
     Settings(1, 0, 0, 0, 30);
     const int id = AddSite({.Interval = 10});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
     // A server an hour ahead of this machine's clock.
     server.Stop();
     server.Start({timeserver::Reply{timeserver::Reply::Kind::Answer, timeserver::CurrentSeconds() + 3600u, 0}});
     data.TimePort = server.Port();
-    TSite s(*this, id);
-    s.acq.StartOrStop();
+    auto s = Start(id, k22h);
     const double offset = AcquisitionShared().InternetTimeOffset;
     EXPECT_NEAR(offset, 1.0 / 24, 5 * kSecond);
     ASSERT_EQ(Stored(id).size(), 1u);
     EXPECT_NEAR(Stored(id).front().Time, clock.now + offset, kSecond);
     // Stopping the server: the failed synchronisation keeps the offset it had.
     server.Stop();
-    Run(s, 30);
+    Run(*s, 30);
     EXPECT_EQ(AcquisitionShared().InternetTimeOffset, offset);
     EXPECT_NEAR(Stored(id).back().Time, clock.now + offset, kSecond);
 }
@@ -202,90 +194,76 @@ TEST_F(WithTimeServer, AClockSetBackBySynchronisingDelaysTheNextReadingByAsMuch)
         if (++n == 2) c.Advance(-3600);
     };
     const int id = AddSite({.Interval = 10});
-    const double t0 = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    clock.now = t0;
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 20);  // 22:00, 22:10; at 22:20 the clock goes back before the reading
+    auto s = Start(id, k22h);
+    Run(*s, 20);  // 22:00, 22:10; at 22:20 the clock goes back before the reading
     EXPECT_EQ(setter->calls, 2);
     EXPECT_EQ(AcquisitionShared().InternetTimeOffset, 0);
     ASSERT_EQ(Stored(id).size(), 3u);
     EXPECT_EQ(Times(id).front(), "15/01/2024 21.20.00");  // the reading taken just after the step
     // From 21:20 on no reading is due until the clock is 10 minutes past 22:20 again.
-    Run(s, 69.5);
+    Run(*s, 69.5);
     EXPECT_EQ(Stored(id).size(), 3u);
-    Run(s, 0.5);
+    Run(*s, 0.5);
     EXPECT_EQ(Times(id).back(), "15/01/2024 22.30.00");
 }
 
 TEST_F(Acquisition, PolarDayLogsOneLinePerTickAndStaysYellowWhileRunning) {
     const int id = AddSite({.Name = "Svalbard", .Method = kDiscardByDay, .Interval = 1, .Latitude = "78.2",
                             .Longitude = "15.6"});
-    clock.now = EncodeDateTime(2024, 6, 21, 12, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 10);
+    auto s = Start(id, EncodeDateTime(2024, 6, 21, 12, 0, 0));
+    Run(*s, 10);
     const auto lines = LogLines("Svalbard");
     ASSERT_EQ(lines.size(), 21u);
     EXPECT_EQ(lines.front(), "21/06/2024 12.00.00 - Timer Exception - No rises or sets calculable");
     EXPECT_EQ(lines.back().substr(0, 19), "21/06/2024 12.10.00");
-    EXPECT_EQ(s.light.Last(), 'Y');
-    EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Exception);
-    EXPECT_TRUE(s.acq.Running());
+    EXPECT_EQ(s->light.Last(), 'Y');
+    EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Exception);
+    EXPECT_TRUE(s->acq.Running());
     EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
     EXPECT_TRUE(Stored(id).empty());
 }
 
 TEST_F(Acquisition, AMeterThatStopsAnsweringLogsEachDueReadingAndIsReadAgainWhenBack) {
     const int id = AddSite({.Name = "Flaky", .Interval = 2});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 4);  // 22:00, 22:02, 22:04
+    auto s = Start(id, k22h);
+    Run(*s, 4);  // 22:00, 22:02, 22:04
     ASSERT_EQ(Stored(id).size(), 3u);
     const int port = sim.Port();
     sim.Stop();
-    Run(s, 6);  // 22:06, 22:08, 22:10 due: refused
+    Run(*s, 6);  // 22:06, 22:08, 22:10 due: refused
     const auto lines = LogLines("Flaky");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find(" - Timer Exception - "), std::string::npos);
     EXPECT_EQ(lines[0].substr(0, 19), "15/01/2024 22.06.00");
-    EXPECT_EQ(s.light.Last(), 'Y');
+    EXPECT_EQ(s->light.Last(), 'Y');
     EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
     sim.Start(port);
-    Run(s, 4);
+    Run(*s, 4);
     EXPECT_EQ(Stored(id).size(), 5u);
     EXPECT_EQ(Times(id).back(), "15/01/2024 22.14.00");
-    EXPECT_EQ(s.light.Last(), 'G');
+    EXPECT_EQ(s->light.Last(), 'G');
     EXPECT_EQ(LogLines("Flaky").size(), 3u);
 }
 
-TEST_F(Acquisition, AMalformedReplyFailsTheReadingWithoutStoringIt) {
+TEST_F(Acquisition, AMalformedReadingFailsUnstoredAndAMalformedIdentityReachesTheLogEscaped) {
     const int id = AddSite({.Interval = 1});
     SqmSimConfig bad = sim.Config();
     bad.RawReading = "r, 19.2x,0000005915Hz";
     sim.SetConfig(bad);
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Failed);
-    EXPECT_EQ(s.light.Last(), 'Y');
+    auto s = Start(id, k22h);
+    EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Failed);
+    EXPECT_EQ(s->light.Last(), 'Y');
     EXPECT_TRUE(Stored(id).empty());
     EXPECT_TRUE(LogLines("Roof").empty());
-}
 
-TEST_F(Acquisition, ControlBytesOfAMeterReplyReachTheLogAndTheWindowEscaped) {
-    const int id = AddSite({.Name = "Hostile", .Interval = 1});
-    SqmSimConfig bad = sim.Config();
     // A title change, a bell, a screen clear, a C1 CSI and bytes that are no UTF-8, in an identity reply.
+    bad.RawReading.clear();
     bad.RawInfo = "i,\x1B]0;owned\x07\x1B[2J\r\xC2\x9B" "31m\x7F\xFF";
     sim.SetConfig(bad);
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
+    auto hostile = Start(AddSite({.Name = "Hostile", .Interval = 1}), k22h);
     const std::string escaped = "Identity reply with too few items: i,\\x1B]0;owned\\x07\\x1B[2J\\r\\xC2\\x9B31m\\x7F\\xFF";
-    EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Exception);
-    EXPECT_EQ(s.acq.LastTick().Error, escaped);
+    EXPECT_EQ(hostile->acq.LastTick().What, TTickReport::Outcome::Exception);
+    EXPECT_EQ(hostile->acq.LastTick().Error, escaped);
     EXPECT_EQ(testsupport::ReadFile(TErrorLog::Folder() + "/" + TErrorLog::FileNameFor("Hostile")),
               "15/01/2024 22.00.00 - Timer Exception - " + escaped + "\r\n");
 }
@@ -293,10 +271,10 @@ TEST_F(Acquisition, ControlBytesOfAMeterReplyReachTheLogAndTheWindowEscaped) {
 TEST_F(Acquisition, ATickOfAnotherSiteDuringReadNowsWarningIsSkippedAndYellow) {
     const int a = AddSite({.Name = "A", .Interval = 1});  // no coordinates: "Read now" warns
     const int b = AddSite({.Name = "B", .Interval = 1, .Latitude = "45", .Longitude = "9"});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    clock.now = k22h;
     TSite sa(*this, a), sb(*this, b);
     sb.ticker.enabled = true;  // running, as if started a while ago
-    std::vector<std::string> warnings;
+    Strings warnings;
     SetInfoMessageHook([&](const std::string& text) {
         warnings.push_back(text);
         sb.acq.Tick();  // the box keeps the event loop going
@@ -319,27 +297,6 @@ TEST_F(Acquisition, ATickOfAnotherSiteDuringReadNowsWarningIsSkippedAndYellow) {
     EXPECT_EQ(Stored(b).size(), 1u);
 }
 
-TEST_F(Acquisition, ReadNowAgainstNoMeterSaysSoAndTheWindowMayCloseOnlyWhenAllowed) {
-    const int id = AddSite({.Interval = 1, .Latitude = "45", .Longitude = "9"}, ClosedPort());
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.ReadNow();
-    EXPECT_EQ(s.prompt.texts, (std::vector<std::string>{"information: SQM-LE not found"}));
-    EXPECT_EQ(s.view.latest, 0);
-
-    s.acq.StartOrStop();
-    s.prompt.answers = {false};
-    EXPECT_FALSE(s.acq.MayClose());
-    EXPECT_TRUE(s.acq.Running());
-    EXPECT_TRUE(s.ticker.enabled);
-    s.prompt.answers = {true};
-    EXPECT_TRUE(s.acq.MayClose());
-    EXPECT_FALSE(s.acq.Running());
-    EXPECT_EQ(s.prompt.texts.back(),
-              "confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?");
-    EXPECT_TRUE(s.acq.MayClose());  // stopped: no question
-}
-
 // A site whose record the user is editing.
 class EditedSite : public ISiteSource {
 public:
@@ -356,20 +313,23 @@ public:
     }
 };
 
-TEST_F(Acquisition, StartingWithUnsavedChangesAsksToSaveThem) {
+// "Read now" against no meter and closing while running: tests/site/test_siteform.cpp, through the window.
+TEST_F(Acquisition, StartingWithUnsavedChangesStartsOnlyOnceTheyAreSavedAndAStoppedSiteClosesWithoutAQuestion) {
     const int id = AddSite({.Interval = 1});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    clock.now = k22h;
     EditedSite edited(Db(), id);
     FakeTicker ticker;
     ScriptedPrompt prompt;
     RecordingView view;
     RecordingLight light;
     TAcquisition acq({clock, ticker, wait, prompt, view, light, data, edited, stations, Db()});
+    EXPECT_TRUE(acq.MayClose());
+    const Strings saveNow{"confirm: The configuration has not yet been saved: save now?"};
     prompt.answers = {false};
     acq.StartOrStop();
     EXPECT_FALSE(acq.Running());
     EXPECT_EQ(edited.saveCalls, 0);
-    EXPECT_EQ(prompt.texts, (std::vector<std::string>{"confirm: The configuration has not yet been saved: save now?"}));
+    EXPECT_EQ(prompt.texts, saveNow);
     edited.saves = false;  // the save is refused (an interval below a minute, say)
     prompt.answers = {true};
     acq.StartOrStop();

@@ -12,9 +12,15 @@ class AutoUpload : public SiteFixture {
 protected:
     void SetUp() override {
         SiteFixture::SetUp();
-        netSite = net.AddSite("AB12");
-        std::filesystem::create_directories(dir.Path() / "crdfiles");
-        WriteCredentialsFile(CredentialsFileName("AB12"), net.Credentials("AB12"));
+        net.AddSite("AB12");
+        nettest::InstallCredentials(net.Credentials("AB12"));
+    }
+    // The site, started with the fake clock at that time.
+    std::unique_ptr<TSite> Start(int id, double now) {
+        clock.now = now;
+        auto s = std::make_unique<TSite>(*this, id);
+        s->acq.StartOrStop();
+        return s;
     }
     std::vector<std::string> NetworkKeys() {
         const netdb::Result r = net.Admin("SELECT REA_KALOCODE, REA_STATE FROM READINGS ORDER BY REA_DATETIME");
@@ -22,86 +28,79 @@ protected:
         for (size_t i = 0; i < r.RowCount(); ++i) keys.push_back(r.Text(i, 0) + "/" + r.Text(i, 1));
         return keys;
     }
+    std::vector<int> Uploaded(int id) {
+        std::vector<int> flags;
+        for (const auto& r : Stored(id)) flags.push_back(r.Uploaded);
+        return flags;
+    }
     nettest::NetworkDb net;
-    int netSite = 0;
 };
 
-TEST_F(AutoUpload, EachNightReadingGoesOutAsItIsStoredWhenEverythingAllowsIt) {
+TEST_F(AutoUpload, EachNightReadingGoesOutAsItIsStoredWhenEverythingAllowsItAndNoDaylightOne) {
     Settings(0, 0, 1, 0, 20);
+    const int day = AddSite({.Name = "Day", .Method = kTimed, .Interval = 1, .Start = "18.00", .Stop = "06.00",
+                             .DayReading = 1, .DayInterval = "1", .Code = "AB12"});
+    Run(*Start(day, EncodeDateTime(2024, 1, 15, 12, 0, 0)), 3);
+    const auto daylight = Stored(day);
+    ASSERT_EQ(daylight.size(), 4u);
+    for (const auto& r : daylight) EXPECT_EQ(std::make_pair(r.State, r.Uploaded), std::make_pair(-1, 0));
+
     const int id = AddSite({.Interval = 1, .Code = "AB12"});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 1);
+    auto s = Start(id, EncodeDateTime(2024, 1, 15, 22, 0, 0));
+    Run(*s, 1);
     const auto rows = Stored(id);
-    ASSERT_EQ(rows.size(), 2u);
-    for (const auto& r : rows) EXPECT_EQ(r.Uploaded, 1) << r.Code;
+    ASSERT_EQ(Uploaded(id), (std::vector<int>{1, 1}));
     EXPECT_EQ(NetworkKeys(), (std::vector<std::string>{rows[0].Code + "AB12/0", rows[1].Code + "AB12/0"}));
-    EXPECT_TRUE(s.acq.LastTick().Uploaded);
+    EXPECT_TRUE(s->acq.LastTick().Uploaded);
     EXPECT_EQ(wait.pauses, 0);  // nothing waited: no pending upload ran
 }
 
-TEST_F(AutoUpload, NothingGoesOutWhenAnyOfTheSwitchesIsOff) {
-    struct Case {
+TEST_F(AutoUpload, NothingGoesOutWhenAnyOfTheSwitchesIsOffAndAnUnreachableServerIsSkippedSilently) {
+    enum class File { Good, Missing, Unreachable };
+    const struct {
         int upload, mode, siteAuto;
-        bool withFile;
-    } cases[] = {{0, 0, 1, true}, {1, 1, 1, true}, {1, 0, 0, true}, {1, 0, 1, false}};
+        File file;
+    } cases[] = {{0, 0, 1, File::Good}, {1, 1, 1, File::Good}, {1, 0, 0, File::Good}, {1, 0, 1, File::Missing},
+                 {1, 0, 1, File::Unreachable}};
     int n = 0;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(++n);
         Settings(0, 0, c.upload, c.mode, 20);
-        if (!c.withFile) std::filesystem::remove(CredentialsFileName("AB12"));
-        const int id = AddSite({.Name = "S" + std::to_string(++n), .Interval = 1, .Code = "AB12", .AutoUpload = c.siteAuto});
-        clock.now = EncodeDateTime(2024, 1, 15, 22, n, 0);
-        TSite s(*this, id);
-        s.acq.StartOrStop();
-        Run(s, 0.5);  // a quiet tick: no pending upload either
-        ASSERT_EQ(Stored(id).size(), 1u);
-        EXPECT_EQ(Stored(id).front().Uploaded, 0) << n;
-        s.acq.Stop();
+        TCredentials account = net.Credentials("AB12");
+        account.Port = c.file == File::Unreachable ? ClosedPort() : account.Port;
+        nettest::InstallCredentials(account);
+        if (c.file == File::Missing) std::filesystem::remove(CredentialsFileName("AB12"));
+        const std::string name = "S" + std::to_string(n);
+        const int id = AddSite({.Name = name, .Interval = 1, .Code = "AB12", .AutoUpload = c.siteAuto});
+        auto s = Start(id, EncodeDateTime(2024, 1, 15, 22, n, 0));
+        Run(*s, 0.5);  // a quiet tick: no pending upload either
+        EXPECT_EQ(Uploaded(id), std::vector<int>{0});
+        EXPECT_EQ(s->light.Last(), 'G');
+        EXPECT_TRUE(s->prompt.texts.empty());
+        EXPECT_TRUE(LogLines(name).empty());
+        s->acq.Stop();
     }
     EXPECT_TRUE(NetworkKeys().empty());
     EXPECT_EQ(wait.pauses, 0);
 }
 
-TEST_F(AutoUpload, DaylightReadingsNeverReachTheNetwork) {
-    Settings(0, 0, 1, 0, 20);
-    const int id = AddSite({.Method = kTimed, .Interval = 1, .Start = "18.00", .Stop = "06.00", .DayReading = 1,
-                            .DayInterval = "1", .Code = "AB12"});
-    clock.now = EncodeDateTime(2024, 1, 15, 12, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 3);
-    const auto rows = Stored(id);
-    ASSERT_EQ(rows.size(), 4u);
-    for (const auto& r : rows) {
-        EXPECT_EQ(r.State, -1);
-        EXPECT_EQ(r.Uploaded, 0);
-    }
-    EXPECT_TRUE(NetworkKeys().empty());
-}
-
 TEST_F(AutoUpload, QuietTicksSendAtMostFiveWaitingReadingsNewestFirst) {
     Settings(0, 0, 0, 0, 20);  // upload off while the readings pile up
     const int id = AddSite({.Interval = 10, .Code = "AB12"});
-    clock.now = EncodeDateTime(2024, 1, 15, 20, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    Run(s, 60);  // seven readings, 20:00 to 21:00
+    auto s = Start(id, EncodeDateTime(2024, 1, 15, 20, 0, 0));
+    Run(*s, 60);  // seven readings, 20:00 to 21:00
     ASSERT_EQ(Stored(id).size(), 7u);
     EXPECT_TRUE(NetworkKeys().empty());
 
     Settings(0, 0, 1, 0, 20);
     clock.Advance(30);
-    s.acq.Tick();  // 21:00:30: nothing due, the five newest go
-    EXPECT_EQ(s.acq.LastTick().PendingSent, 5);
+    s->acq.Tick();  // 21:00:30: nothing due, the five newest go
+    EXPECT_EQ(s->acq.LastTick().PendingSent, 5);
     EXPECT_EQ(wait.pauses, 5);  // 1500 ms after each
-    const auto rows = Stored(id);
-    std::vector<int> uploaded;
-    for (const auto& r : rows) uploaded.push_back(r.Uploaded);
-    EXPECT_EQ(uploaded, (std::vector<int>{0, 0, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(Uploaded(id), (std::vector<int>{0, 0, 1, 1, 1, 1, 1}));
     clock.Advance(30);
-    s.acq.Tick();
-    EXPECT_EQ(s.acq.LastTick().PendingSent, 2);
+    s->acq.Tick();
+    EXPECT_EQ(s->acq.LastTick().PendingSent, 2);
     EXPECT_EQ(NetworkKeys().size(), 7u);
 }
 
@@ -129,31 +128,13 @@ TEST_F(AutoUpload, AnUnloadableWaitingReadingHoldsNoneBackAndImportedOnesKeepThe
         ASSERT_EQ(r.RowCount(), 2u);
         EXPECT_EQ(r.Text(0, 0) + r.Text(0, 1), key(20) + "AB12K");
         EXPECT_EQ(r.Text(1, 0) + r.Text(1, 1), key(21) + "AB12I");
-        std::vector<int> uploaded;
-        for (const auto& row : Stored(id)) uploaded.push_back(row.Uploaded);
-        EXPECT_EQ(uploaded, (std::vector<int>{1, 1, 0}));  // the bad one still waits
+        EXPECT_EQ(Uploaded(id), (std::vector<int>{1, 1, 0}));  // the bad one still waits
         const auto log = LogLines("NETWORK");
         ASSERT_EQ(log.size(), 1u);
         EXPECT_NE(log[0].find(" Lettura in attesa non inviabile, saltata: reading " + key(22) + ": Field REA_SUNH is null"),
                   std::string::npos)
             << log[0];
     }
-}
-
-TEST_F(AutoUpload, AnUnreachableNetworkDatabaseSkipsTheUploadSilently) {
-    Settings(0, 0, 1, 0, 20);
-    TCredentials c = net.Credentials("AB12");
-    c.Port = ClosedPort();
-    WriteCredentialsFile(CredentialsFileName("AB12"), c);
-    const int id = AddSite({.Interval = 1, .Code = "AB12"});
-    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
-    TSite s(*this, id);
-    s.acq.StartOrStop();
-    ASSERT_EQ(Stored(id).size(), 1u);
-    EXPECT_EQ(Stored(id).front().Uploaded, 0);
-    EXPECT_EQ(s.light.Last(), 'G');
-    EXPECT_TRUE(s.prompt.texts.empty());
-    EXPECT_TRUE(LogLines("Roof").empty());
 }
 
 }  // namespace

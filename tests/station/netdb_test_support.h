@@ -39,14 +39,20 @@ inline double SecondsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+inline sockaddr_in Loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    return a;
+}
+
 // A socket on a free port of 127.0.0.1; a listening one accepts
 // connections and never says a word.
 class LoopbackSocket {
 public:
     explicit LoopbackSocket(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = Loopback(0);
         socklen_t len = sizeof a;
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || (listening && ::listen(fd_, 8) != 0) ||
             ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
@@ -55,14 +61,14 @@ public:
     }
     ~LoopbackSocket() { ::close(fd_); }
     int Port() const { return port_; }
+    int Fd() const { return fd_; }
 
 private:
     int fd_;
     int port_ = 0;
 };
 
-// A port of 127.0.0.1 where nothing listens.
-inline int ClosedPort() { return LoopbackSocket(false).Port(); }
+using testsupport::ClosedPort;
 
 // The statements ("Query" entries of the general log) that one account sent.
 inline std::vector<std::string> StatementsOf(const std::string& user) {
@@ -91,31 +97,20 @@ inline std::vector<std::string> StatementsOf(const std::string& user) {
 // server does that stops answering.
 class SilentRelay {
 public:
-    SilentRelay() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listener_, 8) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { Run(); });
-    }
+    SilentRelay() : thread_([this] { Run(); }) {}
     ~SilentRelay() {
         stop_ = true;
         thread_.join();
         for (int fd : fds_) ::close(fd);
-        ::close(listener_);
     }
-    int Port() const { return port_; }
+    int Port() const { return listener_.Port(); }
     void GoSilent() { silent_ = true; }
 
 private:
     void Run() {
         std::vector<std::pair<int, int>> pairs;  // client, server
         while (!stop_) {
-            std::vector<pollfd> p{{listener_, POLLIN, 0}};
+            std::vector<pollfd> p{{listener_.Fd(), POLLIN, 0}};
             std::vector<size_t> of;  // the pair of each polled socket
             if (!silent_)
                 for (size_t k = 0; k < pairs.size(); ++k) {
@@ -127,12 +122,9 @@ private:
                 }
             if (::poll(p.data(), p.size(), 20) <= 0) continue;
             if (p[0].revents & POLLIN) {
-                const int c = ::accept(listener_, nullptr, nullptr);
+                const int c = ::accept(listener_.Fd(), nullptr, nullptr);
                 const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-                sockaddr_in a{};
-                a.sin_family = AF_INET;
-                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                a.sin_port = htons(static_cast<uint16_t>(ServerPort()));
+                sockaddr_in a = Loopback(ServerPort());
                 if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) pairs.emplace_back(c, s);
                 fds_.push_back(c);
                 fds_.push_back(s);
@@ -154,11 +146,10 @@ private:
             }
         }
     }
-    int listener_;
-    int port_ = 0;
+    LoopbackSocket listener_{true};
     std::atomic<bool> stop_{false}, silent_{false};
     std::vector<int> fds_;
-    std::thread thread_;
+    std::thread thread_;  // last: it runs on the members above
 };
 
 // A database of its own with the network schema, a full account ("w...")
@@ -230,14 +221,17 @@ private:
     std::string name_, writer_, reader_;
 };
 
+// Writes the credentials file of the site into the program folder.
+inline void InstallCredentials(const TCredentials& c) {
+    fs::create_directories(fs::path(CredentialsFileName(c.SiteCode)).parent_path());
+    WriteCredentialsFile(CredentialsFileName(c.SiteCode), c);
+}
+
 // A program folder of its own, where the credentials files are installed.
 class ProgramDirTest : public ::testing::Test {
 protected:
     void SetUp() override { SetProgramDir(dir_.Str()); }
-    void Install(const TCredentials& c) {
-        fs::create_directories(dir_.Path() / "crdfiles");
-        WriteCredentialsFile(CredentialsFileName(c.SiteCode), c);
-    }
+    static void Install(const TCredentials& c) { InstallCredentials(c); }
     testsupport::TempDir dir_;
 };
 

@@ -46,7 +46,7 @@ TEST(NetworkInteger, OnlyWholeDecimalNumbers) {
     }
 }
 
-TEST(NetworkConnection, RefusedConnectionsGiveFalseAndTheReason) {
+TEST(NetworkConnection, RefusalsGiveTheReasonFieldsReadAsTextAndAFailedStatementFailsAlone) {
     netdb::Connection c;
     netdb::ConnectParams p{"127.0.0.1", nettest::ClosedPort(), "nobody", "", "", 3};
     EXPECT_FALSE(c.Connect(p));
@@ -57,18 +57,13 @@ TEST(NetworkConnection, RefusedConnectionsGiveFalseAndTheReason) {
     p.Port = 70000;
     EXPECT_FALSE(c.Connect(p));
     EXPECT_NE(c.LastError().find("port"), std::string::npos) << c.LastError();
-
     NetworkDb db;
     p = WriterParams(db);
     p.Password = "wrong";
     EXPECT_FALSE(c.Connect(p));
     EXPECT_NE(c.LastError().find("denied"), std::string::npos) << c.LastError();
-}
 
-TEST(NetworkConnection, ReadsFieldsAsTextAndReportsFailedStatements) {
-    NetworkDb db;
     db.Admin("INSERT INTO READINGS SET REA_KALOCODE='K1', REA_SITE=3, REA_DATETIME='2009-10-15 21:30:05'");
-    netdb::Connection c;
     ASSERT_TRUE(c.Connect(WriterParams(db))) << c.LastError();
     const netdb::Result r = c.Query("SELECT * FROM READINGS");
     ASSERT_EQ(r.RowCount(), 1u);

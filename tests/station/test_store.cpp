@@ -20,7 +20,6 @@ protected:
         db.SetFile(testsupport::CopyPristineDb(dir.Path()));
         db.Open();
         sim.Start();
-        messages.clear();
         SetInfoMessageHook([this](const std::string& m) { messages.push_back(m); });
         SetBeepHook([] {});
     }
@@ -35,12 +34,14 @@ protected:
     std::unique_ptr<TSQM> Station(int site) {
         return std::make_unique<TSQM>("127.0.0.1", sim.Port(), 2, &db, false, false, 0, 0.25, site);
     }
+    // A station with nothing of its own, to load into.
+    static std::unique_ptr<TSQM> Blank() { return std::make_unique<TSQM>("", 0, 1, nullptr, false, false, 0, 0, 0); }
     // Offset that makes the PC clock read as the given UTC instant.
     static double OffsetTo(double utc) { return utc - NowLocal(); }
-    std::vector<std::vector<std::string>> Rows(const std::string& where = "") {
+    std::vector<std::vector<std::string>> Rows() {
         fb::Transaction tr(db);
         fb::Query q(tr);
-        q.SetSQL("SELECT * FROM READINGS " + where + " ORDER BY REA_CODE");
+        q.SetSQL("SELECT * FROM READINGS ORDER BY REA_CODE");
         q.Open();
         std::vector<std::vector<std::string>> rows;
         for (; !q.Eof(); q.Next()) {
@@ -74,37 +75,32 @@ TEST_F(StoreTest, AReadingTakenStoredLoadedAndStoredAgainReproducesItsRow) {
     EXPECT_EQ(Trim(first[0][0]), s->ReadingCode());
     EXPECT_EQ(first[0][0].size(), 25u);
 
-    TSQM loaded("", 0, 1, nullptr, false, false, 0, 0, 0);
-    ASSERT_TRUE(loaded.LoadReading(&db, s->ReadingCode()));
-    EXPECT_EQ(loaded.SiteID, 7);
-    EXPECT_EQ(loaded.Origin, 'K');
-    EXPECT_TRUE(loaded.Syncro);
-    EXPECT_DOUBLE_EQ(loaded.Offset, 0.25);
-    EXPECT_DOUBLE_EQ(loaded.SQMValue, 19.29);
-    EXPECT_NEAR(loaded.NELM, TSQM::ComputeNELM(19.29), 1e-12);
-    ASSERT_TRUE(loaded.StoreReading(&db));
+    auto loaded = Blank();
+    ASSERT_TRUE(loaded->LoadReading(&db, s->ReadingCode()));
+    EXPECT_EQ(std::make_tuple(loaded->SiteID, loaded->Origin, loaded->Syncro), std::make_tuple(7, 'K', true));
+    EXPECT_DOUBLE_EQ(loaded->Offset, 0.25);
+    EXPECT_DOUBLE_EQ(loaded->SQMValue, 19.29);
+    EXPECT_NEAR(loaded->NELM, TSQM::ComputeNELM(19.29), 1e-12);
+    ASSERT_TRUE(loaded->StoreReading(&db));
     EXPECT_EQ(Rows(), first);
 
     // The astronomy went in with the site's position (longitude east, negated for the engine).
     const double sunAlt = static_cast<double>(SunHorizontalPosition(s->DateTime, -10.25L, 45.5L).Altitude);
-    EXPECT_NEAR(loaded.SunH, sunAlt, 1e-9);
-    EXPECT_NEAR(loaded.MoonPh, loaded.MoonAgeDays / 29.53058912, 1e-12);
+    EXPECT_NEAR(loaded->SunH, sunAlt, 1e-9);
+    EXPECT_NEAR(loaded->MoonPh, loaded->MoonAgeDays / 29.53058912, 1e-12);
     const double dusk = AstronomicalDusk(std::trunc(s->DateTime), -10.25L, 45.5L);
-    EXPECT_NEAR(loaded.AstroTwilight, dusk - std::trunc(dusk), 1.0 / 86400);
-    EXPECT_LT(loaded.AstroTwilight, 1.0);
+    EXPECT_NEAR(loaded->AstroTwilight, dusk - std::trunc(dusk), 1.0 / 86400);
+    EXPECT_LT(loaded->AstroTwilight, 1.0);
 }
 
-TEST_F(StoreTest, KeysJoinTheSecondAndTheSiteNumber) {
-    TSQM s("", 0, 1, nullptr, false, false, 0, 0, 3);
-    s.DateTime = EncodeDateTime(2010, 1, 2, 3, 4, 5, 900);
-    EXPECT_EQ(s.ReadingCode(), "201001020304053");
-    s.SetSiteID(120);
-    EXPECT_EQ(s.ReadingCode(), "20100102030405120");
-}
-
-TEST_F(StoreTest, TwoReadingsInOneSecondUpdateOneRowAndKeepItsSiteAndTime) {
+TEST_F(StoreTest, KeysJoinTheSecondAndTheSiteSoOneSecondHoldsOneRowAndSiteZeroIsRefusedBeforeTheDatabase) {
     AddSite(3, "45", "9");
     auto s = Station(3);
+    s->DateTime = EncodeDateTime(2010, 1, 2, 3, 4, 5, 900);
+    EXPECT_EQ(s->ReadingCode(), "201001020304053");
+    s->SetSiteID(120);
+    EXPECT_EQ(s->ReadingCode(), "20100102030405120");
+    s->SetSiteID(3);
     const double when = EncodeDateTime(2010, 1, 2, 3, 4, 5);
     s->DateTime = when;
     s->SQMValue = 18.0;
@@ -113,34 +109,32 @@ TEST_F(StoreTest, TwoReadingsInOneSecondUpdateOneRowAndKeepItsSiteAndTime) {
     s->DateTime = when + 0.4 / 86400;  // same second
     s->SQMValue = 18.5;
     ASSERT_TRUE(s->StoreReading(&db));
-    const auto rows = Rows();
-    ASSERT_EQ(rows.size(), 1u);
-    TSQM back("", 0, 1, nullptr, false, false, 0, 0, 0);
-    ASSERT_TRUE(back.LoadReading(&db, "201001020304053"));
-    EXPECT_DOUBLE_EQ(back.SQMValue, 18.5);
-    EXPECT_EQ(FormatSqlDateTime(back.DateTime), "2010-01-02 03:04:05");
-}
+    ASSERT_EQ(Rows().size(), 1u);
+    auto back = Blank();
+    ASSERT_TRUE(back->LoadReading(&db, "201001020304053"));
+    EXPECT_DOUBLE_EQ(back->SQMValue, 18.5);
+    EXPECT_EQ(FormatSqlDateTime(back->DateTime), "2010-01-02 03:04:05");
 
-TEST_F(StoreTest, SiteZeroIsRefusedBeforeTheDatabaseAndNegativeSitesAreKept) {
-    TSQM s("", 0, 1, nullptr, false, false, 0, 0, 0);
-    s.DateTime = EncodeDateTime(2010, 1, 2, 3, 4, 5);
+    auto zero = Blank();
+    zero->DateTime = when;
     db.Close();
     try {
-        s.StoreReading(&db);
+        zero->StoreReading(&db);
         FAIL();
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Undefined Site ID");
     }
     EXPECT_FALSE(db.Connected());  // not even opened
+    // Negative sites are kept, and the database is left closed as it was found.
     db.Open();
     AddSite(-4, "1", "2");
-    s.SetSiteID(-4);
-    s.Origin = 'K';
+    zero->SetSiteID(-4);
+    zero->Origin = 'K';
     db.Close();
-    ASSERT_TRUE(s.StoreReading(&db));
-    EXPECT_FALSE(db.Connected());  // left as it was found
-    ASSERT_TRUE(s.LoadReading(&db, "20100102030405-4"));
-    EXPECT_EQ(s.SiteID, -4);
+    ASSERT_TRUE(zero->StoreReading(&db));
+    EXPECT_FALSE(db.Connected());
+    ASSERT_TRUE(zero->LoadReading(&db, "20100102030405-4"));
+    EXPECT_EQ(zero->SiteID, -4);
     EXPECT_FALSE(db.Connected());
 }
 
@@ -157,14 +151,8 @@ TEST_F(StoreTest, LoadingAMissingKeyChangesNothingAndNullsLoadAsZero) {
         "('imported', 5, '2011-05-06 07:08:09', 20.1, 3, -20, 10, 0.5, -1, 1, 0, 1, 0.1, 'N')");
     s.MoonAgeDays = s.MoonIllum = s.AstroDowning = s.AstroTwilight = 9;
     ASSERT_TRUE(s.LoadReading(&db, "imported"));
-    EXPECT_EQ(s.MoonAgeDays, 0);
-    EXPECT_EQ(s.MoonIllum, 0);
-    EXPECT_EQ(s.AstroDowning, 0);
-    EXPECT_EQ(s.AstroTwilight, 0);
-    EXPECT_EQ(s.State, -1);
-    EXPECT_TRUE(s.Uploaded);
-    EXPECT_TRUE(s.Modified);
-    EXPECT_EQ(s.Origin, 'N');
+    EXPECT_EQ(std::make_tuple(s.MoonAgeDays, s.MoonIllum, s.AstroDowning, s.AstroTwilight), std::make_tuple(0., 0., 0., 0.));
+    EXPECT_EQ(std::make_tuple(s.State, s.Uploaded, s.Modified, s.Origin), std::make_tuple(-1, true, true, 'N'));
     // A null in a column that must hold a value is a conversion error; nothing changes.
     db.ExecuteImmediate("UPDATE READINGS SET REA_SQMTEMP=NULL WHERE REA_CODE='imported'");
     s.SQMValue = 1;
@@ -195,12 +183,12 @@ TEST_F(StoreTest, ALockHeldElsewhereFailsTheStoreAtOnceAndRollsBack) {
     }
     EXPECT_TRUE(db.Connected());
     holder.Rollback();
-    TSQM back("", 0, 1, nullptr, false, false, 0, 0, 0);
-    ASSERT_TRUE(back.LoadReading(&db, s->ReadingCode()));
-    EXPECT_DOUBLE_EQ(back.SQMValue, 0.0);  // the value of the first store, not 22
+    auto back = Blank();
+    ASSERT_TRUE(back->LoadReading(&db, s->ReadingCode()));
+    EXPECT_DOUBLE_EQ(back->SQMValue, 0.0);  // the value of the first store, not 22
 }
 
-TEST_F(StoreTest, MissingCoordinatesWarnWhenAskedAndUseZero) {
+TEST_F(StoreTest, MissingCoordinatesWarnWhenAskedAndUseZeroAndASiteQueryErrorComesBeforeTheMeter) {
     db.ExecuteImmediate("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_LATIT) VALUES (9, 'no longitude', 45)");
     auto s = Station(9);
     const double when = EncodeDateTime(2015, 3, 20, 23, 0, 0);
@@ -215,6 +203,9 @@ TEST_F(StoreTest, MissingCoordinatesWarnWhenAskedAndUseZero) {
     auto unknown = Station(99);
     ASSERT_TRUE(unknown->UpdateReading(&db, true, OffsetTo(when)));
     EXPECT_EQ(messages.size(), 2u);
+    fb::Database broken("/no/such/file.fdb");
+    EXPECT_THROW(unknown->UpdateReading(&broken, false, 0), fb::Error);
+    EXPECT_EQ(sim.Requests(), 3);
 }
 
 TEST_F(StoreTest, AtSixtyNorthInLateJuneTheLastComputableTwilightsStay) {
@@ -222,17 +213,15 @@ TEST_F(StoreTest, AtSixtyNorthInLateJuneTheLastComputableTwilightsStay) {
     auto s = Station(11);
     ASSERT_TRUE(s->UpdateReading(&db, false, OffsetTo(EncodeDateTime(2024, 3, 1, 22, 0, 0))));
     const double dusk = s->AstroTwilight, dawn = s->AstroDowning;
-    ASSERT_GT(dusk, 0);
-    ASSERT_GT(dawn, 0);
-    EXPECT_THROW(AstronomicalDusk(EncodeDate(2024, 6, 25), -10.0L, 60.0L), E_NoRiseSet);
+    ASSERT_TRUE(dusk > 0 && dawn > 0);
+    ASSERT_THROW(AstronomicalDusk(EncodeDate(2024, 6, 25), -10.0L, 60.0L), E_NoRiseSet);
 
     SqmSimConfig c = sim.Config();
     c.Value = 17.5;
     sim.SetConfig(c);
     ASSERT_TRUE(s->UpdateReading(&db, false, OffsetTo(EncodeDateTime(2024, 6, 25, 23, 0, 0))));
     EXPECT_DOUBLE_EQ(s->SQMValue, 17.5);
-    EXPECT_EQ(s->AstroTwilight, dusk);
-    EXPECT_EQ(s->AstroDowning, dawn);
+    EXPECT_EQ(std::make_pair(s->AstroTwilight, s->AstroDowning), std::make_pair(dusk, dawn));
     // Everything else is fresh.
     EXPECT_EQ(FormatSqlDateTime(s->DateTime).substr(0, 10), "2024-06-25");
     EXPECT_NEAR(s->SunH, static_cast<double>(SunHorizontalPosition(s->DateTime, -10.0L, 60.0L).Altitude), 1e-9);
@@ -240,16 +229,9 @@ TEST_F(StoreTest, AtSixtyNorthInLateJuneTheLastComputableTwilightsStay) {
     EXPECT_EQ(s->Origin, 'K');
     s->State = 0;
     ASSERT_TRUE(s->StoreReading(&db));
-    TSQM back("", 0, 1, nullptr, false, false, 0, 0, 0);
-    ASSERT_TRUE(back.LoadReading(&db, s->ReadingCode()));
-    EXPECT_NEAR(back.AstroTwilight, dusk, 1e-6);
-}
-
-TEST_F(StoreTest, ASiteQueryErrorReachesTheCallerBeforeTheMeter) {
-    auto s = Station(1);
-    fb::Database broken("/no/such/file.fdb");
-    EXPECT_THROW(s->UpdateReading(&broken, false, 0), fb::Error);
-    EXPECT_EQ(sim.Requests(), 0);
+    auto back = Blank();
+    ASSERT_TRUE(back->LoadReading(&db, s->ReadingCode()));
+    EXPECT_NEAR(back->AstroTwilight, dusk, 1e-6);
 }
 
 }  // namespace

@@ -155,7 +155,24 @@ TEST_F(UploadTest, FirstCallInsertsAndSecondUpdatesOnlyAstronomyAndState) {
     EXPECT_EQ(Log(), Strings{});
 }
 
-TEST_F(UploadTest, RejectedStatementsAreLoggedWholeAndLeaveUploadedAsItWas) {
+TEST_F(UploadTest, UnreachableServersAndWrongAccountsLogNothingAndRejectedStatementsAreLoggedWhole) {
+    TCredentials closed = db_.Credentials("AB12"), silent = closed, wrong = closed;
+    closed.Port = nettest::ClosedPort();
+    nettest::LoopbackSocket listener(true);
+    silent.Port = listener.Port();
+    wrong.Password = "wrong";
+    for (const TCredentials& c : {closed, silent, wrong}) {
+        Install(c);
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_FALSE(sqm_.SendToNetwork("AB12")) << c.Port;
+        // Bounded by the 10-second connect timeout (a bound on waiting, not a speed requirement).
+        EXPECT_LT(nettest::SecondsSince(t0), 10 + 5.0) << c.Port;
+    }
+    // A missing credentials file is the caller's to check first.
+    EXPECT_THROW(sqm_.SendToNetwork("NOFILE"), CredentialsFileError);
+    EXPECT_EQ(Log(), Strings{});
+
+    // Statements the server rejects leave Uploaded as it was.
     Install(db_.Credentials("AB12", /*readOnly=*/true));
     EXPECT_FALSE(sqm_.SendToNetwork("AB12"));
     EXPECT_FALSE(sqm_.Uploaded);
@@ -196,25 +213,6 @@ TEST_F(UploadTest, ValuesWithoutAnSqlFormAreExceptionsAndSendNoReading) {
     EXPECT_EQ(Log(), (Strings{e + "'' is not a valid integer value", e + "'7, REA_STATE=9' is not a valid integer value",
                               e + "'8' OR '1'='1' is not a valid integer value", e + "'9\\' is not a valid integer value",
                               e + "A number that is not finite cannot be sent to the network database"}));
-}
-
-TEST_F(UploadTest, UnreachableServerOrWrongAccountGivesFalseAndLogsNothing) {
-    TCredentials closed = db_.Credentials("AB12"), silent = closed, wrong = closed;
-    closed.Port = nettest::ClosedPort();
-    nettest::LoopbackSocket listener(true);
-    silent.Port = listener.Port();
-    wrong.Password = "wrong";
-    for (const TCredentials& c : {closed, silent, wrong}) {
-        Install(c);
-        const auto t0 = std::chrono::steady_clock::now();
-        EXPECT_FALSE(sqm_.SendToNetwork("AB12")) << c.Port;
-        // Bounded by the 10-second connect timeout (a bound on waiting, not a speed requirement).
-        EXPECT_LT(nettest::SecondsSince(t0), 10 + 5.0) << c.Port;
-    }
-    EXPECT_FALSE(sqm_.Uploaded);
-    // A missing credentials file is the caller's to check first.
-    EXPECT_THROW(sqm_.SendToNetwork("NOFILE"), CredentialsFileError);
-    EXPECT_EQ(Log(), Strings{});
 }
 
 TEST_F(UploadTest, QuotesAndBackslashesInCodesNeverTouchOtherRows) {
@@ -277,27 +275,3 @@ TEST_F(UploadTest, StoredReadingFromTheMeterReachesTheNetworkAndIsUpdatedLater) 
     ASSERT_TRUE(loaded.SendToNetwork("AB12"));
     EXPECT_EQ(Rows(db_), (RowMap{{key, row + "-1"}}));
 }
-
-#ifdef KALO_HAVE_CORE
-// Which readings wait for upload: not uploaded or modified, not daylight,
-// a positive value; newest first, at most NUMREC, of the one site.
-TEST(PendingReadings, SelectionFollowsTheFlagsAndOrder) {
-    testsupport::TempDir dir;
-    fb::Database local(testsupport::CopyPristineDb(dir.Path()));
-    local.Open();
-    local.ExecuteImmediate("INSERT INTO SQMSITES (SIT_ID, SIT_CODE) VALUES (1, 'AB12')");
-    local.ExecuteImmediate("INSERT INTO SQMSITES (SIT_ID, SIT_CODE) VALUES (2, 'CD34')");
-    // Key, site, time, value, state, uploaded, modified.
-    for (const char* values : {"'R1', 1, '2020-01-01 22:00:00', 20, 0, 0, 0",    // waiting
-                               "'R2', 1, '2020-01-02 22:00:00', 20, 0, 1, 0",    // uploaded
-                               "'R3', 1, '2020-01-03 22:00:00', 20, 0, 1, 1",    // uploaded, then modified: waiting
-                               "'R4', 1, '2020-01-04 12:00:00', 20, -1, 0, 0",   // daylight
-                               "'R5', 1, '2020-01-05 22:00:00', 0, 0, 0, 0",     // no value
-                               "'R6', 2, '2020-01-06 22:00:00', 20, 0, 0, 0",    // another site
-                               "'R7', 1, '2020-01-07 22:00:00', 19, 0, 0, 0"})  // waiting, newest
-        local.ExecuteImmediate(std::string("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, "
-                                           "REA_STATE, REA_UPLOADED, REA_MODIFIED) VALUES (") + values + ")");
-    EXPECT_EQ(Pending(local, 1, 10), (Strings{"R7/AB12", "R3/AB12", "R1/AB12"}));
-    EXPECT_EQ(Pending(local, 1, 2), (Strings{"R7/AB12", "R3/AB12"}));
-}
-#endif

@@ -1253,11 +1253,9 @@ void TSiteForm::BitBtn6Click() {
 }
 
 void TSiteForm::TabSheet3Show() {
-    if (d->net.Kind()->checkedId() < 0) {
-        d->net.ChooseDefaults(TSortOrder::Ascending);
-        d->net.ShowKind();
-    }
-    d->net.ChooseDefaults(TSortOrder::Ascending);
+    const bool noKind = d->net.Kind()->checkedId() < 0;
+    d->net.ChooseDefaults(TSortOrder::Ascending);  // each only where none is chosen
+    if (noKind) d->net.ShowKind();
     d->netResults.ClearStatistics();
 }
 

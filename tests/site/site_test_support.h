@@ -269,7 +269,7 @@ public:
     int Ping(const std::string&, int) override { return 8; }
 };
 
-struct TSiteSpec {
+struct TSiteFields {
     std::string Name = "Roof";
     int Method = 0;
     int Interval = 10;
@@ -326,7 +326,7 @@ protected:
         if (!hhmm) return "NULL";
         return "'1899-12-30 " + std::string(hhmm).replace(2, 1, ":") + ":00'";
     }
-    int AddSite(const TSiteSpec& s, int port = -1) {
+    int AddSite(const TSiteFields& s, int port = -1) {
         const int id = ++lastSite;
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_ACQUIREMODE, "
              "SIT_INTERVAL, SIT_STARTTIME, SIT_STOPTIME, SIT_LATIT, SIT_LONG, SIT_DAYREADING, SIT_DAYINTERVAL, "

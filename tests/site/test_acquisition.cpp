@@ -105,7 +105,7 @@ TEST_F(Acquisition, SunsetToSunriseAndDuskToDawnAtARealSite) {
 TEST_F(Acquisition, WithoutCoordinatesEveryInstantIsNightAndOtherMethodsTakeDaylightReadingsOnly) {
     const double noon = EncodeDateTime(2024, 1, 15, 12, 0, 0);
     const struct {
-        TSiteSpec spec;
+        TSiteFields site;
         double start, minutes;
         double every;  // the readings that follow, from the start
         size_t count;
@@ -121,8 +121,8 @@ TEST_F(Acquisition, WithoutCoordinatesEveryInstantIsNightAndOtherMethodsTakeDayl
          noon, 10, 0.5, 21, -1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.spec.Name);
-        const int id = AddSite(c.spec);
+        SCOPED_TRACE(c.site.Name);
+        const int id = AddSite(c.site);
         auto s = Start(id, c.start);
         Run(*s, c.minutes);
         const auto times = c.count ? Every(c.every, c.start, c.start + (c.count - 1) * c.every / 1440) : Strings{};

@@ -1,7 +1,10 @@
 // The acquisition of a site, night after simulated night: a fake clock,
 // everything else real (database file, data module, SQM-LE simulator,
 // RFC 868 time server).
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <random>
 
 #include "rfc868server.h"
 #include "readingwindow.h"
@@ -166,6 +169,53 @@ TEST_F(WithTimeServer, ASyncFrequencyOfZeroSynchronisesBeforeEveryDueReading) {
     EXPECT_EQ(Stored(id).back().Syncro, 0);
     EXPECT_FALSE(AcquisitionShared().LastSyncSucceeded);
     EXPECT_TRUE(s->prompt.texts.empty());  // no box during acquisition
+}
+
+// Ticks as a repeating timer delivers them, a few milliseconds either side of
+// their 30 s, and an Internet time that steps by a second either way at the
+// synchronisation before each reading: every interval still gets its reading.
+TEST_F(WithTimeServer, JitteredTicksAndAnInternetTimeSteppingBySecondsReadOncePerInterval) {
+    Settings(1, 0, 0, 0, 0);  // the offset measured before every due reading
+    std::mt19937 random(20);
+    std::uniform_int_distribution<int> jitterMs(-5, 5);
+    for (const int interval : {1, 2}) {
+        SCOPED_TRACE(std::to_string(interval) + "-minute interval");
+        // The server's clock: 0, +1, 0, -1 s against this machine's, in turn.
+        const uint32_t base = timeserver::CurrentSeconds();
+        const int steps[] = {0, 1, 0, -1};
+        std::vector<timeserver::Reply> script;
+        for (int i = 0; i < 200; ++i)
+            script.push_back({timeserver::Reply::Kind::Answer, static_cast<uint32_t>(int64_t{base} + steps[i % 4]), 0});
+        server.Stop();
+        server.Start(script);
+        data.TimePort = server.Port();
+
+        const double start = k22h + interval * kMinute * 100;  // away from the other run's readings
+        const std::string name = "Jitter" + std::to_string(interval);
+        const int id = AddSite({.Name = name, .Interval = interval});
+        auto s = Start(id, start);
+        const int ticks = 2 * 120;  // two hours
+        for (int k = 1; k <= ticks; ++k) {
+            clock.now = start + (k * 30000 + jitterMs(random)) / 86400000.0;
+            s->acq.Tick();
+        }
+        s->acq.Stop();
+
+        const auto rows = Stored(id);
+        ASSERT_EQ(rows.size(), static_cast<size_t>(120 / interval + 1));
+        EXPECT_EQ(server.Accepted(), static_cast<int>(rows.size()) + 1);  // the start, and before each reading
+        double shortest = 1e9, longest = 0;
+        for (size_t i = 1; i < rows.size(); ++i) {
+            const double spacing = (rows[i].Time - rows[i - 1].Time) * 86400;
+            shortest = std::min(shortest, spacing);
+            longest = std::max(longest, spacing);
+            EXPECT_NEAR(spacing, interval * 60, 5) << FormatLogTime(rows[i].Time);
+        }
+        // The clock did step both ways between readings.
+        EXPECT_LT(shortest, interval * 60 - 0.5);
+        EXPECT_GT(longest, interval * 60 + 0.5);
+        EXPECT_TRUE(LogLines(name).empty());
+    }
 }
 
 TEST_F(WithTimeServer, TheOffsetOfASynchronisationCountsFromTheNextTick) {

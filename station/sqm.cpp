@@ -46,6 +46,11 @@ std::string CurrentExceptionText() {
     }
 }
 
+bool Within(double v, double min, double max) { return v >= min && v <= max; }
+
+// A bound of the meter's ranges, all whole numbers.
+std::string WholeNumber(double v) { return std::to_string(static_cast<long long>(v)); }
+
 // Round to the given number of decimals, halves to the even neighbour.
 double RoundTo(double v, long double scale) {
     return static_cast<double>(std::nearbyint(static_cast<long double>(v) * scale) / scale);
@@ -72,6 +77,26 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
     r.Period = RoundTo(value, 1000);
     if (!ToDouble(DropLast(items[5], 1), value)) return fail("Invalid temperature '" + Printable(items[5]) + "'");
     r.Temperature = RoundTo(value, 10);
+    // The values as they would be stored, against what a meter can report.
+    const struct {
+        bool inside;
+        const char* what;
+        const std::string& item;
+        double min, max;
+        const char* unit;
+    } ranges[] = {
+        {Within(r.SQMValue, kMinSkyBrightness, kMaxSkyBrightness), "Sky brightness", items[1], kMinSkyBrightness,
+         kMaxSkyBrightness, " mag/arcsec\u00b2"},
+        {Within(r.Frequency, 0, kMaxFrequencyHz), "Frequency", items[2], 0, kMaxFrequencyHz, " Hz"},
+        {Within(r.Counts, 0, kMaxCounts), "Period counts", items[3], 0, kMaxCounts, ""},
+        {Within(r.Period, 0, kMaxPeriodSeconds), "Period", items[4], 0, kMaxPeriodSeconds, " s"},
+        {Within(r.Temperature, kMinTemperature, kMaxTemperature), "Temperature", items[5], kMinTemperature,
+         kMaxTemperature, " \u00b0C"},
+    };
+    for (const auto& c : ranges)
+        if (!c.inside)
+            return fail(std::string(c.what) + " '" + Printable(c.item) + "' out of range (" + WholeNumber(c.min) +
+                        " to " + WholeNumber(c.max) + c.unit + ")");
     out = r;
     return true;
 }

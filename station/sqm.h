@@ -100,6 +100,7 @@ private:
     std::string MalformedReplyFailure(const std::string& line, const std::string& why) const;
 
     std::string lastFailure_;
+    int connectTimeoutMs_ = 0;
 };
 
 // The time and astronomy of a reading taken at dateTime (UTC) at a site

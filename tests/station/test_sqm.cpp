@@ -293,6 +293,25 @@ TEST_F(MeterTest, NoMeterToTalkToFailsReadingsThrowsForTheIdentityAndLastFailure
     EXPECT_TRUE(s.UpdateReading(nullptr, false, 0));
 }
 
+TEST_F(MeterTest, AnAddressThatDropsTheConnectionAttemptFailsAfterTheSitesOwnTimeout) {
+    testsupport::TFullBacklog dropping;
+    ASSERT_TRUE(dropping.Full()) << "the system answered every attempt on a full queue";
+    const std::string meter = "SQM-LE at 127.0.0.1:" + std::to_string(dropping.Port()) + ": ";
+    for (const int seconds : {1, 2}) {
+        SCOPED_TRACE(seconds);
+        const std::string timedOut = "Connection timed out after " + std::to_string(seconds) + " s";
+        TSQM s("127.0.0.1", dropping.Port(), seconds, nullptr, false, false, 0, 0, 0);
+        EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+        EXPECT_EQ(s.LastFailure(), meter + "cannot connect: " + timedOut);
+        try {
+            TSQM test("127.0.0.1", dropping.Port(), seconds, nullptr, false, true, 0, 0, 0);  // the connection test
+            ADD_FAILURE() << "connected";
+        } catch (const TcpError& e) {
+            EXPECT_EQ(e.what(), timedOut);
+        }
+    }
+}
+
 TEST_F(MeterTest, IdentityWithZeroPaddingAndMalformedIdentitiesQuotedEscaped) {
     TSQM s("127.0.0.1", sim.Port(), 1, nullptr, false, true, 0, 1.5, 0);  // the connection test
     EXPECT_EQ(std::make_tuple(s.Protocol, s.Model, s.Feature, s.Serial), std::make_tuple(4, 3, 57, 3911));

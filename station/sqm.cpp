@@ -1,5 +1,6 @@
 #include "sqm.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -15,7 +16,8 @@
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 5000;
+// A site without a timeout waits this long for the connection.
+constexpr int kDefaultConnectTimeoutMs = 5000;
 
 // Locale-independent conversions: the meter always writes "." as decimal point.
 bool ToDouble(const std::string& text, double& out) {
@@ -46,6 +48,11 @@ std::string CurrentExceptionText() {
     }
 }
 
+bool Within(double v, double min, double max) { return v >= min && v <= max; }
+
+// A bound of the meter's ranges, all whole numbers.
+std::string WholeNumber(double v) { return std::to_string(static_cast<long long>(v)); }
+
 // Round to the given number of decimals, halves to the even neighbour.
 double RoundTo(double v, long double scale) {
     return static_cast<double>(std::nearbyint(static_cast<long double>(v) * scale) / scale);
@@ -72,6 +79,26 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
     r.Period = RoundTo(value, 1000);
     if (!ToDouble(DropLast(items[5], 1), value)) return fail("Invalid temperature '" + Printable(items[5]) + "'");
     r.Temperature = RoundTo(value, 10);
+    // The values as they would be stored, against what a meter can report.
+    const struct {
+        bool inside;
+        const char* what;
+        const std::string& item;
+        double min, max;
+        const char* unit;
+    } ranges[] = {
+        {Within(r.SQMValue, kMinSkyBrightness, kMaxSkyBrightness), "Sky brightness", items[1], kMinSkyBrightness,
+         kMaxSkyBrightness, " mag/arcsec\u00b2"},
+        {Within(r.Frequency, 0, kMaxFrequencyHz), "Frequency", items[2], 0, kMaxFrequencyHz, " Hz"},
+        {Within(r.Counts, 0, kMaxCounts), "Period counts", items[3], 0, kMaxCounts, ""},
+        {Within(r.Period, 0, kMaxPeriodSeconds), "Period", items[4], 0, kMaxPeriodSeconds, " s"},
+        {Within(r.Temperature, kMinTemperature, kMaxTemperature), "Temperature", items[5], kMinTemperature,
+         kMaxTemperature, " \u00b0C"},
+    };
+    for (const auto& c : ranges)
+        if (!c.inside)
+            return fail(std::string(c.what) + " '" + Printable(c.item) + "' out of range (" + WholeNumber(c.min) +
+                        " to " + WholeNumber(c.max) + c.unit + ")");
     out = r;
     return true;
 }
@@ -96,11 +123,16 @@ TSQM::TSQM(const std::string& Host, int Port, int TimeoutSeconds, fb::Database* 
     Client = std::make_unique<TcpClient>();
     Client->Port = Port;
     Client->Host = Host;
-    // A zero timeout would mean waiting for ever on a silent meter.
-    Client->ReadTimeoutMs = (TimeoutSeconds > 0 ? TimeoutSeconds : 10) * 1000;
+    // A zero timeout would mean waiting for ever on a silent meter; a day is
+    // more than anyone sets and keeps the milliseconds in range.
+    const int seconds = std::min(TimeoutSeconds, 86400);
+    Client->ReadTimeoutMs = (seconds > 0 ? seconds : 10) * 1000;
+    // The site's timeout bounds the connection too: a meter whose address
+    // drops the attempt costs no more than one that never answers.
+    connectTimeoutMs_ = seconds > 0 ? seconds * 1000 : kDefaultConnectTimeoutMs;
     Syncro = false;
     SiteID = SiteIDValue;
-    if (DoReading || DoInfo) Client->Connect(kConnectTimeoutMs);
+    if (DoReading || DoInfo) Client->Connect(connectTimeoutMs_);
     if (DoReading) UpdateReading(Database, false, TimeOffset);
     if (DoInfo) UpdateInfo();
     if (Client->Connected()) Client->Disconnect();
@@ -124,12 +156,12 @@ std::string TSQM::Exchange(const char* command) {
     bool madeConnection = !Client->Connected();
     try {
         if (madeConnection)
-            Client->Connect(kConnectTimeoutMs);
+            Client->Connect(connectTimeoutMs_);
         else
             Client->DiscardPending();  // a late reply to an earlier request is not ours
         if (!Client->Connected()) {  // the peer had gone meanwhile
             madeConnection = true;
-            Client->Connect(kConnectTimeoutMs);
+            Client->Connect(connectTimeoutMs_);
         }
     } catch (const std::exception& e) {
         lastFailure_ = FailurePrefix() + "cannot connect: " + e.what();
@@ -240,9 +272,7 @@ std::string TSQM::FailurePrefix() const {
 
 std::string TSQM::NoReplyFailure() const {
     if (!Client->TimedOut()) return FailurePrefix() + "empty reply";
-    const int ms = Client->ReadTimeoutMs;
-    const std::string wait = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-    return FailurePrefix() + "no answer within " + wait;
+    return FailurePrefix() + "no answer within " + WaitText(Client->ReadTimeoutMs);
 }
 
 std::string TSQM::MalformedReplyFailure(const std::string& line, const std::string& why) const {

@@ -100,6 +100,7 @@ private:
     std::string MalformedReplyFailure(const std::string& line, const std::string& why) const;
 
     std::string lastFailure_;
+    int connectTimeoutMs_ = 0;
 };
 
 // The time and astronomy of a reading taken at dateTime (UTC) at a site
@@ -124,8 +125,30 @@ struct SqmReadingReply {
 struct SqmInfoReply {
     int32_t Protocol = 0, Model = 0, Feature = 0, Serial = 0;
 };
+// What an SQM-LE can report. A reply outside these ranges measures nothing (a
+// garbled line, a failing meter) and is refused like a malformed one; the
+// bounds are generous, so that no real meter's reading is ever refused.
+// mag/arcsec²: about 22 under the darkest skies and a few units more with the
+// meter covered; 0.00 or a little below it in daylight, and no sky is
+// brighter than the Sun's own disc (about -11).
+constexpr double kMinSkyBrightness = -15;
+constexpr double kMaxSkyBrightness = 35;
+// °C of the meter's own sensor: the coldest air ever measured is -89 °C, and
+// electronics rated to +85 °C are dead long before +100.
+constexpr double kMinTemperature = -100;
+constexpr double kMaxTemperature = 100;
+// Hz of its light-to-frequency sensor: about a MHz in full daylight.
+constexpr int32_t kMaxFrequencyHz = 100000000;
+// Its period in s and in counts of its period clock: in total darkness the
+// period is a few minutes (a meter's dark calibration is about 150 s), so an
+// hour is far beyond any sky; the counts of such a period fit a 32-bit
+// counter at any clock a meter runs.
+constexpr double kMaxPeriodSeconds = 3600;
+constexpr int32_t kMaxCounts = 2000000000;
+
 // Parse a meter line; false (and an error text) when it is not a complete
-// reply of that kind. Independent of the user's locale.
+// reply of that kind or a value lies outside what a meter can report.
+// Independent of the user's locale.
 bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::string* error = nullptr);
 // Throws std::invalid_argument when an item is not an integer.
 bool ParseInfoReply(const std::string& line, SqmInfoReply& out);

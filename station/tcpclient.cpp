@@ -24,6 +24,8 @@ std::string SysError(const std::string& what, int err) { return what + ": " + st
 
 }  // namespace
 
+std::string WaitText(int ms) { return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"; }
+
 TcpClient::~TcpClient() { Disconnect(); }
 
 void TcpClient::Disconnect() {
@@ -62,7 +64,7 @@ void TcpClient::Connect(int connectTimeoutMs) {
             } while (prc < 0 && errno == EINTR);
             if (prc == 0) {
                 ::close(fd);
-                lastError = "Connect timed out";
+                lastError = "Connection timed out after " + WaitText(connectTimeoutMs);
                 break;
             }
             int err = 0;

@@ -12,6 +12,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A wait as people read it: "3 s", or "300 ms" when not whole seconds.
+std::string WaitText(int ms);
+
 class TcpClient {
 public:
     TcpClient() = default;

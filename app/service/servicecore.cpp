@@ -379,6 +379,7 @@ void TStationService::Reconcile() {
 void TStationService::ReportTick(TSite& s) {
     const TTickReport& r = s.acq.LastTick();
     const std::string site = "site " + Quoted(s.Name) + ": ";
+    const std::string logged = " (logged in " + TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(s.Name) + ")";
     switch (r.What) {
         case TTickReport::Outcome::NotDue:
             if (r.PendingSent > 0)
@@ -397,11 +398,10 @@ void TStationService::ReportTick(TSite& s) {
             break;
         }
         case TTickReport::Outcome::Failed:
-            Say(site + "no reading: SQM-LE not found (no complete answer from " + Printable(s.Where) + ")");
+            Say(site + "no reading: " + Printable(r.Error) + logged);
             break;
         case TTickReport::Outcome::Exception:
-            Say(site + "tick failed: " + Printable(r.Error) + " (logged in " + TErrorLog::Folder() + "/" +
-                TErrorLog::FileNameFor(s.Name) + ")");
+            Say(site + "tick failed: " + Printable(r.Error) + logged);
             break;
     }
 }

@@ -164,19 +164,21 @@ void TAcquisition::Tick() {
 }
 
 void TAcquisition::TickError(const std::string& message) {
-    TAcquisitionShared& shared = AcquisitionShared();
-    shared.ReadingInProgress = false;
+    AcquisitionShared().ReadingInProgress = false;
     report_.What = TTickReport::Outcome::Exception;
     report_.Error = message;
     try {
         ports_.light.ShowYellow();
-        const std::string line =
-            FormatLogTime(ports_.clock.NowLocal() + shared.InternetTimeOffset) + " - Timer Exception - " + message;
-        WriteErrorLog(line, ports_.site.Site().Name);
+        LogTickFailure(ports_.site.Site().Name, message);
         ports_.view.ReadingFailed(message);
     } catch (...) {
         // Nothing more can be said about it; the next tick tries again.
     }
+}
+
+void TAcquisition::LogTickFailure(const std::string& siteName, const std::string& cause) {
+    const double now = ports_.clock.NowLocal() + AcquisitionShared().InternetTimeOffset;
+    WriteErrorLog(FormatLogTime(now) + " - Timer Exception - " + cause, siteName);
 }
 
 void TAcquisition::DoTick() {
@@ -227,8 +229,11 @@ void TAcquisition::DoTick() {
     shared.ReadingInProgress = true;
     IClock& clock = ports_.clock;
     const bool ok = station.UpdateReadingAt(&ports_.db, false, [&clock, offset] { return clock.NowLocal() + offset; });
-    station.UpdateInfo();  // a meter that refuses the connection ends here, in the error path
     if (ok) {
+        // The identity follows a good reading only: after a failed one it would
+        // wait a second timeout on a silent meter and tell the same cause
+        // twice. A garbled identity ends the tick in the error path, unstored.
+        station.UpdateInfo();
         station.SetSiteID(site.Id);
         station.Syncro = shared.LastSyncSucceeded;
         station.State = night ? 0 : -1;
@@ -244,8 +249,12 @@ void TAcquisition::DoTick() {
     } else {
         ports_.light.ShowYellow();
         report_.What = TTickReport::Outcome::Failed;
+        report_.Error = station.LastFailure().empty() ? Tr("SQM-LE not found") : station.LastFailure();
     }
     shared.ReadingInProgress = false;
+    // One line per failed due reading, whatever its cause: refused, silent,
+    // garbled or impossible.
+    if (!ok) LogTickFailure(site.Name, report_.Error);
 
     // Only a night reading stored now goes out: daylight readings never do,
     // and a failed reading leaves the station holding an older one.
@@ -259,7 +268,7 @@ void TAcquisition::DoTick() {
     if (ok)
         ports_.view.ReadingStored(station, night);
     else
-        ports_.view.ReadingFailed(Tr("SQM-LE not found"));
+        ports_.view.ReadingFailed(report_.Error);
 }
 
 void TAcquisition::ReadNow() {
@@ -283,7 +292,7 @@ void TAcquisition::ReadNow() {
     if (ok)
         ports_.view.ShowLatestReading(station_.get());
     else
-        ports_.prompt.Inform(Tr("SQM-LE not found"));
+        ports_.prompt.Inform(Tr("SQM-LE not found") + "\n" + station_->LastFailure());
 }
 
 namespace {

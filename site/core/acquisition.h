@@ -25,7 +25,7 @@ struct TTickReport {
         NotDue,      // nothing fell due
         Skipped,     // due, but another reading was in progress
         Stored,      // a reading was stored
-        Failed,      // due, the meter gave no complete reading
+        Failed,      // due, the meter gave no reading fit to store: logged, and why in Error
         Exception,   // the tick failed: logged as a " - Timer Exception - " line
     };
     Outcome What = Outcome::NotDue;
@@ -33,7 +33,7 @@ struct TTickReport {
     bool Uploaded = false;     // the stored reading reached the network database
     int PendingSent = 0;       // waiting readings sent in this tick
     double Utc = 0;            // the tick's UTC time
-    std::string Error;         // the exception's message
+    std::string Error;         // why: the station's failure, or the exception's message
 };
 
 class TAcquisition {
@@ -86,6 +86,8 @@ public:
 private:
     void DoTick();
     void TickError(const std::string& message);
+    // The " - Timer Exception - " line of the site's log.
+    void LogTickFailure(const std::string& siteName, const std::string& cause);
     bool AutoUploadAllowed(const TSiteRow& site);
 
     TSitePorts ports_;

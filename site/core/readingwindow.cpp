@@ -98,7 +98,7 @@ bool ReadingDue(double now, double last, int intervalMinutes) {
     // Compared in whole milliseconds, so that ten minutes of 30-second
     // ticks make exactly ten minutes whatever the rounding of the sums.
     const long long elapsed = std::llround((now - last) * 86400000.0);
-    return elapsed >= static_cast<long long>(intervalMinutes) * 60000;
+    return elapsed >= static_cast<long long>(intervalMinutes) * 60000 - kDueToleranceMs;
 }
 
 std::optional<TWindowTimes> ReadingWindowTimes(const TSiteRow& site, double utc) {

@@ -39,7 +39,15 @@ double LocalToUtcOffset(int siteTimeZone, const TZoneInfo& zone);
 // The PC zone in whole hours, east positive, daylight saving ignored.
 int DefaultTimeZone(const TZoneInfo& zone);
 
-// Whether a reading is due: at least the interval (minutes) since the last due time.
+// Ticks land a few milliseconds either side of their 30 s, and a time
+// synchronisation moves the clock by a second or two: a reading is due that
+// much before the interval is complete, so a 1-minute interval reads at every
+// second tick. Well below half a tick, so no reading ever comes a tick early.
+constexpr int kDueToleranceMs = 5000;
+
+// Whether a reading (or a synchronisation) is due: the interval (minutes),
+// less the tolerance, since the last due time. A clock set back makes
+// nothing due until that much time has passed again.
 bool ReadingDue(double now, double last, int intervalMinutes);
 
 // The texts of the labels "Start (TU)" and "Stop (TU)" for methods 2 and 3

@@ -65,28 +65,84 @@ TEST(Station, AutostartSitesRunUnlessSiteNamesOthersAndEveryPrintedReadingIsStor
 
 TEST_F(RoofStation, AMeterThatFallsSilentOrGoesAwayIsLoggedAndReadAgainWhenBack) {
     StartReading();
-    // No answer: no complete reading, nothing stored, no exception.
+    const fs::path log = f.dir.Path() / "LOGS" / "ERROR-LOG-SITE-Roof.TXT";
+    const std::string meter = "site \"Roof\": no reading: SQM-LE at 127.0.0.1:" + std::to_string(sim.Port()) + ": ";
+    // No answer: nothing stored, the cause said and logged.
     SqmSimConfig silent = sim.Config();
     silent.Silent = true;
     sim.SetConfig(silent);
-    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": no reading: SQM-LE not found (no complete answer from 127.0.0.1:" +
-                                          std::to_string(sim.Port()) + ")",
-                                      1, 15s))
+    ASSERT_TRUE(f.station.WaitForLine(meter + "no answer within 1 s (logged in " + log.string() + ")", 1, 15s))
         << f.station.Err();
 
-    // Gone: the connection is refused, and each tick logs its exception.
+    // Gone: the connection is refused, said and logged the same way.
     const int port = sim.Port();
     sim.Stop();
-    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": tick failed: ", 2, 15s)) << f.station.Err();
-    const fs::path log = f.dir.Path() / "LOGS" / "ERROR-LOG-SITE-Roof.TXT";
+    ASSERT_TRUE(f.station.WaitForLine(meter + "cannot connect: Socket error: Connection refused (logged in " +
+                                          log.string() + ")",
+                                      2, 15s))
+        << f.station.Err();
     EXPECT_NE(testsupport::ReadFile(log).find(" - Timer Exception - "), std::string::npos);
-    EXPECT_GE(f.station.Count("(logged in " + log.string() + ")"), 2);
 
     SqmSimulator back;
     back.Start(port);
     ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", RoofReadings() + 2, 15s)) << f.station.Err();
     f.Stop(SIGTERM);
     f.ExpectPrintedStored("Roof", 1);
+}
+
+// The log's lines, without their line ends.
+std::vector<std::string> LogLines(const fs::path& file) {
+    std::vector<std::string> lines;
+    std::istringstream in(testsupport::ReadFile(file));
+    for (std::string l; std::getline(in, l);) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        lines.push_back(l);
+    }
+    return lines;
+}
+
+// A meter that is not there and one that accepts and never answers: each due
+// reading (one per tick here) says why on standard error and leaves exactly
+// one line in the site's log.
+TEST(Station, EveryFailedReadingNamesItsCauseOnStandardErrorAndOnceInTheSiteLog) {
+    SqmSimulator mute;
+    SqmSimConfig silent;
+    silent.Silent = true;
+    mute.SetConfig(silent);
+    mute.Start();
+    const int closed = testsupport::ClosedPort();
+    TStationFolder f;
+    f.AddSite(1, "Gone", closed, true);
+    f.AddSite(2, "Mute", mute.Port(), true);
+    f.Start({"--tick-ms", "200"});
+    const struct {
+        std::string name, cause;
+    } sites[] = {
+        {"Gone", "SQM-LE at 127.0.0.1:" + std::to_string(closed) + ": cannot connect: Socket error: Connection refused"},
+        {"Mute", "SQM-LE at 127.0.0.1:" + std::to_string(mute.Port()) + ": no answer within 1 s"},
+    };
+    for (const auto& s : sites)
+        ASSERT_TRUE(f.station.WaitForLine("site \"" + s.name + "\": no reading: ", 3, 30s)) << f.station.Err();
+    f.Stop(SIGTERM);
+    const std::regex stamp(R"(\d\d/\d\d/\d{4} \d\d\.\d\d\.\d\d)");
+    for (const auto& s : sites) {
+        SCOPED_TRACE(s.name);
+        const fs::path log = f.dir.Path() / "LOGS" / ("ERROR-LOG-SITE-" + s.name + ".TXT");
+        const int said = f.station.Count("site \"" + s.name + "\": no reading: ");
+        EXPECT_EQ(f.station.Count("site \"" + s.name + "\": no reading: " + s.cause + " (logged in " + log.string() + ")"),
+                  said)
+            << f.station.Err();
+        const auto lines = LogLines(log);
+        EXPECT_EQ(static_cast<int>(lines.size()), said);
+        for (const auto& line : lines) {
+            EXPECT_TRUE(std::regex_match(line.substr(0, 19), stamp)) << line;
+            EXPECT_EQ(line.substr(19), " - Timer Exception - " + s.cause);
+        }
+        EXPECT_EQ(f.Readings(s.name == "Gone" ? 1 : 2), 0);
+    }
+    // One request per due reading: a failed reading asks no identity.
+    EXPECT_EQ(mute.Requests(), f.station.Count("site \"Mute\": no reading: "));
+    EXPECT_EQ(f.station.Count("tick failed"), 0) << f.station.Err();
 }
 
 class SlowRoofStation : public RoofStation {

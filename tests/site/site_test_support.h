@@ -248,6 +248,8 @@ public:
     void ShowLatestReading(const TSQM*) override { ++latest; }
     void RefreshLatestReadings() override { ++refreshes; }
     void ShowRunState(bool running) override { runStates.push_back(running); }
+    std::vector<std::string> failures;  // why each failed tick failed
+    void ReadingFailed(const std::string& why) override { failures.push_back(why); }
 };
 
 // A clock setter that moves the fake clock instead of the machine's.

@@ -1,7 +1,10 @@
 // The acquisition of a site, night after simulated night: a fake clock,
 // everything else real (database file, data module, SQM-LE simulator,
 // RFC 868 time server).
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <random>
 
 #include "rfc868server.h"
 #include "readingwindow.h"
@@ -168,6 +171,53 @@ TEST_F(WithTimeServer, ASyncFrequencyOfZeroSynchronisesBeforeEveryDueReading) {
     EXPECT_TRUE(s->prompt.texts.empty());  // no box during acquisition
 }
 
+// Ticks as a repeating timer delivers them, a few milliseconds either side of
+// their 30 s, and an Internet time that steps by a second either way at the
+// synchronisation before each reading: every interval still gets its reading.
+TEST_F(WithTimeServer, JitteredTicksAndAnInternetTimeSteppingBySecondsReadOncePerInterval) {
+    Settings(1, 0, 0, 0, 0);  // the offset measured before every due reading
+    std::mt19937 random(20);
+    std::uniform_int_distribution<int> jitterMs(-5, 5);
+    for (const int interval : {1, 2}) {
+        SCOPED_TRACE(std::to_string(interval) + "-minute interval");
+        // The server's clock: 0, +1, 0, -1 s against this machine's, in turn.
+        const uint32_t base = timeserver::CurrentSeconds();
+        const int steps[] = {0, 1, 0, -1};
+        std::vector<timeserver::Reply> script;
+        for (int i = 0; i < 200; ++i)
+            script.push_back({timeserver::Reply::Kind::Answer, static_cast<uint32_t>(int64_t{base} + steps[i % 4]), 0});
+        server.Stop();
+        server.Start(script);
+        data.TimePort = server.Port();
+
+        const double start = k22h + interval * kMinute * 100;  // away from the other run's readings
+        const std::string name = "Jitter" + std::to_string(interval);
+        const int id = AddSite({.Name = name, .Interval = interval});
+        auto s = Start(id, start);
+        const int ticks = 2 * 120;  // two hours
+        for (int k = 1; k <= ticks; ++k) {
+            clock.now = start + (k * 30000 + jitterMs(random)) / 86400000.0;
+            s->acq.Tick();
+        }
+        s->acq.Stop();
+
+        const auto rows = Stored(id);
+        ASSERT_EQ(rows.size(), static_cast<size_t>(120 / interval + 1));
+        EXPECT_EQ(server.Accepted(), static_cast<int>(rows.size()) + 1);  // the start, and before each reading
+        double shortest = 1e9, longest = 0;
+        for (size_t i = 1; i < rows.size(); ++i) {
+            const double spacing = (rows[i].Time - rows[i - 1].Time) * 86400;
+            shortest = std::min(shortest, spacing);
+            longest = std::max(longest, spacing);
+            EXPECT_NEAR(spacing, interval * 60, 5) << FormatLogTime(rows[i].Time);
+        }
+        // The clock did step both ways between readings.
+        EXPECT_LT(shortest, interval * 60 - 0.5);
+        EXPECT_GT(longest, interval * 60 + 0.5);
+        EXPECT_TRUE(LogLines(name).empty());
+    }
+}
+
 TEST_F(WithTimeServer, TheOffsetOfASynchronisationCountsFromTheNextTick) {
     Settings(1, 0, 0, 0, 30);
     const int id = AddSite({.Interval = 10});
@@ -233,8 +283,11 @@ TEST_F(Acquisition, AMeterThatStopsAnsweringLogsEachDueReadingAndIsReadAgainWhen
     Run(*s, 6);  // 22:06, 22:08, 22:10 due: refused
     const auto lines = LogLines("Flaky");
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find(" - Timer Exception - "), std::string::npos);
-    EXPECT_EQ(lines[0].substr(0, 19), "15/01/2024 22.06.00");
+    const std::string refused =
+        "SQM-LE at 127.0.0.1:" + std::to_string(port) + ": cannot connect: Socket error: Connection refused";
+    EXPECT_EQ(lines[0], "15/01/2024 22.06.00 - Timer Exception - " + refused);
+    EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Failed);
+    EXPECT_EQ(s->acq.LastTick().Error, refused);
     EXPECT_EQ(s->light.Last(), 'Y');
     EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
     sim.Start(port);
@@ -254,7 +307,9 @@ TEST_F(Acquisition, AMalformedReadingFailsUnstoredAndAMalformedIdentityReachesTh
     EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Failed);
     EXPECT_EQ(s->light.Last(), 'Y');
     EXPECT_TRUE(Stored(id).empty());
-    EXPECT_TRUE(LogLines("Roof").empty());
+    const std::string malformed = "SQM-LE at 127.0.0.1:" + std::to_string(sim.Port()) +
+                                  ": malformed reply \"r, 19.2x,0000005915Hz\": Reading reply with too few items";
+    EXPECT_EQ(LogLines("Roof"), Strings{"15/01/2024 22.00.00 - Timer Exception - " + malformed});
 
     // A title change, a bell, a screen clear, a C1 CSI and bytes that are no UTF-8, in an identity reply.
     bad.RawReading.clear();
@@ -266,6 +321,52 @@ TEST_F(Acquisition, AMalformedReadingFailsUnstoredAndAMalformedIdentityReachesTh
     EXPECT_EQ(hostile->acq.LastTick().Error, escaped);
     EXPECT_EQ(testsupport::ReadFile(TErrorLog::Folder() + "/" + TErrorLog::FileNameFor("Hostile")),
               "15/01/2024 22.00.00 - Timer Exception - " + escaped + "\r\n");
+}
+
+// Whatever keeps a due reading from being stored, the site's log has one
+// line per due reading naming it, and the tick and the view carry it.
+TEST_F(Acquisition, EveryFailedDueReadingLeavesOneLogLineNamingItsCause) {
+    const std::string meter = "SQM-LE at 127.0.0.1:" + std::to_string(sim.Port()) + ": ";
+    const std::string impossible = "r, 19.29m,0000005915Hz,0000000000c,0000000.000s, 227.0C";
+    const auto meterThat = [](const std::function<void(SqmSimConfig&)>& change) {
+        SqmSimConfig c;
+        change(c);
+        return c;
+    };
+    const struct {
+        std::string name;
+        SqmSimConfig meter;
+        std::string cause;
+    } cases[] = {
+        {"Silent", meterThat([](SqmSimConfig& c) { c.Silent = true; }), meter + "no answer within 1 s"},
+        {"Hangs up", meterThat([](SqmSimConfig& c) { c.CloseOnRequest = true; }),
+         meter + "connection lost: Connection closed gracefully."},
+        {"Garbled", meterThat([](SqmSimConfig& c) { c.RawReading = "r, 19.29m,\x1B[2J"; }),
+         meter + "malformed reply \"r, 19.29m,\\x1B[2J\": Reading reply with too few items"},
+        {"Impossible", meterThat([&](SqmSimConfig& c) { c.RawReading = impossible; }),
+         meter + "malformed reply \"" + impossible + "\": Temperature '227.0C' out of range (-100 to 100 \u00b0C)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.SetConfig(c.meter);
+        const int asked = sim.Requests();
+        const int id = AddSite({.Name = c.name, .Interval = 1});
+        auto s = Start(id, k22h);
+        Run(*s, 2);  // due at 22:00, 22:01 and 22:02
+        s->acq.Stop();
+        const std::string line = " - Timer Exception - " + c.cause;
+        EXPECT_EQ(LogLines(c.name), (Strings{"15/01/2024 22.00.00" + line, "15/01/2024 22.01.00" + line,
+                                             "15/01/2024 22.02.00" + line}));
+        EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Failed);
+        EXPECT_EQ(s->acq.LastTick().Error, c.cause);
+        EXPECT_EQ(s->view.failures, Strings(3, c.cause));
+        // Only "rx": after a failed reading the identity is not asked as well.
+        EXPECT_EQ(sim.Requests() - asked, 3);
+        EXPECT_TRUE(Stored(id).empty());
+        EXPECT_EQ(s->light.history, (std::vector<char>{'Y', 'Y', 'Y', 'R'}));
+        EXPECT_TRUE(s->prompt.texts.empty());
+        EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+    }
 }
 
 TEST_F(Acquisition, ATickOfAnotherSiteDuringReadNowsWarningIsSkippedAndYellow) {

@@ -121,6 +121,36 @@ TEST(ReadingWindow, DueRuleCountsWholeIntervalsOfThirtySecondTicks) {
     EXPECT_TRUE(ReadingDue(At(20, 0), 0, 1440));    // the first tick after a start
 }
 
+TEST(ReadingWindow, DueRuleForgivesAFewSecondsOfTickJitterAndClockSteps) {
+    const double last = At(20, 0);
+    const double ms = 1.0 / 86400000.0;
+    struct Case {
+        double elapsedMs;
+        int interval;
+        bool due;
+    } cases[] = {
+        {60000, 1, true},
+        {59999, 1, true},    // the second tick landing a millisecond early
+        {58000, 1, true},    // a synchronisation that moved the clock back by 2 s
+        {55000, 1, true},    // the limit: five seconds short
+        {54999, 1, false},
+        {30005, 1, false},   // one tick late by 5 ms is still one tick
+        {31000, 1, false},   // ... and after the clock moved forward by a second
+        {119995, 2, true},   // the fourth tick of a 2-minute interval
+        {90010, 2, false},   // the third is not
+        {115000, 2, true},
+        {114999, 2, false},
+        {599995, 10, true},
+        {570000, 10, false},
+        {-5000, 0, true},    // interval 0: every tick
+        {-5001, 0, false},   // ... but not after the clock went back further
+        {-60000, 1, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadingDue(last + c.elapsedMs * ms, last, c.interval), c.due)
+            << c.elapsedMs << " ms, interval " << c.interval;
+}
+
 TEST(ReadingWindow, UtcOffsetUsesTheStandardBiasAndOneHourOfDaylightSaving) {
     const double h = 1.0 / 24;
     struct Case {

@@ -6,11 +6,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
+#include <vector>
 #include <unistd.h>
 
 #include "myutils.h"
 #include "sqm.h"
 #include "sqmsim.h"
+#include "testsupport.h"
 #include "uihooks.h"
 
 namespace {
@@ -141,6 +144,95 @@ TEST_F(MeterTest, AnythingButACompleteReadingReplyChangesNothingAndLastFailureQu
     }
 }
 
+// A reply with one item replaced: 1 brightness, 2 frequency, 3 counts, 4 period, 5 temperature.
+std::string ReplyWith(int item, const std::string& text) {
+    std::vector<std::string> items = {"r", " 19.29m", "0000005915Hz", "0000000000c", "0000000.000s", " 027.0C"};
+    items[item] = text;
+    std::string line = items[0];
+    for (size_t i = 1; i < items.size(); ++i) line += "," + items[i];
+    return line;
+}
+
+TEST(ReadingReply, ValuesNoMeterCanReportAreRefusedAndEachBoundIsInside) {
+    const std::string huge(66, '9');
+    // Item, its text, and why it is refused (empty: accepted).
+    const struct {
+        int item;
+        std::string text, why;
+    } cases[] = {
+        {1, "35.00m", ""},
+        {1, "35.01m", "Sky brightness '35.01m' out of range (-15 to 35 mag/arcsec\u00b2)"},
+        {1, "-15.00m", ""},
+        {1, "-15.01m", "Sky brightness '-15.01m' out of range (-15 to 35 mag/arcsec\u00b2)"},
+        {1, " 00.00m", ""},  // daylight
+        {1, huge + ".00m", "Sky brightness '" + huge + ".00m' out of range (-15 to 35 mag/arcsec\u00b2)"},
+        {1, "nanm", "Invalid sky brightness 'nanm'"},
+        {1, "-infm", "Invalid sky brightness '-infm'"},
+        {1, "1" + std::string(400, '0') + "m", "Invalid sky brightness '1" + std::string(400, '0') + "m'"},
+        {2, "0000000000Hz", ""},
+        {2, "0100000000Hz", ""},
+        {2, "0100000001Hz", "Frequency '0100000001Hz' out of range (0 to 100000000 Hz)"},
+        {2, "-000000001Hz", "Frequency '-000000001Hz' out of range (0 to 100000000 Hz)"},
+        {2, huge + "Hz", "Invalid frequency '" + huge + "Hz'"},
+        {3, "2000000000c", ""},
+        {3, "2000000001c", "Period counts '2000000001c' out of range (0 to 2000000000)"},
+        {3, "-000000001c", "Period counts '-000000001c' out of range (0 to 2000000000)"},
+        {4, "0003600.000s", ""},
+        {4, "0003600.001s", "Period '0003600.001s' out of range (0 to 3600 s)"},
+        {4, "-000000.001s", "Period '-000000.001s' out of range (0 to 3600 s)"},
+        {4, "infs", "Invalid period 'infs'"},
+        {5, "100.0C", ""},
+        {5, "100.1C", "Temperature '100.1C' out of range (-100 to 100 \u00b0C)"},
+        {5, "-100.0C", ""},
+        {5, "-100.1C", "Temperature '-100.1C' out of range (-100 to 100 \u00b0C)"},
+        {5, huge + "C", "Temperature '" + huge + "C' out of range (-100 to 100 \u00b0C)"},
+        {5, "NaNC", "Invalid temperature 'NaNC'"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = ReplyWith(c.item, c.text);
+        SCOPED_TRACE(line.substr(0, 120));
+        SqmReadingReply reply;
+        std::string why;
+        EXPECT_EQ(ParseReadingReply(line, reply, &why), c.why.empty());
+        EXPECT_EQ(why, c.why);
+    }
+}
+
+TEST(ReadingReply, TheSimulatorsRepliesAtTheEndsOfTheRangesAreTakenAsTheyWereSent) {
+    // Brightness, frequency, counts, period, temperature.
+    const std::tuple<double, int, int, double, double> ends[] = {
+        {19.29, 5915, 0, 0, 27},  // the simulator's own
+        {-15, 100000000, 0, 0, -100},
+        {35, 0, 2000000000, 3600, 100},
+    };
+    for (const auto& [value, frequency, counts, period, temperature] : ends) {
+        SqmSimConfig c;
+        c.Value = value;
+        c.Frequency = frequency;
+        c.Counts = counts;
+        c.Period = period;
+        c.Temperature = temperature;
+        SqmReadingReply r;
+        ASSERT_TRUE(ParseReadingReply(FormatReadingReply(c), r)) << FormatReadingReply(c);
+        EXPECT_EQ(std::make_tuple(r.SQMValue, r.Frequency, r.Counts, r.Period, r.Temperature),
+                  std::make_tuple(c.Value, c.Frequency, c.Counts, c.Period, c.Temperature));
+    }
+}
+
+TEST_F(MeterTest, AnImpossibleValueFailsTheReadingAndItsCauseQuotesTheReplyEscaped) {
+    auto s = Station();
+    Prime(*s);
+    const double when = s->DateTime;
+    const std::string temperature = std::string(66, '9') + "C";
+    Reply("r, 19.29m,0000005915Hz,0000000000c,0000000.000s," + temperature + ",\x1B[2J");
+    EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+    ExpectUnchanged(*s, when);
+    const std::string escaped = "r, 19.29m,0000005915Hz,0000000000c,0000000.000s," + temperature + ",\\x1B[2J";
+    EXPECT_EQ(s->LastFailure(), Meter() + "malformed reply \"" + escaped + "\": Temperature '" + temperature +
+                                    "' out of range (-100 to 100 \u00b0C)");
+    EXPECT_EQ(beeps, 1);
+}
+
 TEST_F(MeterTest, ASilentMeterFailsAfterTheReadTimeoutAndItsLateAnswerIsNotTakenForTheNextReply) {
     auto s = Station(1);
     EXPECT_EQ(s->LastFailure(), "");
@@ -199,6 +291,25 @@ TEST_F(MeterTest, NoMeterToTalkToFailsReadingsThrowsForTheIdentityAndLastFailure
     EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
     Reply("");
     EXPECT_TRUE(s.UpdateReading(nullptr, false, 0));
+}
+
+TEST_F(MeterTest, AnAddressThatDropsTheConnectionAttemptFailsAfterTheSitesOwnTimeout) {
+    testsupport::TFullBacklog dropping;
+    ASSERT_TRUE(dropping.Full()) << "the system answered every attempt on a full queue";
+    const std::string meter = "SQM-LE at 127.0.0.1:" + std::to_string(dropping.Port()) + ": ";
+    for (const int seconds : {1, 2}) {
+        SCOPED_TRACE(seconds);
+        const std::string timedOut = "Connection timed out after " + std::to_string(seconds) + " s";
+        TSQM s("127.0.0.1", dropping.Port(), seconds, nullptr, false, false, 0, 0, 0);
+        EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+        EXPECT_EQ(s.LastFailure(), meter + "cannot connect: " + timedOut);
+        try {
+            TSQM test("127.0.0.1", dropping.Port(), seconds, nullptr, false, true, 0, 0, 0);  // the connection test
+            ADD_FAILURE() << "connected";
+        } catch (const TcpError& e) {
+            EXPECT_EQ(e.what(), timedOut);
+        }
+    }
 }
 
 TEST_F(MeterTest, IdentityWithZeroPaddingAndMalformedIdentitiesQuotedEscaped) {

@@ -5,9 +5,11 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 #include <unistd.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #ifndef KALO_PRISTINE_DB
@@ -68,5 +70,46 @@ inline int ClosedPort() {
     ::close(fd);
     return ntohs(a.sin_port);
 }
+
+// A port of 127.0.0.1 that listens but whose queue of connections waiting to
+// be accepted is full: the system drops every further attempt unanswered, as
+// a host that has gone away does, so a connect only ends with its timeout.
+class TFullBacklog {
+public:
+    TFullBacklog() {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), len);
+        ::listen(listen_, 0);
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        // Connect until an attempt stays unanswered: the queue is then full.
+        for (int i = 0; i < 16 && !full_; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            fillers_.push_back(fd);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0) continue;
+            pollfd p{fd, POLLOUT, 0};
+            full_ = ::poll(&p, 1, 500) == 0;
+        }
+    }
+    ~TFullBacklog() {
+        for (const int fd : fillers_) ::close(fd);
+        ::close(listen_);
+    }
+    TFullBacklog(const TFullBacklog&) = delete;
+    TFullBacklog& operator=(const TFullBacklog&) = delete;
+    int Port() const { return port_; }
+    // False where the system refuses instead of dropping: no test can be made.
+    bool Full() const { return full_; }
+
+private:
+    int listen_ = -1;
+    int port_ = 0;
+    bool full_ = false;
+    std::vector<int> fillers_;
+};
 
 }  // namespace testsupport

@@ -564,6 +564,12 @@ TEST_F(MeterCli, AFailedReadingSaysWhyAndUsageErrorsExitWithTwo) {
         EXPECT_TRUE(Has(err, "no answer within 1 s")) << command << ": " << err;
     }
 
+    // An address that drops the connection attempt: given up after the timeout asked for.
+    testsupport::TFullBacklog dropping;
+    ASSERT_TRUE(dropping.Full()) << "the system answered every attempt on a full queue";
+    EXPECT_EQ(Run({"meter", "read", "127.0.0.1:" + std::to_string(dropping.Port()), "--timeout", "2"}), 1);
+    EXPECT_TRUE(Has(err, ": cannot connect: Connection timed out after 2 s")) << err;
+
     // The line itself, its control bytes escaped: nothing raw reaches the terminal.
     c.Silent = false;
     c.RawReading = "r, 19.5\x1B[2Jm";

@@ -17,6 +17,7 @@
 #include "i18n.h"
 #include "myutils.h"
 #include "nightplotfile.h"
+#include "outreach.h"
 #include "readingwindow.h"
 #include "siterow.h"
 #include "siterules.h"
@@ -430,6 +431,11 @@ TStationService::Clock::time_point TStationService::NextDue() const {
 int TStationService::Run() {
     if (!OpenDatabase()) return 1;
     Say("kalosqm-station: database " + data_.DatabaseFile());
+    try {
+        for (const std::string& line : OutreachLines(data_.dbKALO)) Say("kalosqm-station: " + line);
+    } catch (const std::exception& e) {
+        Say("kalosqm-station: cannot read the settings: " + Printable(e.what()));
+    }
     bool waiting = false;  // no site: the database is left free meanwhile
     auto nothingToRun = [&]() -> bool {  // true: end now
         SayNoSite();

@@ -274,7 +274,10 @@ struct TStationService::TSite {
 };
 
 TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions options)
-    : data_(data), signals_(signals), options_(std::move(options)), wait_(signals) {}
+    : data_(data), signals_(signals), options_(std::move(options)), wait_(signals) {
+    // Each outage's begin and end reach the journal as well as the logs.
+    data_.Outages().SetEcho([](const std::string& line) { Say("kalosqm-station: " + line); });
+}
 
 TStationService::~TStationService() { StopAll(); }
 

@@ -236,8 +236,9 @@ netdb::ConnectParams CredentialsConnectParams(const TCredentialsRecord& record, 
     return p;
 }
 
-bool TestNetworkConnection(const std::string& SiteCode, std::string& ErrorText) {
+bool TestNetworkConnection(const std::string& SiteCode, std::string& ErrorText, std::string* ClientError) {
     ErrorText.clear();
+    if (ClientError) ClientError->clear();
     std::string checkText;
     if (CheckCredentialsFile(SiteCode, checkText) < kCredentialsNoPermission) {
         ErrorText = Tr("Credential file is invalid");
@@ -249,6 +250,7 @@ bool TestNetworkConnection(const std::string& SiteCode, std::string& ErrorText) 
     netdb::Connection conn;
     if (!conn.Connect(params)) {
         ErrorText = Tr("Unable to connect to the database");
+        if (ClientError) *ClientError = conn.LastError();
         return false;
     }
     // The code as the caller gave it: the server's comparison decides about blanks.

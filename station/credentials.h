@@ -112,5 +112,6 @@ netdb::ConnectParams CredentialsConnectParams(const TCredentialsRecord& record, 
 // "Credential file is invalid", "Unable to connect to the database",
 // "Site not configured on the remote server". A failing count statement or
 // a file that vanished after its check is thrown (netdb::Error,
-// CredentialsFileError).
-bool TestNetworkConnection(const std::string& SiteCode, std::string& ErrorText);
+// CredentialsFileError). ClientError, when given, receives the client
+// library's words when the connection failed, and is emptied otherwise.
+bool TestNetworkConnection(const std::string& SiteCode, std::string& ErrorText, std::string* ClientError = nullptr);

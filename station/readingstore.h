@@ -14,6 +14,11 @@ public:
     // for site 0, as StoreReading; database errors are thrown.
     bool Store(const TSQM& reading);
 
+    // As Store, but a row of the key with another origin than the reading's
+    // (a meter reading under an imported one) is left as it is.
+    enum class Outcome { Inserted, Updated, Kept };
+    Outcome StoreOverOwnOrigin(const TSQM& reading);
+
 private:
-    fb::Query count_, update_, insert_;
+    fb::Query count_, update_, insert_, origin_;
 };

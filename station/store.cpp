@@ -129,8 +129,9 @@ bool TSQM::StoreReading(fb::Database* Database) {
     return result;
 }
 
-TReadingStore::TReadingStore(fb::Transaction& tr) : count_(tr), update_(tr), insert_(tr) {
+TReadingStore::TReadingStore(fb::Transaction& tr) : count_(tr), update_(tr), insert_(tr), origin_(tr) {
     count_.SetSQL("SELECT COUNT(REA_CODE) AS NUM FROM READINGS WHERE REA_CODE=:CODE");
+    origin_.SetSQL("SELECT REA_ORIGIN FROM READINGS WHERE REA_CODE=:CODE");
     update_.SetSQL(kUpdateSQL);
     insert_.SetSQL(kInsertSQL);
 }
@@ -147,6 +148,23 @@ bool TReadingStore::Store(const TSQM& reading) {
     BindReading(q, reading, key);
     q.ExecSQL();
     return !exists;
+}
+
+TReadingStore::Outcome TReadingStore::StoreOverOwnOrigin(const TSQM& reading) {
+    if (reading.SiteID == 0) throw std::runtime_error(Tr("Undefined Site ID"));
+    const std::string key = reading.ReadingCode();
+    origin_.SetString("CODE", key);
+    origin_.Open();
+    const bool exists = !origin_.Eof();
+    // A row without a mark is older than the marks: a meter reading.
+    const std::string origin = exists && !origin_.Fields(0).IsNull() ? Trim(origin_.Fields(0).AsString()) : "";
+    origin_.Close();
+    if (exists && origin != std::string(1, reading.Origin)) return Outcome::Kept;
+    fb::Query& q = exists ? update_ : insert_;
+    if (!exists) BindInsertKey(q, reading);
+    BindReading(q, reading, key);
+    q.ExecSQL();
+    return exists ? Outcome::Updated : Outcome::Inserted;
 }
 
 bool TSQM::LoadReading(fb::Database* Database, const std::string& Code) {

@@ -46,7 +46,9 @@ bool TSQM::SendToNetwork(const std::string& SiteCode) {
         const std::string code = Trim(SiteCode);
 
         const netdb::Result site = conn.Query("SELECT SIT_ID FROM SQMSITES WHERE SIT_CODE=" + conn.Quote(code));
-        // No row reads as "", which is no number: an unknown site fails here.
+        // Without a row there is nothing to convert: say what is wrong, not that "" is no number.
+        if (site.RowCount() == 0)
+            throw netdb::Error("site code " + Printable(code) + " is not known to the network database");
         const int networkSite = netdb::ParseInteger(site.FirstText());
 
         const std::string key = ReadingCode() + code;

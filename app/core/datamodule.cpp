@@ -47,14 +47,18 @@ bool TData::GetTimeOffset(double& Offset) {
     const auto servers = ReloadTimeServers();
     TInternetTime time(*pinger_, *clock_);
     time.TimePort = TimePort;
-    return time.GetTimeOffset(servers, Offset);
+    const bool ok = time.GetTimeOffset(servers, Offset);
+    timeFailure_ = ok ? std::string() : time.FailureText();
+    return ok;
 }
 
 bool TData::GetInternetTime(double& Time, bool SetClock) {
     const auto servers = ReloadTimeServers();
     TInternetTime time(*pinger_, *clock_);
     time.TimePort = TimePort;
-    return time.GetInternetTime(servers, Time, SetClock);
+    const bool ok = time.GetInternetTime(servers, Time, SetClock);
+    timeFailure_ = ok ? std::string() : time.FailureText();
+    return ok;
 }
 
 TData::~TData() {

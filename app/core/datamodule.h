@@ -7,6 +7,7 @@
 #include "dataset.h"
 #include "fbdb.h"
 #include "internettime.h"
+#include "outages.h"
 #include "schemaupgrade.h"
 #include "siteports.h"
 
@@ -44,6 +45,8 @@ public:
     // clock is set too and the result is true only when that worked.
     bool GetTimeOffset(double& Offset) override;
     bool GetInternetTime(double& Time, bool SetClock) override;
+    std::string TimeFailure() override { return timeFailure_; }
+    TOutages& Outages() override { return outages_; }
     // The pinger and clock setter the time operations use (the real ones
     // unless replaced), and the Time protocol port (37).
     void SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock);
@@ -70,6 +73,8 @@ private:
     std::unique_ptr<IPinger> pinger_;
     std::unique_ptr<IClockSetter> clock_;
     bool upgradeFailed_ = false;
+    std::string timeFailure_;
+    TOutages outages_;
 };
 
 // The error box of a failed upgrade: the versions, the file and the engine's words.

@@ -80,6 +80,7 @@ bool InternetTimesAgree(double utc1, double pcUtc1, double utc2, double pcUtc2) 
 
 bool TInternetTime::RequestTime(const std::string& host, int timeoutMs, double& utc) {
     using Clock = std::chrono::steady_clock;
+    requestFailure_.clear();
     try {
         TcpClient client;
         client.Host = host;
@@ -89,28 +90,37 @@ bool TInternetTime::RequestTime(const std::string& host, int timeoutMs, double& 
         client.Connect(timeoutMs);
         const auto start = Clock::now();
         unsigned char b[4];
-        if (!client.ReadBytes(b, sizeof b, timeoutMs)) return false;
+        if (!client.ReadBytes(b, sizeof b, timeoutMs)) {
+            requestFailure_ = "no time within " + std::to_string(timeoutMs) + " ms";
+            return false;
+        }
         const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         client.Disconnect();
         const uint32_t seconds = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
                                  static_cast<uint32_t>(b[2]) << 8 | static_cast<uint32_t>(b[3]);
         if (seconds == 0) {
+            requestFailure_ = "a count of 0";
             LogRefused(host, Rfc868ToUtc(0, 0), "a count of 0, as servers without a clock send");
             return false;
         }
         utc = Rfc868ToUtc(seconds, elapsedMs / 2);
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        requestFailure_ = e.what();
         return false;  // refused, closed early, unresolvable: just the next server
     }
 }
 
 bool TInternetTime::Reachable(const std::string& host, int timeoutMs) {
     try {
-        return pinger_.Ping(host, timeoutMs) > 0;
+        if (pinger_.Ping(host, timeoutMs) > 0) return true;
+        Failed(host, "no echo reply within " + std::to_string(timeoutMs) + " ms");
+        return false;
     } catch (const std::exception& e) {
+        Failed(host, e.what());
         WriteErrorLog(FormatLogTime(NowLocal()) + " - NTP Server Exception - HOST: " + host + " - " + e.what(), "");
     } catch (...) {
+        Failed(host, "Unknown error");
         WriteErrorLog(FormatLogTime(NowLocal()) + " - NTP Server Exception - HOST: " + host + " - Unknown error", "");
     }
     return false;
@@ -130,13 +140,17 @@ std::optional<TInternetTime::Answer> TInternetTime::NextBelievedAnswer(const std
         const TimeServerEntry& s = servers[next++];
         Answer a{Trim(s.Host), EffectiveTimeout(s.TimeoutMs)};
         if (!Reachable(a.host, a.timeoutMs)) continue;
-        if (!RequestTime(a.host, a.timeoutMs, a.utc)) continue;
+        if (!RequestTime(a.host, a.timeoutMs, a.utc)) {
+            Failed(a.host, requestFailure_);
+            continue;
+        }
         a.pcUtc = NowUtc();
         a.pcLocal = NowLocal();
         if (far) {
             if (InternetTimesAgree(far->utc, far->pcUtc, a.utc, a.pcUtc)) return far;
             LogRefused(far->host, far->utc, "more than a day away from the PC clock, and " + a.host + " says " +
                                                 FormatLogTime(a.utc) + " UTC");
+            Failed(far->host, "time refused, more than a day away from the PC clock");
             far.reset();
         }
         switch (PlausibleInternetTime(a.utc, a.pcUtc, build)) {
@@ -144,17 +158,29 @@ std::optional<TInternetTime::Answer> TInternetTime::NextBelievedAnswer(const std
                 return a;
             case TimePlausibility::BeforeBuild:
                 LogRefused(a.host, a.utc, BeforeBuildText(build));
+                Failed(a.host, "time refused, " + BeforeBuildText(build));
                 break;
             case TimePlausibility::FarFromPcClock:
                 far = a;
                 break;
         }
     }
-    if (far) LogRefused(far->host, far->utc, "more than a day away from the PC clock, and no other server confirms it");
+    if (far) {
+        LogRefused(far->host, far->utc, "more than a day away from the PC clock, and no other server confirms it");
+        Failed(far->host, "time refused, more than a day away from the PC clock");
+    }
     return std::nullopt;
 }
 
+std::string TInternetTime::FailureText() const {
+    if (failures_.empty()) return "no time server is listed";
+    std::string text;
+    for (const std::string& f : failures_) text += (text.empty() ? "" : "; ") + f;
+    return text;
+}
+
 bool TInternetTime::GetTimeOffset(const std::vector<TimeServerEntry>& servers, double& Offset) {
+    failures_.clear();
     size_t next = 0;
     const std::optional<Answer> a = NextBelievedAnswer(servers, next);
     if (!a) return false;
@@ -164,6 +190,7 @@ bool TInternetTime::GetTimeOffset(const std::vector<TimeServerEntry>& servers, d
 }
 
 bool TInternetTime::GetInternetTime(const std::vector<TimeServerEntry>& servers, double& Time, bool SetClock) {
+    failures_.clear();
     size_t next = 0;
     while (const std::optional<Answer> a = NextBelievedAnswer(servers, next)) {
         Time = UtcToLocalTime(a->utc);
@@ -175,16 +202,21 @@ bool TInternetTime::GetInternetTime(const std::vector<TimeServerEntry>& servers,
         // by the time it took to get it. That one must hold by itself or
         // agree with the first: a server may answer 0 the second time.
         double utc = 0;
-        if (!RequestTime(a->host, a->timeoutMs, utc)) continue;
+        if (!RequestTime(a->host, a->timeoutMs, utc)) {
+            Failed(a->host, "second request: " + requestFailure_);
+            continue;
+        }
         const double pcUtc = NowUtc(), build = ProgramBuildTimeUtc();
         const TimePlausibility p = PlausibleInternetTime(utc, pcUtc, build);
         if (p == TimePlausibility::BeforeBuild) {
             LogRefused(a->host, utc, BeforeBuildText(build));
+            Failed(a->host, "time refused, " + BeforeBuildText(build));
             continue;
         }
         if (p == TimePlausibility::FarFromPcClock && !InternetTimesAgree(a->utc, a->pcUtc, utc, pcUtc)) {
             LogRefused(a->host, utc, "more than a day away from the PC clock, and the server said " +
                                          FormatLogTime(a->utc) + " UTC just before");
+            Failed(a->host, "second time refused, more than a day away from the PC clock");
             continue;
         }
         Time = UtcToLocalTime(utc);
@@ -192,6 +224,7 @@ bool TInternetTime::GetInternetTime(const std::vector<TimeServerEntry>& servers,
             lastHost_ = a->host;
             return true;
         }
+        Failed(a->host, "the PC clock could not be set");
     }
     return false;
 }

@@ -80,6 +80,9 @@ public:
 
     // Host of the server that gave the time in the last successful call.
     const std::string& LastHost() const { return lastHost_; }
+    // After a call that found no time: each server asked and what it did
+    // ("127.0.0.1: Socket error: Connection refused; ..."), or that none is listed.
+    std::string FailureText() const;
 
 private:
     struct Answer {
@@ -96,7 +99,11 @@ private:
     std::optional<Answer> NextBelievedAnswer(const std::vector<TimeServerEntry>& servers, size_t& next);
     static void LogRefused(const std::string& host, double utc, const std::string& why);
 
+    void Failed(const std::string& host, const std::string& what) { failures_.push_back(host + ": " + what); }
+
     IPinger& pinger_;
     IClockSetter& clock_;
     std::string lastHost_;
+    std::string requestFailure_;          // why the last RequestTime gave no time
+    std::vector<std::string> failures_;  // of the current call
 };

@@ -17,6 +17,7 @@
 #include "i18n.h"
 #include "myutils.h"
 #include "nightplotfile.h"
+#include "outreach.h"
 #include "readingwindow.h"
 #include "siterow.h"
 #include "siterules.h"
@@ -273,7 +274,10 @@ struct TStationService::TSite {
 };
 
 TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions options)
-    : data_(data), signals_(signals), options_(std::move(options)), wait_(signals) {}
+    : data_(data), signals_(signals), options_(std::move(options)), wait_(signals) {
+    // Each outage's begin and end reach the journal as well as the logs.
+    data_.Outages().SetEcho([](const std::string& line) { Say("kalosqm-station: " + line); });
+}
 
 TStationService::~TStationService() { StopAll(); }
 
@@ -430,6 +434,11 @@ TStationService::Clock::time_point TStationService::NextDue() const {
 int TStationService::Run() {
     if (!OpenDatabase()) return 1;
     Say("kalosqm-station: database " + data_.DatabaseFile());
+    try {
+        for (const std::string& line : OutreachLines(data_.dbKALO)) Say("kalosqm-station: " + line);
+    } catch (const std::exception& e) {
+        Say("kalosqm-station: cannot read the settings: " + Printable(e.what()));
+    }
     bool waiting = false;  // no site: the database is left free meanwhile
     auto nothingToRun = [&]() -> bool {  // true: end now
         SayNoSite();

@@ -55,6 +55,8 @@ double TAcquisition::UtcOffset() {
 
 double TAcquisition::NowUtc() { return ports_.clock.NowLocal() + UtcOffset(); }
 
+double TAcquisition::LogTime() { return ports_.clock.NowLocal() + AcquisitionShared().InternetTimeOffset; }
+
 bool TAcquisition::SyncInternetTime(bool showErrors) {
     TAcquisitionShared& shared = AcquisitionShared();
     ISiteSettings& settings = ports_.settings;
@@ -62,20 +64,25 @@ bool TAcquisition::SyncInternetTime(bool showErrors) {
         shared.InternetTimeOffset = 0;
         return false;
     }
+    bool ok = false;
     if (!settings.SyncClockEnabled()) {
         double offset = 0;
-        const bool ok = settings.GetTimeOffset(offset);
+        ok = settings.GetTimeOffset(offset);
         if (ok)
             shared.InternetTimeOffset = offset;
         else if (showErrors)
             ports_.prompt.Error(Tr("Impossible to get the Internet time"));
-        return ok;
+    } else {
+        double time = 0;
+        ok = settings.GetInternetTime(time, true);
+        if (!ok && showErrors) ports_.prompt.Error(Tr("Unable to synchronize the clock with Internet time"));
+        // The PC clock itself is right now (or as right as it gets): no correction.
+        shared.InternetTimeOffset = 0;
     }
-    double time = 0;
-    const bool ok = settings.GetInternetTime(time, true);
-    if (!ok && showErrors) ports_.prompt.Error(Tr("Unable to synchronize the clock with Internet time"));
-    // The PC clock itself is right now (or as right as it gets): no correction.
-    shared.InternetTimeOffset = 0;
+    if (ok)
+        settings.Outages().TimeAnswered(LogTime());
+    else
+        settings.Outages().TimeFailed(LogTime(), settings.TimeFailure());
     return ok;
 }
 
@@ -209,7 +216,11 @@ void TAcquisition::DoTick() {
 
     if (!due) {
         if (AutoUploadAllowed(site)) {
-            report_.PendingSent = UploadPendingReadings(ports_.db, site.Id, 5, ports_.wait);
+            TOutages& outages = ports_.settings.Outages();
+            TUploadPass pass;
+            pass.OnContact = [&](const TNetworkContact& c) { outages.Contact(LogTime(), site.Id, c); };
+            report_.PendingSent = UploadPendingReadings(ports_.db, site.Id, 5, ports_.wait, nullptr, &pass);
+            outages.WaitingPass(LogTime(), site.Id, report_.PendingSent, pass.Drained);
             ports_.view.RefreshLatestReadings();
         }
         return;
@@ -259,8 +270,9 @@ void TAcquisition::DoTick() {
     // Only a night reading stored now goes out: daylight readings never do,
     // and a failed reading leaves the station holding an older one.
     if (ok && night && AutoUploadAllowed(site)) {
-        std::string why;
-        if (TestNetworkConnection(site.Code, why) && why.empty() && station.SendToNetwork(site.Code)) {
+        const TNetworkContact contact = CheckNetworkContact(site.Code);
+        ports_.settings.Outages().Contact(LogTime(), site.Id, contact);
+        if (contact.What == TNetworkContact::Result::Reached && station.SendToNetwork(site.Code)) {
             station.StoreReading(&ports_.db);
             report_.Uploaded = true;
         }
@@ -315,7 +327,8 @@ std::string PendingReadingsSQL(int count) {
     return (count != 0 ? "SELECT FIRST " + std::to_string(count) + " " : std::string("SELECT")) + rest;
 }
 
-int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress) {
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress,
+                          TUploadPass* pass) {
     std::vector<std::pair<std::string, std::string>> rows;  // REA_CODE, SIT_CODE
     {
         fb::Transaction tr(db, fb::Isolation::ReadCommitted);
@@ -339,9 +352,11 @@ int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, 
     } end{progress};
     const int total = static_cast<int>(rows.size());
     if (progress) progress->Begin(total);
+    if (pass) pass->Drained = count == 0 || total < count;
     if (rows.empty()) return 0;
-    std::string why;
-    if (!TestNetworkConnection(rows.front().second, why) || !why.empty()) return 0;
+    const TNetworkContact contact = CheckNetworkContact(rows.front().second);
+    if (pass && pass->OnContact) pass->OnContact(contact);
+    if (contact.What != TNetworkContact::Result::Reached) return 0;
     int sent = 0, done = 0;
     for (const auto& [readingCode, siteCode] : rows) {
         TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);

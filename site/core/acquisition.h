@@ -3,9 +3,11 @@
 // stopping, "Read now" and the time synchronisation around readings. The
 // desktop window and the headless service drive the same object; it talks
 // to the world through TSitePorts only.
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "outages.h"
 #include "siteports.h"
 
 class TSQM;
@@ -88,6 +90,7 @@ private:
     void TickError(const std::string& message);
     // The " - Timer Exception - " line of the site's log.
     void LogTickFailure(const std::string& siteName, const std::string& cause);
+    double LogTime();  // the PC clock with the Internet-time offset, as log lines take it
     bool AutoUploadAllowed(const TSiteRow& site);
 
     TSitePorts ports_;
@@ -129,4 +132,12 @@ inline constexpr const char* kPendingReadingsSQL =
     "READINGS INDEX (IDX_READINGS_UPLOADED, IDX_READINGS_UPLOADED, IDX_READINGS_MODIFIED)))\n"
     "ORDER BY REA_DATETIME DESC";
 std::string PendingReadingsSQL(int count);
-int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr);
+// For the outage record: told the check of the network database as it is
+// made (none when nothing waits); Drained: every waiting reading was among
+// those selected.
+struct TUploadPass {
+    std::function<void(const TNetworkContact&)> OnContact;
+    bool Drained = false;
+};
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr,
+                          TUploadPass* pass = nullptr);

@@ -6,6 +6,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -232,6 +236,10 @@ TCommunityFile ParseCommunityFile(std::string_view content) {
     for (size_t at = 0; at < content.size();) {
         size_t lf = content.find('\n', at);
         if (lf == std::string_view::npos) lf = content.size();
+        if (lf - at > kCommunityMaxLineBytes + 1)  // + 1: a CR before the LF
+            throw ECommunityFile("line " + std::to_string(lines.size() + 1) + " is longer than " +
+                                 std::to_string(kCommunityMaxLineBytes) +
+                                 " characters: no community standard file has such lines");
         std::string_view line = content.substr(at, lf - at);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines.push_back(line);
@@ -271,10 +279,42 @@ TCommunityFile ParseCommunityFile(std::string_view content) {
 }
 
 TCommunityFile ReadCommunityFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ECommunityFile(std::string("cannot open the file: ") + std::strerror(errno));
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw ECommunityFile(std::string("cannot read the file: ") + std::strerror(errno));
+    // O_NONBLOCK: a FIFO without a writer must not hold the caller, nor the
+    // database it has open. What was opened is checked, not the name.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw ECommunityFile(std::string("cannot open the file: ") + std::strerror(errno));
+    struct TClose {
+        int fd;
+        ~TClose() { ::close(fd); }
+    } closing{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw ECommunityFile(std::string("cannot read the file: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        throw ECommunityFile(S_ISDIR(st.st_mode) ? "it is a folder, not a file"
+                                                 : "it is not a regular file (a pipe, a device or a socket)");
+    auto tooBig = [] {
+        return ECommunityFile("it is larger than " + std::to_string(kCommunityMaxFileBytes >> 20) +
+                              " MB, more than three years of one-minute readings: split it");
+    };
+    if (static_cast<uint64_t>(st.st_size) > kCommunityMaxFileBytes) throw tooBig();
+    std::string content(static_cast<size_t>(st.st_size), '\0');
+    size_t got = 0;
+    for (;;) {
+        if (got == content.size()) {
+            // It may have grown since: read on, within the bound.
+            if (content.size() > kCommunityMaxFileBytes) throw tooBig();
+            content.resize(std::min(content.size() + 65536, kCommunityMaxFileBytes + 1));
+        }
+        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw ECommunityFile(std::string("cannot read the file: ") + std::strerror(errno));
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    content.resize(got);
+    if (content.size() > kCommunityMaxFileBytes) throw tooBig();
     return ParseCommunityFile(content);
 }
 
@@ -363,10 +403,11 @@ TCommunityImport ImportCommunityRows(fb::Transaction& tr, const TSiteRow& site, 
             reading.AstroTwilight = done.AstroTwilight;
             reading.AstroDowning = done.AstroDowning;
             reading.State = isNight(row.Utc, done.SunH) ? 0 : -1;
-            if (store.Store(reading))
-                ++result.Inserted;
-            else
-                ++result.Updated;
+            switch (store.StoreOverOwnOrigin(reading)) {
+                case TReadingStore::Outcome::Inserted: ++result.Inserted; break;
+                case TReadingStore::Outcome::Updated: ++result.Updated; break;
+                case TReadingStore::Outcome::Kept: ++result.AlreadyStored; break;
+            }
         }
         if (progress) progress(end, rows.size());
     }

@@ -66,12 +66,23 @@ struct TCommunityFile {
     size_t DataLines() const { return Rows.size() + Errors.size(); }
 };
 
+// The bounds of what is read. A year of one-minute readings in one file is
+// about 40 MB, so three years fit; a line of the format is at most about 150
+// to 200 characters, ours never over 150, so five times that is generous.
+// Beyond them the file is refused as a whole, before anything is stored.
+inline constexpr size_t kCommunityMaxFileBytes = 128u << 20;
+inline constexpr size_t kCommunityMaxLineBytes = 1024;
+
 // Lines end in LF or CR LF. A data line is malformed when it has not as
 // many fields as the column list names (a trailing ";" aside), or its UTC
 // time, MSAS or named temperature cannot be read; the others are read
 // anyway. Blank lines and comment lines after the header are no data.
-// Throws ECommunityFile when the file as a whole cannot be read.
+// Throws ECommunityFile when the file as a whole cannot be read, also
+// for a line longer than kCommunityMaxLineBytes.
 TCommunityFile ParseCommunityFile(std::string_view content);
+// Refuses at once anything that is not a regular file (a FIFO, a device, a
+// folder: nothing waits for a writer or reads without end) and a file over
+// kCommunityMaxFileBytes.
 TCommunityFile ReadCommunityFile(const std::string& path);
 
 // "YYYY-MM-DDTHH:mm:ss" with an optional fraction of a second (milliseconds
@@ -81,6 +92,7 @@ bool ParseCommunityTime(std::string_view text, double& dt);
 struct TCommunityImport {
     size_t Read = 0;  // data lines
     size_t Inserted = 0, Updated = 0;
+    size_t AlreadyStored = 0;  // keys that hold a reading of the meter (or the network), left as they are
     std::vector<TCommunityLineError> Errors;  // the lines skipped
     size_t Skipped() const { return Errors.size(); }
 };
@@ -92,7 +104,9 @@ using TImportProgress = std::function<void(size_t done, size_t total)>;
 // (0) or daylight (-1) state by the site's reading window, the value as
 // written with the header's cover offset as REA_SQMOFFSET (0 without one),
 // origin kImportedOrigin, neither uploaded, synchronised nor modified. An
-// existing key is updated. Where the window of a day cannot be computed
+// existing key is updated only when it holds an imported reading too; one
+// the meter gave (a station's own night file imported again) stays as it
+// is and counts as already stored. Where the window of a day cannot be computed
 // (no sunset or no astronomical dusk that day), a reading is a night reading
 // when the Sun is below the window's altitude. workers: threads for the
 // astronomy, 0 for one per core. The caller commits.

@@ -7,6 +7,7 @@
 #include <string>
 
 class TSQM;
+class TOutages;
 namespace fb {
 class Database;
 }
@@ -53,6 +54,10 @@ public:
     virtual int SyncFrequencyMinutes() = 0;  // SET_SYNCFREQ, null = 0
     virtual bool GetTimeOffset(double& Offset) = 0;
     virtual bool GetInternetTime(double& Time, bool SetClock) = 0;
+    // Why the last of the two found no time: each server and what it did.
+    virtual std::string TimeFailure() = 0;
+    // The program's one record of outages (network database, time servers).
+    virtual TOutages& Outages() = 0;
 };
 
 // The three-light status of a site.

@@ -152,6 +152,89 @@ private:
     std::thread thread_;  // last: it runs on the members above
 };
 
+// A TCP relay on 127.0.0.1 to the test server that can be taken down, so
+// that its port refuses connections as a stopped server's does, and brought
+// back on the same port: an outage of the network database without
+// stopping the server the other tests share.
+class SwitchableRelay {
+public:
+    SwitchableRelay() { Up(); }
+    ~SwitchableRelay() { Down(); }
+    int Port() const { return port_; }
+    void Up() {
+        if (thread_.joinable()) return;
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a = Loopback(port_);
+        socklen_t len = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listener_, 8) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port_));
+        port_ = ntohs(a.sin_port);
+        stop_ = false;
+        thread_ = std::thread([this] { Run(); });
+    }
+    // Every connection is closed with the listener.
+    void Down() {
+        if (!thread_.joinable()) return;
+        stop_ = true;
+        thread_.join();
+        ::close(listener_);
+        for (const auto& [c, s] : pairs_) {
+            ::close(c);
+            ::close(s);
+        }
+        pairs_.clear();
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            std::vector<pollfd> p{{listener_, POLLIN, 0}};
+            for (const auto& [c, s] : pairs_) {
+                p.push_back({c, POLLIN, 0});
+                p.push_back({s, POLLIN, 0});
+            }
+            if (::poll(p.data(), p.size(), 20) <= 0) continue;
+            std::vector<bool> gone(pairs_.size(), false);
+            for (size_t i = 1; i < p.size(); ++i) {
+                const size_t k = (i - 1) / 2;
+                if (gone[k] || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                const auto [c, s] = pairs_[k];
+                char buf[16384];
+                const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+                if (n > 0)
+                    (void)!::write(p[i].fd == c ? s : c, buf, static_cast<size_t>(n));
+                else  // one side left: so does the other
+                    gone[k] = true;
+            }
+            for (size_t k = pairs_.size(); k-- > 0;)
+                if (gone[k]) {
+                    ::close(pairs_[k].first);
+                    ::close(pairs_[k].second);
+                    pairs_.erase(pairs_.begin() + static_cast<long>(k));
+                }
+            if (p[0].revents & POLLIN) {
+                const int c = ::accept(listener_, nullptr, nullptr);
+                const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in a = Loopback(ServerPort());
+                if (c >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                    pairs_.emplace_back(c, s);
+                } else {
+                    if (c >= 0) ::close(c);
+                    ::close(s);
+                }
+            }
+        }
+    }
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::vector<std::pair<int, int>> pairs_;  // client, server
+    std::thread thread_;
+};
+
 // A database of its own with the network schema, a full account ("w...")
 // and a read-only one ("r..."), all dropped at the end.
 class NetworkDb {

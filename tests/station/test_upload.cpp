@@ -192,7 +192,7 @@ TEST_F(UploadTest, UnreachableServersAndWrongAccountsLogNothingAndRejectedStatem
 }
 
 TEST_F(UploadTest, ValuesWithoutAnSqlFormAreExceptionsAndSendNoReading) {
-    // An unknown code finds no row, read as ""; a server whose site identifier
+    // An unknown code finds no row and is named; a server whose site identifier
     // is text must send a whole number before it is written into the insert.
     db_.Admin("ALTER TABLE SQMSITES MODIFY SIT_ID VARCHAR(40) NOT NULL");
     db_.Admin("INSERT INTO SQMSITES (SIT_ID, SIT_CODE) VALUES ('7, REA_STATE=9', 'EVIL1'), "
@@ -210,7 +210,7 @@ TEST_F(UploadTest, ValuesWithoutAnSqlFormAreExceptionsAndSendNoReading) {
     EXPECT_EQ(db_.Sent(), lookups);
     EXPECT_EQ(Rows(db_), RowMap{});
     const std::string e = " Eccezione in TSQM.SendToNetwork: ";
-    EXPECT_EQ(Log(), (Strings{e + "'' is not a valid integer value", e + "'7, REA_STATE=9' is not a valid integer value",
+    EXPECT_EQ(Log(), (Strings{e + "site code QQ77 is not known to the network database", e + "'7, REA_STATE=9' is not a valid integer value",
                               e + "'8' OR '1'='1' is not a valid integer value", e + "'9\\' is not a valid integer value",
                               e + "A number that is not finite cannot be sent to the network database"}));
 }

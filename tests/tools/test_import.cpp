@@ -1,10 +1,15 @@
 // kalosqm-cli import: the real program as a child process on a copy of the
 // delivered database, with hand-written community standard files.
+#include <sys/stat.h>
+
 #include "cli_test_support.h"
+#include "communityfile.h"
 #include "site_test_support.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using namespace sitetest;
 using servicetest::ColumnOn;
 
@@ -41,15 +46,15 @@ TEST_F(ImportCli, FilesOfEitherLineEndAndHeaderLengthAreImportedAndAgainUpdated)
 
     const clitest::CliResult first = Run({fileA, fileB, "--site", "4", "--db", file});
     EXPECT_EQ(first.code, 0) << first.err;
-    EXPECT_EQ(first.out, fileA + ": 3 lines read, 3 imported new, 0 updated, 0 skipped\n" + fileB +
-                             ": 4 lines read, 4 imported new, 0 updated, 0 skipped\n");
+    EXPECT_EQ(first.out, fileA + ": 3 lines read, 3 imported new, 0 updated, 0 already stored, 0 skipped\n" + fileB +
+                             ": 4 lines read, 4 imported new, 0 updated, 0 already stored, 0 skipped\n");
     EXPECT_EQ(first.err, "");
     EXPECT_EQ(Readings(), 7);
     EXPECT_EQ(ColumnOn(file, "SELECT DISTINCT REA_ORIGIN FROM READINGS"), std::vector<std::string>{"I"});
 
     const clitest::CliResult again = Run({"--db", file, "--site", "4", fileB});
     EXPECT_EQ(again.code, 0) << again.err;
-    EXPECT_EQ(again.out, fileB + ": 4 lines read, 0 imported new, 4 updated, 0 skipped\n");
+    EXPECT_EQ(again.out, fileB + ": 4 lines read, 0 imported new, 4 updated, 0 already stored, 0 skipped\n");
     EXPECT_EQ(Readings(), 7);
 }
 
@@ -65,7 +70,7 @@ TEST_F(ImportCli, ABrokenLineIsNamedAndSkippedAndAFileThatCannotBeReadImportsNot
 
     const clitest::CliResult r = Run({"--site", "4", "--db", file, fileNoEnd, fileBroken, fileOther, fileMissing});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, fileBroken + ": 3 lines read, 2 imported new, 0 updated, 1 skipped\n");
+    EXPECT_EQ(r.out, fileBroken + ": 3 lines read, 2 imported new, 0 updated, 0 already stored, 1 skipped\n");
     EXPECT_EQ(r.err, "import: " + fileNoEnd +
                          ": not imported: the header has no end: line 3 is no comment and no \"# END OF HEADER\" "
                          "came before it\n" +
@@ -79,11 +84,44 @@ TEST_F(ImportCli, ABrokenLineIsNamedAndSkippedAndAFileThatCannotBeReadImportsNot
     EXPECT_EQ(values, (std::vector<double>{21.0, 21.5}));
 }
 
+TEST_F(ImportCli, AnythingButABoundedRegularFileIsRefusedAtOnceWithItsReasonAndImportsNothing) {
+    const fs::path fifo = dir.Path() / "pipe.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The good line before the long one goes too: the file is refused as a whole.
+    const std::string longLine =
+        Write("long.dat", CommunityText({Line(0), Line(1) + std::string(kCommunityMaxLineBytes, '0')}, "\r\n"));
+    // Sparse: the size costs no disk and no time to write.
+    const std::string huge = Write("huge.dat", CommunityText({Line(0)}, "\n"));
+    fs::resize_file(huge, kCommunityMaxFileBytes + 1);
+    const struct {
+        std::string file, why;
+    } cases[] = {
+        {fifo.string(), "it is not a regular file (a pipe, a device or a socket)"},
+        {"/dev/zero", "it is not a regular file (a pipe, a device or a socket)"},
+        {dir.Str(), "it is a folder, not a file"},
+        {longLine, "line 37 is longer than 1024 characters: no community standard file has such lines"},
+        {huge, "it is larger than 128 MB, more than three years of one-minute readings: split it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        // A reader that waited for the pipe's writer or read /dev/zero to its end would be killed here.
+        const clitest::CliResult r = cli.Run({"import", c.file, "--site", "4", "--db", file}, {}, 30s);
+        EXPECT_EQ(r.code, 1) << r.all();
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "import: " + c.file + ": not imported: " + c.why + "\n");
+    }
+    EXPECT_EQ(Readings(), 0);
+    // The database was let go: the next command has it at once.
+    const clitest::CliResult next = Run({Write("good.dat", CommunityText({Line(0)}, "\n")), "--site", "4", "--db", file});
+    EXPECT_EQ(next.code, 0) << next.all();
+    EXPECT_EQ(Readings(), 1);
+}
+
 TEST_F(ImportCli, ALargeFileShowsItsProgress) {
     const std::string big = Write("big.dat", CommunityText(Lines(0, 12000), "\n", kTitleDefinition, 36));
     const clitest::CliResult r = Run({big, "--site", "4", "--db", file});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, big + ": 12000 lines read, 12000 imported new, 0 updated, 0 skipped\n");
+    EXPECT_EQ(r.out, big + ": 12000 lines read, 12000 imported new, 0 updated, 0 already stored, 0 skipped\n");
     EXPECT_NE(r.err.find("import: " + big + ": 2048 of 12000 lines (17%)\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("12000 of 12000"), std::string::npos) << r.err;
     EXPECT_EQ(Readings(), 12000);

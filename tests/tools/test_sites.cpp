@@ -16,6 +16,12 @@ using namespace clitest;
 const char* const kOneMinute = "Please note, you cannot specify a range of time less than 1 minute";
 const char* const kNoCoordinates =
     "Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights";
+// What a new station on the delivered database will do over the Internet by itself.
+const std::string kOutreach =
+    "Internet time is on: servers time-a-g.nist.gov, time-b-g.nist.gov, time-c-g.nist.gov, time-d-g.nist.gov, "
+    "which correct the reading times; `kalosqm-cli settings` and `kalosqm-cli timeservers` change it\n"
+    "automatic upload is on: each night reading of a site with a credentials file in crdfiles/ and its own "
+    "automatic upload on goes to the network database; `kalosqm-cli settings` changes it\n";
 
 class CliTest : public CliDbTest {
 protected:
@@ -136,7 +142,7 @@ TEST_F(CliTest, AddGivesTheWindowsDefaultsAndSetChangesEveryFieldOfTheRow) {
     ASSERT_EQ(r.code, 0) << r.all();
     const int roof = std::atoi(r.out.c_str());
     EXPECT_EQ(r.out, std::to_string(roof) + "\n");
-    EXPECT_EQ(r.err, std::string(kNoCoordinates) + "\n") << "after the save, as the window shows it";
+    EXPECT_EQ(r.err, std::string(kNoCoordinates) + "\n" + kOutreach) << "after the save, as the window shows it";
     const std::map<std::string, std::string> defaults = {
         {"SIT_ID", std::to_string(roof)}, {"SIT_NAME", "Roof"},          {"SIT_SQMHOST", "127.0.0.1"},
         {"SIT_CODE", "NULL"},             {"SIT_SQMPORT", "10001"},      {"SIT_SQMPROT", "NULL"},
@@ -155,7 +161,7 @@ TEST_F(CliTest, AddGivesTheWindowsDefaultsAndSetChangesEveryFieldOfTheRow) {
               Row(shed)["SIT_TIMEZONE"]);
     r = Db({"site", "add", "--name", "Kolkata", "--host", "h", "--lat", "22.57", "--lon", "88.36"}, {"TZ=Asia/Kolkata"});
     ASSERT_EQ(r.code, 0) << r.all();
-    EXPECT_EQ(r.err, "") << "latitude and longitude given: no warning";
+    EXPECT_EQ(r.err, kOutreach) << "latitude and longitude given: no warning";
     const int kolkata = std::atoi(r.out.c_str());
     EXPECT_EQ(Row(kolkata)["SIT_TIMEZONE"], "5");
 
@@ -297,6 +303,29 @@ TEST_F(CliTest, RemoveAsksTheSiteListsTwoQuestionsOnATerminalAndOtherwiseOnlyWit
     r = Db({"site", "remove", std::to_string(keep), "--yes"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(Has(r.err, "there is no site with id " + std::to_string(keep))) << r.err;
+}
+
+TEST_F(CliTest, AddSaysWhatTheStationWillDoOverTheInternetOnlyWhileItIsOn) {
+    const struct {
+        std::vector<std::string> set;
+        std::string said;
+    } cases[] = {  // one after the other
+        {{"upload-mode", "manual"}, kOutreach.substr(0, kOutreach.find("automatic upload"))},
+        {{"sync-clock", "on"}, "Internet time is on: servers time-a-g.nist.gov, time-b-g.nist.gov, time-c-g.nist.gov, "
+                               "time-d-g.nist.gov, which set the PC clock; `kalosqm-cli settings` and `kalosqm-cli "
+                               "timeservers` change it\n"},
+        {{"use-internet-time", "off"}, ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.set[0]);
+        std::vector<std::string> set{"settings", "set"};
+        set.insert(set.end(), c.set.begin(), c.set.end());
+        ASSERT_EQ(Db(set).code, 0);
+        const CliResult r = Db({"site", "add", "--name", "S" + std::to_string(++n), "--host", "h", "--lat", "1", "--lon", "2"});
+        ASSERT_EQ(r.code, 0) << r.all();
+        EXPECT_EQ(r.err, c.said);
+    }
 }
 
 TEST_F(CliTest, TestStoresTheMetersIdentityOrSaysWhyNot) {

@@ -54,7 +54,8 @@ int Import(const Options& o) {
             for (const TCommunityLineError& e : r.Errors)
                 std::cerr << name << ":" << e.Line << ": " << e.Message << " (line skipped)\n";
             std::cout << name << ": " << r.Read << " lines read, " << r.Inserted << " imported new, " << r.Updated
-                      << " updated, " << r.Skipped() << " skipped" << std::endl;
+                      << " updated, " << r.AlreadyStored << " already stored, " << r.Skipped() << " skipped"
+                      << std::endl;
             clean = clean && r.Skipped() == 0;
         } catch (const std::exception& e) {
             std::cerr << "import: " << name << ": not imported: " << Printable(e.what()) << std::endl;
@@ -74,7 +75,9 @@ void Add(CLI::App& root) {
     cli::AddDbOption(c, o->db);
     c->footer(
         "Each reading is completed with the site's astronomy as a reading from the meter, marked 'I' "
-        "(imported) and not uploaded; a reading already stored under the same key is updated. "
+        "(imported) and not uploaded; an imported reading already stored under the same key is updated, a "
+        "reading from the meter is left as it is and counted as already stored. Anything but a regular file, "
+        "a file over 128 MB or a line over 1024 characters is refused as a whole. "
         "A malformed line is named (FILE:LINE) and skipped. Exit status 1 when a file was not imported "
         "or a line was skipped.");
     cli::SetAction(c, [o] { return Import(*o); });

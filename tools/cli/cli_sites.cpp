@@ -19,6 +19,7 @@
 #include "fbdb.h"
 #include "i18n.h"
 #include "myutils.h"
+#include "outreach.h"
 #include "readingwindow.h"
 #include "siteedit.h"
 #include "sitelist.h"
@@ -332,6 +333,8 @@ int AddSite(const std::string& file, const TFieldOptions& o) {
     const TSiteRow site = ReadSiteRow(db, static_cast<int>(ds.AsInteger("SIT_ID")));
     std::cout << site.Id << "\n";
     WarnAfterSave(site);
+    // A new station reaches out at its first start: say so before it does.
+    for (const std::string& line : OutreachLines(db)) std::cerr << line << "\n";
     return 0;
 }
 

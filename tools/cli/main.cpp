@@ -41,7 +41,7 @@ static std::vector<std::pair<std::string*, CLI::Option*>>& DbOptions() {
 CLI::Option* AddDbOption(CLI::App* command, std::string& file) {
     file = ProgramPath("Dati/KALOSQMDATA.FDB");
     CLI::Option* option =
-        command->add_option("--db", file, "local database (default: Dati/KALOSQMDATA.FDB beside the program)")
+        command->add_option("--db", file, "local database (default: Dati/KALOSQMDATA.FDB of the program folder)")
             ->type_name("FILE");
     DbOptions().emplace_back(&file, option);
     return option;
@@ -194,7 +194,8 @@ int main(int argc, char** argv) {
     app.fallthrough(false);
     std::string programDir;
     app.add_option("--dir", programDir,
-                   "program folder with Dati/, LOGS/ and crdfiles/ (default: the folder of kalosqm-cli)")
+                   "program folder with Dati/, LOGS/ and crdfiles/ (default: the folder of kalosqm-cli, "
+                   "or ~/.local/share/kalosqm for an installed kalosqm-cli)")
         ->type_name("FOLDER")
         ->check(CLI::ExistingDirectory)
         ->each(cli::UseProgramDir);

@@ -191,7 +191,8 @@ const CLI::Validator& Finite() {
 int main(int argc, char** argv) {
     CLI::App app{"kalosqm-cli: the command-line companion of KALO-SQM", "kalosqm-cli"};
     app.require_subcommand(1);
-    app.fallthrough(false);
+    // --dir may follow the command too (kalosqm-cli sites --dir /var/lib/kalosqm).
+    app.fallthrough(true);
     std::string programDir;
     app.add_option("--dir", programDir,
                    "program folder with Dati/, LOGS/ and crdfiles/ (default: the folder of kalosqm-cli, "

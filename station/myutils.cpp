@@ -1,5 +1,7 @@
 #include "myutils.h"
 
+#include "programlayout.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,13 +15,6 @@
 namespace {
 std::mutex g_dirMutex;
 std::string g_programDir;
-
-std::string ExecutableDir() {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return std::filesystem::current_path().string();
-    return exe.parent_path().string();
-}
 
 // Days from 1970-01-01 for a proleptic Gregorian date (H. Hinnant's algorithm).
 long long DaysFromCivil(long long y, unsigned m, unsigned d) {
@@ -49,7 +44,7 @@ constexpr long long kUnixEpochDay = 25569;  // 1970-01-01 on the date-time scale
 
 std::string ProgramDir() {
     std::lock_guard<std::mutex> lock(g_dirMutex);
-    if (g_programDir.empty()) g_programDir = ExecutableDir();
+    if (g_programDir.empty()) g_programDir = ThisProgramLayout().ProgramDir;
     return g_programDir;
 }
 

@@ -6,8 +6,10 @@
 #include <string_view>
 #include <vector>
 
-// The folder that holds the executable; Dati, LOGS, crdfiles, WinSetup,
-// Locale and UpdInfo live beside it. Tests and tools may point it elsewhere.
+// The program folder: Dati, LOGS, crdfiles, WinSetup, Locale and UpdInfo
+// live in it. By default the executable's folder, or the user's data folder
+// for an installed program (programlayout.h); --dir, tests and tools may
+// point it elsewhere.
 std::string ProgramDir();
 void SetProgramDir(const std::string& dir);
 // ProgramDir() joined with a relative path ("Dati/KALOSQMDATA.FDB").

@@ -14,6 +14,7 @@
 
 #include "i18n.h"
 #include "myutils.h"
+#include "programlayout.h"
 
 // glibc keeps looked-up translations; bumping this counter drops them.
 extern "C" int _nl_msg_cat_cntr;
@@ -23,7 +24,8 @@ namespace {
 const char* const kSection = "LangageInfo";  // the files' own spelling
 const char* const kKey = "LanguageName";
 
-std::string LocaleDir() { return ProgramPath("Locale"); }
+std::string LocaleDir() { return CataloguesDir(); }
+std::string SettingsDir() { return ProgramPath("Locale"); }
 std::string SettingsFile() { return ProgramPath("Locale/LangSettings.ini"); }
 
 std::string Trimmed(std::string s) {
@@ -107,10 +109,15 @@ bool IsPlainC(const char* locale) {
 
 }  // namespace
 
+std::string CataloguesDir() {
+    const TProgramLayout& layout = ThisProgramLayout();
+    return layout.Installed() ? layout.CataloguesDir() : ProgramPath("Locale");
+}
+
 std::string ReadSavedLanguage() { return ReadName(SettingsFile()); }
 
 void SaveLanguage(const std::string& code) {
-    if (!IsDirectory(LocaleDir())) mkdir(LocaleDir().c_str(), 0755);
+    if (!IsDirectory(SettingsDir())) mkdir(SettingsDir().c_str(), 0755);
     std::vector<std::string> lines = ReadLines(SettingsFile());
     int end = -1;
     const int at = FindKey(lines, &end);

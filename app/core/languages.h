@@ -1,8 +1,12 @@
 #pragma once
-// The interface language: the installed catalogues under ProgramDir()/Locale
-// (one folder per language code), the saved choice and the switch itself.
+// The interface language: the installed catalogues (one folder per language
+// code), the saved choice and the switch itself.
 #include <string>
 #include <vector>
+
+// The catalogues: ProgramDir()/Locale, or <prefix>/share/kalosqm/Locale
+// for an installed program. The saved choice is always in ProgramDir()/Locale.
+std::string CataloguesDir();
 
 // The code saved in Locale/LangSettings.ini; empty: the system's language.
 std::string ReadSavedLanguage();
@@ -14,8 +18,7 @@ std::vector<std::string> ListSubfolders(const std::string& folder);
 // The display name in Locale/<code>/LangName.ini; empty when missing.
 std::string LanguageDisplayName(const std::string& code);
 
-// At start, before any text: the environment's locale, and the catalogues
-// in Locale/ beside the program (also with --dir).
+// At start, before any text: the environment's locale, and the catalogues.
 void RegisterTranslation();
 // Makes gettext use Locale/<code> from now on; an empty code: the
 // environment's language. Never touches LC_NUMERIC.

@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
+#include <string_view>
 #include <pthread.h>
 #include <signal.h>
 
@@ -16,7 +18,9 @@
 #include "mainform.h"
 #include "myutils.h"
 #include "nightfile.h"
+#include "programlayout.h"
 #include "startup.h"
+#include "uihooks.h"
 #include "version.h"
 #include "welcomeform.h"
 
@@ -41,9 +45,28 @@ bool QuitRequested() {
     return requested;
 }
 
+const char* const kUsage =
+    "usage: kalosqm [noautoplay]\n"
+    "\n"
+    "The KALO-SQM desktop program: the sites of a Sky Quality Meter station, their\n"
+    "readings on schedule, the local database, its queries and plots, and the upload\n"
+    "to the network database.\n"
+    "\n"
+    "  noautoplay  open no site at start (autostart sites stay closed)\n"
+    "  --help      this text\n"
+    "\n"
+    "The program folder (Dati/, LOGS/, WinSetup/, crdfiles/, NightFiles/, Locale/) is\n"
+    "the executable's folder when it holds Dati/ (a build or a portable copy);\n"
+    "installed under a prefix beside share/kalosqm/ it is $XDG_DATA_HOME/kalosqm\n"
+    "(~/.local/share/kalosqm), made from the delivered database at the first start.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     const sigset_t quitSignals = QuitSignals();
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
     RegisterTranslation();
@@ -71,6 +94,13 @@ int main(int argc, char** argv) {
             "): " + Tr(s.What)));
         app.processEvents();
     };
+    // Installed: the first start makes the user's folder from the delivered database.
+    if (const std::string why = MakeHomeDatabase(ThisProgramLayout()); !why.empty()) {
+        welcome->close();
+        Data = nullptr;
+        ShowErrorMessage(why);
+        return 1;
+    }
     if (!data.DataModuleCreate()) {
         welcome->close();
         Data = nullptr;

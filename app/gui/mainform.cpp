@@ -179,7 +179,7 @@ void TMainForm::BuildLanguageMenu(const QString& savedCode) {
     QAction* byDefault = add(QString(), QString(), QStringLiteral("miDefault"));
     SetTrText(byDefault, N_("Default"));
     byDefault->setChecked(true);
-    for (const std::string& folder : ListSubfolders(ProgramPath("Locale"))) {
+    for (const std::string& folder : ListSubfolders(CataloguesDir())) {
         const QString code = QString::fromStdString(folder);
         QAction* a = add(QString::fromStdString(LanguageDisplayName(folder)), code, QStringLiteral("mi_") + code);
         if (code == savedCode) a->setChecked(true);

@@ -208,7 +208,7 @@ bool PlaceDesktopProgram(const TDemoLayout& l, std::string& exe) {
         fs::copy_file(source, target, ec);
         if (ec) return false;
     }
-    const fs::path locale = fs::path(l.ExeDir) / "Locale";
+    const fs::path locale(l.Catalogues);
     if (fs::exists(locale) && !fs::exists(fs::path(l.DemoDir) / "Locale"))
         fs::create_directory_symlink(locale, fs::path(l.DemoDir) / "Locale", ec);
     exe = target.string();
@@ -217,17 +217,20 @@ bool PlaceDesktopProgram(const TDemoLayout& l, std::string& exe) {
 
 }  // namespace
 
-TDemoLayout DemoLayout(const std::string& exeDir, const std::string& demoDir) {
+TDemoLayout DemoLayout(const TProgramLayout& program, const std::string& demoDir) {
     TDemoLayout l;
-    const fs::path exe(exeDir);
+    const fs::path exe(program.ExeDir);
     l.ExeDir = exe.string();
-    l.DemoDir = demoDir.empty() ? (exe / ".." / "demo").lexically_normal().string() : fs::absolute(demoDir).string();
-    l.Delivered = (exe / ".." / "db" / "KALOSQMDATA.FDB").lexically_normal().string();
+    const fs::path standard = program.Installed() ? fs::path(program.ProgramDir).parent_path() / "kalosqm-demo"
+                                                  : exe / ".." / "demo";
+    l.DemoDir = demoDir.empty() ? standard.lexically_normal().string() : fs::absolute(demoDir).string();
+    l.Delivered = program.DeliveredDatabase();
+    l.Catalogues = program.CataloguesDir();
     return l;
 }
 
 int RunDemo(const TServiceOptions& options, TSignals& signals) {
-    const TDemoLayout l = DemoLayout(ProgramDir(), options.DemoDir);
+    const TDemoLayout l = DemoLayout(ThisProgramLayout(), options.DemoDir);
     if (!fs::exists(l.Delivered)) {
         Say("kalosqm-station: the delivered database is not at " + l.Delivered +
             ": build the project first (./run.sh demo does)");

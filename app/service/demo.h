@@ -5,16 +5,20 @@
 // the desktop program when there is a display, by the service otherwise.
 #include <string>
 
+#include "programlayout.h"
 #include "servicecore.h"
 
 struct TDemoLayout {
-    std::string ExeDir;     // where kalosqm-station, kalosqm and sqmle-sim are
-    std::string DemoDir;    // the demo program folder
-    std::string Delivered;  // the delivered (pristine) database
+    std::string ExeDir;      // where kalosqm-station, kalosqm and sqmle-sim are
+    std::string DemoDir;     // the demo program folder
+    std::string Delivered;   // the delivered (pristine) database
+    std::string Catalogues;  // the language folders the desktop program is given
 };
-// The build tree and the installed tree have the same shape: bin/ with the
-// executables, db/KALOSQMDATA.FDB and demo/ beside it.
-TDemoLayout DemoLayout(const std::string& exeDir, const std::string& demoDir);
+// A build tree: bin/ with the executables, db/KALOSQMDATA.FDB and demo/
+// beside it. An installed program cannot write beside itself: the demo
+// folder is kalosqm-demo beside the user's program folder
+// (~/.local/share/kalosqm-demo). demoDir, when given, wins.
+TDemoLayout DemoLayout(const TProgramLayout& program, const std::string& demoDir);
 
 // The exit code of the demo.
 int RunDemo(const TServiceOptions& options, TSignals& signals);

@@ -10,14 +10,14 @@ if ! command -v systemd-analyze >/dev/null 2>&1; then
   echo "systemd-analyze not found: the unit is not verified here"
   exit 77
 fi
-for line in '^Restart=on-failure$' '^ExecStart=/opt/kalosqm/bin/kalosqm-station --wait --dir /var/lib/kalosqm$' \
+for line in '^Restart=on-failure$' '^ExecStart=/usr/bin/kalosqm-station --wait --dir /var/lib/kalosqm$' \
             '^WorkingDirectory=/var/lib/kalosqm$' '^User=kalosqm$' '^#AmbientCapabilities=CAP_SYS_TIME$' \
             '^ExecReload=/bin/kill -HUP \$MAINPID$'; do
   grep -q "$line" "$unit" || { echo "the unit lacks a line matching $line"; exit 1; }
 done
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-sed -e "s#/opt/kalosqm/bin/kalosqm-station#$exe#g" -e "s#/opt/kalosqm/db/KALOSQMDATA.FDB#$db#g" "$unit" \
+sed -e "s#/usr/bin/kalosqm-station#$exe#g" -e "s#/usr/share/kalosqm/KALOSQMDATA.FDB#$db#g" "$unit" \
   > "$dir/kalosqm-station.service"
 # The capability line as the drop-in would add it must be accepted too.
 sed -e 's/^#AmbientCapabilities=/AmbientCapabilities=/' "$dir/kalosqm-station.service" > "$dir/kalosqm-station-clock.service"

@@ -5,6 +5,7 @@ kalo_add_gtest(station_core_tests
           ${CMAKE_CURRENT_LIST_DIR}/test_sqm.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_store.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_errorlog.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_programlayout.cpp
   LIBS kalo_station kalo_sqmsim)
 target_include_directories(station_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
 target_compile_definitions(station_core_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}")

@@ -172,10 +172,14 @@ TEST_F(ReadingsCli, RowsFollowTheNightRuleAndTheOrderWhateverTheLocale) {
     r = Readings({"--from", "2024-03-11 12:00", "--to", "2024-03-12", "--desc"});
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{kHeader, rows[1], rows[0]}));
 
-    // --dir names the program folder, and so the database in it.
-    r = Run({"--dir", dir.Str(), "readings", "--site", "1", "--night", "2024-03-10"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
+    // --dir names the program folder, and so the database in it, before or after the command.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--dir", dir.Str(), "readings", "--site", "1", "--night", "2024-03-10"},
+          std::vector<std::string>{"readings", "--site", "1", "--night", "2024-03-10", "--dir", dir.Str()}}) {
+        r = Run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
+    }
 }
 
 TEST_F(ReadingsCli, TheExportIsTheWindowsFile) {

@@ -41,7 +41,7 @@ static std::vector<std::pair<std::string*, CLI::Option*>>& DbOptions() {
 CLI::Option* AddDbOption(CLI::App* command, std::string& file) {
     file = ProgramPath("Dati/KALOSQMDATA.FDB");
     CLI::Option* option =
-        command->add_option("--db", file, "local database (default: Dati/KALOSQMDATA.FDB beside the program)")
+        command->add_option("--db", file, "local database (default: Dati/KALOSQMDATA.FDB of the program folder)")
             ->type_name("FILE");
     DbOptions().emplace_back(&file, option);
     return option;
@@ -191,10 +191,12 @@ const CLI::Validator& Finite() {
 int main(int argc, char** argv) {
     CLI::App app{"kalosqm-cli: the command-line companion of KALO-SQM", "kalosqm-cli"};
     app.require_subcommand(1);
-    app.fallthrough(false);
+    // --dir may follow the command too (kalosqm-cli sites --dir /var/lib/kalosqm).
+    app.fallthrough(true);
     std::string programDir;
     app.add_option("--dir", programDir,
-                   "program folder with Dati/, LOGS/ and crdfiles/ (default: the folder of kalosqm-cli)")
+                   "program folder with Dati/, LOGS/ and crdfiles/ (default: the folder of kalosqm-cli, "
+                   "or ~/.local/share/kalosqm for an installed kalosqm-cli)")
         ->type_name("FOLDER")
         ->check(CLI::ExistingDirectory)
         ->each(cli::UseProgramDir);

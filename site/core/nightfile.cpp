@@ -29,23 +29,52 @@ TNightFileOptions& NightFileDefaults() {
 
 namespace {
 
-// to_chars never looks at the locale: "." under it_IT as well.
-std::string Fixed(double v, int decimals) {
+// The largest size a number of the file may have: every digit exact in a
+// double, and six fields of the widest form still make a line well within its
+// 150 characters (51 for the times and separators, at most 20 for a number).
+constexpr double kMaxWritable = 1e15;
+
+// Plain decimals, "." under every locale (to_chars never looks at it); false
+// for what cannot be written so: NaN, infinities and numbers from kMaxWritable.
+bool PlainDecimal(double v, int decimals, std::string& out) {
+    if (!std::isfinite(v) || std::fabs(v) >= kMaxWritable) return false;
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    if (res.ec != std::errc()) return false;
     std::string s(buf, res.ptr);
-    // A value that rounds to zero is written without its sign.
+    // A value that rounds to zero (negative zero too) is written without its sign.
     if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+    out = std::move(s);
+    return true;
+}
+
+// A field of a data line, or std::out_of_range naming it.
+std::string Field(double v, int decimals, const char* name) {
+    std::string s;
+    if (!PlainDecimal(v, decimals, s)) {
+        char shown[32];
+        std::snprintf(shown, sizeof shown, "%g", v);
+        throw std::out_of_range(std::string(name) + " " + shown + " cannot be written in a night file");
+    }
     return s;
 }
 
-std::string Shortest(double v) {
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, res.ptr);
+std::string Fixed(double v, int decimals) {
+    std::string s;
+    return PlainDecimal(v, decimals, s) ? s : std::string();
 }
 
-std::string OrEmpty(const std::optional<double>& v) { return v ? Shortest(*v) : std::string(); }
+// Up to six decimals, without trailing zeros: "45.46", "1045".
+std::string Trimmed(double v) {
+    std::string s = Fixed(v, 6);
+    if (s.find('.') != std::string::npos) {
+        s.erase(s.find_last_not_of('0') + 1);
+        if (s.back() == '.') s.pop_back();
+    }
+    return s;
+}
+
+std::string OrEmpty(const std::optional<double>& v) { return v ? Trimmed(*v) : std::string(); }
 
 std::string OneLine(std::string text) {
     for (char& c : text)
@@ -182,6 +211,9 @@ std::string AsciiOnly(const std::string& text) {
 }
 
 std::string FormatNightTime(double dt) {
+    // Years 1 to 9999 only: four digits, and the calendar of the date-time scale.
+    if (!std::isfinite(dt) || dt < -693593.0 || dt >= 2958466.0 - 1.0 / 86400000.0)
+        throw std::out_of_range("a time outside the years 1 to 9999 cannot be written in a night file");
     const DateTimeParts p = DecodeDateTime(dt);
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute,
@@ -190,8 +222,9 @@ std::string FormatNightTime(double dt) {
 }
 
 std::string FormatNightRow(const TNightRow& r) {
-    return FormatNightTime(r.Utc) + ";" + FormatNightTime(r.Local) + ";" + Fixed(r.Temperature, 1) + ";" +
-           Shortest(r.Counts) + ";" + Shortest(r.Frequency) + ";" + Fixed(r.Msas, 2);
+    return FormatNightTime(r.Utc) + ";" + FormatNightTime(r.Local) + ";" + Field(r.Temperature, 1, "temperature") +
+           ";" + Field(r.Counts, 0, "counts") + ";" + Field(r.Frequency, 0, "frequency") + ";" +
+           Field(r.Msas, 2, "sky brightness");
 }
 
 std::vector<std::string> NightFileHeaderLines(const TNightFileHeader& h) {

@@ -5,6 +5,7 @@
 // Other programs read these files; the database stays the station's record.
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -69,9 +70,13 @@ std::string AsciiOnly(const std::string& text);
 
 // The 35 header lines, without line ends, each ASCII and at most 150 characters.
 std::vector<std::string> NightFileHeaderLines(const TNightFileHeader& h);
-// "UTC;Local;Temperature;Counts;Frequency;MSAS", "." as decimal point in every locale.
+// "UTC;Local;Temperature;Counts;Frequency;MSAS", "." as decimal point in every
+// locale, plain decimals only: temperature with 1 decimal, counts and frequency
+// whole, MSAS with 2. A value that cannot be written so within the line's 150
+// characters (NaN, infinite, 1e15 or more in size, a time outside the years
+// 1 to 9999) throws std::out_of_range naming it: no line rather than a wrong one.
 std::string FormatNightRow(const TNightRow& r);
-// "YYYY-MM-DDTHH:mm:ss.fff".
+// "YYYY-MM-DDTHH:mm:ss.fff"; std::out_of_range outside the years 1 to 9999.
 std::string FormatNightTime(double dt);
 
 // The name of the PC's time zone: TZ, else /etc/timezone, else the target of

@@ -61,6 +61,14 @@ const char* SignalName(int sig) {
 
 std::string Quoted(const std::string& name) { return "\"" + Printable(name) + "\""; }
 
+// Where the line just logged went, or that it was lost (the log watcher has
+// said why, once).
+std::string LoggedIn(const std::string& logName) {
+    const std::string path = TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(logName);
+    const std::string failing = TErrorLog::Failing(logName);
+    return failing.empty() ? " (logged in " + path + ")" : " (not logged: " + path + " cannot be written: " + failing + ")";
+}
+
 class TNoLight : public IStatusLight {
 public:
     void ShowRed() override {}
@@ -273,7 +281,11 @@ struct TStationService::TSite {
 };
 
 TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions options)
-    : data_(data), signals_(signals), options_(std::move(options)), wait_(signals) {}
+    : data_(data),
+      signals_(signals),
+      options_(std::move(options)),
+      wait_(signals),
+      logWatch_([](const TErrorLogNews& news) { Say("kalosqm-station: " + DescribeErrorLogNews(news)); }) {}
 
 TStationService::~TStationService() { StopAll(); }
 
@@ -400,8 +412,7 @@ void TStationService::ReportTick(TSite& s) {
             Say(site + "no reading: SQM-LE not found (no complete answer from " + Printable(s.Where) + ")");
             break;
         case TTickReport::Outcome::Exception:
-            Say(site + "tick failed: " + Printable(r.Error) + " (logged in " + TErrorLog::Folder() + "/" +
-                TErrorLog::FileNameFor(s.Name) + ")");
+            Say(site + "tick failed: " + Printable(r.Error) + LoggedIn(s.Name));
             break;
     }
 }
@@ -456,8 +467,7 @@ int TStationService::Run() {
             if (!path.empty()) Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(path));
         } catch (const std::exception& e) {
             WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + e.what(), s.Name);
-            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(e.what()) + " (logged in " +
-                TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(s.Name) + ")");
+            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(e.what()) + LoggedIn(s.Name));
         } catch (...) {
             WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - unknown error", s.Name);
         }

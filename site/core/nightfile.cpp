@@ -162,7 +162,8 @@ std::string NightFileSafeName(const std::string& siteName) {
         out = "_";
     else if (out[0] == '.')  // a hidden file, or "." and ".." themselves
         out[0] = '_';
-    return out;
+    // The folder is named so too, and the file adds "YYYYMMDD_120000_" and ".dat".
+    return BoundedNamePart(out, 255 - 16 - 4);
 }
 
 std::string NightFileName(const std::string& siteName, double local) {

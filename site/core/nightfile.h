@@ -54,7 +54,9 @@ struct TNightFileOptions {
 TNightFileOptions& NightFileDefaults();
 
 // A site name as it may stand in a file name: / \ : * ? " < > |, control
-// characters and a leading dot become "_"; an empty name is "_".
+// characters and a leading dot become "_"; an empty name is "_"; a name
+// longer than 235 bytes is cut with a hash of the whole (BoundedNamePart),
+// so that the file name keeps within the system's 255 bytes.
 std::string NightFileSafeName(const std::string& siteName);
 // "YYYYMMDD_120000_<name>.dat" of the night a local time belongs to: the
 // night begins at local noon, so a morning reading goes to the day before.

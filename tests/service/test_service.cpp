@@ -2,6 +2,8 @@
 // database, meters simulated in this process, a fast tick of its own.
 #include "service_test_support.h"
 
+#include <fstream>
+
 #include "servicecore.h"
 #include "sqmsim.h"
 
@@ -87,6 +89,32 @@ TEST_F(RoofStation, AMeterThatFallsSilentOrGoesAwayIsLoggedAndReadAgainWhenBack)
     ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", RoofReadings() + 2, 15s)) << f.station.Err();
     f.Stop(SIGTERM);
     f.ExpectPrintedStored("Roof", 1);
+}
+
+TEST_F(RoofStation, ALogThatCannotBeWrittenIsSaidOnceWithWhyAndOnceWhenItIsWrittenAgain) {
+    // A plain file where the folder of the logs should be: every log line fails.
+    std::ofstream(f.dir.Path() / "LOGS").put('x');
+    StartReading();
+    const int port = sim.Port();
+    sim.Stop();
+    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": tick failed: ", 3, 15s)) << f.station.Err();
+    const std::string log = (f.dir.Path() / "LOGS" / "ERROR-LOG-SITE-Roof.TXT").string();
+    const std::string lost = "kalosqm-station: the error log " + log + " cannot be written (Not a directory)";
+    EXPECT_EQ(f.station.Count(lost), 1) << f.station.Err();
+    EXPECT_GE(f.station.Count("(not logged: " + log + " cannot be written: Not a directory)"), 3) << f.station.Err();
+    EXPECT_EQ(f.station.Count("(logged in "), 0) << f.station.Err();
+
+    // Room for the logs again: said once, and the lines say where they went.
+    fs::remove(f.dir.Path() / "LOGS");
+    const int failed = f.station.Count("site \"Roof\": tick failed: ");
+    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": tick failed: ", failed + 3, 15s)) << f.station.Err();
+    EXPECT_EQ(f.station.Count("kalosqm-station: the error log " + log + " is written again"), 1) << f.station.Err();
+    EXPECT_EQ(f.station.Count(lost), 1) << f.station.Err();
+    EXPECT_GE(f.station.Count("(logged in " + log + ")"), 2) << f.station.Err();
+    EXPECT_NE(testsupport::ReadFile(log).find(" - Timer Exception - "), std::string::npos);
+    SqmSimulator back;
+    back.Start(port);
+    f.Stop(SIGTERM);
 }
 
 class SlowRoofStation : public RoofStation {

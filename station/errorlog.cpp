@@ -9,16 +9,19 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
 // "ERROR-LOG-SITE-" + name + ".TXT" within the 255 bytes of a file name.
 constexpr size_t kMaxLogNamePart = 255 - 19;
 
-// The watcher and the files that are losing lines now, with why.
+// The watchers (the latest one alive hears the news) and the files that are
+// losing lines now, with why.
 struct TWatchState {
     std::mutex lock;
-    TErrorLogWatcher watcher;
+    std::vector<std::pair<const TErrorLogWatch*, TErrorLogWatcher>> watchers;
     std::map<std::string, std::string> failing;  // path -> reason
 };
 
@@ -45,7 +48,7 @@ void Record(const std::string& path, bool ok, const std::string& reason) {
             news.Reason = reason;
         }
         news.Path = path;
-        watcher = s.watcher;
+        if (!s.watchers.empty()) watcher = s.watchers.back().second;
     }
     // Outside the lock: a watcher may well write a log of its own.
     if (watcher) watcher(news);
@@ -123,14 +126,13 @@ bool TErrorLog::WriteError(const std::string& Line, const std::string& LogName) 
 TErrorLogWatch::TErrorLogWatch(TErrorLogWatcher watcher) {
     TWatchState& s = State();
     std::lock_guard<std::mutex> hold(s.lock);
-    previous_ = std::move(s.watcher);
-    s.watcher = std::move(watcher);
+    s.watchers.emplace_back(this, std::move(watcher));
 }
 
 TErrorLogWatch::~TErrorLogWatch() {
     TWatchState& s = State();
     std::lock_guard<std::mutex> hold(s.lock);
-    s.watcher = std::move(previous_);
+    std::erase_if(s.watchers, [this](const auto& w) { return w.first == this; });
 }
 
 std::string DescribeErrorLogNews(const TErrorLogNews& news) {

@@ -35,21 +35,18 @@ struct TErrorLogNews {
 };
 using TErrorLogWatcher = std::function<void(const TErrorLogNews&)>;
 
-// Installs the process's watcher for as long as it lives and puts the
-// previous one back after. The logs are written from every part of the
-// engine (time server, upload, acquisition, night files, import) through
-// WriteErrorLog, with no object in common to hold a watcher: so one watcher
-// per process, guarded by a lock. It may be called from any thread that
-// writes a log, and must not block.
+// Installs a watcher for as long as it lives; of several alive, the latest
+// hears the news (in whatever order they go). The logs are written from
+// every part of the engine (time server, upload, acquisition, night files,
+// import) through WriteErrorLog, with no object in common to hold a watcher:
+// so the watchers are the process's, guarded by a lock. A watcher may be
+// called from any thread that writes a log, and must not block.
 class TErrorLogWatch {
 public:
     explicit TErrorLogWatch(TErrorLogWatcher watcher);
     ~TErrorLogWatch();
     TErrorLogWatch(const TErrorLogWatch&) = delete;
     TErrorLogWatch& operator=(const TErrorLogWatch&) = delete;
-
-private:
-    TErrorLogWatcher previous_;
 };
 
 // The sentence a watcher shows: "the error log <path> cannot be written (<reason>):

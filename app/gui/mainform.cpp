@@ -229,8 +229,10 @@ void TMainForm::ShowVersion() {
 void TMainForm::ShowLogNews(const TErrorLogNews& news) {
     const std::string text = DescribeErrorLogNews(news);
     std::fprintf(stderr, "kalosqm: %s\n", text.c_str());
+    QString shown = QString::fromStdString(text);
+    shown[0] = shown[0].toUpper();
     logPanel_->setStyleSheet(news.Failing ? QStringLiteral("color: red") : QString());
-    logPanel_->setText(QString::fromStdString(text));
+    logPanel_->setText(shown);
 }
 
 void TMainForm::BuildInvitation() {

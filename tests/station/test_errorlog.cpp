@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <vector>
@@ -109,6 +110,22 @@ TEST_F(ErrorLogTest, ALogThatLosesLinesIsToldOncePerOutageWithTheReasonAndOnceWh
     ASSERT_EQ(news.size(), 5u);
     EXPECT_EQ(news[4].Path, dir.Str() + "/LOGS/ERROR-LOG.txt");
     EXPECT_FALSE(news[4].Failing);
+
+    // Two windows that go in the order they came: the one left alive hears, never one gone.
+    std::vector<std::string> heard;
+    auto first = std::make_unique<TErrorLogWatch>([&heard](const TErrorLogNews&) { heard.push_back("first"); });
+    auto second = std::make_unique<TErrorLogWatch>([&heard](const TErrorLogNews&) { heard.push_back("second"); });
+    first.reset();
+    WriteErrorLog("lost", "Nowhere/North");  // refused before any file: no news
+    std::filesystem::create_directory(dir.Path() / "LOGS" / "ERROR-LOG-SITE-Barn.TXT");  // a folder, even for root
+    WriteErrorLog("lost", "Barn");
+    second.reset();
+    std::filesystem::remove(dir.Path() / "LOGS" / "ERROR-LOG-SITE-Barn.TXT");
+    WriteErrorLog("kept", "Barn");
+    EXPECT_EQ(heard, std::vector<std::string>{"second"});
+    ASSERT_EQ(news.size(), 6u);
+    EXPECT_EQ(news[5].Path, dir.Str() + "/LOGS/ERROR-LOG-SITE-Barn.TXT");
+    EXPECT_FALSE(news[5].Failing);
 }
 
 // Long names keep within the 255 bytes of a file name, readable, apart, and

@@ -4,7 +4,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
@@ -274,4 +276,18 @@ bool ParseDotDecimal(std::string_view text, double& out) {
     if (res.ec != std::errc() || res.ptr != s.data() + s.size() || !std::isfinite(v)) return false;
     out = v;
     return true;
+}
+
+std::string BoundedNamePart(const std::string& name, size_t maxBytes) {
+    if (name.size() <= maxBytes) return name;
+    // FNV-1a: small, and the same on every machine and in every version.
+    uint32_t hash = 2166136261u;
+    for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(hash));
+    const size_t tailSize = std::strlen(tail);
+    size_t keep = maxBytes > tailSize ? maxBytes - tailSize : 0;
+    // Never half a character: back off over UTF-8 continuation bytes.
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return name.substr(0, keep) + tail;
 }

@@ -61,3 +61,10 @@ std::string QuotedStr(std::string_view s);
 // \r, \n, \t or \xNN, as do bytes that are not valid UTF-8; printable ASCII
 // and valid UTF-8 stay as they are. The result is always one line.
 std::string Printable(const std::string& text);
+
+// A name as part of a file name of at most maxBytes bytes (the system allows
+// 255 per name, and the callers add their own prefix and extension). A name
+// that fits stays exactly as it is; a longer one keeps its beginning, cut on
+// a UTF-8 character boundary, followed by "~" and 8 hex digits of a hash of
+// the whole name, so that two long names with one beginning stay apart.
+std::string BoundedNamePart(const std::string& name, size_t maxBytes);

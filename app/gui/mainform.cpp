@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 #include "datamodule.h"
@@ -101,7 +102,15 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
     panel1_->setFixedWidth(50);
     statusBar()->addWidget(panel0_);
     statusBar()->addWidget(panel1_);
+    logPanel_ = new QLabel(this);
+    logPanel_->setObjectName(QStringLiteral("lblLogTrouble"));
+    statusBar()->addWidget(logPanel_, 1);
     ShowVersion();
+    // A log that loses lines is said here and on stderr, once per outage. A
+    // log may be written outside this thread: the news comes over queued.
+    logWatch_ = std::make_unique<TErrorLogWatch>([this](const TErrorLogNews& news) {
+        QMetaObject::invokeMethod(this, [this, news] { ShowLogNews(news); }, Qt::QueuedConnection);
+    });
 
     // The first argument "noautoplay" (exactly so) keeps autostart sites closed.
     autoStartPending_ = !(arguments.size() > 1 && arguments.at(1) == QStringLiteral("noautoplay"));
@@ -111,6 +120,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
 }
 
 TMainForm::~TMainForm() {
+    logWatch_.reset();  // no news for a window going away
     // The area outlives this part of the object: it must not call back in
     // while the base classes take the site windows down.
     disconnect(mdi_, nullptr, this, nullptr);
@@ -214,6 +224,15 @@ void TMainForm::TranslateMDI() {
 
 void TMainForm::ShowVersion() {
     panel0_->setText(QString::fromStdString(Tr("Ver. ") + GetVersionText(2) + "        "));
+}
+
+void TMainForm::ShowLogNews(const TErrorLogNews& news) {
+    const std::string text = DescribeErrorLogNews(news);
+    std::fprintf(stderr, "kalosqm: %s\n", text.c_str());
+    QString shown = QString::fromStdString(text);
+    shown[0] = shown[0].toUpper();
+    logPanel_->setStyleSheet(news.Failing ? QStringLiteral("color: red") : QString());
+    logPanel_->setText(shown);
 }
 
 void TMainForm::BuildInvitation() {

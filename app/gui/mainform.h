@@ -3,6 +3,9 @@
 #include <QList>
 #include <QMainWindow>
 #include <QStringList>
+#include <memory>
+
+#include "errorlog.h"
 
 class QAction;
 class QActionGroup;
@@ -20,7 +23,8 @@ public:
 
     bool AutoStartPending() const { return autoStartPending_; }
     QMdiArea* Area() const { return mdi_; }
-    QLabel* StatusPanel(int i) const { return i == 0 ? panel0_ : panel1_; }
+    // 0: the version, 1: spare, 2: an error log that cannot be written.
+    QLabel* StatusPanel(int i) const { return i == 0 ? panel0_ : i == 1 ? panel1_ : logPanel_; }
     QString PlacementFile() const { return placementFile_; }
 
     // A site window in its own child frame (siteId 0: a new site).
@@ -85,10 +89,13 @@ private:
     void DestroySiteWindows();
     void RestorePlacement();
     void SavePlacement();
+    void ShowLogNews(const TErrorLogNews& news);
 
     QMdiArea* mdi_;
     QLabel* panel0_;
     QLabel* panel1_;
+    QLabel* logPanel_;
+    std::unique_ptr<TErrorLogWatch> logWatch_;
     QWidget* invitation_ = nullptr;
     QMenu* siteMenu_ = nullptr;
     QMenu* languageMenu_ = nullptr;

@@ -62,6 +62,14 @@ const char* SignalName(int sig) {
 
 std::string Quoted(const std::string& name) { return "\"" + Printable(name) + "\""; }
 
+// Where the line just logged went, or that it was lost (the log watcher has
+// said why, once).
+std::string LoggedIn(const std::string& logName) {
+    const std::string path = TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(logName);
+    const std::string failing = TErrorLog::Failing(logName);
+    return failing.empty() ? " (logged in " + path + ")" : " (not logged: " + path + " cannot be written: " + failing + ")";
+}
+
 class TNoLight : public IStatusLight {
 public:
     void ShowRed() override {}
@@ -276,7 +284,11 @@ struct TStationService::TSite {
 };
 
 TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions options)
-    : data_(data), signals_(signals), options_(std::move(options)), wait_(signals) {
+    : data_(data),
+      signals_(signals),
+      options_(std::move(options)),
+      wait_(signals),
+      logWatch_([](const TErrorLogNews& news) { Say("kalosqm-station: " + DescribeErrorLogNews(news)); }) {
     // Each outage's begin and end reach the journal as well as the logs.
     data_.Outages().SetEcho([](const std::string& line) { Say("kalosqm-station: " + line); });
 }
@@ -385,7 +397,7 @@ void TStationService::Reconcile() {
 void TStationService::ReportTick(TSite& s) {
     const TTickReport& r = s.acq.LastTick();
     const std::string site = "site " + Quoted(s.Name) + ": ";
-    const std::string logged = " (logged in " + TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(s.Name) + ")";
+    const std::string logged = LoggedIn(s.Name);
     switch (r.What) {
         case TTickReport::Outcome::NotDue:
             if (r.PendingSent > 0)
@@ -467,8 +479,7 @@ int TStationService::Run() {
             if (!path.empty()) Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(path));
         } catch (const std::exception& e) {
             WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + e.what(), s.Name);
-            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(e.what()) + " (logged in " +
-                TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(s.Name) + ")");
+            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(e.what()) + LoggedIn(s.Name));
         } catch (...) {
             WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - unknown error", s.Name);
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "acquisition.h"
+#include "errorlog.h"
 #include "siteports.h"
 
 class TData;
@@ -120,6 +121,7 @@ private:
     TSignalWait wait_;
     TStationFactory stations_;
     std::vector<std::unique_ptr<TSite>> sites_;
+    TErrorLogWatch logWatch_;  // a log that loses lines is said on stderr
 };
 
 // The service on the program's own data module (Data points at it while it

@@ -184,8 +184,7 @@ void TAcquisition::TickError(const std::string& message) {
 }
 
 void TAcquisition::LogTickFailure(const std::string& siteName, const std::string& cause) {
-    const double now = ports_.clock.NowLocal() + AcquisitionShared().InternetTimeOffset;
-    WriteErrorLog(FormatLogTime(now) + " - Timer Exception - " + cause, siteName);
+    WriteErrorLog(FormatLogTime(LogTime()) + " - Timer Exception - " + cause, siteName);
 }
 
 void TAcquisition::DoTick() {

@@ -1,5 +1,6 @@
 #include "nightfile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
@@ -29,23 +31,53 @@ TNightFileOptions& NightFileDefaults() {
 
 namespace {
 
-// to_chars never looks at the locale: "." under it_IT as well.
-std::string Fixed(double v, int decimals) {
+// The largest size a number of the file may have: every digit exact in a
+// double, and six fields of the widest form still make a line well within its
+// 150 characters (51 for the times and separators, at most 20 for a number).
+constexpr double kMaxWritable = 1e15;
+
+// Plain decimals, "." under every locale (to_chars never looks at it); false
+// for what cannot be written so: NaN, infinities and numbers from kMaxWritable.
+bool PlainDecimal(double v, int decimals, std::string& out) {
+    if (!std::isfinite(v) || std::fabs(v) >= kMaxWritable) return false;
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    if (res.ec != std::errc()) return false;
     std::string s(buf, res.ptr);
-    // A value that rounds to zero is written without its sign.
+    // A value that rounds to zero (negative zero too) is written without its sign.
     if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+    out = std::move(s);
+    return true;
+}
+
+// A field of a data line, or std::out_of_range naming it.
+std::string Field(double v, int decimals, const char* name) {
+    std::string s;
+    if (!PlainDecimal(v, decimals, s)) {
+        char shown[32];
+        const auto res = std::to_chars(shown, shown + sizeof shown, v, std::chars_format::general, 6);
+        const std::string text = res.ec == std::errc() ? std::string(shown, res.ptr) : std::string("?");
+        throw std::out_of_range(std::string(name) + " " + text + " cannot be written in a night file");
+    }
     return s;
 }
 
-std::string Shortest(double v) {
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, res.ptr);
+std::string Fixed(double v, int decimals) {
+    std::string s;
+    return PlainDecimal(v, decimals, s) ? s : std::string();
 }
 
-std::string OrEmpty(const std::optional<double>& v) { return v ? Shortest(*v) : std::string(); }
+// Up to six decimals, without trailing zeros: "45.46", "1045".
+std::string Trimmed(double v) {
+    std::string s = Fixed(v, 6);
+    if (s.find('.') != std::string::npos) {
+        s.erase(s.find_last_not_of('0') + 1);
+        if (s.back() == '.') s.pop_back();
+    }
+    return s;
+}
+
+std::string OrEmpty(const std::optional<double>& v) { return v ? Trimmed(*v) : std::string(); }
 
 std::string OneLine(std::string text) {
     for (char& c : text)
@@ -133,7 +165,8 @@ std::string NightFileSafeName(const std::string& siteName) {
         out = "_";
     else if (out[0] == '.')  // a hidden file, or "." and ".." themselves
         out[0] = '_';
-    return out;
+    // The folder is named so too, and the file adds "YYYYMMDD_120000_" and ".dat".
+    return BoundedNamePart(out, 255 - 16 - 4);
 }
 
 std::string NightFileName(const std::string& siteName, double local) {
@@ -182,6 +215,9 @@ std::string AsciiOnly(const std::string& text) {
 }
 
 std::string FormatNightTime(double dt) {
+    // Years 1 to 9999 only: four digits, and the calendar of the date-time scale.
+    if (!std::isfinite(dt) || dt < -693593.0 || dt >= 2958466.0 - 1.0 / 86400000.0)
+        throw std::out_of_range("a time outside the years 1 to 9999 cannot be written in a night file");
     const DateTimeParts p = DecodeDateTime(dt);
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute,
@@ -190,8 +226,9 @@ std::string FormatNightTime(double dt) {
 }
 
 std::string FormatNightRow(const TNightRow& r) {
-    return FormatNightTime(r.Utc) + ";" + FormatNightTime(r.Local) + ";" + Fixed(r.Temperature, 1) + ";" +
-           Shortest(r.Counts) + ";" + Shortest(r.Frequency) + ";" + Fixed(r.Msas, 2);
+    return FormatNightTime(r.Utc) + ";" + FormatNightTime(r.Local) + ";" + Field(r.Temperature, 1, "temperature") +
+           ";" + Field(r.Counts, 0, "counts") + ";" + Field(r.Frequency, 0, "frequency") + ";" +
+           Field(r.Msas, 2, "sky brightness");
 }
 
 std::vector<std::string> NightFileHeaderLines(const TNightFileHeader& h) {
@@ -345,9 +382,184 @@ TNightFileHeader TNightFileWriter::BeginHeader(const TSiteRow& site, const TSQM&
     return h;
 }
 
+namespace {
+
+long long Ms(double dt) { return std::llround(dt * 86400000.0); }
+
+bool Contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+void Remove(std::vector<std::string>& v, const std::string& s) { v.erase(std::remove(v.begin(), v.end(), s), v.end()); }
+
+// What a file already holds: where its last whole line ends and the UTC
+// times of its data lines.
+struct TFileEnd {
+    off_t Complete = 0;
+    std::set<long long> Times;
+    std::optional<long long> LastMs;
+};
+
+// A night is a few hundred kilobytes; a file far larger is none of ours to read.
+constexpr off_t kMaxInspected = 64 << 20;
+
+TFileEnd InspectFile(int fd, off_t size) {
+    TFileEnd end;
+    end.Complete = size;
+    if (size > kMaxInspected) return end;
+    std::string content(static_cast<size_t>(size), '\0');
+    size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t n = ::pread(fd, content.data() + got, content.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw std::system_error(errno, std::generic_category(), "read");
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    content.resize(got);
+    // Only whole lines count: a line torn by a crash goes.
+    const size_t lastEnd = content.rfind("\r\n");
+    end.Complete = lastEnd == std::string::npos ? 0 : static_cast<off_t>(lastEnd + 2);
+    bool headerEnded = false;
+    for (size_t at = 0; at < static_cast<size_t>(end.Complete);) {
+        const size_t eol = content.find("\r\n", at);
+        const std::string line = content.substr(at, eol - at);
+        at = eol + 2;
+        if (line == "# END OF HEADER") headerEnded = true;
+        if (line.empty() || line[0] == '#') continue;
+        double utc = 0;
+        if (ParseNightTime(line.substr(0, line.find(';')), utc)) {
+            end.Times.insert(Ms(utc));
+            end.LastMs = Ms(utc);
+        }
+    }
+    // A header that never got its end (and no line after it) is begun again.
+    if (!headerEnded && !end.LastMs && end.Complete > 0 && content[0] == '#') end.Complete = 0;
+    return end;
+}
+
+void LogLine(const TSiteRow& site, const std::string& line) {
+    try {
+        WriteErrorLog(line, site.Name);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+std::vector<TNightFileWriter::TLine> TNightFileWriter::FromDatabase(const TSiteRow& site, const TLine& first,
+                                                                    long long afterMs) {
+    // The night of the first line, from its local noon, in UTC.
+    const double zone = first.Utc - first.Local;
+    const double nightStart = std::floor(first.Local - 0.5) + 0.5 + zone;
+    const double from = std::max(nightStart, static_cast<double>(afterMs) / 86400000.0 - 1.0 / 86400.0);
+    std::vector<TLine> out;
+    const bool wasOpen = db_.Connected();
+    if (!wasOpen) db_.Open();
+    {
+        fb::Transaction tr(db_, fb::Isolation::ReadCommitted);
+        tr.Start();
+        fb::Query q(tr);
+        // Only the meter's own readings: imported ones never came through here.
+        q.SetSQL("SELECT REA_DATETIME, REA_SQMTEMP, REA_SQMVALUE FROM READINGS WHERE REA_SITE=:SITE AND "
+                 "REA_DATETIME>=:FROM AND REA_DATETIME<:UNTIL AND REA_ORIGIN='K' ORDER BY REA_DATETIME");
+        q.SetInteger("SITE", site.Id);
+        q.SetDateTime("FROM", from);
+        q.SetDateTime("UNTIL", first.Utc);
+        q.Open();
+        for (; !q.Eof(); q.Next()) {
+            TNightRow r;
+            r.Utc = q.Fields(0).AsDateTime();
+            r.Local = r.Utc - zone;
+            r.Temperature = q.Fields(1).IsNull() ? 0 : q.Fields(1).AsDouble();
+            r.Msas = q.Fields(2).IsNull() ? 0 : q.Fields(2).AsDouble();
+            const long long ms = Ms(r.Utc);
+            if (ms <= afterMs || ms >= first.UtcMs) continue;
+            try {
+                out.push_back({first.Path, ms, r.Utc, r.Local, FormatNightRow(r)});
+            } catch (const std::out_of_range&) {
+                // As at the time: a value no line can hold stays out of the file.
+            }
+        }
+        q.Close();
+        tr.Commit();
+    }
+    if (!wasOpen) db_.Close();
+    return out;
+}
+
+void TNightFileWriter::WriteFile(const std::string& path, std::vector<TLine> lines, const TSiteRow& site,
+                                 const TSQM& station) {
+    const fs::path file(path);
+    std::error_code ec;
+    fs::create_directories(file.parent_path(), ec);
+    if (ec) Fail("cannot make the folder " + file.parent_path().string() + ": " + ec.message());
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0664);
+    if (fd < 0) Fail(std::string("cannot open the file: ") + std::strerror(errno));
+    struct TClose {
+        int fd;
+        ~TClose() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) Fail(std::string("cannot examine the file: ") + std::strerror(errno));
+    off_t size = st.st_size;
+    if (size > 0 && !Contains(known_, path)) {
+        // A file this run has not written yet, or one that fell behind: what
+        // it holds already is not written twice, and what it lacks of the
+        // night (a failure before a restart) comes from the database.
+        const TFileEnd end = InspectFile(fd, size);
+        if (end.Complete != size) {
+            if (::ftruncate(fd, end.Complete) != 0) Fail(std::string("cannot cut a torn line: ") + std::strerror(errno));
+            size = end.Complete;
+        }
+        lines.erase(std::remove_if(lines.begin(), lines.end(), [&end](const TLine& l) { return end.Times.count(l.UtcMs) > 0; }),
+                    lines.end());
+        if (end.LastMs && !lines.empty()) {
+            std::vector<TLine> missing;
+            try {
+                missing = FromDatabase(site, lines.front(), *end.LastMs);
+            } catch (const std::exception&) {
+                // The database cannot tell: the lines at hand still go in.
+            }
+            std::erase_if(missing, [&end](const TLine& l) { return end.Times.count(l.UtcMs) > 0; });
+            lines.insert(lines.begin(), missing.begin(), missing.end());
+        }
+    }
+    if (lines.empty()) {
+        known_.push_back(path);
+        return;
+    }
+    std::string data;
+    // A night already begun (a restart) only gets the new lines.
+    if (size == 0) {
+        // Asked of the meter once for a file that keeps failing, not at every reading.
+        if (headerPath_ != path) {
+            headerText_.clear();
+            for (const std::string& l : NightFileHeaderLines(BeginHeader(site, station))) headerText_ += l + "\r\n";
+            headerPath_ = path;
+        }
+        data = headerText_;
+    }
+    for (const TLine& l : lines) data += l.Text + "\r\n";
+    // One write: the header never stands without the line that began it; a
+    // write cut short is taken back, so no half line stays.
+    try {
+        WriteAll(fd, data);
+    } catch (...) {
+        (void)::ftruncate(fd, size);
+        throw;
+    }
+    closer.fd = -1;
+    if (::close(fd) != 0) Fail(std::string("cannot close the file: ") + std::strerror(errno));
+    known_.push_back(path);
+    headerPath_.clear();
+}
+
 void TNightFileWriter::Append(const TSiteRow& site, const TSQM& station, double zoneOffset, double logTime) {
-    int fd = -1;
     lastPath_.clear();
+    TLine line;
     try {
         TNightRow row;
         row.Utc = station.DateTime;
@@ -357,35 +569,45 @@ void TNightFileWriter::Append(const TSiteRow& site, const TSQM& station, double 
         row.Frequency = station.Frequency;
         row.Msas = station.SQMValue;
         lastPath_ = NightFilePath(site.Name, row.Local);
-        std::string data = FormatNightRow(row) + "\r\n";
-
-        const fs::path path(lastPath_);
-        std::error_code ec;
-        fs::create_directories(path.parent_path(), ec);
-        if (ec) Fail("cannot make the folder " + path.parent_path().string() + ": " + ec.message());
-        fd = ::open(lastPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664);
-        if (fd < 0) Fail(std::string("cannot open the file: ") + std::strerror(errno));
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) Fail(std::string("cannot examine the file: ") + std::strerror(errno));
-        // A night already begun (a restart) only gets the new line.
-        if (st.st_size == 0) {
-            std::string header;
-            for (const std::string& l : NightFileHeaderLines(BeginHeader(site, station))) header += l + "\r\n";
-            data = header + data;
-        }
-        // One write: the header never stands without the line that began it.
-        WriteAll(fd, data);
-        if (::close(fd) != 0) {
-            fd = -1;
-            Fail(std::string("cannot close the file: ") + std::strerror(errno));
-        }
-        fd = -1;
+        line = {lastPath_, Ms(row.Utc), row.Utc, row.Local, FormatNightRow(row)};
     } catch (const std::exception& e) {
-        if (fd >= 0) ::close(fd);
-        LogFailure(site, logTime, lastPath_, e.what());
-    } catch (...) {
-        if (fd >= 0) ::close(fd);
-        LogFailure(site, logTime, lastPath_, "Unknown error");
+        LogFailure(site, logTime, lastPath_, std::string("the reading is not written: ") + e.what());
+        return;
+    }
+    waiting_.push_back(std::move(line));
+    if (waiting_.size() > kMaxWaiting) waiting_.erase(waiting_.begin());
+
+    // Each file with its waiting lines in time order; the files in the order they fell behind.
+    std::vector<std::string> paths;
+    for (const TLine& l : waiting_)
+        if (!Contains(paths, l.Path)) paths.push_back(l.Path);
+    for (const std::string& path : paths) {
+        std::vector<TLine> lines;
+        for (const TLine& l : waiting_)
+            if (l.Path == path) lines.push_back(l);
+        std::stable_sort(lines.begin(), lines.end(), [](const TLine& a, const TLine& b) { return a.UtcMs < b.UtcMs; });
+        const size_t waited = lines.size() - (path == lastPath_ ? 1 : 0);
+        try {
+            WriteFile(path, std::move(lines), site, station);
+            std::erase_if(waiting_, [&path](const TLine& l) { return l.Path == path; });
+            if (Contains(failing_, path)) {
+                Remove(failing_, path);
+                LogLine(site, FormatLogTime(logTime) + " - Night File - " + path + ": written again, with the " +
+                                  std::to_string(waited) + " line" + (waited == 1 ? "" : "s") + " that waited");
+            }
+        } catch (const std::exception& e) {
+            Remove(known_, path);
+            if (!Contains(failing_, path)) {
+                failing_.push_back(path);
+                LogFailure(site, logTime, path, std::string(e.what()) + " (its lines wait until it can be written)");
+            }
+        } catch (...) {
+            Remove(known_, path);
+            if (!Contains(failing_, path)) {
+                failing_.push_back(path);
+                LogFailure(site, logTime, path, "Unknown error");
+            }
+        }
     }
 }
 

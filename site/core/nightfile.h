@@ -5,6 +5,7 @@
 // Other programs read these files; the database stays the station's record.
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,9 @@ struct TNightFileOptions {
 TNightFileOptions& NightFileDefaults();
 
 // A site name as it may stand in a file name: / \ : * ? " < > |, control
-// characters and a leading dot become "_"; an empty name is "_".
+// characters and a leading dot become "_"; an empty name is "_"; a name
+// longer than 235 bytes is cut with a hash of the whole (BoundedNamePart),
+// so that the file name keeps within the system's 255 bytes.
 std::string NightFileSafeName(const std::string& siteName);
 // "YYYYMMDD_120000_<name>.dat" of the night a local time belongs to: the
 // night begins at local noon, so a morning reading goes to the day before.
@@ -69,9 +72,13 @@ std::string AsciiOnly(const std::string& text);
 
 // The 35 header lines, without line ends, each ASCII and at most 150 characters.
 std::vector<std::string> NightFileHeaderLines(const TNightFileHeader& h);
-// "UTC;Local;Temperature;Counts;Frequency;MSAS", "." as decimal point in every locale.
+// "UTC;Local;Temperature;Counts;Frequency;MSAS", "." as decimal point in every
+// locale, plain decimals only: temperature with 1 decimal, counts and frequency
+// whole, MSAS with 2. A value that cannot be written so within the line's 150
+// characters (NaN, infinite, 1e15 or more in size, a time outside the years
+// 1 to 9999) throws std::out_of_range naming it: no line rather than a wrong one.
 std::string FormatNightRow(const TNightRow& r);
-// "YYYY-MM-DDTHH:mm:ss.fff".
+// "YYYY-MM-DDTHH:mm:ss.fff"; std::out_of_range outside the years 1 to 9999.
 std::string FormatNightTime(double dt);
 
 // The name of the PC's time zone: TZ, else /etc/timezone, else the target of
@@ -94,19 +101,49 @@ public:
 // The real writer. A file is begun (header written) when it is new or
 // empty; then the meter is asked "ix", "rx" and "cx" once each, on short
 // connections of its own, and the settings are read from the database.
+//
+// No line is lost to a full disk: a line a file cannot take waits here and
+// is written before the next one the file takes, in order. A write that
+// fails is taken back whole, so a file never holds half a line. The first
+// time a run writes to a file that has lines already (a restart, or a file
+// that fell behind), the readings the database holds between the file's last
+// line and the first line to write are written first, from the database: it
+// keeps no counts and no frequency, so those two fields are 0 in such lines.
+// A file's failure is logged once, when it begins, and once when the file
+// takes lines again.
 class TNightFileWriter : public INightFile {
 public:
+    // Lines that wait beyond this many are left to the database to fill in.
+    static constexpr size_t kMaxWaiting = 100000;
+
     explicit TNightFileWriter(fb::Database& db, std::optional<TNightFileOptions> options = std::nullopt);
     void Append(const TSiteRow& site, const TSQM& station, double zoneOffset, double logTime) override;
     // The file the last Append wrote to or tried to.
     const std::string& LastPath() const { return lastPath_; }
+    // Lines that wait for their file to take them.
+    size_t Waiting() const { return waiting_.size(); }
 
 private:
+    struct TLine {
+        std::string Path;
+        long long UtcMs = 0;  // the UTC time in milliseconds: the line's place in its file
+        double Utc = 0, Local = 0;
+        std::string Text;  // without line end
+    };
     TNightFileHeader BeginHeader(const TSiteRow& site, const TSQM& station);
+    // Writes lines (of one file, in time order) with what the file lacks
+    // before them; throws on a failure, the file as it was.
+    void WriteFile(const std::string& path, std::vector<TLine> lines, const TSiteRow& site, const TSQM& station);
+    // The readings of the database that the file lacks before the first line.
+    std::vector<TLine> FromDatabase(const TSiteRow& site, const TLine& first, long long afterMs);
 
     fb::Database& db_;
     std::optional<TNightFileOptions> options_;  // empty: NightFileDefaults() when a file is begun
     std::string lastPath_;
+    std::vector<TLine> waiting_;      // oldest first
+    std::vector<std::string> known_;  // files whose end this run has written
+    std::vector<std::string> failing_;  // files whose failure is logged and not yet over
+    std::string headerPath_, headerText_;  // the header of a file that could not be begun yet
 };
 
 // A night file read back with the community rules: the header ends at

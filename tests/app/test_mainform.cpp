@@ -1,5 +1,6 @@
 // The main window with real site windows over a real database copy: the
 // site commands, autostart, the invitation, the Window menu and quitting.
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -8,6 +9,10 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include <filesystem>
+#include <fstream>
+
+#include "errorlog.h"
 #include "gui_test_support.h"
 #include "mainform.h"
 #include "siteform.h"
@@ -281,6 +286,32 @@ TEST_F(MainFormTest, TheInvitationShowsWhileNoSiteHasACode) {
     data.dbKALO.Close();
     m.RefreshInvitation();
     EXPECT_FALSE(m.Invitation()->isVisible());
+}
+
+// A log that loses lines, whoever writes it, is shown in the status bar with
+// why, and again once it is written; a window gone hears nothing more.
+TEST_F(MainFormTest, AnErrorLogThatCannotBeWrittenIsShownInTheStatusBarAndSoIsItsReturn) {
+    TMainForm& first = Main();
+    TMainForm& m = Main();
+    QLabel* panel = m.StatusPanel(2);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(panel->text().isEmpty());
+    const std::string logs = TErrorLog::Folder();
+    const std::string file = logs + "/" + TErrorLog::FileNameFor("Roof");
+    std::filesystem::remove_all(logs);
+    std::ofstream(logs).put('x');
+    WriteErrorLog("lost", "Roof");
+    WriteErrorLog("lost again", "Roof");
+    QTest::qWait(20);
+    EXPECT_EQ(panel->text().toStdString(),
+              "The error log " + file + " cannot be written (Not a directory): its lines are lost until it can");
+    EXPECT_TRUE(first.StatusPanel(2)->text().isEmpty());
+
+    forms.front().reset();  // the first window goes first
+    std::filesystem::remove(logs);
+    WriteErrorLog("kept", "Roof");
+    QTest::qWait(20);
+    EXPECT_EQ(panel->text().toStdString(), "The error log " + file + " is written again");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // database, meters simulated in this process, a fast tick of its own.
 #include "service_test_support.h"
 
+#include <fstream>
+
 #include "servicecore.h"
 #include "sqmsim.h"
 
@@ -143,6 +145,32 @@ TEST(Station, EveryFailedReadingNamesItsCauseOnStandardErrorAndOnceInTheSiteLog)
     // One request per due reading: a failed reading asks no identity.
     EXPECT_EQ(mute.Requests(), f.station.Count("site \"Mute\": no reading: "));
     EXPECT_EQ(f.station.Count("tick failed"), 0) << f.station.Err();
+}
+
+TEST_F(RoofStation, ALogThatCannotBeWrittenIsSaidOnceWithWhyAndOnceWhenItIsWrittenAgain) {
+    // A plain file where the folder of the logs should be: every log line fails.
+    std::ofstream(f.dir.Path() / "LOGS").put('x');
+    StartReading();
+    const int port = sim.Port();
+    sim.Stop();
+    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": no reading: ", 3, 15s)) << f.station.Err();
+    const std::string log = (f.dir.Path() / "LOGS" / "ERROR-LOG-SITE-Roof.TXT").string();
+    const std::string lost = "kalosqm-station: the error log " + log + " cannot be written (Not a directory)";
+    EXPECT_EQ(f.station.Count(lost), 1) << f.station.Err();
+    EXPECT_GE(f.station.Count("(not logged: " + log + " cannot be written: Not a directory)"), 3) << f.station.Err();
+    EXPECT_EQ(f.station.Count("(logged in "), 0) << f.station.Err();
+
+    // Room for the logs again: said once, and the lines say where they went.
+    fs::remove(f.dir.Path() / "LOGS");
+    const int failed = f.station.Count("site \"Roof\": no reading: ");
+    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": no reading: ", failed + 3, 15s)) << f.station.Err();
+    EXPECT_EQ(f.station.Count("kalosqm-station: the error log " + log + " is written again"), 1) << f.station.Err();
+    EXPECT_EQ(f.station.Count(lost), 1) << f.station.Err();
+    EXPECT_GE(f.station.Count("(logged in " + log + ")"), 2) << f.station.Err();
+    EXPECT_NE(testsupport::ReadFile(log).find(" - Timer Exception - "), std::string::npos);
+    SqmSimulator back;
+    back.Start(port);
+    f.Stop(SIGTERM);
 }
 
 class SlowRoofStation : public RoofStation {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <locale>
 #include <map>
 #include <optional>
@@ -322,24 +323,30 @@ TEST_F(NightFileRun, WithoutANightFileOrWithAnUnwritableFolderForItTheReadingsAr
     EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Stored);
     EXPECT_EQ(s.light.Last(), 'G');
     ASSERT_EQ(Stored(id).size(), 2u);
+    // One line for the outage, not one per reading.
     const auto log = LogLines("Roof");
-    ASSERT_EQ(log.size(), 2u);
-    for (const auto& l : log) {
-        EXPECT_TRUE(std::regex_match(l, std::regex(R"(\d\d/\d\d/\d{4} \d\d\.\d\d\.\d\d - Night File Exception - .*)")))
-            << l;
-        EXPECT_NE(l.find("20240115_120000_Roof.dat"), std::string::npos) << l;
-    }
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_TRUE(std::regex_match(log[0], std::regex(R"(\d\d/\d\d/\d{4} \d\d\.\d\d\.\d\d - Night File Exception - .*)")))
+        << log[0];
+    EXPECT_NE(log[0].find("20240115_120000_Roof.dat"), std::string::npos) << log[0];
     EXPECT_EQ(log.front().substr(0, 19), "15/01/2024 22.10.00");
 
-    // Once the folder can be made, the next reading begins the file.
+    // Once the folder can be made, the next reading begins the file, after
+    // the two that waited for it.
     fs::remove(dir.Path() / "NightFiles");
     Run(s, 10);
     s.acq.Stop();
-    EXPECT_EQ(Stored(id).size(), 3u);
+    const auto stored = Stored(id);
+    ASSERT_EQ(stored.size(), 3u);
     const TNightFileContents f = ReadNightFile(File("Roof", 2024, 1, 15));
     EXPECT_EQ(f.Header.size(), 35u);
-    EXPECT_EQ(f.Rows.size(), 1u);
-    EXPECT_EQ(LogLines("Roof").size(), 2u);
+    ASSERT_EQ(f.Rows.size(), 3u);
+    for (size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(f.Fields[i][0], IsoMs(stored[i].Time));
+    const auto after = LogLines("Roof");
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_NE(after[1].find(" - Night File - " + File("Roof", 2024, 1, 15) + ": written again, with the 2 lines that waited"),
+              std::string::npos)
+        << after[1];
 }
 
 TEST_F(NightFileRun, TheHeaderNamesTheTimeServersTheZoneTheSupplierAndTheMetersRepliesEscapedAndStaysAscii) {
@@ -432,6 +439,110 @@ TEST(NightFileText, RowsKeepTheirDecimalsAndTimesTheirMilliseconds) {
     EXPECT_FALSE(ParseNightTime("2024-02-30T00:00:00.000", back));
     EXPECT_FALSE(ParseNightTime("2024-02-29 23:59:59.999", back));
     EXPECT_FALSE(ParseNightTime("2024-02-29T23:59:59", back));
+}
+
+// Every number of a line in plain decimals of its column, the line whole and
+// within 150 characters, or no line at all; our reader takes back what was
+// written. The values range from what a meter gives to what none could.
+TEST(NightFileText, ExtremeValuesAreWrittenAsPlainDecimalsWithinTheLineOrRefusedByName) {
+    TNightFileHeader h;
+    std::string header;
+    for (const auto& l : NightFileHeaderLines(h)) header += l + "\r\n";
+    enum Column { Temperature = 2, Counts, Frequency, Msas };
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const struct {
+        Column column;
+        double value;
+        const char* text;  // nullptr: refused
+    } cases[] = {
+        {Temperature, 90, "90.0"},
+        {Temperature, -60, "-60.0"},
+        {Temperature, -0.0, "0.0"},
+        {Temperature, -0.04, "0.0"},
+        {Temperature, 999999999999999.9, "999999999999999.9"},
+        {Temperature, -999999999999999.9, "-999999999999999.9"},
+        {Temperature, 1e15, nullptr},
+        {Temperature, 1e30, nullptr},
+        {Temperature, 2e65, nullptr},
+        {Temperature, -2e65, nullptr},
+        {Temperature, nan, nullptr},
+        {Temperature, inf, nullptr},
+        {Counts, 2000000, "2000000"},
+        {Counts, 1e9, "1000000000"},
+        {Counts, 2147483647, "2147483647"},
+        {Counts, -0.0, "0"},
+        {Counts, 1e30, nullptr},
+        {Counts, -inf, nullptr},
+        {Frequency, 100000, "100000"},
+        {Frequency, 1e9, "1000000000"},
+        {Frequency, 999999999999999, "999999999999999"},
+        {Frequency, 2e65, nullptr},
+        {Frequency, nan, nullptr},
+        {Msas, -5, "-5.00"},
+        {Msas, 30, "30.00"},
+        {Msas, -0.0, "0.00"},
+        {Msas, 21.004999, "21.00"},
+        {Msas, 1e30, nullptr},
+        {Msas, inf, nullptr},
+    };
+    const char* names[] = {"", "", "temperature", "counts", "frequency", "sky brightness"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(names[c.column]) + " " + std::to_string(c.value));
+        TNightRow r;
+        r.Utc = EncodeDateTime(2024, 1, 15, 21, 0, 0);
+        r.Local = r.Utc + 1 / 24.0;
+        r.Temperature = 4.5;
+        r.Counts = 10;
+        r.Frequency = 5915;
+        r.Msas = 21.34;
+        double* field[] = {nullptr, nullptr, &r.Temperature, &r.Counts, &r.Frequency, &r.Msas};
+        *field[c.column] = c.value;
+        if (!c.text) {
+            try {
+                FormatNightRow(r);
+                ADD_FAILURE() << "written";
+            } catch (const std::out_of_range& e) {
+                EXPECT_EQ(std::string(e.what()).rfind(names[c.column], 0), 0u) << e.what();
+            }
+            continue;
+        }
+        const std::string line = FormatNightRow(r);
+        EXPECT_LE(line.size(), kNightFileMaxLine);
+        EXPECT_EQ(line.find_first_not_of("0123456789-.:;T"), std::string::npos) << line;
+        EXPECT_EQ(Split(line, ';')[c.column], c.text);
+        const TNightFileContents back = ParseNightFile(header + line + "\r\n");
+        ASSERT_EQ(back.Rows.size(), 1u);
+        const double read[] = {0, 0, back.Rows[0].Temperature, back.Rows[0].Counts, back.Rows[0].Frequency,
+                               back.Rows[0].Msas};
+        EXPECT_EQ(read[c.column], std::strtod(c.text, nullptr));
+    }
+
+    // The widest line there can be: every number at its largest size at once.
+    TNightRow wide;
+    wide.Utc = EncodeDateTime(9999, 12, 29, 23, 59, 59, 999);
+    wide.Local = EncodeDateTime(1, 1, 1, 0, 0, 0);
+    wide.Temperature = wide.Counts = wide.Frequency = wide.Msas = -999999999999999.9;
+    const std::string line = FormatNightRow(wide);
+    EXPECT_LE(line.size(), kNightFileMaxLine) << line;
+    EXPECT_EQ(ParseNightFile(header + line + "\r\n").Rows.size(), 1u);
+    // Times beyond four-digit years, or none at all.
+    for (const double t : {nan, inf, -1e300, 1e300, EncodeDateTime(9999, 12, 31, 12, 0, 0) + 1}) {
+        wide = TNightRow{};
+        wide.Utc = t;
+        wide.Local = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+        EXPECT_THROW(FormatNightRow(wide), std::out_of_range) << t;
+        std::swap(wide.Utc, wide.Local);
+        EXPECT_THROW(FormatNightRow(wide), std::out_of_range) << t;
+    }
+
+    // The header's numbers too: plain decimals, and nothing for what cannot be one.
+    h.Latitude = 0.00001;
+    h.Longitude = -1e30;
+    h.Elevation = nan;
+    h.CoverOffset = 2e65;
+    const auto lines = NightFileHeaderLines(h);
+    EXPECT_EQ(lines[8], "# Position (lat, lon, elev(m)): 0.00001, , ");
+    EXPECT_EQ(lines[20], "# SQM cover offset value: ");
 }
 
 // The reader refuses what the community rules do not allow.

@@ -612,3 +612,23 @@ TEST_F(PlotDatabaseTest, AFinishedNightIsDrawnOnceBesideItsNightFile) {
     EXPECT_EQ(WriteNightPlotOnce(db, 1, Day(2024, 1, 17)), "");
     EXPECT_FALSE(fs::exists(NightPlotPath("Roof", Day(2024, 1, 17))));
 }
+
+namespace {
+
+// A name too long for a file name: the picture lies beside its night file all the same.
+TEST_F(PlotDatabaseTest, ASiteWithA255ByteNameGetsItsPictureBesideItsNightFile) {
+    SetProgramDir(dir.Str());
+    std::string name = "Osservatorio di ";
+    while (name.size() + 2 <= 255) name += "\xc3\xa0";
+    Exec("UPDATE SQMSITES SET SIT_NAME=" + QuotedStr(name) + " WHERE SIT_ID=1");
+    for (int m = 0; m < 60; m += 10) Add(1, Utc(2024, 1, 15, 19) + m * kMinute, 21.0);
+    const std::string path = WriteNightPlotOnce(db, 1, Day(2024, 1, 15));
+    ASSERT_EQ(path, NightPlotPath(name, Day(2024, 1, 15)));
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_LE(fs::path(path).filename().string().size(), 255u);
+    const fs::path dat = NightFilePath(name, Day(2024, 1, 16) + 3 * kHour);
+    EXPECT_EQ(fs::path(path).parent_path(), dat.parent_path());
+    EXPECT_EQ(fs::path(path).stem(), dat.stem());
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+#include "errorlog.h"
 #include "fbdb.h"
 #include "myutils.h"
 
@@ -189,6 +190,9 @@ const CLI::Validator& Finite() {
 }  // namespace cli
 
 int main(int argc, char** argv) {
+    // A log that loses lines (a full disk) is said, once per log.
+    TErrorLogWatch logWatch(
+        [](const TErrorLogNews& news) { std::cerr << "kalosqm-cli: " << DescribeErrorLogNews(news) << "\n"; });
     CLI::App app{"kalosqm-cli: the command-line companion of KALO-SQM", "kalosqm-cli"};
     app.require_subcommand(1);
     // --dir may follow the command too (kalosqm-cli sites --dir /var/lib/kalosqm).

@@ -136,7 +136,8 @@ void TMeterFindDialog::StepSearch() {
     pbSearch->hide();
     btnFind->setEnabled(true);
     const auto& devices = finder_->Devices();
-    const int meters = static_cast<int>(std::count_if(devices.begin(), devices.end(), [](const TFoundDevice& d) { return d.IsMeter; }));
+    const int meters = static_cast<int>(
+        std::count_if(devices.begin(), devices.end(), [](const TFoundDevice& d) { return d.IsMeter; }));
     if (devices.empty())
         lblStatus->setText(Tf(N_("No device answered. Check that this computer is on the same local network (subnet) "
                               "as the meter, that the meter is switched on and cabled, and that no firewall blocks "

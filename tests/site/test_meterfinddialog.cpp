@@ -87,7 +87,9 @@ protected:
         const QTableWidgetItem* item = d->gridDevices->item(row, column);
         return item ? item->text() : QStringLiteral("<none>");
     }
-    std::string Stored(int id) { return Scalar("SELECT SIT_SQMHOST, SIT_SQMPORT FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)); }
+    std::string Stored(int id) {
+        return Scalar("SELECT SIT_SQMHOST, SIT_SQMPORT FROM SQMSITES WHERE SIT_ID=" + std::to_string(id));
+    }
 
     std::vector<TSiteForm*> forms;
 };
@@ -185,7 +187,8 @@ TEST_F(MeterFindDialogTest, NothingFoundSaysWhatToCheckAndADeviceThatIsNoMeterSa
     FindWith(f, [closed](TMeterFindDialog* d) {
         ASSERT_EQ(d->gridDevices->rowCount(), 1);
         EXPECT_EQ(Cell(d, 0, 2), "");
-        EXPECT_EQ(Cell(d, 0, 6), QStringLiteral("Not an SQM-LE: no connection to TCP port %1: Connection refused").arg(closed));
+        EXPECT_EQ(Cell(d, 0, 6),
+                  QStringLiteral("Not an SQM-LE: no connection to TCP port %1: Connection refused").arg(closed));
         EXPECT_EQ(d->lblStatus->text(), "Devices that answered: 1; SQM-LE meters among them: 0.");
         EXPECT_FALSE(d->btnUse->isEnabled());  // nothing is chosen for the user
         d->btnClose->click();

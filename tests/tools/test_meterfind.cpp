@@ -17,7 +17,8 @@ public:
     TSimProcess(const fs::path& folder, std::vector<std::string> args) {
         args.insert(args.end(), {"--port", "0", "--discovery-port", "0"});
         child_.Start(SQMLE_SIM_EXE, args, folder / ("sim-" + std::to_string(++count_) + ".txt"));
-        const std::regex tcp("listening on 127\\.0\\.0\\.1:(\\d+)\n"), udp("discovery on 127\\.0\\.0\\.1:(\\d+) \\(UDP\\)\n");
+        const std::regex tcp("listening on 127\\.0\\.0\\.1:(\\d+)\n");
+        const std::regex udp("discovery on 127\\.0\\.0\\.1:(\\d+) \\(UDP\\)\n");
         std::smatch m;
         for (int i = 0; i < 200 && (port_ == 0 || discoveryPort_ == 0); ++i) {
             const std::string out = child_.Out();
@@ -92,7 +93,8 @@ TEST_F(MeterFind, NothingFoundSaysSoAndHowToCheckWithExitOne) {
                 socklen_t fromLen = sizeof from;
                 if (::recvfrom(peer, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen) < 0) continue;
                 const char shortReply[2] = {0, 0};
-                if (garbage) ::sendto(peer, shortReply, sizeof shortReply, 0, reinterpret_cast<sockaddr*>(&from), fromLen);
+                if (garbage)
+                    ::sendto(peer, shortReply, sizeof shortReply, 0, reinterpret_cast<sockaddr*>(&from), fromLen);
             }
         });
         const CliResult r = Find({"--to", "127.0.0.1", "--port", port, "--timeout", "0.5"});

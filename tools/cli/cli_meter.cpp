@@ -142,7 +142,8 @@ void AddFind(CLI::App* meter) {
     auto o = std::make_shared<FindOptions>();
     CLI::App* c = meter->add_subcommand(
         "find", "the SQM-LE meters of the local network: UDP discovery, then \"ix\" to each device that answers");
-    c->add_option("--timeout", o->timeout, "seconds to collect the replies")
+    c->add_option("--timeout", o->timeout,
+                  "seconds to collect the replies (with --to: until that device has answered)")
         ->check(CLI::Range(0.1, 600.0))
         ->check(cli::Finite())
         ->capture_default_str();

@@ -25,7 +25,8 @@ public:
     // The chosen device, once the dialog was accepted.
     QString Host() const { return host_; }
     int Port() const { return port_; }
-    bool Searching() const { return finder_ != nullptr; }
+    // Until the last device has answered or timed out.
+    bool Searching() const { return finder_ && !finder_->Finished(); }
 
     void btnFindClick();  // "Search again"
     void btnUseClick();

@@ -1,6 +1,7 @@
 // "Find..." beside the site window's host: the search dialog against the
 // simulated SQM-LE's discovery on 127.0.0.1 (the window's finder is pointed
 // there; nothing is broadcast), and what choosing a row does to the record.
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -78,6 +79,7 @@ protected:
             seenSearching = d->Searching() && !d->pbSearch->isHidden();
             EXPECT_TRUE(WaitFor([d] { return !d->Searching(); }, 10000));
             act(d);
+            if (d->isVisible()) d->reject();  // an act that stopped at a failed assertion
         });
         Child<QPushButton>(f, "btnFindMeter")->click();
         EXPECT_TRUE(shown);
@@ -206,13 +208,19 @@ TEST_F(MeterFindDialogTest, WhileAcquiringTheEditIsRefusedBeforeAnySearch) {
     Child<QPushButton>(f, "btnStartReading")->click();
     ASSERT_TRUE(f->Acquiring());
     ClearMessages();
+    // Would close a dialog that opened; stopped once the click has returned.
     bool shown = false;
-    guitest::WhenModal<TMeterFindDialog>([&](TMeterFindDialog* d) {
-        shown = true;
-        d->reject();
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&shown] {
+        if (auto* d = qobject_cast<TMeterFindDialog*>(QApplication::activeModalWidget())) {
+            shown = true;
+            d->reject();
+        }
     });
+    watcher.start(20);
     const int requests = sim.DiscoveryRequests();
     Child<QPushButton>(f, "btnFindMeter")->click();
+    watcher.stop();
     EXPECT_FALSE(shown);
     EXPECT_EQ(sim.DiscoveryRequests(), requests);
     EXPECT_EQ(Boxes(), Lines{"information: Can not change the configuration of the readings during data acquisition"});

@@ -40,6 +40,7 @@
 #include "i18n.h"
 #include "credentials.h"
 #include "localquery.h"
+#include "meterfinddialog.h"
 #include "netquery.h"
 #include "netsync.h"
 #include "readingcounts.h"
@@ -189,6 +190,7 @@ public:
     QPushButton* btnStartReading = nullptr;
     QPushButton* btnReadNow = nullptr;
     QPushButton* btnTestSQM = nullptr;
+    TFinderOptions finderOptions;  // where "Find..." searches
     QButtonGroup* DBRadioGroup1 = nullptr;
     QGroupBox* gbTimedWindow = nullptr;
     QGroupBox* gbReadingTime = nullptr;
@@ -306,7 +308,15 @@ QWidget* TSiteFormPrivate::BuildSitePage() {
         }
     };
     add(N_("Name"), "SIT_NAME", Edit("edName"));
-    add(N_("Host or SQM-LE IP Address"), "SIT_SQMHOST", Edit("edHost"));
+    auto* findMeter = Translatable(new QPushButton, N_("Find..."));
+    findMeter->setObjectName(QStringLiteral("btnFindMeter"));
+    QObject::connect(findMeter, &QPushButton::clicked, q, [this] { q->btnFindMeterClick(); });
+    auto* host = Edit("edHost");
+    editors["SIT_SQMHOST"] = host;
+    auto* hostRow = new QHBoxLayout;
+    hostRow->addWidget(host, 1);
+    hostRow->addWidget(findMeter);
+    form->addRow(TrLabel(N_("Host or SQM-LE IP Address")), hostRow);
     add(N_("TCP-IP Port"), "SIT_SQMPORT", Edit("edPort", 90));
     add(N_("Latitude"), "SIT_LATIT", Edit("edLatit", 110));
     add(N_("Longitude"), "SIT_LONG", Edit("edLong", 110), N_("(Positive at EAST)"));
@@ -927,6 +937,19 @@ void TSiteForm::btnTestSQMClick() {
         d->prompt.Inform(Tr("SQM-LE correctly found"));
     });
 }
+
+void TSiteForm::btnFindMeterClick() {
+    d->Guarded([this] {
+        if (Acquiring()) d->tbSite.Edit();  // refused, with its box, before any search
+        TMeterFindDialog dialog(d->finderOptions, this);
+        if (dialog.exec() != QDialog::Accepted) return;
+        // Through the bound record, as if typed: saved or cancelled with the other edits.
+        d->tbSite.SetField("SIT_SQMHOST", dialog.Host().toStdString());
+        d->tbSite.SetField("SIT_SQMPORT", int64_t{dialog.Port()});
+    });
+}
+
+void TSiteForm::SetFinderOptions(const TFinderOptions& options) { d->finderOptions = options; }
 
 void TSiteForm::DBRadioGroup1Click() {
     d->ShowMethodGroups();

@@ -10,6 +10,7 @@
 class TAcquisition;
 class TDataSet;
 class TSiteFormPrivate;
+struct TFinderOptions;
 
 class TSiteForm : public QWidget {
     Q_OBJECT
@@ -44,6 +45,7 @@ public:
     void btnStartReadingClick();
     void btnReadNowClick();
     void btnTestSQMClick();
+    void btnFindMeterClick();  // "Find..." beside the host
     void DBRadioGroup1Click();
     void ShowLatestReading();
     void RefreshLatestReadings();
@@ -83,6 +85,8 @@ public:
     // was cancelled. The dialog itself unless replaced.
     using TCodeDialog = std::function<std::optional<std::string>(const std::string& currentCode)>;
     void SetCodeDialog(TCodeDialog dialog);
+    // Where "Find..." searches: the broadcast and the meter's ports unless replaced.
+    void SetFinderOptions(const TFinderOptions& options);
 
 signals:
     void CaptionChanged(const QString& caption);

@@ -51,6 +51,20 @@ std::string FormatCalibrationReply(const SqmSimConfig& c) {
            Signed(c.CalDarkTemperature, 5, 1) + "C";
 }
 
+std::string FormatQueryReply(const SqmSimConfig& c) {
+    std::string reply(30, '\0');
+    reply[3] = static_cast<char>(0xF7);
+    for (int i = 0; i < 6; ++i) reply[24 + i] = static_cast<char>(c.Mac[i]);
+    return reply;
+}
+
+std::string FormatSetupReply(const SqmSimConfig&, uint32_t ip) {
+    std::string record(120, '\0');
+    record[3] = static_cast<char>(0xF9);
+    std::memcpy(record.data() + 4, &ip, 4);
+    return record;
+}
+
 SqmSimulator::SqmSimulator(SqmSimConfig config) : config_(std::move(config)) {}
 
 SqmSimulator::~SqmSimulator() { Stop(); }
@@ -65,7 +79,7 @@ SqmSimConfig SqmSimulator::Config() const {
     return config_;
 }
 
-void SqmSimulator::Start(int port, const std::string& bindAddress) {
+void SqmSimulator::Start(int port, const std::string& bindAddress, int discoveryPort) {
     if (thread_.joinable()) throw std::logic_error("Simulator already running");
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
@@ -85,6 +99,23 @@ void SqmSimulator::Start(int port, const std::string& bindAddress) {
     socklen_t len = sizeof addr;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
+    bindIp_ = addr.sin_addr.s_addr;
+    if (discoveryPort >= 0) {
+        udpFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in u = addr;
+        u.sin_port = htons(static_cast<uint16_t>(discoveryPort));
+        if (udpFd_ < 0 || ::bind(udpFd_, reinterpret_cast<sockaddr*>(&u), sizeof u) < 0) {
+            const std::string err = std::strerror(errno);
+            if (udpFd_ >= 0) ::close(udpFd_);
+            ::close(listenFd_);
+            udpFd_ = listenFd_ = -1;
+            throw std::runtime_error("Cannot answer discovery on " + bindAddress + ":" + std::to_string(discoveryPort) +
+                                     " (UDP): " + err);
+        }
+        len = sizeof u;
+        ::getsockname(udpFd_, reinterpret_cast<sockaddr*>(&u), &len);
+        discoveryPort_ = ntohs(u.sin_port);
+    }
     if (::pipe2(wakeFd_, O_CLOEXEC) < 0) throw std::runtime_error("pipe failed");
     stopping_ = false;
     thread_ = std::thread([this] { Serve(); });
@@ -97,9 +128,10 @@ void SqmSimulator::Stop() {
     (void)!::write(wakeFd_[1], &c, 1);
     thread_.join();
     ::close(listenFd_);
+    if (udpFd_ >= 0) ::close(udpFd_);
     ::close(wakeFd_[0]);
     ::close(wakeFd_[1]);
-    listenFd_ = -1;
+    listenFd_ = udpFd_ = -1;
     wakeFd_[0] = wakeFd_[1] = -1;
 }
 
@@ -111,9 +143,11 @@ void SqmSimulator::Serve() {
         std::vector<pollfd> fds;
         fds.push_back({wakeFd_[0], POLLIN, 0});
         fds.push_back({listenFd_, POLLIN, 0});
+        fds.push_back({udpFd_, POLLIN, 0});  // a negative fd is left out by poll
         for (int fd : clients) fds.push_back({fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR) break;
         if (fds[0].revents) break;
+        if (fds[2].revents & POLLIN) AnswerDiscovery();
         if (fds[1].revents & POLLIN) {
             const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
@@ -122,9 +156,9 @@ void SqmSimulator::Serve() {
                 ++open_;
             }
         }
-        for (size_t i = 2; i < fds.size(); ++i) {
+        for (size_t i = 3; i < fds.size(); ++i) {
             if (!fds[i].revents) continue;
-            const size_t k = i - 2;
+            const size_t k = i - 3;
             char buf[512];
             const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, 0);
             bool drop = n <= 0;
@@ -174,4 +208,27 @@ void SqmSimulator::Serve() {
     }
     for (int fd : clients) ::close(fd);
     open_ = 0;
+}
+
+void SqmSimulator::AnswerDiscovery() {
+    // The module answers a request of four bytes 00 00 00 F6 or F8 and keeps
+    // quiet about anything else.
+    for (int n = 0; n < 64; ++n) {
+        unsigned char buf[64];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t got = ::recvfrom(udpFd_, buf, sizeof buf, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
+        if (got < 0) return;
+        if (got != 4 || buf[0] != 0 || buf[1] != 0 || buf[2] != 0) continue;
+        ++discoveryRequests_;
+        const SqmSimConfig c = Config();
+        std::string reply;
+        if (buf[3] == 0xF6 && c.AnswerQuery)
+            reply = FormatQueryReply(c);
+        else if (buf[3] == 0xF8 && c.AnswerSetup)
+            reply = FormatSetupReply(c, bindIp_);
+        else
+            continue;
+        (void)!::sendto(udpFd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
 }

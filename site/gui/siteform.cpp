@@ -17,6 +17,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -103,6 +104,16 @@ public:
     // ISiteView
     void SetDynamicLabels(double utc) override { q->SetDynamicLabels(false, utc); }
     void ShowLatestReading(const TSQM*) override { q->ShowLatestReading(); }
+    // Why the last due reading failed stays in sight until a reading is stored.
+    void ReadingFailed(const std::string& why) override {
+        lastFailure = why;
+        lastFailureTime = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH.mm.ss"));
+        q->ShowLatestReading();
+    }
+    void ReadingStored(const TSQM&, bool) override {
+        lastFailure.clear();
+        q->ShowLatestReading();
+    }
     void RefreshLatestReadings() override { q->RefreshLatestReadings(); }
     void ShowRunState(bool running) override {
         SetTrText(btnStartReading, running ? N_("Stop SQM Readings") : N_("Start SQM Readings"));
@@ -202,6 +213,9 @@ public:
     QLabel* lblNelm = nullptr;
     QLabel* lblTemperature = nullptr;
     QLabel* lblShutter = nullptr;
+    QLabel* lblLastFailure = nullptr;
+    std::string lastFailure;
+    QString lastFailureTime;
     std::map<std::string, QWidget*> editors;  // by field
 
     using Col = TReadingTableModel::Column;
@@ -460,6 +474,13 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     auto* right = new QVBoxLayout;
     right->addLayout(controls);
     right->addWidget(latest);
+    lblLastFailure = new QLabel;
+    lblLastFailure->setObjectName(QStringLiteral("lblLastFailure"));
+    lblLastFailure->setWordWrap(true);
+    lblLastFailure->setTextFormat(Qt::PlainText);
+    lblLastFailure->setStyleSheet(QStringLiteral("color: #a01010"));
+    lblLastFailure->hide();
+    right->addWidget(lblLastFailure);
     right->addStretch();
 
     auto* top = new QHBoxLayout;
@@ -974,6 +995,10 @@ void TSiteForm::ShowLatestReading() {
     d->lblNelm->setText(number(have ? s->NELM : 0, 2));
     d->lblGraphValue->setText(d->lblReading->text());
     d->lblGraphTime->setText(d->lblUtcTime->text());
+    d->lblLastFailure->setVisible(!d->lastFailure.empty());
+    if (!d->lastFailure.empty())
+        d->lblLastFailure->setText(T("Last failed reading") + QStringLiteral(", ") + d->lastFailureTime +
+                                   QStringLiteral(": ") + QString::fromStdString(d->lastFailure));
 }
 
 void TSiteForm::RefreshLatestReadings() {

@@ -240,6 +240,24 @@ TEST_F(SiteForm, ReadNowShowsAReadingUnstoredAndCheckConnectionStoresTheIdentity
     EXPECT_EQ(Boxes(), (Lines{"information: SQM-LE not found", "SQM-LE at 127.0.0.1:" + std::to_string(closed) +
                                                                   ": cannot connect: Socket error: Connection refused"}));
     EXPECT_TRUE(Text(g, "lblReading").isEmpty());
+    // Read now shows its box only; a failed due reading stays in sight with its cause
+    // until a reading is stored.
+    auto* failure = Child<QLabel>(g, "lblLastFailure");
+    EXPECT_FALSE(failure->isVisibleTo(g));
+    Click(g, "btnStartReading");
+    ASSERT_TRUE(failure->isVisibleTo(g));
+    EXPECT_TRUE(failure->text().startsWith("Last failed reading, ")) << failure->text().toStdString();
+    EXPECT_TRUE(failure->text().endsWith("SQM-LE at 127.0.0.1:" + QString::number(closed) +
+                                         ": cannot connect: Socket error: Connection refused"))
+        << failure->text().toStdString();
+    EXPECT_EQ(Child<TSemaforo>(g, "Semaforo1")->Current(), TSemaforo::State::Yellow);
+    Click(g, "btnStartReading");  // stopped
+    Exec("UPDATE SQMSITES SET SIT_SQMPORT=" + std::to_string(sim.Port()) + " WHERE SIT_NAME='Dead'");
+    g->SiteData().Refresh();
+    g->Acquisition().DiscardStation();
+    Click(g, "btnStartReading");
+    EXPECT_EQ(Child<TSemaforo>(g, "Semaforo1")->Current(), TSemaforo::State::Green);
+    EXPECT_FALSE(failure->isVisibleTo(g));
 }
 
 TEST_F(SiteForm, EachMethodShowsItsOwnGroupsAndTheSunMethodsWantCoordinates) {

@@ -12,7 +12,7 @@ PKGS=(
   python3 xvfb
   libuemf-dev libwmf-bin emf2svg fonts-urw-base35
   libcli11-dev qt6-svg-dev
-  help2man
+  help2man file dpkg-dev
 )
 missing=()
 for p in "${PKGS[@]}"; do

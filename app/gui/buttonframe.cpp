@@ -94,45 +94,28 @@ void TButtonFrame::SetOkCancelVisible(bool visible) {
     btnCancel->setVisible(visible);
 }
 
-void TButtonFrame::ShowError(const std::exception& e) {
-    dialogs::Error(QString::fromStdString(e.what()), window());
-}
-
 bool TButtonFrame::Save() {
     if (!ds_) return false;
-    bool saved = false;
-    try {
+    const bool saved = dialogs::Guarded(window(), [this] {
         ds_->Post();
         ds_->Tr().CommitRetaining();
-        saved = true;
-    } catch (const TAbort&) {
-    } catch (const std::exception& e) {
-        ShowError(e);
-    }
+    });
     SetButtons();
     return saved;
 }
 
 void TButtonFrame::CancelUpdate() {
     if (!ds_) return;
-    try {
+    dialogs::Guarded(window(), [this] {
         ds_->Cancel();
         ds_->Tr().RollbackRetaining();
-    } catch (const TAbort&) {
-    } catch (const std::exception& e) {
-        ShowError(e);
-    }
+    });
     SetButtons();
 }
 
 void TButtonFrame::btnEditClick() {
     if (!ds_) return;
-    try {
-        ds_->Edit();
-    } catch (const TAbort&) {
-    } catch (const std::exception& e) {
-        ShowError(e);
-    }
+    dialogs::Guarded(window(), [this] { ds_->Edit(); });
     SetButtons();
 }
 

@@ -49,7 +49,6 @@ private:
     void btnOKClick();
     void btnCancelClick();
     bool Editing() const;
-    void ShowError(const std::exception& e);
 
     TDataSet* ds_ = nullptr;
     std::shared_ptr<int> alive_;  // for the handler chained into the dataset

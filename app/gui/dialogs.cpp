@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QTextStream>
 
+#include "dataset.h"
 #include "uihooks.h"
 
 namespace dialogs {
@@ -46,6 +47,15 @@ bool Confirm(const QString& text, QWidget* parent) {
     bool answer = false;
     if (Logged("confirm", text, &answer)) return answer;
     return QMessageBox::question(parent, Title(), Lines(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void ShowFailure(std::exception_ptr failure, QWidget* parent, const QString& prefix) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const TAbort&) {
+    } catch (const std::exception& e) {
+        Error(prefix + QString::fromStdString(e.what()), parent);
+    }
 }
 
 void InstallEngineHooks() {

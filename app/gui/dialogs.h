@@ -5,6 +5,8 @@
 // waiting for a click (the answer to questions is then taken from
 // KALOSQM_MESSAGE_ANSWER: "yes" or "no", default "no").
 #include <QString>
+#include <exception>
+#include <utility>
 
 class QWidget;
 
@@ -16,7 +18,27 @@ void Warning(const QString& text, QWidget* parent = nullptr);
 // Yes/No question; true for Yes.
 bool Confirm(const QString& text, QWidget* parent = nullptr);
 
+// Runs a command of a window: an error it raises is shown in the error box
+// (after prefix), never left to escape; a TAbort ends it quietly, its box
+// was shown already. True when the command ran to its end.
+template <typename F>
+bool Guarded(QWidget* parent, F&& command, const QString& prefix = QString());
+
 // Points the engine's information/error/beep hooks at these boxes.
 void InstallEngineHooks();
+
+// The error box of an exception caught by Guarded.
+void ShowFailure(std::exception_ptr failure, QWidget* parent, const QString& prefix);
+
+template <typename F>
+bool Guarded(QWidget* parent, F&& command, const QString& prefix) {
+    try {
+        std::forward<F>(command)();
+        return true;
+    } catch (...) {
+        ShowFailure(std::current_exception(), parent, prefix);
+        return false;
+    }
+}
 
 }  // namespace dialogs

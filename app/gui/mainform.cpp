@@ -52,14 +52,10 @@ QAction* AddItem(QMenu* menu, const char* source, QObject* context, F&& f) {
 
 const char* const kNetworkAddress = "https://www.kalo-sqm.org/network";
 
-// Runs a main-window command; its errors are shown, never left to escape.
+// A main-window command's error box says that it is one.
 template <typename F>
 void Guarded(QWidget* parent, F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        dialogs::Error(T("An error occurred: ") + QString::fromStdString(e.what()), parent);
-    }
+    dialogs::Guarded(parent, std::forward<F>(f), T("An error occurred: "));
 }
 
 QDateTime ToQDateTime(double dt) {

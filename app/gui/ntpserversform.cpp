@@ -336,13 +336,14 @@ TNTPServersForm::TNTPServersForm(QWidget* parent) : QDialog(parent) {
 TNTPServersForm::~TNTPServersForm() = default;
 
 void TNTPServersForm::ShowNTPServers(QWidget* parent) {
-    try {
-        auto* form = new TNTPServersForm(parent);
-        form->setAttribute(Qt::WA_DeleteOnClose);
-        form->exec();
-    } catch (const std::exception& e) {
-        dialogs::Error(T("An error occurred: ") + QString::fromStdString(e.what()), parent);
-    }
+    dialogs::Guarded(
+        parent,
+        [parent] {
+            auto* form = new TNTPServersForm(parent);
+            form->setAttribute(Qt::WA_DeleteOnClose);
+            form->exec();
+        },
+        T("An error occurred: "));
 }
 
 void TNTPServersForm::SyncGrid() {
@@ -357,13 +358,9 @@ void TNTPServersForm::SyncGrid() {
 
 void TNTPServersForm::GridRowChanged(const QModelIndex& current) {
     if (syncing_ || !current.isValid()) return;
-    try {
-        model_->MoveTo(current.row());
-    } catch (const std::exception& e) {
-        dialogs::Error(QString::fromStdString(e.what()), this);
-        // The refused row stays current, as in a data grid.
+    // The refused row stays current, as in a data grid.
+    if (!dialogs::Guarded(this, [&] { model_->MoveTo(current.row()); }))
         QMetaObject::invokeMethod(this, [this] { SyncGrid(); }, Qt::QueuedConnection);
-    }
 }
 
 void TNTPServersForm::CloseEditor() {
@@ -373,16 +370,14 @@ void TNTPServersForm::CloseEditor() {
 
 void TNTPServersForm::btnAddClick() {
     CloseEditor();
-    try {
+    dialogs::Guarded(this, [this] {
         const int row = model_->Append();
         Grid->setFocus();
         syncing_ = true;
         Grid->setCurrentIndex(model_->index(row, TNTPServersModel::Host));
         syncing_ = false;
         Grid->edit(model_->index(row, TNTPServersModel::Host));
-    } catch (const std::exception& e) {
-        dialogs::Error(QString::fromStdString(e.what()), this);
-    }
+    });
 }
 
 void TNTPServersForm::btnDeleteClick() {
@@ -390,16 +385,12 @@ void TNTPServersForm::btnDeleteClick() {
     const QModelIndex current = Grid->currentIndex();
     if (!current.isValid()) return;
     if (!dialogs::Confirm(T("Delete record?"), this)) return;
-    try {
-        model_->Remove(current.row());
-    } catch (const std::exception& e) {
-        dialogs::Error(QString::fromStdString(e.what()), this);
-    }
+    dialogs::Guarded(this, [&] { model_->Remove(current.row()); });
 }
 
 void TNTPServersForm::btnCheckConnectionClick() {
     CloseEditor();
-    try {
+    dialogs::Guarded(this, [this] {
         TDataSet& ds = Data->tbNTPServers;
         if (!ds.Active() || ds.Eof()) return;
         const QString host = QString::fromStdString(Trim(ds.AsString("NTP_HOST")));
@@ -414,9 +405,7 @@ void TNTPServersForm::btnCheckConnectionClick() {
         else
             dialogs::Information(T("Connection with the server #host# done").replace(QStringLiteral("#host#"), host),
                                  this);
-    } catch (const std::exception& e) {
-        dialogs::Error(QString::fromStdString(e.what()), this);
-    }
+    });
 }
 
 void TNTPServersForm::btnOKClick() {
@@ -445,15 +434,13 @@ void TNTPServersForm::reject() {
     if (Data->trKALO.Active()) {
         if (!dialogs::Confirm(T("Cancel any changes?"), this)) return;
         TDataSet& ds = Data->tbNTPServers;
-        try {
+        dialogs::Guarded(this, [&] {
             model_->CancelPending();
             Data->trKALO.RollbackRetaining();
             // The dataset still holds the rows posted in the dialog.
             ds.Close();
             ds.Open();
-        } catch (const std::exception& e) {
-            dialogs::Error(QString::fromStdString(e.what()), this);
-        }
+        });
     }
     QDialog::reject();
 }

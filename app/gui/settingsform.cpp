@@ -146,12 +146,13 @@ void TSettingsForm::reject() {
 }
 
 void TSettingsForm::ShowSettings(QWidget* parent) {
-    try {
-        Data->tbSettings.Close();
-        Data->tbSettings.Open();
-        TSettingsForm form(parent);
-        form.exec();
-    } catch (const std::exception& e) {
-        dialogs::Error(T("An error occurred: ") + QString::fromStdString(e.what()), parent);
-    }
+    dialogs::Guarded(
+        parent,
+        [parent] {
+            Data->tbSettings.Close();
+            Data->tbSettings.Open();
+            TSettingsForm form(parent);
+            form.exec();
+        },
+        T("An error occurred: "));
 }

@@ -136,13 +136,8 @@ void TSetSiteCodeForm::BitBtn2Click() {
     TBoxKind kind;
     const std::string refusal = CheckActivation(code, file, kind);
     if (Refused(refusal, kind)) return;
-    try {
-        ActivateCredentials(code, file);
-    } catch (const std::exception& e) {
-        dialogs::Error(T("The credentials were not activated: ") + QString::fromStdString(e.what()), this);
-        return;
-    }
-    accept();
+    if (dialogs::Guarded(this, [&] { ActivateCredentials(code, file); }, T("The credentials were not activated: ")))
+        accept();
 }
 
 bool TSetSiteCodeForm::Refused(const std::string& text, TBoxKind kind) {

@@ -217,7 +217,7 @@ QString TSiteFormPrivate::ChooseFile(const QString& filters, const QString& suff
 }
 
 void TSiteFormPrivate::SaveChart(QChartView* view) {
-    Guarded([&] {
+    dialogs::Guarded(q, [&] {
         const QString file = ChooseFile(QString::fromLatin1(kPictureFileFilters), QString::fromLatin1(kPictureDefaultSuffix));
         if (file.isEmpty()) return;
         const auto format = PictureFormatForFile(file.toStdString());
@@ -268,8 +268,8 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
     d->ReadSettings();
 
     d->trReadings.Start();
-    d->Guarded([this] { RefreshLatestReadings(); });
-    d->Guarded([this] { ShowReadingCounts(); });
+    dialogs::Guarded(this, [this] { RefreshLatestReadings(); });
+    dialogs::Guarded(this, [this] { ShowReadingCounts(); });
     d->ShowNetQueryPage();
     d->readingsPage->Light()->ShowRed();
     d->readingsPage->ShowMethodGroups();
@@ -323,7 +323,7 @@ void TSiteForm::ShowLatestReading() { d->readingsPage->ShowLatestReading(); }
 void TSiteForm::RefreshLatestReadings() { d->readingsPage->RefreshLatestReadings(); }
 
 void TSiteForm::UpDown1Click() {
-    d->Guarded([this] { RefreshLatestReadings(); });
+    dialogs::Guarded(this, [this] { RefreshLatestReadings(); });
 }
 
 void TSiteForm::RadioGroup3Click() { d->realTimePage->ShowChosenGraph(); }

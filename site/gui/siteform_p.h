@@ -80,16 +80,6 @@ public:
     void RestorePlacement();
     void WriteSettings();
     void WriteControls();
-    template <typename F>
-    void Guarded(F&& f) {
-        try {
-            f();
-        } catch (const TAbort&) {
-        } catch (const std::exception& e) {
-            dialogs::Error(QString::fromStdString(e.what()), q);
-        }
-    }
-
     void tbSiteNewRecord();
     void tbSiteBeforeEdit();
     void tbSiteBeforePost();

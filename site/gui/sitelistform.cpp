@@ -194,20 +194,17 @@ void TZSiteForm::BitBtn2Click() {
     // Yes answers "Cancel the operation?": only No deletes.
     if (dialogs::Confirm(Q(SecondDeleteQuestion(site.Name)), this)) return;
     TSiteDeletion deletion;
-    try {
+    const bool ran = dialogs::Guarded(this, [&] {
         TBusy busy(this, T("Deleting the site and its readings..."), true);
         deletion = DeleteSite(*tr_, site.Id, busy.Progress());
-    } catch (const std::exception& e) {
-        dialogs::Error(QString::fromStdString(e.what()), this);
-        return;
-    }
-    if (!deletion.Deleted) return;  // stopped: nothing was deleted
+    });
+    if (!ran || !deletion.Deleted) return;  // stopped: nothing was deleted
     Model->RemoveRow(current);
     if (Model->rowCount() > 0)
         RxDBGrid1->setCurrentIndex(Model->index(std::min(current, Model->rowCount() - 1), 0));
     // The deleted readings' pages are cleared now, while the user waits
     // anyway, not by whoever reads those pages next.
-    try {
+    dialogs::Guarded(this, [&] {
         TBusy busy(this, T("Clearing the deleted readings from the database file..."), false);
         // The data module's transaction, open (and only ever retained) since
         // the start, would keep every deleted version for itself. It holds no
@@ -217,7 +214,5 @@ void TZSiteForm::BitBtn2Click() {
             Data->trKALO.Start();
         }
         CollectSiteGarbage(tr_->Db(), deletion, busy.Progress());
-    } catch (const std::exception& e) {
-        dialogs::Error(QString::fromStdString(e.what()), this);
-    }
+    });
 }

@@ -75,7 +75,7 @@ void TNetQueryPage::ShowKindControls() { controls_.ShowKind(); }
 void TNetQueryPage::StepNight(int days) { controls_.StepDay(days); }
 
 void TNetQueryPage::RunQuery() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         const TQuerySelection s = controls_.Selection();
         const TQueryWindow w = QueryWindowOf(s);
         const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
@@ -118,7 +118,7 @@ void TNetQueryPage::RunQuery() {
 }
 
 void TNetQueryPage::SaveInLocalDatabase() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         TImportOutcome o;
         {
             std::optional<TBusyProgress> busy;

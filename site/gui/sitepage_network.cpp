@@ -139,7 +139,7 @@ void TNetworkPage::ShowReadingCounts() {
 }
 
 void TNetworkPage::SetCredentials() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         const std::string current = w_.SiteCode();
         std::optional<std::string> code;
         if (w_.codeDialog) {
@@ -164,7 +164,7 @@ void TNetworkPage::SetCredentials() {
 }
 
 void TNetworkPage::CheckConnection() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         ShowCredentials();
         const TConnectionCheck check = CheckNetworkConnection(w_.SiteCode());
         if (check.Ok)
@@ -200,7 +200,7 @@ private:
 };
 
 void TNetworkPage::SendWaitingRecords() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         TPanelProgress progress(*this);
         ::SendWaitingRecords(Data->dbKALO, w_.RecordSiteId(), w_.SiteCode(), w_.acq.Running(), w_.prompt, w_.wait,
                              &progress, [this](int) {

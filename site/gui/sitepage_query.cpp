@@ -71,7 +71,7 @@ void TLocalQueryPage::Replot() {
 }
 
 void TLocalQueryPage::RunQuery() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         const TQuerySelection s = controls_.Selection();
         const TFormatSettings fs = UserFormatSettings();
         const TQueryWindow w = QueryWindowOf(s);
@@ -96,7 +96,7 @@ void TLocalQueryPage::StepNight(int days) {
 }
 
 void TLocalQueryPage::ExportToFile() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         const std::string refusal = ExportRefusal(open_, results_.Model->Rows().size());
         if (!refusal.empty()) {
             w_.prompt.Error(refusal);
@@ -112,7 +112,7 @@ void TLocalQueryPage::ExportToFile() {
 }
 
 void TLocalQueryPage::DeleteSelected() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         if (!open_) throw std::runtime_error(Tr("Cannot perform this operation on a closed dataset"));
         const auto& rows = results_.Model->Rows();
         if (rows.empty()) throw std::runtime_error(Tr("Cannot perform this operation on an empty dataset"));
@@ -128,7 +128,7 @@ void TLocalQueryPage::DeleteSelected() {
 }
 
 void TLocalQueryPage::DeleteAllQueried() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         if (!open_) throw std::runtime_error(Tr("Cannot perform this operation on a closed dataset"));
         const auto& rows = results_.Model->Rows();
         if (!w_.prompt.Confirm(DeleteAllQuestion(rows.size()))) return;

@@ -190,16 +190,16 @@ void TReadingsPage::Bind(TFieldBinder& binder) {
 const std::vector<TReadingRow>& TReadingsPage::LatestRows() const { return latestModel_->Rows(); }
 
 void TReadingsPage::StartOrStop() {
-    w_.Guarded([this] { w_.acq.StartOrStop(); });
+    dialogs::Guarded(w_.q, [this] { w_.acq.StartOrStop(); });
 }
 
 void TReadingsPage::ReadNow() {
-    w_.Guarded([this] { w_.acq.ReadNow(); });
+    dialogs::Guarded(w_.q, [this] { w_.acq.ReadNow(); });
 }
 
 void TReadingsPage::MethodChosen() {
     ShowMethodGroups();
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         const TSiteRow site = w_.source.Site();
         const TSiteRules::TMethodGroups g = TSiteRules::GroupsFor(site.AcquireMode);
         if (g.ReadingTimeLabels && TSiteRules::CoordinatesMissing(site))

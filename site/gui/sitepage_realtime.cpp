@@ -105,7 +105,7 @@ void TRealTimePage::Plot() {
 }
 
 void TRealTimePage::ShowChosenGraph() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         if (show_->checkedId() == 0) ReopenCurrentNight();
         Plot();
     });

@@ -103,7 +103,7 @@ void TSiteInfoPage::Bind(TFieldBinder& binder) {
 }
 
 void TSiteInfoPage::CheckConnection() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         TAcquisition& acq = w_.acq;
         const TSQM* station = TSiteEdit::FindMeter(acq.Station(), [&acq]() -> TSQM& { return acq.CreateStationForTest(); });
         if (!station) {
@@ -123,7 +123,7 @@ void TSiteInfoPage::CheckConnection() {
 }
 
 void TSiteInfoPage::FindMeter() {
-    w_.Guarded([this] {
+    dialogs::Guarded(w_.q, [this] {
         if (w_.acq.Running()) w_.tbSite.Edit();  // refused, with its box, before any search
         TMeterFindDialog dialog(w_.finderOptions, w_.q);
         if (dialog.exec() != QDialog::Accepted) return;

@@ -236,9 +236,9 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     d->Build();
     d->Timer1.setObjectName(QStringLiteral("Timer1"));
-    connect(&d->Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(&d->Timer1, &QTimer::timeout, this, [this] { Tick(); });
     d->TimerAutostart.setSingleShot(true);
-    connect(&d->TimerAutostart, &QTimer::timeout, this, [this] { TimerAutostartTimer(); });
+    connect(&d->TimerAutostart, &QTimer::timeout, this, [this] { Autostart(); });
 
     TDataSet& ds = d->tbSite;
     std::weak_ptr<void> alive = d->alive;
@@ -264,17 +264,17 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
     }
     d->Bind();
     // After the binding, so that the click finds the new method in the row.
-    connect(d->readingsPage->Method(), &QButtonGroup::idClicked, this, [this](int) { DBRadioGroup1Click(); });
+    connect(d->readingsPage->Method(), &QButtonGroup::idClicked, this, [this](int) { d->readingsPage->MethodChosen(); });
     d->ReadSettings();
 
     d->trReadings.Start();
     dialogs::Guarded(this, [this] { RefreshLatestReadings(); });
-    dialogs::Guarded(this, [this] { ShowReadingCounts(); });
+    dialogs::Guarded(this, [this] { d->networkPage->ShowReadingCounts(); });
     d->ShowNetQueryPage();
     d->readingsPage->Light()->ShowRed();
     d->readingsPage->ShowMethodGroups();
     AcquisitionShared().ReadingInProgress = false;
-    ShowLatestReading();
+    d->readingsPage->ShowLatestReading();
     if (autostart) {
         d->TimerAutostart.setInterval(TSiteRules::AutostartDelayMs());
         d->TimerAutostart.start();
@@ -296,62 +296,49 @@ void TSiteForm::SetFinderOptions(const TFinderOptions& options) { d->finderOptio
 void TSiteForm::SetFileChooser(TFileChooser chooser) { d->fileChooser = std::move(chooser); }
 void TSiteForm::SetCodeDialog(TCodeDialog dialog) { d->codeDialog = std::move(dialog); }
 
-void TSiteForm::Timer1Timer() {
+void TSiteForm::Tick() {
     d->acq.Tick();
-    if (d->closeAfterWork && !Busy()) QTimer::singleShot(0, this, [this] { close(); });
+    CloseIfWorkDone();
 }
 
-void TSiteForm::TimerAutostartTimer() {
+void TSiteForm::Autostart() {
     d->TimerAutostart.stop();
-    btnStartReadingClick();
+    StartOrStopReadings();
 }
 
-void TSiteForm::btnStartReadingClick() {
+void TSiteForm::CloseIfWorkDone() {
+    if (d->closeAfterWork && !Busy()) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TSiteForm::StartOrStopReadings() {
     d->readingsPage->StartOrStop();
-    if (d->closeAfterWork && !Busy()) QTimer::singleShot(0, this, [this] { close(); });
+    CloseIfWorkDone();
 }
 
-void TSiteForm::btnReadNowClick() {
+void TSiteForm::ReadNow() {
     d->readingsPage->ReadNow();
-    if (d->closeAfterWork && !Busy()) QTimer::singleShot(0, this, [this] { close(); });
+    CloseIfWorkDone();
 }
 
-void TSiteForm::btnTestSQMClick() { d->sitePage->CheckConnection(); }
-void TSiteForm::btnFindMeterClick() { d->sitePage->FindMeter(); }
-void TSiteForm::DBRadioGroup1Click() { d->readingsPage->MethodChosen(); }
-void TSiteForm::ShowLatestReading() { d->readingsPage->ShowLatestReading(); }
+void TSiteForm::CheckMeterConnection() { d->sitePage->CheckConnection(); }
+void TSiteForm::FindMeter() { d->sitePage->FindMeter(); }
 void TSiteForm::RefreshLatestReadings() { d->readingsPage->RefreshLatestReadings(); }
-
-void TSiteForm::UpDown1Click() {
-    dialogs::Guarded(this, [this] { RefreshLatestReadings(); });
-}
-
-void TSiteForm::RadioGroup3Click() { d->realTimePage->ShowChosenGraph(); }
-void TSiteForm::TSGraficoHide() { d->realTimePage->Hidden(); }
-void TSiteForm::TSDBShow() { d->queryPage->Shown(); }
-void TSiteForm::SetQueryButtons() { d->queryPage->ShowKindControls(); }
+void TSiteForm::ShowChosenGraph() { d->realTimePage->ShowChosenGraph(); }
 void TSiteForm::RunLocalQuery() { d->queryPage->RunQuery(); }
-void TSiteForm::btnPrevClick() { d->queryPage->StepNight(-1); }
-void TSiteForm::btnNextClick() { d->queryPage->StepNight(1); }
-void TSiteForm::BitBtn5Click() { d->queryPage->ExportToFile(); }
-void TSiteForm::btnDeleteRowClick() { d->queryPage->DeleteSelected(); }
-void TSiteForm::btnDeleteAllClick() { d->queryPage->DeleteAllQueried(); }
-void TSiteForm::TabSheet2Show() { d->networkPage->ShowCredentials(); }
-void TSiteForm::ShowReadingCounts() { d->networkPage->ShowReadingCounts(); }
-void TSiteForm::BitBtn2Click() { d->networkPage->SetCredentials(); }
-void TSiteForm::BitBtn3Click() { d->networkPage->CheckConnection(); }
-void TSiteForm::BitBtn6Click() { d->networkPage->SendWaitingRecords(); }
-void TSiteForm::TabSheet3Show() { d->netQueryPage->Shown(); }
-void TSiteForm::TabSheet3Hide() { d->netQueryPage->Hidden(); }
-void TSiteForm::RadioGroup5Click() { d->netQueryPage->ShowKindControls(); }
-void TSiteForm::BtnPrevNetClick() { d->netQueryPage->StepNight(-1); }
-void TSiteForm::BtnNextNetClick() { d->netQueryPage->StepNight(1); }
-void TSiteForm::BitBtn7Click() { d->netQueryPage->RunQuery(); }
-void TSiteForm::BitBtn9Click() { d->netQueryPage->SaveInLocalDatabase(); }
+void TSiteForm::ExportQuery() { d->queryPage->ExportToFile(); }
+void TSiteForm::DeleteSelectedReading() { d->queryPage->DeleteSelected(); }
+void TSiteForm::DeleteQueriedReadings() { d->queryPage->DeleteAllQueried(); }
+void TSiteForm::ShowCredentials() { d->networkPage->ShowCredentials(); }
+void TSiteForm::SetCredentials() { d->networkPage->SetCredentials(); }
+void TSiteForm::CheckNetworkConnection() { d->networkPage->CheckConnection(); }
+void TSiteForm::SendWaitingRecords() { d->networkPage->SendWaitingRecords(); }
+void TSiteForm::RunNetworkQuery() { d->netQueryPage->RunQuery(); }
+void TSiteForm::SaveNetworkReadings() { d->netQueryPage->SaveInLocalDatabase(); }
 
-void TSiteForm::btnSaveQueryChartClick(int chart) {
-    QChartView* views[] = {d->queryPage->Chart(), d->realTimePage->Chart(), d->netQueryPage->Chart()};
-    if (chart >= 0 && chart < 3) d->SaveChart(views[chart]);
+void TSiteForm::SaveChart(TChart chart) {
+    d->SaveChart(chart == TChart::Query      ? d->queryPage->Chart()
+                 : chart == TChart::RealTime ? d->realTimePage->Chart()
+                                             : d->netQueryPage->Chart());
 }
 
 void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
@@ -362,7 +349,7 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
         setWindowTitle(QString::fromStdString(site.Name));
         emit CaptionChanged(windowTitle());
     }
-    ShowLatestReading();
+    d->readingsPage->ShowLatestReading();
     if (isLocalTime)
         time += AcquisitionShared().InternetTimeOffset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
     for (TSitePage* page : d->pages) page->ShowSite(site, time);

@@ -1,6 +1,7 @@
 #pragma once
 // TSiteForm: the window of one site (definition, acquisition, readings).
-// Its handlers are thin calls into site/core.
+// Its pages (sitepage_*.h) do the work; the window holds the tabs, the
+// button bar and the acquisition.
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -39,43 +40,33 @@ public:
     // The settings file the window reads when it opens and writes when it closes.
     QString SettingsFile() const;
 
-    // Handlers, named after their controls and events.
-    void Timer1Timer();
-    void TimerAutostartTimer();
-    void btnStartReadingClick();
-    void btnReadNowClick();
-    void btnTestSQMClick();
-    void btnFindMeterClick();  // "Find..." beside the host
-    void DBRadioGroup1Click();
-    void ShowLatestReading();
+    // What the window's buttons do; each button calls its page directly,
+    // these are for the program and the tests.
+    void StartOrStopReadings();
+    void ReadNow();
+    // "Check connection": asks the meter who it is and stores its identity.
+    void CheckMeterConnection();
+    // "Find...": a meter on the network, its address put in the record.
+    void FindMeter();
     void RefreshLatestReadings();
-    void UpDown1Click();
-    void RadioGroup3Click();
-    void TSGraficoHide();
-    void TSDBShow();
-    void SetQueryButtons();
+    // "Real time graph": the current night or the latest readings, as chosen.
+    void ShowChosenGraph();
+    // "Database query"
     void RunLocalQuery();
-    void btnPrevClick();
-    void btnNextClick();
-    void BitBtn5Click();
-    void btnDeleteRowClick();
-    void btnDeleteAllClick();
+    void ExportQuery();
+    void DeleteSelectedReading();
+    void DeleteQueriedReadings();
     // "Noctila settings"
-    void TabSheet2Show();
-    void ShowReadingCounts();
-    void BitBtn2Click();
-    void BitBtn3Click();
-    void BitBtn6Click();
+    void ShowCredentials();
+    void SetCredentials();
+    void CheckNetworkConnection();
+    void SendWaitingRecords();
     // "Noctila query"
-    void TabSheet3Show();
-    void TabSheet3Hide();
-    void RadioGroup5Click();
-    void BtnPrevNetClick();
-    void BtnNextNetClick();
-    void BitBtn7Click();
-    void BitBtn9Click();
-    // chart 0: the local query, 1: the real-time graph, 2: the network query.
-    void btnSaveQueryChartClick(int chart);
+    void RunNetworkQuery();
+    void SaveNetworkReadings();
+    // "Save graph" of a page.
+    enum class TChart { Query, RealTime, Network };
+    void SaveChart(TChart chart);
 
     // Where the window asks for a file to write (filters in Qt form); an
     // empty name cancels. A save dialog unless replaced.
@@ -98,6 +89,13 @@ protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    // Timer1: the acquisition's tick.
+    void Tick();
+    // A while after opening, when the site starts by itself.
+    void Autostart();
+    // Closes the window that was asked to close during a reading, once it is done.
+    void CloseIfWorkDone();
+
     friend class TSiteFormPrivate;
     std::unique_ptr<TSiteFormPrivate> d;
 };

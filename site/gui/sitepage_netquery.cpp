@@ -35,20 +35,20 @@ TNetQueryPage::TNetQueryPage(TSiteFormPrivate& w)
     TSiteForm* q = w_.q;
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsNetQuery"));
-    QObject::connect(controls_.Kind(), &QButtonGroup::idClicked, q, [q](int) { q->RadioGroup5Click(); });
-    QObject::connect(controls_.Prev(), &QPushButton::clicked, q, [q] { q->BtnPrevNetClick(); });
-    QObject::connect(controls_.Next(), &QPushButton::clicked, q, [q] { q->BtnNextNetClick(); });
+    QObject::connect(controls_.Kind(), &QButtonGroup::idClicked, q, [this](int) { ShowKindControls(); });
+    QObject::connect(controls_.Prev(), &QPushButton::clicked, q, [this] { StepNight(-1); });
+    QObject::connect(controls_.Next(), &QPushButton::clicked, q, [this] { StepNight(1); });
     auto button = [q](const char* caption, const char* name, auto handler) {
         QPushButton* b = MakeButton(caption, name);
         QObject::connect(b, &QPushButton::clicked, q, handler);
         return b;
     };
     auto* buttons = new QGridLayout;
-    buttons->addWidget(button(N_("Run query"), "BitBtn7", [q] { q->BitBtn7Click(); }), 0, 0, 1, 2);
+    buttons->addWidget(button(N_("Run query"), "BitBtn7", [this] { RunQuery(); }), 0, 0, 1, 2);
     buttons->addWidget(controls_.Prev(), 1, 0);
     buttons->addWidget(controls_.Next(), 1, 1);
-    buttons->addWidget(button(N_("Save in local DB"), "BitBtn9", [q] { q->BitBtn9Click(); }), 0, 2);
-    buttons->addWidget(button(N_("Save graph"), "btnSaveNetChart", [q] { q->btnSaveQueryChartClick(2); }), 1, 2);
+    buttons->addWidget(button(N_("Save in local DB"), "BitBtn9", [this] { SaveInLocalDatabase(); }), 0, 2);
+    buttons->addWidget(button(N_("Save graph"), "btnSaveNetChart", [this] { w_.SaveChart(results_.Chart); }), 1, 2);
     buttons->setRowStretch(2, 1);
     controls_.Row()->addLayout(buttons, 1);
     for (Col c : kHiddenColumns) results_.Grid->setColumnHidden(results_.Model->ColumnOf(c), true);

@@ -45,9 +45,9 @@ TNetworkPage::TNetworkPage(TSiteFormPrivate& w) : w_(w) {
         return b;
     };
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(button(N_("Set credentials"), "BitBtn2", [q] { q->BitBtn2Click(); }));
-    buttons->addWidget(button(N_("Check connection"), "BitBtn3", [q] { q->BitBtn3Click(); }));
-    buttons->addWidget(button(N_("Send waiting records"), "BitBtn6", [q] { q->BitBtn6Click(); }));
+    buttons->addWidget(button(N_("Set credentials"), "BitBtn2", [this] { SetCredentials(); }));
+    buttons->addWidget(button(N_("Check connection"), "BitBtn3", [this] { CheckConnection(); }));
+    buttons->addWidget(button(N_("Send waiting records"), "BitBtn6", [this] { SendWaitingRecords(); }));
     buttons->addStretch();
 
     gbCredentials_ = Translatable(new QGroupBox, N_("Credentials file situation"));

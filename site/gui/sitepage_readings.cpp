@@ -98,10 +98,10 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
     btnStartReading_ = Translatable(new QPushButton, N_("Start SQM Readings"));
     btnStartReading_->setObjectName(QStringLiteral("btnStartReading"));
     btnStartReading_->setMinimumHeight(34);
-    QObject::connect(btnStartReading_, &QPushButton::clicked, q, [q] { q->btnStartReadingClick(); });
+    QObject::connect(btnStartReading_, &QPushButton::clicked, q, [q] { q->StartOrStopReadings(); });
     auto* readNow = Translatable(new QPushButton, N_("Read now"));
     readNow->setObjectName(QStringLiteral("btnReadNow"));
-    QObject::connect(readNow, &QPushButton::clicked, q, [q] { q->btnReadNowClick(); });
+    QObject::connect(readNow, &QPushButton::clicked, q, [q] { q->ReadNow(); });
     light_ = new TSemaforo;
     light_->setObjectName(QStringLiteral("Semaforo1"));
 
@@ -168,7 +168,7 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
     gridLatest_ = MakeReadingGrid("gridLatest", latestModel_);
     gridLatest_->setMinimumHeight(160);
     recentLayout->addWidget(gridLatest_);
-    QObject::connect(edNumLatest_, &QSpinBox::valueChanged, q, [q](int) { q->UpDown1Click(); });
+    QObject::connect(edNumLatest_, &QSpinBox::valueChanged, q, [this](int) { dialogs::Guarded(w_.q, [this] { RefreshLatestReadings(); }); });
 
     auto* layout = new QVBoxLayout(page_);
     layout->addLayout(top);

@@ -42,7 +42,7 @@ TRealTimePage::TRealTimePage(TSiteFormPrivate& w) : w_(w) {
         showLayout->addWidget(r);
     }
     show_->button(1)->setChecked(true);
-    QObject::connect(show_, &QButtonGroup::idClicked, q, [q](int) { q->RadioGroup3Click(); });
+    QObject::connect(show_, &QButtonGroup::idClicked, q, [this](int) { ShowChosenGraph(); });
 
     auto* latest = Translatable(new QGroupBox, N_("Latest reading"));
     latest->setObjectName(QStringLiteral("gbGraphLatest"));
@@ -60,7 +60,7 @@ TRealTimePage::TRealTimePage(TSiteFormPrivate& w) : w_(w) {
 
     auto* save = Translatable(new QPushButton, N_("Save graph"));
     save->setObjectName(QStringLiteral("btnSaveRealTimeChart"));
-    QObject::connect(save, &QPushButton::clicked, q, [q] { q->btnSaveQueryChartClick(1); });
+    QObject::connect(save, &QPushButton::clicked, q, [this] { w_.SaveChart(chart_); });
 
     auto* top = new QHBoxLayout;
     top->addWidget(show);

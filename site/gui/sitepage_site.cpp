@@ -37,7 +37,7 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
     add(N_("Name"), "SIT_NAME", SitePageEdit("edName"));
     auto* findMeter = Translatable(new QPushButton, N_("Find..."));
     findMeter->setObjectName(QStringLiteral("btnFindMeter"));
-    QObject::connect(findMeter, &QPushButton::clicked, w_.q, [this] { w_.q->btnFindMeterClick(); });
+    QObject::connect(findMeter, &QPushButton::clicked, w_.q, [this] { FindMeter(); });
     auto* host = SitePageEdit("edHost");
     editors["SIT_SQMHOST"] = host;
     auto* hostRow = new QHBoxLayout;
@@ -73,7 +73,7 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
     }
     auto* check = Translatable(new QPushButton, N_("Check connection"));
     check->setObjectName(QStringLiteral("btnTestSQM"));
-    QObject::connect(check, &QPushButton::clicked, w_.q, [this] { w_.q->btnTestSQMClick(); });
+    QObject::connect(check, &QPushButton::clicked, w_.q, [this] { CheckConnection(); });
     infoForm->addRow(check);
 
     auto* layout = new QHBoxLayout(page_);

@@ -299,7 +299,7 @@ TEST_F(LanguageTest, SwitchingBetweenLanguagesRetranslatesEveryOpenSiteWindowLea
     TSiteForm* acquiring = m.OpenSiteWindow(1, false);
     TSiteForm* fresh = m.OpenSiteWindow(0, false);
     QTest::qWait(50);
-    acquiring->btnStartReadingClick();  // the meter does not answer: it still runs
+    acquiring->StartOrStopReadings();  // the meter does not answer: it still runs
     ASSERT_TRUE(acquiring->Acquiring());
 
     auto tabTitle = [](TSiteForm* f) {
@@ -422,7 +422,7 @@ TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBackAndCaptionsT
     Child<QRadioButton>(fresh, "rbShow0")->click();
     auto* nightChart = Child<QChartView>(fresh, "ChartRealTime")->chart();
     ASSERT_EQ(Text(nightChart->title()).rfind("Real time SQM graph of the night ", 0), 0u);
-    site->btnStartReadingClick();  // the meter does not answer: it still runs
+    site->StartOrStopReadings();  // the meter does not answer: it still runs
     ASSERT_TRUE(site->Acquiring());
     QTest::qWait(20);
     auto englishLeft = [&] {
@@ -444,7 +444,7 @@ TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBackAndCaptionsT
     EXPECT_EQ(Text(site->parentWidget()->windowTitle()), "Asiago") << "a title from data stays";
 
     // A caption that changes later keeps to the language, and so does a window opened later.
-    site->btnStartReadingClick();
+    site->StartOrStopReadings();
     EXPECT_EQ(Text(Child<QPushButton>(site, "btnStartReading")->text()), xx("Start SQM Readings"));
     Child<QRadioButton>(site, "RadioGroup1_1")->click();
     EXPECT_EQ(Text(Child<QLabel>(site, "DateStartLabel")->text()), xx("From date"));

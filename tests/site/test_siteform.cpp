@@ -421,7 +421,7 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     Click(f, "btnStartReading");
     ASSERT_TRUE(f->Acquiring());
     const double taken = f->Acquisition().Station()->DateTime;
-    f->RadioGroup3Click();
+    f->ShowChosenGraph();
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
     EXPECT_EQ(Points(chart), NightDateOf(taken) == night ? 3 : 1);
@@ -446,8 +446,8 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     EXPECT_EQ(Text(f, "lblStat0"), "---");
 
     NextFile(f, QString::fromStdString((dir.Path() / "never.txt").string()));
-    f->BitBtn5Click();
-    f->btnDeleteRowClick();
+    f->ExportQuery();
+    f->DeleteSelectedReading();
     EXPECT_EQ(Boxes(), (Lines{"error: The query is not yet started",
                               "error: Cannot perform this operation on a closed dataset"}));
 
@@ -471,7 +471,7 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
 
     const QString file = QString::fromStdString((dir.Path() / "night.txt").string());
     NextFile(f, file);
-    f->BitBtn5Click();
+    f->ExportQuery();
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(chooserSuffix, "txt");
     EXPECT_EQ(chooserFilters, "File di testo (*.txt);;File CSV (*.csv)");
@@ -484,19 +484,19 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     // A chart is saved as the type chosen, bitmap or enhanced metafile.
     const QString png = QString::fromStdString((dir.Path() / "chart.png").string());
     NextFile(f, png);
-    f->btnSaveQueryChartClick(0);
+    f->SaveChart(TSiteForm::TChart::Query);
     EXPECT_EQ(Boxes(), Lines{"error: Unsupported file type"});
     EXPECT_FALSE(std::filesystem::exists(png.toStdString()));
     EXPECT_EQ(chooserFilters, "Bitmaps (*.bmp);;Metafiles (*.wmf);;Enhanced Metafiles (*.emf)");
     EXPECT_EQ(chooserSuffix, "bmp");
     const QString bmp = QString::fromStdString((dir.Path() / "chart.BMP").string());
     NextFile(f, bmp);
-    f->btnSaveQueryChartClick(0);
+    f->SaveChart(TSiteForm::TChart::Query);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_FALSE(QImage(bmp, "BMP").isNull());
     const QString emf = QString::fromStdString((dir.Path() / "realtime.emf").string());
     NextFile(f, emf);
-    f->btnSaveQueryChartClick(1);
+    f->SaveChart(TSiteForm::TChart::RealTime);
     EXPECT_TRUE(Boxes().empty());
     const std::string bytes = testsupport::ReadFile(emf.toStdString());
     ASSERT_GT(bytes.size(), 44u);
@@ -518,23 +518,23 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     f->RunLocalQuery();
     ASSERT_EQ(grid->model()->rowCount(), 4);
     grid->selectRow(1);  // 21:00, oldest first
-    f->btnDeleteRowClick();
+    f->DeleteSelectedReading();
     EXPECT_EQ(Boxes(), Lines{"confirm: Delete the reading?\rATTENTION: Deletion can not be undone!"});
     EXPECT_EQ(Readings(id), 6);  // five and the one just taken
     Answer("yes");
-    f->btnDeleteRowClick();
+    f->DeleteSelectedReading();
     EXPECT_EQ(Readings(id), 5);
     EXPECT_EQ(Scalar("SELECT COUNT(*) FROM READINGS WHERE REA_SQMVALUE=21.5"), "0");  // the selected one
     EXPECT_EQ(grid->model()->rowCount(), 3);
     EXPECT_EQ(Points(chart), 3);
     EXPECT_EQ(Text(f, "lblStat0"), "4");
     Boxes();
-    f->btnDeleteAllClick();
+    f->DeleteQueriedReadings();
     EXPECT_EQ(Boxes(), Lines{"confirm: Were selected 3 readings.\rDeletion can not be undone!\rProceed?"});
     EXPECT_EQ(grid->model()->rowCount(), 0);
     EXPECT_EQ(Readings(id), 2);
     EXPECT_TRUE(f->Acquiring());
-    f->BitBtn5Click();
+    f->ExportQuery();
     EXPECT_EQ(Boxes(), Lines{"error: The query is empty: nothing to export"});
 }
 
@@ -580,13 +580,13 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
     EXPECT_EQ(Text(f, "lblNewReadings"), "1");
     EXPECT_EQ(Text(f, "lblModReadings"), "0");
     Install("AB12", true, false);
-    f->TabSheet2Show();
+    f->ShowCredentials();
     EXPECT_EQ(Text(f, "lblCrdStatus"), "Regular");
     EXPECT_EQ(Text(f, "lblUploading"), "Enabled");
     EXPECT_EQ(Text(f, "lblDownloading"), "Disabled");
     EXPECT_EQ(Child<TSemaforo>(f, "Semaforo2")->Current(), TSemaforo::State::Green);
     EXPECT_FALSE(TabShown(f, "tsNetQuery"));
-    f->BitBtn3Click();
+    f->CheckNetworkConnection();
     EXPECT_EQ(Boxes(), Lines{"information: Connection successfully estabilished"});
 
     // A site without a code: no credentials shown until they are set.
@@ -595,7 +595,7 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
     ShowPage(g, "tsNetworkScroll");
     EXPECT_FALSE(Child<QGroupBox>(g, "gbCredentials")->isVisible());
     g->SetCodeDialog([](const std::string&) { return std::nullopt; });
-    g->BitBtn2Click();
+    g->SetCredentials();
     EXPECT_EQ(Boxes(), Lines{"information: Credentials file activation canceled"});
     Install("AB12", true, true);
     std::string offered = "?";
@@ -603,7 +603,7 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
         offered = current;
         return std::optional<std::string>("AB12 ");
     });
-    g->BitBtn2Click();
+    g->SetCredentials();
     EXPECT_EQ(offered, "");
     EXPECT_EQ(Boxes(), Lines{"information: Credentials file activated"});
     EXPECT_EQ(Stored("SIT_CODE", bare), "AB12");
@@ -613,7 +613,7 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
     ASSERT_TRUE(g->Acquiring());
     g->SetCodeDialog([](const std::string&) { return std::optional<std::string>("CD34"); });
     Boxes();
-    g->BitBtn2Click();
+    g->SetCredentials();
     EXPECT_EQ(Boxes(), (Lines{"information: Credentials file activated",
                               "information: Can not change the configuration of the readings during data acquisition"}));
     EXPECT_EQ(Stored("SIT_CODE", bare), "AB12");
@@ -625,11 +625,11 @@ TEST_F(SiteNetwork, SendingWaitingRecordsAsksThenUploadsWithProgress) {
     AddReading(id, EncodeDateTime(2024, 1, 1, 22, 0, 0), 20, 0);
     AddReading(id, EncodeDateTime(2024, 1, 1, 23, 0, 0), 21, 0);
     TSiteForm* f = Open(id);
-    f->BitBtn6Click();
+    f->SendWaitingRecords();
     EXPECT_EQ(Boxes(), Lines{"error: This site is not enabled for data uploading"});
     Install("AB12", true, false);
     Answer("no");
-    f->BitBtn6Click();
+    f->SendWaitingRecords();
     EXPECT_EQ(Boxes(), Lines{"confirm: Upload the records on hold? the operation could take several minutes"});
     EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "0");
     Answer("yes");
@@ -639,7 +639,7 @@ TEST_F(SiteNetwork, SendingWaitingRecordsAsksThenUploadsWithProgress) {
         if (!Child<QWidget>(f, "pnlProgress")->isHidden()) maxSeen = std::max(maxSeen, Child<QProgressBar>(f, "pbUpload")->maximum());
     });
     watch.start(50);
-    f->BitBtn6Click();
+    f->SendWaitingRecords();
     watch.stop();
     EXPECT_EQ(Boxes(), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
                            "information: Operation completed"}));
@@ -647,12 +647,12 @@ TEST_F(SiteNetwork, SendingWaitingRecordsAsksThenUploadsWithProgress) {
     EXPECT_TRUE(Child<QWidget>(f, "pnlProgress")->isHidden());
     EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "2");
     EXPECT_EQ(Text(f, "lblNewReadings"), "0");
-    f->BitBtn6Click();  // nothing waits: it still asks and ends the same way
+    f->SendWaitingRecords();  // nothing waits: it still asks and ends the same way
     EXPECT_EQ(Boxes(), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
                            "information: Operation completed"}));
     Click(f, "btnStartReading");
     Boxes();
-    f->BitBtn6Click();
+    f->SendWaitingRecords();
     EXPECT_EQ(Boxes(), Lines{"error: Can not perform the operation during data acquisition"});
 }
 
@@ -669,7 +669,7 @@ TEST_F(SiteNetwork, ANetworkNightIsShownAndSavedIntoTheLocalDatabase) {
     ShowPage(f, "tsNetQuery");
     EXPECT_TRUE(Child<QRadioButton>(f, "RadioGroup5_0")->isChecked());
     EXPECT_TRUE(Child<QRadioButton>(f, "RadioGroup4_0")->isChecked());
-    f->BitBtn9Click();
+    f->SaveNetworkReadings();
     EXPECT_EQ(Boxes(), Lines{"information: There are no rows to save"});
     Child<QDateEdit>(f, "DateStartNet")->setDate(QDate(2024, 3, 12));
     Child<QPushButton>(f, "BtnPrevNet")->click();  // moves the date only
@@ -683,10 +683,10 @@ TEST_F(SiteNetwork, ANetworkNightIsShownAndSavedIntoTheLocalDatabase) {
     EXPECT_EQ(Header(grid, 8), "illuminated %");
     EXPECT_EQ(Text(f, "lblNetStat2").toStdString(), FormatNumber(0.7071, 2, UserFormatSettings()));
     EXPECT_EQ(Points(Child<QChartView>(f, "ChartNet")), 2);
-    f->BitBtn9Click();
+    f->SaveNetworkReadings();
     EXPECT_EQ(Boxes(), Lines{"information: Import completed successfully"});
     EXPECT_EQ(Readings(id), 2);
-    f->BitBtn9Click();
+    f->SaveNetworkReadings();
     EXPECT_EQ(Readings(id), 2);
     ShowPage(f, "tsSiteScroll");  // leaving empties it
     EXPECT_EQ(grid->model()->rowCount(), 0);
@@ -712,7 +712,7 @@ TEST_F(SiteNetwork, AServerThatFallsSilentDuringAnUploadMarksNothingMoreAndFrees
         if (Text(f, "lblProgress2") == "Successfully uploaded: 1") relay.GoSilent();
     });
     watch.start(20);
-    f->BitBtn6Click();
+    f->SendWaitingRecords();
     watch.stop();
     EXPECT_EQ(Boxes(), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
                            "information: Operation completed"}));
@@ -749,7 +749,7 @@ TEST_F(SiteNetwork, NetworkPagesRenderForScreenshots) {
     f->grab().save(QString::fromLatin1(folder) + "/site-network.png");
     ShowPage(f, "tsNetQuery");
     Child<QDateEdit>(f, "DateStartNet")->setDate(QDate(2024, 3, 11));
-    f->BitBtn7Click();
+    f->RunNetworkQuery();
     QTest::qWait(20);
     f->grab().save(QString::fromLatin1(folder) + "/site-netquery.png");
 }

@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QChartView>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QMdiSubWindow>
 #include <QSettings>
 #include <QTabWidget>
@@ -14,7 +13,6 @@
 #include "i18n.h"
 #include "myutils.h"
 #include "credentials.h"
-#include "picturefile.h"
 #include "readingwindow.h"
 #include "siteform_p.h"
 #include "sitepage_netquery.h"
@@ -206,28 +204,11 @@ void TSiteFormPrivate::ShowNetQueryPage() {
 }
 
 QString TSiteFormPrivate::ChooseFile(const QString& filters, const QString& suffix) {
-    if (fileChooser) return fileChooser(filters, suffix);
-    QFileDialog dialog(q);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(filters.split(QStringLiteral(";;")));
-    dialog.setDefaultSuffix(suffix);
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().front()
-                                                                                   : QString();
+    return fileChooser ? fileChooser(filters, suffix) : AskSaveFileName(q, filters, suffix);
 }
 
 void TSiteFormPrivate::SaveChart(QChartView* view) {
-    dialogs::Guarded(q, [&] {
-        const QString file = ChooseFile(QString::fromLatin1(kPictureFileFilters), QString::fromLatin1(kPictureDefaultSuffix));
-        if (file.isEmpty()) return;
-        const auto format = PictureFormatForFile(file.toStdString());
-        if (!format) {
-            prompt.Error(Tr(kUnsupportedFileType));
-            return;
-        }
-        QString error;
-        if (!SaveChartPicture(view, file, *format, &error)) prompt.Error(error.toStdString());
-    });
+    dialogs::Guarded(q, [&] { SaveChartAs(q, view, fileChooser); });
 }
 
 TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)

@@ -1,4 +1,4 @@
-# "Save graph": the pictures of a chart, read back by Qt and converted by
+# "Save graph": the pictures of a chart view, read back by Qt and converted by
 # wmf2svg (libwmf-bin) and emf2svg-conv (emf2svg).
 if(TARGET kalo_gui)
   find_package(Qt6 REQUIRED COMPONENTS Test)

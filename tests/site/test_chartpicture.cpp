@@ -27,10 +27,12 @@
 
 #include "chartpicture.h"
 #include "picturefile.h"
+#include "metafile_test_support.h"
 #include "qtsupport.h"
 
 namespace {
 
+using namespace metafiletest;
 using testsupport::App;
 
 const QString kTitle = QStringLiteral("SQM Graph of the night: 11/03/2011");
@@ -65,92 +67,6 @@ std::unique_ptr<QChartView> NightChart() {
     view->show();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
     return view;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-uint32_t U32(const QByteArray& b, qsizetype at) {
-    uint32_t v = 0;
-    std::memcpy(&v, b.constData() + at, 4);
-    return v;
-}
-int32_t I32(const QByteArray& b, qsizetype at) { return static_cast<int32_t>(U32(b, at)); }
-uint16_t U16(const QByteArray& b, qsizetype at) {
-    uint16_t v = 0;
-    std::memcpy(&v, b.constData() + at, 2);
-    return v;
-}
-
-// EMF records as they lie in the file, each whole; empty when one is broken.
-struct TRecord {
-    uint32_t Type;
-    QByteArray Bytes;
-};
-std::vector<TRecord> EmfRecords(const QByteArray& file) {
-    std::vector<TRecord> out;
-    for (qsizetype at = 0; at + 8 <= file.size();) {
-        const uint32_t type = U32(file, at), size = U32(file, at + 4);
-        if (size < 8 || size % 4 != 0 || at + size > file.size()) return {};
-        out.push_back({type, file.mid(at, size)});
-        at += size;
-        if (type == 14) return out;  // EMR_EOF
-    }
-    return {};
-}
-
-// WMF records after the placeable and standard headers; type = function.
-std::vector<TRecord> WmfRecords(const QByteArray& file) {
-    std::vector<TRecord> out;
-    if (file.size() < 40 || U32(file, 0) != 0x9ac6cdd7u) return out;  // placeable magic
-    for (qsizetype at = 22 + 18; at + 6 <= file.size();) {
-        const qsizetype size = static_cast<qsizetype>(U32(file, at)) * 2;
-        if (size < 6 || at + size > file.size()) return {};
-        out.push_back({U16(file, at + 4), file.mid(at, size)});
-        at += size;
-        if (out.back().Type == 0) return out;  // the end record
-    }
-    return {};
-}
-
-int Count(const std::vector<TRecord>& records, std::initializer_list<uint32_t> types) {
-    int n = 0;
-    for (const TRecord& r : records)
-        for (uint32_t t : types) n += r.Type == t;
-    return n;
-}
-std::vector<QByteArray> OfType(const std::vector<TRecord>& records, uint32_t type) {
-    std::vector<QByteArray> out;
-    for (const TRecord& r : records)
-        if (r.Type == type) out.push_back(r.Bytes);
-    return out;
-}
-
-// EMR_EXTTEXTOUTW: the reference point and the UTF-16 string.
-struct TEmfText {
-    QPoint Reference;
-    QString Text;
-};
-std::vector<TEmfText> EmfTexts(const std::vector<TRecord>& records) {
-    std::vector<TEmfText> out;
-    for (const TRecord& r : records) {
-        if (r.Type != 84) continue;
-        const QByteArray& b = r.Bytes;
-        const uint32_t chars = U32(b, 44), offString = U32(b, 48);
-        out.push_back({QPoint(I32(b, 36), I32(b, 40)),
-                       QString(reinterpret_cast<const QChar*>(b.constData() + offString), chars)});
-    }
-    return out;
-}
-
-// META_EXTTEXTOUT without a rectangle: the string after y, x, count, options.
-std::vector<QByteArray> WmfTexts(const std::vector<TRecord>& records) {
-    std::vector<QByteArray> out;
-    for (const TRecord& r : records)
-        if (r.Type == 0x0a32) out.push_back(r.Bytes.mid(14, static_cast<int16_t>(U16(r.Bytes, 10))));
-    return out;
 }
 
 // The longest run of points in a polyline or path of the SVG, and its style.
@@ -286,74 +202,6 @@ TEST_F(ChartPictureTest, AWindowsMetafileKeepsTextsAndLinesAsRecords) {
     ExpectConvertedChart(QStringLiteral(KALO_WMF2SVG), {QStringLiteral("-o"), svg, Path("night.wmf")}, svg);
 }
 
-TEST(MetafilePicture, PlacesTextsAndShapesInFileUnits) {
-    App();
-    TMetafilePicture picture(QSize(200, 100), TPictureFormat::EnhancedMetafile);
-    {
-        QPainter p(&picture);
-        p.fillRect(QRect(0, 0, 200, 100), QColor(0, 0, 255));
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(20);
-        p.setFont(font);
-        p.setPen(QColor(0, 128, 0));
-        p.drawText(QPointF(10, 50), QStringLiteral("Hello"));
-        p.setPen(QPen(QColor(255, 0, 0), 2));
-        p.drawLine(QPointF(10, 10), QPointF(20, 15));  // drawn as Qt Charts draws a series
-        p.drawLine(QPointF(20, 15), QPointF(30, 12.5));
-        p.drawLine(QPointF(30, 12.5), QPointF(40, 20));
-        p.setPen(QColor(0, 128, 0));
-        p.translate(150, 90);
-        p.rotate(-90);
-        p.drawText(QPointF(0, 0), QStringLiteral("Up"));
-    }
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("units.emf"));
-    QString error;
-    ASSERT_TRUE(picture.Save(file, &error)) << error.toStdString();
-    const auto records = EmfRecords(ReadAll(file));
-    ASSERT_FALSE(records.empty());
-
-    // The frame is the widget's size at 96 dpi, in hundredths of a millimetre.
-    const QByteArray& header = records.front().Bytes;
-    EXPECT_NEAR(I32(header, 32), 200 * 2540 / 96, 2);
-    EXPECT_NEAR(I32(header, 36), 100 * 2540 / 96, 2);
-
-    const auto rectangles = OfType(records, 43);  // EMR_RECTANGLE, four units to the pixel
-    ASSERT_EQ(rectangles.size(), 1u);
-    EXPECT_EQ(QRect(QPoint(I32(rectangles[0], 8), I32(rectangles[0], 12)),
-                    QPoint(I32(rectangles[0], 16), I32(rectangles[0], 20))),
-              QRect(QPoint(0, 0), QPoint(800, 400)));
-    const auto brushes = OfType(records, 39);  // EMR_CREATEBRUSHINDIRECT: style, then the colour
-    EXPECT_TRUE(std::any_of(brushes.begin(), brushes.end(),
-                            [](const QByteArray& b) { return U32(b, 12) == 0 && U32(b, 16) == 0x00ff0000u; }));
-
-    const auto texts = EmfTexts(records);
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0].Text, QStringLiteral("Hello"));
-    EXPECT_EQ(texts[0].Reference, QPoint(40, 200));  // the baseline's start
-    EXPECT_EQ(texts[1].Text, QStringLiteral("Up"));
-    EXPECT_EQ(texts[1].Reference, QPoint(600, 360));
-
-    std::vector<std::pair<int, int>> fonts;  // EMR_EXTCREATEFONTINDIRECTW: height, escapement
-    for (const QByteArray& b : OfType(records, 82)) fonts.emplace_back(I32(b, 12), I32(b, 20));
-    EXPECT_EQ(fonts, (std::vector<std::pair<int, int>>{{-80, 0}, {-80, 900}}));
-    std::vector<QPolygon> polylines;  // EMR_POLYLINE: count at 24, points after it
-    for (const QByteArray& b : OfType(records, 4)) {
-        QPolygon line;
-        for (uint32_t i = 0; i < U32(b, 24); ++i) line << QPoint(I32(b, 28 + 8 * i), I32(b, 32 + 8 * i));
-        polylines.push_back(line);
-    }
-    EXPECT_EQ(polylines,
-              std::vector<QPolygon>{QPolygon({QPoint(40, 40), QPoint(80, 60), QPoint(120, 50), QPoint(160, 80)})});
-    const auto pens = OfType(records, 95);  // EMR_EXTCREATEPEN: style at 28, width, brush style, colour
-    EXPECT_TRUE(std::any_of(pens.begin(), pens.end(), [](const QByteArray& b) {
-        return U32(b, 32) == 8 && U32(b, 40) == 0x000000ffu;
-    })) << "two pixels are eight units";
-    const auto textColours = OfType(records, 24);  // EMR_SETTEXTCOLOR
-    EXPECT_TRUE(std::any_of(textColours.begin(), textColours.end(),
-                            [](const QByteArray& b) { return U32(b, 8) == 0x00008000u; }));
-}
-
 TEST_F(ChartPictureTest, AMissingFolderOrANameTakenByAFolderIsAnErrorLeavingNoFileAndAnOldFileIsReplacedWhole) {
     for (const auto& [name, format] : {std::pair{"night.bmp", TPictureFormat::Bitmap},
                                        std::pair{"night.wmf", TPictureFormat::Metafile},
@@ -403,12 +251,12 @@ TEST_F(ChartPictureTest, TheDialogRefusesAnUnknownExtensionAndDefaultsToABitmapO
     qputenv("KALOSQM_MESSAGE_LOG", QFile::encodeName(log));
 
     TypeIntoSaveDialog(Path("night.png"));
-    SaveChartWithDialog(view.get(), view.get());
+    SaveChartAs(view.get(), view.get());
     EXPECT_EQ(ReadAll(log), QByteArray("error: Unsupported file type\n"));
     EXPECT_FALSE(QFile::exists(Path("night.png")));
 
     TypeIntoSaveDialog(Path("night"));
-    SaveChartWithDialog(view.get(), view.get());
+    SaveChartAs(view.get(), view.get());
     EXPECT_EQ(ReadAll(log), QByteArray("error: Unsupported file type\n"));
     qunsetenv("KALOSQM_MESSAGE_LOG");
     EXPECT_TRUE(ReadAll(Path("night.bmp")).startsWith("BM"));

@@ -15,6 +15,8 @@
 #include <QTableView>
 
 #include "buttonframe.h"
+#include "dataset.h"
+#include "dialogs.h"
 #include "fieldbinding.h"
 #include "gui_test_support.h"
 #include "ntpserversform.h"
@@ -62,6 +64,21 @@ protected:
 
 const Lines kPristineServers = {"time-a-g.nist.gov|3000|1", "time-b-g.nist.gov|3000|2",
                                                    "time-c-g.nist.gov|3000|3", "time-d-g.nist.gov|3000|4"};
+
+// ---------------------------------------------------------------- error box
+
+TEST_F(WidgetsTest, GuardedShowsAnErrorAfterItsPrefixEndsQuietlyOnAnAbortAndLetsOtherThrowsThrough) {
+    int ran = 0;
+    EXPECT_TRUE(dialogs::Guarded(nullptr, [&] { ++ran; }));
+    EXPECT_FALSE(dialogs::Guarded(
+        nullptr, [] { throw std::runtime_error("disk full"); }, QStringLiteral("An error occurred: ")));
+    EXPECT_FALSE(dialogs::Guarded(nullptr, [] { throw std::runtime_error("no prefix"); }));
+    // An abort's box was shown where it was raised.
+    EXPECT_FALSE(dialogs::Guarded(nullptr, [] { throw TAbort(); }));
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(Boxes(), (Lines{"error: An error occurred: disk full", "error: no prefix"}));
+    EXPECT_THROW(dialogs::Guarded(nullptr, [] { throw 42; }), int);
+}
 
 // ---------------------------------------------------------------- status light
 

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -394,6 +395,40 @@ TEST_F(SiteReadings, TheLatestReadingsGridShowsCorrectedValuesFlagsAndTheCountKe
     EXPECT_EQ(ini.value("Controls/RadioGroup3.ItemIndex").toInt(), 1);
     TSiteForm* again = Open(id);
     EXPECT_EQ(Child<QTableView>(again, "gridLatest")->model()->rowCount(), 3);
+}
+
+// Each page keeps its own controls in the window's settings file.
+TEST_F(SiteReadings, EveryPageGetsBackItsControlsAndColumnsWhenTheWindowOpensAgain) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    Child<QSpinBox>(f, "edNumLatest")->setValue(7);
+    ShowPage(f, "tsGrafico");
+    Child<QRadioButton>(f, "rbShow0")->click();
+    ShowPage(f, "tsDB");
+    Child<QRadioButton>(f, "RadioGroup1_1")->click();
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2019, 2, 3));
+    Child<QDateEdit>(f, "DateEnd")->setDate(QDate(2019, 2, 9));
+    Child<QRadioButton>(f, "RadioGroup2_0")->click();
+    Child<QTableView>(f, "gridQuery")->horizontalHeader()->resizeSection(1, 171);
+    Child<QTableView>(f, "gridLatest")->horizontalHeader()->resizeSection(0, 233);
+    Child<QTableView>(f, "gridNet")->horizontalHeader()->resizeSection(1, 97);
+    Child<QDateEdit>(f, "DateStartNet")->setDate(QDate(2018, 7, 8));
+    f->close();
+
+    TSiteForm* g = Open(id);
+    EXPECT_EQ(Child<QSpinBox>(g, "edNumLatest")->value(), 7);
+    EXPECT_TRUE(Child<QRadioButton>(g, "rbShow0")->isChecked());
+    EXPECT_TRUE(Child<QRadioButton>(g, "RadioGroup1_1")->isChecked());
+    EXPECT_TRUE(Child<QRadioButton>(g, "RadioGroup2_0")->isChecked());
+    EXPECT_EQ(Child<QDateEdit>(g, "DateStart")->date(), QDate(2019, 2, 3));
+    EXPECT_EQ(Child<QDateEdit>(g, "DateEnd")->date(), QDate(2019, 2, 9));
+    EXPECT_EQ(Child<QDateEdit>(g, "DateStartNet")->date(), QDate(2018, 7, 8));
+    EXPECT_EQ(Child<QTableView>(g, "gridQuery")->horizontalHeader()->sectionSize(1), 171);
+    EXPECT_EQ(Child<QTableView>(g, "gridLatest")->horizontalHeader()->sectionSize(0), 233);
+    EXPECT_EQ(Child<QTableView>(g, "gridNet")->horizontalHeader()->sectionSize(1), 97);
+    // The columns a page hides stay hidden whatever the file says.
+    EXPECT_TRUE(Child<QTableView>(g, "gridQuery")->isColumnHidden(4));
+    EXPECT_TRUE(Child<QTableView>(g, "gridNet")->isColumnHidden(4));
 }
 
 TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcTime) {

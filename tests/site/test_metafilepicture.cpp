@@ -93,4 +93,42 @@ TEST(MetafilePicture, PlacesTextsAndShapesInFileUnits) {
                             [](const QByteArray& b) { return U32(b, 8) == 0x00008000u; }));
 }
 
+// WMF coordinates are 16-bit: a very wide picture gets fewer units to the
+// pixel, and its texts are stored in Windows-1252.
+TEST(MetafilePicture, AWideWindowsMetafileKeepsItsCoordinatesIn16BitsAndItsTextsInWindows1252) {
+    App();
+    TMetafilePicture picture(QSize(10000, 100), TPictureFormat::Metafile);
+    {
+        QPainter p(&picture);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(20);
+        p.setFont(font);
+        p.setPen(QPen(QColor(255, 0, 0), 2));
+        p.drawLine(QPointF(10, 10), QPointF(20, 15));
+        p.drawLine(QPointF(20, 15), QPointF(9990, 90));
+        p.setPen(QColor(0, 0, 0));
+        p.drawText(QPointF(100, 50), QStringLiteral("21.5 mag/arcsec\u00b2 at 8\u00b0C"));
+    }
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("wide.wmf"));
+    QString error;
+    ASSERT_TRUE(picture.Save(file, &error)) << error.toStdString();
+    const auto records = WmfRecords(ReadAll(file));
+    ASSERT_FALSE(records.empty());
+
+    const auto extents = OfType(records, 0x020c);  // META_SETWINDOWEXT: y, then x
+    ASSERT_EQ(extents.size(), 1u);
+    EXPECT_EQ(QPoint(static_cast<int16_t>(U16(extents[0], 8)), static_cast<int16_t>(U16(extents[0], 6))),
+              QPoint(30000, 300));
+    std::vector<QPolygon> polylines;  // META_POLYLINE: count at 6, x and y after it
+    for (const QByteArray& b : OfType(records, 0x0325)) {
+        QPolygon line;
+        for (int i = 0; i < U16(b, 6); ++i)
+            line << QPoint(static_cast<int16_t>(U16(b, 8 + 4 * i)), static_cast<int16_t>(U16(b, 10 + 4 * i)));
+        polylines.push_back(line);
+    }
+    EXPECT_EQ(polylines, std::vector<QPolygon>{QPolygon({QPoint(30, 30), QPoint(60, 45), QPoint(29970, 270)})});
+    EXPECT_EQ(WmfTexts(records), std::vector<QByteArray>{QByteArray("21.5 mag/arcsec\xb2 at 8\xb0" "C")});
+}
+
 }  // namespace

@@ -13,7 +13,6 @@
 #include "datamodule.h"
 #include "i18n.h"
 #include "myutils.h"
-#include "credentials.h"
 #include "picturefile.h"
 #include "readingwindow.h"
 #include "siteform_p.h"
@@ -23,15 +22,10 @@
 #include "sitepage_readings.h"
 #include "sitepage_realtime.h"
 #include "sitepage_site.h"
+#include "siteactions.h"
 #include "siterow.h"
 #include "siterules.h"
 #include "translatable.h"
-
-namespace {
-
-const char* const kSelectSite = "select * from SQMSITES where SIT_ID=:ID_SITO";
-
-}  // namespace
 
 TSiteRow TFormSiteSource::Site() {
     if (!ds_.Active() || ds_.Eof()) throw std::runtime_error("The site record is not available");
@@ -50,7 +44,7 @@ TSiteFormPrivate::TSiteFormPrivate(TSiteForm* form, int siteId)
       siteId(siteId),
       trSite(Data->dbKALO, fb::Isolation::ReadCommitted),
       trReadings(Data->dbKALO, fb::Isolation::ReadCommitted),
-      tbSite(trSite, kSelectSite, "SQMSITES", "SIT_ID"),
+      tbSite(TSiteActions::SiteRecord(trSite)),
       binder(tbSite),
       prompt(form),
       source(tbSite, frame),
@@ -115,8 +109,7 @@ bool TSiteFormPrivate::IsCurrent(const TSitePage* page) const {
 }
 
 void TSiteFormPrivate::tbSiteNewRecord() {
-    tbSite.SetField("SIT_ID", int64_t{TSiteRules::NextSiteId(trSite)});
-    for (const auto& [field, value] : TSiteRules::NewSiteDefaults(clock.Zone())) tbSite.SetField(field, value);
+    TSiteActions::FillNewSite(tbSite, clock.Zone());
 }
 
 void TSiteFormPrivate::tbSiteBeforeEdit() {
@@ -127,7 +120,7 @@ void TSiteFormPrivate::tbSiteBeforeEdit() {
 }
 
 void TSiteFormPrivate::tbSiteBeforePost() {
-    TSiteRules::CheckPost(source.Site());
+    TSiteActions::CheckSave(tbSite);
     readingsPage->RefreshLatestReadings();
 }
 
@@ -199,9 +192,7 @@ std::string TSiteFormPrivate::SiteName() {
 }
 
 void TSiteFormPrivate::ShowNetQueryPage() {
-    std::string error;
-    const std::string code = SiteCode();
-    const bool download = !code.empty() && (CheckCredentialsFile(code, error) & kCredentialsDownload) != 0;
+    const bool download = TSiteActions::CredentialsState(SiteCode()).Download;
     PageControl1->setTabVisible(PageControl1->indexOf(netQueryPage->Tab()), download);
 }
 

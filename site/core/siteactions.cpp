@@ -27,6 +27,14 @@ std::optional<std::string> SiteName(fb::Transaction& tr, int siteId) {
 
 std::string NoSite(int siteId) { return "there is no site with id " + std::to_string(siteId); }
 
+// A column the select does not have reads as empty.
+TSiteRules::TSiteValues ValuesOf(const TDataSet& record) {
+    return [&record](const std::string& name) {
+        const auto& names = record.FieldNames();
+        return std::find(names.begin(), names.end(), name) != names.end() ? record.FieldValue(name) : fb::Value{};
+    };
+}
+
 void Apply(TDataSet& record, const TSiteFields& fields) {
     for (const auto& [column, value] : fields) record.SetField(column, value);
 }
@@ -35,24 +43,14 @@ void Apply(TDataSet& record, const TSiteFields& fields) {
 
 TDataSet SiteRecord(fb::Transaction& tr) { return TDataSet(tr, kSelectSite, "SQMSITES", "SIT_ID"); }
 
-TSiteRow RowOf(const TDataSet& record) {
-    return SiteRowFromValues([&record](const std::string& name) {
-        const auto& names = record.FieldNames();
-        return std::find(names.begin(), names.end(), name) != names.end() ? record.FieldValue(name) : fb::Value{};
-    });
-}
+TSiteRow RowOf(const TDataSet& record) { return SiteRowFromValues(ValuesOf(record)); }
 
 void FillNewSite(TDataSet& record, const TZoneInfo& zone) {
     record.SetField("SIT_ID", int64_t{TSiteRules::NextSiteId(record.Tr())});
     for (const auto& [field, value] : TSiteRules::NewSiteDefaults(zone)) record.SetField(field, value);
 }
 
-void CheckSave(const TDataSet& record) {
-    const auto& names = record.FieldNames();
-    TSiteRules::CheckPost([&](const std::string& name) {
-        return std::find(names.begin(), names.end(), name) != names.end() ? record.FieldValue(name) : fb::Value{};
-    });
-}
+void CheckSave(const TDataSet& record) { TSiteRules::CheckPost(ValuesOf(record)); }
 
 void WireRecord(TDataSet& record, const TZoneInfo& zone) {
     record.OnNewRecord = [&record, zone] { FillNewSite(record, zone); };
@@ -138,8 +136,6 @@ std::vector<int> AutostartSites(fb::Transaction& tr) {
     q.Close();
     return ids;
 }
-
-bool Autostarts(const TSiteRow& site) { return site.AutoStart; }
 
 TCredentialsState CredentialsState(const std::string& siteCode) {
     TCredentialsState state;

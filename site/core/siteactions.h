@@ -96,7 +96,6 @@ TSiteDeletion RemoveSite(fb::Transaction& tr, int siteId, IPrompt& prompt, const
 // program's start and in kalosqm-station without --site, in the order the
 // database returns them.
 std::vector<int> AutostartSites(fb::Transaction& tr);
-bool Autostarts(const TSiteRow& site);
 
 enum class TCredentialsStatus { NoCode, Missing, Invalid, Regular };
 struct TCredentialsState {

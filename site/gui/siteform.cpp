@@ -29,10 +29,7 @@
 
 TSiteRow TFormSiteSource::Site() {
     if (!ds_.Active() || ds_.Eof()) throw std::runtime_error("The site record is not available");
-    return SiteRowFromValues([this](const std::string& name) {
-        const auto& names = ds_.FieldNames();
-        return std::find(names.begin(), names.end(), name) != names.end() ? ds_.FieldValue(name) : fb::Value{};
-    });
+    return TSiteActions::RowOf(ds_);
 }
 
 bool TFormSiteSource::HasUnsavedChanges() {

@@ -354,8 +354,6 @@ TEST_F(SiteActions, TheAutostartListHoldsExactlyTheSitesMarkedToStart) {
     TSiteActions::UpdateSite(tr, b, {{"SIT_AUTOSTART", int64_t{1}}});
     EXPECT_EQ(TSiteActions::AutostartSites(tr), (std::vector<int>{b, c}));
     tr.Commit();
-    EXPECT_TRUE(TSiteActions::Autostarts(ReadSiteRow(db, b)));
-    EXPECT_FALSE(TSiteActions::Autostarts(ReadSiteRow(db, a)));
 }
 
 TEST_F(SiteActions, TheCredentialsStateOfASiteCodeSaysWhatItsFileAllows) {

@@ -75,8 +75,8 @@ std::vector<TRemovalQuestion> RemovalQuestions(const std::string& siteName);
 bool AskRemoval(IPrompt& prompt, const std::string& siteName);
 
 // Why the site cannot be removed, empty when it can: the only refusal is a
-// site that is not there (a window that is reading does not refuse: its
-// readings stop being stored, and it stays open).
+// site that is not there. An open window of the site, even one that is
+// reading, does not refuse: it stays open and is not stopped.
 std::string RemovalRefusal(fb::Transaction& tr, int siteId);
 
 struct TRemovalSteps {

@@ -29,6 +29,7 @@
 #include "readingwindow.h"
 #include "ntpserversform.h"
 #include "settingsform.h"
+#include "siteactions.h"
 #include "siteform.h"
 #include "sitelistform.h"
 #include "translatable.h"
@@ -533,7 +534,14 @@ void TMainForm::FormPaint() {
     autoStartPending_ = false;  // whatever happens below: once only
     Guarded(this, [this] {
         if (!Data) return;
-        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1")) OpenSiteWindow(id, true);
+        std::vector<int> ids;
+        {
+            fb::Transaction tr(Data->dbKALO, fb::Isolation::ReadCommitted);
+            tr.Start();
+            ids = TSiteActions::AutostartSites(tr);
+            tr.Commit();
+        }
+        for (int id : ids) OpenSiteWindow(id, true);
     });
 }
 

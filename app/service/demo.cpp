@@ -16,7 +16,7 @@
 #include "fbdb.h"
 #include "myutils.h"
 #include "readingwindow.h"
-#include "siterules.h"
+#include "siteactions.h"
 
 namespace fs = std::filesystem;
 
@@ -167,28 +167,20 @@ void ConfigureDemoDatabase(const std::string& file, int simPort) {
         fb::Query settings(tr);
         settings.SetSQL("UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_SYNCLOCK=0, SET_UPLOADDATA=0 WHERE SET_ID=1");
         settings.ExecSQL();
-        std::map<std::string, fb::Value> site = TSiteRules::NewSiteDefaults(PcZoneInfo());
-        site["SIT_ID"] = int64_t{TSiteRules::NextSiteId(tr)};
-        site["SIT_NAME"] = std::string(kDemoSite);
-        site["SIT_SQMHOST"] = std::string("127.0.0.1");
-        site["SIT_SQMPORT"] = int64_t{simPort};
-        site["SIT_TIMEOUT"] = int64_t{3};
-        site["SIT_LATIT"] = kDemoLatitude;
-        site["SIT_LONG"] = kDemoLongitude;
-        site["SIT_ALT"] = int64_t{1045};
-        site["SIT_ACQUIREMODE"] = int64_t{kContinuous};
-        site["SIT_INTERVAL"] = int64_t{1};
-        site["SIT_AUTOSTART"] = int64_t{1};
-        site["SIT_AUTOUPLOAD"] = int64_t{0};
-        std::string names, params;
-        for (const auto& [name, value] : site) {
-            names += (names.empty() ? "" : ", ") + name;
-            params += (params.empty() ? ":" : ", :") + name;
-        }
-        fb::Query insert(tr);
-        insert.SetSQL("INSERT INTO SQMSITES (" + names + ") VALUES (" + params + ")");
-        for (const auto& [name, value] : site) insert.SetParam(name, value);
-        insert.ExecSQL();
+        // Added as every shell adds a site: the defaults, then the rules' checks.
+        TSiteActions::AddSite(tr,
+                              {{"SIT_NAME", std::string(kDemoSite)},
+                               {"SIT_SQMHOST", std::string("127.0.0.1")},
+                               {"SIT_SQMPORT", int64_t{simPort}},
+                               {"SIT_TIMEOUT", int64_t{3}},
+                               {"SIT_LATIT", kDemoLatitude},
+                               {"SIT_LONG", kDemoLongitude},
+                               {"SIT_ALT", int64_t{1045}},
+                               {"SIT_ACQUIREMODE", int64_t{kContinuous}},
+                               {"SIT_INTERVAL", int64_t{1}},
+                               {"SIT_AUTOSTART", int64_t{1}},
+                               {"SIT_AUTOUPLOAD", int64_t{0}}},
+                              PcZoneInfo());
         tr.Commit();
     }
     db.Close();

@@ -19,6 +19,7 @@
 #include "nightplotfile.h"
 #include "outreach.h"
 #include "readingwindow.h"
+#include "siteactions.h"
 #include "siterow.h"
 #include "siterules.h"
 #include "sqm.h"
@@ -330,21 +331,22 @@ void TStationService::Reconcile() {
         int Id;
         std::string Name, Host;
         int Port, Method, Interval;
-        bool AutoStart;
     };
     std::vector<TRow> rows;
+    std::vector<int> autostart;
     try {
         fb::Transaction tr(data_.dbKALO, fb::Isolation::ReadCommitted);
         tr.Start();
         fb::Query q(tr);
-        q.SetSQL("SELECT SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_ACQUIREMODE, SIT_INTERVAL, SIT_AUTOSTART "
+        q.SetSQL("SELECT SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_ACQUIREMODE, SIT_INTERVAL "
                  "FROM SQMSITES ORDER BY SIT_ID");
         q.Open();
         auto text = [&q](int i) { return q.Fields(i).IsNull() ? std::string() : Trim(q.Fields(i).AsString()); };
         auto number = [&q](int i) { return q.Fields(i).IsNull() ? 0 : static_cast<int>(q.Fields(i).AsInteger()); };
         for (; !q.Eof(); q.Next())
-            rows.push_back({number(0), text(1), text(2), number(3), number(4), number(5), number(6) == 1});
+            rows.push_back({number(0), text(1), text(2), number(3), number(4), number(5)});
         q.Close();
+        autostart = TSiteActions::AutostartSites(tr);
         tr.Commit();
     } catch (const std::exception& e) {
         Say("kalosqm-station: cannot read the site list: " + Printable(e.what()));
@@ -354,7 +356,7 @@ void TStationService::Reconcile() {
     std::vector<TRow> wanted;
     if (options_.Sites.empty()) {
         for (const TRow& r : rows)
-            if (r.AutoStart) wanted.push_back(r);
+            if (std::find(autostart.begin(), autostart.end(), r.Id) != autostart.end()) wanted.push_back(r);
     } else {
         std::set<int> named;
         for (const int id : options_.Sites) {

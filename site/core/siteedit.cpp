@@ -1,7 +1,5 @@
 #include "siteedit.h"
 
-#include <stdexcept>
-
 #include "sqm.h"
 
 namespace TSiteEdit {
@@ -35,19 +33,6 @@ std::map<std::string, fb::Value> MeterIdentity(const TSQM& station) {
             {"SIT_SQMMODEL", int64_t{station.Model}},
             {"SIT_SQMFEATURE", int64_t{station.Feature}},
             {"SIT_SQMSERIAL", int64_t{station.Serial}}};
-}
-
-void StoreMeterIdentity(fb::Transaction& tr, int siteId, const TSQM& station) {
-    std::string sets;
-    const auto identity = MeterIdentity(station);
-    for (const auto& [field, value] : identity) sets += (sets.empty() ? "" : ", ") + field + "=:" + field;
-    tr.EnsureActive();
-    fb::Query q(tr);
-    q.SetSQL("UPDATE SQMSITES SET " + sets + " WHERE SIT_ID=:ID_SITO");
-    for (const auto& [field, value] : identity) q.SetParam(field, value);
-    q.SetInteger("ID_SITO", siteId);
-    q.ExecSQL();
-    if (q.RowsAffected() == 0) throw std::runtime_error("Site " + std::to_string(siteId) + " not found");
 }
 
 }  // namespace TSiteEdit

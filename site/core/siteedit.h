@@ -30,8 +30,4 @@ TSQM* FindMeter(TSQM* station, const std::function<TSQM&()>& create);
 // The identity as the columns of SQMSITES.
 std::map<std::string, fb::Value> MeterIdentity(const TSQM& station);
 
-// Writes the identity into the site's row in tr, uncommitted. Throws
-// std::runtime_error when there is no such site.
-void StoreMeterIdentity(fb::Transaction& tr, int siteId, const TSQM& station);
-
 }  // namespace TSiteEdit

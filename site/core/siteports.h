@@ -81,6 +81,7 @@ struct TSiteRow {
     double Offset = 0;
     std::optional<double> Latitude;
     std::optional<double> Longitude;
+    std::optional<int> Altitude;  // metres
     int TimeZone = 0;
     int AcquireMode = 0;
     int Interval = 0;      // minutes

@@ -37,6 +37,7 @@ TSiteRow SiteRowFromValues(const std::function<fb::Value(const std::string&)>& v
     r.Offset = Number(value("SIT_OFFSET")).value_or(0);
     r.Latitude = Number(value("SIT_LATIT"));
     r.Longitude = Number(value("SIT_LONG"));
+    if (const auto alt = Number(value("SIT_ALT"))) r.Altitude = static_cast<int>(std::llround(*alt));
     r.TimeZone = Integer(value("SIT_TIMEZONE"), 0);
     r.AcquireMode = Integer(value("SIT_ACQUIREMODE"), 0);
     r.Interval = Integer(value("SIT_INTERVAL"), 0);

@@ -1,5 +1,8 @@
 #include "siterules.h"
 
+#include <cmath>
+#include <cstdio>
+#include <optional>
 #include <random>
 #include <stdexcept>
 
@@ -29,9 +32,88 @@ int NextSiteId(fb::Transaction& tr) {
     return id;
 }
 
-void CheckPost(const TSiteRow& site) {
+const std::vector<TFieldRange>& FieldRanges() {
+    static const std::vector<TFieldRange> ranges = {
+        {"SIT_SQMPORT", N_("the port"), 1, 65535, true},
+        {"SIT_LATIT", N_("the latitude"), -90, 90, false},
+        {"SIT_LONG", N_("the longitude"), -180, 180, false},
+        {"SIT_ALT", N_("the altitude"), -500, 9000, true},
+        {"SIT_TIMEZONE", N_("the time zone"), -12, 14, true},
+        {"SIT_OFFSET", N_("the offset"), -10, 10, false},
+        {"SIT_TIMEOUT", N_("the timeout"), 1, 3600, true},
+        {"SIT_ACQUIREMODE", N_("the method"), 0, 3, true},
+        // Below 1 the save has a refusal of its own; 0 still parses.
+        {"SIT_INTERVAL", N_("the interval"), 0, 1440, true},
+        {"SIT_DAYINTERVAL", N_("the daylight interval"), 0, 1440, true},
+    };
+    return ranges;
+}
+
+const TFieldRange* RangeOf(const std::string& column) {
+    for (const TFieldRange& r : FieldRanges())
+        if (column == r.Column) return &r;
+    return nullptr;
+}
+
+std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
+    char bounds[64];
+    std::snprintf(bounds, sizeof bounds, "%g to %g", range.Min, range.Max);
+    return Tr(range.Label) + " must be " + (range.Whole ? "a whole number" : "a number") + " from " + bounds +
+           ", not " + shown;
+}
+
+namespace {
+
+std::optional<double> Number(const fb::Value& v) {
+    if (auto* d = std::get_if<double>(&v)) return *d;
+    if (auto* i = std::get_if<int64_t>(&v)) return static_cast<double>(*i);
+    if (auto* t = std::get_if<fb::DateTime>(&v)) return t->value;
+    return std::nullopt;
+}
+
+std::string Shown(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", v);
+    return text;
+}
+
+}  // namespace
+
+void CheckPost(const TSiteValues& site) {
     // An empty interval reads as 0.
-    if (site.Interval < 1) throw std::runtime_error(Tr("Please note, you cannot specify a range of time less than 1 minute"));
+    if (Number(site("SIT_INTERVAL")).value_or(0) < 1)
+        throw TSiteRefusal(Tr("Please note, you cannot specify a range of time less than 1 minute"));
+    for (const TFieldRange& r : FieldRanges()) {
+        const auto v = Number(site(r.Column));
+        if (!v) continue;
+        if (!std::isfinite(*v) || *v < r.Min || *v > r.Max || (r.Whole && *v != std::floor(*v)))
+            throw TSiteRefusal(RangeRefusal(r, Shown(*v)));
+    }
+    for (const char* column : {"SIT_STARTTIME", "SIT_STOPTIME"}) {
+        const auto v = Number(site(column));
+        if (v && !(*v >= 0 && *v < 1)) throw TSiteRefusal("a time of day HH:MM (UTC), not " + Shown(*v));
+    }
+}
+
+void CheckPost(const TSiteRow& site) {
+    const std::map<std::string, fb::Value> values = {
+        {"SIT_SQMPORT", int64_t{site.Port}},
+        {"SIT_LATIT", site.Latitude ? fb::Value{*site.Latitude} : fb::Value{}},
+        {"SIT_LONG", site.Longitude ? fb::Value{*site.Longitude} : fb::Value{}},
+        {"SIT_ALT", site.Altitude ? fb::Value{int64_t{*site.Altitude}} : fb::Value{}},
+        {"SIT_TIMEZONE", int64_t{site.TimeZone}},
+        {"SIT_OFFSET", site.Offset},
+        {"SIT_TIMEOUT", int64_t{site.TimeoutSeconds}},
+        {"SIT_ACQUIREMODE", int64_t{site.AcquireMode}},
+        {"SIT_INTERVAL", int64_t{site.Interval}},
+        {"SIT_DAYINTERVAL", int64_t{site.DayInterval}},
+        {"SIT_STARTTIME", fb::DateTime{site.StartTime}},
+        {"SIT_STOPTIME", fb::DateTime{site.StopTime}},
+    };
+    CheckPost([&values](const std::string& column) {
+        const auto it = values.find(column);
+        return it == values.end() ? fb::Value{} : it->second;
+    });
 }
 
 bool CoordinatesMissing(const TSiteRow& site) { return !site.Latitude || !site.Longitude; }

@@ -13,6 +13,7 @@
 #include "i18n.h"
 #include "myutils.h"
 #include "credentials.h"
+#include "picturefile.h"
 #include "readingwindow.h"
 #include "siteform_p.h"
 #include "sitepage_netquery.h"
@@ -21,22 +22,14 @@
 #include "sitepage_readings.h"
 #include "sitepage_realtime.h"
 #include "sitepage_site.h"
+#include "siteactions.h"
 #include "siterow.h"
 #include "siterules.h"
 #include "translatable.h"
 
-namespace {
-
-const char* const kSelectSite = "select * from SQMSITES where SIT_ID=:ID_SITO";
-
-}  // namespace
-
 TSiteRow TFormSiteSource::Site() {
     if (!ds_.Active() || ds_.Eof()) throw std::runtime_error("The site record is not available");
-    return SiteRowFromValues([this](const std::string& name) {
-        const auto& names = ds_.FieldNames();
-        return std::find(names.begin(), names.end(), name) != names.end() ? ds_.FieldValue(name) : fb::Value{};
-    });
+    return TSiteActions::RowOf(ds_);
 }
 
 bool TFormSiteSource::HasUnsavedChanges() {
@@ -48,7 +41,7 @@ TSiteFormPrivate::TSiteFormPrivate(TSiteForm* form, int siteId)
       siteId(siteId),
       trSite(Data->dbKALO, fb::Isolation::ReadCommitted),
       trReadings(Data->dbKALO, fb::Isolation::ReadCommitted),
-      tbSite(trSite, kSelectSite, "SQMSITES", "SIT_ID"),
+      tbSite(TSiteActions::SiteRecord(trSite)),
       binder(tbSite),
       prompt(form),
       source(tbSite, frame),
@@ -113,8 +106,7 @@ bool TSiteFormPrivate::IsCurrent(const TSitePage* page) const {
 }
 
 void TSiteFormPrivate::tbSiteNewRecord() {
-    tbSite.SetField("SIT_ID", int64_t{TSiteRules::NextSiteId(trSite)});
-    for (const auto& [field, value] : TSiteRules::NewSiteDefaults(clock.Zone())) tbSite.SetField(field, value);
+    TSiteActions::FillNewSite(tbSite, clock.Zone());
 }
 
 void TSiteFormPrivate::tbSiteBeforeEdit() {
@@ -125,7 +117,7 @@ void TSiteFormPrivate::tbSiteBeforeEdit() {
 }
 
 void TSiteFormPrivate::tbSiteBeforePost() {
-    TSiteRules::CheckPost(source.Site());
+    TSiteActions::CheckSave(tbSite);
     readingsPage->RefreshLatestReadings();
 }
 
@@ -197,9 +189,7 @@ std::string TSiteFormPrivate::SiteName() {
 }
 
 void TSiteFormPrivate::ShowNetQueryPage() {
-    std::string error;
-    const std::string code = SiteCode();
-    const bool download = !code.empty() && (CheckCredentialsFile(code, error) & kCredentialsDownload) != 0;
+    const bool download = TSiteActions::CredentialsState(SiteCode()).Download;
     PageControl1->setTabVisible(PageControl1->indexOf(netQueryPage->Tab()), download);
 }
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFont>
 #include <algorithm>
+#include <optional>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -14,7 +15,9 @@
 #include "datamodule.h"
 #include "dialogs.h"
 #include "fbdb.h"
+#include "guiports.h"
 #include "i18n.h"
+#include "siteactions.h"
 
 namespace {
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
@@ -189,23 +192,20 @@ void TZSiteForm::BitBtn2Click() {
     const int current = CurrentRow();
     const TSiteListRow* row = Model->Row(current);
     if (!row) return;
-    const TSiteListRow site = *row;
-    if (!dialogs::Confirm(T("Delete the selected site?"), this)) return;
-    // Yes answers "Cancel the operation?": only No deletes.
-    if (dialogs::Confirm(Q(SecondDeleteQuestion(site.Name)), this)) return;
-    TSiteDeletion deletion;
-    const bool ran = dialogs::Guarded(this, [&] {
-        TBusy busy(this, T("Deleting the site and its readings..."), true);
-        deletion = DeleteSite(*tr_, site.Id, busy.Progress());
-    });
-    if (!ran || !deletion.Deleted) return;  // stopped: nothing was deleted
-    Model->RemoveRow(current);
-    if (Model->rowCount() > 0)
-        RxDBGrid1->setCurrentIndex(Model->index(std::min(current, Model->rowCount() - 1), 0));
-    // The deleted readings' pages are cleared now, while the user waits
-    // anyway, not by whoever reads those pages next.
-    dialogs::Guarded(this, [&] {
-        TBusy busy(this, T("Clearing the deleted readings from the database file..."), false);
+    const int siteId = row->Id;
+    // The busy boxes come and go with the steps: one while deleting, one
+    // while clearing the file.
+    std::optional<TBusy> busy;
+    TSiteActions::TRemovalSteps steps;
+    steps.Deleting = [&](int64_t done, int64_t total) {
+        if (!busy) busy.emplace(this, T("Deleting the site and its readings..."), true);
+        return busy->Progress()(done, total);
+    };
+    steps.Deleted = [&] {
+        busy.reset();
+        Model->RemoveRow(current);
+        if (Model->rowCount() > 0)
+            RxDBGrid1->setCurrentIndex(Model->index(std::min(current, Model->rowCount() - 1), 0));
         // The data module's transaction, open (and only ever retained) since
         // the start, would keep every deleted version for itself. It holds no
         // pending work while this modal dialog runs; its datasets keep their rows.
@@ -213,6 +213,18 @@ void TZSiteForm::BitBtn2Click() {
             Data->trKALO.Commit();
             Data->trKALO.Start();
         }
-        CollectSiteGarbage(tr_->Db(), deletion, busy.Progress());
+        // The deleted readings' pages are cleared now, while the user waits
+        // anyway, not by whoever reads those pages next.
+        busy.emplace(this, T("Clearing the deleted readings from the database file..."), false);
+    };
+    steps.Collecting = [&](int64_t done, int64_t total) { return busy->Progress()(done, total); };
+    TGuiPrompt prompt(this);
+    dialogs::Guarded(this, [&] {
+        try {
+            TSiteActions::RemoveSite(*tr_, siteId, prompt, steps);
+        } catch (...) {
+            busy.reset();  // the error box must not sit under a progress box
+            throw;
+        }
     });
 }

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "credentials.h"
 #include "datamodule.h"
 #include "i18n.h"
 #include "myutils.h"
@@ -18,6 +17,7 @@
 #include "querycontrols.h"
 #include "readingcounts.h"
 #include "setsitecodeform.h"
+#include "siteactions.h"
 #include "siteform_p.h"
 #include "sitepage_readings.h"
 #include "translatable.h"
@@ -111,20 +111,20 @@ void TNetworkPage::ShowCredentials() {
         gbCredentials_->hide();
         return;
     }
-    std::string error;
-    const int rights = CheckCredentialsFile(code, error);
+    using S = TSiteActions::TCredentialsStatus;
+    const TSiteActions::TCredentialsState state = TSiteActions::CredentialsState(code);
     lblUploading_->setText(QStringLiteral("---"));
     lblDownloading_->setText(QStringLiteral("---"));
-    if (rights == kCredentialsMissing) {
+    if (state.Status == S::Missing) {
         SetTrText(lblCrdStatus_, N_("File missing"));
         light_->ShowRed();
-    } else if (rights == kCredentialsInvalid) {
-        lblCrdStatus_->setText(QString::fromStdString(error));
+    } else if (state.Status == S::Invalid) {
+        lblCrdStatus_->setText(QString::fromStdString(state.Error));
         light_->ShowYellow();
     } else {
         SetTrText(lblCrdStatus_, N_("Regular"));
-        SetTrText(lblUploading_, rights & kCredentialsUpload ? N_("Enabled") : N_("Disabled"));
-        SetTrText(lblDownloading_, rights & kCredentialsDownload ? N_("Enabled") : N_("Disabled"));
+        SetTrText(lblUploading_, state.Upload ? N_("Enabled") : N_("Disabled"));
+        SetTrText(lblDownloading_, state.Download ? N_("Enabled") : N_("Disabled"));
         light_->ShowGreen();
     }
     ShowReadingCounts();

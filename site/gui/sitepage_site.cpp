@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "i18n.h"
-#include "siteedit.h"
+#include "siteactions.h"
 #include "siteform_p.h"
 #include "sqm.h"
 #include "translatable.h"
@@ -105,20 +105,15 @@ void TSiteInfoPage::Bind(TFieldBinder& binder) {
 void TSiteInfoPage::CheckConnection() {
     dialogs::Guarded(w_.q, [this] {
         TAcquisition& acq = w_.acq;
-        const TSQM* station = TSiteEdit::FindMeter(acq.Station(), [&acq]() -> TSQM& { return acq.CreateStationForTest(); });
-        if (!station) {
+        // Saved by the button bar, which shows a refusal of the save itself.
+        const TSiteActions::TMeterCheck check = TSiteActions::CheckConnection(
+            w_.tbSite, acq.Station(), [&acq]() -> TSQM& { return acq.CreateStationForTest(); },
+            [this] { return w_.frame->Save(); });
+        if (!check.Found) {
             w_.prompt.Error(Tr("SQM-LE not found"));
             return;
         }
-        // Copied first: the save discards the station. The identity goes in
-        // through the bound record, so that the user's pending changes and the
-        // checks of a save go with it.
-        const auto identity = TSiteEdit::MeterIdentity(*station);
-        TDataSet& ds = w_.tbSite;
-        ds.Edit();  // refused while acquiring
-        for (const auto& [field, value] : identity) ds.SetField(field, value);
-        if (!w_.frame->Save()) return;
-        w_.prompt.Inform(Tr("SQM-LE correctly found"));
+        if (check.Stored) w_.prompt.Inform(Tr("SQM-LE correctly found"));
     });
 }
 

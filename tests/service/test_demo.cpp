@@ -2,6 +2,8 @@
 // temporary tree laid out like the build (bin/ with the programs and the
 // user's own Dati/, db/ with the delivered database).
 #include "service_test_support.h"
+#include "siterow.h"
+#include "siterules.h"
 
 namespace {
 
@@ -59,6 +61,13 @@ TEST_F(StationDemo, WithoutADisplayTheServiceStoresAReadingOfDemoRoofWithinTenSe
     EXPECT_EQ(ColumnOn(demoDb, "SELECT SIT_NAME || '/' || SIT_SQMHOST || ':' || SIT_SQMPORT || '/' || SIT_ACQUIREMODE || "
                                "'/' || SIT_INTERVAL || '/' || SIT_AUTOSTART FROM SQMSITES"),
               std::vector<std::string>{"Demo roof/127.0.0.1:" + std::to_string(port) + "/0/1/1"});
+    {
+        // The demo's site keeps the rules of every site.
+        fb::Database db(demoDb);
+        db.Open();
+        EXPECT_NO_THROW(TSiteRules::CheckPost(ReadSiteRow(db, std::stoi(ColumnOn(demoDb, "SELECT SIT_ID FROM SQMSITES").at(0)))));
+        db.Close();
+    }
     EXPECT_EQ(ColumnOn(demoDb, "SELECT SET_USEINTERTETTIME FROM SETTINGS"), std::vector<std::string>{"0"});
     EXPECT_GE(std::stoi(ColumnOn(demoDb, "SELECT COUNT(*) FROM READINGS").at(0)), 1);
     EXPECT_EQ(testsupport::ReadFile(userDb), userBytes) << "the demo touched the program's own database";

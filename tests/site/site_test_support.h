@@ -166,6 +166,7 @@ inline size_t DistinctColours(const QImage& image) {
 #include "datamodule.h"
 #include "errorlog.h"
 #include "fbdb.h"
+#include "siteactions.h"
 #include "siterow.h"
 #include "sqm.h"
 #include "sqmsim.h"
@@ -285,6 +286,7 @@ struct TSiteFields {
     const char* Code = nullptr;
     int AutoUpload = 1;
     double Offset = 0;
+    bool PastTheRules = false;  // a row the site rules refuse
 };
 
 // A program folder with its own database and data module, and a simulator.
@@ -328,18 +330,54 @@ protected:
         if (!hhmm) return "NULL";
         return "'1899-12-30 " + std::string(hhmm).replace(2, 1, ":") + ":00'";
     }
+    // Added as every shell adds a site, through the site actions; a row the
+    // rules refuse (PastTheRules, as an older program may have stored it) is
+    // written as it is, and the rules must indeed refuse it.
     int AddSite(const TSiteFields& s, int port = -1) {
-        const int id = ++lastSite;
-        Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_ACQUIREMODE, "
-             "SIT_INTERVAL, SIT_STARTTIME, SIT_STOPTIME, SIT_LATIT, SIT_LONG, SIT_DAYREADING, SIT_DAYINTERVAL, "
-             "SIT_CODE, SIT_AUTOUPLOAD, SIT_OFFSET, SIT_TIMEZONE) VALUES (" +
-             std::to_string(id) + ", " + QuotedStr(s.Name) + ", '127.0.0.1', " +
-             std::to_string(port < 0 ? sim.Port() : port) + ", " + std::to_string(s.Timeout) + ", " +
-             std::to_string(s.Method) + ", " + std::to_string(s.Interval) + ", " + TimeSql(s.Start) + ", " +
-             TimeSql(s.Stop) + ", " + Sql(s.Latitude) + ", " + Sql(s.Longitude) + ", " +
-             std::to_string(s.DayReading) + ", " + Sql(s.DayInterval) + ", " +
-             (s.Code ? QuotedStr(s.Code) : std::string("NULL")) + ", " + std::to_string(s.AutoUpload) + ", " +
-             std::to_string(s.Offset) + ", 0)");
+        auto number = [](const char* v) { return v ? fb::Value{std::stod(v)} : fb::Value{}; };
+        auto time = [](const char* hhmm) {
+            return hhmm ? fb::Value{fb::DateTime{EncodeTime(std::stoi(hhmm), std::stoi(hhmm + 3), 0)}} : fb::Value{};
+        };
+        const TSiteActions::TSiteFields fields = {
+            {"SIT_NAME", s.Name},
+            {"SIT_SQMHOST", std::string("127.0.0.1")},
+            {"SIT_SQMPORT", int64_t{port < 0 ? sim.Port() : port}},
+            {"SIT_TIMEOUT", int64_t{s.Timeout}},
+            {"SIT_ACQUIREMODE", int64_t{s.Method}},
+            {"SIT_INTERVAL", int64_t{s.Interval}},
+            {"SIT_STARTTIME", time(s.Start)},
+            {"SIT_STOPTIME", time(s.Stop)},
+            {"SIT_LATIT", number(s.Latitude)},
+            {"SIT_LONG", number(s.Longitude)},
+            {"SIT_DAYREADING", int64_t{s.DayReading}},
+            {"SIT_DAYINTERVAL", s.DayInterval ? fb::Value{int64_t{std::stoi(s.DayInterval)}} : fb::Value{}},
+            {"SIT_CODE", s.Code ? fb::Value{std::string(s.Code)} : fb::Value{}},
+            {"SIT_AUTOUPLOAD", int64_t{s.AutoUpload}},
+            {"SIT_OFFSET", s.Offset},
+            {"SIT_TIMEZONE", int64_t{0}},
+        };
+        fb::Transaction tr(Db());
+        tr.Start();
+        if (!s.PastTheRules) {
+            const int id = TSiteActions::AddSite(tr, fields, clock.zone);
+            tr.Commit();
+            return id;
+        }
+        EXPECT_THROW(TSiteActions::AddSite(tr, fields, clock.zone), TSiteRules::TSiteRefusal) << s.Name;
+        tr.Rollback();
+        tr.Start();
+        std::string names = "SIT_ID", params = ":SIT_ID";
+        for (const auto& [name, value] : fields) {
+            names += ", " + name;
+            params += ", :" + name;
+        }
+        const int id = TSiteRules::NextSiteId(tr);
+        fb::Query q(tr);
+        q.SetSQL("INSERT INTO SQMSITES (" + names + ") VALUES (" + params + ")");
+        q.SetInteger("SIT_ID", id);
+        for (const auto& [name, value] : fields) q.SetParam(name, value);
+        q.ExecSQL();
+        tr.Commit();
         return id;
     }
 
@@ -416,7 +454,6 @@ protected:
     FakeClockSetter* setter = nullptr;
     TStationFactory stations;
     SqmSimulator sim;
-    int lastSite = 0;
 };
 
 }  // namespace sitetest

@@ -115,8 +115,8 @@ TEST_F(Acquisition, WithoutCoordinatesEveryInstantIsNightAndOtherMethodsTakeDayl
         int state;
     } cases[] = {
         {{.Name = "Latitude only", .Method = kDiscardInTwilight, .Interval = 60, .Latitude = "45.0"}, noon, 3 * 60, 60, 4, 0},
-        {{.Name = "Unknown", .Method = 7, .Interval = 1, .DayReading = 1, .DayInterval = "20"}, k22h, 60, 20, 4, -1},
-        {{.Name = "Unknown, no daylight readings", .Method = 7, .Interval = 1}, k22h, 60, 0, 0, 0},
+        {{.Name = "Unknown", .Method = 7, .Interval = 1, .DayReading = 1, .DayInterval = "20", .PastTheRules = true}, k22h, 60, 20, 4, -1},
+        {{.Name = "Unknown, no daylight readings", .Method = 7, .Interval = 1, .PastTheRules = true}, k22h, 60, 0, 0, 0},
         // A daylight interval of zero, or none, reads at every tick outside the window.
         {{.Name = "Zero", .Method = kTimed, .Start = "18.00", .Stop = "06.00", .DayReading = 1, .DayInterval = "0"},
          noon, 10, 0.5, 21, -1},

@@ -26,6 +26,7 @@
 #include "readingviews.h"
 #include "semaforo.h"
 #include "siteform.h"
+#include "siterules.h"
 #include "sqm.h"
 #include "sqmsim.h"
 #include "uihooks.h"
@@ -151,6 +152,22 @@ TEST_F(SiteForm, AnIntervalBelowOneMinuteIsRefusedAndTheRecordStaysInEdit) {
     }
     Bar(f)->CancelUpdate();
     EXPECT_EQ(Child<QLineEdit>(f, "edInterval")->text(), "1");
+}
+
+TEST_F(SiteForm, AFieldOutOfItsRangeIsRefusedWithTheSiteRulesOwnWords) {
+    const int id = AddSite("Roof", sim.Port());
+    const std::string before = Stored("SIT_LATIT", id);
+    TSiteForm* f = Open(id);
+    Child<QTabWidget>(f, "PageControl1")->setCurrentIndex(0);
+    Type(f, "edLatit", QStringLiteral("95"));
+    EXPECT_FALSE(Bar(f)->Save());
+    EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Edit);
+    EXPECT_EQ(Boxes(), Lines{"error: " + TSiteRules::RangeRefusal(*TSiteRules::RangeOf("SIT_LATIT"), "95")});
+    EXPECT_EQ(Stored("SIT_LATIT", id), before);
+    Type(f, "edLatit", QStringLiteral("-90"));
+    EXPECT_TRUE(Bar(f)->Save());
+    EXPECT_EQ(Boxes(), Lines{});
+    EXPECT_NE(Stored("SIT_LATIT", id), before);
 }
 
 TEST_F(SiteForm, StartingOffersUnsavedChangesReadsAtOnceLocksTheConfigurationAndClosingAsksFirst) {

@@ -4,9 +4,11 @@
 // same checks before a save and the same warning after it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -21,6 +23,7 @@
 #include "myutils.h"
 #include "outreach.h"
 #include "readingwindow.h"
+#include "siteactions.h"
 #include "siteedit.h"
 #include "sitelist.h"
 #include "siterow.h"
@@ -29,8 +32,6 @@
 #include "uihooks.h"
 
 namespace {
-
-const char* const kSelectSite = "select * from SQMSITES where SIT_ID=:ID_SITO";
 
 // ---------------------------------------------------------------- fields
 
@@ -41,29 +42,29 @@ struct TFieldSpec {
     const char* label;   // in messages
     const char* column;
     Kind kind;
-    double min, max;  // numbers: the range; texts: the length
+    double min, max;  // texts: the length; numbers keep the site rules' range
     const char* what;
 };
 
 const TFieldSpec kFields[] = {
     {"name", "the name", "SIT_NAME", Kind::Text, 1, 255, "site name (\"Name\")"},
     {"host", "the host", "SIT_SQMHOST", Kind::Text, 1, 100, "host name or IP address of the SQM-LE"},
-    {"port", "the port", "SIT_SQMPORT", Kind::Integer, 1, 65535, "TCP port of the SQM-LE (new site: 10001)"},
-    {"lat", "the latitude", "SIT_LATIT", Kind::Number, -90, 90, "latitude in degrees, north positive"},
-    {"lon", "the longitude", "SIT_LONG", Kind::Number, -180, 180, "longitude in degrees, east positive"},
-    {"alt", "the altitude", "SIT_ALT", Kind::Integer, -500, 9000, "altitude in metres"},
-    {"timezone", "the time zone", "SIT_TIMEZONE", Kind::Integer, -12, 14,
+    {"port", "the port", "SIT_SQMPORT", Kind::Integer, 0, 0, "TCP port of the SQM-LE (new site: 10001)"},
+    {"lat", "the latitude", "SIT_LATIT", Kind::Number, 0, 0, "latitude in degrees, north positive"},
+    {"lon", "the longitude", "SIT_LONG", Kind::Number, 0, 0, "longitude in degrees, east positive"},
+    {"alt", "the altitude", "SIT_ALT", Kind::Integer, 0, 0, "altitude in metres"},
+    {"timezone", "the time zone", "SIT_TIMEZONE", Kind::Integer, 0, 0,
      "time zone, whole hours from Greenwich, east positive (new site: the PC's, daylight saving ignored)"},
-    {"offset", "the offset", "SIT_OFFSET", Kind::Number, -10, 10, "calibration offset in mag/arcsec^2, 2 decimals (new site: 0)"},
-    {"timeout", "the timeout", "SIT_TIMEOUT", Kind::Integer, 1, 3600, "connection timeout towards the meter in seconds (new site: 10)"},
-    {"method", "the method", "SIT_ACQUIREMODE", Kind::Method, 0, 3,
+    {"offset", "the offset", "SIT_OFFSET", Kind::Number, 0, 0, "calibration offset in mag/arcsec^2, 2 decimals (new site: 0)"},
+    {"timeout", "the timeout", "SIT_TIMEOUT", Kind::Integer, 0, 0, "connection timeout towards the meter in seconds (new site: 10)"},
+    {"method", "the method", "SIT_ACQUIREMODE", Kind::Method, 0, 0,
      "acquisition method: 0 Continuous, 1 Timed, 2 \"Discard readings by day\", 3 \"Discard readings in twilight\" "
      "(new site: 0)"},
-    {"interval", "the interval", "SIT_INTERVAL", Kind::Integer, 0, 1440, "minutes between two readings, at least 1 (new site: 1)"},
+    {"interval", "the interval", "SIT_INTERVAL", Kind::Integer, 0, 0, "minutes between two readings, at least 1 (new site: 1)"},
     {"start", "the start time", "SIT_STARTTIME", Kind::Time, 0, 0, "start of the reading time of the Timed method, HH:MM UTC"},
     {"stop", "the stop time", "SIT_STOPTIME", Kind::Time, 0, 0, "stop of the reading time of the Timed method, HH:MM UTC"},
     {"day-readings", "day-readings", "SIT_DAYREADING", Kind::Switch, 0, 0, "also read in daylight: on|off (new site: off)"},
-    {"day-interval", "the daylight interval", "SIT_DAYINTERVAL", Kind::Integer, 0, 1440,
+    {"day-interval", "the daylight interval", "SIT_DAYINTERVAL", Kind::Integer, 0, 0,
      "minutes between two daylight readings, 0 at every tick (new site: 10)"},
     {"autostart", "autostart", "SIT_AUTOSTART", Kind::Switch, 0, 0,
      "start the readings at the program's start and with kalosqm-station: on|off (new site: off)"},
@@ -130,12 +131,6 @@ std::optional<double> ParseTimeOfDay(const std::string& text) {
     return EncodeTime(hour, minute, 0);
 }
 
-std::string Range(const TFieldSpec& f) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%g to %g", f.min, f.max);
-    return text;
-}
-
 // The refusal of a value, or empty when it is good.
 std::string CheckField(const TFieldSpec& f, const std::string& text) {
     switch (f.kind) {
@@ -150,10 +145,11 @@ std::string CheckField(const TFieldSpec& f, const std::string& text) {
         }
         case Kind::Integer:
         case Kind::Number: {
+            // The range is the site rules' own: a save checks it again.
+            const TSiteRules::TFieldRange& range = *TSiteRules::RangeOf(f.column);
             const auto v = ParseNumber(text, f.kind == Kind::Integer);
-            const char* sort = f.kind == Kind::Integer ? "a whole number" : "a number";
-            if (!v || *v < f.min || *v > f.max)
-                return std::string(f.label) + " must be " + sort + " from " + Range(f) + ", not " + Quote(text) +
+            if (!v || *v < range.Min || *v > range.Max)
+                return TSiteRules::RangeRefusal(range, Quote(text)) +
                        (v || f.kind == Kind::Integer ? "" : " (the decimal point is '.')");
             return {};
         }
@@ -225,26 +221,11 @@ void AddFieldOptions(CLI::App* c, TFieldOptions& o, bool adding) {
 
 // ---------------------------------------------------------------- the record
 
-// The site row as the window's bound record sees it.
-TSiteRow RowOf(const TDataSet& ds) {
-    return SiteRowFromValues([&ds](const std::string& name) {
-        const auto& names = ds.FieldNames();
-        return std::find(names.begin(), names.end(), name) != names.end() ? ds.FieldValue(name) : fb::Value{};
-    });
-}
-
-// The site window's dataset with its events: defaults at insert, checks before a post.
-void WireLikeTheWindow(TDataSet& ds, fb::Transaction& tr) {
-    ds.OnNewRecord = [&ds, &tr] {
-        ds.SetField("SIT_ID", int64_t{TSiteRules::NextSiteId(tr)});
-        for (const auto& [field, value] : TSiteRules::NewSiteDefaults(PcZoneInfo())) ds.SetField(field, value);
-    };
-    ds.BeforePost = [&ds] { TSiteRules::CheckPost(RowOf(ds)); };
-}
-
-void ApplyFields(TDataSet& ds, const TFieldOptions& o) {
+TSiteActions::TSiteFields FieldsOf(const TFieldOptions& o) {
+    TSiteActions::TSiteFields fields;
     for (size_t i = 0; i < std::size(kFields); ++i)
-        if (o.options[i]->count() > 0) ds.SetField(kFields[i].column, FieldValue(kFields[i], o.texts[i]));
+        if (o.options[i]->count() > 0) fields[kFields[i].column] = FieldValue(kFields[i], o.texts[i]);
+    return fields;
 }
 
 void WarnAfterSave(const TSiteRow& site) {
@@ -253,14 +234,12 @@ void WarnAfterSave(const TSiteRow& site) {
                   << "\n";
 }
 
-// Posts the row; a refusal of the checks leaves everything unwritten.
-bool PostOrRefuse(TDataSet& ds, const char* command) {
+// Runs a save; a refusal of the site rules leaves everything unwritten.
+bool SavedOrRefused(const char* command, const std::function<void()>& save) {
     try {
-        ds.Post();
+        save();
         return true;
-    } catch (const fb::Error&) {
-        throw;
-    } catch (const std::runtime_error& e) {
+    } catch (const TSiteRules::TSiteRefusal& e) {
         std::cerr << "site " << command << ": not saved: " << e.what() << "\n";
         return false;
     }
@@ -322,15 +301,10 @@ int AddSite(const std::string& file, const TFieldOptions& o) {
     cli::OpenLocalDatabase(db, file);
     fb::Transaction tr(db);
     tr.Start();
-    TDataSet ds(tr, kSelectSite, "SQMSITES", "SIT_ID");
-    WireLikeTheWindow(ds, tr);
-    ds.SetParam("ID_SITO", int64_t{0});
-    ds.Open();
-    ds.Insert();
-    ApplyFields(ds, o);
-    if (!PostOrRefuse(ds, "add")) return 1;
+    int id = 0;
+    if (!SavedOrRefused("add", [&] { id = TSiteActions::AddSite(tr, FieldsOf(o), PcZoneInfo()); })) return 1;
     tr.Commit();
-    const TSiteRow site = ReadSiteRow(db, static_cast<int>(ds.AsInteger("SIT_ID")));
+    const TSiteRow site = ReadSiteRow(db, id);
     std::cout << site.Id << "\n";
     WarnAfterSave(site);
     // A new station reaches out at its first start: say so before it does.
@@ -342,16 +316,10 @@ int SetSite(const std::string& file, int id, const TFieldOptions& o) {
     if (!o.Any()) throw cli::UsageError("site set: nothing to change: give at least one field option (site set --help)");
     fb::Database db;
     cli::OpenLocalDatabase(db, file);
+    ExistingSite(db, id, file);
     fb::Transaction tr(db);
     tr.Start();
-    TDataSet ds(tr, kSelectSite, "SQMSITES", "SIT_ID");
-    WireLikeTheWindow(ds, tr);
-    ds.SetParam("ID_SITO", int64_t{id});
-    ds.Open();
-    if (ds.Eof()) throw std::runtime_error(NoSite(id, file));
-    ds.Edit();
-    ApplyFields(ds, o);
-    if (!PostOrRefuse(ds, "set")) return 1;
+    if (!SavedOrRefused("set", [&] { TSiteActions::UpdateSite(tr, id, FieldsOf(o)); })) return 1;
     tr.Commit();
     const TSiteRow site = ReadSiteRow(db, id);
     std::cout << "site " << id << " \"" << site.Name << "\" saved\n";
@@ -392,7 +360,7 @@ int ShowSite(const std::string& file, int id) {
     cli::OpenLocalDatabase(db, file);
     fb::Transaction tr(db);
     tr.Start();
-    TDataSet ds(tr, kSelectSite, "SQMSITES", "SIT_ID");
+    TDataSet ds = TSiteActions::SiteRecord(tr);
     ds.SetParam("ID_SITO", int64_t{id});
     ds.Open();
     if (ds.Eof()) throw std::runtime_error(NoSite(id, file));
@@ -443,6 +411,25 @@ TSiteProgress ProgressLine(const std::string& what) {
     };
 }
 
+// The two questions of a deletion on the terminal: each question's safe
+// answer is the one that keeps the site; --yes gives the answers that delete.
+class TRemovalTerminal : public IPrompt {
+public:
+    TRemovalTerminal(const std::string& name, bool yes) : questions_(TSiteActions::RemovalQuestions(name)), yes_(yes) {}
+    void Inform(const std::string& text) override { std::cerr << text << "\n"; }
+    void Error(const std::string& text) override { std::cerr << "error: " << text << "\n"; }
+    bool Confirm(const std::string& text) override {
+        const auto q = std::find_if(questions_.begin(), questions_.end(),
+                                    [&text](const TSiteActions::TRemovalQuestion& q) { return q.Text == text; });
+        const bool deletes = q == questions_.end() || q->Deletes;
+        return yes_ ? deletes : Ask(text, !deletes);
+    }
+
+private:
+    std::vector<TSiteActions::TRemovalQuestion> questions_;
+    bool yes_;
+};
+
 int RemoveSite(const std::string& file, int id, bool yes) {
     fb::Database db;
     cli::OpenLocalDatabase(db, file);
@@ -455,18 +442,18 @@ int RemoveSite(const std::string& file, int id, bool yes) {
             return 1;
         }
         std::cerr << "Site " << id << " \"" << site.Name << "\" (" << MeterAddress(site) << ")\n";
-        // Yes answers "Cancel the operation?": only No deletes.
-        if (!Ask(Tr("Delete the selected site?"), false) || Ask(SecondDeleteQuestion(site.Name), true)) {
-            std::cerr << "site remove: site " << id << " kept\n";
-            return 1;
-        }
     }
+    TRemovalTerminal prompt(site.Name, yes);
     fb::Transaction tr(db);
     tr.Start();
-    const TSiteDeletion deletion = DeleteSite(tr, id, ProgressLine(Tr("Deleting the site and its readings...")));
-    if (!deletion.Deleted) throw std::runtime_error("the site was not deleted");
-    tr.Commit();
-    CollectSiteGarbage(db, deletion, ProgressLine(Tr("Clearing the deleted readings from the database file...")));
+    TSiteActions::TRemovalSteps steps;
+    steps.Deleting = ProgressLine(Tr("Deleting the site and its readings..."));
+    steps.Collecting = ProgressLine(Tr("Clearing the deleted readings from the database file..."));
+    const TSiteDeletion deletion = TSiteActions::RemoveSite(tr, id, prompt, steps);
+    if (!deletion.Deleted) {
+        std::cerr << "site remove: site " << id << " kept\n";
+        return 1;
+    }
     std::cout << "site " << id << " \"" << site.Name << "\" deleted with its " << deletion.Readings << " readings\n";
     return 0;
 }
@@ -478,37 +465,38 @@ int TestSite(const std::string& file, int id) {
     SetBeepHook([] {});
     TStationFactory factory;
     std::unique_ptr<TSQM> made;
-    TSQM* station = nullptr;
+    fb::Transaction tr(db);
+    tr.Start();
+    TDataSet record = TSiteActions::SiteRecord(tr);
+    TSiteActions::WireRecord(record, PcZoneInfo());
+    record.SetParam("ID_SITO", int64_t{id});
+    record.Open();
+    TSiteActions::TMeterCheck check;
     try {
-        station = TSiteEdit::FindMeter(nullptr, [&]() -> TSQM& {
+        // Stored as the window's save would: its checks first.
+        check = TSiteActions::CheckConnection(record, nullptr, [&]() -> TSQM& {
             made = factory.Create(TSiteEdit::TestStationParams(site, db));
             return *made;
         });
     } catch (const fb::Error&) {
         throw;
+    } catch (const TSiteRules::TSiteRefusal& e) {
+        std::cerr << "site test: the identity was not stored: " << e.what() << "\n";
+        return 1;
     } catch (const std::exception& e) {
         std::cerr << "site test: SQM-LE at " << MeterAddress(site) << ": " << e.what() << "\n";
         return 1;
     }
-    if (!station) {
+    if (!check.Found) {
         std::cerr << Tr("SQM-LE not found") << " (no identity from " << MeterAddress(site) << " within "
                   << site.TimeoutSeconds << " s)\n";
         return 1;
     }
-    // Stored as the window's save would: its checks first.
-    try {
-        TSiteRules::CheckPost(site);
-    } catch (const std::runtime_error& e) {
-        std::cerr << "site test: the identity was not stored: " << e.what() << "\n";
-        return 1;
-    }
-    fb::Transaction tr(db);
-    tr.Start();
-    TSiteEdit::StoreMeterIdentity(tr, id, *station);
     tr.Commit();
+    auto identity = [&check](const char* column) { return std::get<int64_t>(check.Identity.at(column)); };
     std::cout << Tr("SQM-LE correctly found") << "\n"
-              << "Protocol: " << station->Protocol << "\nModel: " << station->Model << "\nFeature: " << station->Feature
-              << "\nSerial: " << station->Serial << "\n";
+              << "Protocol: " << identity("SIT_SQMPROT") << "\nModel: " << identity("SIT_SQMMODEL")
+              << "\nFeature: " << identity("SIT_SQMFEATURE") << "\nSerial: " << identity("SIT_SQMSERIAL") << "\n";
     WarnAfterSave(site);
     return 0;
 }

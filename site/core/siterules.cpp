@@ -56,10 +56,16 @@ const TFieldRange* RangeOf(const std::string& column) {
 }
 
 std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
-    char bounds[64];
-    std::snprintf(bounds, sizeof bounds, "%g to %g", range.Min, range.Max);
-    return Tr(range.Label) + " must be " + (range.Whole ? "a whole number" : "a number") + " from " + bounds +
-           ", not " + shown;
+    // One sentence per kind, so a translation never mixes two languages.
+    const std::string format = range.Whole ? Tr(N_("%s must be a whole number from %g to %g, not %s"))
+                                           : Tr(N_("%s must be a number from %g to %g, not %s"));
+    const std::string label = Tr(range.Label);
+    const int n = std::snprintf(nullptr, 0, format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
+    if (n < 0) return label + ": " + shown;
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
+    text.resize(static_cast<size_t>(n));
+    return text;
 }
 
 namespace {

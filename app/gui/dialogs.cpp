@@ -5,8 +5,6 @@
 #include <QMessageBox>
 #include <QTextStream>
 
-#include "uihooks.h"
-
 namespace dialogs {
 
 namespace {
@@ -46,12 +44,6 @@ bool Confirm(const QString& text, QWidget* parent) {
     bool answer = false;
     if (Logged("confirm", text, &answer)) return answer;
     return QMessageBox::question(parent, Title(), Lines(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-}
-
-void InstallEngineHooks() {
-    SetInfoMessageHook([](const std::string& t) { Information(QString::fromStdString(t)); });
-    SetErrorMessageHook([](const std::string& t) { Error(QString::fromStdString(t)); });
-    SetBeepHook([] { QApplication::beep(); });
 }
 
 }  // namespace dialogs

@@ -17,6 +17,5 @@ void Warning(const QString& text, QWidget* parent = nullptr);
 bool Confirm(const QString& text, QWidget* parent = nullptr);
 
 // Points the engine's information/error/beep hooks at these boxes.
-void InstallEngineHooks();
 
 }  // namespace dialogs

@@ -75,7 +75,8 @@ void RestoreIfMinimized(QMdiSubWindow* sub) {
 }
 }  // namespace
 
-TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+TMainForm::TMainForm(TData& data, TSiteCommons& common, const QStringList& arguments, QWidget* parent)
+    : QMainWindow(parent), data_(data), common_(common) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("KALO-SQM"));
     resize(977, 621);
@@ -272,14 +273,14 @@ void TMainForm::BuildInvitation() {
 
 void TMainForm::RefreshInvitation() {
     // -1 (no database) hides it as well as a site with a code does.
-    invitation_->setVisible(Data && Data->CountSites(true) == 0);
+    invitation_->setVisible(data_.CountSites(true) == 0);
     invitation_->lower();
 }
 
 // --- Site windows -----------------------------------------------------------
 
 TSiteForm* TMainForm::OpenSiteWindow(int siteId, bool autostart) {
-    auto* form = new TSiteForm(siteId, autostart);
+    auto* form = new TSiteForm(data_, common_, siteId, autostart);
     QMdiSubWindow* sub = mdi_->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     if (!form->windowTitle().isEmpty()) sub->setWindowTitle(form->windowTitle());
@@ -329,17 +330,11 @@ void TMainForm::ShowSiteWindow(QMdiSubWindow* sub) {
 }
 
 std::vector<int> TMainForm::SiteIds(const char* sql) {
-    // Read to the end first: the site windows use the scratch queries too.
-    fb::Query& q = Data->DummySQL2;
-    q.Close();
+    // Read to the end first: opening a window reads the database too.
+    fb::Query q(data_.trKALO);
     q.SetSQL(sql);
     std::vector<int> ids;
-    try {
-        for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.FieldByName("SIT_ID").AsInteger()));
-    } catch (...) {
-        q.Close();
-        throw;
-    }
+    for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.FieldByName("SIT_ID").AsInteger()));
     q.Close();
     return ids;
 }
@@ -382,15 +377,13 @@ void TMainForm::DestroySiteWindows() {
 
 void TMainForm::mnuOpenClick() {
     Guarded(this, [this] {
-        if (!Data) return;
-        const int n = Data->CountSites(false);  // -1 (a database error) shows the list too
+        const int n = data_.CountSites(false);  // -1 (a database error) shows the list too
         if (n == 0) {
             dialogs::Error(T("No Sites existing: please create a new one"), this);
             return;
         }
         if (n == 1) {
-            fb::Query& q = Data->DummySQL;
-            q.Close();
+            fb::Query q(data_.trKALO);
             q.SetSQL("SELECT SIT_ID FROM SQMSITES");
             q.Open();
             const int id = static_cast<int>(q.FieldByName("SIT_ID").AsInteger());
@@ -400,7 +393,7 @@ void TMainForm::mnuOpenClick() {
         }
         int id = 0;
         {
-            TZSiteForm list(Data->dbKALO, this);
+            TZSiteForm list(data_.dbKALO, this, &data_.trKALO);
             list.SetMode(TZSiteForm::Mode::Choose);
             if (list.exec() != QDialog::Accepted) return;
             id = list.SelectedSiteId();
@@ -420,7 +413,6 @@ void TMainForm::mnuCreateNewClick() {
 
 void TMainForm::mnuOpenAllClick() {
     Guarded(this, [this] {
-        if (!Data) return;
         // No look for windows already open: a site may get a second one.
         for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) {
             RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
@@ -430,8 +422,7 @@ void TMainForm::mnuOpenAllClick() {
 
 void TMainForm::mnuDeleteClick() {
     Guarded(this, [this] {
-        if (!Data) return;
-        TZSiteForm list(Data->dbKALO, this);
+        TZSiteForm list(data_.dbKALO, this, &data_.trKALO);
         list.SetMode(TZSiteForm::Mode::Delete);
         list.exec();
     });
@@ -441,7 +432,7 @@ void TMainForm::mnuDeleteClick() {
 void TMainForm::mnuShowInternetTimeClick() {
     Guarded(this, [this] {
         double t = 0;
-        if (!Data || !Data->GetInternetTime(t, false)) return;  // nothing at all when no server answers
+        if (!data_.GetInternetTime(t, false)) return;  // nothing at all when no server answers
         const QDateTime when = ToQDateTime(t);
         const QLocale locale = QLocale::system();
         dialogs::Information(locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
@@ -458,7 +449,7 @@ void TMainForm::mnuSyncClockClick() {
                               this))
             return;
         double t = 0;
-        if (Data && Data->GetInternetTime(t, true))
+        if (data_.GetInternetTime(t, true))
             dialogs::Information(T("Done"), this);
         else
             dialogs::Error(T("Impossible to perform the action"), this);
@@ -471,11 +462,11 @@ void TMainForm::mnuTimeZoneInfoClick() {
 }
 
 void TMainForm::mnuNTPServersClick() {
-    Guarded(this, [this] { TNTPServersForm::ShowNTPServers(this); });
+    Guarded(this, [this] { TNTPServersForm::ShowNTPServers(data_, this); });
 }
 
 void TMainForm::mnuSettingsClick() {
-    Guarded(this, [this] { TSettingsForm::ShowSettings(this); });
+    Guarded(this, [this] { TSettingsForm::ShowSettings(data_, this); });
 }
 
 void TMainForm::mnuCloseWindowClick() {
@@ -536,7 +527,6 @@ void TMainForm::FormPaint() {
     if (!autoStartPending_) return;
     autoStartPending_ = false;  // whatever happens below: once only
     Guarded(this, [this] {
-        if (!Data) return;
         for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1")) OpenSiteWindow(id, true);
     });
 }

@@ -89,17 +89,19 @@ private:
 
 class TSiteFormPrivate : public ISiteView {
 public:
-    TSiteFormPrivate(TSiteForm* form, int siteId)
+    TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& common, int siteId)
         : q(form),
+          data(data),
+          common(common),
           siteId(siteId),
-          trSite(Data->dbKALO, fb::Isolation::ReadCommitted),
-          trReadings(Data->dbKALO, fb::Isolation::ReadCommitted),
+          trSite(data.dbKALO, fb::Isolation::ReadCommitted),
+          trReadings(data.dbKALO, fb::Isolation::ReadCommitted),
           tbSite(trSite, kSelectSite, "SQMSITES", "SIT_ID"),
           binder(tbSite),
           prompt(form),
           source(tbSite, frame),
           ticker(Timer1),
-          acq(TSitePorts{clock, ticker, wait, prompt, *this, lightProxy, *Data, source, stations, Data->dbKALO}) {}
+          acq(TSitePorts{clock, ticker, wait, prompt, *this, light, data, source, stations, data.dbKALO, common}) {}
 
     // ISiteView
     void SetDynamicLabels(double utc) override { q->SetDynamicLabels(false, utc); }
@@ -115,6 +117,7 @@ public:
         q->ShowLatestReading();
     }
     void RefreshLatestReadings() override { q->RefreshLatestReadings(); }
+    void Beep() override { QApplication::beep(); }
     void ShowRunState(bool running) override {
         SetTrText(btnStartReading, running ? N_("Stop SQM Readings") : N_("Start SQM Readings"));
         // The configuration cannot change while readings run: the fields say
@@ -125,16 +128,6 @@ public:
         lblWindowStart->setText(QStringLiteral("--:--"));
         lblWindowStop->setText(QStringLiteral("--:--"));
     }
-
-    // The light exists only once the page is built; the ports need it before.
-    class TLightProxy : public IStatusLight {
-    public:
-        TSemaforo* light = nullptr;
-        void ShowRed() override { light->ShowRed(); }
-        void ShowYellow() override { light->ShowYellow(); }
-        void ShowGreen() override { light->ShowGreen(); }
-        void ShowBlinking() override { light->ShowBlinking(); }
-    };
 
     void Build();
     QWidget* BuildSitePage();
@@ -172,6 +165,8 @@ public:
     void tbSiteAfterPost();
 
     TSiteForm* q;
+    TData& data;
+    TSiteCommons& common;
     int siteId;
     fb::Transaction trSite;
     // The reading lists and their deletions, apart from the site record's edits.
@@ -187,7 +182,7 @@ public:
     QTimer TimerAutostart;
     TTimerTicker ticker;
     TStationFactory stations;
-    TLightProxy lightProxy;
+    TSemaforoLight light;  // the ports need it before the page builds the widget
     TAcquisition acq;
     bool closeAfterWork = false;
     bool shuttingDown = false;
@@ -440,7 +435,7 @@ QWidget* TSiteFormPrivate::BuildReadingsPage() {
     QObject::connect(btnReadNow, &QPushButton::clicked, q, [this] { q->btnReadNowClick(); });
     Semaforo1 = new TSemaforo;
     Semaforo1->setObjectName(QStringLiteral("Semaforo1"));
-    lightProxy.light = Semaforo1;
+    light.light = Semaforo1;
 
     auto* latest = Translatable(new QGroupBox, N_("Latest reading"));
     latest->setObjectName(QStringLiteral("gbLatestReading"));
@@ -856,8 +851,8 @@ void TSiteFormPrivate::WriteControls() {
     ini.endGroup();
 }
 
-TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
-    : QWidget(parent), d(std::make_unique<TSiteFormPrivate>(this, siteId)) {
+TSiteForm::TSiteForm(TData& data, TSiteCommons& common, int siteId, bool autostart, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<TSiteFormPrivate>(this, data, common, siteId)) {
     setObjectName(QStringLiteral("SiteForm"));
     setAttribute(Qt::WA_DeleteOnClose);
     d->Build();
@@ -897,9 +892,8 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
     d->Guarded([this] { RefreshLatestReadings(); });
     d->Guarded([this] { ShowReadingCounts(); });
     d->ShowNetQueryPage();
-    d->Semaforo1->ShowRed();
+    d->light.Show(TSiteState::Stopped);
     d->ShowMethodGroups();
-    AcquisitionShared().ReadingInProgress = false;
     ShowLatestReading();
     if (autostart) {
         d->TimerAutostart.setInterval(TSiteRules::AutostartDelayMs());
@@ -1292,7 +1286,7 @@ private:
 void TSiteForm::BitBtn6Click() {
     d->Guarded([this] {
         TPanelProgress progress(*d);
-        SendWaitingRecords(Data->dbKALO, d->RecordSiteId(), d->SiteCode(), d->acq.Running(), d->prompt, d->wait,
+        SendWaitingRecords(d->data.dbKALO, d->RecordSiteId(), d->SiteCode(), d->acq.Running(), d->prompt, d->wait,
                            &progress, [this](int) {
                                RefreshLatestReadings();
                                ShowReadingCounts();
@@ -1368,7 +1362,7 @@ void TSiteForm::BitBtn9Click() {
         {
             std::optional<TBusyProgress> busy;
             if (!d->netTable.empty()) busy.emplace(this, T("Saving the readings in the local database..."));
-            const double logTime = d->clock.NowLocal() + AcquisitionShared().InternetTimeOffset;
+            const double logTime = d->clock.NowLocal() + d->common.time.Offset;
             o = SaveNetworkReadings(d->trReadings, d->RecordSiteId(), d->SiteName(), d->netTable, logTime,
                                     [&](size_t n) { busy->Step(n, d->netTable.size()); });
         }
@@ -1409,7 +1403,7 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
     RadioGroup5Click();
     if (d->PageControl1->currentWidget() == d->networkTab) TabSheet2Show();
     if (isLocalTime)
-        time += AcquisitionShared().InternetTimeOffset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
+        time += d->common.time.Offset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
     if (const auto times = ReadingWindowTimes(site, time)) {
         d->lblWindowStart->setText(QString::fromStdString(times->Start));
         d->lblWindowStop->setText(QString::fromStdString(times->Stop));

@@ -7,11 +7,9 @@
 #include <stdexcept>
 
 #include "fbdb.h"
-#include "i18n.h"
 #include "moon.h"
 #include "myutils.h"
 #include "readingastronomy.h"
-#include "uihooks.h"
 #include "vsop.h"
 
 namespace {
@@ -133,7 +131,7 @@ TSQM::TSQM(const std::string& Host, int Port, int TimeoutSeconds, fb::Database* 
     Syncro = false;
     SiteID = SiteIDValue;
     if (DoReading || DoInfo) Client->Connect(connectTimeoutMs_);
-    if (DoReading) UpdateReading(Database, false, TimeOffset);
+    if (DoReading) UpdateReading(Database, TimeOffset);
     if (DoInfo) UpdateInfo();
     if (Client->Connected()) Client->Disconnect();
     Offset = OffsetValue;
@@ -180,16 +178,16 @@ std::string TSQM::Exchange(const char* command) {
     return line;
 }
 
-bool TSQM::UpdateReading(fb::Database* Database, bool ShowMessages, double TimeOffset) {
-    return UpdateReadingAt(Database, ShowMessages, [TimeOffset] { return NowLocal() + TimeOffset; });
+bool TSQM::UpdateReading(fb::Database* Database, double TimeOffset) {
+    return UpdateReadingAt(Database, [TimeOffset] { return NowLocal() + TimeOffset; });
 }
 
-bool TSQM::UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std::function<double()>& UtcNow) {
+bool TSQM::UpdateReadingAt(fb::Database* Database, const std::function<double()>& UtcNow) {
     lastFailure_.clear();
     // Site position first, before the meter is contacted; database errors reach the caller.
     double latitude = 0, longitude = 0;
     try {
-        ReadSitePosition(Database, ShowMessages, latitude, longitude);
+        ReadSitePosition(Database, latitude, longitude);
     } catch (const std::exception& e) {
         lastFailure_ = std::string("Cannot read the site position: ") + e.what();
         throw;
@@ -230,7 +228,7 @@ bool TSQM::UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std:
         return true;
     } catch (...) {
         if (lastFailure_.empty()) lastFailure_ = CurrentExceptionText();
-        SystemBeep();
+        if (Beep) Beep();
         // Start the next exchange on a clean connection.
         Client->Disconnect();
         return false;
@@ -279,7 +277,7 @@ std::string TSQM::MalformedReplyFailure(const std::string& line, const std::stri
     return FailurePrefix() + "malformed reply \"" + Printable(line) + "\": " + why;
 }
 
-void TSQM::ReadSitePosition(fb::Database* Database, bool ShowMessages, double& latitude, double& longitude) const {
+void TSQM::ReadSitePosition(fb::Database* Database, double& latitude, double& longitude) const {
     latitude = 0;
     longitude = 0;
     if (SiteID <= 0) return;
@@ -290,20 +288,12 @@ void TSQM::ReadSitePosition(fb::Database* Database, bool ShowMessages, double& l
     fb::Query q(tr);
     q.SetSQL("SELECT SIT_LATIT, SIT_LONG FROM SQMSITES WHERE SIT_ID=" + std::to_string(SiteID));
     q.Open();
-    bool found = false;
     if (!q.Eof() && !q.FieldByName("SIT_LATIT").IsNull() && !q.FieldByName("SIT_LONG").IsNull()) {
         latitude = q.FieldByName("SIT_LATIT").AsDouble();
         longitude = q.FieldByName("SIT_LONG").AsDouble();
-        found = true;
     }
     q.Close();
     tr.Commit();
-    if (!found) {
-        if (ShowMessages)
-            ShowInfoMessage(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
-        latitude = 0;
-        longitude = 0;
-    }
 }
 
 ReadingCompletion CompleteReading(bool haveSite, double latitude, double longitude, double dateTime,

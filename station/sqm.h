@@ -37,11 +37,12 @@ public:
     // Takes one reading and completes it with time and astronomy. True only
     // for a complete, well-formed reading reply; any other outcome leaves
     // every reading field as it was. TimeOffset: days added to the PC's
-    // local time to obtain UTC.
-    bool UpdateReading(fb::Database* Database, bool ShowMessages, double TimeOffset);
+    // local time to obtain UTC. A site without coordinates is computed at
+    // 0, 0; telling the user so is the caller's business. A failure rings Beep.
+    bool UpdateReading(fb::Database* Database, double TimeOffset);
     // The same with the reading's UTC time given by the caller's clock,
     // asked once the meter has answered.
-    bool UpdateReadingAt(fb::Database* Database, bool ShowMessages, const std::function<double()>& UtcNow);
+    bool UpdateReadingAt(fb::Database* Database, const std::function<double()>& UtcNow);
     // Asks the meter for its identity; true when a non-empty line came back.
     // Connection and conversion errors are thrown.
     bool UpdateInfo();
@@ -87,6 +88,8 @@ public:
     double MoonH = 0, SunH = 0, MoonPh = 0, MoonAgeDays = 0, MoonIllum = 0;
     double AstroTwilight = 0, AstroDowning = 0;
     bool Uploaded = false;
+    // The owner's bell, rung when a reading fails; none when empty.
+    std::function<void()> Beep;
 
 private:
     // Sends a command and reads its reply line (empty on read timeout). When
@@ -94,7 +97,7 @@ private:
     // recorded as the failure and thrown.
     std::string Exchange(const char* command);
     // 0, 0 without a site; throws on a database error.
-    void ReadSitePosition(fb::Database* Database, bool ShowMessages, double& latitude, double& longitude) const;
+    void ReadSitePosition(fb::Database* Database, double& latitude, double& longitude) const;
     std::string FailurePrefix() const;
     std::string NoReplyFailure() const;
     std::string MalformedReplyFailure(const std::string& line, const std::string& why) const;

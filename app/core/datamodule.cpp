@@ -1,12 +1,11 @@
 #include "datamodule.h"
 
+#include <cstdio>
+
 #include "acquisition.h"
 
 #include "i18n.h"
 #include "myutils.h"
-#include "uihooks.h"
-
-TData* Data = nullptr;
 
 const char* const TData::kPendingSQL = kPendingReadingsSQL;
 
@@ -14,13 +13,8 @@ TData::TData()
     : trKALO(dbKALO, fb::Isolation::ReadCommitted),
       tbSettings(trKALO, "select * from SETTINGS where SET_ID=1", "SETTINGS", "SET_ID"),
       tbNTPServers(trKALO, "select * from NTPSERVERS order by NTP_ORDER", "NTPSERVERS", "NTP_HOST"),
-      DummySQL(trKALO),
-      DummySQL2(trKALO),
-      qPending(trKALO),
       pinger_(std::make_unique<TIcmpPinger>()),
-      clock_(std::make_unique<TClockSetter>()) {
-    qPending.SetSQL(kPendingSQL);
-}
+      clock_(std::make_unique<TClockSetter>()) {}
 
 void TData::SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock) {
     if (pinger) pinger_ = std::move(pinger);
@@ -81,7 +75,10 @@ std::string UpgradeFailureText(const std::string& file, const TUpgradeError& e) 
 bool TData::DataModuleCreate() {
     upgradeFailed_ = false;
     auto fail = [this](const std::string& message) {
-        ShowErrorMessage(message);
+        if (OnError)
+            OnError(message);
+        else
+            std::fprintf(stderr, "%s\n", message.c_str());
         try {
             dbKALO.Close();
         } catch (...) {
@@ -110,9 +107,6 @@ bool TData::DataModuleCreate() {
 }
 
 void TData::DataModuleDestroy() {
-    DummySQL.Close();
-    DummySQL2.Close();
-    qPending.Close();
     tbSettings.Close();
     tbNTPServers.Close();
     dbKALO.Close();  // rolls back what trKALO still holds
@@ -120,21 +114,16 @@ void TData::DataModuleDestroy() {
 
 int TData::CountSites(bool OnlyWithCode) {
     try {
-        DummySQL.Close();
         std::string sql = "SELECT COUNT(SIT_ID) AS NUMERO FROM SQMSITES";
         if (OnlyWithCode) sql += "\nWHERE NOT(SIT_CODE IS NULL)";
-        DummySQL.SetSQL(sql);
-        DummySQL.Open();
-        const int n = static_cast<int>(DummySQL.FieldByName("NUMERO").AsInteger());
-        DummySQL.Close();
-        DummySQL.SetSQL("");
+        fb::Query q(trKALO);
+        q.SetSQL(sql);
+        q.Open();
+        const int n = static_cast<int>(q.FieldByName("NUMERO").AsInteger());
+        q.Close();
         return n;
     } catch (...) {
-        try {
-            DummySQL.Close();
-        } catch (...) {
-        }
-        return -1;
+        return -1;  // no database, or none that answers: the callers show nothing
     }
 }
 

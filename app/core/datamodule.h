@@ -1,6 +1,7 @@
 #pragma once
 // TData: the one owner of the local database connection for the whole run,
 // with the datasets several windows share and the small settings readers.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,8 @@ public:
     // returns false too (UpgradeFailed() tells the two apart).
     bool DataModuleCreate();
     TUpgradeProgress OnUpgradeProgress;
+    // Shows the error box of DataModuleCreate (its lines on stderr when unset).
+    std::function<void(const std::string&)> OnError;
     bool UpgradeFailed() const { return upgradeFailed_; }
     // Closes every dataset and the connection; open work is rolled back.
     void DataModuleDestroy();
@@ -61,10 +64,8 @@ public:
     fb::Transaction trKALO;  // "read_committed", "rec_version", "nowait"; default rollback
     TDataSet tbSettings;
     TDataSet tbNTPServers;
-    fb::Query DummySQL;
-    fb::Query DummySQL2;
-    fb::Query qPending;
 
+    // The statement of waiting readings (NUMREC, IDSITO).
     static const char* const kPendingSQL;
 
 private:
@@ -79,6 +80,3 @@ private:
 
 // The error box of a failed upgrade: the versions, the file and the engine's words.
 std::string UpgradeFailureText(const std::string& file, const TUpgradeError& e);
-
-// The process-wide data module (null before start-up and after shutdown).
-extern TData* Data;

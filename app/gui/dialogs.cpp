@@ -6,7 +6,6 @@
 #include <QTextStream>
 
 #include "dataset.h"
-#include "uihooks.h"
 
 namespace dialogs {
 
@@ -56,12 +55,6 @@ void ShowFailure(std::exception_ptr failure, QWidget* parent, const QString& pre
     } catch (const std::exception& e) {
         Error(prefix + QString::fromStdString(e.what()), parent);
     }
-}
-
-void InstallEngineHooks() {
-    SetInfoMessageHook([](const std::string& t) { Information(QString::fromStdString(t)); });
-    SetErrorMessageHook([](const std::string& t) { Error(QString::fromStdString(t)); });
-    SetBeepHook([] { QApplication::beep(); });
 }
 
 }  // namespace dialogs

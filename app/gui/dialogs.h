@@ -25,7 +25,6 @@ template <typename F>
 bool Guarded(QWidget* parent, F&& command, const QString& prefix = QString());
 
 // Points the engine's information/error/beep hooks at these boxes.
-void InstallEngineHooks();
 
 // The error box of an exception caught by Guarded.
 void ShowFailure(std::exception_ptr failure, QWidget* parent, const QString& prefix);

@@ -17,10 +17,9 @@
 #include "languages.h"
 #include "mainform.h"
 #include "myutils.h"
-#include "nightfile.h"
+#include "sitecommons.h"
 #include "programlayout.h"
 #include "startup.h"
-#include "uihooks.h"
 #include "version.h"
 #include "welcomeform.h"
 
@@ -70,13 +69,11 @@ int main(int argc, char** argv) {
     const sigset_t quitSignals = QuitSignals();
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
     RegisterTranslation();
-    NightFileDefaults().Program = "KALO-SQM " + GetVersionText(4);
     const uint32_t startTick = TickCountMs();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KALO - SQM"));
     QApplication::setApplicationDisplayName(QStringLiteral("KALO - SQM"));
-    dialogs::InstallEngineHooks();
     // After QApplication, which sets the environment's locale again.
     ApplySavedLanguage();
 
@@ -85,7 +82,9 @@ int main(int argc, char** argv) {
     app.processEvents();
 
     TData data;
-    Data = &data;
+    TSiteCommons common;  // every site window's Internet time, meters and night files
+    common.nightFiles.Program = "KALO-SQM " + GetVersionText(4);
+    data.OnError = [](const std::string& text) { dialogs::Error(QString::fromStdString(text)); };
     // A database of an earlier version is brought up to date first: the
     // welcome window says which step runs (index builds take minutes at scale).
     data.OnUpgradeProgress = [welcome, &app](const TUpgradeStep& s) {
@@ -97,17 +96,15 @@ int main(int argc, char** argv) {
     // Installed: the first start makes the user's folder from the delivered database.
     if (const std::string why = MakeHomeDatabase(ThisProgramLayout()); !why.empty()) {
         welcome->close();
-        Data = nullptr;
-        ShowErrorMessage(why);
+        dialogs::Error(QString::fromStdString(why));
         return 1;
     }
     if (!data.DataModuleCreate()) {
         welcome->close();
-        Data = nullptr;
         return 1;
     }
 
-    auto* mainForm = new TMainForm(QApplication::arguments());
+    auto* mainForm = new TMainForm(data, common, QApplication::arguments());
     while (!WelcomeWaitOver(startTick, TickCountMs()) && !QuitRequested()) {
         app.processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(10);
@@ -141,6 +138,5 @@ int main(int argc, char** argv) {
         rc = app.exec();
     delete mainForm;
     data.DataModuleDestroy();
-    Data = nullptr;
     return rc;
 }

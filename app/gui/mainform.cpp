@@ -72,7 +72,8 @@ void RestoreIfMinimized(QMdiSubWindow* sub) {
 }
 }  // namespace
 
-TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+TMainForm::TMainForm(TData& data, TSiteCommons& common, const QStringList& arguments, QWidget* parent)
+    : QMainWindow(parent), data_(data), common_(common) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("KALO-SQM"));
     resize(977, 621);
@@ -269,14 +270,14 @@ void TMainForm::BuildInvitation() {
 
 void TMainForm::RefreshInvitation() {
     // -1 (no database) hides it as well as a site with a code does.
-    invitation_->setVisible(Data && Data->CountSites(true) == 0);
+    invitation_->setVisible(data_.CountSites(true) == 0);
     invitation_->lower();
 }
 
 // --- Site windows -----------------------------------------------------------
 
 TSiteForm* TMainForm::OpenSiteWindow(int siteId, bool autostart) {
-    auto* form = new TSiteForm(siteId, autostart);
+    auto* form = new TSiteForm(data_, common_, siteId, autostart);
     QMdiSubWindow* sub = mdi_->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     if (!form->windowTitle().isEmpty()) sub->setWindowTitle(form->windowTitle());
@@ -326,17 +327,11 @@ void TMainForm::ShowSiteWindow(QMdiSubWindow* sub) {
 }
 
 std::vector<int> TMainForm::SiteIds(const char* sql) {
-    // Read to the end first: the site windows use the scratch queries too.
-    fb::Query& q = Data->DummySQL2;
-    q.Close();
+    // Read to the end first: opening a window reads the database too.
+    fb::Query q(data_.trKALO);
     q.SetSQL(sql);
     std::vector<int> ids;
-    try {
-        for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.FieldByName("SIT_ID").AsInteger()));
-    } catch (...) {
-        q.Close();
-        throw;
-    }
+    for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.FieldByName("SIT_ID").AsInteger()));
     q.Close();
     return ids;
 }
@@ -379,15 +374,13 @@ void TMainForm::DestroySiteWindows() {
 
 void TMainForm::mnuOpenClick() {
     Guarded(this, [this] {
-        if (!Data) return;
-        const int n = Data->CountSites(false);  // -1 (a database error) shows the list too
+        const int n = data_.CountSites(false);  // -1 (a database error) shows the list too
         if (n == 0) {
             dialogs::Error(T("No Sites existing: please create a new one"), this);
             return;
         }
         if (n == 1) {
-            fb::Query& q = Data->DummySQL;
-            q.Close();
+            fb::Query q(data_.trKALO);
             q.SetSQL("SELECT SIT_ID FROM SQMSITES");
             q.Open();
             const int id = static_cast<int>(q.FieldByName("SIT_ID").AsInteger());
@@ -397,7 +390,7 @@ void TMainForm::mnuOpenClick() {
         }
         int id = 0;
         {
-            TZSiteForm list(Data->dbKALO, this);
+            TZSiteForm list(data_.dbKALO, this, &data_.trKALO);
             list.SetMode(TZSiteForm::Mode::Choose);
             if (list.exec() != QDialog::Accepted) return;
             id = list.SelectedSiteId();
@@ -417,7 +410,6 @@ void TMainForm::mnuCreateNewClick() {
 
 void TMainForm::mnuOpenAllClick() {
     Guarded(this, [this] {
-        if (!Data) return;
         // No look for windows already open: a site may get a second one.
         for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) {
             RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
@@ -427,8 +419,7 @@ void TMainForm::mnuOpenAllClick() {
 
 void TMainForm::mnuDeleteClick() {
     Guarded(this, [this] {
-        if (!Data) return;
-        TZSiteForm list(Data->dbKALO, this);
+        TZSiteForm list(data_.dbKALO, this, &data_.trKALO);
         list.SetMode(TZSiteForm::Mode::Delete);
         list.exec();
     });
@@ -438,7 +429,7 @@ void TMainForm::mnuDeleteClick() {
 void TMainForm::mnuShowInternetTimeClick() {
     Guarded(this, [this] {
         double t = 0;
-        if (!Data || !Data->GetInternetTime(t, false)) return;  // nothing at all when no server answers
+        if (!data_.GetInternetTime(t, false)) return;  // nothing at all when no server answers
         const QDateTime when = ToQDateTime(t);
         const QLocale locale = QLocale::system();
         dialogs::Information(locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
@@ -455,7 +446,7 @@ void TMainForm::mnuSyncClockClick() {
                               this))
             return;
         double t = 0;
-        if (Data && Data->GetInternetTime(t, true))
+        if (data_.GetInternetTime(t, true))
             dialogs::Information(T("Done"), this);
         else
             dialogs::Error(T("Impossible to perform the action"), this);
@@ -468,11 +459,11 @@ void TMainForm::mnuTimeZoneInfoClick() {
 }
 
 void TMainForm::mnuNTPServersClick() {
-    Guarded(this, [this] { TNTPServersForm::ShowNTPServers(this); });
+    Guarded(this, [this] { TNTPServersForm::ShowNTPServers(data_, this); });
 }
 
 void TMainForm::mnuSettingsClick() {
-    Guarded(this, [this] { TSettingsForm::ShowSettings(this); });
+    Guarded(this, [this] { TSettingsForm::ShowSettings(data_, this); });
 }
 
 void TMainForm::mnuCloseWindowClick() {
@@ -533,10 +524,9 @@ void TMainForm::FormPaint() {
     if (!autoStartPending_) return;
     autoStartPending_ = false;  // whatever happens below: once only
     Guarded(this, [this] {
-        if (!Data) return;
         std::vector<int> ids;
         {
-            fb::Transaction tr(Data->dbKALO, fb::Isolation::ReadCommitted);
+            fb::Transaction tr(data_.dbKALO, fb::Isolation::ReadCommitted);
             tr.Start();
             ids = TSiteActions::AutostartSites(tr);
             tr.Commit();

@@ -13,12 +13,15 @@ class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class TData;
 class TSiteForm;
+struct TSiteCommons;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TMainForm(const QStringList& arguments, QWidget* parent = nullptr);
+    // data, common: the program's, for as long as the window lives.
+    TMainForm(TData& data, TSiteCommons& common, const QStringList& arguments, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     bool AutoStartPending() const { return autoStartPending_; }
@@ -91,6 +94,8 @@ private:
     void SavePlacement();
     void ShowLogNews(const TErrorLogNews& news);
 
+    TData& data_;
+    TSiteCommons& common_;
     QMdiArea* mdi_;
     QLabel* panel0_;
     QLabel* panel1_;

@@ -252,15 +252,15 @@ bool TNTPServersModel::setData(const QModelIndex& index, const QVariant& value, 
 
 // ---------------------------------------------------------------- dialog
 
-TNTPServersForm::TNTPServersForm(QWidget* parent) : QDialog(parent) {
+TNTPServersForm::TNTPServersForm(TData& data, QWidget* parent) : QDialog(parent), data_(data) {
     setObjectName(QStringLiteral("NTPServersForm"));
     setWindowTitle(T("NTP Servers"));
     setSizeGripEnabled(true);
 
     placementFile_ = QString::fromStdString(ProgramPath("WinSetup/NTPServers.ini"));
 
-    TDataSet& ds = Data->tbNTPServers;
-    if (!Data->trKALO.Active()) ds.Close();
+    TDataSet& ds = data_.tbNTPServers;
+    if (!data_.trKALO.Active()) ds.Close();
     ds.Open();
     model_ = new TNTPServersModel(ds, this);
 
@@ -335,11 +335,11 @@ TNTPServersForm::TNTPServersForm(QWidget* parent) : QDialog(parent) {
 
 TNTPServersForm::~TNTPServersForm() = default;
 
-void TNTPServersForm::ShowNTPServers(QWidget* parent) {
+void TNTPServersForm::ShowNTPServers(TData& data, QWidget* parent) {
     dialogs::Guarded(
         parent,
-        [parent] {
-            auto* form = new TNTPServersForm(parent);
+        [&data, parent] {
+            auto* form = new TNTPServersForm(data, parent);
             form->setAttribute(Qt::WA_DeleteOnClose);
             form->exec();
         },
@@ -348,7 +348,7 @@ void TNTPServersForm::ShowNTPServers(QWidget* parent) {
 
 void TNTPServersForm::SyncGrid() {
     // The grid's current cell follows the dataset's current row.
-    const TDataSet& ds = Data->tbNTPServers;
+    const TDataSet& ds = data_.tbNTPServers;
     if (!ds.Active() || ds.Eof()) return;
     syncing_ = true;
     const int column = Grid->currentIndex().isValid() ? Grid->currentIndex().column() : 0;
@@ -391,14 +391,14 @@ void TNTPServersForm::btnDeleteClick() {
 void TNTPServersForm::btnCheckConnectionClick() {
     CloseEditor();
     dialogs::Guarded(this, [this] {
-        TDataSet& ds = Data->tbNTPServers;
+        TDataSet& ds = data_.tbNTPServers;
         if (!ds.Active() || ds.Eof()) return;
         const QString host = QString::fromStdString(Trim(ds.AsString("NTP_HOST")));
         const int timeout = static_cast<int>(ds.AsInteger("NTP_TIMEOUT"));
         int bytes = 0;
         {
             TWaitCursor wait;
-            bytes = Data->Pinger().Ping(host.toStdString(), timeout);
+            bytes = data_.Pinger().Ping(host.toStdString(), timeout);
         }
         if (bytes == 0)
             dialogs::Error(T("Host #host#  unreachable").replace(QStringLiteral("#host#"), host), this);
@@ -411,9 +411,9 @@ void TNTPServersForm::btnCheckConnectionClick() {
 void TNTPServersForm::btnOKClick() {
     CloseEditor();
     try {
-        if (Data->trKALO.Active()) {
+        if (data_.trKALO.Active()) {
             model_->PostPending();
-            Data->trKALO.CommitRetaining();
+            data_.trKALO.CommitRetaining();
         }
     } catch (const std::exception& e) {
         // The refused row is not stored; what was posted before it waits
@@ -431,12 +431,12 @@ void TNTPServersForm::btnOKClick() {
 
 void TNTPServersForm::reject() {
     CloseEditor();
-    if (Data->trKALO.Active()) {
+    if (data_.trKALO.Active()) {
         if (!dialogs::Confirm(T("Cancel any changes?"), this)) return;
-        TDataSet& ds = Data->tbNTPServers;
+        TDataSet& ds = data_.tbNTPServers;
         dialogs::Guarded(this, [&] {
             model_->CancelPending();
-            Data->trKALO.RollbackRetaining();
+            data_.trKALO.RollbackRetaining();
             // The dataset still holds the rows posted in the dialog.
             ds.Close();
             ds.Open();

@@ -1,5 +1,5 @@
 #pragma once
-// TNTPServersForm: the list of time servers (Data->tbNTPServers) edited in
+// TNTPServersForm: the list of time servers (the data module's tbNTPServers) edited in
 // a grid, with a reachability check. Changes stay in the data module's
 // transaction until OK commits them or Cancel rolls them back.
 #include <QAbstractTableModel>
@@ -9,6 +9,7 @@
 #include "dataset.h"
 
 class QPushButton;
+class TData;
 class QTableView;
 
 // The grid's rows over the dataset, which can only read its current row:
@@ -64,11 +65,11 @@ private:
 class TNTPServersForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TNTPServersForm(QWidget* parent = nullptr);
+    explicit TNTPServersForm(TData& data, QWidget* parent = nullptr);
     ~TNTPServersForm() override;
 
     // The "NTP Servers" command: the dialog, modally; it frees itself.
-    static void ShowNTPServers(QWidget* parent);
+    static void ShowNTPServers(TData& data, QWidget* parent);
 
     TNTPServersModel* Model() const { return model_; }
     QString PlacementFile() const { return placementFile_; }
@@ -97,6 +98,7 @@ private:
     void RestorePlacement();
     void SavePlacement();
 
+    TData& data_;
     TNTPServersModel* model_;
     QString placementFile_;
     bool syncing_ = false;

@@ -5,9 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "siteports.h"
-
-class TSemaforo : public QWidget, public IStatusLight {
+class TSemaforo : public QWidget {
     Q_OBJECT
 public:
     // Off: all dark, as it is until the first Show call.
@@ -15,10 +13,10 @@ public:
 
     explicit TSemaforo(QWidget* parent = nullptr);
 
-    void ShowRed() override;
-    void ShowYellow() override;
-    void ShowGreen() override;
-    void ShowBlinking() override;
+    void ShowRed();
+    void ShowYellow();
+    void ShowGreen();
+    void ShowBlinking();
 
     bool RedOn() const { return red_; }
     bool YellowOn() const { return yellow_; }

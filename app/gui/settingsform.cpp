@@ -31,7 +31,7 @@ QFrame* Panel(QWidget* parent) {
 }
 }  // namespace
 
-TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
+TSettingsForm::TSettingsForm(TData& data, QWidget* parent) : QDialog(parent), data_(data) {
     setObjectName(QStringLiteral("SettingsForm"));
     setWindowTitle(T("Settings"));
 
@@ -104,7 +104,7 @@ TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
     main->addWidget(ButtonFrame);
     main->setSizeConstraint(QLayout::SetFixedSize);
 
-    TDataSet& ds = Data->tbSettings;
+    TDataSet& ds = data_.tbSettings;
     binder_ = std::make_unique<TFieldBinder>(ds);
     binder_->BindLabel(txtDBVersion, "SET_DBVERSION");
     binder_->BindCheckBox(cbUseInternetTime, "SET_USEINTERTETTIME");
@@ -140,18 +140,18 @@ void TSettingsForm::cbUseInternetTimeToggled(bool checked) {
 void TSettingsForm::cbUploadDataToggled(bool checked) { rgUploadMode->setVisible(checked); }
 
 void TSettingsForm::reject() {
-    const auto state = Data->tbSettings.GetState();
+    const auto state = data_.tbSettings.GetState();
     if (state == TDataSet::State::Edit || state == TDataSet::State::Insert) ButtonFrame->CancelUpdate();
     QDialog::reject();
 }
 
-void TSettingsForm::ShowSettings(QWidget* parent) {
+void TSettingsForm::ShowSettings(TData& data, QWidget* parent) {
     dialogs::Guarded(
         parent,
-        [parent] {
-            Data->tbSettings.Close();
-            Data->tbSettings.Open();
-            TSettingsForm form(parent);
+        [&data, parent] {
+            data.tbSettings.Close();
+            data.tbSettings.Open();
+            TSettingsForm form(data, parent);
             form.exec();
         },
         T("An error occurred: "));

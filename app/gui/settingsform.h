@@ -1,6 +1,6 @@
 #pragma once
 // TSettingsForm: the global settings row (Internet time, upload) edited
-// through the button bar. The caller has just reopened Data->tbSettings.
+// through the button bar. The caller has just reopened the data module's tbSettings.
 #include <QDialog>
 #include <memory>
 
@@ -11,17 +11,18 @@ class QLabel;
 class QLineEdit;
 class QRadioButton;
 class TButtonFrame;
+class TData;
 class TFieldBinder;
 
 class TSettingsForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TSettingsForm(QWidget* parent = nullptr);
+    explicit TSettingsForm(TData& data, QWidget* parent = nullptr);
     ~TSettingsForm() override;
 
     // The "Settings..." command: reopens the settings row, shows the dialog
     // modally; the row stays open afterwards for the settings readers.
-    static void ShowSettings(QWidget* parent);
+    static void ShowSettings(TData& data, QWidget* parent);
 
     QLabel* lblDBVersion;
     QLabel* txtDBVersion;
@@ -44,5 +45,6 @@ private:
     void cbUseInternetTimeToggled(bool checked);
     void cbUploadDataToggled(bool checked);
 
+    TData& data_;
     std::unique_ptr<TFieldBinder> binder_;
 };

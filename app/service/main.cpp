@@ -28,9 +28,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     RegisterTranslation();
-    InstallServiceHooks();
-    NightFileDefaults().Program = "KALO-SQM " + GetVersionText(4);
-    NightFileDefaults().DataSupplier = options.DataSupplier;
     TSignals signals;
     if (options.Demo) return RunDemo(options, signals);
 

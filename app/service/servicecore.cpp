@@ -23,7 +23,7 @@
 #include "siterow.h"
 #include "siterules.h"
 #include "sqm.h"
-#include "uihooks.h"
+#include "version.h"
 
 namespace {
 
@@ -71,13 +71,21 @@ std::string LoggedIn(const std::string& logName) {
     return failing.empty() ? " (logged in " + path + ")" : " (not logged: " + path + " cannot be written: " + failing + ")";
 }
 
+// The loop says each tick's outcome itself (ReportTick): the state adds nothing.
 class TNoLight : public IStatusLight {
 public:
-    void ShowRed() override {}
-    void ShowYellow() override {}
-    void ShowGreen() override {}
-    void ShowBlinking() override {}
+    void Show(TSiteState) override {}
 };
+
+// The data module's error box: one journal line per line of it.
+void SayBox(const std::string& text) {
+    std::string::size_type from = 0;
+    for (auto at = text.find('\n');; at = text.find('\n', from)) {
+        Say("kalosqm-station: " + Printable(text.substr(from, at == std::string::npos ? at : at - from)));
+        if (at == std::string::npos) break;
+        from = at + 1;
+    }
+}
 
 }  // namespace
 
@@ -226,20 +234,6 @@ bool TStderrPrompt::Confirm(const std::string& text) {
     return false;
 }
 
-void InstallServiceHooks() {
-    SetInfoMessageHook([](const std::string& text) { Say("kalosqm-station: " + Printable(text)); });
-    SetErrorMessageHook([](const std::string& text) {
-        // One journal line per line of the box.
-        std::string::size_type from = 0;
-        for (auto at = text.find('\n'); ; at = text.find('\n', from)) {
-            Say("kalosqm-station: " + Printable(text.substr(from, at == std::string::npos ? at : at - from)));
-            if (at == std::string::npos) break;
-            from = at + 1;
-        }
-    });
-    SetBeepHook([] {});
-}
-
 // The acquisition timer of one site, run by the service loop.
 class TLoopTicker : public ITicker {
 public:
@@ -267,7 +261,7 @@ struct TStationService::TSite {
           Where(where),
           prompt("site " + Quoted(name) + ": "),
           source(svc.data_.dbKALO, id),
-          ports{svc.clock_, ticker, svc.wait_, prompt, view, light, svc.data_, source, svc.stations_, svc.data_.dbKALO},
+          ports{svc.clock_, ticker, svc.wait_, prompt, view, light, svc.data_, source, svc.stations_, svc.data_.dbKALO, svc.common_},
           acq(ports, svc.options_.TickMs) {}
     int Id;
     std::string Name;
@@ -290,6 +284,9 @@ TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions
       options_(std::move(options)),
       wait_(signals),
       logWatch_([](const TErrorLogNews& news) { Say("kalosqm-station: " + DescribeErrorLogNews(news)); }) {
+    common_.nightFiles.Program = "KALO-SQM " + GetVersionText(4);
+    common_.nightFiles.DataSupplier = options_.DataSupplier;
+    if (!data_.OnError) data_.OnError = SayBox;
     // Each outage's begin and end reach the journal as well as the logs.
     data_.Outages().SetEcho([](const std::string& line) { Say("kalosqm-station: " + line); });
 }
@@ -534,13 +531,11 @@ int TStationService::Run() {
 
 int RunStationService(TSignals& signals, const TServiceOptions& options) {
     TData data;
-    Data = &data;
     int rc = 0;
     {
         TStationService service(data, signals, options);
         rc = service.Run();
     }
     data.DataModuleDestroy();
-    Data = nullptr;
     return rc;
 }

@@ -86,9 +86,6 @@ private:
     std::string prefix_;
 };
 
-// Points the engine's message and beep hooks at stderr / nothing.
-void InstallServiceHooks();
-
 // The acquisition of the chosen sites until a stop request.
 class TStationService {
 public:
@@ -120,10 +117,10 @@ private:
     TPcClock clock_;
     TSignalWait wait_;
     TStationFactory stations_;
+    TSiteCommons common_;  // Internet time, meters, night files: the same for every site
     std::vector<std::unique_ptr<TSite>> sites_;
     TErrorLogWatch logWatch_;  // a log that loses lines is said on stderr
 };
 
-// The service on the program's own data module (Data points at it while it
-// runs); the exit code of the run.
+// The service on a data module of its own; the exit code of the run.
 int RunStationService(TSignals& signals, const TServiceOptions& options);

@@ -1,7 +1,5 @@
 #include "acquisition.h"
 
-#include <mutex>
-#include <set>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -16,9 +14,16 @@
 #include "siteedit.h"
 #include "sqm.h"
 
-TAcquisitionShared& AcquisitionShared() {
-    static TAcquisitionShared shared;
-    return shared;
+const char* SiteStateName(TSiteState state) {
+    switch (state) {
+        case TSiteState::Stopped: return "stopped";
+        case TSiteState::OutsideWindow: return "outside the reading window";
+        case TSiteState::NightStored: return "night reading stored";
+        case TSiteState::DaylightStored: return "daylight reading stored";
+        case TSiteState::Skipped: return "due reading skipped";
+        case TSiteState::Failed: return "failed";
+    }
+    return "?";
 }
 
 std::unique_ptr<TSQM> TStationFactory::Create(const TStationParams& p) {
@@ -43,25 +48,27 @@ bool UploadPermitted(const std::string& code) {
 }  // namespace
 
 TAcquisition::TAcquisition(TSitePorts ports, int periodMs)
-    : ports_(ports), periodMs_(periodMs), nightFile_(std::make_unique<TNightFileWriter>(ports.db)) {}
+    : ports_(ports),
+      periodMs_(periodMs),
+      nightFile_(std::make_unique<TNightFileWriter>(ports.db, ports.common.nightFiles)) {}
 
 TAcquisition::~TAcquisition() {
     if (running_) ports_.ticker.Stop();
 }
 
 double TAcquisition::UtcOffset() {
-    return LocalToUtcOffset(ports_.site.Site().TimeZone, ports_.clock.Zone()) + AcquisitionShared().InternetTimeOffset;
+    return LocalToUtcOffset(ports_.site.Site().TimeZone, ports_.clock.Zone()) + ports_.common.time.Offset;
 }
 
 double TAcquisition::NowUtc() { return ports_.clock.NowLocal() + UtcOffset(); }
 
-double TAcquisition::LogTime() { return ports_.clock.NowLocal() + AcquisitionShared().InternetTimeOffset; }
+double TAcquisition::LogTime() { return ports_.clock.NowLocal() + ports_.common.time.Offset; }
 
 bool TAcquisition::SyncInternetTime(bool showErrors) {
-    TAcquisitionShared& shared = AcquisitionShared();
+    TInternetTimeState& shared = ports_.common.time;
     ISiteSettings& settings = ports_.settings;
     if (!settings.UseInternetTime()) {
-        shared.InternetTimeOffset = 0;
+        shared.Offset = 0;
         return false;
     }
     bool ok = false;
@@ -69,7 +76,7 @@ bool TAcquisition::SyncInternetTime(bool showErrors) {
         double offset = 0;
         ok = settings.GetTimeOffset(offset);
         if (ok)
-            shared.InternetTimeOffset = offset;
+            shared.Offset = offset;
         else if (showErrors)
             ports_.prompt.Error(Tr("Impossible to get the Internet time"));
     } else {
@@ -77,7 +84,7 @@ bool TAcquisition::SyncInternetTime(bool showErrors) {
         ok = settings.GetInternetTime(time, true);
         if (!ok && showErrors) ports_.prompt.Error(Tr("Unable to synchronize the clock with Internet time"));
         // The PC clock itself is right now (or as right as it gets): no correction.
-        shared.InternetTimeOffset = 0;
+        shared.Offset = 0;
     }
     if (ok)
         settings.Outages().TimeAnswered(LogTime());
@@ -94,12 +101,14 @@ TSQM& TAcquisition::EnsureStation(double timeOffset) {
         p.Offset = site.Offset;
         p.SiteId = site.Id;
         station_ = ports_.stations.Create(p);
+        station_->Beep = [this] { ports_.view.Beep(); };
     }
     return *station_;
 }
 
 TSQM& TAcquisition::CreateStationForTest() {
     station_ = ports_.stations.Create(TSiteEdit::TestStationParams(ports_.site.Site(), ports_.db));
+    station_->Beep = [this] { ports_.view.Beep(); };
     return *station_;
 }
 
@@ -115,23 +124,20 @@ void TAcquisition::StartOrStop() {
 }
 
 void TAcquisition::Stop() {
-    AcquisitionShared().ReadingInProgress = false;
     if (!running_) return;
     running_ = false;
     ports_.ticker.Stop();
-    ports_.light.ShowRed();
+    ports_.light.Show(TSiteState::Stopped);
     ports_.view.ShowRunState(false);
 }
 
 void TAcquisition::Start() {
-    AcquisitionShared().ReadingInProgress = false;
     if (running_) return;
     if (ports_.site.HasUnsavedChanges()) {
         if (!ports_.prompt.Confirm(Tr("The configuration has not yet been saved: save now?"))) return;
         if (!ports_.site.SaveChanges()) return;
     }
-    TAcquisitionShared& shared = AcquisitionShared();
-    shared.LastSyncSucceeded = SyncInternetTime(false);
+    ports_.common.time.LastSyncSucceeded = SyncInternetTime(false);
     lastSyncTime_ = NowUtc();
     // Zero makes the first tick take a reading at once where one is allowed.
     lastReadingTime_ = 0;
@@ -171,11 +177,10 @@ void TAcquisition::Tick() {
 }
 
 void TAcquisition::TickError(const std::string& message) {
-    AcquisitionShared().ReadingInProgress = false;
     report_.What = TTickReport::Outcome::Exception;
     report_.Error = message;
     try {
-        ports_.light.ShowYellow();
+        ports_.light.Show(TSiteState::Failed);
         LogTickFailure(ports_.site.Site().Name, message);
         ports_.view.ReadingFailed(message);
     } catch (...) {
@@ -187,11 +192,21 @@ void TAcquisition::LogTickFailure(const std::string& siteName, const std::string
     WriteErrorLog(FormatLogTime(LogTime()) + " - Timer Exception - " + cause, siteName);
 }
 
+bool TAcquisition::ReadMeter(TSQM& station, double offset) {
+    IClock& clock = ports_.clock;
+    const bool ok = station.UpdateReadingAt(&ports_.db, [&clock, offset] { return clock.NowLocal() + offset; });
+    // The identity follows a good reading only: after a failed one it would
+    // wait a second timeout on a silent meter and tell the same cause
+    // twice. A garbled identity ends the tick in the error path, unstored.
+    if (ok) station.UpdateInfo();
+    return ok;
+}
+
 void TAcquisition::DoTick() {
-    TAcquisitionShared& shared = AcquisitionShared();
+    TInternetTimeState& shared = ports_.common.time;
     const TSiteRow site = ports_.site.Site();
     const double zoneOffset = LocalToUtcOffset(site.TimeZone, ports_.clock.Zone());
-    const double offset = zoneOffset + shared.InternetTimeOffset;
+    const double offset = zoneOffset + shared.Offset;
     const double t = ports_.clock.NowLocal() + offset;
     report_.Utc = t;
     ports_.view.SetDynamicLabels(t);
@@ -205,7 +220,7 @@ void TAcquisition::DoTick() {
             night = true;
         }
     } else {
-        ports_.light.ShowBlinking();
+        ports_.light.Show(TSiteState::OutsideWindow);
         if (site.DayReading && ReadingDue(t, lastDayReadingTime_, site.DayInterval)) {
             lastDayReadingTime_ = t;
             due = true;
@@ -218,14 +233,16 @@ void TAcquisition::DoTick() {
             TOutages& outages = ports_.settings.Outages();
             TUploadPass pass;
             pass.OnContact = [&](const TNetworkContact& c) { outages.Contact(LogTime(), site.Id, c); };
+            pass.Unloadable = &ports_.common.unloadableReadings;
             report_.PendingSent = UploadPendingReadings(ports_.db, site.Id, 5, ports_.wait, nullptr, &pass);
             outages.WaitingPass(LogTime(), site.Id, report_.PendingSent, pass.Drained);
             ports_.view.RefreshLatestReadings();
         }
         return;
     }
-    if (shared.ReadingInProgress) {
-        ports_.light.ShowYellow();  // the interval counts as used
+    TSQM& station = EnsureStation(offset);
+    if (ports_.common.meters.Busy(station.Client->Host, station.Client->Port)) {
+        ports_.light.Show(TSiteState::Skipped);  // the interval counts as used
         report_.What = TTickReport::Outcome::Skipped;
         return;
     }
@@ -235,33 +252,31 @@ void TAcquisition::DoTick() {
         shared.LastSyncSucceeded = SyncInternetTime(false);
         lastSyncTime_ = t;  // the new offset counts from the next tick
     }
-    TSQM& station = EnsureStation(offset);
-    shared.ReadingInProgress = true;
-    IClock& clock = ports_.clock;
-    const bool ok = station.UpdateReadingAt(&ports_.db, false, [&clock, offset] { return clock.NowLocal() + offset; });
+    bool ok = false;
+    {
+        const TMeterGates::THold meter = ports_.common.meters.TryHold(station.Client->Host, station.Client->Port);
+        if (!meter) {  // taken while the time was synchronised
+            ports_.light.Show(TSiteState::Skipped);
+            report_.What = TTickReport::Outcome::Skipped;
+            return;
+        }
+        ok = ReadMeter(station, offset);
+    }
     if (ok) {
-        // The identity follows a good reading only: after a failed one it would
-        // wait a second timeout on a silent meter and tell the same cause
-        // twice. A garbled identity ends the tick in the error path, unstored.
-        station.UpdateInfo();
         station.SetSiteID(site.Id);
         station.Syncro = shared.LastSyncSucceeded;
         station.State = night ? 0 : -1;
         station.StoreReading(&ports_.db);
-        if (nightFile_) nightFile_->Append(site, station, zoneOffset, ports_.clock.NowLocal() + shared.InternetTimeOffset);
+        if (nightFile_) nightFile_->Append(site, station, zoneOffset, ports_.clock.NowLocal() + shared.Offset);
         report_.What = TTickReport::Outcome::Stored;
         ports_.view.ShowLatestReading(&station);
         ports_.view.RefreshLatestReadings();
-        if (night)
-            ports_.light.ShowGreen();
-        else
-            ports_.light.ShowBlinking();
+        ports_.light.Show(night ? TSiteState::NightStored : TSiteState::DaylightStored);
     } else {
-        ports_.light.ShowYellow();
+        ports_.light.Show(TSiteState::Failed);
         report_.What = TTickReport::Outcome::Failed;
         report_.Error = station.LastFailure().empty() ? Tr("SQM-LE not found") : station.LastFailure();
     }
-    shared.ReadingInProgress = false;
     // One line per failed due reading, whatever its cause: refused, silent,
     // garbled or impossible.
     if (!ok) LogTickFailure(site.Name, report_.Error);
@@ -284,41 +299,29 @@ void TAcquisition::DoTick() {
 
 void TAcquisition::ReadNow() {
     TBusy busy(busy_);
-    TAcquisitionShared& shared = AcquisitionShared();
     SyncInternetTime(true);
     const double offset = UtcOffset();
-    if (shared.ReadingInProgress) return;
-    shared.ReadingInProgress = true;
+    const TSiteRow site = ports_.site.Site();
+    TSQM& station = EnsureStation(offset);
+    if (ports_.common.meters.Busy(station.Client->Host, station.Client->Port)) return;
+    // Asked before the meter is held: while the box is open every other site reads on.
+    if (site.Id > 0 && (!site.Latitude || !site.Longitude))
+        ports_.prompt.Inform(
+            Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
     bool ok = false;
-    try {
-        TSQM& station = EnsureStation(offset);
-        station.SetSiteID(ports_.site.Site().Id);
-        IClock& clock = ports_.clock;
-        ok = station.UpdateReadingAt(&ports_.db, true, [&clock, offset] { return clock.NowLocal() + offset; });
-    } catch (...) {
-        shared.ReadingInProgress = false;
-        throw;
-    }
-    shared.ReadingInProgress = false;
-    if (ok)
-        ports_.view.ShowLatestReading(station_.get());
-    else
-        ports_.prompt.Inform(Tr("SQM-LE not found") + "\n" + station_->LastFailure());
-}
-
-namespace {
-
-void LogUnloadableReading(const std::string& code, const std::string& why) {
-    static std::mutex lock;
-    static std::set<std::string> told;
     {
-        std::lock_guard<std::mutex> hold(lock);
-        if (!told.insert(code).second) return;
+        const TMeterGates::THold meter = ports_.common.meters.TryHold(station.Client->Host, station.Client->Port);
+        if (!meter) return;  // a tick of this meter ran while the box was open
+        station.SetSiteID(site.Id);
+        IClock& clock = ports_.clock;
+        ok = station.UpdateReadingAt(&ports_.db, [&clock, offset] { return clock.NowLocal() + offset; });
     }
-    WriteErrorLog(FormatLogTime(NowLocal()) + " Lettura in attesa non inviabile, saltata: " + why, "NETWORK");
+    if (ok)
+        ports_.view.ShowLatestReading(&station);
+    else
+        ports_.prompt.Inform(Tr("SQM-LE not found") + "\n" + station.LastFailure());
 }
 
-}  // namespace
 
 std::string PendingReadingsSQL(int count) {
     std::string sql = kPendingReadingsSQL;
@@ -365,7 +368,9 @@ int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, 
         } catch (const TUnloadableReading& e) {
             // Newest first: a bad row left to end the loop would hold back
             // every older reading for ever. It stays waiting, and is told once.
-            LogUnloadableReading(readingCode, e.what());
+            if (!pass || !pass->Unloadable || pass->Unloadable->First(readingCode))
+                WriteErrorLog(FormatLogTime(NowLocal()) + " Lettura in attesa non inviabile, saltata: " + e.what(),
+                              "NETWORK");
         }
         if (loaded && station.SendToNetwork(siteCode)) {
             station.Modified = false;

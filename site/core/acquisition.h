@@ -8,24 +8,17 @@
 #include <string>
 
 #include "outages.h"
+#include "sitecommons.h"
 #include "siteports.h"
 
 class TSQM;
 class INightFile;
 
-// Process-wide: shared by every site that acquires in this process.
-struct TAcquisitionShared {
-    bool ReadingInProgress = false;
-    double InternetTimeOffset = 0;  // days: Internet time minus PC time
-    bool LastSyncSucceeded = false;
-};
-TAcquisitionShared& AcquisitionShared();
-
 // What the last tick did, for the views, the service's output and the tests.
 struct TTickReport {
     enum class Outcome {
         NotDue,      // nothing fell due
-        Skipped,     // due, but another reading was in progress
+        Skipped,     // due, but its meter was in another conversation
         Stored,      // a reading was stored
         Failed,      // due, the meter gave no reading fit to store: logged, and why in Error
         Exception,   // the tick failed: logged as a " - Timer Exception - " line
@@ -57,14 +50,16 @@ public:
     void Stop();   // no-op when stopped
     // One acquisition tick. Never throws.
     void Tick();
-    // "Read now": shows a reading without storing it.
+    // "Read now": shows a reading without storing it. The coordinates
+    // warning and "SQM-LE not found" are shown with no meter held, so the
+    // other sites read on while a box is open.
     void ReadNow();
     // Closing: asks while acquisition runs; Yes stops it. True = may close.
     bool MayClose();
 
     // SyncInternetTime of the site window.
     bool SyncInternetTime(bool showErrors);
-    // The UTC offset of a tick: LocalToUtcOffset + InternetTimeOffset.
+    // The UTC offset of a tick: LocalToUtcOffset + the Internet-time offset.
     double UtcOffset();
     double NowUtc();
 
@@ -87,6 +82,8 @@ public:
 
 private:
     void DoTick();
+    // The meter conversation of a due reading, with its meter held.
+    bool ReadMeter(TSQM& station, double offset);
     void TickError(const std::string& message);
     // The " - Timer Exception - " line of the site's log.
     void LogTickFailure(const std::string& siteName, const std::string& cause);
@@ -138,6 +135,9 @@ std::string PendingReadingsSQL(int count);
 struct TUploadPass {
     std::function<void(const TNetworkContact&)> OnContact;
     bool Drained = false;
+    // A waiting reading that cannot be sent is logged once per key given
+    // here; without it, once per pass.
+    TToldOnce* Unloadable = nullptr;
 };
 int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr,
                           TUploadPass* pass = nullptr);

@@ -24,11 +24,6 @@
 
 namespace fs = std::filesystem;
 
-TNightFileOptions& NightFileDefaults() {
-    static TNightFileOptions options;
-    return options;
-}
-
 namespace {
 
 // The largest size a number of the file may have: every digit exact in a
@@ -333,11 +328,11 @@ std::string TimeSynchronizationText(fb::Database& db) {
     return servers.empty() ? "PC clock" : servers;
 }
 
-TNightFileWriter::TNightFileWriter(fb::Database& db, std::optional<TNightFileOptions> options)
+TNightFileWriter::TNightFileWriter(fb::Database& db, TNightFileOptions options)
     : db_(db), options_(std::move(options)) {}
 
 TNightFileHeader TNightFileWriter::BeginHeader(const TSiteRow& site, const TSQM& station) {
-    const TNightFileOptions options = options_ ? *options_ : NightFileDefaults();
+    const TNightFileOptions& options = options_;
     TNightFileHeader h;
     h.InstrumentId = site.Code.empty() ? site.Name : site.Code;
     h.DataSupplier = options.DataSupplier;

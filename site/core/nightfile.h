@@ -49,9 +49,6 @@ struct TNightFileOptions {
     std::string DataSupplier;
     std::string Program = "KALO-SQM";
 };
-// Process-wide defaults of the writers TAcquisition makes: the program sets
-// its version here at start ("KALO-SQM 1.0.0.1").
-TNightFileOptions& NightFileDefaults();
 
 // A site name as it may stand in a file name: / \ : * ? " < > |, control
 // characters and a leading dot become "_"; an empty name is "_"; a name
@@ -116,7 +113,8 @@ public:
     // Lines that wait beyond this many are left to the database to fill in.
     static constexpr size_t kMaxWaiting = 100000;
 
-    explicit TNightFileWriter(fb::Database& db, std::optional<TNightFileOptions> options = std::nullopt);
+    // options: given by the writer's owner (a program: its version, "KALO-SQM 1.0.0.1").
+    explicit TNightFileWriter(fb::Database& db, TNightFileOptions options = {});
     void Append(const TSiteRow& site, const TSQM& station, double zoneOffset, double logTime) override;
     // The file the last Append wrote to or tried to.
     const std::string& LastPath() const { return lastPath_; }
@@ -138,7 +136,7 @@ private:
     std::vector<TLine> FromDatabase(const TSiteRow& site, const TLine& first, long long afterMs);
 
     fb::Database& db_;
-    std::optional<TNightFileOptions> options_;  // empty: NightFileDefaults() when a file is begun
+    TNightFileOptions options_;
     std::string lastPath_;
     std::vector<TLine> waiting_;      // oldest first
     std::vector<std::string> known_;  // files whose end this run has written

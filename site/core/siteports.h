@@ -8,6 +8,7 @@
 
 class TSQM;
 class TOutages;
+struct TSiteCommons;
 namespace fb {
 class Database;
 }
@@ -60,14 +61,23 @@ public:
     virtual TOutages& Outages() = 0;
 };
 
-// The three-light status of a site.
+// What the acquisition of a site is doing, as its status light shows it.
+enum class TSiteState {
+    Stopped,         // acquisition stopped (also when the window opens)
+    OutsideWindow,   // running, outside the reading window
+    NightStored,     // a night reading was stored
+    DaylightStored,  // a daylight reading was stored
+    Skipped,         // a due reading was skipped: its meter was in a conversation
+    Failed,          // the last due reading, or the tick, failed: the log says why
+};
+// "failed", "night reading stored"...: for lines and logs.
+const char* SiteStateName(TSiteState state);
+
+// The status light of a site: each shell shows a state its own way.
 class IStatusLight {
 public:
     virtual ~IStatusLight() = default;
-    virtual void ShowRed() = 0;
-    virtual void ShowYellow() = 0;
-    virtual void ShowGreen() = 0;
-    virtual void ShowBlinking() = 0;
+    virtual void Show(TSiteState state) = 0;
 };
 
 // The row of SQMSITES a site runs with; empty fields as nullopt.
@@ -116,6 +126,8 @@ public:
     // A reading was stored (night or daylight) / a due reading failed.
     virtual void ReadingStored(const TSQM& /*station*/, bool /*night*/) {}
     virtual void ReadingFailed(const std::string& /*why*/) {}
+    // The meter gave no reading: the system bell where there is one.
+    virtual void Beep() {}
 };
 
 // The acquisition timer: enabled exactly while acquisition runs.
@@ -150,7 +162,8 @@ public:
     std::unique_ptr<TSQM> Create(const TStationParams& p) override;
 };
 
-// One set of ports per site, by reference.
+// One set of ports per site, by reference; common: the program's, the same
+// for every site it runs.
 struct TSitePorts {
     IClock& clock;
     ITicker& ticker;
@@ -162,4 +175,5 @@ struct TSitePorts {
     ISiteSource& site;
     IStationFactory& stations;
     fb::Database& db;
+    TSiteCommons& common;
 };

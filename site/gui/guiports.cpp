@@ -41,6 +41,29 @@ void InterruptGuiWaits() {
 
 bool GuiWaitsInterrupted() { return interrupted; }
 
+TSemaforo::State LightFor(TSiteState state) {
+    switch (state) {
+        case TSiteState::Stopped: return TSemaforo::State::Red;
+        case TSiteState::OutsideWindow:
+        case TSiteState::DaylightStored: return TSemaforo::State::Blinking;
+        case TSiteState::NightStored: return TSemaforo::State::Green;
+        case TSiteState::Skipped:
+        case TSiteState::Failed: return TSemaforo::State::Yellow;
+    }
+    return TSemaforo::State::Yellow;
+}
+
+void TSemaforoLight::Show(TSiteState state) {
+    if (!light) return;
+    switch (LightFor(state)) {
+        case TSemaforo::State::Red: light->ShowRed(); break;
+        case TSemaforo::State::Yellow: light->ShowYellow(); break;
+        case TSemaforo::State::Green: light->ShowGreen(); break;
+        case TSemaforo::State::Blinking: light->ShowBlinking(); break;
+        case TSemaforo::State::Off: break;
+    }
+}
+
 void TGuiPrompt::Inform(const std::string& text) { dialogs::Information(QString::fromStdString(text), parent_); }
 
 void TGuiPrompt::Error(const std::string& text) { dialogs::Error(QString::fromStdString(text), parent_); }

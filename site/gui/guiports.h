@@ -5,9 +5,20 @@
 #include <QString>
 #include <QTimer>
 
+#include "semaforo.h"
 #include "siteports.h"
 
 class QWidget;
+
+// A site's state on its three-light widget: red stopped, blinking green
+// outside the reading window and after a daylight reading, green after a
+// night reading, yellow when a due reading failed or was skipped.
+TSemaforo::State LightFor(TSiteState state);
+class TSemaforoLight : public IStatusLight {
+public:
+    TSemaforo* light = nullptr;  // set once the window has built it
+    void Show(TSiteState state) override;
+};
 
 class TPcClock : public IClock {
 public:

@@ -1,5 +1,6 @@
 #include "siteform.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QChartView>
 #include <QCloseEvent>
@@ -36,17 +37,19 @@ bool TFormSiteSource::HasUnsavedChanges() {
     return ds_.GetState() == TDataSet::State::Edit || ds_.GetState() == TDataSet::State::Insert;
 }
 
-TSiteFormPrivate::TSiteFormPrivate(TSiteForm* form, int siteId)
+TSiteFormPrivate::TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& common, int siteId)
     : q(form),
+      data(data),
+      common(common),
       siteId(siteId),
-      trSite(Data->dbKALO, fb::Isolation::ReadCommitted),
-      trReadings(Data->dbKALO, fb::Isolation::ReadCommitted),
+      trSite(data.dbKALO, fb::Isolation::ReadCommitted),
+      trReadings(data.dbKALO, fb::Isolation::ReadCommitted),
       tbSite(TSiteActions::SiteRecord(trSite)),
       binder(tbSite),
       prompt(form),
       source(tbSite, frame),
       ticker(Timer1),
-      acq(TSitePorts{clock, ticker, wait, prompt, *this, lightProxy, *Data, source, stations, Data->dbKALO}) {}
+      acq(TSitePorts{clock, ticker, wait, prompt, *this, light, data, source, stations, data.dbKALO, common}) {}
 
 TSiteFormPrivate::~TSiteFormPrivate() = default;
 
@@ -55,6 +58,7 @@ void TSiteFormPrivate::ReadingFailed(const std::string& why) { readingsPage->Rea
 void TSiteFormPrivate::ReadingStored(const TSQM&, bool) { readingsPage->ReadingStored(); }
 void TSiteFormPrivate::RefreshLatestReadings() { readingsPage->RefreshLatestReadings(); }
 void TSiteFormPrivate::ShowRunState(bool running) { readingsPage->ShowRunState(running); }
+void TSiteFormPrivate::Beep() { QApplication::beep(); }
 
 void TSiteFormPrivate::Build() {
     PageControl1 = new QTabWidget;
@@ -62,7 +66,7 @@ void TSiteFormPrivate::Build() {
     sitePage = std::make_unique<TSiteInfoPage>(*this);
     readingsPage = std::make_unique<TReadingsPage>(*this);
     networkPage = std::make_unique<TNetworkPage>(*this);
-    lightProxy.light = readingsPage->Light();
+    light.light = readingsPage->Light();
     AddTrTab(PageControl1, sitePage->Tab(), N_("Site informations"));
     AddTrTab(PageControl1, readingsPage->Tab(), N_("SQM Readings"));
     realTimePage = std::make_unique<TRealTimePage>(*this);
@@ -201,8 +205,8 @@ void TSiteFormPrivate::SaveChart(QChartView* view) {
     dialogs::Guarded(q, [&] { SaveChartAs(q, view, fileChooser); });
 }
 
-TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
-    : QWidget(parent), d(std::make_unique<TSiteFormPrivate>(this, siteId)) {
+TSiteForm::TSiteForm(TData& data, TSiteCommons& common, int siteId, bool autostart, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<TSiteFormPrivate>(this, data, common, siteId)) {
     setObjectName(QStringLiteral("SiteForm"));
     setAttribute(Qt::WA_DeleteOnClose);
     d->Build();
@@ -242,9 +246,8 @@ TSiteForm::TSiteForm(int siteId, bool autostart, QWidget* parent)
     dialogs::Guarded(this, [this] { RefreshLatestReadings(); });
     dialogs::Guarded(this, [this] { d->networkPage->ShowReadingCounts(); });
     d->ShowNetQueryPage();
-    d->readingsPage->Light()->ShowRed();
+    d->light.Show(TSiteState::Stopped);
     d->readingsPage->ShowMethodGroups();
-    AcquisitionShared().ReadingInProgress = false;
     d->readingsPage->ShowLatestReading();
     if (autostart) {
         d->TimerAutostart.setInterval(TSiteRules::AutostartDelayMs());
@@ -322,7 +325,7 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
     }
     d->readingsPage->ShowLatestReading();
     if (isLocalTime)
-        time += AcquisitionShared().InternetTimeOffset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
+        time += d->common.time.Offset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
     for (TSitePage* page : d->pages) page->ShowSite(site, time);
 }
 

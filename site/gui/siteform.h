@@ -9,7 +9,9 @@
 #include <string>
 
 class TAcquisition;
+class TData;
 class TDataSet;
+struct TSiteCommons;
 class TSiteFormPrivate;
 struct TFinderOptions;
 
@@ -17,8 +19,9 @@ class TSiteForm : public QWidget {
     Q_OBJECT
 public:
     // siteId 0: a window that creates a new site. autostart: start the
-    // acquisition after a random delay of 1000-3999 ms.
-    TSiteForm(int siteId, bool autostart, QWidget* parent = nullptr);
+    // acquisition after a random delay of 1000-3999 ms. data and common: the
+    // program's, for as long as the window lives.
+    TSiteForm(TData& data, TSiteCommons& common, int siteId, bool autostart, QWidget* parent = nullptr);
     ~TSiteForm() override;
 
     // The site the window was opened for (0 for a new site, also after saving it).

@@ -42,7 +42,7 @@ private:
 
 class TSiteFormPrivate : public ISiteView {
 public:
-    TSiteFormPrivate(TSiteForm* form, int siteId);
+    TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& common, int siteId);
     ~TSiteFormPrivate() override;
 
     // ISiteView
@@ -52,16 +52,7 @@ public:
     void ReadingStored(const TSQM&, bool) override;
     void RefreshLatestReadings() override;
     void ShowRunState(bool running) override;
-
-    // The light exists only once the page is built; the ports need it before.
-    class TLightProxy : public IStatusLight {
-    public:
-        TSemaforo* light = nullptr;
-        void ShowRed() override { light->ShowRed(); }
-        void ShowYellow() override { light->ShowYellow(); }
-        void ShowGreen() override { light->ShowGreen(); }
-        void ShowBlinking() override { light->ShowBlinking(); }
-    };
+    void Beep() override;
 
     void Build();
     void Bind();
@@ -86,6 +77,8 @@ public:
     void tbSiteAfterPost();
 
     TSiteForm* q;
+    TData& data;
+    TSiteCommons& common;
     int siteId;
     fb::Transaction trSite;
     // The reading lists and their deletions, apart from the site record's edits.
@@ -101,7 +94,7 @@ public:
     QTimer TimerAutostart;
     TTimerTicker ticker;
     TStationFactory stations;
-    TLightProxy lightProxy;
+    TSemaforoLight light;  // the ports need it before the page builds the widget
     TAcquisition acq;
     bool closeAfterWork = false;
     bool shuttingDown = false;

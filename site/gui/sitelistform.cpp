@@ -12,7 +12,6 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "datamodule.h"
 #include "dialogs.h"
 #include "fbdb.h"
 #include "guiports.h"
@@ -112,10 +111,10 @@ QVariant TSiteListModel::headerData(int section, Qt::Orientation orientation, in
     return {};
 }
 
-TZSiteForm::TZSiteForm(fb::Database& db, QWidget* parent)
+TZSiteForm::TZSiteForm(fb::Database& db, QWidget* parent, fb::Transaction* retained)
     // Read committed, not a snapshot: readings a running site stores while
     // the list is open must go with the site, or the cascade fails on them.
-    : QDialog(parent), tr_(std::make_unique<fb::Transaction>(db, fb::Isolation::ReadCommitted)) {
+    : QDialog(parent), tr_(std::make_unique<fb::Transaction>(db, fb::Isolation::ReadCommitted)), retained_(retained) {
     setObjectName(QStringLiteral("ZSiteForm"));
     setWindowTitle(T("Site list"));
     resize(560, 340);
@@ -209,9 +208,9 @@ void TZSiteForm::BitBtn2Click() {
         // The data module's transaction, open (and only ever retained) since
         // the start, would keep every deleted version for itself. It holds no
         // pending work while this modal dialog runs; its datasets keep their rows.
-        if (Data && Data->trKALO.Active()) {
-            Data->trKALO.Commit();
-            Data->trKALO.Start();
+        if (retained_ && retained_->Active()) {
+            retained_->Commit();
+            retained_->Start();
         }
         // The deleted readings' pages are cleared now, while the user waits
         // anyway, not by whoever reads those pages next.

@@ -42,7 +42,9 @@ class TZSiteForm : public QDialog {
 public:
     enum class Mode { Choose, Delete };
 
-    explicit TZSiteForm(fb::Database& db, QWidget* parent = nullptr);
+    // retained: the program's long-lived transaction on db, committed before
+    // the deleted readings are cleared (none: nothing to let go of).
+    explicit TZSiteForm(fb::Database& db, QWidget* parent = nullptr, fb::Transaction* retained = nullptr);
     ~TZSiteForm() override;
 
     // Choose: OK and "Cancel"; Delete: "Delete station" and "Close".
@@ -69,5 +71,6 @@ private:
     void OpenList();
 
     std::unique_ptr<fb::Transaction> tr_;
+    fb::Transaction* retained_;
     int selectedSiteId_ = 0;
 };

@@ -123,7 +123,7 @@ void TNetQueryPage::SaveInLocalDatabase() {
         {
             std::optional<TBusyProgress> busy;
             if (!table_.empty()) busy.emplace(w_.q, T("Saving the readings in the local database..."));
-            const double logTime = w_.clock.NowLocal() + AcquisitionShared().InternetTimeOffset;
+            const double logTime = w_.clock.NowLocal() + w_.common.time.Offset;
             o = SaveNetworkReadings(w_.trReadings, w_.RecordSiteId(), w_.SiteName(), table_, logTime,
                                     [&](size_t n) { busy->Step(n, table_.size()); });
         }

@@ -202,7 +202,7 @@ private:
 void TNetworkPage::SendWaitingRecords() {
     dialogs::Guarded(w_.q, [this] {
         TPanelProgress progress(*this);
-        ::SendWaitingRecords(Data->dbKALO, w_.RecordSiteId(), w_.SiteCode(), w_.acq.Running(), w_.prompt, w_.wait,
+        ::SendWaitingRecords(w_.data.dbKALO, w_.RecordSiteId(), w_.SiteCode(), w_.acq.Running(), w_.prompt, w_.wait,
                              &progress, [this](int) {
                                  w_.readingsPage->RefreshLatestReadings();
                                  ShowReadingCounts();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "datamodule.h"
+#include "sitecommons.h"
 #include "fbdb.h"
 #include "myutils.h"
 #include "qtsupport.h"
@@ -61,10 +62,8 @@ protected:
         setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
         unsetenv("KALOSQM_MESSAGE_ANSWER");
         ASSERT_TRUE(data.DataModuleCreate());
-        Data = &data;
     }
     void TearDown() override {
-        Data = nullptr;
         unsetenv("KALOSQM_MESSAGE_LOG");
         unsetenv("KALOSQM_MESSAGE_ANSWER");
     }
@@ -126,6 +125,7 @@ protected:
     testsupport::TempDir dir;
     std::string log;
     TData data;
+    TSiteCommons common;  // the program's: what its site windows share
 };
 
 }  // namespace guitest

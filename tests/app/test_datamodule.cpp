@@ -6,7 +6,6 @@
 #include "datamodule.h"
 #include "myutils.h"
 #include "testsupport.h"
-#include "uihooks.h"
 
 namespace {
 
@@ -15,9 +14,8 @@ class DataModuleOpen : public ::testing::Test {
 protected:
     void SetUp() override {
         SetProgramDir(dir.Str());
-        SetErrorMessageHook([this](const std::string& m) { errors.push_back(m); });
+        data.OnError = [this](const std::string& m) { errors.push_back(m); };
     }
-    void TearDown() override { SetErrorMessageHook(nullptr); }
     testsupport::TempDir dir;
     std::vector<std::string> errors;
     TData data;
@@ -64,7 +62,6 @@ TEST_F(DataModuleTest, CountSitesWithAndWithoutCodes) {
     EXPECT_EQ(data.CountSites(true), 0);
     Exec("UPDATE SQMSITES SET SIT_CODE='AB12' WHERE SIT_ID=2");
     EXPECT_EQ(data.CountSites(true), 1);
-    EXPECT_EQ(data.DummySQL.SQL(), "");  // the scratch query is cleared after use
     data.dbKALO.Close();
     EXPECT_EQ(data.CountSites(false), -1);
     EXPECT_TRUE(errors.empty());
@@ -139,15 +136,17 @@ TEST_F(DataModuleTest, PendingStatementSelectsWaitingNightReadingsNewestFirst) {
         Exec(std::string("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_STATE, "
                          "REA_UPLOADED, REA_MODIFIED) VALUES ") + r);
     for (const auto& [limit, expected] : {std::pair<int, std::vector<std::string>>{5, {"r2", "r1", "r7"}}, {2, {"r2", "r1"}}}) {
-        data.qPending.SetInteger("NUMREC", limit);
-        data.qPending.SetInteger("IDSITO", 4);
-        data.qPending.Open();
+        fb::Query pending(data.trKALO);
+        pending.SetSQL(TData::kPendingSQL);
+        pending.SetInteger("NUMREC", limit);
+        pending.SetInteger("IDSITO", 4);
+        pending.Open();
         std::vector<std::string> codes;
-        for (; !data.qPending.Eof(); data.qPending.Next()) {
-            codes.push_back(Trim(data.qPending.FieldByName("REA_CODE").AsString()));
-            EXPECT_EQ(data.qPending.FieldByName("SIT_CODE").AsString(), "AB12    ");
+        for (; !pending.Eof(); pending.Next()) {
+            codes.push_back(Trim(pending.FieldByName("REA_CODE").AsString()));
+            EXPECT_EQ(pending.FieldByName("SIT_CODE").AsString(), "AB12    ");
         }
-        data.qPending.Close();
+        pending.Close();
         EXPECT_EQ(codes, expected) << limit;
     }
 }

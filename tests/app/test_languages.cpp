@@ -121,7 +121,7 @@ protected:
              ", 5, 1, 45.8, 11.5, 0, 0, " + (code.empty() ? std::string("NULL") : "'" + code + "'") + ")");
     }
     TMainForm& Main() {
-        forms.push_back(std::make_unique<TMainForm>(QStringList{"kalosqm", "noautoplay"}));
+        forms.push_back(std::make_unique<TMainForm>(data, common, QStringList{"kalosqm", "noautoplay"}));
         return *forms.back();
     }
     QAction* Entry(TMainForm& m, const char* name) { return m.LanguageMenu()->findChild<QAction*>(name); }

@@ -40,7 +40,7 @@ protected:
         GuiTest::TearDown();
     }
     TMainForm& Main(QStringList args = {"kalosqm", "noautoplay"}) {
-        forms.push_back(std::make_unique<TMainForm>(args));
+        forms.push_back(std::make_unique<TMainForm>(data, common, args));
         return *forms.back();
     }
     void AddSite(int id, const std::string& name, bool autostart = false) {

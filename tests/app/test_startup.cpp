@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include "datamodule.h"
 #include "mainform.h"
+#include "sitecommons.h"
 #include "qtsupport.h"
 #include "service_test_support.h"
 #include "version.h"
@@ -81,13 +83,15 @@ TEST(Windows, MainWindowStatusAndAutostartArgument) {
     App();
     testsupport::TempDir dir;
     SetProgramDir(dir.Str());
-    TMainForm plain(QStringList{"kalosqm"});
+    TData data;  // not opened: the window asks it nothing it needs an answer to
+    TSiteCommons common;
+    TMainForm plain(data, common, QStringList{"kalosqm"});
     EXPECT_EQ(plain.StatusPanel(0)->text(), QString::fromStdString("Ver. " + GetVersionText(2) + "        "));
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "WinSetup"));
     EXPECT_TRUE(plain.AutoStartPending());
-    EXPECT_FALSE(TMainForm(QStringList{"kalosqm", "noautoplay"}).AutoStartPending());
-    EXPECT_TRUE(TMainForm(QStringList{"kalosqm", "NOAUTOPLAY"}).AutoStartPending());
-    EXPECT_TRUE(TMainForm(QStringList{"kalosqm", "x", "noautoplay"}).AutoStartPending());
+    EXPECT_FALSE(TMainForm(data, common, QStringList{"kalosqm", "noautoplay"}).AutoStartPending());
+    EXPECT_TRUE(TMainForm(data, common, QStringList{"kalosqm", "NOAUTOPLAY"}).AutoStartPending());
+    EXPECT_TRUE(TMainForm(data, common, QStringList{"kalosqm", "x", "noautoplay"}).AutoStartPending());
 }
 
 }  // namespace

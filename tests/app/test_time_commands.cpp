@@ -8,6 +8,7 @@
 #include <QTimeZone>
 
 #include "datamodule.h"
+#include "sitecommons.h"
 #include "mainform.h"
 #include "myutils.h"
 #include "rfc868server.h"
@@ -31,11 +32,9 @@ protected:
         log = (dir.Path() / "messages.txt").string();
         setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
         ASSERT_TRUE(data.DataModuleCreate());
-        Data = &data;
         Servers({});
     }
     void TearDown() override {
-        Data = nullptr;
         unsetenv("KALOSQM_MESSAGE_LOG");
         unsetenv("KALOSQM_MESSAGE_ANSWER");
         if (savedTz.empty()) unsetenv("TZ"); else setenv("TZ", savedTz.c_str(), 1);
@@ -61,6 +60,7 @@ protected:
     testsupport::TempDir dir;
     std::string savedTz, log;
     TData data;
+    TSiteCommons common;  // the program's: what its site windows share
     timeserver::Rfc868Server server;
     timetest::RecordingClock* clock = nullptr;
 };
@@ -89,7 +89,7 @@ TEST_F(TimeCommandsTest, ShowInternetTimeShowsItInLocalTimeAndSyncronizeAsksFirs
     Servers({kServer});
     const Reply ahead{.seconds = kHourAhead}, later{.seconds = kHourAhead + 5};
     UseServer({ahead, Reply{Reply::Kind::Never, std::nullopt, 0}, ahead, later, ahead, later});
-    TMainForm form(QStringList{"kalosqm", "noautoplay"});
+    TMainForm form(data, common, QStringList{"kalosqm", "noautoplay"});
     form.mnuShowInternetTimeClick();
     constexpr qint64 kSeconds1900To1970 = 2208988800;
     const QDateTime utc = QDateTime::fromSecsSinceEpoch(kHourAhead - kSeconds1900To1970, QTimeZone::utc());

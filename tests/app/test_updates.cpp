@@ -16,7 +16,9 @@
 #include <functional>
 #include <memory>
 
+#include "datamodule.h"
 #include "mainform.h"
+#include "sitecommons.h"
 #include "myutils.h"
 #include "qtsupport.h"
 #include "testsupport.h"
@@ -253,7 +255,9 @@ TEST_F(UpdateFormTest, DownloadFileRefusesAFileItCannotWrite) {
 // --- The main window ------------------------------------------------------------
 
 TEST_F(UpdateFormTest, TheMainWindowOpensItModallyFromItsMenuBeforeTheHelp) {
-    TMainForm main({"kalosqm", "noautoplay"});
+    TData data;  // not opened: the menus need nothing of it
+    TSiteCommons common;
+    TMainForm main(data, common, {"kalosqm", "noautoplay"});
     const QList<QAction*> top = main.menuBar()->actions();
     int check = -1, help = -1;
     for (int i = 0; i < top.size(); ++i) {

@@ -19,6 +19,7 @@
 #include "dialogs.h"
 #include "fieldbinding.h"
 #include "gui_test_support.h"
+#include "guiports.h"
 #include "ntpserversform.h"
 #include "semaforo.h"
 #include "settingsform.h"
@@ -134,6 +135,36 @@ TEST(StatusLight, ShowsOneLampAtATimeAndBlinksGreenEvery500MsUntilAnotherShow) {
     EXPECT_EQ(light.Current(), S::Red);
     QTest::qWait(700);
     EXPECT_EQ(Lamps(light), "o..");
+}
+
+// A site's state on the site window's light: the lamps it lights, and
+// whether the green one blinks (every 500 ms, as above).
+TEST(StatusLight, EachSiteStateLightsItsLamp) {
+    testsupport::App();
+    const struct {
+        TSiteState state;
+        const char* lamps;
+        bool blinking;
+    } cases[] = {
+        {TSiteState::Stopped, "o..", false},      {TSiteState::OutsideWindow, "..o", true},
+        {TSiteState::NightStored, "..o", false},  {TSiteState::DaylightStored, "..o", true},
+        {TSiteState::Skipped, ".o.", false},      {TSiteState::Failed, ".o.", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(SiteStateName(c.state));
+        TSemaforo light;
+        TSemaforoLight port;
+        port.light = &light;
+        port.Show(TSiteState::Stopped);  // as a window opens
+        port.Show(c.state);
+        EXPECT_EQ(Lamps(light), c.lamps);
+        EXPECT_EQ(light.Blinking(), c.blinking);
+        if (c.blinking) {
+            QMetaObject::invokeMethod(&light.Timer(), "timeout");
+            EXPECT_EQ(Lamps(light), "...");
+            EXPECT_EQ(light.Timer().interval(), 500);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- button bar
@@ -423,7 +454,7 @@ protected:
     std::unique_ptr<TSettingsForm> Open() {
         data.tbSettings.Close();
         data.tbSettings.Open();
-        return std::make_unique<TSettingsForm>();
+        return std::make_unique<TSettingsForm>(data);
     }
 };
 
@@ -486,7 +517,7 @@ TEST_F(SettingsTest, TheSettingsCommandReadsTheRowAfreshAndLeavesItOpen) {
         QTest::keyClicks(f->edSyncFreq, "45");
         f->ButtonFrame->btnOK->click();
     });
-    TSettingsForm::ShowSettings(nullptr);
+    TSettingsForm::ShowSettings(data, nullptr);
     EXPECT_EQ(shown, "33");
     EXPECT_TRUE(data.tbSettings.Active());
     EXPECT_EQ(Settings(), "1|0|45|1|0");
@@ -520,7 +551,7 @@ protected:
 };
 
 TEST_F(NTPServersTest, CancelAsksFirstNoKeepsTheDialogWithTheNewRowAndYesLeavesTheTableAsItWas) {
-    TNTPServersForm f;
+    TNTPServersForm f(data);
     f.show();
     AddServer(f, "time.example.org", "2000", "5");
     f.Grid->setCurrentIndex(M(f).index(0, 0));  // leaving the new row posts it
@@ -538,12 +569,12 @@ TEST_F(NTPServersTest, CancelAsksFirstNoKeepsTheDialogWithTheNewRowAndYesLeavesT
     EXPECT_EQ(Servers(), kPristineServers);
     // The shared dataset holds the table as it is, for the next time fetch.
     EXPECT_EQ(data.tbNTPServers.RecordCount(), 4);
-    TNTPServersForm again;
+    TNTPServersForm again(data);
     EXPECT_EQ(M(again).rowCount(), 4);
 }
 
 TEST_F(NTPServersTest, DeletedAndNewRowsWaitForOkWhichStoresThemAllAndDropsAnUntouchedNewRow) {
-    TNTPServersForm f;
+    TNTPServersForm f(data);
     f.show();
     EXPECT_EQ(Shown(f), kPristineServers);
     EXPECT_EQ(f.Grid->currentIndex().row(), 0);
@@ -571,7 +602,7 @@ TEST_F(NTPServersTest, DeletedAndNewRowsWaitForOkWhichStoresThemAllAndDropsAnUnt
 }
 
 TEST_F(NTPServersTest, TheGridIsEditedWithTheKeyboardAndLeavingARowPostsIt) {
-    TNTPServersForm f;
+    TNTPServersForm f(data);
     Activate(f);
     f.Grid->setFocus();
     f.Grid->setCurrentIndex(M(f).index(1, TNTPServersModel::Timeout));
@@ -605,7 +636,7 @@ TEST_F(NTPServersTest, TheGridIsEditedWithTheKeyboardAndLeavingARowPostsIt) {
 }
 
 TEST_F(NTPServersTest, CheckConnectionPingsTheCurrentRowAndTellsWhatCameBack) {
-    TNTPServersForm f;
+    TNTPServersForm f(data);
     f.show();
     Set(f, 2, TNTPServersModel::Timeout, "750");
     using Call = std::pair<std::string, int>;
@@ -629,7 +660,7 @@ TEST_F(NTPServersTest, CheckConnectionPingsTheCurrentRowAndTellsWhatCameBack) {
 
 TEST_F(NTPServersTest, ARefusedRowOnOkIsShownEndsTheDialogAndIsNotStoredWhileTheEditBeforeItWaits) {
     {
-        TNTPServersForm f;
+        TNTPServersForm f(data);
         f.show();
         Set(f, 0, TNTPServersModel::Timeout, "1000");  // posted when the new row is added
         AddServer(f, "time-b-g.nist.gov", "2000", "5");
@@ -643,7 +674,7 @@ TEST_F(NTPServersTest, ARefusedRowOnOkIsShownEndsTheDialogAndIsNotStoredWhileThe
         EXPECT_EQ(data.tbNTPServers.GetState(), TDataSet::State::Browse);
         EXPECT_EQ(data.tbNTPServers.RecordCount(), 4);
     }
-    TNTPServersForm f;  // the edit before it waits uncommitted, and a later OK commits it
+    TNTPServersForm f(data);  // the edit before it waits uncommitted, and a later OK commits it
     EXPECT_EQ(M(f).index(0, TNTPServersModel::Timeout).data().toString(), "1000");
     f.btnOK->click();
     EXPECT_EQ(Servers().at(0), "time-a-g.nist.gov|1000|1");
@@ -657,12 +688,12 @@ TEST_F(NTPServersTest, TheCommandShowsTheDialogModallyItFreesItselfAndItsPlaceme
         f->Grid->setColumnWidth(0, 301);
         f->btnOK->click();
     });
-    TNTPServersForm::ShowNTPServers(nullptr);
+    TNTPServersForm::ShowNTPServers(data, nullptr);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(shown.isNull());
     const QString ini = QString::fromStdString(dir.Str() + "/WinSetup/NTPServers.ini");
     ASSERT_TRUE(QFileInfo::exists(ini));
-    TNTPServersForm again;
+    TNTPServersForm again(data);
     EXPECT_EQ(again.PlacementFile(), ini);
     EXPECT_EQ(again.size(), QSize(700, 420));
     EXPECT_EQ(again.Grid->columnWidth(0), 301);
@@ -691,7 +722,7 @@ void ExpectNothingClipped(QWidget& w, const char* shot) {
 
 TEST_F(WidgetsTest, TheWindowsShowEveryCaptionInFull) {
     data.tbSettings.Open();
-    TSettingsForm settings;
+    TSettingsForm settings(data);
     ExpectNothingClipped(settings, "settings");
     settings.cbUseInternetTime->click();
     settings.cbUploadData->click();
@@ -699,7 +730,7 @@ TEST_F(WidgetsTest, TheWindowsShowEveryCaptionInFull) {
     EXPECT_EQ(settings.size(), settings.sizeHint());  // fixed: no jump when the choice hides
     settings.ButtonFrame->CancelUpdate();
 
-    TNTPServersForm ntp;
+    TNTPServersForm ntp(data);
     ExpectNothingClipped(ntp, "ntpservers");
     ntp.Model()->setData(ntp.Model()->index(1, TNTPServersModel::Timeout), "2500");
     ExpectNothingClipped(ntp, "ntpservers-edit");

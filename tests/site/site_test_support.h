@@ -12,6 +12,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -170,7 +171,6 @@ inline size_t DistinctColours(const QImage& image) {
 #include "siterow.h"
 #include "sqm.h"
 #include "sqmsim.h"
-#include "uihooks.h"
 
 namespace sitetest {
 
@@ -233,12 +233,11 @@ public:
 
 class RecordingLight : public IStatusLight {
 public:
-    std::vector<char> history;  // R, Y, G, B
-    char Last() const { return history.empty() ? '-' : history.back(); }
-    void ShowRed() override { history.push_back('R'); }
-    void ShowYellow() override { history.push_back('Y'); }
-    void ShowGreen() override { history.push_back('G'); }
-    void ShowBlinking() override { history.push_back('B'); }
+    std::vector<TSiteState> history;
+    std::optional<TSiteState> Last() const {
+        return history.empty() ? std::nullopt : std::optional<TSiteState>(history.back());
+    }
+    void Show(TSiteState state) override { history.push_back(state); }
 };
 
 class RecordingView : public ISiteView {
@@ -251,6 +250,8 @@ public:
     void ShowRunState(bool running) override { runStates.push_back(running); }
     std::vector<std::string> failures;  // why each failed tick failed
     void ReadingFailed(const std::string& why) override { failures.push_back(why); }
+    int beeps = 0;
+    void Beep() override { ++beeps; }
 };
 
 // A clock setter that moves the fake clock instead of the machine's.
@@ -300,13 +301,7 @@ protected:
         data.SetTimeServices(std::make_unique<FakePinger>(), std::move(clockSetter));
         ASSERT_TRUE(data.DataModuleCreate());
         sim.Start();
-        SetBeepHook([] {});
-        AcquisitionShared() = TAcquisitionShared{};
         Settings(0, 0, 0, 0, 20);
-    }
-    void TearDown() override {
-        SetBeepHook(nullptr);
-        SetInfoMessageHook(nullptr);
     }
 
     fb::Database& Db() { return data.dbKALO; }
@@ -421,7 +416,7 @@ protected:
     struct TSite {
         TSite(SiteFixture& f, int id)
             : source(f.Db(), id),
-              ports{f.clock, ticker, f.wait, prompt, view, light, f.data, source, f.stations, f.Db()},
+              ports{f.clock, ticker, f.wait, prompt, view, light, f.data, source, f.stations, f.Db(), f.common},
               acq(ports) {}
         FakeTicker ticker;
         ScriptedPrompt prompt;
@@ -453,6 +448,7 @@ protected:
     TData data;
     FakeClockSetter* setter = nullptr;
     TStationFactory stations;
+    TSiteCommons common;  // the program's: Internet time, meters, night files
     SqmSimulator sim;
 };
 

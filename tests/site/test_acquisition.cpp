@@ -49,7 +49,7 @@ TEST_F(Acquisition, ATimedNightStoresEveryIntervalInsideItsWindowOnly) {
     auto s = Start(id, EncodeDateTime(2024, 1, 15, 12, 0, 0));
     EXPECT_TRUE(s->ticker.enabled);
     EXPECT_EQ(s->ticker.period, 30000);
-    EXPECT_EQ(s->light.Last(), 'B');  // running, outside the window
+    EXPECT_EQ(s->light.Last(), TSiteState::OutsideWindow);
     EXPECT_TRUE(Stored(id).empty());
     Run(*s, 24 * 60);
     EXPECT_EQ(Times(id), Every(10, EncodeDateTime(2024, 1, 15, 18, 0, 0), EncodeDateTime(2024, 1, 16, 6, 0, 0)));
@@ -62,7 +62,7 @@ TEST_F(Acquisition, ATimedNightStoresEveryIntervalInsideItsWindowOnly) {
 
     s->acq.StartOrStop();
     EXPECT_FALSE(s->ticker.enabled);
-    EXPECT_EQ(s->light.Last(), 'R');
+    EXPECT_EQ(s->light.Last(), TSiteState::Stopped);
     EXPECT_EQ(s->view.runStates, (std::vector<bool>{true, false}));
 }
 
@@ -71,11 +71,11 @@ TEST_F(Acquisition, StartingInsideTheWindowReadsAtOnceAndTheLightTellsNightFromD
                             .DayInterval = "30"});
     auto s = Start(id, EncodeDateTime(2024, 3, 1, 20, 0, 0));
     ASSERT_EQ(Stored(id).size(), 1u);
-    EXPECT_EQ(s->light.Last(), 'G');
+    EXPECT_EQ(s->light.Last(), TSiteState::NightStored);
     Run(*s, 10);  // 20:05 and 20:10 inside
     Run(*s, 0.5);  // 20:10:30: outside, the daylight interval has long passed
     EXPECT_EQ(States(id), (std::vector<int>{0, 0, 0, -1}));
-    EXPECT_EQ(s->light.Last(), 'B');
+    EXPECT_EQ(s->light.Last(), TSiteState::DaylightStored);
     Run(*s, 30);  // next daylight reading at 20:40:30
     EXPECT_EQ(States(id), (std::vector<int>{0, 0, 0, -1, -1}));
     EXPECT_EQ(Times(id).back(), "01/03/2024 20.40.30");
@@ -131,7 +131,7 @@ TEST_F(Acquisition, WithoutCoordinatesEveryInstantIsNightAndOtherMethodsTakeDayl
         const auto times = c.count ? Every(c.every, c.start, c.start + (c.count - 1) * c.every / 1440) : Strings{};
         EXPECT_EQ(Times(id), times);
         EXPECT_EQ(States(id), std::vector<int>(c.count, c.state));
-        EXPECT_TRUE(c.count || s->light.Last() == 'B');
+        EXPECT_TRUE(c.count || s->light.Last() == TSiteState::OutsideWindow);
         s->acq.Stop();
     }
 }
@@ -167,7 +167,7 @@ TEST_F(WithTimeServer, ASyncFrequencyOfZeroSynchronisesBeforeEveryDueReading) {
     server.Stop();
     Run(*s, 5);
     EXPECT_EQ(Stored(id).back().Syncro, 0);
-    EXPECT_FALSE(AcquisitionShared().LastSyncSucceeded);
+    EXPECT_FALSE(common.time.LastSyncSucceeded);
     EXPECT_TRUE(s->prompt.texts.empty());  // no box during acquisition
 }
 
@@ -226,14 +226,14 @@ TEST_F(WithTimeServer, TheOffsetOfASynchronisationCountsFromTheNextTick) {
     server.Start({timeserver::Reply{timeserver::Reply::Kind::Answer, timeserver::CurrentSeconds() + 3600u, 0}});
     data.TimePort = server.Port();
     auto s = Start(id, k22h);
-    const double offset = AcquisitionShared().InternetTimeOffset;
+    const double offset = common.time.Offset;
     EXPECT_NEAR(offset, 1.0 / 24, 5 * kSecond);
     ASSERT_EQ(Stored(id).size(), 1u);
     EXPECT_NEAR(Stored(id).front().Time, clock.now + offset, kSecond);
     // Stopping the server: the failed synchronisation keeps the offset it had.
     server.Stop();
     Run(*s, 30);
-    EXPECT_EQ(AcquisitionShared().InternetTimeOffset, offset);
+    EXPECT_EQ(common.time.Offset, offset);
     EXPECT_NEAR(Stored(id).back().Time, clock.now + offset, kSecond);
 }
 
@@ -247,7 +247,7 @@ TEST_F(WithTimeServer, AClockSetBackBySynchronisingDelaysTheNextReadingByAsMuch)
     auto s = Start(id, k22h);
     Run(*s, 20);  // 22:00, 22:10; at 22:20 the clock goes back before the reading
     EXPECT_EQ(setter->calls, 2);
-    EXPECT_EQ(AcquisitionShared().InternetTimeOffset, 0);
+    EXPECT_EQ(common.time.Offset, 0);
     ASSERT_EQ(Stored(id).size(), 3u);
     EXPECT_EQ(Times(id).front(), "15/01/2024 21.20.00");  // the reading taken just after the step
     // From 21:20 on no reading is due until the clock is 10 minutes past 22:20 again.
@@ -266,10 +266,10 @@ TEST_F(Acquisition, PolarDayLogsOneLinePerTickAndStaysYellowWhileRunning) {
     ASSERT_EQ(lines.size(), 21u);
     EXPECT_EQ(lines.front(), "21/06/2024 12.00.00 - Timer Exception - No rises or sets calculable");
     EXPECT_EQ(lines.back().substr(0, 19), "21/06/2024 12.10.00");
-    EXPECT_EQ(s->light.Last(), 'Y');
+    EXPECT_EQ(s->light.Last(), TSiteState::Failed);
     EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Exception);
     EXPECT_TRUE(s->acq.Running());
-    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+    EXPECT_FALSE(common.meters.Busy("127.0.0.1", sim.Port()));
     EXPECT_TRUE(Stored(id).empty());
 }
 
@@ -288,13 +288,13 @@ TEST_F(Acquisition, AMeterThatStopsAnsweringLogsEachDueReadingAndIsReadAgainWhen
     EXPECT_EQ(lines[0], "15/01/2024 22.06.00 - Timer Exception - " + refused);
     EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Failed);
     EXPECT_EQ(s->acq.LastTick().Error, refused);
-    EXPECT_EQ(s->light.Last(), 'Y');
-    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+    EXPECT_EQ(s->light.Last(), TSiteState::Failed);
+    EXPECT_FALSE(common.meters.Busy("127.0.0.1", port));
     sim.Start(port);
     Run(*s, 4);
     EXPECT_EQ(Stored(id).size(), 5u);
     EXPECT_EQ(Times(id).back(), "15/01/2024 22.14.00");
-    EXPECT_EQ(s->light.Last(), 'G');
+    EXPECT_EQ(s->light.Last(), TSiteState::NightStored);
     EXPECT_EQ(LogLines("Flaky").size(), 3u);
 }
 
@@ -305,7 +305,7 @@ TEST_F(Acquisition, AMalformedReadingFailsUnstoredAndAMalformedIdentityReachesTh
     sim.SetConfig(bad);
     auto s = Start(id, k22h);
     EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Failed);
-    EXPECT_EQ(s->light.Last(), 'Y');
+    EXPECT_EQ(s->light.Last(), TSiteState::Failed);
     EXPECT_TRUE(Stored(id).empty());
     const std::string malformed = "SQM-LE at 127.0.0.1:" + std::to_string(sim.Port()) +
                                   ": malformed reply \"r, 19.2x,0000005915Hz\": Reading reply with too few items";
@@ -337,14 +337,15 @@ TEST_F(Acquisition, EveryFailedDueReadingLeavesOneLogLineNamingItsCause) {
         std::string name;
         SqmSimConfig meter;
         std::string cause;
+        int beeps;  // the bell rings for a conversation that went wrong, not for silence
     } cases[] = {
-        {"Silent", meterThat([](SqmSimConfig& c) { c.Silent = true; }), meter + "no answer within 1 s"},
+        {"Silent", meterThat([](SqmSimConfig& c) { c.Silent = true; }), meter + "no answer within 1 s", 0},
         {"Hangs up", meterThat([](SqmSimConfig& c) { c.CloseOnRequest = true; }),
-         meter + "connection lost: Connection closed gracefully."},
+         meter + "connection lost: Connection closed gracefully.", 3},
         {"Garbled", meterThat([](SqmSimConfig& c) { c.RawReading = "r, 19.29m,\x1B[2J"; }),
-         meter + "malformed reply \"r, 19.29m,\\x1B[2J\": Reading reply with too few items"},
+         meter + "malformed reply \"r, 19.29m,\\x1B[2J\": Reading reply with too few items", 3},
         {"Impossible", meterThat([&](SqmSimConfig& c) { c.RawReading = impossible; }),
-         meter + "malformed reply \"" + impossible + "\": Temperature '227.0C' out of range (-100 to 100 \u00b0C)"},
+         meter + "malformed reply \"" + impossible + "\": Temperature '227.0C' out of range (-100 to 100 \u00b0C)", 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -363,39 +364,115 @@ TEST_F(Acquisition, EveryFailedDueReadingLeavesOneLogLineNamingItsCause) {
         // Only "rx": after a failed reading the identity is not asked as well.
         EXPECT_EQ(sim.Requests() - asked, 3);
         EXPECT_TRUE(Stored(id).empty());
-        EXPECT_EQ(s->light.history, (std::vector<char>{'Y', 'Y', 'Y', 'R'}));
+        EXPECT_EQ(s->light.history, (std::vector<TSiteState>{TSiteState::Failed, TSiteState::Failed,
+                                                             TSiteState::Failed, TSiteState::Stopped}));
+        EXPECT_EQ(s->view.beeps, c.beeps);
         EXPECT_TRUE(s->prompt.texts.empty());
-        EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+        EXPECT_FALSE(common.meters.Busy("127.0.0.1", sim.Port()));
     }
 }
 
-TEST_F(Acquisition, ATickOfAnotherSiteDuringReadNowsWarningIsSkippedAndYellow) {
-    const int a = AddSite({.Name = "A", .Interval = 1});  // no coordinates: "Read now" warns
-    const int b = AddSite({.Name = "B", .Interval = 1, .Latitude = "45", .Longitude = "9"});
-    clock.now = k22h;
-    TSite sa(*this, a), sb(*this, b);
-    sb.ticker.enabled = true;  // running, as if started a while ago
-    Strings warnings;
-    SetInfoMessageHook([&](const std::string& text) {
-        warnings.push_back(text);
-        sb.acq.Tick();  // the box keeps the event loop going
+// A box stands open in a nested event loop: the ticks of every other site
+// run inside it, as a window's timers do.
+class BoxOpenFor : public IPrompt {
+public:
+    explicit BoxOpenFor(std::function<void()> meanwhile) : meanwhile_(std::move(meanwhile)) {}
+    std::vector<std::string> texts;
+    void Inform(const std::string& t) override { Show("information: " + t); }
+    void Error(const std::string& t) override { Show("error: " + t); }
+    bool Confirm(const std::string& t) override {
+        Show("confirm: " + t);
+        return false;
+    }
+
+private:
+    void Show(const std::string& text) {
+        texts.push_back(text);
+        meanwhile_();
+    }
+    std::function<void()> meanwhile_;
+};
+
+TEST_F(Acquisition, ReadNowsWarningLeftOpenForTwoIntervalsCostsTheOtherSitesNoReading) {
+    SqmSimulator other;
+    other.Start();
+    const int a = AddSite({.Name = "A", .Interval = 1, .Latitude = "45", .Longitude = "9"});
+    const int b = AddSite({.Name = "B", .Interval = 1, .Latitude = "45", .Longitude = "9"}, other.Port());
+    const int c = AddSite({.Name = "C", .Interval = 1});  // A's meter, no coordinates: "Read now" warns
+    auto sa = Start(a, k22h);
+    auto sb = Start(b, k22h);
+    std::vector<TTickReport::Outcome> outcomes;
+    BoxOpenFor box([&] {
+        for (int tick = 0; tick < 4; ++tick) {  // two minutes: two intervals of each site
+            clock.Advance(30);
+            for (TSite* s : {sa.get(), sb.get()}) {
+                s->acq.Tick();
+                outcomes.push_back(s->acq.LastTick().What);
+            }
+        }
     });
-    sa.acq.ReadNow();
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(sb.acq.LastTick().What, TTickReport::Outcome::Skipped);
-    EXPECT_EQ(sb.light.Last(), 'Y');
-    EXPECT_EQ(sa.view.latest, 1);  // "Read now" shows the reading ...
-    EXPECT_TRUE(Stored(a).empty());  // ... and stores nothing
-    EXPECT_TRUE(sa.light.history.empty());
-    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
-    // The skipped interval counts as used: the next reading a minute later.
-    SetInfoMessageHook(nullptr);
+    FakeTicker ticker;
+    RecordingView view;
+    RecordingLight light;
+    TDbSiteSource source(Db(), c);
+    TSitePorts ports{clock, ticker, wait, box, view, light, data, source, stations, Db(), common};
+    TAcquisition sc(ports);
+    sc.ReadNow();
+
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(box.texts[0], "information: Warning, latitude / longitude, were not specified: it is impossible to "
+                            "correctly calculate twilights");
+    const Strings every{"15/01/2024 22.00.00", "15/01/2024 22.01.00", "15/01/2024 22.02.00"};
+    EXPECT_EQ(Times(a), every);
+    EXPECT_EQ(Times(b), every);
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), TTickReport::Outcome::Skipped), 0);
+    EXPECT_EQ(sa->light.Last(), TSiteState::NightStored);
+    EXPECT_EQ(sb->light.Last(), TSiteState::NightStored);
+    // "Read now" shows its reading after the box, stores nothing and leaves the light alone.
+    EXPECT_EQ(view.latest, 1);
+    EXPECT_TRUE(Stored(c).empty());
+    EXPECT_TRUE(light.history.empty());
+    EXPECT_FALSE(common.meters.Busy("127.0.0.1", sim.Port()));
+    EXPECT_TRUE(LogLines("A").empty());
+    EXPECT_TRUE(LogLines("B").empty());
+}
+
+TEST_F(Acquisition, AMeterIsHeldByOneConversationAtATimeAndOnlyItsHolderLetsItGo) {
+    TMeterGates meters;
+    {
+        const TMeterGates::THold roof = meters.TryHold("127.0.0.1", 10001);
+        ASSERT_TRUE(roof);
+        EXPECT_TRUE(meters.Busy("127.0.0.1", 10001));
+        EXPECT_FALSE(meters.TryHold("127.0.0.1", 10001));  // a second conversation waits its turn
+        // Another meter, even on the same host, is free.
+        TMeterGates::THold garden = meters.TryHold("127.0.0.1", 10002);
+        EXPECT_TRUE(garden);
+        const TMeterGates::THold moved(std::move(garden));  // one holder still
+        EXPECT_TRUE(moved);
+        EXPECT_TRUE(meters.Busy("127.0.0.1", 10002));
+    }
+    EXPECT_FALSE(meters.Busy("127.0.0.1", 10001));
+    EXPECT_FALSE(meters.Busy("127.0.0.1", 10002));
+    // A site that starts or stops, or a new window, has no way to clear it:
+    // the one acquisition running holds nothing between its ticks.
+    const int id = AddSite({.Interval = 1});
+    {
+        const TMeterGates::THold held = common.meters.TryHold("127.0.0.1", sim.Port());
+        auto s = Start(id, k22h);  // due at once, but its meter is in a conversation
+        EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::Skipped);
+        EXPECT_EQ(s->light.Last(), TSiteState::Skipped);
+        TSite other(*this, AddSite({.Name = "Other", .Interval = 1}));
+        other.acq.StartOrStop();
+        other.acq.StartOrStop();
+        EXPECT_TRUE(common.meters.Busy("127.0.0.1", sim.Port()));
+        // The skipped interval counts as used.
+        clock.Advance(30);
+        s->acq.Tick();
+        EXPECT_EQ(s->acq.LastTick().What, TTickReport::Outcome::NotDue);
+    }
     clock.Advance(30);
-    sb.acq.Tick();
-    EXPECT_TRUE(Stored(b).empty());
-    clock.Advance(30);
-    sb.acq.Tick();
-    EXPECT_EQ(Stored(b).size(), 1u);
+    auto s = Start(id, clock.now);
+    EXPECT_EQ(Stored(id).size(), 1u);
 }
 
 // A site whose record the user is editing.
@@ -423,7 +500,7 @@ TEST_F(Acquisition, StartingWithUnsavedChangesStartsOnlyOnceTheyAreSavedAndAStop
     ScriptedPrompt prompt;
     RecordingView view;
     RecordingLight light;
-    TAcquisition acq({clock, ticker, wait, prompt, view, light, data, edited, stations, Db()});
+    TAcquisition acq({clock, ticker, wait, prompt, view, light, data, edited, stations, Db(), common});
     EXPECT_TRUE(acq.MayClose());
     const Strings saveNow{"confirm: The configuration has not yet been saved: save now?"};
     prompt.answers = {false};

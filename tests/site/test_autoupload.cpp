@@ -75,7 +75,7 @@ TEST_F(AutoUpload, NothingGoesOutWhenAnyOfTheSwitchesIsOffAndAnUnreachableServer
         auto s = Start(id, EncodeDateTime(2024, 1, 15, 22, n, 0));
         Run(*s, 0.5);  // a quiet tick: no pending upload either
         EXPECT_EQ(Uploaded(id), std::vector<int>{0});
-        EXPECT_EQ(s->light.Last(), 'G');
+        EXPECT_EQ(s->light.Last(), TSiteState::NightStored);
         EXPECT_TRUE(s->prompt.texts.empty());
         EXPECT_TRUE(LogLines(name).empty());
         s->acq.Stop();
@@ -120,9 +120,12 @@ TEST_F(AutoUpload, AnUnloadableWaitingReadingHoldsNoneBackAndImportedOnesKeepThe
     add(20, "-30", 'K');
     add(21, "-35", 'I');
     add(22, "NULL", 'K');
+    TToldOnce told;  // the program's, kept from pass to pass
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass);
-        EXPECT_EQ(UploadPendingReadings(Db(), id, 5, wait), pass == 0 ? 2 : 0);
+        TUploadPass upload;
+        upload.Unloadable = &told;
+        EXPECT_EQ(UploadPendingReadings(Db(), id, 5, wait, nullptr, &upload), pass == 0 ? 2 : 0);
         EXPECT_EQ(wait.pauses, pass == 0 ? 3 : 4);  // 1500 ms after each row, the bad one too
         const netdb::Result r = net.Admin("SELECT REA_KALOCODE, REA_ORIGIN FROM READINGS ORDER BY REA_DATETIME");
         ASSERT_EQ(r.RowCount(), 2u);

@@ -21,7 +21,6 @@
 #include "meterfinddialog.h"
 #include "siteform.h"
 #include "sqmsim.h"
-#include "uihooks.h"
 
 namespace {
 
@@ -33,7 +32,6 @@ class MeterFindDialogTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
         GuiTest::SetUp();
-        SetBeepHook([] {});
         LocalTimeServerOnly();
     }
     void TearDown() override {
@@ -42,7 +40,6 @@ protected:
             delete f;
         }
         GuiTest::TearDown();
-        SetBeepHook(nullptr);
     }
     // A site whose meter is elsewhere: documentation address, default port.
     int AddSite() {
@@ -53,7 +50,7 @@ protected:
         return id;
     }
     TSiteForm* Open(int id, const TFinderOptions& finder) {
-        auto* f = new TSiteForm(id, false);
+        auto* f = new TSiteForm(data, common, id, false);
         f->setAttribute(Qt::WA_DeleteOnClose, false);
         f->SetFinderOptions(finder);
         forms.push_back(f);

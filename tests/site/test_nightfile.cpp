@@ -57,15 +57,6 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 
 class NightFileRun : public SiteFixture {
 protected:
-    void SetUp() override {
-        SiteFixture::SetUp();
-        if (HasFatalFailure()) return;
-        defaults = NightFileDefaults();
-    }
-    void TearDown() override {
-        NightFileDefaults() = defaults;
-        SiteFixture::TearDown();
-    }
     std::string File(const std::string& site, int y, int m, int d) {
         char date[16];
         std::snprintf(date, sizeof date, "%04d%02d%02d", y, m, d);
@@ -77,7 +68,6 @@ protected:
         EXPECT_TRUE(fs::exists(path)) << path;
         return CommunityLines(testsupport::ReadFile(path));
     }
-    TNightFileOptions defaults;
 };
 
 TEST_F(NightFileRun, AShortRunWritesAFileThatFollowsTheCommunityRulesAndAgreesWithTheStoredReadings) {
@@ -86,7 +76,7 @@ TEST_F(NightFileRun, AShortRunWritesAFileThatFollowsTheCommunityRulesAndAgreesWi
     c.Counts = 42;
     c.Value = 21.07;
     sim.SetConfig(c);
-    NightFileDefaults().Program = "KALO-SQM 9.8.7.6";
+    common.nightFiles.Program = "KALO-SQM 9.8.7.6";  // the program tells every site's writer
     // Daylight readings until 18:00 UTC, night readings after; local time is UTC+1.
     const int id = AddSite({.Method = kTimed,
                             .Interval = 10,
@@ -321,7 +311,7 @@ TEST_F(NightFileRun, WithoutANightFileOrWithAnUnwritableFolderForItTheReadingsAr
     Run(s, 10);
     EXPECT_TRUE(s.acq.Running());
     EXPECT_EQ(s.acq.LastTick().What, TTickReport::Outcome::Stored);
-    EXPECT_EQ(s.light.Last(), 'G');
+    EXPECT_EQ(s.light.Last(), TSiteState::NightStored);
     ASSERT_EQ(Stored(id).size(), 2u);
     // One line for the outage, not one per reading.
     const auto log = LogLines("Roof");

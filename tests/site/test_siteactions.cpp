@@ -19,7 +19,6 @@
 #include "sqm.h"
 #include "sqmsim.h"
 #include "testsupport.h"
-#include "uihooks.h"
 
 namespace {
 
@@ -55,10 +54,8 @@ class SiteActions : public ::testing::Test {
 protected:
     void SetUp() override {
         SetProgramDir(dir.Str());
-        SetBeepHook([] {});
         db.Open();
     }
-    void TearDown() override { SetBeepHook(nullptr); }
 
     void Exec(const std::string& sql) {
         fb::Transaction tr(db);
@@ -225,7 +222,12 @@ protected:
 };
 
 TEST_F(CheckConnection, AnAnsweringMeterLeavesItsIdentityWithThePendingEditsOfTheSite) {
-    SqmSimulator sim(SqmSimConfig{.Protocol = 4, .Model = 3, .Feature = 61, .Serial = 4242});
+    SqmSimConfig identity;
+    identity.Protocol = 4;
+    identity.Model = 3;
+    identity.Feature = 61;
+    identity.Serial = 4242;
+    SqmSimulator sim(identity);
     sim.Start();
     const int id = AddRoof(sim.Port());
     fb::Transaction tr(db);
@@ -242,7 +244,9 @@ TEST_F(CheckConnection, AnAnsweringMeterLeavesItsIdentityWithThePendingEditsOfTh
 }
 
 TEST_F(CheckConnection, NoIdentityARefusedConnectionOrARefusedSaveStoresNothing) {
-    SqmSimulator zero(SqmSimConfig{.Serial = 0});  // answers, without a serial number
+    SqmSimConfig noSerial;
+    noSerial.Serial = 0;  // answers, without a serial number
+    SqmSimulator zero(noSerial);
     zero.Start();
     SqmSimulator good;
     good.Start();

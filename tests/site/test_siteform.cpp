@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,7 +30,6 @@
 #include "siterules.h"
 #include "sqm.h"
 #include "sqmsim.h"
-#include "uihooks.h"
 #include "vsop.h"
 
 namespace {
@@ -42,7 +42,6 @@ class SiteForm : public guitest::GuiTest {
 protected:
     void SetUp() override {
         GuiTest::SetUp();
-        SetBeepHook([] {});
         sim.Start();
         LocalTimeServerOnly();
     }
@@ -52,7 +51,6 @@ protected:
             delete f;
         }
         GuiTest::TearDown();
-        SetBeepHook(nullptr);
     }
     int AddSite(const std::string& name, int port, const char* latLong = "45.5, 9.2", int interval = 1) {
         const int id = std::stoi(Scalar("SELECT GEN_ID(GEN_SITE_ID, 1) FROM RDB$DATABASE"));
@@ -66,7 +64,7 @@ protected:
         return Scalar("SELECT " + columns + " FROM SQMSITES WHERE SIT_ID=" + std::to_string(id));
     }
     TSiteForm* Open(int id, bool autostart = false) {
-        auto* f = new TSiteForm(id, autostart);
+        auto* f = new TSiteForm(data, common, id, autostart);
         f->setAttribute(Qt::WA_DeleteOnClose, false);
         forms.push_back(f);
         f->show();
@@ -328,18 +326,23 @@ TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
     const int id = AddSite("Roof", sim.Port(), "NULL, NULL");  // "Read now" warns about the coordinates
     TSiteForm* f = Open(id);
     bool closedInside = true, busyInside = false;
-    SetInfoMessageHook([&](const std::string&) {
+    QString shown;
+    unsetenv("KALOSQM_MESSAGE_LOG");  // a real box, for the user to act behind
+    guitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
+        shown = box->text();
         busyInside = f->Busy();
         closedInside = f->close();  // the user closes the window behind the box
+        box->accept();
     });
     Click(f, "btnReadNow");
-    SetInfoMessageHook(nullptr);
+    setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Warning, latitude / longitude"))) << shown.toStdString();
     EXPECT_TRUE(busyInside);
     EXPECT_FALSE(closedInside);
     EXPECT_TRUE(f->isVisible());
     QTest::qWait(50);
     EXPECT_FALSE(f->isVisible());
-    EXPECT_FALSE(AcquisitionShared().ReadingInProgress);
+    EXPECT_FALSE(common.meters.Busy("127.0.0.1", sim.Port()));
 }
 
 // --- The reading pages ---

@@ -72,7 +72,7 @@ protected:
         QTest::mouseClick(f.RxDBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
     }
     std::unique_ptr<TZSiteForm> Deleting() {
-        auto f = std::make_unique<TZSiteForm>(data.dbKALO);
+        auto f = std::make_unique<TZSiteForm>(data.dbKALO, nullptr, &data.trKALO);  // as the main window opens it
         f->SetMode(TZSiteForm::Mode::Delete);
         f->show();
         return f;

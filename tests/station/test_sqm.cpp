@@ -14,20 +14,18 @@
 #include "sqm.h"
 #include "sqmsim.h"
 #include "testsupport.h"
-#include "uihooks.h"
 
 namespace {
 
 class MeterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetBeepHook([this] { ++beeps; });
-        sim.Start();
-    }
-    void TearDown() override { SetBeepHook(nullptr); }
+    void SetUp() override { sim.Start(); }
 
+    // Its owner's bell counts the failed readings.
     std::unique_ptr<TSQM> Station(int timeoutSeconds = 1) {
-        return std::make_unique<TSQM>("127.0.0.1", sim.Port(), timeoutSeconds, nullptr, false, false, 0, 0, 0);
+        auto s = std::make_unique<TSQM>("127.0.0.1", sim.Port(), timeoutSeconds, nullptr, false, false, 0, 0, 0);
+        s->Beep = [this] { ++beeps; };
+        return s;
     }
     template <class F>
     void Set(F change) {
@@ -39,7 +37,7 @@ protected:
     void Info(const std::string& raw) { Set([&](SqmSimConfig& c) { c.RawInfo = raw; }); }
     // Fills the station with a first good reading to compare against.
     void Prime(TSQM& s) {
-        ASSERT_TRUE(s.UpdateReading(nullptr, false, 0));
+        ASSERT_TRUE(s.UpdateReading(nullptr, 0));
         ASSERT_DOUBLE_EQ(s.SQMValue, 19.29);
     }
     static void ExpectUnchanged(const TSQM& s, double when) {
@@ -64,7 +62,7 @@ TEST_F(MeterTest, ReadingRepliesAreParsedRoundedAndCompletedWithoutASiteWhatever
     sim.SetConfig(c);
     auto s = Station();
     const double before = NowUtc();
-    ASSERT_TRUE(s->UpdateReading(nullptr, false, NowUtc() - NowLocal()));
+    ASSERT_TRUE(s->UpdateReading(nullptr, NowUtc() - NowLocal()));
     EXPECT_DOUBLE_EQ(s->SQMValue, 21.0);
     EXPECT_EQ(s->Frequency, 123);
     EXPECT_EQ(s->Counts, 45);
@@ -100,7 +98,7 @@ TEST_F(MeterTest, ReadingRepliesAreParsedRoundedAndCompletedWithoutASiteWhatever
     };
     for (const auto& r : replies) {
         Reply(r.reply);
-        ASSERT_TRUE(s->UpdateReading(nullptr, false, 0)) << r.reply;
+        ASSERT_TRUE(s->UpdateReading(nullptr, 0)) << r.reply;
         EXPECT_EQ(std::make_tuple(s->SQMValue, s->Counts, s->Period, s->Temperature),
                   std::make_tuple(r.value, r.counts, r.period, r.temperature)) << r.reply;
     }
@@ -134,7 +132,7 @@ TEST_F(MeterTest, AnythingButACompleteReadingReplyChangesNothingAndLastFailureQu
     for (const auto& [reply, failure] : cases) {
         SCOPED_TRACE(reply);
         Reply(reply);
-        EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+        EXPECT_FALSE(s->UpdateReading(nullptr, 0));
         if (failure.empty())
             EXPECT_EQ(s->LastFailure().rfind(meter, 0), 0u) << s->LastFailure();
         else
@@ -225,7 +223,7 @@ TEST_F(MeterTest, AnImpossibleValueFailsTheReadingAndItsCauseQuotesTheReplyEscap
     const double when = s->DateTime;
     const std::string temperature = std::string(66, '9') + "C";
     Reply("r, 19.29m,0000005915Hz,0000000000c,0000000.000s," + temperature + ",\x1B[2J");
-    EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(s->UpdateReading(nullptr, 0));
     ExpectUnchanged(*s, when);
     const std::string escaped = "r, 19.29m,0000005915Hz,0000000000c,0000000.000s," + temperature + ",\\x1B[2J";
     EXPECT_EQ(s->LastFailure(), Meter() + "malformed reply \"" + escaped + "\": Temperature '" + temperature +
@@ -239,22 +237,22 @@ TEST_F(MeterTest, ASilentMeterFailsAfterTheReadTimeoutAndItsLateAnswerIsNotTaken
     Prime(*s);
     const double when = s->DateTime;
     Set([](SqmSimConfig& c) { c.Silent = true; });
-    EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(s->UpdateReading(nullptr, 0));
     ExpectUnchanged(*s, when);
     EXPECT_EQ(s->LastFailure(), Meter() + "no answer within 1 s");
     EXPECT_FALSE(s->UpdateInfo());
     EXPECT_EQ(s->LastFailure(), Meter() + "no answer within 1 s");
 
     Set([](SqmSimConfig& c) { c.Silent = false; c.DelayMs = 1500; c.Value = 10.0; });
-    EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(s->UpdateReading(nullptr, 0));
     Set([](SqmSimConfig& c) { c.DelayMs = 0; c.Value = 20.5; });
-    ASSERT_TRUE(s->UpdateReading(nullptr, false, 0));
+    ASSERT_TRUE(s->UpdateReading(nullptr, 0));
     EXPECT_DOUBLE_EQ(s->SQMValue, 20.5);
     EXPECT_EQ(s->LastFailure(), "");
 
     Set([](SqmSimConfig& c) { c.Silent = true; });
     s->Client->ReadTimeoutMs = 300;
-    EXPECT_FALSE(s->UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(s->UpdateReading(nullptr, 0));
     EXPECT_EQ(s->LastFailure(), Meter() + "no answer within 300 ms");
     Set([](SqmSimConfig& c) { c.Silent = false; });
     ASSERT_TRUE(s->UpdateInfo());
@@ -266,8 +264,9 @@ TEST_F(MeterTest, NoMeterToTalkToFailsReadingsThrowsForTheIdentityAndLastFailure
     const std::string meter = Meter();
     sim.Stop();
     TSQM s("127.0.0.1", port, 1, nullptr, false, false, 0, 0, 0);
+    s.Beep = [this] { ++beeps; };
     const std::string refused = meter + "cannot connect: Socket error: " + std::strerror(ECONNREFUSED);
-    EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(s.UpdateReading(nullptr, 0));
     EXPECT_EQ(beeps, 1);
     EXPECT_EQ(s.LastFailure(), refused);
     EXPECT_THROW(s.UpdateInfo(), TcpError);
@@ -275,7 +274,7 @@ TEST_F(MeterTest, NoMeterToTalkToFailsReadingsThrowsForTheIdentityAndLastFailure
     EXPECT_THROW(TSQM("127.0.0.1", port, 1, nullptr, false, true, 0, 0, 0), TcpError);
 
     TSQM nowhere("nosuchhost.invalid", port, 1, nullptr, false, false, 0, 0, 0);
-    EXPECT_FALSE(nowhere.UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(nowhere.UpdateReading(nullptr, 0));
     const std::string unresolved = "SQM-LE at nosuchhost.invalid:" + std::to_string(port) +
                                    ": cannot connect: Cannot resolve host nosuchhost.invalid: ";
     EXPECT_EQ(nowhere.LastFailure().rfind(unresolved, 0), 0u) << nowhere.LastFailure();
@@ -284,13 +283,13 @@ TEST_F(MeterTest, NoMeterToTalkToFailsReadingsThrowsForTheIdentityAndLastFailure
     // A meter that hangs up instead of answering, or sends a line without end.
     sim.Start(port);
     Set([](SqmSimConfig& c) { c.CloseOnRequest = true; });
-    EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(s.UpdateReading(nullptr, 0));
     EXPECT_EQ(s.LastFailure(), meter + "connection lost: Connection closed gracefully.");
     Set([](SqmSimConfig& c) { c.CloseOnRequest = false; });
     Reply(std::string(100000, 'r'));
-    EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+    EXPECT_FALSE(s.UpdateReading(nullptr, 0));
     Reply("");
-    EXPECT_TRUE(s.UpdateReading(nullptr, false, 0));
+    EXPECT_TRUE(s.UpdateReading(nullptr, 0));
 }
 
 TEST_F(MeterTest, AnAddressThatDropsTheConnectionAttemptFailsAfterTheSitesOwnTimeout) {
@@ -301,7 +300,7 @@ TEST_F(MeterTest, AnAddressThatDropsTheConnectionAttemptFailsAfterTheSitesOwnTim
         SCOPED_TRACE(seconds);
         const std::string timedOut = "Connection timed out after " + std::to_string(seconds) + " s";
         TSQM s("127.0.0.1", dropping.Port(), seconds, nullptr, false, false, 0, 0, 0);
-        EXPECT_FALSE(s.UpdateReading(nullptr, false, 0));
+        EXPECT_FALSE(s.UpdateReading(nullptr, 0));
         EXPECT_EQ(s.LastFailure(), meter + "cannot connect: " + timedOut);
         try {
             TSQM test("127.0.0.1", dropping.Port(), seconds, nullptr, false, true, 0, 0, 0);  // the connection test

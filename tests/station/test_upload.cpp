@@ -249,7 +249,7 @@ TEST_F(UploadTest, StoredReadingFromTheMeterReachesTheNetworkAndIsUpdatedLater) 
     SqmSimulator meter(config);
     meter.Start();
     TSQM sqm("127.0.0.1", meter.Port(), 2, &local, false, false, 0, 0.15, 12);
-    ASSERT_TRUE(sqm.UpdateReading(&local, false, 0));
+    ASSERT_TRUE(sqm.UpdateReading(&local, 0));
     sqm.State = 0;
     ASSERT_TRUE(sqm.StoreReading(&local));
     const std::string localKey = sqm.ReadingCode(), key = localKey + "AB12";

@@ -11,7 +11,6 @@
 #include "meterfinder.h"
 #include "myutils.h"
 #include "sqm.h"
-#include "uihooks.h"
 
 namespace {
 
@@ -24,7 +23,6 @@ int Info(const Options& o) {
     std::string host;
     int port = 0;
     cli::SplitAddress(o.address, host, port);
-    SetBeepHook([] {});
     TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
     try {
         if (!sqm.UpdateInfo()) {
@@ -48,13 +46,12 @@ int Read(const Options& o) {
     std::string host;
     int port = 0;
     cli::SplitAddress(o.address, host, port);
-    SetBeepHook([] {});
     TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
     // UTC = local time + (UTC - local).
     const double toUtc = NowUtc() - NowLocal();
     // Why it failed: a silent meter, nobody listening and a garbled line are
     // three different faults on the roof.
-    if (!sqm.UpdateReading(nullptr, false, toUtc)) {
+    if (!sqm.UpdateReading(nullptr, toUtc)) {
         std::cerr << "meter: " << sqm.LastFailure() << "\n";
         return 1;
     }

@@ -29,7 +29,6 @@
 #include "siterow.h"
 #include "siterules.h"
 #include "sqm.h"
-#include "uihooks.h"
 
 namespace {
 
@@ -462,7 +461,6 @@ int TestSite(const std::string& file, int id) {
     fb::Database db;
     cli::OpenLocalDatabase(db, file);
     const TSiteRow site = ExistingSite(db, id, file);
-    SetBeepHook([] {});
     TStationFactory factory;
     std::unique_ptr<TSQM> made;
     fb::Transaction tr(db);

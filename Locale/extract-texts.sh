@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Extracts the user texts of the program (the English literals inside Tr(),
-# T() and N_() in app/, site/, station/ and tools/) into a .pot file.
+# T() and N_() in core/, plot/, gui/, programs/ and tools/) into a .pot file.
 #   Locale/extract-texts.sh [OUTPUT]      default: Locale/default.pot
 # File references carry no line numbers and the header no creation date, so
 # the file changes only when the texts change.
@@ -13,7 +13,7 @@ tmp=$(mktemp)
 err=$(mktemp)
 trap 'rm -f "$tmp" "$err"' EXIT
 cd "$root"
-find app site station tools -type f \( -name '*.cpp' -o -name '*.h' \) | LC_ALL=C sort |
+find core plot gui programs tools -type f \( -name '*.cpp' -o -name '*.h' \) | LC_ALL=C sort |
   xgettext --language=C++ --from-code=UTF-8 \
     --keyword=Tr --keyword=T --keyword=N_ \
     --add-comments=TRANSLATORS: --add-location=file --sort-by-file \

@@ -2,8 +2,8 @@
 // (no caching), so the instants only walk forward to keep the inputs honest.
 #include <benchmark/benchmark.h>
 
-#include "moon.h"
-#include "vsop.h"
+#include "core/astronomy/moon.h"
+#include "core/astronomy/vsop.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "communityfile.h"
-#include "fbdb.h"
-#include "myutils.h"
-#include "siterow.h"
+#include "core/site/communityfile.h"
+#include "core/station/fbdb.h"
+#include "core/station/myutils.h"
+#include "core/site/siterow.h"
 
 namespace {
 

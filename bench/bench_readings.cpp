@@ -20,14 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "acquisition.h"
-#include "fbdb.h"
-#include "localquery.h"
-#include "myutils.h"
-#include "readingcounts.h"
-#include "schemaupgrade.h"
-#include "sitelist.h"
-#include "sqm.h"
+#include "core/site/acquisition.h"
+#include "core/station/fbdb.h"
+#include "core/site/localquery.h"
+#include "core/station/myutils.h"
+#include "core/site/readingcounts.h"
+#include "core/station/schemaupgrade.h"
+#include "core/site/sitelist.h"
+#include "core/station/sqm.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "fbdb.h"
-#include "schemaupgrade.h"
+#include "core/station/fbdb.h"
+#include "core/station/schemaupgrade.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

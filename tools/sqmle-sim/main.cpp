@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "sqmsim.h"
+#include "tools/sqmle-sim/sqmsim.h"
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;

@@ -1,4 +1,4 @@
-#include "sqmsim.h"
+#include "tools/sqmle-sim/sqmsim.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

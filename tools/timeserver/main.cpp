@@ -1,6 +1,6 @@
 // kalosqm-timeserver: an RFC 868 Time server on 127.0.0.1 for trying the
 // program's Internet time without the Internet.
-#include "rfc868server.h"
+#include "tools/timeserver/rfc868server.h"
 
 #include <chrono>
 #include <cerrno>

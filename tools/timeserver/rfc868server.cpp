@@ -1,4 +1,4 @@
-#include "rfc868server.h"
+#include "tools/timeserver/rfc868server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

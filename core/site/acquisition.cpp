@@ -1,0 +1,386 @@
+#include "core/site/acquisition.h"
+
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "core/station/credentials.h"
+#include "core/station/errorlog.h"
+#include "core/station/fbdb.h"
+#include "core/station/i18n.h"
+#include "core/station/myutils.h"
+#include "core/site/nightfile.h"
+#include "core/site/readingwindow.h"
+#include "core/site/siteedit.h"
+#include "core/station/sqm.h"
+
+const char* SiteStateName(TSiteState state) {
+    switch (state) {
+        case TSiteState::Stopped: return "stopped";
+        case TSiteState::OutsideWindow: return "outside the reading window";
+        case TSiteState::NightStored: return "night reading stored";
+        case TSiteState::DaylightStored: return "daylight reading stored";
+        case TSiteState::Skipped: return "due reading skipped";
+        case TSiteState::Failed: return "failed";
+    }
+    return "?";
+}
+
+std::unique_ptr<TSQM> TStationFactory::Create(const TStationParams& p) {
+    return std::make_unique<TSQM>(p.Host, p.Port, p.TimeoutSeconds, p.Database, p.DoReading, p.DoInfo, p.TimeOffset,
+                                  p.Offset, p.SiteId);
+}
+
+namespace {
+
+// Counts a nesting level for as long as it lives, also on the way out of an exception.
+struct TBusy {
+    int& n;
+    explicit TBusy(int& c) : n(c) { ++n; }
+    ~TBusy() { --n; }
+};
+
+bool UploadPermitted(const std::string& code) {
+    std::string why;
+    return (CheckCredentialsFile(code, why) & kCredentialsUpload) != 0;
+}
+
+}  // namespace
+
+TAcquisition::TAcquisition(TSitePorts ports, int periodMs)
+    : ports_(ports),
+      periodMs_(periodMs),
+      nightFile_(std::make_unique<TNightFileWriter>(ports.db, ports.common.nightFiles)) {}
+
+TAcquisition::~TAcquisition() {
+    if (running_) ports_.ticker.Stop();
+}
+
+double TAcquisition::UtcOffset() {
+    return LocalToUtcOffset(ports_.site.Site().TimeZone, ports_.clock.Zone()) + ports_.common.time.Offset;
+}
+
+double TAcquisition::NowUtc() { return ports_.clock.NowLocal() + UtcOffset(); }
+
+double TAcquisition::LogTime() { return ports_.clock.NowLocal() + ports_.common.time.Offset; }
+
+bool TAcquisition::SyncInternetTime(bool showErrors) {
+    TInternetTimeState& shared = ports_.common.time;
+    ISiteSettings& settings = ports_.settings;
+    if (!settings.UseInternetTime()) {
+        shared.Offset = 0;
+        return false;
+    }
+    bool ok = false;
+    if (!settings.SyncClockEnabled()) {
+        double offset = 0;
+        ok = settings.GetTimeOffset(offset);
+        if (ok)
+            shared.Offset = offset;
+        else if (showErrors)
+            ports_.prompt.Error(Tr("Impossible to get the Internet time"));
+    } else {
+        double time = 0;
+        ok = settings.GetInternetTime(time, true);
+        if (!ok && showErrors) ports_.prompt.Error(Tr("Unable to synchronize the clock with Internet time"));
+        // The PC clock itself is right now (or as right as it gets): no correction.
+        shared.Offset = 0;
+    }
+    if (ok)
+        settings.Outages().TimeAnswered(LogTime());
+    else
+        settings.Outages().TimeFailed(LogTime(), settings.TimeFailure());
+    return ok;
+}
+
+TSQM& TAcquisition::EnsureStation(double timeOffset) {
+    if (!station_) {
+        const TSiteRow site = ports_.site.Site();
+        TStationParams p = TSiteEdit::MeterParams(site, ports_.db);
+        p.TimeOffset = timeOffset;
+        p.Offset = site.Offset;
+        p.SiteId = site.Id;
+        station_ = ports_.stations.Create(p);
+        station_->Beep = [this] { ports_.view.Beep(); };
+    }
+    return *station_;
+}
+
+TSQM& TAcquisition::CreateStationForTest() {
+    station_ = ports_.stations.Create(TSiteEdit::TestStationParams(ports_.site.Site(), ports_.db));
+    station_->Beep = [this] { ports_.view.Beep(); };
+    return *station_;
+}
+
+void TAcquisition::DiscardStation() { station_.reset(); }
+
+void TAcquisition::SetNightFile(std::unique_ptr<INightFile> nightFile) { nightFile_ = std::move(nightFile); }
+
+void TAcquisition::StartOrStop() {
+    if (running_)
+        Stop();
+    else
+        Start();
+}
+
+void TAcquisition::Stop() {
+    if (!running_) return;
+    running_ = false;
+    ports_.ticker.Stop();
+    ports_.light.Show(TSiteState::Stopped);
+    ports_.view.ShowRunState(false);
+}
+
+void TAcquisition::Start() {
+    if (running_) return;
+    if (ports_.site.HasUnsavedChanges()) {
+        if (!ports_.prompt.Confirm(Tr("The configuration has not yet been saved: save now?"))) return;
+        if (!ports_.site.SaveChanges()) return;
+    }
+    ports_.common.time.LastSyncSucceeded = SyncInternetTime(false);
+    lastSyncTime_ = NowUtc();
+    // Zero makes the first tick take a reading at once where one is allowed.
+    lastReadingTime_ = 0;
+    lastDayReadingTime_ = 0;
+    running_ = true;
+    ports_.view.ShowRunState(true);
+    Tick();
+    if (running_) ports_.ticker.Start(periodMs_);
+    ports_.view.RefreshLatestReadings();
+}
+
+bool TAcquisition::MayClose() {
+    if (!running_) return true;
+    if (!ports_.prompt.Confirm(Tr("SQM reading in progress, closing the window will stop the operation: CLOSE?")))
+        return false;
+    Stop();
+    return true;
+}
+
+bool TAcquisition::AutoUploadAllowed(const TSiteRow& site) {
+    return site.AutoUpload && ports_.settings.UploadEnabled(true) && UploadPermitted(site.Code);
+}
+
+void TAcquisition::Tick() {
+    // A pause inside a tick lets the window's own timer fire again: that
+    // tick has nothing to do.
+    if (busy_ > 0) return;
+    TBusy busy(busy_);
+    report_ = TTickReport{};
+    try {
+        DoTick();
+    } catch (const std::exception& e) {
+        TickError(e.what());
+    } catch (...) {
+        TickError("Unknown error");
+    }
+}
+
+void TAcquisition::TickError(const std::string& message) {
+    report_.What = TTickReport::Outcome::Exception;
+    report_.Error = message;
+    try {
+        ports_.light.Show(TSiteState::Failed);
+        LogTickFailure(ports_.site.Site().Name, message);
+        ports_.view.ReadingFailed(message);
+    } catch (...) {
+        // Nothing more can be said about it; the next tick tries again.
+    }
+}
+
+void TAcquisition::LogTickFailure(const std::string& siteName, const std::string& cause) {
+    WriteErrorLog(FormatLogTime(LogTime()) + " - Timer Exception - " + cause, siteName);
+}
+
+bool TAcquisition::ReadMeter(TSQM& station, double offset) {
+    IClock& clock = ports_.clock;
+    const bool ok = station.UpdateReadingAt(&ports_.db, [&clock, offset] { return clock.NowLocal() + offset; });
+    // The identity follows a good reading only: after a failed one it would
+    // wait a second timeout on a silent meter and tell the same cause
+    // twice. A garbled identity ends the tick in the error path, unstored.
+    if (ok) station.UpdateInfo();
+    return ok;
+}
+
+void TAcquisition::DoTick() {
+    TInternetTimeState& shared = ports_.common.time;
+    const TSiteRow site = ports_.site.Site();
+    const double zoneOffset = LocalToUtcOffset(site.TimeZone, ports_.clock.Zone());
+    const double offset = zoneOffset + shared.Offset;
+    const double t = ports_.clock.NowLocal() + offset;
+    report_.Utc = t;
+    ports_.view.SetDynamicLabels(t);
+
+    bool due = false;
+    bool night = false;
+    if (IsInReadingWindow(site, t)) {
+        if (ReadingDue(t, lastReadingTime_, site.Interval)) {
+            lastReadingTime_ = t;
+            due = true;
+            night = true;
+        }
+    } else {
+        ports_.light.Show(TSiteState::OutsideWindow);
+        if (site.DayReading && ReadingDue(t, lastDayReadingTime_, site.DayInterval)) {
+            lastDayReadingTime_ = t;
+            due = true;
+        }
+    }
+    report_.Night = night;
+
+    if (!due) {
+        if (AutoUploadAllowed(site)) {
+            TOutages& outages = ports_.settings.Outages();
+            TUploadPass pass;
+            pass.OnContact = [&](const TNetworkContact& c) { outages.Contact(LogTime(), site.Id, c); };
+            pass.Unloadable = &ports_.common.unloadableReadings;
+            report_.PendingSent = UploadPendingReadings(ports_.db, site.Id, 5, ports_.wait, nullptr, &pass);
+            outages.WaitingPass(LogTime(), site.Id, report_.PendingSent, pass.Drained);
+            ports_.view.RefreshLatestReadings();
+        }
+        return;
+    }
+    TSQM& station = EnsureStation(offset);
+    if (ports_.common.meters.Busy(station.Client->Host, station.Client->Port)) {
+        ports_.light.Show(TSiteState::Skipped);  // the interval counts as used
+        report_.What = TTickReport::Outcome::Skipped;
+        return;
+    }
+
+    if (ports_.settings.UseInternetTime() &&
+        ReadingDue(t, lastSyncTime_, ports_.settings.SyncFrequencyMinutes())) {
+        shared.LastSyncSucceeded = SyncInternetTime(false);
+        lastSyncTime_ = t;  // the new offset counts from the next tick
+    }
+    bool ok = false;
+    {
+        const TMeterGates::THold meter = ports_.common.meters.TryHold(station.Client->Host, station.Client->Port);
+        if (!meter) {  // taken while the time was synchronised
+            ports_.light.Show(TSiteState::Skipped);
+            report_.What = TTickReport::Outcome::Skipped;
+            return;
+        }
+        ok = ReadMeter(station, offset);
+    }
+    if (ok) {
+        station.SetSiteID(site.Id);
+        station.Syncro = shared.LastSyncSucceeded;
+        station.State = night ? 0 : -1;
+        station.StoreReading(&ports_.db);
+        if (nightFile_) nightFile_->Append(site, station, zoneOffset, ports_.clock.NowLocal() + shared.Offset);
+        report_.What = TTickReport::Outcome::Stored;
+        ports_.view.ShowLatestReading(&station);
+        ports_.view.RefreshLatestReadings();
+        ports_.light.Show(night ? TSiteState::NightStored : TSiteState::DaylightStored);
+    } else {
+        ports_.light.Show(TSiteState::Failed);
+        report_.What = TTickReport::Outcome::Failed;
+        report_.Error = station.LastFailure().empty() ? Tr("SQM-LE not found") : station.LastFailure();
+    }
+    // One line per failed due reading, whatever its cause: refused, silent,
+    // garbled or impossible.
+    if (!ok) LogTickFailure(site.Name, report_.Error);
+
+    // Only a night reading stored now goes out: daylight readings never do,
+    // and a failed reading leaves the station holding an older one.
+    if (ok && night && AutoUploadAllowed(site)) {
+        const TNetworkContact contact = CheckNetworkContact(site.Code);
+        ports_.settings.Outages().Contact(LogTime(), site.Id, contact);
+        if (contact.What == TNetworkContact::Result::Reached && station.SendToNetwork(site.Code)) {
+            station.StoreReading(&ports_.db);
+            report_.Uploaded = true;
+        }
+    }
+    if (ok)
+        ports_.view.ReadingStored(station, night);
+    else
+        ports_.view.ReadingFailed(report_.Error);
+}
+
+void TAcquisition::ReadNow() {
+    TBusy busy(busy_);
+    SyncInternetTime(true);
+    const double offset = UtcOffset();
+    const TSiteRow site = ports_.site.Site();
+    TSQM& station = EnsureStation(offset);
+    if (ports_.common.meters.Busy(station.Client->Host, station.Client->Port)) return;
+    // Asked before the meter is held: while the box is open every other site reads on.
+    if (site.Id > 0 && (!site.Latitude || !site.Longitude))
+        ports_.prompt.Inform(
+            Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
+    bool ok = false;
+    {
+        const TMeterGates::THold meter = ports_.common.meters.TryHold(station.Client->Host, station.Client->Port);
+        if (!meter) return;  // a tick of this meter ran while the box was open
+        station.SetSiteID(site.Id);
+        IClock& clock = ports_.clock;
+        ok = station.UpdateReadingAt(&ports_.db, [&clock, offset] { return clock.NowLocal() + offset; });
+    }
+    if (ok)
+        ports_.view.ShowLatestReading(&station);
+    else
+        ports_.prompt.Inform(Tr("SQM-LE not found") + "\n" + station.LastFailure());
+}
+
+
+std::string PendingReadingsSQL(int count) {
+    std::string sql = kPendingReadingsSQL;
+    const std::string rest = sql.substr(sql.find('\n'));
+    return (count != 0 ? "SELECT FIRST " + std::to_string(count) + " " : std::string("SELECT")) + rest;
+}
+
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress,
+                          TUploadPass* pass) {
+    std::vector<std::pair<std::string, std::string>> rows;  // REA_CODE, SIT_CODE
+    {
+        fb::Transaction tr(db, fb::Isolation::ReadCommitted);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(PendingReadingsSQL(count));
+        q.SetInteger("IDSITO", siteId);
+        q.Open();
+        for (; !q.Eof(); q.Next()) {
+            const fb::Field code = q.FieldByName("SIT_CODE");
+            rows.emplace_back(q.FieldByName("REA_CODE").AsString(), code.IsNull() ? std::string() : code.AsString());
+        }
+        q.Close();
+        tr.Commit();
+    }
+    struct TEnd {  // the panel goes away in every case, errors included
+        IUploadProgress* p;
+        ~TEnd() {
+            if (p) p->End();
+        }
+    } end{progress};
+    const int total = static_cast<int>(rows.size());
+    if (progress) progress->Begin(total);
+    if (pass) pass->Drained = count == 0 || total < count;
+    if (rows.empty()) return 0;
+    const TNetworkContact contact = CheckNetworkContact(rows.front().second);
+    if (pass && pass->OnContact) pass->OnContact(contact);
+    if (contact.What != TNetworkContact::Result::Reached) return 0;
+    int sent = 0, done = 0;
+    for (const auto& [readingCode, siteCode] : rows) {
+        TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);
+        bool loaded = false;
+        try {
+            loaded = station.LoadReading(&db, readingCode);
+        } catch (const TUnloadableReading& e) {
+            // Newest first: a bad row left to end the loop would hold back
+            // every older reading for ever. It stays waiting, and is told once.
+            if (!pass || !pass->Unloadable || pass->Unloadable->First(readingCode))
+                WriteErrorLog(FormatLogTime(NowLocal()) + " Lettura in attesa non inviabile, saltata: " + e.what(),
+                              "NETWORK");
+        }
+        if (loaded && station.SendToNetwork(siteCode)) {
+            station.Modified = false;
+            station.Uploaded = true;
+            station.StoreReading(&db);
+            ++sent;
+        }
+        wait.Pause(1500);
+        ++done;
+        if (progress) progress->Step(done, total, sent);
+    }
+    return sent;
+}

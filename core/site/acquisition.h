@@ -1,0 +1,143 @@
+#pragma once
+// The unattended acquisition of one site: the 30-second tick, starting and
+// stopping, "Read now" and the time synchronisation around readings. The
+// desktop window and the headless service drive the same object; it talks
+// to the world through TSitePorts only.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/site/outages.h"
+#include "core/site/sitecommons.h"
+#include "core/site/siteports.h"
+
+class TSQM;
+class INightFile;
+
+// What the last tick did, for the views, the service's output and the tests.
+struct TTickReport {
+    enum class Outcome {
+        NotDue,      // nothing fell due
+        Skipped,     // due, but its meter was in another conversation
+        Stored,      // a reading was stored
+        Failed,      // due, the meter gave no reading fit to store: logged, and why in Error
+        Exception,   // the tick failed: logged as a " - Timer Exception - " line
+    };
+    Outcome What = Outcome::NotDue;
+    bool Night = false;        // the due reading was a night reading
+    bool Uploaded = false;     // the stored reading reached the network database
+    int PendingSent = 0;       // waiting readings sent in this tick
+    double Utc = 0;            // the tick's UTC time
+    std::string Error;         // why: the station's failure, or the exception's message
+};
+
+class TAcquisition {
+public:
+    static constexpr int kTickMs = 30000;
+
+    TAcquisition(TSitePorts ports, int periodMs = kTickMs);
+    ~TAcquisition();
+    TAcquisition(const TAcquisition&) = delete;
+    TAcquisition& operator=(const TAcquisition&) = delete;
+
+    bool Running() const { return running_; }
+    // Inside Tick or ReadNow (a pause there lets other work run).
+    bool Busy() const { return busy_ > 0; }
+
+    // The button "Start SQM readings": starts, or stops when running.
+    void StartOrStop();
+    void Start();  // no-op when running; false start when the user keeps unsaved changes
+    void Stop();   // no-op when stopped
+    // One acquisition tick. Never throws.
+    void Tick();
+    // "Read now": shows a reading without storing it. The coordinates
+    // warning and "SQM-LE not found" are shown with no meter held, so the
+    // other sites read on while a box is open.
+    void ReadNow();
+    // Closing: asks while acquisition runs; Yes stops it. True = may close.
+    bool MayClose();
+
+    // SyncInternetTime of the site window.
+    bool SyncInternetTime(bool showErrors);
+    // The UTC offset of a tick: LocalToUtcOffset + the Internet-time offset.
+    double UtcOffset();
+    double NowUtc();
+
+    // The station object: created at first use, discarded when the site is saved.
+    TSQM* Station() const { return station_.get(); }
+    TSQM& EnsureStation(double timeOffset);
+    void DiscardStation();
+    // Creates it for a connection test (site 0, offset 0, "ix" at creation).
+    TSQM& CreateStationForTest();
+
+    // Where every stored reading is also appended: a TNightFileWriter on the
+    // site's database unless replaced; nullptr writes none.
+    INightFile* NightFile() const { return nightFile_.get(); }
+    void SetNightFile(std::unique_ptr<INightFile> nightFile);
+
+    const TTickReport& LastTick() const { return report_; }
+    double LastReadingTime() const { return lastReadingTime_; }
+    double LastDayReadingTime() const { return lastDayReadingTime_; }
+    double LastSyncTime() const { return lastSyncTime_; }
+
+private:
+    void DoTick();
+    // The meter conversation of a due reading, with its meter held.
+    bool ReadMeter(TSQM& station, double offset);
+    void TickError(const std::string& message);
+    // The " - Timer Exception - " line of the site's log.
+    void LogTickFailure(const std::string& siteName, const std::string& cause);
+    double LogTime();  // the PC clock with the Internet-time offset, as log lines take it
+    bool AutoUploadAllowed(const TSiteRow& site);
+
+    TSitePorts ports_;
+    int periodMs_;
+    bool running_ = false;
+    int busy_ = 0;
+    std::unique_ptr<TSQM> station_;
+    std::unique_ptr<INightFile> nightFile_;
+    double lastReadingTime_ = 0;
+    double lastDayReadingTime_ = 0;
+    double lastSyncTime_ = 0;
+    TTickReport report_;
+};
+
+// Sends the site's waiting readings (count 0: all), newest first, pausing
+// 1500 ms after each. Progress, when given, is told (done, total, sent)
+// before the first and after each reading. Returns the number sent.
+// Errors of the loop reach the caller.
+class IUploadProgress {
+public:
+    virtual ~IUploadProgress() = default;
+    virtual void Begin(int total) = 0;
+    virtual void Step(int done, int total, int sent) = 0;
+    virtual void End() = 0;
+};
+// The data module's statement of waiting readings, and its text for a count.
+// The site is named in each branch of the OR and the site row first, so the
+// flag-first indexes find the few waiting readings among millions; the state
+// range in the first branches skips daylight readings inside the index, and
+// "<>-1" is ">=0 or <=-2" for an INTEGER. The plan is spelled out because the
+// delivered file's indexes were made empty and carry no selectivity to go by.
+inline constexpr const char* kPendingReadingsSQL =
+    "SELECT FIRST :NUMREC \n"
+    "REA_CODE, SIT_CODE  FROM READINGS JOIN SQMSITES ON REA_SITE=SIT_ID\n"
+    "WHERE SIT_ID=:IDSITO AND ((REA_SITE=:IDSITO AND REA_UPLOADED=0 AND REA_STATE>=0) OR "
+    "(REA_SITE=:IDSITO AND REA_UPLOADED=0 AND REA_STATE<=-2) OR (REA_SITE=:IDSITO AND REA_MODIFIED=1)) "
+    "AND REA_STATE<>-1 AND REA_SQMVALUE>0\n"
+    "PLAN SORT (JOIN (SQMSITES INDEX (PK_SQMSITES), "
+    "READINGS INDEX (IDX_READINGS_UPLOADED, IDX_READINGS_UPLOADED, IDX_READINGS_MODIFIED)))\n"
+    "ORDER BY REA_DATETIME DESC";
+std::string PendingReadingsSQL(int count);
+// For the outage record: told the check of the network database as it is
+// made (none when nothing waits); Drained: every waiting reading was among
+// those selected.
+struct TUploadPass {
+    std::function<void(const TNetworkContact&)> OnContact;
+    bool Drained = false;
+    // A waiting reading that cannot be sent is logged once per key given
+    // here; without it, once per pass.
+    TToldOnce* Unloadable = nullptr;
+};
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr,
+                          TUploadPass* pass = nullptr);

@@ -1,0 +1,155 @@
+#include "core/site/datamodule.h"
+
+#include <cstdio>
+
+#include "core/site/acquisition.h"
+
+#include "core/station/i18n.h"
+#include "core/station/myutils.h"
+
+const char* const TData::kPendingSQL = kPendingReadingsSQL;
+
+TData::TData()
+    : trKALO(dbKALO, fb::Isolation::ReadCommitted),
+      tbSettings(trKALO, "select * from SETTINGS where SET_ID=1", "SETTINGS", "SET_ID"),
+      tbNTPServers(trKALO, "select * from NTPSERVERS order by NTP_ORDER", "NTPSERVERS", "NTP_HOST"),
+      pinger_(std::make_unique<TIcmpPinger>()),
+      clock_(std::make_unique<TClockSetter>()) {}
+
+void TData::SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock) {
+    if (pinger) pinger_ = std::move(pinger);
+    if (clock) clock_ = std::move(clock);
+}
+
+std::vector<TimeServerEntry> TData::ReloadTimeServers() {
+    // Reopened on every call: edits of the time-server dialog count at once.
+    tbNTPServers.Close();
+    tbNTPServers.Open();
+    std::vector<TimeServerEntry> servers;
+    for (tbNTPServers.First(); !tbNTPServers.Eof(); tbNTPServers.Next()) {
+        TimeServerEntry e;
+        e.Host = Trim(tbNTPServers.AsString("NTP_HOST"));
+        e.Order = static_cast<int>(tbNTPServers.AsInteger("NTP_ORDER"));
+        e.TimeoutMs = static_cast<int>(tbNTPServers.AsInteger("NTP_TIMEOUT"));
+        servers.push_back(std::move(e));
+    }
+    tbNTPServers.First();
+    return servers;
+}
+
+bool TData::GetTimeOffset(double& Offset) {
+    const auto servers = ReloadTimeServers();
+    TInternetTime time(*pinger_, *clock_);
+    time.TimePort = TimePort;
+    const bool ok = time.GetTimeOffset(servers, Offset);
+    timeFailure_ = ok ? std::string() : time.FailureText();
+    return ok;
+}
+
+bool TData::GetInternetTime(double& Time, bool SetClock) {
+    const auto servers = ReloadTimeServers();
+    TInternetTime time(*pinger_, *clock_);
+    time.TimePort = TimePort;
+    const bool ok = time.GetInternetTime(servers, Time, SetClock);
+    timeFailure_ = ok ? std::string() : time.FailureText();
+    return ok;
+}
+
+TData::~TData() {
+    try {
+        DataModuleDestroy();
+    } catch (...) {
+    }
+}
+
+std::string TData::DatabaseFile() const { return ProgramPath("Dati/KALOSQMDATA.FDB"); }
+
+std::string UpgradeFailureText(const std::string& file, const TUpgradeError& e) {
+    std::string text = Tr("The database could not be updated from version %s to %s: it was left as it was, "
+                          "with all its readings.");
+    for (const std::string& v : {e.From().empty() ? std::string("?") : e.From(), e.To()})
+        if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, v);
+    return text + "\n" + file + "\n" + e.what();
+}
+
+bool TData::DataModuleCreate() {
+    upgradeFailed_ = false;
+    auto fail = [this](const std::string& message) {
+        if (OnError)
+            OnError(message);
+        else
+            std::fprintf(stderr, "%s\n", message.c_str());
+        try {
+            dbKALO.Close();
+        } catch (...) {
+        }
+        return false;
+    };
+    try {
+        if (dbKALO.Connected()) DataModuleDestroy();
+        dbKALO.SetFile(DatabaseFile());
+        dbKALO.Open();
+    } catch (const std::exception&) {
+        return fail(Tr("Another software session is already active: impossible to continue"));
+    }
+    try {
+        UpgradeSchema(dbKALO, OnUpgradeProgress);
+    } catch (const TUpgradeError& e) {
+        upgradeFailed_ = true;
+        return fail(UpgradeFailureText(DatabaseFile(), e));
+    }
+    try {
+        tbNTPServers.Open();
+        return true;
+    } catch (const std::exception&) {
+        return fail(Tr("Another software session is already active: impossible to continue"));
+    }
+}
+
+void TData::DataModuleDestroy() {
+    tbSettings.Close();
+    tbNTPServers.Close();
+    dbKALO.Close();  // rolls back what trKALO still holds
+}
+
+int TData::CountSites(bool OnlyWithCode) {
+    try {
+        std::string sql = "SELECT COUNT(SIT_ID) AS NUMERO FROM SQMSITES";
+        if (OnlyWithCode) sql += "\nWHERE NOT(SIT_CODE IS NULL)";
+        fb::Query q(trKALO);
+        q.SetSQL(sql);
+        q.Open();
+        const int n = static_cast<int>(q.FieldByName("NUMERO").AsInteger());
+        q.Close();
+        return n;
+    } catch (...) {
+        return -1;  // no database, or none that answers: the callers show nothing
+    }
+}
+
+int64_t TData::SettingsField(const char* name) {
+    // Open it just for this read when nobody has it open; otherwise read
+    // the current row as it stands, edits included.
+    if (tbSettings.Active()) return tbSettings.AsInteger(name);
+    tbSettings.Open();
+    try {
+        const int64_t v = tbSettings.AsInteger(name);
+        tbSettings.Close();
+        return v;
+    } catch (...) {
+        tbSettings.Close();
+        throw;
+    }
+}
+
+bool TData::UseInternetTime() { return SettingsField("SET_USEINTERTETTIME") == 1; }
+
+bool TData::SyncClockEnabled() { return SettingsField("SET_SYNCLOCK") == 1; }
+
+bool TData::UploadEnabled(bool AutomaticOnly) {
+    bool result = SettingsField("SET_UPLOADDATA") == 1;
+    if (AutomaticOnly) result = result && SettingsField("SET_UPLOADMODE") == 0;
+    return result;
+}
+
+int TData::SyncFrequencyMinutes() { return static_cast<int>(SettingsField("SET_SYNCFREQ")); }

@@ -1,0 +1,50 @@
+#include "core/site/netsync.h"
+
+#include <cstdio>
+
+#include "core/station/credentials.h"
+#include "core/station/i18n.h"
+
+namespace {
+
+// The texts carry their numbers as printf conversions in the catalogues.
+std::string Formatted(const char* text, int a, int b = 0) {
+    char buf[200];
+    std::snprintf(buf, sizeof buf, Tr(text).c_str(), a, b);
+    return buf;
+}
+
+}  // namespace
+
+TConnectionCheck CheckNetworkConnection(const std::string& siteCode) {
+    std::string error;
+    TestNetworkConnection(siteCode, error);
+    if (error.empty()) return {true, Tr("Connection successfully estabilished")};
+    return {false, error};
+}
+
+std::string UploadProgressStartText(int total) { return Formatted(N_("Processed 0 of %d"), total); }
+
+std::string UploadProgressDoneText(int done, int total) { return Formatted(N_("Processed %d di %d"), done, total); }
+
+std::string UploadProgressSentText(int sent) { return Tr("Successfully uploaded: ") + std::to_string(sent); }
+
+TSendWaitingOutcome SendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode, bool acquiring,
+                                       IPrompt& prompt, IWait& wait, IUploadProgress* progress,
+                                       const std::function<void(int sent)>& afterUpload) {
+    std::string error;
+    if ((CheckCredentialsFile(siteCode, error) & kCredentialsUpload) == 0) {
+        prompt.Error(Tr("This site is not enabled for data uploading"));
+        return TSendWaitingOutcome::NotEnabled;
+    }
+    if (acquiring) {
+        prompt.Error(Tr("Can not perform the operation during data acquisition"));
+        return TSendWaitingOutcome::Acquiring;
+    }
+    if (!prompt.Confirm(Tr("Upload the records on hold? the operation could take several minutes")))
+        return TSendWaitingOutcome::NotConfirmed;
+    const int sent = UploadPendingReadings(db, siteId, 0, wait, progress);
+    if (afterUpload) afterUpload(sent);
+    prompt.Inform(Tr("Operation completed"));
+    return TSendWaitingOutcome::Completed;
+}

@@ -1,0 +1,157 @@
+#include "core/site/siteactions.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "core/station/credentials.h"
+#include "core/station/i18n.h"
+#include "core/station/myutils.h"
+#include "core/site/siteedit.h"
+#include "core/site/siterow.h"
+
+namespace TSiteActions {
+
+namespace {
+
+std::optional<std::string> SiteName(fb::Transaction& tr, int siteId) {
+    tr.EnsureActive();
+    fb::Query q(tr);
+    q.SetSQL("select SIT_NAME from SQMSITES where SIT_ID=:ID_SITO");
+    q.SetInteger("ID_SITO", siteId);
+    q.Open();
+    std::optional<std::string> name;
+    if (!q.Eof()) name = q.Fields(0).IsNull() ? std::string() : q.Fields(0).AsString();
+    q.Close();
+    return name;
+}
+
+std::string NoSite(int siteId) { return "there is no site with id " + std::to_string(siteId); }
+
+// A column the select does not have reads as empty.
+TSiteRules::TSiteValues ValuesOf(const TDataSet& record) {
+    return [&record](const std::string& name) {
+        const auto& names = record.FieldNames();
+        return std::find(names.begin(), names.end(), name) != names.end() ? record.FieldValue(name) : fb::Value{};
+    };
+}
+
+void Apply(TDataSet& record, const TSiteFields& fields) {
+    for (const auto& [column, value] : fields) record.SetField(column, value);
+}
+
+}  // namespace
+
+TDataSet SiteRecord(fb::Transaction& tr) { return TDataSet(tr, kSelectSite, "SQMSITES", "SIT_ID"); }
+
+TSiteRow RowOf(const TDataSet& record) { return SiteRowFromValues(ValuesOf(record)); }
+
+void FillNewSite(TDataSet& record, const TZoneInfo& zone) {
+    record.SetField("SIT_ID", int64_t{TSiteRules::NextSiteId(record.Tr())});
+    for (const auto& [field, value] : TSiteRules::NewSiteDefaults(zone)) record.SetField(field, value);
+}
+
+void CheckSave(const TDataSet& record) { TSiteRules::CheckPost(ValuesOf(record)); }
+
+void WireRecord(TDataSet& record, const TZoneInfo& zone) {
+    record.OnNewRecord = [&record, zone] { FillNewSite(record, zone); };
+    record.BeforePost = [&record] { CheckSave(record); };
+}
+
+int AddSite(fb::Transaction& tr, const TSiteFields& fields, const TZoneInfo& zone) {
+    TDataSet record = SiteRecord(tr);
+    WireRecord(record, zone);
+    record.SetParam("ID_SITO", int64_t{0});
+    record.Open();
+    record.Insert();
+    Apply(record, fields);
+    record.Post();
+    return static_cast<int>(record.AsInteger("SIT_ID"));
+}
+
+void UpdateSite(fb::Transaction& tr, int siteId, const TSiteFields& fields) {
+    TDataSet record = SiteRecord(tr);
+    WireRecord(record, TZoneInfo{});
+    record.SetParam("ID_SITO", int64_t{siteId});
+    record.Open();
+    if (record.Eof()) throw TSiteRules::TSiteRefusal(NoSite(siteId));
+    record.Edit();
+    Apply(record, fields);
+    record.Post();
+}
+
+TMeterCheck CheckConnection(TDataSet& record, TSQM* station, const std::function<TSQM&()>& create,
+                            const std::function<bool()>& save) {
+    TMeterCheck check;
+    const TSQM* found = TSiteEdit::FindMeter(station, create);
+    if (!found) return check;
+    check.Found = true;
+    // Copied first: a save may discard the station.
+    check.Identity = TSiteEdit::MeterIdentity(*found);
+    record.Edit();  // a window that is reading refuses here
+    Apply(record, check.Identity);
+    if (save) {
+        check.Stored = save();
+    } else {
+        record.Post();
+        check.Stored = true;
+    }
+    return check;
+}
+
+std::vector<TRemovalQuestion> RemovalQuestions(const std::string& siteName) {
+    // Yes answers "Cancel the operation?": only No deletes.
+    return {{Tr("Delete the selected site?"), true}, {SecondDeleteQuestion(siteName), false}};
+}
+
+bool AskRemoval(IPrompt& prompt, const std::string& siteName) {
+    for (const TRemovalQuestion& q : RemovalQuestions(siteName))
+        if (prompt.Confirm(q.Text) != q.Deletes) return false;
+    return true;
+}
+
+std::string RemovalRefusal(fb::Transaction& tr, int siteId) {
+    return SiteName(tr, siteId) ? std::string() : NoSite(siteId);
+}
+
+TSiteDeletion RemoveSite(fb::Transaction& tr, int siteId, IPrompt& prompt, const TRemovalSteps& steps) {
+    const auto name = SiteName(tr, siteId);
+    if (!name) throw TSiteRules::TSiteRefusal(NoSite(siteId));
+    TSiteDeletion deletion;
+    deletion.SiteId = siteId;
+    if (!AskRemoval(prompt, *name)) return deletion;
+    deletion = DeleteSite(tr, siteId, steps.Deleting);
+    if (!deletion.Deleted) return deletion;
+    if (steps.Deleted) steps.Deleted();
+    CollectSiteGarbage(tr.Db(), deletion, steps.Collecting);
+    return deletion;
+}
+
+std::vector<int> AutostartSites(fb::Transaction& tr) {
+    tr.EnsureActive();
+    fb::Query q(tr);
+    q.SetSQL("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1");
+    q.Open();
+    std::vector<int> ids;
+    for (; !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.Fields(0).AsInteger()));
+    q.Close();
+    return ids;
+}
+
+TCredentialsState CredentialsState(const std::string& siteCode) {
+    TCredentialsState state;
+    const std::string code = Trim(siteCode);
+    if (code.empty()) return state;
+    const int rights = CheckCredentialsFile(code, state.Error);
+    if (rights == kCredentialsMissing) {
+        state.Status = TCredentialsStatus::Missing;
+    } else if (rights == kCredentialsInvalid) {
+        state.Status = TCredentialsStatus::Invalid;
+    } else {
+        state.Status = TCredentialsStatus::Regular;
+        state.Upload = (rights & kCredentialsUpload) != 0;
+        state.Download = (rights & kCredentialsDownload) != 0;
+    }
+    return state;
+}
+
+}  // namespace TSiteActions

@@ -1,0 +1,67 @@
+#pragma once
+// What the sites of one program share. The program (window, service, test)
+// owns one TSiteCommons and hands it to every site through the ports, so
+// nothing of it is process-wide and no site or window can reset another's.
+#include <set>
+#include <string>
+#include <utility>
+
+#include "core/site/nightfile.h"
+
+// The Internet time of the program: every site's tick corrects the PC clock
+// by the same offset, and stores the last synchronisation's success with its
+// readings (REA_SYNCRO).
+struct TInternetTimeState {
+    double Offset = 0;  // days: Internet time minus PC time
+    bool LastSyncSucceeded = false;
+};
+
+// One conversation with a meter at a time: an SQM-LE serves one client, and
+// a pause inside a conversation (none today, but a nested event loop runs
+// every site's ticks) must not let a second one start on the same meter.
+// Different meters share nothing, so they are never held up by each other.
+// Only the holder releases its meter: nothing else can clear it.
+class TMeterGates {
+public:
+    class THold {
+    public:
+        THold() = default;
+        THold(THold&& o) noexcept : gates_(std::exchange(o.gates_, nullptr)), meter_(std::move(o.meter_)) {}
+        THold& operator=(THold&&) = delete;
+        THold(const THold&) = delete;
+        ~THold();
+        explicit operator bool() const { return gates_ != nullptr; }
+
+    private:
+        friend class TMeterGates;
+        THold(TMeterGates* gates, std::string meter) : gates_(gates), meter_(std::move(meter)) {}
+        TMeterGates* gates_ = nullptr;
+        std::string meter_;
+    };
+
+    // The meter at host:port for as long as the hold lives; an empty hold
+    // when a conversation with it is under way.
+    [[nodiscard]] THold TryHold(const std::string& host, int port);
+    bool Busy(const std::string& host, int port) const;
+
+private:
+    static std::string Key(const std::string& host, int port);
+    std::set<std::string> held_;
+};
+
+// What has been said once and is not said again while the program runs.
+class TToldOnce {
+public:
+    // True the first time a key is given.
+    bool First(const std::string& key) { return told_.insert(key).second; }
+
+private:
+    std::set<std::string> told_;
+};
+
+struct TSiteCommons {
+    TInternetTimeState time;
+    TMeterGates meters;
+    TNightFileOptions nightFiles;  // what every site's night files say of the program
+    TToldOnce unloadableReadings;  // waiting readings whose row cannot be sent, told in the log
+};

@@ -1,0 +1,152 @@
+#include "core/site/siterules.h"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <stdexcept>
+
+#include "core/station/i18n.h"
+#include "core/station/myutils.h"
+#include "core/site/readingwindow.h"
+
+namespace TSiteRules {
+
+std::map<std::string, fb::Value> NewSiteDefaults(const TZoneInfo& zone) {
+    return {
+        {"SIT_ACQUIREMODE", int64_t{kContinuous}}, {"SIT_SQMPORT", int64_t{10001}},
+        {"SIT_TIMEZONE", int64_t{DefaultTimeZone(zone)}}, {"SIT_INTERVAL", int64_t{1}},
+        {"SIT_OFFSET", 0.0},                         {"SIT_AUTOSTART", int64_t{0}},
+        {"SIT_DAYREADING", int64_t{0}},              {"SIT_DAYINTERVAL", int64_t{10}},
+        {"SIT_TIMEOUT", int64_t{10}},                {"SIT_AUTOUPLOAD", int64_t{1}},
+    };
+}
+
+int NextSiteId(fb::Transaction& tr) {
+    tr.EnsureActive();
+    fb::Query q(tr);
+    q.SetSQL("SELECT GEN_ID(GEN_SITE_ID, 1) AS NEWID FROM RDB$DATABASE");
+    q.Open();
+    const int id = static_cast<int>(q.FieldByName("NEWID").AsInteger());
+    q.Close();
+    return id;
+}
+
+const std::vector<TFieldRange>& FieldRanges() {
+    static const std::vector<TFieldRange> ranges = {
+        {"SIT_SQMPORT", N_("the port"), 1, 65535, true},
+        {"SIT_LATIT", N_("the latitude"), -90, 90, false},
+        {"SIT_LONG", N_("the longitude"), -180, 180, false},
+        {"SIT_ALT", N_("the altitude"), -500, 9000, true},
+        {"SIT_TIMEZONE", N_("the time zone"), -12, 14, true},
+        {"SIT_OFFSET", N_("the offset"), -10, 10, false},
+        {"SIT_TIMEOUT", N_("the timeout"), 1, 3600, true},
+        {"SIT_ACQUIREMODE", N_("the method"), 0, 3, true},
+        // Below 1 the save has a refusal of its own; 0 still parses.
+        {"SIT_INTERVAL", N_("the interval"), 0, 1440, true},
+        {"SIT_DAYINTERVAL", N_("the daylight interval"), 0, 1440, true},
+    };
+    return ranges;
+}
+
+const TFieldRange* RangeOf(const std::string& column) {
+    for (const TFieldRange& r : FieldRanges())
+        if (column == r.Column) return &r;
+    return nullptr;
+}
+
+std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
+    // One sentence per kind, so a translation never mixes two languages.
+    const std::string format = range.Whole ? Tr(N_("%s must be a whole number from %g to %g, not %s"))
+                                           : Tr(N_("%s must be a number from %g to %g, not %s"));
+    const std::string label = Tr(range.Label);
+    const int n = std::snprintf(nullptr, 0, format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
+    if (n < 0) return label + ": " + shown;
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+namespace {
+
+std::optional<double> Number(const fb::Value& v) {
+    if (auto* d = std::get_if<double>(&v)) return *d;
+    if (auto* i = std::get_if<int64_t>(&v)) return static_cast<double>(*i);
+    if (auto* t = std::get_if<fb::DateTime>(&v)) return t->value;
+    return std::nullopt;
+}
+
+std::string Shown(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", v);
+    return text;
+}
+
+}  // namespace
+
+void CheckPost(const TSiteValues& site) {
+    // An empty interval reads as 0.
+    if (Number(site("SIT_INTERVAL")).value_or(0) < 1)
+        throw TSiteRefusal(Tr("Please note, you cannot specify a range of time less than 1 minute"));
+    for (const TFieldRange& r : FieldRanges()) {
+        const auto v = Number(site(r.Column));
+        if (!v) continue;
+        if (!std::isfinite(*v) || *v < r.Min || *v > r.Max || (r.Whole && *v != std::floor(*v)))
+            throw TSiteRefusal(RangeRefusal(r, Shown(*v)));
+    }
+    for (const char* column : {"SIT_STARTTIME", "SIT_STOPTIME"}) {
+        const auto v = Number(site(column));
+        if (v && !(*v >= 0 && *v < 1)) throw TSiteRefusal("a time of day HH:MM (UTC), not " + Shown(*v));
+    }
+}
+
+void CheckPost(const TSiteRow& site) {
+    const std::map<std::string, fb::Value> values = {
+        {"SIT_SQMPORT", int64_t{site.Port}},
+        {"SIT_LATIT", site.Latitude ? fb::Value{*site.Latitude} : fb::Value{}},
+        {"SIT_LONG", site.Longitude ? fb::Value{*site.Longitude} : fb::Value{}},
+        {"SIT_ALT", site.Altitude ? fb::Value{int64_t{*site.Altitude}} : fb::Value{}},
+        {"SIT_TIMEZONE", int64_t{site.TimeZone}},
+        {"SIT_OFFSET", site.Offset},
+        {"SIT_TIMEOUT", int64_t{site.TimeoutSeconds}},
+        {"SIT_ACQUIREMODE", int64_t{site.AcquireMode}},
+        {"SIT_INTERVAL", int64_t{site.Interval}},
+        {"SIT_DAYINTERVAL", int64_t{site.DayInterval}},
+        {"SIT_STARTTIME", fb::DateTime{site.StartTime}},
+        {"SIT_STOPTIME", fb::DateTime{site.StopTime}},
+    };
+    CheckPost([&values](const std::string& column) {
+        const auto it = values.find(column);
+        return it == values.end() ? fb::Value{} : it->second;
+    });
+}
+
+bool CoordinatesMissing(const TSiteRow& site) { return !site.Latitude || !site.Longitude; }
+
+TMethodGroups GroupsFor(int method) {
+    TMethodGroups g;
+    g.ReadingTimeLabels = method == kDiscardByDay || method == kDiscardInTwilight;
+    g.TimedWindow = method == kTimed;
+    g.Daylight = method != kContinuous;
+    return g;
+}
+
+const char* MethodCaption(int method) {
+    switch (method) {
+        case kContinuous: return N_("Continuous");
+        case kTimed: return N_("Timed");
+        case kDiscardByDay: return N_("Discard readings by day");
+        case kDiscardInTwilight: return N_("Discard readings in twilight");
+        default: return nullptr;
+    }
+}
+
+std::string SettingsFile(int siteId) { return ProgramPath("WinSetup/SiteForm-" + std::to_string(siteId) + ".ini"); }
+
+int AutostartDelayMs() {
+    static std::mt19937 generator{std::random_device{}()};
+    return 1000 + std::uniform_int_distribution<int>(0, 2999)(generator);
+}
+
+}  // namespace TSiteRules

@@ -1,0 +1,320 @@
+#include "core/station/schemaupgrade.h"
+
+#include <iterator>
+
+#include "core/station/fbdb.h"
+#include "core/station/myutils.h"
+
+namespace {
+
+struct TStatement {
+    const char* What;
+    const char* Sql;
+};
+
+// The texts are those of db/schema.sql; a test compares an upgraded file's
+// metadata with the delivered file's.
+constexpr const char* kCountsTable =
+    "CREATE TABLE READINGCOUNTS (\n"
+    "  RCN_SITE        INTEGER NOT NULL,\n"
+    "  RCN_TRANSACTION INTEGER NOT NULL,\n"
+    "  RCN_ALL         INTEGER DEFAULT 0 NOT NULL,\n"
+    "  RCN_TOTAL       INTEGER DEFAULT 0 NOT NULL,\n"
+    "  RCN_NEW         INTEGER DEFAULT 0 NOT NULL,\n"
+    "  RCN_MODIFIED    INTEGER DEFAULT 0 NOT NULL\n"
+    ")";
+
+// From 1.0 to 1.1, in one transaction after the table above.
+const TStatement kTo11[] = {
+    {"Removing the foreign key of the readings", "ALTER TABLE READINGS DROP CONSTRAINT FK_READINGS_SITE"},
+    {"Index of the newest readings",
+     "CREATE DESCENDING INDEX IDX_READINGS_SITE_TIME_DESC ON READINGS (REA_SITE, REA_DATETIME)"},
+    {"Index of the readings to upload", "CREATE INDEX IDX_READINGS_UPLOADED ON READINGS (REA_UPLOADED, REA_SITE, REA_STATE)"},
+    {"Index of the modified readings", "CREATE INDEX IDX_READINGS_MODIFIED ON READINGS (REA_MODIFIED, REA_SITE)"},
+    {"Index of the reading counts", "CREATE INDEX IDX_READINGCOUNTS_SITE ON READINGCOUNTS (RCN_SITE, RCN_TRANSACTION)"},
+    {"Error of a reading without its site", "CREATE EXCEPTION E_READING_SITE 'The site of the reading does not exist'"},
+    {"Error of a site number in use",
+     "CREATE EXCEPTION E_SITE_HAS_READINGS 'The site has readings: its number cannot change'"},
+    {"Procedure that adds to the reading counts",
+     R"SQL(CREATE PROCEDURE ADD_READING_COUNTS (SITE INTEGER, D_ALL INTEGER, D_TOTAL INTEGER, D_NEW INTEGER, D_MODIFIED INTEGER)
+AS
+  DECLARE N_ROWS INTEGER;
+  DECLARE S_ALL INTEGER = 0;
+  DECLARE S_TOTAL INTEGER = 0;
+  DECLARE S_NEW INTEGER = 0;
+  DECLARE S_MODIFIED INTEGER = 0;
+  DECLARE C_ALL INTEGER;
+  DECLARE C_TOTAL INTEGER;
+  DECLARE C_NEW INTEGER;
+  DECLARE C_MODIFIED INTEGER;
+BEGIN
+  IF (SITE IS NULL OR (D_ALL = 0 AND D_TOTAL = 0 AND D_NEW = 0 AND D_MODIFIED = 0)) THEN
+    EXIT;
+  UPDATE READINGCOUNTS SET RCN_ALL = RCN_ALL + :D_ALL, RCN_TOTAL = RCN_TOTAL + :D_TOTAL,
+      RCN_NEW = RCN_NEW + :D_NEW, RCN_MODIFIED = RCN_MODIFIED + :D_MODIFIED
+    WHERE RCN_SITE = :SITE AND RCN_TRANSACTION = CURRENT_TRANSACTION;
+  IF (ROW_COUNT > 0) THEN
+    EXIT;
+  INSERT INTO READINGCOUNTS (RCN_SITE, RCN_TRANSACTION, RCN_ALL, RCN_TOTAL, RCN_NEW, RCN_MODIFIED)
+    VALUES (:SITE, CURRENT_TRANSACTION, :D_ALL, :D_TOTAL, :D_NEW, :D_MODIFIED);
+  SELECT COUNT(*) FROM READINGCOUNTS WHERE RCN_SITE = :SITE INTO :N_ROWS;
+  IF (N_ROWS > 50) THEN
+  BEGIN
+    FOR SELECT RCN_ALL, RCN_TOTAL, RCN_NEW, RCN_MODIFIED FROM READINGCOUNTS WHERE RCN_SITE = :SITE
+      INTO :C_ALL, :C_TOTAL, :C_NEW, :C_MODIFIED AS CURSOR C
+    DO
+    BEGIN
+      DELETE FROM READINGCOUNTS WHERE CURRENT OF C;
+      S_ALL = S_ALL + C_ALL;
+      S_TOTAL = S_TOTAL + C_TOTAL;
+      S_NEW = S_NEW + C_NEW;
+      S_MODIFIED = S_MODIFIED + C_MODIFIED;
+    END
+    INSERT INTO READINGCOUNTS (RCN_SITE, RCN_TRANSACTION, RCN_ALL, RCN_TOTAL, RCN_NEW, RCN_MODIFIED)
+      VALUES (:SITE, CURRENT_TRANSACTION, :S_ALL, :S_TOTAL, :S_NEW, :S_MODIFIED);
+    WHEN GDSCODE LOCK_CONFLICT, GDSCODE UPDATE_CONFLICT, GDSCODE DEADLOCK DO
+    BEGIN
+    END
+  END
+END)SQL"},
+    {"Procedure that deletes the readings of a site",
+     R"SQL(CREATE PROCEDURE DELETE_SITE_READINGS (SITE INTEGER, T_FROM DATE, T_TO DATE)
+RETURNS (DELETED INTEGER)
+AS
+  DECLARE R_STATE INTEGER;
+  DECLARE R_UPLOADED INTEGER;
+  DECLARE R_MODIFIED INTEGER;
+  DECLARE R_VALUE DOUBLE PRECISION;
+  DECLARE S_TOTAL INTEGER = 0;
+  DECLARE S_NEW INTEGER = 0;
+  DECLARE S_MODIFIED INTEGER = 0;
+  DECLARE DUMMY INTEGER;
+BEGIN
+  DELETED = 0;
+  DUMMY = RDB$SET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE', SITE);
+  BEGIN
+    IF (T_FROM IS NULL AND T_TO IS NULL) THEN
+      FOR SELECT REA_STATE, REA_UPLOADED, REA_MODIFIED, REA_SQMVALUE FROM READINGS WHERE REA_SITE = :SITE
+        INTO :R_STATE, :R_UPLOADED, :R_MODIFIED, :R_VALUE AS CURSOR R
+      DO
+      BEGIN
+        DELETE FROM READINGS WHERE CURRENT OF R;
+        DELETED = DELETED + 1;
+        S_TOTAL = S_TOTAL + IIF(R_STATE >= 0, 1, 0);
+        S_NEW = S_NEW + IIF(R_STATE >= 0 AND R_UPLOADED = 0 AND R_VALUE > 0, 1, 0);
+        S_MODIFIED = S_MODIFIED + IIF(R_STATE >= 0 AND R_MODIFIED = 1 AND R_VALUE > 0, 1, 0);
+      END
+    ELSE
+      FOR SELECT REA_STATE, REA_UPLOADED, REA_MODIFIED, REA_SQMVALUE FROM READINGS
+        WHERE REA_SITE = :SITE AND REA_DATETIME BETWEEN :T_FROM AND :T_TO
+        INTO :R_STATE, :R_UPLOADED, :R_MODIFIED, :R_VALUE AS CURSOR S
+      DO
+      BEGIN
+        DELETE FROM READINGS WHERE CURRENT OF S;
+        DELETED = DELETED + 1;
+        S_TOTAL = S_TOTAL + IIF(R_STATE >= 0, 1, 0);
+        S_NEW = S_NEW + IIF(R_STATE >= 0 AND R_UPLOADED = 0 AND R_VALUE > 0, 1, 0);
+        S_MODIFIED = S_MODIFIED + IIF(R_STATE >= 0 AND R_MODIFIED = 1 AND R_VALUE > 0, 1, 0);
+      END
+    WHEN ANY DO
+    BEGIN
+      DUMMY = RDB$SET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE', NULL);
+      EXCEPTION;
+    END
+  END
+  DUMMY = RDB$SET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE', NULL);
+  EXECUTE PROCEDURE ADD_READING_COUNTS (:SITE, -DELETED, -S_TOTAL, -S_NEW, -S_MODIFIED);
+  SUSPEND;
+END)SQL"},
+    {"Trigger: a reading names an existing site",
+     R"SQL(CREATE TRIGGER READINGS_SITE FOR READINGS ACTIVE BEFORE INSERT OR UPDATE POSITION 0
+AS
+BEGIN
+  IF (NEW.REA_SITE IS NOT NULL AND (INSERTING OR NEW.REA_SITE IS DISTINCT FROM OLD.REA_SITE)) THEN
+    IF (NOT EXISTS (SELECT 1 FROM SQMSITES WHERE SIT_ID = NEW.REA_SITE)) THEN
+      EXCEPTION E_READING_SITE 'The site ' || NEW.REA_SITE || ' of reading ' || TRIM(NEW.REA_CODE) || ' does not exist';
+END)SQL"},
+    {"Trigger: readings keep their counts",
+     R"SQL(CREATE TRIGGER READINGS_COUNTS FOR READINGS ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 0
+AS
+  DECLARE O_TOTAL INTEGER = 0;
+  DECLARE O_NEW INTEGER = 0;
+  DECLARE O_MODIFIED INTEGER = 0;
+  DECLARE N_TOTAL INTEGER = 0;
+  DECLARE N_NEW INTEGER = 0;
+  DECLARE N_MODIFIED INTEGER = 0;
+BEGIN
+  IF (NOT INSERTING) THEN
+  BEGIN
+    /* DELETE_SITE_READINGS counts what it deletes itself. */
+    IF (DELETING AND RDB$GET_CONTEXT('USER_TRANSACTION', 'KALO_BULK_DELETE') IS NOT DISTINCT FROM CAST(OLD.REA_SITE AS VARCHAR(11))) THEN
+      EXIT;
+    IF (OLD.REA_STATE >= 0) THEN
+    BEGIN
+      O_TOTAL = 1;
+      O_NEW = IIF(OLD.REA_UPLOADED = 0 AND OLD.REA_SQMVALUE > 0, 1, 0);
+      O_MODIFIED = IIF(OLD.REA_MODIFIED = 1 AND OLD.REA_SQMVALUE > 0, 1, 0);
+    END
+  END
+  IF (NOT DELETING) THEN
+  BEGIN
+    IF (NEW.REA_STATE >= 0) THEN
+    BEGIN
+      N_TOTAL = 1;
+      N_NEW = IIF(NEW.REA_UPLOADED = 0 AND NEW.REA_SQMVALUE > 0, 1, 0);
+      N_MODIFIED = IIF(NEW.REA_MODIFIED = 1 AND NEW.REA_SQMVALUE > 0, 1, 0);
+    END
+  END
+  IF (UPDATING AND NEW.REA_SITE IS NOT DISTINCT FROM OLD.REA_SITE) THEN
+    EXECUTE PROCEDURE ADD_READING_COUNTS (NEW.REA_SITE, 0, N_TOTAL - O_TOTAL, N_NEW - O_NEW, N_MODIFIED - O_MODIFIED);
+  ELSE
+  BEGIN
+    IF (NOT INSERTING) THEN
+      EXECUTE PROCEDURE ADD_READING_COUNTS (OLD.REA_SITE, -1, -O_TOTAL, -O_NEW, -O_MODIFIED);
+    IF (NOT DELETING) THEN
+      EXECUTE PROCEDURE ADD_READING_COUNTS (NEW.REA_SITE, 1, N_TOTAL, N_NEW, N_MODIFIED);
+  END
+END)SQL"},
+    {"Trigger: a site goes with its readings",
+     R"SQL(CREATE TRIGGER SQMSITES_READINGS FOR SQMSITES ACTIVE AFTER UPDATE OR DELETE POSITION 0
+AS
+  DECLARE N INTEGER;
+BEGIN
+  IF (DELETING) THEN
+  BEGIN
+    SELECT DELETED FROM DELETE_SITE_READINGS (OLD.SIT_ID, NULL, NULL) INTO :N;
+    /* Its counts add up to nothing now; rows a store elsewhere holds stay. */
+    BEGIN
+      DELETE FROM READINGCOUNTS WHERE RCN_SITE = OLD.SIT_ID;
+      WHEN GDSCODE LOCK_CONFLICT, GDSCODE UPDATE_CONFLICT, GDSCODE DEADLOCK DO
+      BEGIN
+      END
+    END
+  END
+  ELSE IF (NEW.SIT_ID IS DISTINCT FROM OLD.SIT_ID) THEN
+    IF (EXISTS (SELECT 1 FROM READINGS WHERE REA_SITE = OLD.SIT_ID)) THEN
+      EXCEPTION E_SITE_HAS_READINGS 'Site ' || OLD.SIT_ID || ' has readings: its number cannot change';
+END)SQL"},
+    // The counts start from the readings there are; the triggers above act
+    // only from the commit on, and nobody else has the file meanwhile.
+    {"Counting the readings of every site",
+     "INSERT INTO READINGCOUNTS (RCN_SITE, RCN_TRANSACTION, RCN_ALL, RCN_TOTAL, RCN_NEW, RCN_MODIFIED)\n"
+     "SELECT REA_SITE, CURRENT_TRANSACTION, COUNT(*),\n"
+     "  SUM(IIF(REA_STATE >= 0, 1, 0)),\n"
+     "  SUM(IIF(REA_STATE >= 0 AND REA_UPLOADED = 0 AND REA_SQMVALUE > 0, 1, 0)),\n"
+     "  SUM(IIF(REA_STATE >= 0 AND REA_MODIFIED = 1 AND REA_SQMVALUE > 0, 1, 0))\n"
+     "FROM READINGS WHERE REA_SITE IS NOT NULL GROUP BY REA_SITE"},
+    {"Version 1.1", "UPDATE SETTINGS SET SET_DBVERSION = '1.1' WHERE SET_ID = 1"},
+};
+
+// No ":NAME" parsing: PSQL bodies use colons of their own.
+void Execute(fb::Transaction& tr, const char* sql) {
+    ISC_STATUS_ARRAY status;
+    isc_dsql_execute_immediate(status, tr.Db().Handle(), tr.Handle(), 0, sql, 1, nullptr);
+    fb::Check(status);
+}
+
+bool CountsTableExists(fb::Database& db) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'READINGCOUNTS'");
+    q.Open();
+    const bool exists = q.Fields(0).AsInteger() > 0;
+    q.Close();
+    tr.Commit();
+    return exists;
+}
+
+void DropCountsTable(fb::Database& db) {
+    fb::Transaction tr(db);
+    tr.Start();
+    Execute(tr, "DROP TABLE READINGCOUNTS");
+    tr.Commit();
+}
+
+}  // namespace
+
+std::string DatabaseSchemaVersion(fb::Database& db) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL("SELECT SET_DBVERSION FROM SETTINGS WHERE SET_ID = 1");
+    q.Open();
+    const std::string version = q.Eof() || q.Fields(0).IsNull() ? std::string() : Trim(q.Fields(0).AsString());
+    q.Close();
+    tr.Commit();
+    return version;
+}
+
+std::string UpgradeSchema(fb::Database& db, const TUpgradeProgress& progress) {
+    std::string from;
+    try {
+        from = DatabaseSchemaVersion(db);
+    } catch (const std::exception& e) {
+        throw TUpgradeError("", kSchemaVersion, e.what());
+    }
+    if (from == kSchemaVersion) return from;
+    if (from != "1.0")
+        throw TUpgradeError(from, kSchemaVersion,
+                            "Version \"" + from + "\" is not one this program can bring to " + kSchemaVersion);
+
+    const int total = static_cast<int>(std::size(kTo11)) + 2;
+    auto step = [&](int done, const char* what) {
+        if (progress) progress({done, total, what});
+    };
+    // The table needs a commit of its own before anything can use it. An
+    // upgrade cut short before may have left it behind, empty: it goes first.
+    bool tableMade = false;
+    try {
+        step(0, "Table of the reading counts");
+        if (CountsTableExists(db)) DropCountsTable(db);
+        {
+            fb::Transaction tr(db);
+            tr.Start();
+            Execute(tr, kCountsTable);
+            tr.Commit();
+        }
+        tableMade = true;
+        // Firebird's DDL is transactional: everything else commits or none of it.
+        fb::Transaction tr(db);
+        tr.Start();
+        try {
+            int done = 1;
+            for (const TStatement& s : kTo11) {
+                step(done++, s.What);
+                Execute(tr, s.Sql);
+            }
+            step(done, "Saving: building the indexes (minutes on millions of readings)");
+            tr.Commit();
+        } catch (...) {
+            if (tr.Active()) {
+                try {
+                    tr.Rollback();
+                } catch (...) {
+                }
+            }
+            throw;
+        }
+    } catch (const std::exception& e) {
+        std::string detail = e.what();
+        if (tableMade) {
+            try {
+                DropCountsTable(db);
+            } catch (const std::exception& e2) {
+                detail += std::string("\n(the empty table READINGCOUNTS stays; the next upgrade replaces it: ") +
+                          e2.what() + ")";
+            }
+        }
+        throw TUpgradeError(from, kSchemaVersion, detail);
+    } catch (...) {
+        if (tableMade) {
+            try {
+                DropCountsTable(db);
+            } catch (...) {
+            }
+        }
+        throw TUpgradeError(from, kSchemaVersion, "The upgrade was stopped");
+    }
+    return from;
+}

@@ -1,0 +1,320 @@
+#include "core/station/sqm.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "core/station/fbdb.h"
+#include "core/astronomy/moon.h"
+#include "core/station/myutils.h"
+#include "core/station/readingastronomy.h"
+#include "core/astronomy/vsop.h"
+
+namespace {
+
+// A site without a timeout waits this long for the connection.
+constexpr int kDefaultConnectTimeoutMs = 5000;
+
+// Locale-independent conversions: the meter always writes "." as decimal point.
+bool ToDouble(const std::string& text, double& out) {
+    return ParseDotDecimal(text, out);
+}
+
+bool ToInt32(const std::string& text, int32_t& out) {
+    std::string s = Trim(text);
+    if (!s.empty() && s[0] == '+') s.erase(0, 1);
+    if (s.empty()) return false;
+    int32_t v = 0;
+    const auto res = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+    if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return false;
+    out = v;
+    return true;
+}
+
+std::string DropLast(const std::string& s, size_t n) { return s.size() >= n ? s.substr(0, s.size() - n) : std::string(); }
+
+// The message of the exception being handled.
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+bool Within(double v, double min, double max) { return v >= min && v <= max; }
+
+// A bound of the meter's ranges, all whole numbers.
+std::string WholeNumber(double v) { return std::to_string(static_cast<long long>(v)); }
+
+// Round to the given number of decimals, halves to the even neighbour.
+double RoundTo(double v, long double scale) {
+    return static_cast<double>(std::nearbyint(static_cast<long double>(v) * scale) / scale);
+}
+
+}  // namespace
+
+bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    std::vector<std::string> items;
+    SplitDelimited(',', line, &items);
+    if (items.empty() || items[0] != "r") return fail("Not a reading reply");
+    if (items.size() < 6) return fail("Reading reply with too few items");
+    SqmReadingReply r;
+    double value = 0;
+    if (!ToDouble(DropLast(items[1], 1), value)) return fail("Invalid sky brightness '" + Printable(items[1]) + "'");
+    r.SQMValue = RoundTo(value, 100);
+    if (!ToInt32(DropLast(items[2], 2), r.Frequency)) return fail("Invalid frequency '" + Printable(items[2]) + "'");
+    if (!ToInt32(DropLast(items[3], 1), r.Counts)) return fail("Invalid period counts '" + Printable(items[3]) + "'");
+    if (!ToDouble(DropLast(items[4], 1), value)) return fail("Invalid period '" + Printable(items[4]) + "'");
+    r.Period = RoundTo(value, 1000);
+    if (!ToDouble(DropLast(items[5], 1), value)) return fail("Invalid temperature '" + Printable(items[5]) + "'");
+    r.Temperature = RoundTo(value, 10);
+    // The values as they would be stored, against what a meter can report.
+    const struct {
+        bool inside;
+        const char* what;
+        const std::string& item;
+        double min, max;
+        const char* unit;
+    } ranges[] = {
+        {Within(r.SQMValue, kMinSkyBrightness, kMaxSkyBrightness), "Sky brightness", items[1], kMinSkyBrightness,
+         kMaxSkyBrightness, " mag/arcsec\u00b2"},
+        {Within(r.Frequency, 0, kMaxFrequencyHz), "Frequency", items[2], 0, kMaxFrequencyHz, " Hz"},
+        {Within(r.Counts, 0, kMaxCounts), "Period counts", items[3], 0, kMaxCounts, ""},
+        {Within(r.Period, 0, kMaxPeriodSeconds), "Period", items[4], 0, kMaxPeriodSeconds, " s"},
+        {Within(r.Temperature, kMinTemperature, kMaxTemperature), "Temperature", items[5], kMinTemperature,
+         kMaxTemperature, " \u00b0C"},
+    };
+    for (const auto& c : ranges)
+        if (!c.inside)
+            return fail(std::string(c.what) + " '" + Printable(c.item) + "' out of range (" + WholeNumber(c.min) +
+                        " to " + WholeNumber(c.max) + c.unit + ")");
+    out = r;
+    return true;
+}
+
+bool ParseInfoReply(const std::string& line, SqmInfoReply& out) {
+    std::vector<std::string> items;
+    SplitDelimited(',', line, &items);
+    if (items.empty() || items[0] != "i") return false;
+    if (items.size() < 5) throw std::invalid_argument("Identity reply with too few items: " + Printable(line));
+    SqmInfoReply r;
+    int32_t* targets[] = {&r.Protocol, &r.Model, &r.Feature, &r.Serial};
+    for (int i = 0; i < 4; ++i) {
+        if (!ToInt32(items[i + 1], *targets[i]))
+            throw std::invalid_argument("'" + Printable(items[i + 1]) + "' is not a valid integer value");
+    }
+    out = r;
+    return true;
+}
+
+TSQM::TSQM(const std::string& Host, int Port, int TimeoutSeconds, fb::Database* Database, bool DoReading,
+           bool DoInfo, double TimeOffset, double OffsetValue, int SiteIDValue) {
+    Client = std::make_unique<TcpClient>();
+    Client->Port = Port;
+    Client->Host = Host;
+    // A zero timeout would mean waiting for ever on a silent meter; a day is
+    // more than anyone sets and keeps the milliseconds in range.
+    const int seconds = std::min(TimeoutSeconds, 86400);
+    Client->ReadTimeoutMs = (seconds > 0 ? seconds : 10) * 1000;
+    // The site's timeout bounds the connection too: a meter whose address
+    // drops the attempt costs no more than one that never answers.
+    connectTimeoutMs_ = seconds > 0 ? seconds * 1000 : kDefaultConnectTimeoutMs;
+    Syncro = false;
+    SiteID = SiteIDValue;
+    if (DoReading || DoInfo) Client->Connect(connectTimeoutMs_);
+    if (DoReading) UpdateReading(Database, TimeOffset);
+    if (DoInfo) UpdateInfo();
+    if (Client->Connected()) Client->Disconnect();
+    Offset = OffsetValue;
+    Uploaded = false;
+    Modified = false;
+}
+
+TSQM::~TSQM() {
+    if (Client && Client->Connected()) Client->Disconnect();
+}
+
+double TSQM::ComputeNELM(double SkyBrightness) {
+    const long double s = SkyBrightness;
+    return static_cast<double>(7.93L - 5.0L * std::log10(std::pow(10.0L, 4.316L - s / 5.0L) + 1.0L));
+}
+
+std::string TSQM::ReadingCode() const { return FormatKeyTime(DateTime) + std::to_string(SiteID); }
+
+std::string TSQM::Exchange(const char* command) {
+    bool madeConnection = !Client->Connected();
+    try {
+        if (madeConnection)
+            Client->Connect(connectTimeoutMs_);
+        else
+            Client->DiscardPending();  // a late reply to an earlier request is not ours
+        if (!Client->Connected()) {  // the peer had gone meanwhile
+            madeConnection = true;
+            Client->Connect(connectTimeoutMs_);
+        }
+    } catch (const std::exception& e) {
+        lastFailure_ = FailurePrefix() + "cannot connect: " + e.what();
+        throw;
+    }
+    std::string line;
+    try {
+        Client->Write(std::string(command) + "\r\n");
+        line = Client->ReadLn();
+    } catch (const std::exception& e) {
+        lastFailure_ = FailurePrefix() + "connection lost: " + e.what();
+        throw;
+    }
+    // A connection that was already open (as during construction) stays open.
+    if (madeConnection) Client->Disconnect();
+    return line;
+}
+
+bool TSQM::UpdateReading(fb::Database* Database, double TimeOffset) {
+    return UpdateReadingAt(Database, [TimeOffset] { return NowLocal() + TimeOffset; });
+}
+
+bool TSQM::UpdateReadingAt(fb::Database* Database, const std::function<double()>& UtcNow) {
+    lastFailure_.clear();
+    // Site position first, before the meter is contacted; database errors reach the caller.
+    double latitude = 0, longitude = 0;
+    try {
+        ReadSitePosition(Database, latitude, longitude);
+    } catch (const std::exception& e) {
+        lastFailure_ = std::string("Cannot read the site position: ") + e.what();
+        throw;
+    }
+
+    try {
+        const std::string line = Exchange("rx");
+        if (line.empty()) {
+            lastFailure_ = NoReplyFailure();
+            return false;
+        }
+        SqmReadingReply reply;
+        std::string why;
+        if (!ParseReadingReply(line, reply, &why)) {
+            lastFailure_ = MalformedReplyFailure(line, why);
+            throw std::runtime_error(why);
+        }
+        const ReadingCompletion done =
+            CompleteReading(SiteID > 0, latitude, longitude, UtcNow(), AstroTwilight, AstroDowning);
+        // Only a complete reading reaches the fields.
+        SQMValue = reply.SQMValue;
+        Frequency = reply.Frequency;
+        Counts = reply.Counts;
+        Period = reply.Period;
+        Temperature = reply.Temperature;
+        DateTime = done.DateTime;
+        Uploaded = false;
+        Modified = false;
+        MoonH = done.MoonH;
+        SunH = done.SunH;
+        MoonAgeDays = done.MoonAgeDays;
+        MoonPh = done.MoonPh;
+        MoonIllum = done.MoonIllum;
+        AstroTwilight = done.AstroTwilight;
+        AstroDowning = done.AstroDowning;
+        NELM = ComputeNELM(SQMValue);
+        Origin = 'K';
+        return true;
+    } catch (...) {
+        if (lastFailure_.empty()) lastFailure_ = CurrentExceptionText();
+        if (Beep) Beep();
+        // Start the next exchange on a clean connection.
+        Client->Disconnect();
+        return false;
+    }
+}
+
+bool TSQM::UpdateInfo() {
+    lastFailure_.clear();
+    try {
+        const std::string line = Exchange("ix");
+        if (line.empty()) {
+            lastFailure_ = NoReplyFailure();
+            return false;
+        }
+        SqmInfoReply reply;
+        bool identity = false;
+        try {
+            identity = ParseInfoReply(line, reply);
+        } catch (const std::exception& e) {
+            lastFailure_ = MalformedReplyFailure(line, e.what());
+            throw;
+        }
+        if (identity) {
+            Protocol = reply.Protocol;
+            Model = reply.Model;
+            Feature = reply.Feature;
+            Serial = reply.Serial;
+        }
+        return true;
+    } catch (...) {
+        Client->Disconnect();
+        throw;
+    }
+}
+
+std::string TSQM::FailurePrefix() const {
+    return "SQM-LE at " + Client->Host + ":" + std::to_string(Client->Port) + ": ";
+}
+
+std::string TSQM::NoReplyFailure() const {
+    if (!Client->TimedOut()) return FailurePrefix() + "empty reply";
+    return FailurePrefix() + "no answer within " + WaitText(Client->ReadTimeoutMs);
+}
+
+std::string TSQM::MalformedReplyFailure(const std::string& line, const std::string& why) const {
+    return FailurePrefix() + "malformed reply \"" + Printable(line) + "\": " + why;
+}
+
+void TSQM::ReadSitePosition(fb::Database* Database, double& latitude, double& longitude) const {
+    latitude = 0;
+    longitude = 0;
+    if (SiteID <= 0) return;
+    if (Database == nullptr) throw std::runtime_error("No local database for the site position");
+    if (!Database->Connected()) Database->Open();
+    fb::Transaction tr(*Database, fb::Isolation::ReadCommitted);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL("SELECT SIT_LATIT, SIT_LONG FROM SQMSITES WHERE SIT_ID=" + std::to_string(SiteID));
+    q.Open();
+    if (!q.Eof() && !q.FieldByName("SIT_LATIT").IsNull() && !q.FieldByName("SIT_LONG").IsNull()) {
+        latitude = q.FieldByName("SIT_LATIT").AsDouble();
+        longitude = q.FieldByName("SIT_LONG").AsDouble();
+    }
+    q.Close();
+    tr.Commit();
+}
+
+ReadingCompletion CompleteReading(bool haveSite, double latitude, double longitude, double dateTime,
+                                  double previousTwilight, double previousDowning) {
+    ReadingCompletion c;
+    c.DateTime = dateTime;
+    if (!haveSite) {
+        c.MoonH = -90;
+        c.SunH = -90;
+        return c;
+    }
+    const ReadingBodies b = ComputeReadingBodies(latitude, longitude, dateTime);
+    c.MoonH = b.MoonH;
+    c.SunH = b.SunH;
+    c.MoonAgeDays = b.MoonAgeDays;
+    c.MoonPh = b.MoonPh;
+    c.MoonIllum = b.MoonIllum;
+    // Where the Sun never reaches -18 degrees that day, the last computable
+    // twilight stays: the reading itself is good and is stored.
+    const ReadingTwilights t = ComputeReadingTwilights(latitude, longitude, dateTime);
+    c.AstroTwilight = t.AstroTwilight.value_or(previousTwilight);
+    c.AstroDowning = t.AstroDowning.value_or(previousDowning);
+    return c;
+}

@@ -1,0 +1,80 @@
+#pragma once
+// The desktop program's side of the site core's ports: the PC clock, a
+// QTimer as ticker, pauses that keep the window alive, and message boxes.
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include "gui/semaforo.h"
+#include "core/site/siteports.h"
+
+class QWidget;
+
+// A site's state on its three-light widget: red stopped, blinking green
+// outside the reading window and after a daylight reading, green after a
+// night reading, yellow when a due reading failed or was skipped.
+TSemaforo::State LightFor(TSiteState state);
+class TSemaforoLight : public IStatusLight {
+public:
+    TSemaforo* light = nullptr;  // set once the window has built it
+    void Show(TSiteState state) override;
+};
+
+class TPcClock : public IClock {
+public:
+    double NowLocal() override;
+    TZoneInfo Zone() override;
+};
+
+// A pause in a local event loop: repaints, clicks and other sites' ticks go
+// on meanwhile. InterruptGuiWaits ends every pause at once (the program is
+// shutting down) and makes later ones return straight away.
+class TGuiWait : public IWait {
+public:
+    void Pause(int ms) override;
+};
+void InterruptGuiWaits();
+bool GuiWaitsInterrupted();
+
+class TGuiPrompt : public IPrompt {
+public:
+    explicit TGuiPrompt(QWidget* parent) : parent_(parent) {}
+    void Inform(const std::string& text) override;
+    void Error(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+
+private:
+    QWidget* parent_;
+};
+
+// Timer1 of a site window: single-threaded, on the window's thread.
+class TTimerTicker : public ITicker {
+public:
+    explicit TTimerTicker(QTimer& timer) : timer_(timer) {}
+    void Start(int periodMs) override {
+        timer_.setInterval(periodMs);
+        timer_.start();
+    }
+    void Stop() override { timer_.stop(); }
+
+private:
+    QTimer& timer_;
+};
+
+// Work the window waits for: a busy cursor at once and, once it lasts, a
+// modal progress box that keeps the window painted without taking clicks.
+class TBusyProgress {
+public:
+    TBusyProgress(QWidget* parent, QString label);
+    ~TBusyProgress();
+    TBusyProgress(const TBusyProgress&) = delete;
+    TBusyProgress& operator=(const TBusyProgress&) = delete;
+    // done of total (0: unknown).
+    void Step(size_t done, size_t total = 0);
+
+private:
+    QWidget* parent_;
+    QString label_;
+    class QProgressDialog* dialog_ = nullptr;
+    qint64 started_;
+};

@@ -1,0 +1,256 @@
+#include "gui/readingviews.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QDateTimeAxis>
+#include <QHeaderView>
+#include <QLineSeries>
+#include <QLocale>
+#include <QTableView>
+#include <QTimeZone>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "core/station/i18n.h"
+#include "core/station/myutils.h"
+
+namespace {
+
+QString T(const char* s) { return QString::fromStdString(Tr(s)); }
+
+QString Number(const std::optional<double>& v, int decimals) {
+    return v ? QLocale().toString(*v, 'f', decimals) : QString();
+}
+
+QString DateText(const std::optional<double>& v) {
+    if (!v) return {};
+    const QLocale l;
+    return ToQDateTime(*v).toString(l.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
+                                    l.timeFormat(QLocale::LongFormat));
+}
+
+// A year of one-minute readings is half a million points for a few hundred
+// pixels: keep each bucket's lowest and highest, in time order, so the
+// curve looks the same and repaints stay quick.
+std::vector<std::pair<double, double>> Thinned(std::vector<std::pair<double, double>> points) {
+    constexpr size_t kMaxPoints = 20000, kBuckets = 4000;
+    if (points.size() <= kMaxPoints) return points;
+    std::vector<std::pair<double, double>> out;
+    out.reserve(kBuckets * 2);
+    const size_t per = (points.size() + kBuckets - 1) / kBuckets;
+    for (size_t b = 0; b < points.size(); b += per) {
+        const auto first = points.begin() + static_cast<std::ptrdiff_t>(b);
+        const auto last = points.begin() + static_cast<std::ptrdiff_t>(std::min(points.size(), b + per));
+        const auto [lo, hi] = std::minmax_element(first, last, [](const auto& a, const auto& c) { return a.second < c.second; });
+        if (lo->first <= hi->first) {
+            out.push_back(*lo);
+            if (hi != lo) out.push_back(*hi);
+        } else {
+            out.push_back(*hi);
+            out.push_back(*lo);
+        }
+    }
+    return out;
+}
+
+QString TimeText(const std::optional<double>& v) {
+    if (!v) return {};
+    return ToQDateTime(*v).time().toString(QLocale().timeFormat(QLocale::LongFormat).remove(QLatin1Char('t')).trimmed());
+}
+
+}  // namespace
+
+QDateTime ToQDateTime(double dt) {
+    const DateTimeParts p = DecodeDateTime(dt);
+    return QDateTime(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second, p.msec), QTimeZone::utc());
+}
+
+double FromQDate(const QDate& d) { return EncodeDate(d.year(), d.month(), d.day()); }
+
+double FromQTime(const QTime& t) { return EncodeTime(t.hour(), t.minute(), t.second(), t.msec()); }
+
+TReadingTableModel::TReadingTableModel(std::vector<Column> columns, QObject* parent)
+    : QAbstractTableModel(parent), columns_(std::move(columns)) {}
+
+void TReadingTableModel::SetRows(std::vector<TReadingRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+void TReadingTableModel::RemoveCodes(const std::set<std::string>& codes) {
+    if (codes.empty()) return;
+    beginResetModel();
+    rows_.erase(std::remove_if(rows_.begin(), rows_.end(), [&](const TReadingRow& r) { return codes.count(r.Code) > 0; }),
+                rows_.end());
+    endResetModel();
+}
+
+int TReadingTableModel::ColumnOf(Column c) const {
+    const auto it = std::find(columns_.begin(), columns_.end(), c);
+    return it == columns_.end() ? -1 : static_cast<int>(it - columns_.begin());
+}
+
+int TReadingTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int TReadingTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant TReadingTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const TReadingRow& r = rows_[static_cast<size_t>(index.row())];
+    const Column c = columns_[static_cast<size_t>(index.column())];
+    if (role == Qt::TextAlignmentRole) {
+        const bool number = c == Column::SqmValue || c == Column::Nelm || c == Column::SensorTemp ||
+                            c == Column::SunHeight || c == Column::MoonHeight || c == Column::MoonPhase ||
+                            c == Column::MoonAge || c == Column::MoonIllum;
+        return QVariant::fromValue(Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+    }
+    if (role != Qt::DisplayRole) return {};
+    switch (c) {
+        case Column::Date: return DateText(r.DateTime);
+        case Column::SqmValue: return Number(r.Corrected(), 2);
+        case Column::Nelm: return Number(r.Nelm(), 2);
+        case Column::SensorTemp: return Number(r.Temperature, 1);
+        case Column::State: return QString::fromStdString(StateText(r.State));
+        case Column::Uploaded: return QString::fromStdString(FlagText(r.Uploaded));
+        case Column::Syncro: return QString::fromStdString(FlagText(r.Syncro));
+        case Column::NightStarts: return DateText(r.NightStarts);
+        case Column::NightEnds: return DateText(r.NightEnds);
+        case Column::SunHeight: return Number(r.SunHeight, 2);
+        case Column::MoonHeight: return Number(r.MoonHeight, 2);
+        case Column::MoonPhase: return Number(r.MoonPhase, 2);
+        case Column::MoonAge: return Number(r.MoonAge, 2);
+        case Column::MoonIllum: return Number(r.MoonIllum, 2);
+        case Column::NightStartsTime: return TimeText(r.NightStarts);
+        case Column::NightEndsTime: return TimeText(r.NightEnds);
+    }
+    return {};
+}
+
+QVariant TReadingTableModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (o != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount()) return {};
+    switch (columns_[static_cast<size_t>(section)]) {
+        case Column::Date: return T("Date");
+        case Column::SqmValue: return T("SQM Value");
+        case Column::Nelm: return T("NELM");
+        case Column::SensorTemp: return T("Sensor temp.");
+        case Column::State: return T("State");
+        case Column::Uploaded: return T("Uploaded");
+        case Column::Syncro: return T("Syncronized");
+        case Column::NightStarts: return T("Night starts");
+        case Column::NightEnds: return T("Night ends");
+        case Column::SunHeight: return T("Sun height");
+        case Column::MoonHeight: return T("Moon height");
+        case Column::MoonPhase: return T("Moon phase");
+        case Column::MoonAge: return T("Moon age");
+        case Column::MoonIllum: return T("illuminated %");
+        case Column::NightStartsTime: return T("Night starts");
+        case Column::NightEndsTime: return T("Night ends");
+    }
+    return {};
+}
+
+QTableView* MakeReadingGrid(const char* name, TReadingTableModel* model) {
+    auto* grid = new QTableView;
+    grid->setObjectName(QString::fromLatin1(name));
+    grid->setModel(model);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setAlternatingRowColors(true);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    grid->verticalHeader()->hide();
+    grid->horizontalHeader()->setDefaultSectionSize(100);
+    grid->horizontalHeader()->setStretchLastSection(true);
+    const int date = model->ColumnOf(TReadingTableModel::Column::Date);
+    if (date >= 0) grid->setColumnWidth(date, grid->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00:00 UTC")) + 16);
+    return grid;
+}
+
+QChartView* MakeReadingChart(const char* name, const QString& title) {
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    chart->legend()->hide();
+    chart->setDropShadowEnabled(false);
+    chart->setBackgroundBrush(Qt::white);
+    chart->setPlotAreaBackgroundBrush(Qt::white);
+    chart->setPlotAreaBackgroundVisible(true);
+    chart->setAnimationOptions(QChart::NoAnimation);
+    auto* series = new QLineSeries;
+    series->setPen(QPen(Qt::red, 1.5));
+    series->setPointsVisible(false);
+    chart->addSeries(series);
+    auto* x = new QDateTimeAxis;
+    x->setFormat(QStringLiteral("dd/MM hh:mm"));
+    x->setTickCount(7);
+    auto* y = new QValueAxis;
+    y->setLabelFormat(QStringLiteral("%.2f"));
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(x);
+    series->attachAxis(y);
+    auto* view = new QChartView(chart);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumHeight(220);
+    return view;
+}
+
+void PlotReadings(QChartView* view, const std::vector<TReadingRow>& rows, bool corrected, const QString& title,
+                  std::optional<TQueryWindow> span) {
+    QChart* chart = view->chart();
+    chart->setTitle(title);
+    auto* series = static_cast<QLineSeries*>(chart->series().value(0));
+    auto* x = static_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0));
+    auto* y = static_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
+    std::vector<std::pair<double, double>> points;
+    points.reserve(rows.size());
+    for (const TReadingRow& r : rows) {
+        const std::optional<double> v = corrected ? r.Corrected() : r.Value;
+        if (v && std::isfinite(*v)) points.emplace_back(r.DateTime, *v);
+    }
+    std::sort(points.begin(), points.end());
+    points = Thinned(std::move(points));
+    // The axis labels in the PC's zone: shift UTC by that zone's offset at
+    // the start so the labels read the UTC times that are stored.
+    qint64 shift = 0;
+    if (!points.empty() || span) {
+        const QDateTime first = ToQDateTime(span ? span->Start : points.front().first);
+        shift = -static_cast<qint64>(first.toLocalTime().offsetFromUtc()) * 1000;
+    }
+    QList<QPointF> list;
+    list.reserve(static_cast<qsizetype>(points.size()));
+    double lo = 0, hi = 0;
+    for (const auto& [t, v] : points) {
+        list.append(QPointF(static_cast<double>(ToQDateTime(t).toMSecsSinceEpoch() + shift), v));
+        if (list.size() == 1) lo = hi = v;
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    series->replace(list);
+    auto axisTime = [&](double t) { return QDateTime::fromMSecsSinceEpoch(ToQDateTime(t).toMSecsSinceEpoch() + shift); };
+    if (span) {
+        x->setRange(axisTime(span->Start), axisTime(span->Stop));
+        x->setFormat(span->Stop - span->Start > 3 ? QStringLiteral("dd/MM/yy") : QStringLiteral("dd/MM hh:mm"));
+    }
+    if (list.isEmpty()) {
+        const QDateTime now = QDateTime::currentDateTime();
+        if (!span) x->setRange(now.addSecs(-3600), now);
+        y->setRange(0, 1);
+        return;
+    }
+    const qint64 first = static_cast<qint64>(list.front().x()), last = static_cast<qint64>(list.back().x());
+    if (!span) {
+        const qint64 width = std::max<qint64>(last - first, 60000);
+        x->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(first + width));
+        x->setFormat(width > 3 * 86400000LL ? QStringLiteral("dd/MM/yy") : QStringLiteral("dd/MM hh:mm"));
+    }
+    const double pad = std::max(0.05, (hi - lo) * 0.05);
+    y->setRange(lo - pad, hi + pad);
+    y->applyNiceNumbers();
+}

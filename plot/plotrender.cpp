@@ -1,0 +1,740 @@
+#include "plot/plotrender.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPolygonF>
+#include <QString>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "plot/colormap.h"
+#include "core/station/myutils.h"
+
+namespace {
+
+const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                               "July",    "August",   "September", "October", "November", "December"};
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+struct TFonts {
+    double Base = 12;
+    QFont Title, Text, Small;
+};
+
+// Sizes follow the picture, so a poster and a thumbnail both stay readable.
+TFonts FontsFor(QSize size) {
+    TFonts f;
+    f.Base = std::clamp(std::round(std::min(size.width() / 90.0, size.height() / 52.0)), 10.0, 22.0);
+    f.Text = QFont(QStringLiteral("DejaVu Sans"));
+    f.Text.setStyleHint(QFont::SansSerif);
+    f.Text.setPixelSize(static_cast<int>(f.Base));
+    f.Title = f.Text;
+    f.Title.setPixelSize(static_cast<int>(std::round(f.Base * 1.35)));
+    f.Title.setBold(true);
+    f.Small = f.Text;
+    f.Small.setPixelSize(static_cast<int>(std::round(f.Base * 0.9)));
+    return f;
+}
+
+double LineHeight(const QFont& font) { return QFontMetricsF(font).height(); }
+double TextWidth(const QFont& font, const QString& text) { return QFontMetricsF(font).horizontalAdvance(text); }
+
+std::string TwoDigits(int v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02d", v);
+    return buf;
+}
+
+std::string HoursMinutes(double local) {
+    const DateTimeParts p = DecodeDateTime(std::round(local * 1440) / 1440);
+    return TwoDigits(p.hour) + ":" + TwoDigits(p.minute);
+}
+
+// "." whatever the locale: the figures are in English.
+std::string Fixed(double v, int decimals) {
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return ec == std::errc() ? std::string(buf, end) : std::string("?");
+}
+
+std::string Coordinates(const std::optional<double>& lat, const std::optional<double>& lon) {
+    if (!lat || !lon) return "no coordinates";
+    return Fixed(std::fabs(*lat), 3) + "\u00b0 " + (*lat < 0 ? "S" : "N") + ", " + Fixed(std::fabs(*lon), 3) +
+           "\u00b0 " + (*lon < 0 ? "W" : "E");
+}
+
+// A tick step from the usual ones that gives at most maxTicks intervals.
+double NiceStep(double span, double maxTicks, std::initializer_list<double> steps) {
+    for (const double s : steps)
+        if (span / s <= maxTicks) return s;
+    return *(steps.end() - 1);
+}
+
+int DecimalsFor(double step) {
+    if (step >= 1 && std::fabs(step - std::round(step)) < 1e-9) return 0;
+    if (std::fabs(step * 10 - std::round(step * 10)) < 1e-9) return 1;
+    return 2;
+}
+
+void DrawRotatedText(QPainter& p, const QPointF& centre, const QString& text, const QFont& font) {
+    p.save();
+    p.setFont(font);
+    p.translate(centre);
+    p.rotate(-90);
+    const double w = TextWidth(font, text), h = LineHeight(font);
+    p.drawText(QRectF(-w / 2 - 2, -h / 2, w + 4, h), Qt::AlignCenter, text);
+    p.restore();
+}
+
+// --- Legend ---
+
+enum class TSwatch { Dots, Band, DashedLine, HaloLine, Box };
+struct TLegendItem {
+    TSwatch Kind;
+    QColor Colour;
+    QString Text;
+};
+
+double ItemWidth(const TLegendItem& item, const TFonts& f) {
+    return f.Base * 2.2 + f.Base * 0.5 + TextWidth(f.Text, item.Text);
+}
+
+// Items laid out in centred rows no wider than width.
+std::vector<std::vector<const TLegendItem*>> LegendRows(const std::vector<TLegendItem>& items, const TFonts& f,
+                                                        double width) {
+    std::vector<std::vector<const TLegendItem*>> rows;
+    double used = 0;
+    for (const auto& item : items) {
+        const double w = ItemWidth(item, f) + (used > 0 ? f.Base * 1.8 : 0);
+        if (rows.empty() || used + w > width) {
+            rows.emplace_back();
+            used = ItemWidth(item, f);
+        } else {
+            used += w;
+        }
+        rows.back().push_back(&item);
+    }
+    return rows;
+}
+
+double LegendRowHeight(const TFonts& f) { return LineHeight(f.Text) + f.Base * 0.4; }
+
+void DrawSwatch(QPainter& p, const TLegendItem& item, const QRectF& r, double lineWidth) {
+    const double midY = r.center().y();
+    switch (item.Kind) {
+        case TSwatch::Dots:
+            p.setPen(QPen(item.Colour, lineWidth, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(r.left(), midY), QPointF(r.right(), midY));
+            p.setPen(Qt::NoPen);
+            p.setBrush(item.Colour);
+            p.drawEllipse(QPointF(r.center().x(), midY), lineWidth * 1.3, lineWidth * 1.3);
+            p.setBrush(Qt::NoBrush);
+            break;
+        case TSwatch::Band:
+            p.setPen(Qt::NoPen);
+            p.fillRect(r, item.Colour);
+            break;
+        case TSwatch::DashedLine:
+            p.setPen(QPen(item.Colour, lineWidth * 0.8, Qt::DashLine));
+            p.drawLine(QPointF(r.left(), midY), QPointF(r.right(), midY));
+            break;
+        case TSwatch::HaloLine:
+            p.fillRect(r, QColor(90, 90, 120));
+            p.setPen(QPen(Qt::white, lineWidth * 2.2));
+            p.drawLine(QPointF(r.left(), midY), QPointF(r.right(), midY));
+            p.setPen(QPen(item.Colour, lineWidth));
+            p.drawLine(QPointF(r.left(), midY), QPointF(r.right(), midY));
+            break;
+        case TSwatch::Box:
+            p.fillRect(r, item.Colour);
+            p.setPen(QPen(QColor(120, 120, 120), 1));
+            p.drawRect(r);
+            break;
+    }
+}
+
+void DrawLegend(QPainter& p, const std::vector<TLegendItem>& items, const TFonts& f, double left, double width,
+                double top, double lineWidth) {
+    const auto rows = LegendRows(items, f, width);
+    const double rowH = LegendRowHeight(f);
+    p.setFont(f.Text);
+    for (size_t r = 0; r < rows.size(); ++r) {
+        double total = 0;
+        for (const auto* item : rows[r]) total += ItemWidth(*item, f);
+        total += f.Base * 1.8 * static_cast<double>(rows[r].size() - 1);
+        double x = left + (width - total) / 2;
+        const double y = top + static_cast<double>(r) * rowH;
+        for (const auto* item : rows[r]) {
+            const double textH = LineHeight(f.Text);
+            // Areas a little taller than lines, so their colour reads.
+            const bool area =
+                item->Kind == TSwatch::Band || item->Kind == TSwatch::Box || item->Kind == TSwatch::HaloLine;
+            const double swatchH = textH * (area ? 0.7 : 0.5);
+            DrawSwatch(p, *item, QRectF(x, y + (textH - swatchH) / 2, f.Base * 2.2, swatchH), lineWidth);
+            p.setPen(QColor(30, 30, 30));
+            const double tx = x + f.Base * 2.7;
+            p.drawText(QRectF(tx, y, TextWidth(f.Text, item->Text) + 2, textH), Qt::AlignLeft | Qt::AlignVCenter,
+                       item->Text);
+            x += ItemWidth(*item, f) + f.Base * 1.8;
+        }
+    }
+}
+
+void DrawHeader(QPainter& p, const TFonts& f, QSize size, const QString& title, const QString& subtitle) {
+    const double m = f.Base;
+    p.setPen(QColor(20, 20, 20));
+    p.setFont(f.Title);
+    const double titleH = LineHeight(f.Title);
+    p.drawText(QRectF(m, m, size.width() - 2 * m, titleH), Qt::AlignCenter,
+               QFontMetricsF(f.Title).elidedText(title, Qt::ElideRight, size.width() - 2 * m));
+    p.setFont(f.Small);
+    p.setPen(QColor(80, 80, 80));
+    p.drawText(QRectF(m, m + titleH + f.Base * 0.3, size.width() - 2 * m, LineHeight(f.Small)), Qt::AlignCenter,
+               QFontMetricsF(f.Small).elidedText(subtitle, Qt::ElideRight, size.width() - 2 * m));
+}
+
+double HeaderHeight(const TFonts& f) { return f.Base + LineHeight(f.Title) + f.Base * 0.3 + LineHeight(f.Small); }
+
+// --- The night ---
+
+struct TNightFrame {
+    TNightPlotLayout L;
+    TFonts F;
+    double Step = 0.5;      // mag between ticks
+    int HourStep = 1;       // hours between labels
+    double StripTop = 0;    // the twilight labels, above the plot
+    double LegendTop = 0;
+    double InfoTop = 0;
+    double TickLength = 4;
+    std::vector<TLegendItem> Legend;
+};
+
+std::vector<TLegendItem> NightLegend(const TNightPlotData& d, const TPlotStyle& s) {
+    std::vector<TLegendItem> items{{TSwatch::Dots, s.Readings,
+                                    Q("Sky brightness (" + std::to_string(d.Readings.size()) +
+                                      (d.Readings.size() == 1 ? " reading)" : " readings)"))}};
+    // Only what the picture shows; the line below it says what is missing.
+    if (d.Astronomy && !d.Astronomy->Dark.empty())
+        items.push_back({TSwatch::Band, s.Dark, QString::fromUtf8("Astronomical night (Sun below \u221218\u00b0)")});
+    if (d.Astronomy && !d.Astronomy->MoonUp.empty())
+        items.push_back({TSwatch::Band, s.Moon, QStringLiteral("Moon above the horizon")});
+    if (d.Astronomy && !d.Astronomy->Twilights.empty())
+        items.push_back(
+            {TSwatch::DashedLine, s.Twilight, QString::fromUtf8("Sun at \u221218\u00b0 (astronomical dusk, dawn)")});
+    return items;
+}
+
+TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& style) {
+    TNightFrame fr;
+    fr.F = FontsFor(size);
+    const TFonts& f = fr.F;
+    const double m = f.Base, text = LineHeight(f.Text), small = LineHeight(f.Small);
+    fr.TickLength = std::max(3.0, f.Base * 0.35);
+    fr.Legend = NightLegend(d, style);
+    const double legendH =
+        static_cast<double>(LegendRows(fr.Legend, f, size.width() - 2 * m).size()) * LegendRowHeight(f);
+
+    fr.StripTop = HeaderHeight(f) + m * 0.6;
+    const double top = fr.StripTop + (d.Astronomy ? small + m * 0.3 : 0);
+    fr.InfoTop = size.height() - m - text;
+    fr.LegendTop = fr.InfoTop - m * 0.4 - legendH;
+    const double bottom = fr.LegendTop - m * 0.7 - text - m * 0.3 - (fr.TickLength + m * 0.3 + text);
+
+    // The brightness range, padded and rounded out to the ticks.
+    double lo = 16, hi = 22;
+    if (!d.Readings.empty()) {
+        const auto [mn, mx] =
+            std::minmax_element(d.Readings.begin(), d.Readings.end(),
+                                [](const TPlotPoint& a, const TPlotPoint& b) { return a.Value < b.Value; });
+        const double pad = std::max(0.1, (mx->Value - mn->Value) * 0.05);
+        lo = mn->Value - pad;
+        hi = mx->Value + pad;
+    }
+    const double maxTicks = std::max(2.0, std::floor((bottom - top) / (text * 2.6)));
+    fr.Step = NiceStep(hi - lo, maxTicks, {0.1, 0.2, 0.25, 0.5, 1, 2, 2.5, 5, 10});
+    lo = std::floor(lo / fr.Step + 1e-9) * fr.Step;
+    hi = std::ceil(hi / fr.Step - 1e-9) * fr.Step;
+    if (hi <= lo) hi = lo + fr.Step;
+
+    double labelW = 0;
+    for (double v = lo; v <= hi + fr.Step / 2; v += fr.Step)
+        labelW = std::max(labelW, TextWidth(f.Text, Q(Fixed(v, DecimalsFor(fr.Step)))));
+    const double left = m + text + m * 0.6 + labelW + fr.TickLength + m * 0.3;
+    const double right = size.width() - m * 1.6;
+
+    fr.L.Plot = QRectF(std::round(left), std::round(top), std::round(right - left), std::round(bottom - top));
+    fr.L.From = d.From;
+    fr.L.To = d.To;
+    fr.L.Top = lo;
+    fr.L.Bottom = hi;
+    const double hourPx = fr.L.Plot.width() / std::max(1.0, (d.To - d.From) * 24);
+    const double label = TextWidth(f.Text, QStringLiteral("00"));
+    fr.HourStep = 6;
+    for (const int k : {1, 2, 3, 4, 6})
+        if (hourPx * k >= label * 2.4) {
+            fr.HourStep = k;
+            break;
+        }
+    return fr;
+}
+
+void FillSpan(QPainter& p, const TNightPlotLayout& L, const TTimeSpan& s, const QColor& c) {
+    const double a = std::max(s.From, L.From), b = std::min(s.To, L.To);
+    if (b <= a) return;
+    p.fillRect(QRectF(QPointF(L.X(a), L.Plot.top()), QPointF(L.X(b), L.Plot.bottom())), c);
+}
+
+std::string MoonText(const TNightAstronomy& a) {
+    const TMoonSummary& m = a.Moon;
+    const bool named = m.PhaseName == "new moon" || m.PhaseName == "full moon";
+    std::string t = "Moon: " + m.PhaseName + (named ? (m.Waxing ? " (waxing)" : " (waning)") : "") + ", " +
+                    Fixed(m.Illuminated * 100, 0) + " % illuminated; ";
+    const char* during = m.MaxDuring == TMoonHours::AstronomicalNight ? " in astronomical night"
+                         : m.MaxDuring == TMoonHours::SunDown         ? " while the Sun is down"
+                                                                      : "";
+    if (m.MaxAltitude > 0)
+        t += "highest " + Fixed(m.MaxAltitude, 0) + "\u00b0 at " + HoursMinutes(m.MaxAltitudeAt) + during;
+    else
+        t += std::string("below the horizon") + (during[0] ? during : " all day and night");
+    if (a.Dark.empty()) t += " \u00b7 no astronomical night: the Sun stays above \u221218\u00b0";
+    return t;
+}
+
+}  // namespace
+
+double TNightPlotLayout::X(double local) const { return Plot.left() + (local - From) / (To - From) * Plot.width(); }
+
+double TNightPlotLayout::Y(double value) const {
+    return Plot.top() + (value - Top) / (Bottom - Top) * Plot.height();
+}
+
+TNightPlotLayout NightPlotLayout(const TNightPlotData& data, QSize size) { return NightFrame(data, size, {}).L; }
+
+namespace {
+std::string SiteTitle(const std::string& name, int id) { return name.empty() ? "Site " + std::to_string(id) : name; }
+}  // namespace
+
+std::string NightPlotTitle(const TNightPlotData& d) {
+    return SiteTitle(d.SiteName, d.SiteId) + ", night of " + NightTitleDate(d.NightDate);
+}
+
+std::string HourglassTitle(const THourglassData& d) {
+    const size_t n = d.Nights.size();
+    return SiteTitle(d.SiteName, d.SiteId) + ", sky brightness of " + std::to_string(n) +
+           (n == 1 ? " night, " : " nights, ") + PeriodTitleDate(d.FromDate, d.ToDate);
+}
+
+std::string NightTitleDate(double nightDate) {
+    const DateTimeParts a = DecodeDateTime(std::floor(nightDate));
+    const DateTimeParts b = DecodeDateTime(std::floor(nightDate) + 1);
+    if (a.month == b.month)
+        return std::to_string(a.day) + "/" + std::to_string(b.day) + " " + kMonths[a.month - 1] + " " +
+               std::to_string(a.year);
+    if (a.year == b.year)
+        return std::to_string(a.day) + " " + kMonths[a.month - 1] + "/" + std::to_string(b.day) + " " +
+               kMonths[b.month - 1] + " " + std::to_string(a.year);
+    return std::to_string(a.day) + " " + kMonths[a.month - 1] + " " + std::to_string(a.year) + "/" +
+           std::to_string(b.day) + " " + kMonths[b.month - 1] + " " + std::to_string(b.year);
+}
+
+std::string PeriodTitleDate(double fromDate, double toDate) {
+    const DateTimeParts a = DecodeDateTime(std::floor(fromDate));
+    const DateTimeParts b = DecodeDateTime(std::floor(toDate));
+    const std::string end = std::to_string(b.day) + " " + kMonths[b.month - 1] + " " + std::to_string(b.year);
+    if (a.year == b.year) return std::to_string(a.day) + " " + kMonths[a.month - 1] + " to " + end;
+    return std::to_string(a.day) + " " + kMonths[a.month - 1] + " " + std::to_string(a.year) + " to " + end;
+}
+
+void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPlotStyle& style) {
+    const TNightFrame fr = NightFrame(d, size, style);
+    const TNightPlotLayout& L = fr.L;
+    const TFonts& f = fr.F;
+    const double m = f.Base, lw = std::max(1.2, f.Base / 8);
+    const QColor ink(30, 30, 30), grid(0, 0, 0, 28);
+
+    p.save();
+    p.fillRect(QRect(QPoint(0, 0), size), style.Background);
+    DrawHeader(p, f, size, Q(NightPlotTitle(d)),
+               Q(Coordinates(d.Latitude, d.Longitude) + " \u00b7 local time " + ZoneText(d.LocalToUtc) + " \u00b7 " +
+                 "sky brightness corrected by the site's offset"));
+
+    if (d.Astronomy) {
+        for (const auto& s : d.Astronomy->Dark) FillSpan(p, L, s, style.Dark);
+        for (const auto& s : d.Astronomy->MoonUp) FillSpan(p, L, s, style.Moon);
+    }
+
+    // Grid, then the frame.
+    p.setPen(QPen(grid, 1));
+    for (double v = L.Top; v <= L.Bottom + fr.Step / 2; v += fr.Step)
+        p.drawLine(QPointF(L.Plot.left(), L.Y(v)), QPointF(L.Plot.right(), L.Y(v)));
+    const int hours = static_cast<int>(std::lround((L.To - L.From) * 24));
+    for (int h = 0; h <= hours; h += fr.HourStep) {
+        const double x = L.X(L.From + h / 24.0);
+        p.drawLine(QPointF(x, L.Plot.top()), QPointF(x, L.Plot.bottom()));
+    }
+
+    // Twilight lines, labelled outside the dark hours so that a short night
+    // keeps both labels apart.
+    if (d.Astronomy) {
+        p.setFont(f.Small);
+        const double sh = LineHeight(f.Small);
+        for (const auto& t : d.Astronomy->Twilights) {
+            const double x = L.X(t.Local);
+            p.setPen(QPen(style.Twilight, lw * 0.8, Qt::DashLine));
+            p.drawLine(QPointF(x, L.Plot.top()), QPointF(x, L.Plot.bottom()));
+            const QString label = Q(std::string(t.Dusk ? "dusk " : "dawn ") + HoursMinutes(t.Local));
+            const double w = TextWidth(f.Small, label) + 2;
+            double lx = t.Dusk ? x - 3 - w : x + 3;
+            lx = std::clamp(lx, L.Plot.left(), L.Plot.right() - w);
+            p.setPen(style.Twilight);
+            p.drawText(QRectF(lx, fr.StripTop, w, sh), Qt::AlignLeft | Qt::AlignVCenter, label);
+        }
+    }
+
+    // The readings: one line per run, broken at long gaps; dots while they
+    // stand apart, and always for a reading on its own.
+    if (!d.Readings.empty()) {
+        const auto starts = RunStarts(d.Readings);
+        const double spacing = MedianInterval(d.Readings) / (L.To - L.From) * L.Plot.width();
+        const bool dots = spacing >= lw * 4;
+        for (size_t r = 0; r < starts.size(); ++r) {
+            const size_t end = r + 1 < starts.size() ? starts[r + 1] : d.Readings.size();
+            QPolygonF line;
+            for (size_t i = starts[r]; i < end; ++i)
+                line << QPointF(L.X(d.Readings[i].Local), L.Y(d.Readings[i].Value));
+            if (line.size() > 1) {
+                p.setPen(QPen(style.Readings, lw, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+                p.drawPolyline(line);
+            }
+            if (dots || line.size() == 1) {
+                p.setPen(Qt::NoPen);
+                p.setBrush(style.Readings);
+                for (const QPointF& pt : line) p.drawEllipse(pt, lw * 1.3, lw * 1.3);
+                p.setBrush(Qt::NoBrush);
+            }
+        }
+    } else {
+        p.setFont(f.Text);
+        p.setPen(ink);
+        p.drawText(L.Plot, Qt::AlignCenter, QStringLiteral("No readings in this night"));
+    }
+
+    p.setPen(QPen(ink, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(L.Plot);
+
+    // The axes.
+    const double text = LineHeight(f.Text);
+    p.setFont(f.Text);
+    for (double v = L.Top; v <= L.Bottom + fr.Step / 2; v += fr.Step) {
+        const double y = L.Y(v);
+        p.drawLine(QPointF(L.Plot.left() - fr.TickLength, y), QPointF(L.Plot.left(), y));
+        const QString label = Q(Fixed(v, DecimalsFor(fr.Step)));
+        const double w = TextWidth(f.Text, label) + 2;
+        p.drawText(QRectF(L.Plot.left() - fr.TickLength - m * 0.3 - w, y - text / 2, w, text),
+                   Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+    for (int h = 0; h <= hours; ++h) {
+        const double x = L.X(L.From + h / 24.0);
+        const bool labelled = h % fr.HourStep == 0;
+        p.drawLine(QPointF(x, L.Plot.bottom()), QPointF(x, L.Plot.bottom() + fr.TickLength * (labelled ? 1 : 0.6)));
+        if (!labelled) continue;
+        const DateTimeParts tp = DecodeDateTime(std::round((L.From + h / 24.0) * 1440) / 1440);
+        const QString label = Q(TwoDigits(tp.hour));
+        const double w = TextWidth(f.Text, label) + 4;
+        p.drawText(QRectF(x - w / 2, L.Plot.bottom() + fr.TickLength + m * 0.3, w, text), Qt::AlignCenter, label);
+    }
+    const double xTitleTop = L.Plot.bottom() + fr.TickLength + m * 0.3 + text + m * 0.3;
+    p.drawText(QRectF(L.Plot.left(), xTitleTop, L.Plot.width(), text), Qt::AlignCenter,
+               Q("Local time (" + ZoneText(d.LocalToUtc) + "), hours"));
+    DrawRotatedText(p, QPointF(m + text / 2, L.Plot.center().y()),
+                    QString::fromUtf8("Sky brightness (mag/arcsec\u00b2)"), f.Text);
+
+    DrawLegend(p, fr.Legend, f, m, size.width() - 2 * m, fr.LegendTop, lw);
+
+    const QString info = d.Astronomy
+                             ? Q(MoonText(*d.Astronomy))
+                             : QStringLiteral("The site has no coordinates: twilight and Moon cannot be shown.");
+    p.setFont(f.Text);
+    p.setPen(d.Astronomy ? ink : QColor(150, 30, 30));
+    p.drawText(QRectF(m, fr.InfoTop, size.width() - 2 * m, text), Qt::AlignCenter,
+               QFontMetricsF(f.Text).elidedText(info, Qt::ElideRight, size.width() - 2 * m));
+    p.restore();
+}
+
+// --- Many nights ---
+
+namespace {
+
+const char* const kShortMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+struct THourglassFrame {
+    THourglassLayout L;
+    TFonts F;
+    double TickLength = 4;
+    int HourStep = 1;
+    double BarStep = 0.5;
+    double LegendTop = 0;
+    std::vector<TLegendItem> Legend;
+    struct TLabel {
+        size_t Night;
+        QString Text;
+    };
+    std::vector<TLabel> DateLabels;
+};
+
+double Percentile(std::vector<double>& v, double q) {
+    const size_t k = std::min(v.size() - 1, static_cast<size_t>(std::floor(q * static_cast<double>(v.size() - 1))));
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(k), v.end());
+    return v[k];
+}
+
+std::vector<THourglassFrame::TLabel> DateLabels(const THourglassData& d, double columnPx, const TFonts& f) {
+    std::vector<THourglassFrame::TLabel> labels;
+    const size_t n = d.Nights.size();
+    const double dayW = TextWidth(f.Text, QStringLiteral("Sep 30")) * 1.35;
+    for (const size_t step : {1, 2, 5, 7, 14}) {
+        if (columnPx * static_cast<double>(step) < dayW) continue;
+        for (size_t i = 0; i < n; i += step) {
+            const DateTimeParts p = DecodeDateTime(d.Nights[i].NightDate);
+            labels.push_back({i, Q(std::string(kShortMonths[p.month - 1]) + " " + std::to_string(p.day))});
+        }
+        return labels;
+    }
+    // Months: at the first of each month shown, every few when they crowd.
+    const double monthW = TextWidth(f.Text, QStringLiteral("Sep 2024")) * 1.3;
+    int every = 12;
+    for (const int k : {1, 2, 3, 6, 12})
+        if (columnPx * 30.4 * k >= monthW) {
+            every = k;
+            break;
+        }
+    for (size_t i = 0; i < n; ++i) {
+        const DateTimeParts p = DecodeDateTime(d.Nights[i].NightDate);
+        if (p.day == 1 && (p.month - 1) % every == 0)
+            labels.push_back({i, Q(std::string(kShortMonths[p.month - 1]) + " " + std::to_string(p.year))});
+    }
+    return labels;
+}
+
+std::string HoursLabel(double hoursFromMidnight) {
+    const int h = static_cast<int>(std::lround(hoursFromMidnight));
+    return TwoDigits(((h % 24) + 24) % 24) + ":00";
+}
+
+THourglassFrame HourglassFrame(const THourglassData& d, QSize size, const TPlotStyle& style) {
+    THourglassFrame fr;
+    fr.F = FontsFor(size);
+    const TFonts& f = fr.F;
+    const double m = f.Base, text = LineHeight(f.Text);
+    fr.TickLength = std::max(3.0, f.Base * 0.35);
+    THourglassLayout& L = fr.L;
+    L.Nights = std::max<size_t>(1, d.Nights.size());
+
+    // Midnight in the middle, wide enough for every reading.
+    double reach = 6;
+    std::vector<double> all, dark;
+    all.reserve(d.ReadingCount());
+    for (const auto& n : d.Nights)
+        for (const auto& r : n.Readings) {
+            reach = std::max(reach, std::fabs(r.Local));
+            all.push_back(r.Value);
+            if (n.DuskHours && n.DawnHours && r.Local >= *n.DuskHours && r.Local <= *n.DawnHours)
+                dark.push_back(r.Value);
+        }
+    reach = std::min(12.0, std::ceil(reach - 1e-9));
+    L.TopHours = -reach;
+    L.BottomHours = reach;
+
+    // The colour scale spans the bulk of the readings of astronomical night
+    // (of all of them when none is known), at least two magnitudes: twilight
+    // and daylight take the bright end instead of washing out the nights.
+    std::vector<double>& values = dark.empty() ? all : dark;
+    if (!values.empty()) {
+        const double lo = Percentile(values, 0.02), hi = Percentile(values, 0.98);
+        L.Darkest = std::ceil(hi * 2) / 2;
+        L.Brightest = std::min(std::floor(lo * 2) / 2, L.Darkest - 2);
+    }
+
+    fr.Legend = {{TSwatch::Box, style.Background, QStringLiteral("no reading")}};
+    if (d.HasTwilight)
+        fr.Legend.push_back(
+            {TSwatch::HaloLine, style.Twilight, QString::fromUtf8("Sun at \u221218\u00b0 (astronomical dusk, dawn)")});
+    const double legendH =
+        static_cast<double>(LegendRows(fr.Legend, f, size.width() - 2 * m).size()) * LegendRowHeight(f);
+
+    const double top = HeaderHeight(f) + m * 0.9;
+    fr.LegendTop = size.height() - m - legendH;
+    const double bottom = fr.LegendTop - m * 0.7 - text - m * 0.3 - (fr.TickLength + m * 0.3 + text);
+    const double left = m + text + m * 0.6 + TextWidth(f.Text, QStringLiteral("00:00")) + fr.TickLength + m * 0.3;
+
+    const double barH = bottom - top;
+    fr.BarStep = NiceStep(L.Darkest - L.Brightest, std::max(2.0, std::floor(barH / (text * 2.2))), {0.5, 1, 2, 5});
+    double barLabelW = 0;
+    for (double v = L.Brightest; v <= L.Darkest + 1e-9; v += fr.BarStep)
+        barLabelW = std::max(barLabelW, TextWidth(f.Text, Q(Fixed(v, DecimalsFor(fr.BarStep)))));
+    const double barW = std::round(f.Base * 1.2);
+    const double right = size.width() - m - text - m * 0.6 - barLabelW - fr.TickLength - m * 0.3 - barW - m * 1.4;
+
+    L.Plot = QRectF(std::round(left), std::round(top), std::round(right - left), std::round(bottom - top));
+    L.ColourBar = QRectF(L.Plot.right() + std::round(m * 1.4), L.Plot.top(), barW, L.Plot.height());
+
+    const double hourPx = L.Plot.height() / (L.BottomHours - L.TopHours);
+    fr.HourStep = 6;
+    for (const int k : {1, 2, 3, 4, 6})
+        if (hourPx * k >= text * 1.8) {
+            fr.HourStep = k;
+            break;
+        }
+    fr.DateLabels = DateLabels(d, L.ColumnWidth(), f);
+    return fr;
+}
+
+}  // namespace
+
+double THourglassLayout::ColumnWidth() const { return Plot.width() / static_cast<double>(std::max<size_t>(1, Nights)); }
+
+double THourglassLayout::X(size_t night) const { return Plot.left() + static_cast<double>(night) * ColumnWidth(); }
+
+double THourglassLayout::Y(double hours) const {
+    return Plot.top() + (hours - TopHours) / (BottomHours - TopHours) * Plot.height();
+}
+
+THourglassLayout HourglassLayout(const THourglassData& data, QSize size) { return HourglassFrame(data, size, {}).L; }
+
+QColor HourglassColour(double value, const THourglassLayout& layout) {
+    // Viridis runs dark to light: the darkest sky takes its dark end.
+    const double t = (value - layout.Brightest) / (layout.Darkest - layout.Brightest);
+    const TRgb c = Viridis(1 - t);
+    return QColor(c.R, c.G, c.B);
+}
+
+void RenderHourglass(const THourglassData& d, QPainter& p, QSize size, const TPlotStyle& style) {
+    const THourglassFrame fr = HourglassFrame(d, size, style);
+    const THourglassLayout& L = fr.L;
+    const TFonts& f = fr.F;
+    const double m = f.Base, text = LineHeight(f.Text), lw = std::max(1.2, f.Base / 8);
+    const QColor ink(30, 30, 30);
+
+    p.save();
+    p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    const size_t nights = d.Nights.size();
+    DrawHeader(p, f, size, Q(HourglassTitle(d)),
+               Q(Coordinates(d.Latitude, d.Longitude) + " \u00b7 local standard time " + ZoneText(d.LocalToUtc) +
+                 " \u00b7 " + std::to_string(d.ReadingCount()) + " readings, corrected by the site's offset"));
+
+    // The cells, painted as one image: a year of readings stays one element
+    // of an SVG instead of half a million.
+    const QSize cellsSize = L.Plot.size().toSize();
+    QImage cells(cellsSize, QImage::Format_ARGB32_Premultiplied);
+    cells.fill(style.Background);
+    {
+        QPainter c(&cells);
+        const double colW = L.ColumnWidth(), pxPerHour = cellsSize.height() / (L.BottomHours - L.TopHours);
+        for (size_t i = 0; i < nights; ++i) {
+            const auto& n = d.Nights[i];
+            const int x0 = static_cast<int>(std::floor(static_cast<double>(i) * colW));
+            const int x1 = std::max(x0 + 1, static_cast<int>(std::floor(static_cast<double>(i + 1) * colW)));
+            const double cell = std::clamp(n.CellHours > 0 ? n.CellHours : 5.0 / 60, 1.0 / 60, 1.0);
+            for (const auto& r : n.Readings) {
+                const double y0 = (r.Local - cell / 2 - L.TopHours) * pxPerHour;
+                const double y1 = (r.Local + cell / 2 - L.TopHours) * pxPerHour;
+                const int a = static_cast<int>(std::floor(y0)), b = std::max(a + 1, static_cast<int>(std::ceil(y1)));
+                c.fillRect(QRect(x0, a, x1 - x0, b - a), HourglassColour(r.Value, L));
+            }
+        }
+    }
+    p.drawImage(L.Plot.topLeft(), cells);
+
+    // Twilight curves: a step per night, dark with a light halo so that they
+    // show on every colour and on the blank nights.
+    if (d.HasTwilight) {
+        auto curve = [&](auto hoursOf) {
+            std::vector<QPolygonF> runs(1);
+            for (size_t i = 0; i < nights; ++i) {
+                const std::optional<double> h = hoursOf(d.Nights[i]);
+                if (!h || *h < L.TopHours || *h > L.BottomHours) {
+                    if (!runs.back().isEmpty()) runs.emplace_back();
+                    continue;
+                }
+                runs.back() << QPointF(L.X(i), L.Y(*h)) << QPointF(L.X(i) + L.ColumnWidth(), L.Y(*h));
+            }
+            for (const auto& pen : {QPen(QColor(255, 255, 255, 220), lw * 2.6), QPen(style.Twilight, lw)})
+                for (const auto& run : runs)
+                    if (run.size() > 1) {
+                        p.setPen(pen);
+                        p.drawPolyline(run);
+                    }
+        };
+        curve([](const THourglassNight& n) { return n.DuskHours; });
+        curve([](const THourglassNight& n) { return n.DawnHours; });
+    }
+
+    p.setPen(QPen(ink, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(L.Plot);
+
+    // Time of night.
+    p.setFont(f.Text);
+    for (int h = static_cast<int>(L.TopHours); h <= static_cast<int>(L.BottomHours); ++h) {
+        const double y = L.Y(h);
+        const bool labelled = ((h % fr.HourStep) + fr.HourStep) % fr.HourStep == 0;
+        p.drawLine(QPointF(L.Plot.left() - fr.TickLength * (labelled ? 1 : 0.6), y), QPointF(L.Plot.left(), y));
+        if (!labelled) continue;
+        const QString label = Q(HoursLabel(h));
+        const double w = TextWidth(f.Text, label) + 2;
+        p.drawText(QRectF(L.Plot.left() - fr.TickLength - m * 0.3 - w, y - text / 2, w, text),
+                   Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+    DrawRotatedText(p, QPointF(m + text / 2, L.Plot.center().y()),
+                    Q("Local standard time (" + ZoneText(d.LocalToUtc) + ")"), f.Text);
+
+    // Dates.
+    for (const auto& label : fr.DateLabels) {
+        const double x = L.X(label.Night) + L.ColumnWidth() / 2;
+        p.drawLine(QPointF(x, L.Plot.bottom()), QPointF(x, L.Plot.bottom() + fr.TickLength));
+        const double w = TextWidth(f.Text, label.Text) + 4;
+        const double lx = std::clamp(x - w / 2, 0.0, size.width() - w);
+        p.drawText(QRectF(lx, L.Plot.bottom() + fr.TickLength + m * 0.3, w, text), Qt::AlignCenter, label.Text);
+    }
+    const DateTimeParts a = DecodeDateTime(d.FromDate), b = DecodeDateTime(d.ToDate);
+    const std::string years =
+        a.year == b.year ? std::to_string(a.year) : std::to_string(a.year) + "\u2013" + std::to_string(b.year);
+    p.drawText(QRectF(L.Plot.left(), L.Plot.bottom() + fr.TickLength + m * 0.6 + text, L.Plot.width(), text),
+               Qt::AlignCenter, Q("Night (date of the evening), " + years));
+
+    // The colour bar: the brighter sky on top, as on a night's plot.
+    const QRectF& bar = L.ColourBar;
+    QLinearGradient g(bar.topLeft(), bar.bottomLeft());
+    for (int i = 0; i <= 32; ++i) {
+        const double v = L.Brightest + (L.Darkest - L.Brightest) * i / 32.0;
+        g.setColorAt(i / 32.0, HourglassColour(v, L));
+    }
+    p.fillRect(bar, g);
+    p.setPen(QPen(ink, 1));
+    p.drawRect(bar);
+    double barLabelW = 0;
+    for (double v = L.Brightest; v <= L.Darkest + 1e-9; v += fr.BarStep) {
+        const double y = bar.top() + (v - L.Brightest) / (L.Darkest - L.Brightest) * bar.height();
+        p.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + fr.TickLength, y));
+        const QString label = Q(Fixed(v, DecimalsFor(fr.BarStep)));
+        const double w = TextWidth(f.Text, label) + 2;
+        barLabelW = std::max(barLabelW, w);
+        p.drawText(QRectF(bar.right() + fr.TickLength + m * 0.3, y - text / 2, w, text),
+                   Qt::AlignLeft | Qt::AlignVCenter, label);
+    }
+    DrawRotatedText(p,
+                    QPointF(bar.right() + fr.TickLength + m * 0.3 + barLabelW + m * 0.6 + text / 2, bar.center().y()),
+                    QString::fromUtf8("Sky brightness (mag/arcsec\u00b2)"), f.Text);
+
+    DrawLegend(p, fr.Legend, f, m, size.width() - 2 * m, fr.LegendTop, lw);
+    p.restore();
+}

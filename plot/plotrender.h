@@ -1,0 +1,55 @@
+#pragma once
+// Drawing the published plots from plain data (plotdata.h) with Qt's
+// painter: any device, a PNG image or an SVG generator alike. The layouts
+// are public so a caller (or a test) knows where a reading lands.
+#include <QColor>
+#include <QRectF>
+#include <QSize>
+
+#include "plot/plotdata.h"
+
+class QPainter;
+
+struct TPlotStyle {
+    QColor Readings{196, 18, 48};
+    QColor Dark{28, 38, 92, 64};    // Sun below -18 degrees
+    QColor Moon{245, 180, 30, 80};  // Moon above the horizon
+    QColor Twilight{70, 70, 70};
+    QColor Background{255, 255, 255};  // and the hours without a reading
+};
+
+// A night: local time to the right, sky brightness growing downward
+// (the brighter sky at the top, as observers read it).
+struct TNightPlotLayout {
+    QRectF Plot;              // the data area
+    double From = 0, To = 0;  // local date-times at its left and right edges
+    double Top = 0, Bottom = 0;  // mag/arcsec² at its top and bottom edges (Top < Bottom)
+    double X(double local) const;
+    double Y(double value) const;
+};
+TNightPlotLayout NightPlotLayout(const TNightPlotData& data, QSize size);
+void RenderNightPlot(const TNightPlotData& data, QPainter& painter, QSize size, const TPlotStyle& style = {});
+
+// Many nights: one column per night, the local time of night downward with
+// midnight in the middle, each reading a cell coloured by its brightness.
+struct THourglassLayout {
+    QRectF Plot;
+    QRectF ColourBar;
+    size_t Nights = 0;
+    double TopHours = -6, BottomHours = 6;  // from local midnight
+    double Brightest = 16, Darkest = 22;    // mag/arcsec² at the ends of the colour scale
+    double ColumnWidth() const;
+    double X(size_t night) const;  // the column's left edge
+    double Y(double hours) const;
+};
+THourglassLayout HourglassLayout(const THourglassData& data, QSize size);
+// The colour of a brightness on a layout's scale; values beyond its ends take the end colours.
+QColor HourglassColour(double value, const THourglassLayout& layout);
+void RenderHourglass(const THourglassData& data, QPainter& painter, QSize size, const TPlotStyle& style = {});
+
+// The titles the pictures carry.
+std::string NightPlotTitle(const TNightPlotData& data);
+std::string HourglassTitle(const THourglassData& data);
+// "15/16 January 2024", "31 January/1 February 2024"; "1 January to 31 March 2024".
+std::string NightTitleDate(double nightDate);
+std::string PeriodTitleDate(double fromDate, double toDate);

@@ -1,0 +1,119 @@
+#pragma once
+// The frame of the site window that its pages share: the site record, the
+// acquisition and its ports, the tabs. Only the window and its pages
+// include this.
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/site/acquisition.h"
+#include "gui/buttonframe.h"
+#include "core/station/dataset.h"
+#include "gui/dialogs.h"
+#include "gui/fieldbinding.h"
+#include "gui/guiports.h"
+#include "programs/desktop/meterfinddialog.h"
+#include "gui/semaforo.h"
+#include "programs/desktop/siteform.h"
+
+class QChartView;
+class QTabWidget;
+class TSitePage;
+class TSiteInfoPage;
+class TReadingsPage;
+class TRealTimePage;
+class TLocalQueryPage;
+class TNetworkPage;
+class TNetQueryPage;
+
+// The site record of the window as the acquisition sees it.
+class TFormSiteSource : public ISiteSource {
+public:
+    TFormSiteSource(TDataSet& ds, TButtonFrame*& frame) : ds_(ds), frame_(frame) {}
+    TSiteRow Site() override;
+    bool HasUnsavedChanges() override;
+    bool SaveChanges() override { return frame_ && frame_->Save(); }
+
+private:
+    TDataSet& ds_;
+    TButtonFrame*& frame_;
+};
+
+class TSiteFormPrivate : public ISiteView {
+public:
+    TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& common, int siteId);
+    ~TSiteFormPrivate() override;
+
+    // ISiteView
+    void SetDynamicLabels(double utc) override { q->SetDynamicLabels(false, utc); }
+    void ShowLatestReading(const TSQM*) override;
+    void ReadingFailed(const std::string& why) override;
+    void ReadingStored(const TSQM&, bool) override;
+    void RefreshLatestReadings() override;
+    void ShowRunState(bool running) override;
+    void Beep() override;
+
+    void Build();
+    void Bind();
+    void PageChanged(int index);
+    bool IsCurrent(const TSitePage* page) const;
+    // The Noctila query page exists only where the credentials allow downloading.
+    void ShowNetQueryPage();
+    std::string SiteCode();
+    std::string SiteName();
+    // SIT_ID of the record: a new site's window reads the site once saved.
+    int RecordSiteId();
+    QString ChooseFile(const QString& filters, const QString& suffix);
+    // "Save graph" of any page: asks for a file and writes the chart in its type.
+    void SaveChart(QChartView* view);
+    void ReadSettings();
+    void RestorePlacement();
+    void WriteSettings();
+    void WriteControls();
+    void tbSiteNewRecord();
+    void tbSiteBeforeEdit();
+    void tbSiteBeforePost();
+    void tbSiteAfterPost();
+
+    TSiteForm* q;
+    TData& data;
+    TSiteCommons& common;
+    int siteId;
+    fb::Transaction trSite;
+    // The reading lists and their deletions, apart from the site record's edits.
+    fb::Transaction trReadings;
+    TDataSet tbSite;
+    TFieldBinder binder;
+    TButtonFrame* frame = nullptr;
+    TPcClock clock;
+    TGuiWait wait;
+    TGuiPrompt prompt;
+    TFormSiteSource source;
+    QTimer Timer1;
+    QTimer TimerAutostart;
+    TTimerTicker ticker;
+    TStationFactory stations;
+    TSemaforoLight light;  // the ports need it before the page builds the widget
+    TAcquisition acq;
+    bool closeAfterWork = false;
+    bool shuttingDown = false;
+    bool placed = false;
+    int previousPage = -1;
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+
+    QTabWidget* PageControl1 = nullptr;
+    std::map<std::string, QWidget*> editors;  // by field, of every page
+    TFinderOptions finderOptions;              // where "Find..." searches
+    TSiteForm::TCodeDialog codeDialog;
+    TSiteForm::TFileChooser fileChooser;
+
+    std::unique_ptr<TSiteInfoPage> sitePage;
+    std::unique_ptr<TReadingsPage> readingsPage;
+    std::unique_ptr<TNetworkPage> networkPage;
+    std::unique_ptr<TRealTimePage> realTimePage;
+    std::unique_ptr<TLocalQueryPage> queryPage;
+    std::unique_ptr<TNetQueryPage> netQueryPage;
+    // In the order of the tabs.
+    std::vector<TSitePage*> pages;
+};

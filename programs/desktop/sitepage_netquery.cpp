@@ -1,0 +1,155 @@
+#include "programs/desktop/sitepage_netquery.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QChartView>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "core/station/i18n.h"
+#include "programs/desktop/siteform_p.h"
+
+namespace {
+
+QString T(const char* s) { return QString::fromStdString(Tr(s)); }
+
+using Col = TReadingTableModel::Column;
+
+const Col kHiddenColumns[] = {Col::SunHeight, Col::MoonHeight, Col::MoonPhase, Col::MoonAge};
+
+}  // namespace
+
+TNetQueryPage::TNetQueryPage(TSiteFormPrivate& w)
+    : w_(w),
+      controls_({"RadioGroup5", "RadioGroup4", "DateStartNet", "DateEndNet", "timeStartNet", "timeEndNet", "BtnPrevNet",
+                 "BtnNextNet"}),
+      results_("PageControl3", "gridNet", "ChartNet", "lblNetStat",
+               {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::SunHeight, Col::MoonHeight, Col::MoonPhase,
+                Col::MoonAge, Col::MoonIllum, Col::NightStartsTime, Col::NightEndsTime},
+               {kNetworkStatisticsCaptions.begin(), kNetworkStatisticsCaptions.end()}, w.q) {
+    TSiteForm* q = w_.q;
+    page_ = new QWidget;
+    page_->setObjectName(QStringLiteral("tsNetQuery"));
+    QObject::connect(controls_.Kind(), &QButtonGroup::idClicked, q, [this](int) { ShowKindControls(); });
+    QObject::connect(controls_.Prev(), &QPushButton::clicked, q, [this] { StepNight(-1); });
+    QObject::connect(controls_.Next(), &QPushButton::clicked, q, [this] { StepNight(1); });
+    auto button = [q](const char* caption, const char* name, auto handler) {
+        QPushButton* b = MakeButton(caption, name);
+        QObject::connect(b, &QPushButton::clicked, q, handler);
+        return b;
+    };
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(button(N_("Run query"), "BitBtn7", [this] { RunQuery(); }), 0, 0, 1, 2);
+    buttons->addWidget(controls_.Prev(), 1, 0);
+    buttons->addWidget(controls_.Next(), 1, 1);
+    buttons->addWidget(button(N_("Save in local DB"), "BitBtn9", [this] { SaveInLocalDatabase(); }), 0, 2);
+    buttons->addWidget(button(N_("Save graph"), "btnSaveNetChart", [this] { w_.SaveChart(results_.Chart); }), 1, 2);
+    buttons->setRowStretch(2, 1);
+    controls_.Row()->addLayout(buttons, 1);
+    for (Col c : kHiddenColumns) results_.Grid->setColumnHidden(results_.Model->ColumnOf(c), true);
+    auto* layout = new QVBoxLayout(page_);
+    layout->addLayout(controls_.Row());
+    layout->addWidget(results_.Tabs, 1);
+}
+
+void TNetQueryPage::Shown() {
+    const bool noKind = controls_.Kind()->checkedId() < 0;
+    controls_.ChooseDefaults(TSortOrder::Ascending);  // each only where none is chosen
+    if (noKind) controls_.ShowKind();
+    results_.ClearStatistics();
+}
+
+void TNetQueryPage::Hidden() {
+    results_.ClearStatistics();
+    table_.clear();
+    results_.Model->Clear();
+}
+
+void TNetQueryPage::ShowKindControls() { controls_.ShowKind(); }
+
+void TNetQueryPage::StepNight(int days) { controls_.StepDay(days); }
+
+void TNetQueryPage::RunQuery() {
+    dialogs::Guarded(w_.q, [this] {
+        const TQuerySelection s = controls_.Selection();
+        const TQueryWindow w = QueryWindowOf(s);
+        const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
+        auto show = [&] {
+            chartSelection_ = s;
+            std::vector<TReadingRow> rows;
+            rows.reserve(table_.size());
+            for (const TNetReading& n : table_) rows.push_back(AsReadingRow(n));
+            results_.Model->SetRows(std::move(rows));
+            PlotReadings(results_.Chart, results_.Model->Rows(), false, title,
+                         s.Kind == TSelectionKind::OneNight ? std::optional<TQueryWindow>(w) : std::nullopt);
+            if (results_.Model->rowCount() > 0) results_.Grid->selectRow(0);
+        };
+        TNetQueryOutcome o;
+        try {
+            const QCursor busy(Qt::WaitCursor);
+            QApplication::setOverrideCursor(busy);
+            struct Restore {
+                ~Restore() { QApplication::restoreOverrideCursor(); }
+            } restore;
+            o = RunNetworkQuery(w_.SiteCode(), w, s.Order, table_);
+        } catch (...) {
+            show();  // the rows read before the bad value
+            throw;
+        }
+        using K = TNetQueryOutcome::Kind;
+        if (o.What != K::CredentialsProblem && o.What != K::NotEnabled) results_.ClearStatistics();
+        if (o.What != K::Rows) {
+            if (o.IsError())
+                w_.prompt.Error(o.Message);
+            else
+                w_.prompt.Inform(o.Message);
+            return;
+        }
+        show();
+        const auto texts = NetworkStatisticsTexts(table_, UserFormatSettings());
+        results_.ShowStatistics({texts.begin(), texts.end()});
+        w_.prompt.Inform(o.Message);
+    });
+}
+
+void TNetQueryPage::SaveInLocalDatabase() {
+    dialogs::Guarded(w_.q, [this] {
+        TImportOutcome o;
+        {
+            std::optional<TBusyProgress> busy;
+            if (!table_.empty()) busy.emplace(w_.q, T("Saving the readings in the local database..."));
+            const double logTime = w_.clock.NowLocal() + w_.common.time.Offset;
+            o = SaveNetworkReadings(w_.trReadings, w_.RecordSiteId(), w_.SiteName(), table_, logTime,
+                                    [&](size_t n) { busy->Step(n, table_.size()); });
+        }
+        if (o.IsError())
+            w_.prompt.Error(o.Message);
+        else
+            w_.prompt.Inform(o.Message);
+    });
+}
+
+void TNetQueryPage::Retranslate() {
+    if (chartSelection_)
+        results_.Chart->chart()->setTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, UserFormatSettings())));
+}
+
+void TNetQueryPage::SaveSettings(QSettings& ini) const {
+    ini.beginGroup(QStringLiteral("Controls"));
+    controls_.Save(ini);
+    ini.endGroup();
+    ini.setValue(QStringLiteral("Grids/gridNet"), results_.Grid->horizontalHeader()->saveState());
+}
+
+void TNetQueryPage::RestoreSettings(QSettings& ini) {
+    ini.beginGroup(QStringLiteral("Controls"));
+    controls_.Restore(ini);
+    ini.endGroup();
+    results_.Grid->horizontalHeader()->restoreState(ini.value(QStringLiteral("Grids/gridNet")).toByteArray());
+    for (Col c : kHiddenColumns) results_.Grid->setColumnHidden(results_.Model->ColumnOf(c), true);
+}

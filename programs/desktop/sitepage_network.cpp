@@ -1,0 +1,211 @@
+#include "programs/desktop/sitepage_network.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/site/datamodule.h"
+#include "core/station/i18n.h"
+#include "core/station/myutils.h"
+#include "core/site/netsync.h"
+#include "gui/querycontrols.h"
+#include "core/site/readingcounts.h"
+#include "programs/desktop/setsitecodeform.h"
+#include "core/site/siteactions.h"
+#include "programs/desktop/siteform_p.h"
+#include "programs/desktop/sitepage_readings.h"
+#include "gui/translatable.h"
+
+TNetworkPage::TNetworkPage(TSiteFormPrivate& w) : w_(w) {
+    TSiteForm* q = w_.q;
+    page_ = new QWidget;
+    page_->setObjectName(QStringLiteral("tsNetwork"));
+    auto* form = new QFormLayout;
+    auto* code = SitePageEdit("edCode", 110);
+    code->setEnabled(false);
+    w_.editors["SIT_CODE"] = code;
+    form->addRow(TrLabel(N_("Code")), code);
+    auto* autoUpload = Translatable(new QCheckBox, N_("Enable automatic uploading for this site"));
+    autoUpload->setObjectName(QStringLiteral("cbAutoUpload"));
+    w_.editors["SIT_AUTOUPLOAD"] = autoUpload;
+    form->addRow(autoUpload);
+    auto* note = Translatable(new QLabel, N_("(also check the global setting in the software general settings)"));
+    note->setStyleSheet(QStringLiteral("color: #555"));
+    form->addRow(note);
+
+    auto button = [q](const char* caption, const char* name, auto handler) {
+        QPushButton* b = MakeButton(caption, name);
+        QObject::connect(b, &QPushButton::clicked, q, handler);
+        return b;
+    };
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(button(N_("Set credentials"), "BitBtn2", [this] { SetCredentials(); }));
+    buttons->addWidget(button(N_("Check connection"), "BitBtn3", [this] { CheckConnection(); }));
+    buttons->addWidget(button(N_("Send waiting records"), "BitBtn6", [this] { SendWaitingRecords(); }));
+    buttons->addStretch();
+
+    gbCredentials_ = Translatable(new QGroupBox, N_("Credentials file situation"));
+    gbCredentials_->setObjectName(QStringLiteral("gbCredentials"));
+    auto* situation = new QFormLayout;
+    lblCrdStatus_ = SitePageValue("lblCrdStatus");
+    lblCrdStatus_->setStyleSheet(QStringLiteral("font-weight: bold"));
+    lblUploading_ = SitePageValue("lblUploading");
+    lblDownloading_ = SitePageValue("lblDownloading");
+    lblNumReadings_ = SitePageValue("lblNumReadings");
+    lblNewReadings_ = SitePageValue("lblNewReadings");
+    lblModReadings_ = SitePageValue("lblModReadings");
+    situation->addRow(TrLabel(N_("Status")), lblCrdStatus_);
+    situation->addRow(TrLabel(N_("Readings uploading")), lblUploading_);
+    situation->addRow(TrLabel(N_("Readings downloading")), lblDownloading_);
+    situation->addRow(TrLabel(N_("Site number of readings")), lblNumReadings_);
+    situation->addRow(TrLabel(N_("New readings to upload")), lblNewReadings_);
+    situation->addRow(TrLabel(N_("Modified readings to update")), lblModReadings_);
+    light_ = new TSemaforo;
+    light_->setObjectName(QStringLiteral("Semaforo2"));
+    auto* groupLayout = new QHBoxLayout(gbCredentials_);
+    groupLayout->addLayout(situation, 1);
+    groupLayout->addWidget(light_, 0, Qt::AlignTop);
+
+    pnlProgress_ = new QWidget;
+    pnlProgress_->setObjectName(QStringLiteral("pnlProgress"));
+    auto* progress = new QVBoxLayout(pnlProgress_);
+    pbUpload_ = new QProgressBar;
+    pbUpload_->setObjectName(QStringLiteral("pbUpload"));
+    lblProgress1_ = new QLabel;
+    lblProgress1_->setObjectName(QStringLiteral("lblProgress1"));
+    lblProgress2_ = new QLabel;
+    lblProgress2_->setObjectName(QStringLiteral("lblProgress2"));
+    progress->addWidget(pbUpload_);
+    progress->addWidget(lblProgress1_);
+    progress->addWidget(lblProgress2_);
+    pnlProgress_->hide();
+
+    auto* layout = new QVBoxLayout(page_);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(gbCredentials_);
+    layout->addWidget(pnlProgress_);
+    layout->addStretch();
+    tab_ = SitePageScrolled(page_);
+}
+
+void TNetworkPage::Bind(TFieldBinder& binder) {
+    binder.BindLineEdit(static_cast<QLineEdit*>(w_.editors.at("SIT_CODE")), "SIT_CODE", TFieldBinder::Kind::Text,
+                        {.ReadOnly = true});
+    binder.BindCheckBox(static_cast<QCheckBox*>(w_.editors.at("SIT_AUTOUPLOAD")), "SIT_AUTOUPLOAD");
+}
+
+void TNetworkPage::ShowSite(const TSiteRow&, double) {
+    if (w_.IsCurrent(this)) ShowCredentials();
+}
+
+void TNetworkPage::ShowCredentials() {
+    const std::string code = w_.SiteCode();
+    if (code.empty()) {
+        gbCredentials_->hide();
+        return;
+    }
+    using S = TSiteActions::TCredentialsStatus;
+    const TSiteActions::TCredentialsState state = TSiteActions::CredentialsState(code);
+    lblUploading_->setText(QStringLiteral("---"));
+    lblDownloading_->setText(QStringLiteral("---"));
+    if (state.Status == S::Missing) {
+        SetTrText(lblCrdStatus_, N_("File missing"));
+        light_->ShowRed();
+    } else if (state.Status == S::Invalid) {
+        lblCrdStatus_->setText(QString::fromStdString(state.Error));
+        light_->ShowYellow();
+    } else {
+        SetTrText(lblCrdStatus_, N_("Regular"));
+        SetTrText(lblUploading_, state.Upload ? N_("Enabled") : N_("Disabled"));
+        SetTrText(lblDownloading_, state.Download ? N_("Enabled") : N_("Disabled"));
+        light_->ShowGreen();
+    }
+    ShowReadingCounts();
+    gbCredentials_->show();
+}
+
+void TNetworkPage::ShowReadingCounts() {
+    const TReadingCounts c = ReadReadingCounts(w_.trReadings, w_.RecordSiteId());
+    lblNumReadings_->setText(QString::number(c.Total));
+    lblNewReadings_->setText(QString::number(c.New));
+    lblModReadings_->setText(QString::number(c.Modified));
+}
+
+void TNetworkPage::SetCredentials() {
+    dialogs::Guarded(w_.q, [this] {
+        const std::string current = w_.SiteCode();
+        std::optional<std::string> code;
+        if (w_.codeDialog) {
+            code = w_.codeDialog(current);
+        } else {
+            TSetSiteCodeForm dialog(w_.q);
+            dialog.SetSiteCode(QString::fromStdString(current));
+            if (dialog.exec() == QDialog::Accepted) code = dialog.SiteCode().toStdString();
+        }
+        if (!code) {
+            w_.prompt.Inform(Tr("Credentials file activation canceled"));
+            return;
+        }
+        w_.prompt.Inform(Tr("Credentials file activated"));
+        TDataSet& ds = w_.tbSite;
+        ds.Edit();  // refused while acquiring
+        ds.SetField("SIT_CODE", Trim(*code));
+        if (!w_.frame->Save()) return;
+        ShowCredentials();
+        w_.ShowNetQueryPage();
+    });
+}
+
+void TNetworkPage::CheckConnection() {
+    dialogs::Guarded(w_.q, [this] {
+        ShowCredentials();
+        const TConnectionCheck check = CheckNetworkConnection(w_.SiteCode());
+        if (check.Ok)
+            w_.prompt.Inform(check.Message);
+        else
+            w_.prompt.Error(check.Message);
+    });
+}
+
+// The upload's panel on the page: the bar and its two lines.
+class TPanelProgress : public IUploadProgress {
+public:
+    explicit TPanelProgress(TNetworkPage& p) : p_(p) {}
+    void Begin(int total) override {
+        p_.pbUpload_->setRange(0, std::max(total, 1));
+        p_.pbUpload_->setValue(0);
+        p_.lblProgress1_->setText(QString::fromStdString(UploadProgressStartText(total)));
+        p_.lblProgress2_->clear();
+        p_.pnlProgress_->show();
+    }
+    void Step(int done, int total, int sent) override {
+        p_.pbUpload_->setValue(done);
+        p_.lblProgress1_->setText(QString::fromStdString(UploadProgressDoneText(done, total)));
+        p_.lblProgress2_->setText(QString::fromStdString(UploadProgressSentText(sent)));
+    }
+    void End() override {
+        p_.pbUpload_->setValue(0);
+        p_.pnlProgress_->hide();
+    }
+
+private:
+    TNetworkPage& p_;
+};
+
+void TNetworkPage::SendWaitingRecords() {
+    dialogs::Guarded(w_.q, [this] {
+        TPanelProgress progress(*this);
+        ::SendWaitingRecords(w_.data.dbKALO, w_.RecordSiteId(), w_.SiteCode(), w_.acq.Running(), w_.prompt, w_.wait,
+                             &progress, [this](int) {
+                                 w_.readingsPage->RefreshLatestReadings();
+                                 ShowReadingCounts();
+                             });
+    });
+}

@@ -1,0 +1,68 @@
+#pragma once
+// "SQM Readings": the acquisition method and its times, Start / Read now
+// with the light, the latest reading and the latest recorded readings.
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "gui/readingviews.h"
+#include "programs/desktop/sitepage.h"
+
+class QButtonGroup;
+class QGroupBox;
+class QPushButton;
+class QSpinBox;
+class QTableView;
+class TSemaforo;
+class TSiteFormPrivate;
+
+class TReadingsPage : public TSitePage {
+public:
+    explicit TReadingsPage(TSiteFormPrivate& w);
+    QWidget* Tab() const override { return tab_; }
+    void Bind(TFieldBinder& binder) override;
+    void ShowSite(const TSiteRow& site, double utc) override;
+    void SaveSettings(QSettings& ini) const override;
+    void RestoreSettings(QSettings& ini) override;
+
+    QButtonGroup* Method() const { return method_; }
+    TSemaforo* Light() const { return light_; }
+    const std::vector<TReadingRow>& LatestRows() const;
+
+    void StartOrStop();
+    void ReadNow();
+    // A method was chosen: its groups, and the warning when it needs coordinates.
+    void MethodChosen();
+    // Only the groups the record's method uses.
+    void ShowMethodGroups();
+    void ShowLatestReading();
+    void RefreshLatestReadings();
+    // Why the last due reading failed stays in sight until a reading is stored.
+    void ReadingFailed(const std::string& why);
+    void ReadingStored();
+    void ShowRunState(bool running);
+
+private:
+    TSiteFormPrivate& w_;
+    QWidget* page_ = nullptr;
+    QWidget* tab_ = nullptr;
+    QButtonGroup* method_ = nullptr;
+    QGroupBox* gbTimedWindow_ = nullptr;
+    QGroupBox* gbReadingTime_ = nullptr;
+    QGroupBox* gbDaylight_ = nullptr;
+    QLabel* lblWindowStart_ = nullptr;
+    QLabel* lblWindowStop_ = nullptr;
+    QPushButton* btnStartReading_ = nullptr;
+    TSemaforo* light_ = nullptr;
+    QLabel* lblUtcTime_ = nullptr;
+    QLabel* lblReading_ = nullptr;
+    QLabel* lblNelm_ = nullptr;
+    QLabel* lblTemperature_ = nullptr;
+    QLabel* lblShutter_ = nullptr;
+    QLabel* lblLastFailure_ = nullptr;
+    std::string lastFailure_;
+    QString lastFailureTime_;
+    QSpinBox* edNumLatest_ = nullptr;  // with its arrows (UpDown1)
+    TReadingTableModel* latestModel_ = nullptr;
+    QTableView* gridLatest_ = nullptr;
+};

@@ -1,0 +1,141 @@
+#include "programs/desktop/sitepage_realtime.h"
+
+#include <QButtonGroup>
+#include <QChartView>
+#include <QFontMetrics>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QVBoxLayout>
+
+#include "core/station/i18n.h"
+#include "core/site/localquery.h"
+#include "core/site/readingwindow.h"
+#include "programs/desktop/siteform_p.h"
+#include "programs/desktop/sitepage_readings.h"
+#include "core/station/sqm.h"
+#include "gui/translatable.h"
+
+namespace {
+
+QString T(const char* s) { return QString::fromStdString(Tr(s)); }
+
+}  // namespace
+
+TRealTimePage::TRealTimePage(TSiteFormPrivate& w) : w_(w) {
+    TSiteForm* q = w_.q;
+    page_ = new QWidget;
+    page_->setObjectName(QStringLiteral("tsGrafico"));
+    auto* show = Translatable(new QGroupBox, N_("Show"));
+    show->setObjectName(QStringLiteral("RadioGroup3"));
+    auto* showLayout = new QVBoxLayout(show);
+    show_ = new QButtonGroup(show);
+    const char* choices[] = {N_("Current night"), N_("Recent recorded readings")};
+    for (int i = 0; i < 2; ++i) {
+        auto* r = Translatable(new QRadioButton, choices[i]);
+        r->setObjectName(QStringLiteral("rbShow%1").arg(i));
+        show_->addButton(r, i);
+        showLayout->addWidget(r);
+    }
+    show_->button(1)->setChecked(true);
+    QObject::connect(show_, &QButtonGroup::idClicked, q, [this](int) { ShowChosenGraph(); });
+
+    auto* latest = Translatable(new QGroupBox, N_("Latest reading"));
+    latest->setObjectName(QStringLiteral("gbGraphLatest"));
+    auto* latestForm = new QFormLayout(latest);
+    lblGraphTime_ = SitePageValue("lblGraphTime");
+    lblGraphValue_ = SitePageValue("lblGraphValue");
+    QFont bold = lblGraphValue_->font();
+    bold.setBold(true);
+    lblGraphTime_->setFont(bold);
+    lblGraphTime_->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("00/00/0000 00.00.00")) + 4);
+    bold.setPointSizeF(bold.pointSizeF() * 1.4);
+    lblGraphValue_->setFont(bold);
+    latestForm->addRow(TrLabel(N_("UTC time")), lblGraphTime_);
+    latestForm->addRow(TrLabel(N_("Reading (Mag/ArcSec squared)")), lblGraphValue_);
+
+    auto* save = Translatable(new QPushButton, N_("Save graph"));
+    save->setObjectName(QStringLiteral("btnSaveRealTimeChart"));
+    QObject::connect(save, &QPushButton::clicked, q, [this] { w_.SaveChart(chart_); });
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(show);
+    top->addWidget(latest);
+    top->addStretch();
+    top->addWidget(save, 0, Qt::AlignBottom);
+    chart_ = MakeReadingChart("ChartRealTime", T("SQM Readings graph"));
+    auto* layout = new QVBoxLayout(page_);
+    layout->addLayout(top);
+    layout->addWidget(chart_, 1);
+}
+
+void TRealTimePage::Hidden() {
+    open_ = false;
+    rows_.clear();
+}
+
+void TRealTimePage::ReopenCurrentNight() {
+    double reference = 0;
+    const TSQM* station = w_.acq.Station();
+    // A station that has not read yet (a connection test made it) has no time to offer.
+    if (station && station->DateTime != 0) {
+        reference = station->DateTime;
+    } else {
+        w_.acq.SyncInternetTime(true);
+        reference = w_.acq.NowUtc();
+    }
+    const double night = NightDateOf(reference);
+    open_ = false;
+    rows_ = ReadNightReadings(w_.trReadings, w_.RecordSiteId(), night);
+    night_ = night;
+    open_ = true;
+    chart_->chart()->setTitle(QString::fromStdString(RealTimeNightTitle(night, UserFormatSettings())));
+}
+
+void TRealTimePage::Plot() {
+    plotted_ = true;
+    if (show_->checkedId() == 0)
+        PlotReadings(chart_, rows_, false, chart_->chart()->title(), NightWindow(night_));
+    else
+        PlotReadings(chart_, w_.readingsPage->LatestRows(), false, QString::fromStdString(RecentReadingsTitle()));
+}
+
+void TRealTimePage::ShowChosenGraph() {
+    dialogs::Guarded(w_.q, [this] {
+        if (show_->checkedId() == 0) ReopenCurrentNight();
+        Plot();
+    });
+}
+
+void TRealTimePage::LatestReadingsChanged() {
+    if (open_) ReopenCurrentNight();
+    Plot();
+}
+
+void TRealTimePage::ShowLatestReading(const QString& utcTime, const QString& value) {
+    lblGraphValue_->setText(value);
+    lblGraphTime_->setText(utcTime);
+}
+
+void TRealTimePage::Retranslate() {
+    const TFormatSettings fs = UserFormatSettings();
+    if (show_->checkedId() == 0 && open_)
+        chart_->chart()->setTitle(QString::fromStdString(RealTimeNightTitle(night_, fs)));
+    else if (show_->checkedId() != 0 && plotted_)
+        chart_->chart()->setTitle(QString::fromStdString(RecentReadingsTitle()));
+    else if (!plotted_)
+        chart_->chart()->setTitle(T("SQM Readings graph"));
+}
+
+void TRealTimePage::SaveSettings(QSettings& ini) const {
+    ini.setValue(QStringLiteral("Controls/RadioGroup3.ItemIndex"), show_->checkedId());
+}
+
+void TRealTimePage::RestoreSettings(QSettings& ini) {
+    if (QAbstractButton* b = show_->button(ini.value(QStringLiteral("Controls/RadioGroup3.ItemIndex"), 1).toInt()))
+        b->setChecked(true);
+}

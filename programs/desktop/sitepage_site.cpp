@@ -1,0 +1,129 @@
+#include "programs/desktop/sitepage_site.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/station/i18n.h"
+#include "core/site/siteactions.h"
+#include "programs/desktop/siteform_p.h"
+#include "core/station/sqm.h"
+#include "gui/translatable.h"
+
+TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
+    auto& editors = w_.editors;
+    page_ = new QWidget;
+    page_->setObjectName(QStringLiteral("tsSite"));
+    auto* form = new QFormLayout;
+    auto add = [&](const char* caption, const char* field, QWidget* e, const char* note = nullptr) {
+        editors[field] = e;
+        if (note) {
+            auto* row = new QHBoxLayout;
+            row->addWidget(e);
+            auto* hint = TrLabel(note);
+            hint->setStyleSheet(QStringLiteral("color: #555"));
+            row->addWidget(hint);
+            row->addStretch();
+            form->addRow(TrLabel(caption), row);
+        } else {
+            form->addRow(TrLabel(caption), e);
+        }
+    };
+    add(N_("Name"), "SIT_NAME", SitePageEdit("edName"));
+    auto* findMeter = Translatable(new QPushButton, N_("Find..."));
+    findMeter->setObjectName(QStringLiteral("btnFindMeter"));
+    QObject::connect(findMeter, &QPushButton::clicked, w_.q, [this] { FindMeter(); });
+    auto* host = SitePageEdit("edHost");
+    editors["SIT_SQMHOST"] = host;
+    auto* hostRow = new QHBoxLayout;
+    hostRow->addWidget(host, 1);
+    hostRow->addWidget(findMeter);
+    form->addRow(TrLabel(N_("Host or SQM-LE IP Address")), hostRow);
+    add(N_("TCP-IP Port"), "SIT_SQMPORT", SitePageEdit("edPort", 90));
+    add(N_("Latitude"), "SIT_LATIT", SitePageEdit("edLatit", 110));
+    add(N_("Longitude"), "SIT_LONG", SitePageEdit("edLong", 110), N_("(Positive at EAST)"));
+    add(N_("Altitude (m)"), "SIT_ALT", SitePageEdit("edAlt", 90));
+    add(N_("Timezone (difference in hours from Greenwich)"), "SIT_TIMEZONE", SitePageEdit("edTimezone", 60),
+        N_("Positive at EAST negative at WEST"));
+    add(N_("Offset Mag/ArcSec Squared"), "SIT_OFFSET", SitePageEdit("edOffset", 90));
+    add(N_("Connection timeout (seconds)"), "SIT_TIMEOUT", SitePageEdit("edTimeout", 60));
+    auto* autostart = Translatable(new QCheckBox, N_("Start automatically at software startup"));
+    autostart->setObjectName(QStringLiteral("cbAutostart"));
+    editors["SIT_AUTOSTART"] = autostart;
+    form->addRow(QString(), autostart);
+
+    auto* info = Translatable(new QGroupBox, N_("SQM-LE Informations"));
+    info->setObjectName(QStringLiteral("gbSqmInfo"));
+    auto* infoForm = new QFormLayout(info);
+    const std::pair<const char*, const char*> infos[] = {{N_("Protocol number"), "SIT_SQMPROT"},
+                                                         {N_("SQM Model"), "SIT_SQMMODEL"},
+                                                         {N_("Feaure number"), "SIT_SQMFEATURE"},
+                                                         {N_("Serial number"), "SIT_SQMSERIAL"}};
+    for (const auto& [caption, field] : infos) {
+        auto* value = SitePageValue(field);
+        value->setFrameShape(QFrame::StyledPanel);
+        value->setStyleSheet(QStringLiteral("font-weight: bold"));
+        editors[field] = value;
+        infoForm->addRow(TrLabel(caption), value);
+    }
+    auto* check = Translatable(new QPushButton, N_("Check connection"));
+    check->setObjectName(QStringLiteral("btnTestSQM"));
+    QObject::connect(check, &QPushButton::clicked, w_.q, [this] { CheckConnection(); });
+    infoForm->addRow(check);
+
+    auto* layout = new QHBoxLayout(page_);
+    layout->addLayout(form, 3);
+    auto* right = new QVBoxLayout;
+    right->addWidget(info);
+    right->addStretch();
+    layout->addLayout(right, 2);
+    tab_ = SitePageScrolled(page_);
+}
+
+void TSiteInfoPage::Bind(TFieldBinder& binder) {
+    using K = TFieldBinder::Kind;
+    auto edit = [this](const char* field) { return static_cast<QLineEdit*>(w_.editors.at(field)); };
+    binder.BindLineEdit(edit("SIT_NAME"), "SIT_NAME", K::Text, {.MaxLength = 255});
+    binder.BindLineEdit(edit("SIT_SQMHOST"), "SIT_SQMHOST", K::Text, {.MaxLength = 100});
+    binder.BindLineEdit(edit("SIT_SQMPORT"), "SIT_SQMPORT", K::Integer);
+    binder.BindLineEdit(edit("SIT_LATIT"), "SIT_LATIT", K::Double, {.Decimals = 6});
+    binder.BindLineEdit(edit("SIT_LONG"), "SIT_LONG", K::Double, {.Decimals = 6});
+    binder.BindLineEdit(edit("SIT_ALT"), "SIT_ALT", K::Integer);
+    binder.BindLineEdit(edit("SIT_TIMEZONE"), "SIT_TIMEZONE", K::Integer);
+    binder.BindLineEdit(edit("SIT_OFFSET"), "SIT_OFFSET", K::Double, {.Decimals = 2});
+    binder.BindLineEdit(edit("SIT_TIMEOUT"), "SIT_TIMEOUT", K::Integer);
+    binder.BindCheckBox(static_cast<QCheckBox*>(w_.editors.at("SIT_AUTOSTART")), "SIT_AUTOSTART");
+    for (const char* f : {"SIT_SQMPROT", "SIT_SQMMODEL", "SIT_SQMFEATURE", "SIT_SQMSERIAL"})
+        binder.BindLabel(static_cast<QLabel*>(w_.editors.at(f)), f, K::Integer);
+}
+
+void TSiteInfoPage::CheckConnection() {
+    dialogs::Guarded(w_.q, [this] {
+        TAcquisition& acq = w_.acq;
+        // Saved by the button bar, which shows a refusal of the save itself.
+        const TSiteActions::TMeterCheck check = TSiteActions::CheckConnection(
+            w_.tbSite, acq.Station(), [&acq]() -> TSQM& { return acq.CreateStationForTest(); },
+            [this] { return w_.frame->Save(); });
+        if (!check.Found) {
+            w_.prompt.Error(Tr("SQM-LE not found"));
+            return;
+        }
+        if (check.Stored) w_.prompt.Inform(Tr("SQM-LE correctly found"));
+    });
+}
+
+void TSiteInfoPage::FindMeter() {
+    dialogs::Guarded(w_.q, [this] {
+        if (w_.acq.Running()) w_.tbSite.Edit();  // refused, with its box, before any search
+        TMeterFindDialog dialog(w_.finderOptions, w_.q);
+        if (dialog.exec() != QDialog::Accepted) return;
+        // Through the bound record, as if typed: saved or cancelled with the other edits.
+        w_.tbSite.SetField("SIT_SQMHOST", dialog.Host().toStdString());
+        w_.tbSite.SetField("SIT_SQMPORT", int64_t{dialog.Port()});
+    });
+}

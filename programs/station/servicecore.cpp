@@ -1,0 +1,541 @@
+#include "programs/station/servicecore.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "core/site/datamodule.h"
+#include "core/station/errorlog.h"
+#include "core/station/fbdb.h"
+#include "core/station/i18n.h"
+#include "core/station/myutils.h"
+#include "plot/nightplotfile.h"
+#include "core/site/outreach.h"
+#include "core/site/readingwindow.h"
+#include "core/site/siteactions.h"
+#include "core/site/siterow.h"
+#include "core/site/siterules.h"
+#include "core/station/sqm.h"
+#include "core/station/version.h"
+
+namespace {
+
+// what: "a site id (a whole number from 1)", say.
+int ParseNumber(const std::string& option, const std::string& text, int min, int max, const std::string& what) {
+    int v = 0;
+    const char* end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || p != end || text.empty() || v < min || v > max)
+        throw TUsageError(option + " wants " + what + ", not '" + Printable(text) + "'");
+    return v;
+}
+
+// The journal's words stay English, as the window's captions are written.
+std::string MethodName(int method) {
+    const char* caption = TSiteRules::MethodCaption(method);
+    return caption ? caption : "no reading window";
+}
+
+sigset_t ServiceSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+const char* SignalName(int sig) {
+    switch (sig) {
+        case SIGTERM: return "SIGTERM";
+        case SIGINT: return "SIGINT";
+        case SIGHUP: return "SIGHUP";
+        default: return "a signal";
+    }
+}
+
+std::string Quoted(const std::string& name) { return "\"" + Printable(name) + "\""; }
+
+// Where the line just logged went, or that it was lost (the log watcher has
+// said why, once).
+std::string LoggedIn(const std::string& logName) {
+    const std::string path = TErrorLog::Folder() + "/" + TErrorLog::FileNameFor(logName);
+    const std::string failing = TErrorLog::Failing(logName);
+    return failing.empty() ? " (logged in " + path + ")" : " (not logged: " + path + " cannot be written: " + failing + ")";
+}
+
+// The loop says each tick's outcome itself (ReportTick): the state adds nothing.
+class TNoLight : public IStatusLight {
+public:
+    void Show(TSiteState) override {}
+};
+
+// The data module's error box: one journal line per line of it.
+void SayBox(const std::string& text) {
+    std::string::size_type from = 0;
+    for (auto at = text.find('\n');; at = text.find('\n', from)) {
+        Say("kalosqm-station: " + Printable(text.substr(from, at == std::string::npos ? at : at - from)));
+        if (at == std::string::npos) break;
+        from = at + 1;
+    }
+}
+
+}  // namespace
+
+TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
+    TServiceOptions o;
+    std::set<std::string> seen;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string a = args[i];
+        std::string value;
+        bool inlineValue = false;
+        if (const auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+            inlineValue = true;
+        }
+        const bool takesValue = a == "--site" || a == "--dir" || a == "--demo-dir" || a == "--tick-ms" ||
+                                a == "--data-supplier";
+        if (takesValue && !inlineValue) {
+            if (i + 1 >= args.size()) throw TUsageError(a + " wants a value");
+            value = args[++i];
+        } else if (!takesValue && inlineValue) {
+            throw TUsageError(a + " takes no value");
+        }
+        if (a != "--site" && !seen.insert(a).second) throw TUsageError(a + " given twice");
+        if (a == "--site")
+            o.Sites.push_back(ParseNumber(a, value, 1, 2147483647, "a site id (a whole number from 1)"));
+        else if (a == "--wait")
+            o.Wait = true;
+        else if (a == "--demo")
+            o.Demo = true;
+        else if (a == "--dir")
+            o.Dir = value;
+        else if (a == "--demo-dir")
+            o.DemoDir = value;
+        else if (a == "--data-supplier")
+            o.DataSupplier = value;
+        else if (a == "--tick-ms")
+            o.TickMs = ParseNumber(a, value, 10, 3600000, "milliseconds from 10 to 3600000");
+        else if (a == "--help" || a == "-h")
+            o.Help = true;
+        else
+            throw TUsageError("unknown option '" + Printable(args[i]) + "'");
+        if ((a == "--dir" || a == "--demo-dir") && value.empty()) throw TUsageError(a + " wants a folder");
+    }
+    if (o.Demo && (!o.Sites.empty() || !o.Dir.empty()))
+        throw TUsageError("--demo makes its own folder and site: it takes neither --site nor --dir");
+    if (!o.Demo && !o.DemoDir.empty()) throw TUsageError("--demo-dir goes with --demo");
+    return o;
+}
+
+const char* ServiceUsage() {
+    return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER] [--data-supplier TEXT]\n"
+           "       kalosqm-station --demo [--demo-dir FOLDER]\n"
+           "\n"
+           "Runs the acquisition of the KALO-SQM site windows without any window: every\n"
+           "site marked for autostart (or each site named with --site) is read on its\n"
+           "schedule and its readings stored in Dati/KALOSQMDATA.FDB of the program\n"
+           "folder, uploaded and logged as the desktop program does. One line per\n"
+           "reading and per failure goes to standard error.\n"
+           "\n"
+           "  --site ID          run this site (repeatable) instead of the autostart sites\n"
+           "  --wait             with no site to run, wait for SIGHUP instead of ending\n"
+           "  --dir FOLDER       the program folder (default: the folder of the executable,\n"
+           "                     or ~/.local/share/kalosqm for an installed program)\n"
+           "  --data-supplier TEXT  who supplies the data, for the header of the night files\n"
+           "  --demo             try it without a meter: a demo folder with its own database,\n"
+           "                     a simulated SQM-LE and the site \"Demo roof\", shown by the\n"
+           "                     desktop program when there is a display\n"
+           "  --demo-dir FOLDER  the demo folder (default: demo/ beside the bin/ folder, or\n"
+           "                     ~/.local/share/kalosqm-demo for an installed program)\n"
+           "  --help             this text\n"
+           "\n"
+           "SIGTERM and SIGINT end it in order; SIGHUP reads the site list again.\n"
+           "Exit status: 0 stopped or nothing to run, 1 failure (the database is held by\n"
+           "another KALO-SQM program, or missing), 2 usage error.\n";
+}
+
+void Say(const std::string& line) {
+    const std::string text = line + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+std::string FixedText(double value, int decimals) {
+    char buf[64];
+    const auto [p, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    return ec == std::errc() ? std::string(buf, p) : std::string("?");
+}
+
+void TSignals::BlockInAllThreads() {
+    const sigset_t set = ServiceSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+bool TSignals::WaitFor(int ms) {
+    const sigset_t set = ServiceSignals();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now());
+        const long long ns = std::max<long long>(left.count(), 0);
+        const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        const int sig = sigtimedwait(&set, nullptr, &ts);
+        if (sig == SIGHUP) {
+            reload_ = true;
+            return true;
+        }
+        if (sig > 0) {
+            if (quitSignal_ == 0) quitSignal_ = sig;
+            return true;
+        }
+        if (errno != EINTR || ns == 0) return false;
+    }
+}
+
+bool TSignals::TakeReload() {
+    const bool r = reload_;
+    reload_ = false;
+    return r;
+}
+
+void TSignalWait::Pause(int ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!signals_.QuitRequested()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) break;
+        signals_.WaitFor(static_cast<int>(left));
+    }
+}
+
+double TPcClock::NowLocal() { return ::NowLocal(); }
+
+TZoneInfo TPcClock::Zone() { return PcZoneInfo(); }
+
+void TStderrPrompt::Inform(const std::string& text) { Say(prefix_ + Printable(text)); }
+
+void TStderrPrompt::Error(const std::string& text) { Say(prefix_ + "error: " + Printable(text)); }
+
+bool TStderrPrompt::Confirm(const std::string& text) {
+    Say(prefix_ + Printable(text) + " - answered No: there is nobody to ask");
+    return false;
+}
+
+// The acquisition timer of one site, run by the service loop.
+class TLoopTicker : public ITicker {
+public:
+    void Start(int periodMs) override {
+        enabled = true;
+        period = std::chrono::milliseconds(periodMs);
+        next = TStationService::Clock::now() + period;
+    }
+    void Stop() override { enabled = false; }
+    // A repeating timer: a late tick does not make the next ones late too.
+    void Advance() {
+        const auto now = TStationService::Clock::now();
+        do next += period;
+        while (next <= now);
+    }
+    bool enabled = false;
+    std::chrono::milliseconds period{TAcquisition::kTickMs};
+    TStationService::Clock::time_point next;
+};
+
+struct TStationService::TSite {
+    TSite(TStationService& svc, int id, const std::string& name, const std::string& where)
+        : Id(id),
+          Name(name),
+          Where(where),
+          prompt("site " + Quoted(name) + ": "),
+          source(svc.data_.dbKALO, id),
+          ports{svc.clock_, ticker, svc.wait_, prompt, view, light, svc.data_, source, svc.stations_, svc.data_.dbKALO, svc.common_},
+          acq(ports, svc.options_.TickMs) {}
+    int Id;
+    std::string Name;
+    std::string Where;  // the meter, host:port
+    bool Started = false;
+    Clock::time_point StartAt;
+    double PlottedNight = 0;  // the last night whose picture was looked after
+    TLoopTicker ticker;
+    TStderrPrompt prompt;
+    ISiteView view;  // nothing to show: the loop reports each tick itself
+    TNoLight light;
+    TDbSiteSource source;
+    TSitePorts ports;
+    TAcquisition acq;
+};
+
+TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions options)
+    : data_(data),
+      signals_(signals),
+      options_(std::move(options)),
+      wait_(signals),
+      logWatch_([](const TErrorLogNews& news) { Say("kalosqm-station: " + DescribeErrorLogNews(news)); }) {
+    common_.nightFiles.Program = "KALO-SQM " + GetVersionText(4);
+    common_.nightFiles.DataSupplier = options_.DataSupplier;
+    if (!data_.OnError) data_.OnError = SayBox;
+    // Each outage's begin and end reach the journal as well as the logs.
+    data_.Outages().SetEcho([](const std::string& line) { Say("kalosqm-station: " + line); });
+}
+
+TStationService::~TStationService() { StopAll(); }
+
+bool TStationService::OpenDatabase() {
+    if (!data_.OnUpgradeProgress)
+        data_.OnUpgradeProgress = [](const TUpgradeStep& s) {
+            Say("kalosqm-station: updating the database to version " + std::string(kSchemaVersion) + ", step " +
+                std::to_string(s.Done + 1) + " of " + std::to_string(s.Total) + ": " + Printable(Tr(s.What)));
+        };
+    if (data_.DataModuleCreate()) return true;
+    // The data module has said why the upgrade failed, with the file.
+    if (data_.UpgradeFailed()) return false;
+    // The data module has said the desktop program's words; add where.
+    const std::string file = data_.DatabaseFile();
+    if (!std::filesystem::exists(file))
+        Say("kalosqm-station: there is no database at " + file);
+    else
+        Say("kalosqm-station: " + file +
+            " is in use by another KALO-SQM program (the desktop program kalosqm, kalosqm-cli or another"
+            " kalosqm-station) or cannot be opened");
+    return false;
+}
+
+void TStationService::CloseDatabase() {
+    StopAll();
+    data_.DataModuleDestroy();
+}
+
+void TStationService::StopAll() {
+    for (auto& s : sites_) s->acq.Stop();
+    sites_.clear();
+}
+
+void TStationService::Reconcile() {
+    struct TRow {
+        int Id;
+        std::string Name, Host;
+        int Port, Method, Interval;
+    };
+    std::vector<TRow> rows;
+    std::vector<int> autostart;
+    try {
+        fb::Transaction tr(data_.dbKALO, fb::Isolation::ReadCommitted);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL("SELECT SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_ACQUIREMODE, SIT_INTERVAL "
+                 "FROM SQMSITES ORDER BY SIT_ID");
+        q.Open();
+        auto text = [&q](int i) { return q.Fields(i).IsNull() ? std::string() : Trim(q.Fields(i).AsString()); };
+        auto number = [&q](int i) { return q.Fields(i).IsNull() ? 0 : static_cast<int>(q.Fields(i).AsInteger()); };
+        for (; !q.Eof(); q.Next())
+            rows.push_back({number(0), text(1), text(2), number(3), number(4), number(5)});
+        q.Close();
+        autostart = TSiteActions::AutostartSites(tr);
+        tr.Commit();
+    } catch (const std::exception& e) {
+        Say("kalosqm-station: cannot read the site list: " + Printable(e.what()));
+        return;
+    }
+
+    std::vector<TRow> wanted;
+    if (options_.Sites.empty()) {
+        for (const TRow& r : rows)
+            if (std::find(autostart.begin(), autostart.end(), r.Id) != autostart.end()) wanted.push_back(r);
+    } else {
+        std::set<int> named;
+        for (const int id : options_.Sites) {
+            if (!named.insert(id).second) continue;
+            const auto it = std::find_if(rows.begin(), rows.end(), [id](const TRow& r) { return r.Id == id; });
+            if (it != rows.end())
+                wanted.push_back(*it);
+            else
+                Say("kalosqm-station: there is no site with id " + std::to_string(id) + " in the database: not run");
+        }
+    }
+
+    for (auto it = sites_.begin(); it != sites_.end();) {
+        TSite& s = **it;
+        const bool keep = std::any_of(wanted.begin(), wanted.end(), [&s](const TRow& r) { return r.Id == s.Id; });
+        if (keep) {
+            ++it;
+            continue;
+        }
+        const bool exists = std::any_of(rows.begin(), rows.end(), [&s](const TRow& r) { return r.Id == s.Id; });
+        s.acq.Stop();
+        Say("site " + Quoted(s.Name) + ": acquisition stopped: " +
+            (exists ? "no longer marked for autostart" : "the site is no longer in the database"));
+        it = sites_.erase(it);
+    }
+
+    for (const TRow& r : wanted) {
+        if (std::any_of(sites_.begin(), sites_.end(), [&r](const auto& s) { return s->Id == r.Id; })) continue;
+        const std::string where = r.Host + ":" + std::to_string(r.Port);
+        auto site = std::make_unique<TSite>(*this, r.Id, r.Name, where);
+        const int delay = TSiteRules::AutostartDelayMs();
+        site->StartAt = Clock::now() + std::chrono::milliseconds(delay);
+        Say("site " + Quoted(r.Name) + " (id " + std::to_string(r.Id) + ", SQM-LE at " + Printable(where) + ", " +
+            MethodName(r.Method) + ", every " + std::to_string(r.Interval) + " min): acquisition starts in " +
+            std::to_string(delay) + " ms");
+        sites_.push_back(std::move(site));
+    }
+}
+
+void TStationService::ReportTick(TSite& s) {
+    const TTickReport& r = s.acq.LastTick();
+    const std::string site = "site " + Quoted(s.Name) + ": ";
+    const std::string logged = LoggedIn(s.Name);
+    switch (r.What) {
+        case TTickReport::Outcome::NotDue:
+            if (r.PendingSent > 0)
+                Say(site + "sent " + std::to_string(r.PendingSent) + " waiting reading" + (r.PendingSent > 1 ? "s" : "") +
+                    " to the network database");
+            break;
+        case TTickReport::Outcome::Skipped:
+            Say(site + "due reading skipped: another reading was in progress");
+            break;
+        case TTickReport::Outcome::Stored: {
+            const TSQM* st = s.acq.Station();
+            if (!st) break;
+            Say(site + "reading " + FixedText(st->SQMValue + st->Offset, 2) + " mag/arcsec\u00b2 at " +
+                FormatLogTime(st->DateTime) + " UTC (" + (r.Night ? "night reading" : "daylight reading") + "), " +
+                FixedText(st->Temperature, 1) + " \u00b0C" + (r.Uploaded ? ", sent to the network database" : ""));
+            break;
+        }
+        case TTickReport::Outcome::Failed:
+            Say(site + "no reading: " + Printable(r.Error) + logged);
+            break;
+        case TTickReport::Outcome::Exception:
+            Say(site + "tick failed: " + Printable(r.Error) + logged);
+            break;
+    }
+}
+
+void TStationService::SayNoSite() {
+    if (options_.Sites.empty())
+        Say("kalosqm-station: no site to run: no site in " + data_.DatabaseFile() + " is marked for autostart.");
+    else
+        Say("kalosqm-station: no site to run: none of the sites named with --site is in " + data_.DatabaseFile() + ".");
+    Say("kalosqm-station: add one with the desktop program kalosqm (\"Start automatically at software startup\" in"
+        " its site window), or on a screenless station with kalosqm-cli site add; ./run.sh demo shows one reading a"
+        " simulated meter.");
+}
+
+TStationService::Clock::time_point TStationService::NextDue() const {
+    auto due = Clock::time_point::max();
+    for (const auto& s : sites_) {
+        if (!s->Started)
+            due = std::min(due, s->StartAt);
+        else if (s->ticker.enabled)
+            due = std::min(due, s->ticker.next);
+    }
+    return due;
+}
+
+int TStationService::Run() {
+    if (!OpenDatabase()) return 1;
+    Say("kalosqm-station: database " + data_.DatabaseFile());
+    try {
+        for (const std::string& line : OutreachLines(data_.dbKALO)) Say("kalosqm-station: " + line);
+    } catch (const std::exception& e) {
+        Say("kalosqm-station: cannot read the settings: " + Printable(e.what()));
+    }
+    bool waiting = false;  // no site: the database is left free meanwhile
+    auto nothingToRun = [&]() -> bool {  // true: end now
+        SayNoSite();
+        CloseDatabase();
+        if (!options_.Wait) {
+            Say("kalosqm-station: nothing to do: ending (with --wait it would wait for SIGHUP)");
+            return true;
+        }
+        Say("kalosqm-station: waiting for SIGHUP (systemctl reload kalosqm-station) to look again, SIGTERM ends it;"
+            " the database is free for kalosqm-cli and the desktop program meanwhile");
+        waiting = true;
+        return false;
+    };
+    // The picture of the night that ended at the last local noon, beside its
+    // night file: looked after once per night and site; a failure is logged
+    // and the readings go on.
+    auto plotEndedNight = [this](TSite& s) {
+        const double nowLocal = clock_.NowLocal();
+        const double night = LastEndedNight(nowLocal);
+        if (night == s.PlottedNight) return;
+        s.PlottedNight = night;
+        try {
+            const std::string path = WriteNightPlotOnce(data_.dbKALO, s.Id, night);
+            if (!path.empty()) Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(path));
+        } catch (const std::exception& e) {
+            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + e.what(), s.Name);
+            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(e.what()) + LoggedIn(s.Name));
+        } catch (...) {
+            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - unknown error", s.Name);
+        }
+    };
+    Reconcile();
+    if (sites_.empty() && nothingToRun()) return 0;
+
+    while (!signals_.QuitRequested()) {
+        if (signals_.TakeReload()) {
+            Say("kalosqm-station: SIGHUP: reading the site list again");
+            if (waiting && OpenDatabase()) waiting = false;
+            if (!waiting) {
+                Reconcile();
+                if (sites_.empty() && nothingToRun()) return 0;
+            } else {
+                Say("kalosqm-station: still waiting for SIGHUP");
+            }
+            continue;
+        }
+        for (size_t i = 0; i < sites_.size() && !signals_.QuitRequested(); ++i) {
+            TSite& s = *sites_[i];
+            const auto now = Clock::now();
+            if (!s.Started && now >= s.StartAt) {
+                s.Started = true;
+                s.acq.Start();  // the first tick runs inside
+                ReportTick(s);
+                if (s.acq.LastTick().What == TTickReport::Outcome::NotDue)
+                    Say("site " + Quoted(s.Name) + ": acquisition running; no reading due now");
+            } else if (s.Started && s.ticker.enabled && now >= s.ticker.next) {
+                s.acq.Tick();
+                s.ticker.Advance();
+                ReportTick(s);
+            }
+            if (s.Started && s.ticker.enabled) plotEndedNight(s);
+        }
+        if (signals_.QuitRequested()) break;
+        const auto due = NextDue();
+        long long ms = 60000;
+        if (due != Clock::time_point::max())
+            ms = std::clamp<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count() + 1, 0, 60000);
+        signals_.WaitFor(static_cast<int>(ms));
+    }
+    const int sig = signals_.QuitSignal();
+    StopAll();
+    data_.DataModuleDestroy();  // open work rolled back
+    Say(std::string("kalosqm-station: stopped by ") + SignalName(sig));
+    return 0;
+}
+
+int RunStationService(TSignals& signals, const TServiceOptions& options) {
+    TData data;
+    int rc = 0;
+    {
+        TStationService service(data, signals, options);
+        rc = service.Run();
+    }
+    data.DataModuleDestroy();
+    return rc;
+}

@@ -1,0 +1,126 @@
+#pragma once
+// kalosqm-station: the site windows' acquisition without any window. The
+// options, the ports a service supplies (stderr lines, a sleep that wakes on
+// a signal) and the one-thread loop that runs every autostart site.
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/site/acquisition.h"
+#include "core/station/errorlog.h"
+#include "core/site/siteports.h"
+
+class TData;
+
+struct TServiceOptions {
+    std::vector<int> Sites;  // --site; empty: every site with SIT_AUTOSTART = 1
+    bool Wait = false;       // --wait: with no site to run, wait for SIGHUP
+    bool Demo = false;       // --demo
+    std::string Dir;         // --dir: the program folder (Dati, LOGS, crdfiles)
+    std::string DemoDir;     // --demo-dir
+    std::string DataSupplier;  // --data-supplier: "# Data supplier:" of the night files
+    int TickMs = TAcquisition::kTickMs;  // --tick-ms, for tests
+    bool Help = false;
+};
+
+class TUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws TUsageError with what is wrong.
+TServiceOptions ParseServiceArgs(const std::vector<std::string>& args);
+const char* ServiceUsage();
+
+// One line on standard error (the journal reads it), written at once.
+void Say(const std::string& line);
+// "21.34": a dot whatever the locale.
+std::string FixedText(double value, int decimals);
+
+// SIGTERM, SIGINT and SIGHUP are blocked in every thread and collected here.
+// BlockInAllThreads must run before any thread exists: the database engine
+// installs handlers of its own, and its threads would take them otherwise.
+class TSignals {
+public:
+    static void BlockInAllThreads();
+    // Waits up to ms for one of them (0: only looks). True when one came.
+    bool WaitFor(int ms);
+    bool QuitRequested() const { return quitSignal_ != 0; }
+    int QuitSignal() const { return quitSignal_; }
+    // True once per SIGHUP received.
+    bool TakeReload();
+
+private:
+    int quitSignal_ = 0;
+    bool reload_ = false;
+};
+
+// The service's IWait: sleeps, but a stop request ends every pause at once
+// (also those still to come, so an upload loop runs out quickly).
+class TSignalWait : public IWait {
+public:
+    explicit TSignalWait(TSignals& s) : signals_(s) {}
+    void Pause(int ms) override;
+
+private:
+    TSignals& signals_;
+};
+
+class TPcClock : public IClock {
+public:
+    double NowLocal() override;
+    TZoneInfo Zone() override;
+};
+
+// Nobody to ask: texts go to stderr, questions take the safe answer.
+class TStderrPrompt : public IPrompt {
+public:
+    explicit TStderrPrompt(std::string prefix) : prefix_(std::move(prefix)) {}
+    void Inform(const std::string& text) override;
+    void Error(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+
+private:
+    std::string prefix_;
+};
+
+// The acquisition of the chosen sites until a stop request.
+class TStationService {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    TStationService(TData& data, TSignals& signals, TServiceOptions options);
+    ~TStationService();
+    TStationService(const TStationService&) = delete;
+    TStationService& operator=(const TStationService&) = delete;
+
+    // The exit code: 0 after a stop request or with nothing to run, 1 when
+    // the database cannot be had.
+    int Run();
+
+private:
+    struct TSite;
+    bool OpenDatabase();
+    void CloseDatabase();
+    // Starts the sites wanted now and stops the others.
+    void Reconcile();
+    void ReportTick(TSite& s);
+    void SayNoSite();
+    void StopAll();
+    Clock::time_point NextDue() const;
+
+    TData& data_;
+    TSignals& signals_;
+    TServiceOptions options_;
+    TPcClock clock_;
+    TSignalWait wait_;
+    TStationFactory stations_;
+    TSiteCommons common_;  // Internet time, meters, night files: the same for every site
+    std::vector<std::unique_ptr<TSite>> sites_;
+    TErrorLogWatch logWatch_;  // a log that loses lines is said on stderr
+};
+
+// The service on a data module of its own; the exit code of the run.
+int RunStationService(TSignals& signals, const TServiceOptions& options);

@@ -1,0 +1,143 @@
+// The upload that acquisition does by itself, against the MariaDB test
+// server: each new night reading, and up to five waiting ones per quiet tick.
+#include "core/station/netdb_test_support.h"
+#include "core/site/readingwindow.h"
+#include "core/site/site_test_support.h"
+
+using namespace sitetest;
+
+namespace {
+
+class AutoUpload : public SiteFixture {
+protected:
+    void SetUp() override {
+        SiteFixture::SetUp();
+        net.AddSite("AB12");
+        nettest::InstallCredentials(net.Credentials("AB12"));
+    }
+    // The site, started with the fake clock at that time.
+    std::unique_ptr<TSite> Start(int id, double now) {
+        clock.now = now;
+        auto s = std::make_unique<TSite>(*this, id);
+        s->acq.StartOrStop();
+        return s;
+    }
+    std::vector<std::string> NetworkKeys() {
+        const netdb::Result r = net.Admin("SELECT REA_KALOCODE, REA_STATE FROM READINGS ORDER BY REA_DATETIME");
+        std::vector<std::string> keys;
+        for (size_t i = 0; i < r.RowCount(); ++i) keys.push_back(r.Text(i, 0) + "/" + r.Text(i, 1));
+        return keys;
+    }
+    std::vector<int> Uploaded(int id) {
+        std::vector<int> flags;
+        for (const auto& r : Stored(id)) flags.push_back(r.Uploaded);
+        return flags;
+    }
+    nettest::NetworkDb net;
+};
+
+TEST_F(AutoUpload, EachNightReadingGoesOutAsItIsStoredWhenEverythingAllowsItAndNoDaylightOne) {
+    Settings(0, 0, 1, 0, 20);
+    const int day = AddSite({.Name = "Day", .Method = kTimed, .Interval = 1, .Start = "18.00", .Stop = "06.00",
+                             .DayReading = 1, .DayInterval = "1", .Code = "AB12"});
+    Run(*Start(day, EncodeDateTime(2024, 1, 15, 12, 0, 0)), 3);
+    const auto daylight = Stored(day);
+    ASSERT_EQ(daylight.size(), 4u);
+    for (const auto& r : daylight) EXPECT_EQ(std::make_pair(r.State, r.Uploaded), std::make_pair(-1, 0));
+
+    const int id = AddSite({.Interval = 1, .Code = "AB12"});
+    auto s = Start(id, EncodeDateTime(2024, 1, 15, 22, 0, 0));
+    Run(*s, 1);
+    const auto rows = Stored(id);
+    ASSERT_EQ(Uploaded(id), (std::vector<int>{1, 1}));
+    EXPECT_EQ(NetworkKeys(), (std::vector<std::string>{rows[0].Code + "AB12/0", rows[1].Code + "AB12/0"}));
+    EXPECT_TRUE(s->acq.LastTick().Uploaded);
+    EXPECT_EQ(wait.pauses, 0);  // nothing waited: no pending upload ran
+}
+
+TEST_F(AutoUpload, NothingGoesOutWhenAnyOfTheSwitchesIsOffAndAnUnreachableServerIsSkippedSilently) {
+    enum class File { Good, Missing, Unreachable };
+    const struct {
+        int upload, mode, siteAuto;
+        File file;
+    } cases[] = {{0, 0, 1, File::Good}, {1, 1, 1, File::Good}, {1, 0, 0, File::Good}, {1, 0, 1, File::Missing},
+                 {1, 0, 1, File::Unreachable}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(++n);
+        Settings(0, 0, c.upload, c.mode, 20);
+        TCredentials account = net.Credentials("AB12");
+        account.Port = c.file == File::Unreachable ? ClosedPort() : account.Port;
+        nettest::InstallCredentials(account);
+        if (c.file == File::Missing) std::filesystem::remove(CredentialsFileName("AB12"));
+        const std::string name = "S" + std::to_string(n);
+        const int id = AddSite({.Name = name, .Interval = 1, .Code = "AB12", .AutoUpload = c.siteAuto});
+        auto s = Start(id, EncodeDateTime(2024, 1, 15, 22, n, 0));
+        Run(*s, 0.5);  // a quiet tick: no pending upload either
+        EXPECT_EQ(Uploaded(id), std::vector<int>{0});
+        EXPECT_EQ(s->light.Last(), TSiteState::NightStored);
+        EXPECT_TRUE(s->prompt.texts.empty());
+        EXPECT_TRUE(LogLines(name).empty());
+        s->acq.Stop();
+    }
+    EXPECT_TRUE(NetworkKeys().empty());
+    EXPECT_EQ(wait.pauses, 0);
+}
+
+TEST_F(AutoUpload, QuietTicksSendAtMostFiveWaitingReadingsNewestFirst) {
+    Settings(0, 0, 0, 0, 20);  // upload off while the readings pile up
+    const int id = AddSite({.Interval = 10, .Code = "AB12"});
+    auto s = Start(id, EncodeDateTime(2024, 1, 15, 20, 0, 0));
+    Run(*s, 60);  // seven readings, 20:00 to 21:00
+    ASSERT_EQ(Stored(id).size(), 7u);
+    EXPECT_TRUE(NetworkKeys().empty());
+
+    Settings(0, 0, 1, 0, 20);
+    clock.Advance(30);
+    s->acq.Tick();  // 21:00:30: nothing due, the five newest go
+    EXPECT_EQ(s->acq.LastTick().PendingSent, 5);
+    EXPECT_EQ(wait.pauses, 5);  // 1500 ms after each
+    EXPECT_EQ(Uploaded(id), (std::vector<int>{0, 0, 1, 1, 1, 1, 1}));
+    clock.Advance(30);
+    s->acq.Tick();
+    EXPECT_EQ(s->acq.LastTick().PendingSent, 2);
+    EXPECT_EQ(NetworkKeys().size(), 7u);
+}
+
+// A waiting row that cannot make a reading (a null Sun altitude, say) is
+// the newest: it must not hold back the older ones, and it is told once.
+// An imported reading keeps its own mark on the network.
+TEST_F(AutoUpload, AnUnloadableWaitingReadingHoldsNoneBackAndImportedOnesKeepTheirMark) {
+    const int id = AddSite({.Interval = 1, .Code = "AB12"});
+    // Keys as the store makes them: the time, then the site.
+    auto key = [&](int hour) { return "20240115" + std::to_string(hour) + "0000" + std::to_string(id); };
+    auto add = [&](int hour, const char* sunH, char origin) {
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SUNH, REA_MOONH, "
+             "REA_MOONPH, REA_STATE, REA_UPLOADED, REA_SYNCRO, REA_MODIFIED, REA_SQMOFFSET, REA_ORIGIN) VALUES ('" +
+             key(hour) + "', " + std::to_string(id) + ", '2024-01-15 " + std::to_string(hour) + ":00:00', 20.5, 3, " +
+             sunH + ", -10, 0.4, 0, 0, 0, 0, 0, '" + origin + "')");
+    };
+    add(20, "-30", 'K');
+    add(21, "-35", 'I');
+    add(22, "NULL", 'K');
+    TToldOnce told;  // the program's, kept from pass to pass
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass);
+        TUploadPass upload;
+        upload.Unloadable = &told;
+        EXPECT_EQ(UploadPendingReadings(Db(), id, 5, wait, nullptr, &upload), pass == 0 ? 2 : 0);
+        EXPECT_EQ(wait.pauses, pass == 0 ? 3 : 4);  // 1500 ms after each row, the bad one too
+        const netdb::Result r = net.Admin("SELECT REA_KALOCODE, REA_ORIGIN FROM READINGS ORDER BY REA_DATETIME");
+        ASSERT_EQ(r.RowCount(), 2u);
+        EXPECT_EQ(r.Text(0, 0) + r.Text(0, 1), key(20) + "AB12K");
+        EXPECT_EQ(r.Text(1, 0) + r.Text(1, 1), key(21) + "AB12I");
+        EXPECT_EQ(Uploaded(id), (std::vector<int>{1, 1, 0}));  // the bad one still waits
+        const auto log = LogLines("NETWORK");
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_NE(log[0].find(" Lettura in attesa non inviabile, saltata: reading " + key(22) + ": Field REA_SUNH is null"),
+                  std::string::npos)
+            << log[0];
+    }
+}
+
+}  // namespace

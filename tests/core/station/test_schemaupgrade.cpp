@@ -1,0 +1,309 @@
+// The upgrade of a file made by the first delivered schema (db/schema.sql)
+// to the delivered one, on real files: readings kept, the same metadata as a
+// fresh delivered file, counts from the readings, nothing left by a failure.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+
+#include "core/station/fbdb.h"
+#include "core/station/myutils.h"
+#include "core/station/schemaupgrade.h"
+#include "support/testsupport.h"
+
+#ifndef KALO_SCHEMA10_DB
+#error "KALO_SCHEMA10_DB must name a database made from db/schema.sql"
+#endif
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string Squeeze(const std::string& s) { return Trim(std::regex_replace(s, std::regex("\\s+"), " ")); }
+
+Lines Rows(fb::Database& db, const std::string& sql) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL(sql);
+    q.Open();
+    Lines out;
+    for (; !q.Eof(); q.Next()) {
+        std::string line;
+        for (int i = 0; i < q.FieldCount(); ++i) {
+            if (i) line += " | ";
+            line += q.Fields(i).IsNull() ? std::string("<null>") : Squeeze(q.Fields(i).AsString());
+        }
+        out.push_back(line);
+    }
+    q.Close();
+    tr.Commit();
+    return out;
+}
+
+// Everything a schema is made of, without the engine's own numbering
+// (field domains RDB$nn, NOT NULL constraints INTEG_nn) or index statistics.
+Lines Metadata(fb::Database& db) {
+    const char* user = "NOT (R.RDB$RELATION_NAME STARTING WITH 'RDB$' OR R.RDB$RELATION_NAME STARTING WITH 'MON$' OR "
+                       "R.RDB$RELATION_NAME STARTING WITH 'SEC$')";
+    Lines all;
+    auto add = [&](const std::string& what, const std::string& sql) {
+        for (const std::string& l : Rows(db, sql)) all.push_back(what + ": " + l);
+    };
+    add("field", std::string("SELECT RF.RDB$RELATION_NAME, RF.RDB$FIELD_NAME, RF.RDB$FIELD_POSITION, F.RDB$FIELD_TYPE, "
+                             "F.RDB$FIELD_LENGTH, F.RDB$FIELD_SCALE, F.RDB$CHARACTER_LENGTH, RF.RDB$NULL_FLAG, "
+                             "CAST(RF.RDB$DEFAULT_SOURCE AS VARCHAR(2000)) "
+                             "FROM RDB$RELATION_FIELDS RF JOIN RDB$RELATIONS R ON R.RDB$RELATION_NAME = "
+                             "RF.RDB$RELATION_NAME JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE WHERE ") +
+                 user + " ORDER BY 1, 2");
+    add("index", std::string("SELECT I.RDB$INDEX_NAME, I.RDB$RELATION_NAME, I.RDB$UNIQUE_FLAG, I.RDB$INDEX_TYPE, "
+                             "I.RDB$INDEX_INACTIVE, I.RDB$FOREIGN_KEY, I.RDB$SEGMENT_COUNT, "
+                             "CAST(I.RDB$EXPRESSION_SOURCE AS VARCHAR(2000)) FROM RDB$INDICES I JOIN RDB$RELATIONS R ON "
+                             "R.RDB$RELATION_NAME = I.RDB$RELATION_NAME WHERE ") +
+                 user + " ORDER BY 1");
+    add("segment", std::string("SELECT S.RDB$INDEX_NAME, S.RDB$FIELD_POSITION, S.RDB$FIELD_NAME FROM RDB$INDEX_SEGMENTS S "
+                               "JOIN RDB$INDICES I ON I.RDB$INDEX_NAME = S.RDB$INDEX_NAME JOIN RDB$RELATIONS R ON "
+                               "R.RDB$RELATION_NAME = I.RDB$RELATION_NAME WHERE ") +
+                 user + " ORDER BY 1, 2");
+    add("constraint", std::string("SELECT C.RDB$CONSTRAINT_NAME, C.RDB$CONSTRAINT_TYPE, C.RDB$RELATION_NAME, "
+                                  "C.RDB$INDEX_NAME FROM RDB$RELATION_CONSTRAINTS C JOIN RDB$RELATIONS R ON "
+                                  "R.RDB$RELATION_NAME = C.RDB$RELATION_NAME WHERE C.RDB$CONSTRAINT_TYPE <> 'NOT NULL' "
+                                  "AND ") +
+                      user + " ORDER BY 1");
+    add("reference", "SELECT RDB$CONSTRAINT_NAME, RDB$CONST_NAME_UQ, RDB$UPDATE_RULE, RDB$DELETE_RULE "
+                     "FROM RDB$REF_CONSTRAINTS ORDER BY 1");
+    add("trigger", std::string("SELECT T.RDB$TRIGGER_NAME, T.RDB$RELATION_NAME, T.RDB$TRIGGER_TYPE, "
+                               "T.RDB$TRIGGER_SEQUENCE, T.RDB$TRIGGER_INACTIVE, T.RDB$SYSTEM_FLAG, "
+                               "CAST(T.RDB$TRIGGER_SOURCE AS VARCHAR(8000)) FROM RDB$TRIGGERS T JOIN RDB$RELATIONS R ON "
+                               "R.RDB$RELATION_NAME = T.RDB$RELATION_NAME WHERE ") +
+                   user + " ORDER BY 1");
+    add("procedure", "SELECT RDB$PROCEDURE_NAME, RDB$PROCEDURE_TYPE, CAST(RDB$PROCEDURE_SOURCE AS VARCHAR(8000)) "
+                     "FROM RDB$PROCEDURES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 ORDER BY 1");
+    add("parameter", "SELECT P.RDB$PROCEDURE_NAME, P.RDB$PARAMETER_TYPE, P.RDB$PARAMETER_NUMBER, P.RDB$PARAMETER_NAME, "
+                     "F.RDB$FIELD_TYPE FROM RDB$PROCEDURE_PARAMETERS P JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
+                     "P.RDB$FIELD_SOURCE WHERE COALESCE(P.RDB$SYSTEM_FLAG, 0) = 0 ORDER BY 1, 2, 3");
+    add("exception", "SELECT RDB$EXCEPTION_NAME, RDB$MESSAGE FROM RDB$EXCEPTIONS "
+                     "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 ORDER BY 1");
+    add("generator", "SELECT RDB$GENERATOR_NAME FROM RDB$GENERATORS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 ORDER BY 1");
+    return all;
+}
+
+Lines Readings(fb::Database& db) { return Rows(db, "SELECT * FROM READINGS ORDER BY REA_CODE"); }
+
+// Reads a private copy: an embedded open locks the file, and the shared
+// fixtures are read by tests that run at the same time.
+Lines MetadataOf(const std::string& file) {
+    testsupport::TempDir copy;
+    const auto path = copy.Path() / "copy.FDB";
+    std::filesystem::copy_file(file, path);
+    fb::Database db(path.string());
+    db.Open();
+    return Metadata(db);
+}
+
+void Exec(fb::Database& db, const std::string& sql) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL(sql);
+    q.ExecSQL();
+    tr.Commit();
+}
+
+class SchemaUpgradeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        file = (dir.Path() / "KALOSQMDATA.FDB").string();
+        std::filesystem::copy_file(KALO_SCHEMA10_DB, file);
+        db.SetFile(file);
+        db.Open();
+        Exec(db, "INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_CODE) VALUES (1, 'Asiago', 'AS01')");
+        Exec(db, "INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (2, 'Rome')");
+        Exec(db, "INSERT INTO SQMSITES (SIT_ID, SIT_NAME) VALUES (3, 'No readings')");
+        // Night and daylight readings of two sites, waiting, uploaded and
+        // modified, a few without a state, a value or a time, and one of no site.
+        const char* states[] = {"0", "-1", "0", "-1", "NULL", "0", "-2", "-1", "0"};
+        const char* values[] = {"20.5", "0", "21", "3.5", "19", "NULL", "18", "0", "0"};
+        for (int i = 0; i < 90; ++i) {
+            const int site = i % 3 == 2 ? 2 : 1;
+            const std::string when = i == 17 ? "NULL" : "'2024-01-" + std::to_string(10 + i / 24) + " " +
+                                                            std::to_string(i % 24) + ":30:00'";
+            Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_STATE, "
+                     "REA_UPLOADED, REA_MODIFIED, REA_SQMOFFSET, REA_ORIGIN) VALUES ('r" +
+                         std::to_string(i) + "', " + std::to_string(site) + ", " + when + ", " + values[i % 9] + ", " +
+                         std::to_string(i * 0.25) + ", " + states[i % 9] + ", " + std::to_string(i % 4 == 1) + ", " +
+                         std::to_string(i % 5 == 3) + ", 0.1, 'K')");
+        }
+        Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_STATE, REA_SQMVALUE) VALUES ('orphan', NULL, 0, 20)");
+    }
+
+    // What the three COUNT statements of the network page (and a plain one) give.
+    Lines Counted() {
+        Lines out;
+        for (int site : {1, 2, 3, 4}) {
+            const std::string s = std::to_string(site);
+            const std::string base = "SELECT COUNT(REA_CODE) AS NUMERO FROM READINGS\nwhere REA_SITE=" + s;
+            for (const std::string& where : {std::string(" AND REA_STATE>=0"),
+                                             std::string(" AND REA_STATE>=0 AND REA_UPLOADED=0 AND REA_SQMVALUE>0"),
+                                             std::string(" AND REA_STATE>=0 AND REA_MODIFIED=1 AND REA_SQMVALUE>0"),
+                                             std::string()})
+                out.push_back(s + ": " + Rows(db, base + where).at(0));
+        }
+        return out;
+    }
+    // The same from the counts the triggers keep.
+    Lines Kept() {
+        Lines out;
+        for (int site : {1, 2, 3, 4}) {
+            const std::string s = std::to_string(site);
+            for (const char* column : {"RCN_TOTAL", "RCN_NEW", "RCN_MODIFIED", "RCN_ALL"})
+                out.push_back(s + ": " + Rows(db, std::string("SELECT COALESCE(SUM(") + column +
+                                                      "), 0) FROM READINGCOUNTS WHERE RCN_SITE=" + s).at(0));
+        }
+        return out;
+    }
+
+    testsupport::TempDir dir;
+    std::string file;
+    fb::Database db;
+};
+
+TEST_F(SchemaUpgradeTest, AFileOfVersionOneZeroEndsLikeTheDeliveredFileWithEveryReadingAndItsCounts) {
+    EXPECT_EQ(DatabaseSchemaVersion(db), "1.0");
+    const Lines before = Readings(db);
+    ASSERT_EQ(before.size(), 91u);
+    const Lines counted = Counted();
+    std::vector<TUpgradeStep> steps;
+    EXPECT_EQ(UpgradeSchema(db, [&](const TUpgradeStep& s) { steps.push_back(s); }), "1.0");
+
+    EXPECT_EQ(DatabaseSchemaVersion(db), kSchemaVersion);
+    EXPECT_EQ(Readings(db), before);
+    const Lines delivered = MetadataOf(KALO_PRISTINE_DB);
+    EXPECT_EQ(Metadata(db), delivered);
+    EXPECT_EQ(Kept(), counted);
+    // What the comparison covers: the new objects and the foreign key gone.
+    auto has = [](const Lines& m, const std::string& start) {
+        return std::any_of(m.begin(), m.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    };
+    for (const char* start : {"index: IDX_READINGS_SITE_TIME_DESC | READINGS | 0 | 1",
+                              "segment: IDX_READINGS_UPLOADED | 2 | REA_STATE", "trigger: READINGS_COUNTS | READINGS",
+                              "trigger: SQMSITES_READINGS | SQMSITES", "procedure: DELETE_SITE_READINGS",
+                              "field: READINGCOUNTS | RCN_ALL", "exception: E_READING_SITE"})
+        EXPECT_TRUE(has(delivered, start)) << start;
+    EXPECT_TRUE(has(MetadataOf(KALO_SCHEMA10_DB), "constraint: FK_READINGS_SITE | FOREIGN KEY"));
+    EXPECT_FALSE(has(delivered, "constraint: FK_READINGS_SITE"));
+    // Every step told, in order, ending at the commit.
+    ASSERT_GE(steps.size(), 5u);
+    for (size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(steps[i].Done, static_cast<int>(i));
+        EXPECT_EQ(steps[i].Total, static_cast<int>(steps.size()));
+        EXPECT_FALSE(steps[i].What.empty());
+    }
+
+    // The triggers count from now on, and keep the site rules.
+    Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_STATE, REA_SQMVALUE) VALUES ('new', 2, 0, 20)");
+    Exec(db, "UPDATE READINGS SET REA_MODIFIED=1, REA_UPLOADED=1 WHERE REA_CODE='r0'");
+    Exec(db, "DELETE FROM SQMSITES WHERE SIT_ID=1");
+    EXPECT_EQ(Kept(), Counted());
+    EXPECT_EQ(Rows(db, "SELECT COUNT(*) FROM READINGS WHERE REA_SITE=1"), Lines{"0"});
+    EXPECT_THROW(Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE) VALUES ('x', 1)"), fb::Error);
+}
+
+TEST_F(SchemaUpgradeTest, ASecondOpenChangesNothing) {
+    UpgradeSchema(db);
+    const Lines metadata = Metadata(db);
+    const Lines counts = Rows(db, "SELECT * FROM READINGCOUNTS ORDER BY RCN_SITE");
+    db.Close();
+    db.Open();
+    int steps = 0;
+    EXPECT_EQ(UpgradeSchema(db, [&](const TUpgradeStep&) { ++steps; }), kSchemaVersion);
+    EXPECT_EQ(steps, 0);
+    EXPECT_EQ(Metadata(db), metadata);
+    EXPECT_EQ(Rows(db, "SELECT * FROM READINGCOUNTS ORDER BY RCN_SITE"), counts);
+}
+
+TEST_F(SchemaUpgradeTest, AFailureAtAnyStepLeavesTheFileAtOneZeroWithItsReadingsAndMetadata) {
+    const Lines before = Readings(db);
+    const Lines metadata = Metadata(db);
+    ASSERT_EQ(metadata, MetadataOf(KALO_SCHEMA10_DB));
+    int total = 0;
+    EXPECT_THROW(UpgradeSchema(db, [&](const TUpgradeStep& s) {
+                     total = s.Total;
+                     throw std::runtime_error("probe");
+                 }),
+                 TUpgradeError);
+    ASSERT_GT(total, 5);
+    for (int stopAt = 0; stopAt < total; ++stopAt) {
+        SCOPED_TRACE("stopped before step " + std::to_string(stopAt));
+        try {
+            UpgradeSchema(db, [&](const TUpgradeStep& s) {
+                if (s.Done == stopAt) throw std::runtime_error("stopped by the test");
+            });
+            ADD_FAILURE() << "no error";
+        } catch (const TUpgradeError& e) {
+            EXPECT_EQ(e.From(), "1.0");
+            EXPECT_EQ(e.To(), kSchemaVersion);
+            EXPECT_STREQ(e.what(), "stopped by the test");
+        }
+        EXPECT_EQ(DatabaseSchemaVersion(db), "1.0");
+        EXPECT_EQ(Readings(db), before);
+        EXPECT_EQ(Metadata(db), metadata);
+    }
+    // And it works afterwards.
+    UpgradeSchema(db);
+    EXPECT_EQ(Metadata(db), MetadataOf(KALO_PRISTINE_DB));
+}
+
+TEST_F(SchemaUpgradeTest, AnEngineErrorMidwaySaysWhyAndChangesNothing) {
+    // An object of the new schema already there makes its statement fail.
+    Exec(db, "CREATE EXCEPTION E_SITE_HAS_READINGS 'in the way'");
+    const Lines before = Readings(db);
+    const Lines metadata = Metadata(db);
+    std::string lastStep;
+    try {
+        UpgradeSchema(db, [&](const TUpgradeStep& s) { lastStep = s.What; });
+        FAIL() << "no error";
+    } catch (const TUpgradeError& e) {
+        EXPECT_EQ(e.From(), "1.0");
+        EXPECT_NE(std::string(e.what()).find("E_SITE_HAS_READINGS"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(lastStep, "Error of a site number in use");
+    EXPECT_EQ(DatabaseSchemaVersion(db), "1.0");
+    EXPECT_EQ(Readings(db), before);
+    EXPECT_EQ(Metadata(db), metadata);
+    // The 1.0 rules still hold: the foreign key is there.
+    EXPECT_THROW(Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE) VALUES ('x', 9)"), fb::Error);
+}
+
+TEST_F(SchemaUpgradeTest, AnEmptyCountsTableLeftByAnInterruptedUpgradeIsReplaced) {
+    Exec(db, "CREATE TABLE READINGCOUNTS (RCN_SITE INTEGER)");
+    UpgradeSchema(db);
+    EXPECT_EQ(Metadata(db), MetadataOf(KALO_PRISTINE_DB));
+    EXPECT_EQ(Kept(), Counted());
+}
+
+TEST_F(SchemaUpgradeTest, AnUnknownVersionIsRefusedUntouched) {
+    for (const char* version : {"2.0", "0.9"}) {
+        Exec(db, std::string("UPDATE SETTINGS SET SET_DBVERSION='") + version + "'");
+        const Lines metadata = Metadata(db);
+        try {
+            UpgradeSchema(db);
+            FAIL() << version;
+        } catch (const TUpgradeError& e) {
+            EXPECT_EQ(e.From(), version);
+            EXPECT_NE(std::string(e.what()).find(version), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(Metadata(db), metadata);
+    }
+}
+
+TEST(SchemaUpgrade, TheDeliveredFileIsAtTheCurrentVersion) {
+    testsupport::TempDir dir;
+    fb::Database db(testsupport::CopyPristineDb(dir.Path()));
+    db.Open();
+    EXPECT_EQ(DatabaseSchemaVersion(db), kSchemaVersion);
+    EXPECT_EQ(UpgradeSchema(db), kSchemaVersion);
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#pragma once
+// The world of a window test: a program folder with its own copy of the
+// delivered database and a data module over it; message boxes go to the
+// KALOSQM_MESSAGE_LOG file and are answered as Answer says (No by default).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/site/datamodule.h"
+#include "core/site/sitecommons.h"
+#include "core/station/fbdb.h"
+#include "core/station/myutils.h"
+#include "support/qtsupport.h"
+#include "support/testsupport.h"
+
+namespace guitest {
+
+using Lines = std::vector<std::string>;
+
+// Runs act on the next modal window of type W, as a user facing it would.
+template <typename W, typename F>
+void WhenModal(F act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(w);
+        }
+    });
+    timer->start(20);
+}
+
+inline bool WaitFor(const std::function<bool()>& done, int ms) {
+    for (int waited = 0; waited < ms && !done(); waited += 20) QTest::qWait(20);
+    return done();
+}
+
+// A named child that must be there.
+template <typename W>
+W* Child(const QObject* parent, const char* name) {
+    W* w = parent->findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+class GuiTest : public ::testing::Test {
+protected:
+    GuiTest() { testsupport::App(); }  // before the widgets of derived fixtures
+    void SetUp() override {
+        SetProgramDir(dir.Str());
+        testsupport::CopyPristineDb(dir.Path());
+        log = (dir.Path() / "messages.txt").string();
+        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        ASSERT_TRUE(data.DataModuleCreate());
+    }
+    void TearDown() override {
+        unsetenv("KALOSQM_MESSAGE_LOG");
+        unsetenv("KALOSQM_MESSAGE_ANSWER");
+    }
+    static void Answer(const char* yesNo) { setenv("KALOSQM_MESSAGE_ANSWER", yesNo, 1); }
+    std::string Messages() { return testsupport::ReadFile(log); }
+    void ClearMessages() { std::filesystem::remove(log); }
+    // The boxes shown since the last call, one a line.
+    Lines Boxes() {
+        Lines out;
+        std::istringstream in(Messages());
+        for (std::string l; std::getline(in, l);) out.push_back(l);
+        ClearMessages();
+        return out;
+    }
+
+    // Committed work only: what another user of the file would see.
+    void Exec(const std::string& sql) {
+        fb::Transaction tr(data.dbKALO);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.ExecSQL();
+        tr.Commit();
+    }
+    // Each row of a select in tr, its columns joined by "|".
+    static Lines Rows(fb::Transaction& tr, const std::string& sql) {
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        Lines rows;
+        for (q.Open(); !q.Eof(); q.Next()) {
+            std::string row;
+            for (int i = 0; i < q.FieldCount(); ++i)
+                row += (i ? "|" : "") + (q.Fields(i).IsNull() ? std::string("NULL") : Trim(q.Fields(i).AsString()));
+            rows.push_back(row);
+        }
+        q.Close();
+        return rows;
+    }
+    Lines Committed(const std::string& sql) {
+        fb::Transaction tr(data.dbKALO);
+        tr.Start();
+        auto rows = Rows(tr, sql);
+        tr.Commit();
+        return rows;
+    }
+    // The first row, or "NULL" when there is none.
+    std::string Scalar(const std::string& sql) {
+        const Lines rows = Committed(sql);
+        return rows.empty() ? "NULL" : rows[0];
+    }
+    int Count(const std::string& sql) { return std::stoi(Scalar(sql)); }
+    // Acquiring windows ask no time server outside this machine.
+    void LocalTimeServerOnly() {
+        Exec("UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_UPLOADDATA=0 WHERE SET_ID=1");
+        Exec("DELETE FROM NTPSERVERS");
+        Exec("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('127.0.0.1', 1, 500)");
+    }
+
+    testsupport::TempDir dir;
+    std::string log;
+    TData data;
+    TSiteCommons common;  // the program's: what its site windows share
+};
+
+}  // namespace guitest

@@ -1,0 +1,317 @@
+// The main window with real site windows over a real database copy: the
+// site commands, autostart, the invitation, the Window menu and quitting.
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableView>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/station/errorlog.h"
+#include "programs/desktop/gui_test_support.h"
+#include "programs/desktop/mainform.h"
+#include "programs/desktop/siteform.h"
+#include "programs/desktop/sitelistform.h"
+
+namespace {
+
+using guitest::WhenModal;
+
+QStringList Titles(const QList<QAction*>& actions) {
+    QStringList t;
+    for (QAction* a : actions)
+        if (!a->isSeparator()) t << a->text();
+    return t;
+}
+
+class MainFormTest : public guitest::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        LocalTimeServerOnly();
+    }
+    void TearDown() override {
+        forms.clear();  // the site windows go before the data module
+        GuiTest::TearDown();
+    }
+    TMainForm& Main(QStringList args = {"kalosqm", "noautoplay"}) {
+        forms.push_back(std::make_unique<TMainForm>(data, common, args));
+        return *forms.back();
+    }
+    void AddSite(int id, const std::string& name, bool autostart = false) {
+        Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_ACQUIREMODE, "
+             "SIT_INTERVAL, SIT_TIMEZONE, SIT_LATIT, SIT_LONG, SIT_AUTOSTART, SIT_AUTOUPLOAD) VALUES (" +
+             std::to_string(id) + ", " + QuotedStr(name) + ", '127.0.0.1', " + std::to_string(port) +
+             ", 1, 0, 5, 1, 45.8, 11.5, " + (autostart ? "1" : "0") + ", 0)");
+    }
+    static std::vector<int> Ids(TMainForm& m) {
+        std::vector<int> ids;
+        for (TSiteForm* f : m.SiteWindows()) ids.push_back(f->SiteId());
+        return ids;
+    }
+    // Shown, painted once, and the work queued by that paint done.
+    static void ShowAndPaint(TMainForm& m) {
+        m.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m));
+        QTest::qWait(50);
+    }
+
+    int port = testsupport::ClosedPort();
+    std::vector<std::unique_ptr<TMainForm>> forms;
+};
+
+TEST_F(MainFormTest, TheWindowMenuListsTheSiteWindowsAndActsOnTheActiveOne) {
+    AddSite(1, "Asiago");
+    TMainForm& m = Main();
+    ShowAndPaint(m);
+    QMenu* window = m.WindowMenu();
+    auto entries = [window] { return window->actions(); };
+    auto enabled = [&] { return std::pair(entries()[0]->isEnabled(), entries()[1]->isEnabled()); };
+    const QStringList commands{"Close", "Tile vertically"};
+    EXPECT_EQ(Titles(entries()), commands);
+    EXPECT_EQ(enabled(), std::pair(false, false));
+
+    TSiteForm* a = m.OpenSiteWindow(1, false);
+    TSiteForm* b = m.OpenSiteWindow(0, false);
+    QTest::qWait(20);
+    EXPECT_EQ(enabled(), std::pair(true, true));
+    emit a->CaptionChanged("Site Asiago");
+    emit b->CaptionChanged("New & unsaved");
+    ASSERT_EQ(Titles(entries()), commands + QStringList({"&1 Site Asiago", "&2 New && unsaved"}));
+    EXPECT_TRUE(entries()[2]->isSeparator());
+    EXPECT_EQ(m.FindSiteWindow(1)->windowTitle(), "Site Asiago");
+    auto checked = [&] { return std::pair(entries()[3]->isChecked(), entries()[4]->isChecked()); };
+    EXPECT_EQ(checked(), std::pair(false, true));  // the one opened last is active
+    entries()[3]->trigger();
+    EXPECT_EQ(m.Area()->currentSubWindow()->widget(), a);
+    EXPECT_EQ(checked(), std::pair(true, false));
+
+    // Side by side, each as high as the area.
+    entries()[1]->trigger();
+    const QRect area = m.Area()->viewport()->rect();
+    EXPECT_EQ(a->parentWidget()->geometry(), QRect(0, 0, area.width() / 2, area.height()));
+    EXPECT_EQ(b->parentWidget()->geometry(), QRect(area.width() / 2, 0, area.width() / 2, area.height()));
+
+    // "Close" closes the active one.
+    QPointer<TSiteForm> closed(a);
+    entries()[0]->trigger();
+    QTest::qWait(20);
+    EXPECT_TRUE(closed.isNull());
+    EXPECT_EQ(m.SiteWindows(), QList<TSiteForm*>({b}));
+    EXPECT_EQ(Titles(entries()), commands + QStringList({"&1 New && unsaved"}));
+    // A window that closes itself (its own OK or Cancel) takes its frame along.
+    QPointer<QWidget> frame(b->parentWidget());
+    b->close();
+    QTest::qWait(20);
+    EXPECT_TRUE(frame.isNull());
+    EXPECT_TRUE(m.SiteWindows().isEmpty());
+    EXPECT_EQ(Titles(entries()), commands);
+    EXPECT_EQ(enabled(), std::pair(false, false));
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(MainFormTest, OpenFollowsTheNumberOfSites) {
+    TMainForm& m = Main();
+    ShowAndPaint(m);
+    m.mnuOpenClick();
+    EXPECT_EQ(Messages(), "error: No Sites existing: please create a new one\n");
+    EXPECT_TRUE(m.SiteWindows().isEmpty());
+
+    // One site opens at once, again and again.
+    AddSite(4, "Asiago");
+    m.mnuOpenClick();
+    m.mnuOpenClick();
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 4}));
+    EXPECT_FALSE(m.SiteWindows()[0]->Acquiring());
+
+    // Two: the list in choose mode; an open window of the chosen site comes to the front.
+    AddSite(6, "Rome");
+    bool chooseMode = false;
+    auto choose = [&chooseMode](const QString& name) {
+        WhenModal<TZSiteForm>([&chooseMode, name](TZSiteForm* list) {
+            chooseMode = list->btnOK->isVisible();  // the buttons of each mode: tests/site/test_sitelist.cpp
+            for (int r = 0; r < list->Model->rowCount(); ++r)
+                if (list->Model->data(list->Model->index(r, 0), Qt::DisplayRole).toString() == name)
+                    list->RxDBGrid1->setCurrentIndex(list->Model->index(r, 0));
+            list->btnOK->click();
+        });
+    };
+    choose("Rome");
+    m.mnuOpenClick();
+    EXPECT_TRUE(chooseMode);
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 4, 6}));
+    QMdiSubWindow* rome = m.FindSiteWindow(6);
+    EXPECT_EQ(m.Area()->currentSubWindow(), rome);
+
+    QMdiSubWindow* asiago = m.FindSiteWindow(4);
+    asiago->showMinimized();
+    choose("Asiago");
+    m.mnuOpenClick();
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 4, 6}));
+    EXPECT_EQ(m.Area()->currentSubWindow(), asiago);
+    EXPECT_FALSE(asiago->isMinimized());
+
+    WhenModal<TZSiteForm>([](TZSiteForm* list) { list->btnCancel->click(); });
+    m.mnuOpenClick();
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 4, 6}));
+
+    // "Open all" looks for nothing already open; "Create new" opens site 0.
+    m.mnuOpenAllClick();
+    EXPECT_EQ(m.SiteWindows().size(), 5);
+    m.mnuCreateNewClick();
+    EXPECT_EQ(m.SiteWindows().last()->SiteId(), 0);
+    EXPECT_FALSE(m.SiteWindows().last()->Acquiring());
+    EXPECT_EQ(Messages(), "error: No Sites existing: please create a new one\n");
+}
+
+TEST_F(MainFormTest, AutostartSitesOpenOnceOnTheFirstPaintInDatabaseOrder) {
+    AddSite(5, "e", true);
+    AddSite(2, "b", true);
+    AddSite(3, "c", false);
+    AddSite(9, "i", true);
+    std::vector<int> expected;
+    for (const std::string& id : Committed("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1"))
+        expected.push_back(std::stoi(id));
+    ASSERT_EQ(expected.size(), 3u);
+
+    TMainForm& m = Main({"kalosqm"});
+    EXPECT_TRUE(m.AutoStartPending());
+    QTest::qWait(20);
+    EXPECT_TRUE(m.SiteWindows().isEmpty()) << "nothing before the window is painted";
+    ShowAndPaint(m);
+    EXPECT_FALSE(m.AutoStartPending());
+    EXPECT_EQ(Ids(m), expected);  // each starts by itself: tests/app/test_program.cpp
+
+    for (int i = 0; i < 3; ++i) {
+        m.Area()->viewport()->repaint();
+        m.repaint();
+        QTest::qWait(20);
+    }
+    m.FormPaint();
+    EXPECT_EQ(Ids(m), expected);
+    EXPECT_EQ(Messages(), "");
+}
+
+TEST_F(MainFormTest, QuittingAsksEachRunningSiteThenTheMainQuestion) {
+    const std::string mainQuestion =
+        "confirm: There are open SQM windows: Stop all the sites an close the application?\n";
+    {
+        // No site window: no question at all.
+        TMainForm& m = Main();
+        ShowAndPaint(m);
+        EXPECT_TRUE(m.close());
+        EXPECT_EQ(Messages(), "");
+    }
+    AddSite(1, "idle");
+    AddSite(2, "running", true);
+    TMainForm& m = Main();
+    ShowAndPaint(m);
+    QPointer<TSiteForm> idle = m.OpenSiteWindow(1, false);
+    Answer("no");
+    EXPECT_FALSE(m.close());
+    EXPECT_EQ(Messages(), mainQuestion) << "an idle window asks nothing";
+    EXPECT_TRUE(m.isVisible());
+    ASSERT_FALSE(idle.isNull());
+
+    QPointer<TSiteForm> running = m.OpenSiteWindow(2, true);
+    ASSERT_TRUE(guitest::WaitFor([&running] { return running && running->Acquiring(); }, 6000));
+    ClearMessages();
+    EXPECT_FALSE(m.close());
+    const std::string siteQuestion =
+        "confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?\n";
+    EXPECT_EQ(Messages(), siteQuestion) << "No to the site keeps the program open without the main question";
+    EXPECT_TRUE(m.isVisible());
+    ASSERT_FALSE(running.isNull());
+    EXPECT_TRUE(running->Acquiring());
+    EXPECT_EQ(m.SiteWindows().size(), 2);
+
+    Answer("yes");
+    ClearMessages();
+    EXPECT_TRUE(m.close());
+    EXPECT_EQ(Messages(), siteQuestion + mainQuestion);
+    EXPECT_FALSE(m.isVisible());
+    EXPECT_TRUE(idle.isNull());  // closing destroys the site windows
+    EXPECT_TRUE(running.isNull());
+}
+
+TEST_F(MainFormTest, TheInvitationShowsWhileNoSiteHasACode) {
+    {
+        TMainForm& m = Main();
+        ShowAndPaint(m);
+        ASSERT_NE(m.Invitation(), nullptr);
+        EXPECT_TRUE(m.Invitation()->isVisible()) << "no site at all";
+        // Behind the site windows.
+        AddSite(1, "no code");
+        TSiteForm* f = m.OpenSiteWindow(1, false);
+        const QObjectList stack = m.Area()->viewport()->children();
+        EXPECT_LT(stack.indexOf(m.Invitation()), stack.indexOf(f->parentWidget()));
+        m.RefreshInvitation();
+        EXPECT_TRUE(m.Invitation()->isVisible()) << "sites without a code";
+
+        Exec("UPDATE SQMSITES SET SIT_CODE='AB12' WHERE SIT_ID=1");
+        m.RefreshInvitation();
+        EXPECT_FALSE(m.Invitation()->isVisible());
+    }
+    {
+        TMainForm& coded = Main();
+        EXPECT_FALSE(coded.Invitation()->isVisibleTo(&coded)) << "a site with a code";
+    }
+
+    // Deleting the coded site through the list brings it back.
+    unsetenv("KALOSQM_MESSAGE_LOG");
+    TMainForm& m = Main();
+    ShowAndPaint(m);
+    bool deleteMode = false;
+    WhenModal<TZSiteForm>([&deleteMode](TZSiteForm* list) {
+        deleteMode = list->BitBtn2->isVisible();
+        WhenModal<QMessageBox>([](QMessageBox* first) {
+            WhenModal<QMessageBox>([](QMessageBox* second) { second->button(QMessageBox::No)->click(); });
+            first->button(QMessageBox::Yes)->click();
+        });
+        list->BitBtn2->click();
+        list->btnClose->click();
+    });
+    m.mnuDeleteClick();
+    EXPECT_TRUE(deleteMode);
+    EXPECT_EQ(data.CountSites(false), 0);
+    EXPECT_TRUE(m.Invitation()->isVisible());
+
+    // Without a database (count -1) it stays hidden.
+    forms.erase(forms.begin(), forms.end() - 1);  // their site windows go first
+    data.dbKALO.Close();
+    m.RefreshInvitation();
+    EXPECT_FALSE(m.Invitation()->isVisible());
+}
+
+// A log that loses lines, whoever writes it, is shown in the status bar with
+// why, and again once it is written; a window gone hears nothing more.
+TEST_F(MainFormTest, AnErrorLogThatCannotBeWrittenIsShownInTheStatusBarAndSoIsItsReturn) {
+    TMainForm& first = Main();
+    TMainForm& m = Main();
+    QLabel* panel = m.StatusPanel(2);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(panel->text().isEmpty());
+    const std::string logs = TErrorLog::Folder();
+    const std::string file = logs + "/" + TErrorLog::FileNameFor("Roof");
+    std::filesystem::remove_all(logs);
+    std::ofstream(logs).put('x');
+    WriteErrorLog("lost", "Roof");
+    WriteErrorLog("lost again", "Roof");
+    QTest::qWait(20);
+    EXPECT_EQ(panel->text().toStdString(),
+              "The error log " + file + " cannot be written (Not a directory): its lines are lost until it can");
+    EXPECT_TRUE(first.StatusPanel(2)->text().isEmpty());
+
+    forms.front().reset();  // the first window goes first
+    std::filesystem::remove(logs);
+    WriteErrorLog("kept", "Roof");
+    QTest::qWait(20);
+    EXPECT_EQ(panel->text().toStdString(), "The error log " + file + " is written again");
+}
+
+}  // namespace

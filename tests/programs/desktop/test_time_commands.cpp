@@ -1,0 +1,126 @@
+// The data module's Internet-time operations over its time-server table, and
+// the main window's two "Utilities" commands, against a real RFC 868 server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDateTime>
+#include <QLocale>
+#include <QTimeZone>
+
+#include "core/site/datamodule.h"
+#include "core/site/sitecommons.h"
+#include "programs/desktop/mainform.h"
+#include "core/station/myutils.h"
+#include "tools/timeserver/rfc868server.h"
+#include "support/qtsupport.h"
+#include "support/testsupport.h"
+#include "core/station/time_test_support.h"
+
+namespace {
+
+using timeserver::Reply;
+
+class TimeCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::App();
+        savedTz = std::getenv("TZ") ? std::getenv("TZ") : "";
+        setenv("TZ", "Europe/Rome", 1);
+        tzset();
+        SetProgramDir(dir.Str());
+        testsupport::CopyPristineDb(dir.Path());
+        log = (dir.Path() / "messages.txt").string();
+        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+        ASSERT_TRUE(data.DataModuleCreate());
+        Servers({});
+    }
+    void TearDown() override {
+        unsetenv("KALOSQM_MESSAGE_LOG");
+        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        if (savedTz.empty()) unsetenv("TZ"); else setenv("TZ", savedTz.c_str(), 1);
+        tzset();
+    }
+    void Servers(const std::vector<std::string>& rows) {
+        fb::Query q(data.trKALO);
+        for (const auto& sql : timetest::TimeServerRows(rows)) {
+            q.SetSQL(sql);
+            q.ExecSQL();
+        }
+        data.trKALO.CommitRetaining();
+    }
+    void UseServer(std::vector<Reply> script) {
+        server.Start(std::move(script));
+        data.TimePort = server.Port();
+        auto recording = std::make_unique<timetest::RecordingClock>();
+        clock = recording.get();
+        data.SetTimeServices(std::make_unique<timetest::AnsweringPinger>(), std::move(recording));
+    }
+    std::string Messages() { return testsupport::ReadFile(log); }
+
+    testsupport::TempDir dir;
+    std::string savedTz, log;
+    TData data;
+    TSiteCommons common;  // the program's: what its site windows share
+    timeserver::Rfc868Server server;
+    timetest::RecordingClock* clock = nullptr;
+};
+
+const std::string kServer = "('127.0.0.1', 1, 1000)";
+
+// An hour ahead of this machine's clock: a time that can be now.
+const uint32_t kHourAhead = timeserver::CurrentSeconds() + 3600;
+
+TEST_F(TimeCommandsTest, TheTableIsReadAgainOnEveryCallAndTheOffsetLeavesTheClockAlone) {
+    UseServer({Reply{.seconds = kHourAhead}});
+    double offset = 12345;
+    EXPECT_FALSE(data.GetTimeOffset(offset));  // empty table: no traffic at all
+    EXPECT_EQ(offset, 12345);
+    EXPECT_EQ(server.Accepted(), 0);
+    Servers({kServer});
+    ASSERT_TRUE(data.GetTimeOffset(offset));
+    // Internet time in the PC's zone minus the PC clock.
+    const double expected = UtcToLocalTime(Rfc868ToUtc(kHourAhead, 0)) - NowLocal();
+    EXPECT_NEAR(offset, expected, 2.0 / 86400);
+    EXPECT_EQ(server.Accepted(), 1);
+    EXPECT_TRUE(clock->set.empty());
+}
+
+TEST_F(TimeCommandsTest, ShowInternetTimeShowsItInLocalTimeAndSyncronizeAsksFirstThenSetsTheClockFromASecondRequest) {
+    Servers({kServer});
+    const Reply ahead{.seconds = kHourAhead}, later{.seconds = kHourAhead + 5};
+    UseServer({ahead, Reply{Reply::Kind::Never, std::nullopt, 0}, ahead, later, ahead, later});
+    TMainForm form(data, common, QStringList{"kalosqm", "noautoplay"});
+    form.mnuShowInternetTimeClick();
+    constexpr qint64 kSeconds1900To1970 = 2208988800;
+    const QDateTime utc = QDateTime::fromSecsSinceEpoch(kHourAhead - kSeconds1900To1970, QTimeZone::utc());
+    const QDateTime local = utc.toTimeZone(QTimeZone("Europe/Rome"));
+    const QLocale l = QLocale::system();
+    const std::string shown = "information: " + l.toString(local.date(), QLocale::ShortFormat).toStdString() + " " +
+                              l.toString(local.time(), QLocale::LongFormat).toStdString() + "\n";
+    EXPECT_EQ(Messages(), shown);
+    form.mnuShowInternetTimeClick();  // no server answers: nothing to show
+    EXPECT_EQ(Messages(), shown);
+    EXPECT_EQ(server.Accepted(), 2);
+
+    setenv("KALOSQM_MESSAGE_ANSWER", "no", 1);
+    form.mnuSyncClockClick();
+    EXPECT_EQ(server.Accepted(), 2);
+    setenv("KALOSQM_MESSAGE_ANSWER", "yes", 1);
+    clock->allow = false;
+    form.mnuSyncClockClick();
+    const std::string question =
+        "confirm: Syncronize the PC clock with the Internet time?\nOn Linux it is necessary to start the software "
+        "as administrator (root) or with the CAP_SYS_TIME capability\n";
+    const std::string refused = shown + question + question + "error: Impossible to perform the action\n";
+    EXPECT_EQ(Messages(), refused);
+    EXPECT_EQ(clock->set.size(), 1u);
+
+    clock->allow = true;
+    form.mnuSyncClockClick();
+    EXPECT_EQ(Messages(), refused + question + "information: Done\n");
+    ASSERT_EQ(clock->set.size(), 2u);
+    EXPECT_EQ(FormatSqlDateTime(clock->set[1]), FormatSqlDateTime(Rfc868ToUtc(kHourAhead + 5, 0)));
+    EXPECT_EQ(server.Accepted(), 6);
+}
+
+}  // namespace

@@ -2,6 +2,10 @@
 // A page of the site window. The window builds its pages, puts each in a
 // tab and routes through these calls alone; what a page shows and does
 // stays inside its own file.
+#include <QPushButton>
+
+#include "gui/querycontrols.h"
+
 class QLabel;
 class QLineEdit;
 class QSettings;
@@ -36,3 +40,10 @@ QLabel* SitePageValue(const char* name);
 // A page in a scroll area: tiled windows get narrow, and a page then
 // scrolls rather than clipping its labels.
 QWidget* SitePageScrolled(QWidget* page);
+// A button with an object name whose click runs handler while receiver lives.
+template <class F>
+QPushButton* SitePageButton(QObject* receiver, const char* caption, const char* name, F handler) {
+    QPushButton* b = MakeButton(caption, name);
+    QObject::connect(b, &QPushButton::clicked, receiver, handler);
+    return b;
+}

@@ -40,9 +40,7 @@ TNetworkPage::TNetworkPage(TSiteFormPrivate& w) : w_(w) {
     form->addRow(note);
 
     auto button = [q](const char* caption, const char* name, auto handler) {
-        QPushButton* b = MakeButton(caption, name);
-        QObject::connect(b, &QPushButton::clicked, q, handler);
-        return b;
+        return SitePageButton(q, caption, name, handler);
     };
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(button(N_("Set credentials"), "BitBtn2", [this] { SetCredentials(); }));

@@ -36,9 +36,7 @@ TLocalQueryPage::TLocalQueryPage(TSiteFormPrivate& w)
     QObject::connect(controls_.Prev(), &QPushButton::clicked, q, [this] { StepNight(-1); });
     QObject::connect(controls_.Next(), &QPushButton::clicked, q, [this] { StepNight(1); });
     auto button = [q](const char* caption, const char* name, auto handler) {
-        QPushButton* b = MakeButton(caption, name);
-        QObject::connect(b, &QPushButton::clicked, q, handler);
-        return b;
+        return SitePageButton(q, caption, name, handler);
     };
     auto* buttons = new QGridLayout;
     buttons->addWidget(button(N_("Run query"), "btnRunQuery", [this] { RunQuery(); }), 0, 0, 1, 2);

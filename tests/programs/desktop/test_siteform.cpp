@@ -478,8 +478,7 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     EXPECT_EQ(Boxes(), Lines{"error: The query is empty: nothing to export"});
 }
 
-// --- The network pages ---
-
+// Pictures of each page, for looking at (KALO_SCREENSHOTS=folder).
 TEST_F(SiteForm, PagesRenderForScreenshots) {
     const char* folder = getenv("KALO_SCREENSHOTS");
     if (!folder) GTEST_SKIP() << "KALO_SCREENSHOTS not set";

@@ -194,5 +194,4 @@ TEST_F(SiteNetwork, NetworkPagesRenderForScreenshots) {
     f->grab().save(QString::fromLatin1(folder) + "/site-netquery.png");
 }
 
-// Pictures of each page, for looking at (KALO_SCREENSHOTS=folder).
 }  // namespace

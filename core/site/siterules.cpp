@@ -70,6 +70,18 @@ std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
 
 namespace {
 
+// Fields a site cannot do without: an empty one is refused, not read as 0.
+bool Required(const TFieldRange& range) { return std::string(range.Column) == "SIT_SQMPORT"; }
+
+std::string MissingRefusal(const TFieldRange& range) {
+    const std::string format = range.Whole ? Tr(N_("%s is required: a whole number from %g to %g"))
+                                           : Tr(N_("%s is required: a number from %g to %g"));
+    const std::string label = Tr(range.Label);
+    char text[300];
+    std::snprintf(text, sizeof text, format.c_str(), label.c_str(), range.Min, range.Max);
+    return text;
+}
+
 std::optional<double> Number(const fb::Value& v) {
     if (auto* d = std::get_if<double>(&v)) return *d;
     if (auto* i = std::get_if<int64_t>(&v)) return static_cast<double>(*i);
@@ -91,6 +103,7 @@ void CheckPost(const TSiteValues& site) {
         throw TSiteRefusal(Tr("Please note, you cannot specify a range of time less than 1 minute"));
     for (const TFieldRange& r : FieldRanges()) {
         const auto v = Number(site(r.Column));
+        if (!v && Required(r)) throw TSiteRefusal(MissingRefusal(r));
         if (!v) continue;
         if (!std::isfinite(*v) || *v < r.Min || *v > r.Max || (r.Whole && *v != std::floor(*v)))
             throw TSiteRefusal(RangeRefusal(r, Shown(*v)));

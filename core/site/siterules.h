@@ -42,7 +42,8 @@ std::string RangeRefusal(const TFieldRange& range, const std::string& shown);
 using TSiteValues = std::function<fb::Value(const std::string&)>;
 
 // Throws TSiteRefusal with the refusal when the row may not be saved. An
-// empty interval counts as 0; other empty fields are not checked.
+// empty interval counts as 0, an empty port is refused; other empty fields
+// are not checked.
 void CheckPost(const TSiteValues& site);
 void CheckPost(const TSiteRow& site);
 // The warning after a save, and on choosing a method that needs the Sun.

@@ -137,6 +137,7 @@ TEST_F(SiteActions, TheRulesRefuseEveryValueOutOfItsRangeAndWriteNothing) {
         {"SIT_SQMPORT", int64_t{0}, "the port must be a whole number from 1 to 65535, not 0"},
         {"SIT_SQMPORT", int64_t{65536}, "the port must be a whole number from 1 to 65535, not 65536"},
         {"SIT_SQMPORT", int64_t{65535}, ""},
+        {"SIT_SQMPORT", fb::Value{}, "the port is required: a whole number from 1 to 65535"},  // not read as 0
         {"SIT_INTERVAL", int64_t{0}, kOneMinute},
         {"SIT_INTERVAL", fb::Value{}, kOneMinute},  // an empty interval counts as 0
         {"SIT_INTERVAL", int64_t{1441}, "the interval must be a whole number from 0 to 1440, not 1441"},

@@ -82,6 +82,13 @@ TEST_F(SiteForm, AFieldOutOfItsRangeIsRefusedWithTheSiteRulesOwnWords) {
     EXPECT_TRUE(Bar(f)->Save());
     EXPECT_EQ(Boxes(), Lines{});
     EXPECT_NE(Stored("SIT_LATIT", id), before);
+
+    // An emptied port is refused on save, not stored to fail later as port 0.
+    const std::string port = Stored("SIT_SQMPORT", id);
+    Type(f, "edPort", QString());
+    EXPECT_FALSE(Bar(f)->Save());
+    EXPECT_EQ(Boxes(), Lines{"error: the port is required: a whole number from 1 to 65535"});
+    EXPECT_EQ(Stored("SIT_SQMPORT", id), port);
 }
 
 TEST_F(SiteForm, StartingOffersUnsavedChangesReadsAtOnceLocksTheConfigurationAndClosingAsksFirst) {

@@ -17,9 +17,11 @@ std::string Formatted(const char* text, int a, int b = 0) {
 }  // namespace
 
 TConnectionCheck CheckNetworkConnection(const std::string& siteCode) {
-    std::string error;
-    TestNetworkConnection(siteCode, error);
+    std::string error, client;
+    TestNetworkConnection(siteCode, error, &client);
     if (error.empty()) return {true, Tr("Connection successfully estabilished")};
+    // The client's words say which of host, port, user or password is wrong.
+    if (!client.empty()) error += "\n" + client;
     return {false, error};
 }
 

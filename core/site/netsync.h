@@ -12,7 +12,8 @@ namespace fb {
 class Database;
 }
 
-// What "Check connection" shows: the connection test's error text, or the
+// What "Check connection" shows: the connection test's error text (with the
+// client library's reason on a new line when the connection failed), or the
 // success text when the network database accepted the site.
 struct TConnectionCheck {
     bool Ok = false;

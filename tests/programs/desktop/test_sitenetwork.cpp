@@ -28,6 +28,16 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
     EXPECT_FALSE(TabShown(f, "tsNetQuery"));
     f->CheckNetworkConnection();
     EXPECT_EQ(Boxes(), Lines{"information: Connection successfully estabilished"});
+    // Nothing listens on the port: the box keeps its text and adds the client's reason below it.
+    TCredentials closed = net.Credentials("AB12");
+    closed.Port = testsupport::ClosedPort();
+    WriteCredentialsFile(CredentialsFileName("AB12"), closed);
+    f->CheckNetworkConnection();
+    const Lines refused = Boxes();
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0], "error: Unable to connect to the database");
+    EXPECT_NE(refused[1].find("127.0.0.1"), std::string::npos) << refused[1];
+    Install("AB12", true, false);
 
     // A site without a code: no credentials shown until they are set.
     const int bare = AddCodedSite(nullptr);

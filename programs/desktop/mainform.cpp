@@ -429,7 +429,13 @@ void TMainForm::mnuDeleteClick() {
 void TMainForm::mnuShowInternetTimeClick() {
     Guarded(this, [this] {
         double t = 0;
-        if (!data_.GetInternetTime(t, false)) return;  // nothing at all when no server answers
+        if (!data_.GetInternetTime(t, false)) {
+            // What each server did, so the user can tell a typo from a blocked port.
+            dialogs::Error(T("Impossible to get the Internet time") + QLatin1Char('\n') +
+                               QString::fromStdString(data_.TimeFailure()),
+                           this);
+            return;
+        }
         const QDateTime when = ToQDateTime(t);
         const QLocale locale = QLocale::system();
         dialogs::Information(locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +

@@ -98,8 +98,18 @@ TEST_F(TimeCommandsTest, ShowInternetTimeShowsItInLocalTimeAndSyncronizeAsksFirs
     const std::string shown = "information: " + l.toString(local.date(), QLocale::ShortFormat).toStdString() + " " +
                               l.toString(local.time(), QLocale::LongFormat).toStdString() + "\n";
     EXPECT_EQ(Messages(), shown);
-    form.mnuShowInternetTimeClick();  // no server answers: nothing to show
-    EXPECT_EQ(Messages(), shown);
+    // No server answers: an error box says what each server did.
+    const std::string failed = "error: Impossible to get the Internet time\n127.0.0.1: ";
+    form.mnuShowInternetTimeClick();
+    const std::string silent = Messages();
+    EXPECT_EQ(silent.substr(0, shown.size() + failed.size()), shown + failed) << silent;
+    EXPECT_EQ(server.Accepted(), 2);
+    data.TimePort = testsupport::ClosedPort();
+    form.mnuShowInternetTimeClick();
+    const std::string closed = Messages();
+    EXPECT_EQ(closed.substr(0, silent.size() + failed.size()), silent + failed) << closed;
+    EXPECT_NE(closed.substr(silent.size()), silent.substr(shown.size()));  // a refusal is no silence
+    data.TimePort = server.Port();
     EXPECT_EQ(server.Accepted(), 2);
 
     setenv("KALOSQM_MESSAGE_ANSWER", "no", 1);
@@ -111,7 +121,7 @@ TEST_F(TimeCommandsTest, ShowInternetTimeShowsItInLocalTimeAndSyncronizeAsksFirs
     const std::string question =
         "confirm: Syncronize the PC clock with the Internet time?\nOn Linux it is necessary to start the software "
         "as administrator (root) or with the CAP_SYS_TIME capability\n";
-    const std::string refused = shown + question + question + "error: Impossible to perform the action\n";
+    const std::string refused = closed + question + question + "error: Impossible to perform the action\n";
     EXPECT_EQ(Messages(), refused);
     EXPECT_EQ(clock->set.size(), 1u);
 

@@ -53,8 +53,8 @@ QString AskSaveFileName(QWidget* parent, const QString& filters, const QString& 
         const QString file = dialog.selectedFiles().constFirst();
         const QDir folder = QFileInfo(file).absoluteDir();
         if (folder.exists()) return file;
-        dialogs::Error(QStringLiteral("The folder \"%1\" does not exist.").arg(QDir::toNativeSeparators(folder.path())),
-                       parent);
+        const QString path = QDir::toNativeSeparators(folder.path());
+        dialogs::Error(QString::fromStdString(Tr("The folder \"%1\" does not exist.")).arg(path), parent);
     }
 }
 

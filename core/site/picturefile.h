@@ -4,14 +4,16 @@
 #include <optional>
 #include <string>
 
+#include "core/station/i18n.h"
+
 enum class TPictureFormat { Bitmap, Metafile, EnhancedMetafile };
 
 // The save-picture dialog's filters (Qt form, ";;" between them) and its
 // default extension.
 inline constexpr const char* kPictureFileFilters = "Bitmaps (*.bmp);;Metafiles (*.wmf);;Enhanced Metafiles (*.emf)";
 inline constexpr const char* kPictureDefaultSuffix = "bmp";
-// The refusal of a name whose extension is none of the three.
-inline constexpr const char* kUnsupportedFileType = "Unsupported file type";
+// The refusal of a name whose extension is none of the three; shown through Tr().
+inline constexpr const char* kUnsupportedFileType = N_("Unsupported file type");
 
 // ".bmp", ".wmf" or ".emf" in any case; nothing for another extension or none.
 std::optional<TPictureFormat> PictureFormatForFile(const std::string& fileName);

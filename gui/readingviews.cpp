@@ -119,15 +119,14 @@ QVariant TReadingTableModel::data(const QModelIndex& index, int role) const {
         case Column::State: return QString::fromStdString(StateText(r.State));
         case Column::Uploaded: return QString::fromStdString(FlagText(r.Uploaded));
         case Column::Syncro: return QString::fromStdString(FlagText(r.Syncro));
-        case Column::NightStarts: return DateText(r.NightStarts);
-        case Column::NightEnds: return DateText(r.NightEnds);
+        // Times of day: their date part is day zero, "30/12/1899", and means nothing.
+        case Column::NightStarts: return TimeText(r.NightStarts);
+        case Column::NightEnds: return TimeText(r.NightEnds);
         case Column::SunHeight: return Number(r.SunHeight, 2);
         case Column::MoonHeight: return Number(r.MoonHeight, 2);
         case Column::MoonPhase: return Number(r.MoonPhase, 2);
         case Column::MoonAge: return Number(r.MoonAge, 2);
         case Column::MoonIllum: return Number(r.MoonIllum, 2);
-        case Column::NightStartsTime: return TimeText(r.NightStarts);
-        case Column::NightEndsTime: return TimeText(r.NightEnds);
     }
     return {};
 }
@@ -149,8 +148,6 @@ QVariant TReadingTableModel::headerData(int section, Qt::Orientation o, int role
         case Column::MoonPhase: return T("Moon phase");
         case Column::MoonAge: return T("Moon age");
         case Column::MoonIllum: return T("illuminated %");
-        case Column::NightStartsTime: return T("Night starts");
-        case Column::NightEndsTime: return T("Night ends");
     }
     return {};
 }
@@ -169,6 +166,16 @@ QTableView* MakeReadingGrid(const char* name, TReadingTableModel* model) {
     grid->horizontalHeader()->setStretchLastSection(true);
     const int date = model->ColumnOf(TReadingTableModel::Column::Date);
     if (date >= 0) grid->setColumnWidth(date, grid->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00:00 UTC")) + 16);
+    // A time and its caption fit unclipped, whatever the language's time format.
+    const QString latest = TimeText(EncodeTime(23, 59, 59, 0));
+    for (const auto column : {TReadingTableModel::Column::NightStarts, TReadingTableModel::Column::NightEnds}) {
+        const int c = model->ColumnOf(column);
+        if (c < 0) continue;
+        const QString caption = model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int wanted = std::max(grid->fontMetrics().horizontalAdvance(latest),
+                                    grid->horizontalHeader()->fontMetrics().horizontalAdvance(caption)) + 24;
+        grid->setColumnWidth(c, std::max(grid->columnWidth(c), wanted));
+    }
     return grid;
 }
 

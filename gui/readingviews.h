@@ -21,7 +21,7 @@ class TReadingTableModel : public QAbstractTableModel {
 public:
     enum class Column {
         Date, SqmValue, Nelm, SensorTemp, State, Uploaded, Syncro, NightStarts, NightEnds,
-        SunHeight, MoonHeight, MoonPhase, MoonAge, MoonIllum, NightStartsTime, NightEndsTime
+        SunHeight, MoonHeight, MoonPhase, MoonAge, MoonIllum
     };
     explicit TReadingTableModel(std::vector<Column> columns, QObject* parent = nullptr);
 

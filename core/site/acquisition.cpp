@@ -40,6 +40,14 @@ struct TBusy {
     ~TBusy() { --n; }
 };
 
+// The text of a question, after a line naming the site it is about; the
+// name is put in by hand, never read as a format of its own.
+std::string NamedSiteText(const std::string& siteName, const std::string& text) {
+    std::string head = Tr("Site \"%s\":");
+    if (const auto at = head.find("%s"); at != std::string::npos) head.replace(at, 2, siteName);
+    return head + "\r" + text;
+}
+
 bool UploadPermitted(const std::string& code) {
     std::string why;
     return (CheckCredentialsFile(code, why) & kCredentialsUpload) != 0;
@@ -124,6 +132,7 @@ void TAcquisition::StartOrStop() {
 }
 
 void TAcquisition::Stop() {
+    held_ = false;
     if (!running_) return;
     running_ = false;
     ports_.ticker.Stop();
@@ -157,6 +166,26 @@ bool TAcquisition::MayClose() {
     return true;
 }
 
+bool TAcquisition::MayStopForQuit() {
+    if (!running_) return true;
+    // One box per site comes in turn: each says which site it is about.
+    return ports_.prompt.Confirm(
+        NamedSiteText(ports_.site.Site().Name,
+                      Tr("SQM reading in progress, closing the window will stop the operation: CLOSE?")));
+}
+
+void TAcquisition::Hold() {
+    if (held_) return;
+    held_ = true;
+    if (running_) ports_.ticker.Stop();
+}
+
+void TAcquisition::Release() {
+    if (!held_) return;
+    held_ = false;
+    if (running_) ports_.ticker.Start(periodMs_);
+}
+
 bool TAcquisition::AutoUploadAllowed(const TSiteRow& site) {
     return site.AutoUpload && ports_.settings.UploadEnabled(true) && UploadPermitted(site.Code);
 }
@@ -164,7 +193,7 @@ bool TAcquisition::AutoUploadAllowed(const TSiteRow& site) {
 void TAcquisition::Tick() {
     // A pause inside a tick lets the window's own timer fire again: that
     // tick has nothing to do.
-    if (busy_ > 0) return;
+    if (busy_ > 0 || held_) return;
     TBusy busy(busy_);
     report_ = TTickReport{};
     try {

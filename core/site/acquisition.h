@@ -56,6 +56,14 @@ public:
     void ReadNow();
     // Closing: asks while acquisition runs; Yes stops it. True = may close.
     bool MayClose();
+    // Quitting the program: asks the same, naming the site, while acquisition
+    // runs, and stops nothing; the program stops its sites only once every
+    // answer allowed it. True = may stop.
+    bool MayStopForQuit();
+    // While the site is being deleted: no tick runs and nothing else changes.
+    // Release goes on as before (a reading due meanwhile comes at the next tick).
+    void Hold();
+    void Release();
 
     // SyncInternetTime of the site window.
     bool SyncInternetTime(bool showErrors);
@@ -93,6 +101,7 @@ private:
     TSitePorts ports_;
     int periodMs_;
     bool running_ = false;
+    bool held_ = false;
     int busy_ = 0;
     std::unique_ptr<TSQM> station_;
     std::unique_ptr<INightFile> nightFile_;

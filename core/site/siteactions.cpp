@@ -98,13 +98,15 @@ TMeterCheck CheckConnection(TDataSet& record, TSQM* station, const std::function
     return check;
 }
 
-std::vector<TRemovalQuestion> RemovalQuestions(const std::string& siteName) {
+std::vector<TRemovalQuestion> RemovalQuestions(const std::string& siteName, bool windowOpen) {
+    std::string first = Tr("Delete the selected site?");
+    if (windowOpen) first += "\r" + Tr("The window of this site is open: its readings will stop and it will close.");
     // Yes answers "Cancel the operation?": only No deletes.
-    return {{Tr("Delete the selected site?"), true}, {SecondDeleteQuestion(siteName), false}};
+    return {{first, true}, {SecondDeleteQuestion(siteName), false}};
 }
 
-bool AskRemoval(IPrompt& prompt, const std::string& siteName) {
-    for (const TRemovalQuestion& q : RemovalQuestions(siteName))
+bool AskRemoval(IPrompt& prompt, const std::string& siteName, bool windowOpen) {
+    for (const TRemovalQuestion& q : RemovalQuestions(siteName, windowOpen))
         if (prompt.Confirm(q.Text) != q.Deletes) return false;
     return true;
 }
@@ -118,9 +120,20 @@ TSiteDeletion RemoveSite(fb::Transaction& tr, int siteId, IPrompt& prompt, const
     if (!name) throw TSiteRules::TSiteRefusal(NoSite(siteId));
     TSiteDeletion deletion;
     deletion.SiteId = siteId;
-    if (!AskRemoval(prompt, *name)) return deletion;
-    deletion = DeleteSite(tr, siteId, steps.Deleting);
-    if (!deletion.Deleted) return deletion;
+    if (!AskRemoval(prompt, *name, steps.WindowOpen)) return deletion;
+    // The window writes nothing into a site on its way out; a deletion that
+    // does not happen leaves it as it was.
+    if (steps.Holding) steps.Holding();
+    try {
+        deletion = DeleteSite(tr, siteId, steps.Deleting);
+    } catch (...) {
+        if (steps.Kept) steps.Kept();
+        throw;
+    }
+    if (!deletion.Deleted) {
+        if (steps.Kept) steps.Kept();
+        return deletion;
+    }
     if (steps.Deleted) steps.Deleted();
     CollectSiteGarbage(tr.Db(), deletion, steps.Collecting);
     return deletion;

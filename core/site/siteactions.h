@@ -66,20 +66,29 @@ TMeterCheck CheckConnection(TDataSet& record, TSQM* station, const std::function
 
 // The two questions of a deletion, in order, with the answer that deletes:
 // Yes to "Delete the selected site?", No to "... Cancel the operation?".
+// When the site has a window open, the first says that it will be stopped
+// and closed.
 struct TRemovalQuestion {
     std::string Text;
     bool Deletes;
 };
-std::vector<TRemovalQuestion> RemovalQuestions(const std::string& siteName);
+std::vector<TRemovalQuestion> RemovalQuestions(const std::string& siteName, bool windowOpen = false);
 // Asks them through the prompt; true only when both answers delete.
-bool AskRemoval(IPrompt& prompt, const std::string& siteName);
+bool AskRemoval(IPrompt& prompt, const std::string& siteName, bool windowOpen = false);
 
 // Why the site cannot be removed, empty when it can: the only refusal is a
 // site that is not there. An open window of the site, even one that is
-// reading, does not refuse: it stays open and is not stopped.
+// reading, does not refuse: the removal stops and closes it (TRemovalSteps).
 std::string RemovalRefusal(fb::Transaction& tr, int siteId);
 
 struct TRemovalSteps {
+    // The site has a window open in this program: the first question says so.
+    // Holding: both answers deleted, nothing is deleted yet (the window stops
+    // writing); Kept: the deletion was stopped or failed after that (it goes
+    // on as it was); Deleted is where it is stopped and closed.
+    bool WindowOpen = false;
+    std::function<void()> Holding;
+    std::function<void()> Kept;
     TSiteProgress Deleting;          // readings deleted so far; false stops, nothing deleted
     std::function<void()> Deleted;   // the deletion is committed
     TSiteProgress Collecting;        // the deleted readings' pages cleared so far

@@ -421,6 +421,13 @@ void TMainForm::mnuDeleteClick() {
     Guarded(this, [this] {
         TZSiteForm list(data_.dbKALO, this, &data_.trKALO);
         list.SetMode(TZSiteForm::Mode::Delete);
+        // Every window of the site, a second one ("Open all") and a new site's once saved.
+        list.SetSiteWindows([this](int siteId) {
+            QList<TSiteForm*> of;
+            for (TSiteForm* form : SiteWindows())
+                if (form->RecordSiteId() == siteId) of.append(form);
+            return of;
+        });
         list.exec();
     });
     RefreshInvitation();
@@ -549,11 +556,13 @@ void TMainForm::ShutdownWithoutQuestions() {
 
 void TMainForm::closeEvent(QCloseEvent* e) {
     if (!closeAgreed_) {
-        // Each site first, as if the user closed it; a refusal keeps everything open.
+        // Each running site is asked first, by its name, then the program's
+        // question; none stops before every answer allowed it, so a No
+        // anywhere leaves every site as it was.
         QList<QPointer<TSiteForm>> forms;
         for (TSiteForm* form : SiteWindows()) forms.append(form);
         for (const QPointer<TSiteForm>& form : forms) {
-            if (form && !form->FormCloseQuery()) {
+            if (form && !form->MayStopForQuit()) {
                 e->ignore();
                 return;
             }
@@ -564,6 +573,7 @@ void TMainForm::closeEvent(QCloseEvent* e) {
             return;
         }
         closeAgreed_ = true;
+        for (TSiteForm* form : SiteWindows()) form->StopForShutdown();
     }
     if (SiteWindowBusy()) {
         // A tick waits in a nested loop: deleting its window now would pull

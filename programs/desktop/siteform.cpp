@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "gui/chartpicture.h"
 #include "core/site/datamodule.h"
@@ -336,6 +337,27 @@ void TSiteForm::Retranslate() {
 }
 
 bool TSiteForm::FormCloseQuery() { return d->acq.MayClose(); }
+
+int TSiteForm::RecordSiteId() const { return d->RecordSiteId(); }
+
+bool TSiteForm::MayStopForQuit() { return d->acq.MayStopForQuit(); }
+
+void TSiteForm::HoldForDeletion() {
+    d->autostartHeld = d->autostartHeld || d->TimerAutostart.isActive();
+    d->TimerAutostart.stop();
+    d->acq.Hold();
+}
+
+void TSiteForm::ReleaseAfterDeletion() {
+    d->acq.Release();
+    if (std::exchange(d->autostartHeld, false)) d->TimerAutostart.start();
+}
+
+void TSiteForm::CloseForDeletedSite() {
+    d->autostartHeld = false;
+    StopForShutdown();
+    close();
+}
 
 void TSiteForm::StopForShutdown() {
     d->shuttingDown = true;

@@ -29,8 +29,18 @@ public:
     bool Acquiring() const;
     // Inside an acquisition tick or "Read now": the window must not be deleted now.
     bool Busy() const;
+    // The site the window shows: a new site's once saved.
+    int RecordSiteId() const;
     // Asks while acquisition runs; Yes stops it. True when the window may close.
     bool FormCloseQuery();
+    // Quitting: asks while acquisition runs, naming the site, and stops nothing.
+    bool MayStopForQuit();
+    // A deletion of the window's site: held, the window writes nothing; it
+    // goes on as it was when released, and stops and closes without a
+    // question once its site is gone.
+    void HoldForDeletion();
+    void ReleaseAfterDeletion();
+    void CloseForDeletedSite();
     // Ends the acquisition without any question (program shutdown).
     void StopForShutdown();
     // The window's changing texts; after a language change with the PC local time.

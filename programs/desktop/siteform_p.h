@@ -98,6 +98,7 @@ public:
     TAcquisition acq;
     bool closeAfterWork = false;
     bool shuttingDown = false;
+    bool autostartHeld = false;  // the autostart was pending when a deletion held the window
     bool placed = false;
     int previousPage = -1;
     std::shared_ptr<int> alive = std::make_shared<int>(0);

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
@@ -17,6 +18,7 @@
 #include "gui/guiports.h"
 #include "core/station/i18n.h"
 #include "core/site/siteactions.h"
+#include "programs/desktop/siteform.h"
 
 namespace {
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
@@ -196,11 +198,23 @@ void TZSiteForm::BitBtn2Click() {
     // while clearing the file.
     std::optional<TBusy> busy;
     TSiteActions::TRemovalSteps steps;
+    // A window may close by itself while the boxes are open.
+    QList<QPointer<TSiteForm>> windows;
+    if (siteWindows_)
+        for (TSiteForm* w : siteWindows_(siteId)) windows.append(w);
+    auto eachWindow = [&windows](void (TSiteForm::*act)()) {
+        for (const QPointer<TSiteForm>& w : windows)
+            if (w) (w->*act)();
+    };
+    steps.WindowOpen = !windows.isEmpty();
+    steps.Holding = [&] { eachWindow(&TSiteForm::HoldForDeletion); };
+    steps.Kept = [&] { eachWindow(&TSiteForm::ReleaseAfterDeletion); };
     steps.Deleting = [&](int64_t done, int64_t total) {
         if (!busy) busy.emplace(this, T("Deleting the site and its readings..."), true);
         return busy->Progress()(done, total);
     };
     steps.Deleted = [&] {
+        eachWindow(&TSiteForm::CloseForDeletedSite);  // before anything else can let it tick
         busy.reset();
         Model->RemoveRow(current);
         if (Model->rowCount() > 0)

@@ -3,6 +3,8 @@
 // runs in a transaction of its own so a deletion commits only itself.
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -10,6 +12,7 @@
 
 class QPushButton;
 class QTableView;
+class TSiteForm;
 namespace fb {
 class Database;
 class Transaction;
@@ -53,6 +56,11 @@ public:
     int SelectedSiteId() const { return selectedSiteId_; }
     // The row under the cursor, -1 when the list is empty.
     int CurrentRow() const;
+    // The program's open windows of a site. Deleting a site says that they
+    // will stop and close, holds them while it deletes and closes them once
+    // the site is gone; a deletion that does not happen leaves them as they were.
+    using TSiteWindows = std::function<QList<TSiteForm*>(int siteId)>;
+    void SetSiteWindows(TSiteWindows windows) { siteWindows_ = std::move(windows); }
 
     void RxDBGrid1DblClick();
     void FormClose(int result);
@@ -72,5 +80,6 @@ private:
 
     std::unique_ptr<fb::Transaction> tr_;
     fb::Transaction* retained_;
+    TSiteWindows siteWindows_;
     int selectedSiteId_ = 0;
 };

@@ -30,7 +30,7 @@ TNetQueryPage::TNetQueryPage(TSiteFormPrivate& w)
                  "BtnNextNet"}),
       results_("PageControl3", "gridNet", "ChartNet", "lblNetStat",
                {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::SunHeight, Col::MoonHeight, Col::MoonPhase,
-                Col::MoonAge, Col::MoonIllum, Col::NightStartsTime, Col::NightEndsTime},
+                Col::MoonAge, Col::MoonIllum, Col::NightStarts, Col::NightEnds},
                {kNetworkStatisticsCaptions.begin(), kNetworkStatisticsCaptions.end()}, w.q) {
     TSiteForm* q = w_.q;
     page_ = new QWidget;

@@ -519,4 +519,68 @@ TEST_F(Acquisition, StartingWithUnsavedChangesStartsOnlyOnceTheyAreSavedAndAStop
     EXPECT_EQ(Stored(id).size(), 1u);
 }
 
+// While its site is being deleted a site is held: nothing is read, nothing
+// it shows changes, and a release goes on as before.
+TEST_F(Acquisition, AHeldSiteReadsNothingAndOnceReleasedTakesTheReadingDueMeanwhile) {
+    const int id = AddSite({.Interval = 1});
+    auto s = Start(id, k22h);
+    ASSERT_EQ(Stored(id).size(), 1u);
+    const std::optional<TSiteState> shown = s->light.Last();
+    s->acq.Hold();
+    EXPECT_FALSE(s->ticker.enabled);
+    EXPECT_TRUE(s->acq.Running());
+    clock.Advance(120);
+    s->acq.Tick();  // a tick already on its way when the hold came
+    EXPECT_EQ(Stored(id).size(), 1u);
+    EXPECT_EQ(s->light.Last(), shown);
+    EXPECT_EQ(s->view.runStates, std::vector<bool>{true});
+    s->acq.Release();
+    EXPECT_TRUE(s->ticker.enabled);
+    EXPECT_EQ(s->ticker.period, 30000);
+    Run(*s, 0.5);
+    EXPECT_EQ(Times(id), (Strings{FormatLogTime(k22h), FormatLogTime(k22h + 150 * kSecond)}));
+
+    // Stopped while held (its site is gone): a release starts nothing.
+    s->acq.Hold();
+    s->acq.Stop();
+    s->acq.Release();
+    EXPECT_FALSE(s->ticker.enabled);
+    EXPECT_FALSE(s->acq.Running());
+    // A stopped site held and released stays stopped.
+    s->acq.Hold();
+    s->acq.Release();
+    EXPECT_FALSE(s->ticker.enabled);
+    EXPECT_TRUE(s->prompt.texts.empty());
+}
+
+// Quitting asks every running site by its name and leaves the stopping to
+// the program, which stops them only once all have agreed.
+TEST_F(Acquisition, AQuitAsksARunningSiteByItsNameAndStopsNothingWhateverTheAnswer) {
+    const int id = AddSite({.Name = "Asiago 50%", .Interval = 1});
+    TSite s(*this, id);
+    EXPECT_TRUE(s.acq.MayStopForQuit());
+    EXPECT_TRUE(s.prompt.texts.empty()) << "a stopped site asks nothing";
+    clock.now = k22h;
+    s.acq.StartOrStop();
+    ASSERT_TRUE(s.acq.Running());
+    const std::string question =
+        "confirm: Site \"Asiago 50%\":\rSQM reading in progress, closing the window will stop the operation: CLOSE?";
+    for (const bool answer : {false, true}) {
+        SCOPED_TRACE(answer);
+        s.prompt.texts.clear();
+        s.prompt.answers = {answer};
+        EXPECT_EQ(s.acq.MayStopForQuit(), answer);
+        EXPECT_EQ(s.prompt.texts, Strings{question});
+        EXPECT_TRUE(s.acq.Running());
+        EXPECT_TRUE(s.ticker.enabled);
+    }
+    // Closing the window alone asks as it always has, and Yes stops.
+    s.prompt.texts.clear();
+    s.prompt.answers = {true};
+    EXPECT_TRUE(s.acq.MayClose());
+    EXPECT_EQ(s.prompt.texts,
+              Strings{"confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?"});
+    EXPECT_FALSE(s.acq.Running());
+}
+
 }  // namespace

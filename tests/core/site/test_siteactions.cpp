@@ -6,6 +6,8 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -346,6 +348,62 @@ TEST_F(SiteActions, RemoveRefusesAMissingSiteBeforeAnyQuestionAndAStoppedProgres
     tr.Commit();
     EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(id)), 2);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES"), 1);
+}
+
+// A site whose window is open: the first question says the window will stop
+// and close; the window is held only once both answers deleted, kept as it
+// was when the deletion then does not happen, and closed once it has.
+TEST_F(SiteActions, RemovingASiteWithAnOpenWindowSaysSoAndHoldsThenClosesOrKeepsTheWindow) {
+    const std::string first =
+        "Delete the selected site?\rThe window of this site is open: its readings will stop and it will close.";
+    const struct {
+        const char* what;
+        std::deque<bool> answers;
+        std::function<bool(int64_t, int64_t)> deleting;
+        size_t asked;
+        std::vector<std::string> window;
+        bool deleted;
+    } cases[] = {
+        {"No to the first question", {false}, nullptr, 1, {}, false},
+        {"Yes to \"Cancel the operation?\"", {true, true}, nullptr, 2, {}, false},
+        {"deleted", {true, false}, nullptr, 2, {"held", "closed"}, true},
+        {"progress stopped", {true, false}, [](int64_t, int64_t) { return false; }, 2, {"held", "kept"}, false},
+        {"deletion failed", {true, false}, [](int64_t, int64_t) -> bool { throw std::runtime_error("disk full"); }, 2,
+         {"held", "kept"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int id = Add({{"SIT_NAME", std::string("Roof")}});
+        AddReadings(id, 2);
+        ScriptedAnswers prompt(c.answers);
+        std::vector<std::string> window;
+        TSiteActions::TRemovalSteps steps;
+        steps.WindowOpen = true;
+        steps.Holding = [&] { window.push_back("held"); };
+        steps.Kept = [&] { window.push_back("kept"); };
+        steps.Deleted = [&] {
+            // Committed before the window goes: another reader finds no site.
+            EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES WHERE SIT_ID=" + std::to_string(id)), 0);
+            window.push_back("closed");
+        };
+        steps.Deleting = c.deleting;
+        fb::Transaction tr(db);
+        tr.Start();
+        bool deleted = false;
+        try {
+            deleted = TSiteActions::RemoveSite(tr, id, prompt, steps).Deleted;
+        } catch (const std::exception& e) {
+            EXPECT_STREQ(e.what(), "disk full");
+        }
+        tr.Commit();
+        ASSERT_EQ(prompt.questions.size(), c.asked);
+        EXPECT_EQ(prompt.questions[0], first);
+        EXPECT_EQ(window, c.window);
+        EXPECT_EQ(deleted, c.deleted);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(id)), c.deleted ? 0 : 2);
+    }
+    // Without a window the first question is the plain one.
+    EXPECT_EQ(TSiteActions::RemovalQuestions("Roof").front().Text, "Delete the selected site?");
 }
 
 TEST_F(SiteActions, TheAutostartListHoldsExactlyTheSitesMarkedToStart) {

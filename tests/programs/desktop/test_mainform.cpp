@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include <deque>
 #include <filesystem>
 #include <fstream>
 
@@ -223,7 +224,7 @@ TEST_F(MainFormTest, QuittingAsksEachRunningSiteThenTheMainQuestion) {
     ClearMessages();
     EXPECT_FALSE(m.close());
     const std::string siteQuestion =
-        "confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?\n";
+        "confirm: Site \"running\":\rSQM reading in progress, closing the window will stop the operation: CLOSE?\n";
     EXPECT_EQ(Messages(), siteQuestion) << "No to the site keeps the program open without the main question";
     EXPECT_TRUE(m.isVisible());
     ASSERT_FALSE(running.isNull());
@@ -237,6 +238,121 @@ TEST_F(MainFormTest, QuittingAsksEachRunningSiteThenTheMainQuestion) {
     EXPECT_FALSE(m.isVisible());
     EXPECT_TRUE(idle.isNull());  // closing destroys the site windows
     EXPECT_TRUE(running.isNull());
+}
+
+// Two sites acquiring: a quit asks each by its name, then the program's
+// question, and stops none of them unless every answer allows it.
+TEST_F(MainFormTest, ACancelledQuitLeavesEverySiteAcquiringWhateverTheAnswersAndAConfirmedOneStopsThemAll) {
+    unsetenv("KALOSQM_MESSAGE_LOG");  // real boxes, answered as a user would
+    AddSite(1, "Asiago");
+    AddSite(2, "Rome");
+    TMainForm& m = Main();
+    ShowAndPaint(m);
+    QPointer<TSiteForm> asiago = m.OpenSiteWindow(1, false);
+    QPointer<TSiteForm> rome = m.OpenSiteWindow(2, false);
+    asiago->StartOrStopReadings();
+    rome->StartOrStopReadings();
+    ASSERT_TRUE(asiago->Acquiring() && rome->Acquiring());
+    auto siteQuestion = [](const std::string& name) {
+        return "Site \"" + name + "\":\nSQM reading in progress, closing the window will stop the operation: CLOSE?";
+    };
+    const std::string programQuestion = "There are open SQM windows: Stop all the sites an close the application?";
+    using B = QMessageBox::StandardButton;
+    const struct {
+        const char* what;
+        std::deque<B> answers;
+        std::vector<std::string> asked;
+    } cancelled[] = {
+        {"No to the first site", {B::No}, {siteQuestion("Asiago")}},
+        {"Yes to the first site, No to the second", {B::Yes, B::No}, {siteQuestion("Asiago"), siteQuestion("Rome")}},
+        {"Yes to both sites, No to the program",
+         {B::Yes, B::Yes, B::No},
+         {siteQuestion("Asiago"), siteQuestion("Rome"), programQuestion}},
+    };
+    for (const auto& c : cancelled) {
+        SCOPED_TRACE(c.what);
+        guitest::BoxAnswerer boxes(c.answers);
+        EXPECT_FALSE(m.close());
+        EXPECT_EQ(boxes.texts, c.asked);
+        EXPECT_TRUE(m.isVisible());
+        ASSERT_FALSE(asiago.isNull() || rome.isNull());
+        EXPECT_TRUE(asiago->Acquiring());
+        EXPECT_TRUE(rome->Acquiring());
+    }
+
+    guitest::BoxAnswerer boxes({B::Yes, B::Yes, B::Yes});
+    // Each window is stopped before it goes: none closes on a running acquisition.
+    std::vector<bool> stoppedBeforeClosing;
+    struct TWatch : QObject {
+        std::vector<bool>* seen;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::Close) seen->push_back(!static_cast<TSiteForm*>(o)->Acquiring());
+            return false;
+        }
+    } watch;
+    watch.seen = &stoppedBeforeClosing;
+    asiago->installEventFilter(&watch);
+    rome->installEventFilter(&watch);
+    EXPECT_TRUE(m.close());
+    EXPECT_EQ(boxes.texts, (std::vector<std::string>{siteQuestion("Asiago"), siteQuestion("Rome"), programQuestion}));
+    EXPECT_FALSE(m.isVisible());
+    EXPECT_EQ(stoppedBeforeClosing, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(asiago.isNull());
+    EXPECT_TRUE(rome.isNull());
+}
+
+// A site whose window is open: the first question says the window will stop
+// and close; only a deletion closes it, an answer that keeps the site leaves
+// it acquiring, and the other sites' windows go on.
+TEST_F(MainFormTest, DeletingASiteWhoseWindowIsOpenStopsAndClosesThatWindowOnlyOnceTheSiteIsGone) {
+    unsetenv("KALOSQM_MESSAGE_LOG");  // real boxes, answered as a user would
+    AddSite(1, "Asiago");
+    AddSite(2, "Rome");
+    AddSite(3, "Turin");
+    TMainForm& m = Main();
+    ShowAndPaint(m);
+    QPointer<TSiteForm> asiago = m.OpenSiteWindow(1, false);
+    QPointer<TSiteForm> rome = m.OpenSiteWindow(2, false);
+    asiago->StartOrStopReadings();
+    rome->StartOrStopReadings();
+    ASSERT_TRUE(asiago->Acquiring() && rome->Acquiring());
+    using B = QMessageBox::StandardButton;
+    // Deletes the named site through the list, the boxes answered in turn.
+    auto remove = [&m](const QString& name, std::deque<B> answers) {
+        guitest::BoxAnswerer boxes(std::move(answers));
+        WhenModal<TZSiteForm>([name](TZSiteForm* list) {
+            for (int r = 0; r < list->Model->rowCount(); ++r)
+                if (list->Model->data(list->Model->index(r, 0), Qt::DisplayRole).toString() == name)
+                    list->RxDBGrid1->setCurrentIndex(list->Model->index(r, 0));
+            list->BitBtn2->click();
+            list->btnClose->click();
+        });
+        m.mnuDeleteClick();
+        QTest::qWait(50);  // a closed window's frame goes at the next turn
+        return boxes.texts;
+    };
+    const std::string plain = "Delete the selected site?";
+    const std::string withWindow =
+        plain + "\nThe window of this site is open: its readings will stop and it will close.";
+    const std::string second =
+        "By clicking NO Site \"Asiago\" and all its readings will be deleted!\nPlease note this can not be "
+        "undone!\nCancel the operation?";
+    auto sites = [this] { return data.CountSites(false); };
+
+    EXPECT_EQ(remove("Asiago", {B::No}), std::vector<std::string>{withWindow});
+    EXPECT_EQ(remove("Asiago", {B::Yes, B::Yes}), (std::vector<std::string>{withWindow, second}));
+    EXPECT_EQ(sites(), 3);
+    ASSERT_FALSE(asiago.isNull());
+    EXPECT_TRUE(asiago->Acquiring()) << "a site kept keeps its window acquiring";
+    EXPECT_EQ(remove("Turin", {B::No}), std::vector<std::string>{plain}) << "no window, nothing said of one";
+
+    EXPECT_EQ(remove("Asiago", {B::Yes, B::No}), (std::vector<std::string>{withWindow, second}));
+    EXPECT_EQ(sites(), 2);
+    EXPECT_TRUE(asiago.isNull()) << "no window left to acquire into a deleted site";
+    EXPECT_EQ(m.SiteWindows(), QList<TSiteForm*>({rome.data()}));
+    ASSERT_FALSE(rome.isNull());
+    EXPECT_TRUE(rome->Acquiring());
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=1"), 0);
 }
 
 TEST_F(MainFormTest, TheInvitationShowsWhileNoSiteHasACode) {

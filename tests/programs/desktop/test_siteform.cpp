@@ -1,5 +1,7 @@
 // The site window as a user meets it: its site page, starting and reading,
 // and the reading and query pages.
+#include <QRegularExpression>
+
 #include "programs/desktop/siteform_test_support.h"
 
 namespace {
@@ -483,6 +485,45 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     EXPECT_TRUE(f->Acquiring());
     f->ExportQuery();
     EXPECT_EQ(Boxes(), Lines{"error: The query is empty: nothing to export"});
+}
+
+// The acquisition stores when the night starts and ends as times of day: the
+// query grid shows them as times, wide enough to read, never as a date of 1899.
+TEST_F(SiteReadings, AQueriedReadingShowsWhenItsNightStartsAndEndsAsTimesOfDay) {
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    Click(f, "btnStartReading");
+    ASSERT_TRUE(f->Acquiring());
+    ASSERT_EQ(Readings(id), 1);
+    const TSQM& taken = *f->Acquisition().Station();
+    ASSERT_LT(taken.AstroTwilight, 1.0) << "stored as a time of day";
+    ShowPage(f, "tsDB");
+    const DateTimeParts night = DecodeDateTime(NightDateOf(taken.DateTime));
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(night.year, night.month, night.day));
+    f->RunLocalQuery();
+    auto* grid = Child<QTableView>(f, "gridQuery");
+    ASSERT_EQ(grid->model()->rowCount(), 1);
+    const struct {
+        int column;
+        const char* header;
+        double stored;
+    } columns[] = {{7, "Night starts", taken.AstroTwilight}, {8, "Night ends", taken.AstroDowning}};
+    for (const auto& c : columns) {
+        SCOPED_TRACE(c.header);
+        EXPECT_EQ(Header(grid, c.column), c.header);
+        const QString shown = Cell(grid, 0, c.column);
+        const DateTimeParts t = DecodeDateTime(c.stored);
+        // The hour (of 24 or of 12), minutes and seconds, whatever the locale puts around them.
+        const QRegularExpression time(QStringLiteral("^(0?%1|0?%2)\\D%3\\D%4\\b")
+                                          .arg(t.hour)
+                                          .arg(t.hour % 12 == 0 ? 12 : t.hour % 12)
+                                          .arg(t.minute, 2, 10, QLatin1Char('0'))
+                                          .arg(t.second, 2, 10, QLatin1Char('0')));
+        EXPECT_TRUE(time.match(shown).hasMatch()) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QStringLiteral("1899"))) << shown.toStdString();
+        EXPECT_GE(grid->columnWidth(c.column), grid->fontMetrics().horizontalAdvance(shown) + 8);
+        EXPECT_GE(grid->columnWidth(c.column), grid->horizontalHeader()->fontMetrics().horizontalAdvance(c.header) + 8);
+    }
 }
 
 // Pictures of each page, for looking at (KALO_SCREENSHOTS=folder).

@@ -14,34 +14,7 @@
 
 namespace {
 
-// Answers real message boxes as a user would, in the order they come, and
-// keeps their texts. A box beyond the script is answered No.
-class BoxAnswerer {
-public:
-    explicit BoxAnswerer(std::deque<QMessageBox::StandardButton> answers) : answers_(std::move(answers)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            // Boxes come and go at the same address: mark the one answered.
-            if (!box || box->property("answered").toBool()) return;
-            box->setProperty("answered", true);
-            texts.push_back(box->text().toStdString());
-            QMessageBox::StandardButton answer = QMessageBox::No;
-            if (!answers_.empty()) {
-                answer = answers_.front();
-                answers_.pop_front();
-            }
-            QAbstractButton* b = box->button(answer);
-            if (!b) b = box->buttons().value(0);  // an error box: its only button
-            b->click();
-        });
-        timer_.start(20);
-    }
-    std::vector<std::string> texts;
-
-private:
-    std::deque<QMessageBox::StandardButton> answers_;
-    QTimer timer_;
-};
+using guitest::BoxAnswerer;
 
 class SiteListTest : public guitest::GuiTest {
 protected:

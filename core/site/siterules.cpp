@@ -34,7 +34,7 @@ int NextSiteId(fb::Transaction& tr) {
 
 const std::vector<TFieldRange>& FieldRanges() {
     static const std::vector<TFieldRange> ranges = {
-        {"SIT_SQMPORT", N_("the port"), 1, 65535, true},
+        {"SIT_SQMPORT", N_("the port"), 1, 65535, true, true},
         {"SIT_LATIT", N_("the latitude"), -90, 90, false},
         {"SIT_LONG", N_("the longitude"), -180, 180, false},
         {"SIT_ALT", N_("the altitude"), -500, 9000, true},
@@ -55,10 +55,11 @@ const TFieldRange* RangeOf(const std::string& column) {
     return nullptr;
 }
 
-std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
-    // One sentence per kind, so a translation never mixes two languages.
-    const std::string format = range.Whole ? Tr(N_("%s must be a whole number from %g to %g, not %s"))
-                                           : Tr(N_("%s must be a number from %g to %g, not %s"));
+namespace {
+
+// A refusal's translated sentence with the field's label and range, and the
+// value shown where the format asks for it (a format may leave it out).
+std::string Sentence(const std::string& format, const TFieldRange& range, const std::string& shown) {
     const std::string label = Tr(range.Label);
     const int n = std::snprintf(nullptr, 0, format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
     if (n < 0) return label + ": " + shown;
@@ -68,18 +69,21 @@ std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
     return text;
 }
 
+}  // namespace
+
+std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
+    // One sentence per kind, so a translation never mixes two languages.
+    return Sentence(range.Whole ? Tr(N_("%s must be a whole number from %g to %g, not %s"))
+                                : Tr(N_("%s must be a number from %g to %g, not %s")),
+                    range, shown);
+}
+
 namespace {
 
-// Fields a site cannot do without: an empty one is refused, not read as 0.
-bool Required(const TFieldRange& range) { return std::string(range.Column) == "SIT_SQMPORT"; }
-
 std::string MissingRefusal(const TFieldRange& range) {
-    const std::string format = range.Whole ? Tr(N_("%s is required: a whole number from %g to %g"))
-                                           : Tr(N_("%s is required: a number from %g to %g"));
-    const std::string label = Tr(range.Label);
-    char text[300];
-    std::snprintf(text, sizeof text, format.c_str(), label.c_str(), range.Min, range.Max);
-    return text;
+    return Sentence(range.Whole ? Tr(N_("%s is required: a whole number from %g to %g"))
+                                : Tr(N_("%s is required: a number from %g to %g")),
+                    range, "");
 }
 
 std::optional<double> Number(const fb::Value& v) {
@@ -103,7 +107,7 @@ void CheckPost(const TSiteValues& site) {
         throw TSiteRefusal(Tr("Please note, you cannot specify a range of time less than 1 minute"));
     for (const TFieldRange& r : FieldRanges()) {
         const auto v = Number(site(r.Column));
-        if (!v && Required(r)) throw TSiteRefusal(MissingRefusal(r));
+        if (!v && r.Required) throw TSiteRefusal(MissingRefusal(r));
         if (!v) continue;
         if (!std::isfinite(*v) || *v < r.Min || *v > r.Max || (r.Whole && *v != std::floor(*v)))
             throw TSiteRefusal(RangeRefusal(r, Shown(*v)));

@@ -30,6 +30,7 @@ struct TFieldRange {
     const char* Label;  // "the latitude", in refusals
     double Min, Max;
     bool Whole;  // a whole number
+    bool Required = false;  // an empty field is refused, not read as 0
 };
 // Every range, in the order of the window's pages.
 const std::vector<TFieldRange>& FieldRanges();

@@ -66,7 +66,9 @@ int TFlowLayout::Arrange(const QRect& rect, bool apply) const {
             int width = item->sizeHint().width();
             if (growing && (item->expandingDirections() & Qt::Horizontal)) width += spare / growing;
             width = std::min(width, area.width());
-            if (apply) item->setGeometry(QRect(x, y, width, lineHeight));
+            // Each as high as it needs, top-aligned: a short group is not stretched empty.
+            const int height = item->hasHeightForWidth() ? item->heightForWidth(width) : item->sizeHint().height();
+            if (apply) item->setGeometry(QRect(x, y, width, std::min(height, lineHeight)));
             x += width + gap;
         }
         y += lineHeight + gap;

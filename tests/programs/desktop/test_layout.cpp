@@ -3,6 +3,9 @@
 // inside the visible area, a first start that uses the screen, and Qt's own
 // texts (the boxes' buttons) and the grids' dates in the chosen language.
 #include <QAbstractButton>
+#include <QDateEdit>
+#include <QDialog>
+#include <QRadioButton>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
@@ -12,8 +15,11 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+
+#include <cmath>
 
 #include "core/site/languages.h"
 #include "core/site/siterules.h"
@@ -22,6 +28,7 @@
 #include "gui/qtlanguage.h"
 #include "programs/desktop/gui_test_support.h"
 #include "programs/desktop/mainform.h"
+#include "programs/desktop/settingsform.h"
 #include "programs/desktop/siteform.h"
 
 namespace {
@@ -103,6 +110,7 @@ TEST_F(Layout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) {
         for (TSiteForm* f : sites) {
             ASSERT_LE(f->parentWidget()->width(), 800) << "tiled";
             auto* tabs = Child<QTabWidget>(f, "PageControl1");
+            EXPECT_LE(tabs->tabBar()->sizeHint().width(), tabs->width()) << language << ": the tabs scroll";
             for (int i = 0; i < tabs->count(); ++i) {
                 if (!tabs->isTabVisible(i)) continue;
                 tabs->setCurrentIndex(i);
@@ -188,6 +196,62 @@ TEST_F(Layout, TheBoxesButtonsAndTheGridsDatesFollowTheChosenLanguage) {
         if (c.date) EXPECT_TRUE(date.startsWith(QLatin1String(c.date))) << c.language << ": " << date.toStdString();
     }
     setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+}
+
+// Pictures of every page, tiled and maximised, in each language, for looking
+// at (KALO_SCREENSHOTS=folder; tools/screenshots.sh runs it under a real X
+// server with a window manager, where the whole screen is taken too).
+TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
+    const char* folder = getenv("KALO_SCREENSHOTS");
+    if (!folder) GTEST_SKIP() << "KALO_SCREENSHOTS not set";
+    AddSite(1, "Roof of the observatory");
+    AddSite(2, "Garden");
+    for (int m = 0; m < 10 * 60; m += 5) {
+        const double v = 19.0 + 2.0 * std::sin(m / 600.0 * 3.14159);
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+             "REA_STATE, REA_UPLOADED) VALUES ('s" + std::to_string(m) + "', 1, DATEADD(" + std::to_string(m) +
+             " MINUTE TO TIMESTAMP '2011-03-11 19:00:00'), " + std::to_string(v) + ", 0, 8.5, 0, 1)");
+    }
+    TMainForm& m = Main(QSize());
+    m.showMaximized();  // the tiled width of a user's screen
+    std::vector<TSiteForm*> sites{m.OpenSiteWindow(1, false), m.OpenSiteWindow(2, false)};
+    const QString out = QString::fromLatin1(folder) + QLatin1Char('/');
+    auto shoot = [&](const QString& name) {
+        QTest::qWait(150);
+        m.grab().save(out + name + QStringLiteral(".png"));
+        if (QGuiApplication::platformName() == QLatin1String("xcb"))
+            QGuiApplication::primaryScreen()->grabWindow(0).save(out + name + QStringLiteral("-screen.png"));
+    };
+    for (const char* language : kLanguages) {
+        Entry(m, language)->trigger();
+        const QString lang = QString::fromLatin1(language);
+        for (TSiteForm* f : sites) {
+            Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 11));
+            auto* tabs = Child<QTabWidget>(f, "PageControl1");
+            tabs->setCurrentWidget(Child<QWidget>(f, "tsDB"));
+            f->RunLocalQuery();
+        }
+        for (bool maximised : {false, true}) {
+            if (maximised)
+                sites[0]->parentWidget()->showMaximized();
+            else
+                m.mnuTileVerticallyClick();
+            auto* tabs = Child<QTabWidget>(sites[0], "PageControl1");
+            for (int i = 0; i < tabs->count(); ++i) {
+                if (!tabs->isTabVisible(i)) continue;
+                tabs->setCurrentIndex(i);
+                if (!maximised) Child<QTabWidget>(sites[1], "PageControl1")->setCurrentIndex(i);
+                shoot(QStringLiteral("%1-%2-page%3").arg(lang, maximised ? QStringLiteral("max") : QStringLiteral("tiled")).arg(i));
+            }
+            sites[0]->parentWidget()->showNormal();
+        }
+        guitest::WhenModal<TSettingsForm>([&](TSettingsForm* d) {
+            QTest::qWait(150);
+            d->grab().save(out + lang + QStringLiteral("-settings.png"));
+            d->reject();
+        });
+        m.mnuSettingsClick();
+    }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "core/station/i18n.h"
+#include "gui/flowlayout.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -73,7 +74,9 @@ TQueryControls::TQueryControls(const TQueryControlNames& names) : names_(names) 
     lblTimeStart_ = TrLabel(N_("Time"));
     lblTimeEnd_ = TrLabel(N_("Time"));
     lblDateStart_->setObjectName(QString::fromLatin1(names.DateStart) + QStringLiteral("Label"));
-    auto* dates = new QGridLayout;
+    auto* datesBox = new QWidget;
+    auto* dates = new QGridLayout(datesBox);
+    dates->setContentsMargins(0, 0, 0, 0);
     dates->addWidget(lblDateStart_, 0, 0);
     dates->addWidget(dateStart_, 1, 0);
     dates->addWidget(lblTimeStart_, 0, 1);
@@ -85,10 +88,17 @@ TQueryControls::TQueryControls(const TQueryControlNames& names) : names_(names) 
     dates->setRowStretch(4, 1);
     prev_ = MakeButton(N_("Previous"), names.Prev);
     next_ = MakeButton(N_("Next"), names.Next);
-    row_ = new QHBoxLayout;
+    row_ = new TFlowLayout;
     row_->addWidget(kindBox);
-    row_->addLayout(dates);
+    row_->addWidget(datesBox);
     row_->addWidget(orderBox);
+}
+
+void TQueryControls::AddButtons(QLayout* group) {
+    auto* box = new QWidget;
+    group->setContentsMargins(0, 0, 0, 0);
+    box->setLayout(group);
+    row_->addWidget(box);
 }
 
 void TQueryControls::ShowKind() {

@@ -13,6 +13,7 @@ class QChartView;
 class QDateEdit;
 class QGridLayout;
 class QHBoxLayout;
+class QLayout;
 class QLabel;
 class QPushButton;
 class QSettings;
@@ -36,8 +37,11 @@ class TQueryControls {
 public:
     explicit TQueryControls(const TQueryControlNames& names);
 
-    // Kind, dates and order in a row; the caller adds its buttons.
-    QHBoxLayout* Row() const { return row_; }
+    // Kind, dates and order, then the caller's groups of buttons, side by
+    // side while the width allows (a tiled window wraps them).
+    QLayout* Row() const { return row_; }
+    // A group of buttons after the controls, kept together when the row wraps.
+    void AddButtons(QLayout* group);
     QButtonGroup* Kind() const { return kind_; }
     QButtonGroup* Order() const { return order_; }
     QDateEdit* DateStart() const { return dateStart_; }
@@ -58,7 +62,7 @@ public:
 
 private:
     TQueryControlNames names_;
-    QHBoxLayout* row_;
+    QLayout* row_;
     QButtonGroup* kind_;
     QButtonGroup* order_;
     QDateEdit *dateStart_, *dateEnd_;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
@@ -92,6 +93,11 @@ bool IsDirectory(const std::string& path) {
 std::string& Current() {
     static std::string code;
     return code;
+}
+
+std::function<void(const std::string&)>& Listener() {
+    static std::function<void(const std::string&)> listener;
+    return listener;
 }
 
 // LANGUAGE as the program found it: the "system's language" to go back to.
@@ -182,7 +188,10 @@ void SwitchLanguage(const std::string& code) {
     if (!code.empty() && IsPlainC(messages)) std::setlocale(LC_MESSAGES, "C.UTF-8");
     ++_nl_msg_cat_cntr;
     Current() = code;
+    if (Listener()) Listener()(code);
 }
+
+void SetLanguageListener(std::function<void(const std::string& code)> listener) { Listener() = std::move(listener); }
 
 std::string CurrentLanguage() { return Current(); }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The interface language: the installed catalogues (one folder per language
 // code), the saved choice and the switch itself.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ void RegisterTranslation();
 // Makes gettext use Locale/<code> from now on; an empty code: the
 // environment's language. Never touches LC_NUMERIC.
 void SwitchLanguage(const std::string& code);
+// Called after every switch with its code: the widgets' own texts and
+// formats follow the same choice. One listener; an empty one removes it.
+void SetLanguageListener(std::function<void(const std::string& code)> listener);
 // The code of the last switch (empty before any).
 std::string CurrentLanguage();
 // At start: the saved language, "en" when its folder is missing.

@@ -13,6 +13,7 @@
 #include "core/site/datamodule.h"
 #include "gui/guiports.h"
 #include "gui/dialogs.h"
+#include "gui/qtlanguage.h"
 #include "core/station/i18n.h"
 #include "core/site/languages.h"
 #include "programs/desktop/mainform.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("KALO - SQM"));
     // After QApplication, which sets the environment's locale again.
     ApplySavedLanguage();
+    FollowLanguageInQt(CurrentLanguage());
 
     auto* welcome = new TWelcomeForm(false);
     welcome->show();

@@ -76,10 +76,12 @@ TMainForm::TMainForm(TData& data, TSiteCommons& common, const QStringList& argum
     : QMainWindow(parent), data_(data), common_(common) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("KALO-SQM"));
+    // The first start: most of the screen, centred (a saved placement replaces it).
     resize(977, 621);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(977 / 2, 621 / 2));
+        resize(area.size() * 0.85);
+        move(area.center() - rect().center());
     }
     mdi_ = new QMdiArea(this);
     mdi_->setBackground(QColor(0xd4, 0xd4, 0xd4));
@@ -444,7 +446,7 @@ void TMainForm::mnuShowInternetTimeClick() {
             return;
         }
         const QDateTime when = ToQDateTime(t);
-        const QLocale locale = QLocale::system();
+        const QLocale locale;  // the chosen language's
         dialogs::Information(locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                                  locale.toString(when.time(), QLocale::LongFormat),
                              this);

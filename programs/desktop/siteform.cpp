@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "gui/chartpicture.h"
@@ -148,18 +149,28 @@ void TSiteFormPrivate::ReadSettings() {
 }
 
 void TSiteFormPrivate::RestorePlacement() {
+    auto* sub = qobject_cast<QMdiSubWindow*>(q->parentWidget());
+    // Opened maximised (another window was): it covers the area as it is.
+    if (sub && sub->isMaximized()) return;
     QSettings ini(q->SettingsFile(), QSettings::IniFormat);
     const QByteArray geometry = ini.value(QStringLiteral("Placement/Geometry")).toByteArray();
-    auto* sub = qobject_cast<QMdiSubWindow*>(q->parentWidget());
     QWidget* frameWidget = sub ? static_cast<QWidget*>(sub) : q;
-    if (!geometry.isEmpty() && frameWidget->restoreGeometry(geometry)) return;
-    // First opening: as large as the pages want, within the main window.
-    QSize size = q->sizeHint().expandedTo(QSize(780, 520));
-    if (sub) {
-        size += sub->size() - q->size();
-        if (QWidget* area = sub->parentWidget()) size = size.boundedTo(area->size());
+    if (geometry.isEmpty() || !frameWidget->restoreGeometry(geometry)) {
+        // First opening: as large as the pages want, within the main window.
+        QSize size = q->sizeHint().expandedTo(QSize(780, 520));
+        if (sub) size += sub->size() - q->size();
+        frameWidget->resize(size);
     }
-    frameWidget->resize(size);
+    // A placement saved in a larger main window, or the area's own cascade,
+    // must not leave part of the window out of sight.
+    QWidget* area = sub ? sub->parentWidget() : nullptr;
+    if (!area) return;
+    const QRect visible = area->rect();
+    QRect frame = frameWidget->geometry();
+    frame.setSize(frame.size().boundedTo(visible.size()));
+    frame.moveLeft(std::clamp(frame.left(), visible.left(), visible.right() + 1 - frame.width()));
+    frame.moveTop(std::clamp(frame.top(), visible.top(), visible.bottom() + 1 - frame.height()));
+    frameWidget->setGeometry(frame);
 }
 
 void TSiteFormPrivate::WriteSettings() {

@@ -41,14 +41,17 @@ TNetQueryPage::TNetQueryPage(TSiteFormPrivate& w)
     auto button = [q](const char* caption, const char* name, auto handler) {
         return SitePageButton(q, caption, name, handler);
     };
-    auto* buttons = new QGridLayout;
-    buttons->addWidget(button(N_("Run query"), "BitBtn7", [this] { RunQuery(); }), 0, 0, 1, 2);
-    buttons->addWidget(controls_.Prev(), 1, 0);
-    buttons->addWidget(controls_.Next(), 1, 1);
-    buttons->addWidget(button(N_("Save in local DB"), "BitBtn9", [this] { SaveInLocalDatabase(); }), 0, 2);
-    buttons->addWidget(button(N_("Save graph"), "btnSaveNetChart", [this] { w_.SaveChart(results_.Chart); }), 1, 2);
-    buttons->setRowStretch(2, 1);
-    controls_.Row()->addLayout(buttons, 1);
+    auto* run = new QGridLayout;
+    run->addWidget(button(N_("Run query"), "BitBtn7", [this] { RunQuery(); }), 0, 0, 1, 2);
+    run->addWidget(controls_.Prev(), 1, 0);
+    run->addWidget(controls_.Next(), 1, 1);
+    run->setRowStretch(2, 1);
+    controls_.AddButtons(run);
+    auto* saves = new QVBoxLayout;
+    saves->addWidget(button(N_("Save in local DB"), "BitBtn9", [this] { SaveInLocalDatabase(); }));
+    saves->addWidget(button(N_("Save graph"), "btnSaveNetChart", [this] { w_.SaveChart(results_.Chart); }));
+    saves->addStretch(1);
+    controls_.AddButtons(saves);
     for (Col c : kHiddenColumns) results_.Grid->setColumnHidden(results_.Model->ColumnOf(c), true);
     auto* layout = new QVBoxLayout(page_);
     layout->addLayout(controls_.Row());

@@ -11,6 +11,7 @@
 
 #include "core/station/i18n.h"
 #include "core/site/siteactions.h"
+#include "gui/flowlayout.h"
 #include "programs/desktop/siteform_p.h"
 #include "core/station/sqm.h"
 #include "gui/translatable.h"
@@ -76,12 +77,14 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
     QObject::connect(check, &QPushButton::clicked, w_.q, [this] { CheckConnection(); });
     infoForm->addRow(check);
 
-    auto* layout = new QHBoxLayout(page_);
-    layout->addLayout(form, 3);
-    auto* right = new QVBoxLayout;
-    right->addWidget(info);
-    right->addStretch();
-    layout->addLayout(right, 2);
+    // The meter's identity beside the fields, or under them in a narrow window.
+    auto* fields = new QWidget;
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    fields->setLayout(form);
+    auto* layout = new TFlowLayout(page_);
+    layout->addWidget(fields);
+    layout->addWidget(info);
     tab_ = SitePageScrolled(page_);
 }
 

@@ -35,6 +35,7 @@ for dep in firebird3.0-server-core fonts-dejavu-core 'systemd | systemd-standalo
 done
 if [[ $desktop == 1 ]]; then
   [[ ", $depends," == *", libqt6widgets6"[\ ,]* ]] || fail "Depends lacks libqt6widgets6: $depends"
+  [[ ", $depends," == *", qt6-translations-l10n"[\ ,]* ]] || fail "Depends lacks qt6-translations-l10n: $depends"
 fi
 
 # The files.

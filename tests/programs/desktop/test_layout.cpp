@@ -1,0 +1,257 @@
+// The windows as a user sees them in English, Italian and German: nothing
+// clipped when two site windows are tiled side by side, windows that open
+// inside the visible area, a first start that uses the screen, and Qt's own
+// texts (the boxes' buttons) and the grids' dates in the chosen language.
+#include <QAbstractButton>
+#include <QDateEdit>
+#include <QDialog>
+#include <QRadioButton>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+
+#include <cmath>
+
+#include "core/site/languages.h"
+#include "core/site/siterules.h"
+#include "gui/buttonframe.h"
+#include "gui/dialogs.h"
+#include "gui/qtlanguage.h"
+#include "programs/desktop/gui_test_support.h"
+#include "programs/desktop/mainform.h"
+#include "programs/desktop/settingsform.h"
+#include "programs/desktop/siteform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using guitest::Child;
+
+const char* const kLanguages[] = {"en", "it", "de"};
+
+class Layout : public guitest::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        LocalTimeServerOnly();
+        fs::copy(KALO_LOCALE_DIR, dir.Path() / "Locale", fs::copy_options::recursive);
+        unsetenv("LANGUAGE");
+        FollowLanguageInQt("");
+    }
+    void TearDown() override {
+        forms.clear();  // the site windows go before the data module
+        SwitchLanguage("");
+        SetLanguageListener(nullptr);
+        unsetenv("LANGUAGE");
+        GuiTest::TearDown();
+    }
+    // A site with a reading on the night of 11 March 2011, on a port where nothing answers.
+    void AddSite(int id, const std::string& name) {
+        Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_ACQUIREMODE, "
+             "SIT_INTERVAL, SIT_TIMEZONE, SIT_LATIT, SIT_LONG, SIT_AUTOSTART, SIT_AUTOUPLOAD) VALUES (" +
+             std::to_string(id) + ", '" + name + "', '127.0.0.1', " + std::to_string(testsupport::ClosedPort()) +
+             ", 1, 2, 5, 1, 45.8, 11.5, 0, 0)");
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_STATE) VALUES "
+             "('k" + std::to_string(id) + "', " + std::to_string(id) + ", '2011-03-11 20:00:00', 20, 0, 0)");
+    }
+    TMainForm& Main(QSize size = QSize(1600, 960)) {
+        forms.push_back(std::make_unique<TMainForm>(data, common, QStringList{"kalosqm", "noautoplay"}));
+        TMainForm& m = *forms.back();
+        if (size.isValid()) m.resize(size);
+        m.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&m));
+        return m;
+    }
+    QAction* Entry(TMainForm& m, const std::string& code) {
+        return m.LanguageMenu()->findChild<QAction*>(QString::fromStdString(code == "en" ? "miDefault" : "mi_" + code));
+    }
+
+    std::vector<std::unique_ptr<TMainForm>> forms;
+};
+
+// The widgets of a page that show less than their text needs.
+std::vector<std::string> Clipped(QWidget* page) {
+    std::vector<std::string> clipped;
+    auto name = [](QWidget* w, const QString& text) {
+        return w->objectName().toStdString() + " \"" + text.toStdString() + "\" " + std::to_string(w->width()) +
+               " < " + std::to_string(w->sizeHint().width());
+    };
+    for (auto* b : page->findChildren<QAbstractButton*>())
+        if (b->isVisibleTo(page) && !b->text().isEmpty() && b->width() < b->sizeHint().width())
+            clipped.push_back(name(b, b->text()));
+    for (auto* l : page->findChildren<QLabel*>())
+        if (l->isVisibleTo(page) && !l->text().isEmpty() && !l->wordWrap() && l->width() < l->sizeHint().width())
+            clipped.push_back(name(l, l->text()));
+    for (auto* s : page->findChildren<QScrollArea*>())
+        if (s->horizontalScrollBar()->isVisible()) clipped.push_back(s->objectName().toStdString() + " scrolls sideways");
+    if (auto* s = qobject_cast<QScrollArea*>(page); s && s->horizontalScrollBar()->isVisible())
+        clipped.push_back(s->objectName().toStdString() + " scrolls sideways");
+    return clipped;
+}
+
+// Every page of every tiled window, in each language, on a 1600-pixel-wide main window.
+TEST_F(Layout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) {
+    AddSite(1, "Roof of the observatory");
+    TMainForm& m = Main();
+    std::vector<TSiteForm*> sites{m.OpenSiteWindow(1, false), m.OpenSiteWindow(0, false)};
+    m.mnuTileVerticallyClick();
+    QTest::qWait(50);
+    for (const char* language : kLanguages) {
+        Entry(m, language)->trigger();
+        for (TSiteForm* f : sites) {
+            ASSERT_LE(f->parentWidget()->width(), 800) << "tiled";
+            auto* tabs = Child<QTabWidget>(f, "PageControl1");
+            EXPECT_LE(tabs->tabBar()->sizeHint().width(), tabs->width()) << language << ": the tabs scroll";
+            for (int i = 0; i < tabs->count(); ++i) {
+                if (!tabs->isTabVisible(i)) continue;
+                tabs->setCurrentIndex(i);
+                QTest::qWait(20);
+                EXPECT_EQ(Clipped(tabs->widget(i)), std::vector<std::string>())
+                    << language << ", " << f->windowTitle().toStdString() << ", page " << i;
+            }
+            EXPECT_EQ(Clipped(Child<QWidget>(f, "ButtonFrame1")), std::vector<std::string>()) << language;
+        }
+    }
+}
+
+TEST_F(Layout, AFirstStartUsesMostOfTheScreenAndEveryNewSiteWindowOpensInsideTheArea) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    TMainForm& first = Main(QSize());
+    EXPECT_TRUE(screen.contains(first.frameGeometry())) << "on the screen";
+    EXPECT_GE(first.width(), screen.width() * 3 / 4);
+    EXPECT_GE(first.height(), screen.height() * 3 / 4);
+    forms.clear();
+
+    AddSite(1, "Asiago");
+    AddSite(2, "Padova");
+    TMainForm& m = Main(QSize(1000, 700));
+    const QRect area = m.Area()->viewport()->rect();
+    // A placement saved in a larger main window, far to the right and below.
+    {
+        QMdiSubWindow probe;
+        probe.setGeometry(900, 500, 700, 500);
+        QSettings ini(QString::fromStdString(TSiteRules::SettingsFile(2)), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Placement/Geometry"), probe.saveGeometry());
+    }
+    for (int id : {1, 2, 0, 0, 0, 0, 0}) {
+        TSiteForm* f = m.OpenSiteWindow(id, false);
+        QTest::qWait(20);
+        const QRect frame = f->parentWidget()->geometry();
+        EXPECT_TRUE(area.contains(frame)) << "site " << id << ": " << frame.x() << "," << frame.y() << " "
+                                          << frame.width() << "x" << frame.height();
+    }
+}
+
+TEST_F(Layout, CreateNewWhileAWindowIsMaximisedOpensMaximisedCoveringTheOther) {
+    AddSite(1, "Asiago");
+    TMainForm& m = Main(QSize(1000, 700));
+    TSiteForm* site = m.OpenSiteWindow(1, false);
+    site->parentWidget()->showMaximized();
+    QTest::qWait(20);
+    m.mnuCreateNewClick();
+    QTest::qWait(50);
+    auto* fresh = qobject_cast<QMdiSubWindow*>(m.Area()->activeSubWindow());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_NE(fresh->widget(), site);
+    EXPECT_TRUE(fresh->isMaximized());
+    EXPECT_EQ(fresh->geometry(), m.Area()->viewport()->rect()) << "the maximised window below stays hidden";
+}
+
+TEST_F(Layout, TheBoxesButtonsAndTheGridsDatesFollowTheChosenLanguage) {
+    AddSite(1, "Asiago");
+    TMainForm& m = Main(QSize(1000, 700));
+    TSiteForm* f = m.OpenSiteWindow(1, false);
+    auto* grid = Child<QTableView>(f, "gridLatest");
+    ASSERT_EQ(grid->model()->rowCount(), 1);
+    struct Case {
+        const char* language;
+        const char* yes;
+        const char* no;
+        const char* date;  // how 11 March 2011 starts; English: the system's format
+    };
+    for (const Case& c : {Case{"de", "Ja", "Nein", "11.03.11"}, Case{"it", "Sì", "No", "11/03/11"},
+                          Case{"en", "Yes", "No", nullptr}}) {
+        Entry(m, c.language)->trigger();
+        unsetenv("KALOSQM_MESSAGE_LOG");  // a real box
+        QStringList buttons;
+        guitest::WhenModal<QMessageBox>([&buttons](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons()) buttons.append(b->text().remove(QLatin1Char('&')));
+            box->button(QMessageBox::No)->click();
+        });
+        EXPECT_FALSE(dialogs::Confirm(QStringLiteral("?"), &m));
+        buttons.sort();
+        QStringList expected{QString::fromUtf8(c.yes), QString::fromUtf8(c.no)};
+        expected.sort();
+        EXPECT_EQ(buttons, expected) << c.language;
+        const QString date = grid->model()->index(0, 0).data().toString();
+        if (c.date) EXPECT_TRUE(date.startsWith(QLatin1String(c.date))) << c.language << ": " << date.toStdString();
+    }
+    setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+}
+
+// Pictures of every page, tiled and maximised, in each language, for looking
+// at (KALO_SCREENSHOTS=folder; tools/screenshots.sh runs it under a real X
+// server with a window manager, where the whole screen is taken too).
+TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
+    const char* folder = getenv("KALO_SCREENSHOTS");
+    if (!folder) GTEST_SKIP() << "KALO_SCREENSHOTS not set";
+    AddSite(1, "Roof of the observatory");
+    AddSite(2, "Garden");
+    for (int m = 0; m < 10 * 60; m += 5) {
+        const double v = 19.0 + 2.0 * std::sin(m / 600.0 * 3.14159);
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+             "REA_STATE, REA_UPLOADED) VALUES ('s" + std::to_string(m) + "', 1, DATEADD(" + std::to_string(m) +
+             " MINUTE TO TIMESTAMP '2011-03-11 19:00:00'), " + std::to_string(v) + ", 0, 8.5, 0, 1)");
+    }
+    TMainForm& m = Main(QSize());
+    m.showMaximized();  // the tiled width of a user's screen
+    std::vector<TSiteForm*> sites{m.OpenSiteWindow(1, false), m.OpenSiteWindow(2, false)};
+    const QString out = QString::fromLatin1(folder) + QLatin1Char('/');
+    auto shoot = [&](const QString& name) {
+        QTest::qWait(150);
+        m.grab().save(out + name + QStringLiteral(".png"));
+        if (QGuiApplication::platformName() == QLatin1String("xcb"))
+            QGuiApplication::primaryScreen()->grabWindow(0).save(out + name + QStringLiteral("-screen.png"));
+    };
+    for (const char* language : kLanguages) {
+        Entry(m, language)->trigger();
+        const QString lang = QString::fromLatin1(language);
+        for (TSiteForm* f : sites) {
+            Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 11));
+            auto* tabs = Child<QTabWidget>(f, "PageControl1");
+            tabs->setCurrentWidget(Child<QWidget>(f, "tsDB"));
+            f->RunLocalQuery();
+        }
+        for (bool maximised : {false, true}) {
+            if (maximised)
+                sites[0]->parentWidget()->showMaximized();
+            else
+                m.mnuTileVerticallyClick();
+            auto* tabs = Child<QTabWidget>(sites[0], "PageControl1");
+            for (int i = 0; i < tabs->count(); ++i) {
+                if (!tabs->isTabVisible(i)) continue;
+                tabs->setCurrentIndex(i);
+                if (!maximised) Child<QTabWidget>(sites[1], "PageControl1")->setCurrentIndex(i);
+                shoot(QStringLiteral("%1-%2-page%3").arg(lang, maximised ? QStringLiteral("max") : QStringLiteral("tiled")).arg(i));
+            }
+            sites[0]->parentWidget()->showNormal();
+        }
+        guitest::WhenModal<TSettingsForm>([&](TSettingsForm* d) {
+            QTest::qWait(150);
+            d->grab().save(out + lang + QStringLiteral("-settings.png"));
+            d->reject();
+        });
+        m.mnuSettingsClick();
+    }
+}
+
+}  // namespace

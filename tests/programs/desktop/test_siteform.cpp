@@ -295,11 +295,11 @@ TEST_F(SiteReadings, TheLatestReadingsGridShowsCorrectedValuesFlagsAndTheCountKe
     count->setValue(0);
     EXPECT_EQ(grid->model()->rowCount(), 0);
     ShowPage(f, "tsGrafico");  // "Recent recorded readings" is the first choice
-    EXPECT_EQ(Points(Child<QChartView>(f, "ChartRealTime")), 0);
+    EXPECT_EQ(Points(Child<TReadingChart>(f, "ChartRealTime")), 0);
     count->setValue(1000);
     EXPECT_EQ(grid->model()->rowCount(), 14);
-    EXPECT_EQ(Points(Child<QChartView>(f, "ChartRealTime")), 14);
-    EXPECT_EQ(Child<QChartView>(f, "ChartRealTime")->chart()->title(),
+    EXPECT_EQ(Points(Child<TReadingChart>(f, "ChartRealTime")), 14);
+    EXPECT_EQ(Child<TReadingChart>(f, "ChartRealTime")->Title(),
               "Real time SQM graph of the recent recorde readings");
     count->setValue(3);
     f->close();
@@ -361,8 +361,8 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     ShowPage(f, "tsGrafico");
     Child<QRadioButton>(f, "rbShow0")->click();
     EXPECT_EQ(Boxes(), Lines{"error: Impossible to get the Internet time"});
-    auto* chart = Child<QChartView>(f, "ChartRealTime");
-    EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(night, UserFormatSettings()));
+    auto* chart = Child<TReadingChart>(f, "ChartRealTime");
+    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(night, UserFormatSettings()));
     EXPECT_EQ(Points(chart), 2);
 
     // With a reading taken, its time names the night: no synchronisation.
@@ -372,7 +372,7 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     const double taken = f->Acquisition().Station()->DateTime;
     f->ShowChosenGraph();
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
+    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
     EXPECT_EQ(Points(chart), NightDateOf(taken) == night ? 3 : 1);
     // Leaving the page closes the night; the next refresh does not reopen it.
     ShowPage(f, "tsSiteScroll");
@@ -413,9 +413,9 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(Text(f, ("lblStat" + std::to_string(i)).c_str()).toStdString(),
                   i == 0 ? stats[i] : FormatNumber(std::stod(stats[i]), 2, UserFormatSettings()));
-    auto* chart = Child<QChartView>(f, "ChartQuery");
+    auto* chart = Child<TReadingChart>(f, "ChartQuery");
     EXPECT_EQ(Points(chart), 4);
-    EXPECT_EQ(chart->chart()->title().toStdString(),
+    EXPECT_EQ(chart->Title().toStdString(),
               "SQM Graph of the night: " + FormatDateText(EncodeDate(2011, 3, 11), UserFormatSettings()));
 
     const QString file = QString::fromStdString((dir.Path() / "night.txt").string());

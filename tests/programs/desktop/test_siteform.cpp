@@ -380,6 +380,44 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     EXPECT_TRUE(Boxes().empty());
 }
 
+// The query's chart as the user sees it: a lone reading is a marker, a gap
+// of hours a break, and the site's night shaded.
+TEST_F(SiteReadings, TheQueryChartShowsALoneReadingBreaksAtAGapAndShadesTheSitesNight) {
+    const int id = AddSite("Roof", sim.Port());
+    AddReading(id, EncodeDateTime(2011, 3, 11, 21, 0, 0), 21.0, -0.2);
+    TSiteForm* f = Open(id);
+    ShowPage(f, "tsDB");
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 11));
+    auto* chart = Child<TReadingChart>(f, "ChartQuery");
+    const auto redNear = [&](double utc, double value) {
+        chart->resize(760, 360);
+        const QImage image = chart->grab().toImage();
+        const TNightPlotLayout L = chart->Layout();
+        int red = 0;
+        for (int dy = -6; dy <= 6; ++dy)
+            for (int dx = -6; dx <= 6; ++dx) {
+                const QRgb c = image.pixel(static_cast<int>(L.X(utc)) + dx, static_cast<int>(L.Y(value)) + dy);
+                red += qRed(c) > 200 && qGreen(c) < 90 && qBlue(c) < 90;
+            }
+        return red;
+    };
+    f->RunLocalQuery();
+    ASSERT_EQ(Points(chart), 1);
+    EXPECT_GE(redNear(EncodeDateTime(2011, 3, 11, 21, 0, 0), 20.8), 25) << "the lone reading is seen";
+    ASSERT_TRUE(chart->Data().Astronomy) << "the site has coordinates";
+    EXPECT_EQ(chart->Data().Astronomy->Dark.size(), 1u);
+
+    for (int m = 0; m <= 120; m += 5) {
+        AddReading(id, EncodeDateTime(2011, 3, 11, 22, 0, 0) + m / 1440.0, 21.0, -0.2);
+        AddReading(id, EncodeDateTime(2011, 3, 12, 3, 0, 0) + m / 1440.0, 21.0, -0.2);
+    }
+    f->RunLocalQuery();
+    EXPECT_EQ(Points(chart), 51);
+    EXPECT_GT(redNear(EncodeDateTime(2011, 3, 11, 23, 0, 0), 20.8), 0);
+    EXPECT_EQ(redNear(EncodeDateTime(2011, 3, 12, 1, 0, 0), 20.8), 0) << "the hours without readings are joined";
+    EXPECT_GT(redNear(EncodeDateTime(2011, 3, 12, 4, 0, 0), 20.8), 0);
+}
+
 TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesThemAndDeletesOnlyAfterAsking) {
     const int id = AddSite("Roof", sim.Port());
     const double values[] = {20.0, 21.5, 20.5, 21.0};

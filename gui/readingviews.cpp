@@ -179,7 +179,7 @@ QTableView* MakeReadingGrid(const char* name, TReadingTableModel* model) {
 
 TReadingChart::TReadingChart(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumHeight(260);
+    setMinimumHeight(220);
     data_.From = 0;
     data_.To = 1;
 }

@@ -243,13 +243,25 @@ struct TNightFrame {
     std::vector<TLegendItem> Legend;
 };
 
+// The bands as opaque colours, each hour span in the colour of the bands
+// over it: metafiles have no transparency, and the overlap keeps its own shade.
+QColor Over(const QColor& under, const QColor& c) {
+    const double a = c.alphaF();
+    return QColor::fromRgbF(static_cast<float>(under.redF() * (1 - a) + c.redF() * a),
+                            static_cast<float>(under.greenF() * (1 - a) + c.greenF() * a),
+                            static_cast<float>(under.blueF() * (1 - a) + c.blueF() * a));
+}
+
 std::vector<TLegendItem> NightLegend(const TNightPlotData& d, const TPlotStyle& s, const TPlotTexts& t) {
     std::vector<TLegendItem> items{
         {TSwatch::Dots, s.Readings,
          d.Readings.size() == 1 ? Q(t.ReadingsOne) : WithArgument(t.ReadingsMany, std::to_string(d.Readings.size()))}};
     // Only what the picture shows; the line below it says what is missing.
-    if (d.Astronomy && !d.Astronomy->Dark.empty()) items.push_back({TSwatch::Band, s.Dark, Q(t.Dark)});
-    if (d.Astronomy && !d.Astronomy->MoonUp.empty()) items.push_back({TSwatch::Band, s.Moon, Q(t.MoonUp)});
+    // The bands' colours as drawn, opaque (see Over).
+    if (d.Astronomy && !d.Astronomy->Dark.empty())
+        items.push_back({TSwatch::Band, Over(s.Background, s.Dark), Q(t.Dark)});
+    if (d.Astronomy && !d.Astronomy->MoonUp.empty())
+        items.push_back({TSwatch::Band, Over(s.Background, s.Moon), Q(t.MoonUp)});
     if (d.Astronomy && !d.Astronomy->Twilights.empty())
         items.push_back({TSwatch::DashedLine, s.Twilight, Q(t.Twilight)});
     return items;
@@ -308,15 +320,6 @@ TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& st
     const double spacing = MedianInterval(d.Readings) / std::max(1e-9, d.To - d.From) * fr.L.Plot.width();
     if (!d.Readings.empty() && (d.Readings.size() <= 60 || spacing >= radius * 4)) fr.Marker = radius;
     return fr;
-}
-
-// The bands as opaque colours, each hour span in the colour of the bands
-// over it: metafiles have no transparency, and the overlap keeps its own shade.
-QColor Over(const QColor& under, const QColor& c) {
-    const double a = c.alphaF();
-    return QColor::fromRgbF(static_cast<float>(under.redF() * (1 - a) + c.redF() * a),
-                            static_cast<float>(under.greenF() * (1 - a) + c.greenF() * a),
-                            static_cast<float>(under.blueF() * (1 - a) + c.blueF() * a));
 }
 
 void FillBands(QPainter& p, const TNightPlotLayout& L, const TNightAstronomy& a, const TPlotStyle& style) {

@@ -105,6 +105,15 @@ TEST_F(ReadingChartTest, OneOrTwoReadingsAreMarkersSeenAtOnceAndManyAreALine) {
         {"two readings in a night", {Reading(at, 20.1), Reading(at + kMinute, 20.3)}, NightWindow(night)},
         {"two readings hours apart", {Reading(at, 20.1), Reading(at + 5 * kHour, 21.3)}, NightWindow(night)},
     };
+    PlotReadings(chart.get(), {}, false, QStringLiteral("none"));
+    {
+        const QImage none = Picture();
+        const QRect plot = chart->Layout().Plot.toRect();
+        int red = 0;
+        for (int y = plot.top(); y <= plot.bottom(); ++y)
+            for (int x = plot.left(); x <= plot.right(); ++x) red += IsRed(none.pixel(x, y));
+        EXPECT_EQ(red, 0) << "no reading, nothing red in the plot";
+    }
     for (const TCase& c : cases) {
         PlotReadings(chart.get(), c.Rows, false, QStringLiteral("t"), c.Span);
         const QImage image = Picture();
@@ -224,6 +233,9 @@ TEST_F(ReadingChartTest, ANightWithThePositionShadesTheDarkHoursAndALongInterval
     PlotReadings(chart.get(), Every(night, night + 10, kHour), false, QStringLiteral("ten days"),
                  TQueryWindow{night, night + 10}, asiago);
     EXPECT_FALSE(chart->Data().Astronomy);
+    const QImage days = Picture();
+    EXPECT_EQ(days.pixel(static_cast<int>(chart->Layout().X(night + 4.6)), static_cast<int>(chart->Layout().Plot.top()) + 3),
+              QColor(Qt::white).rgb());
     PlotReadings(chart.get(), Every(night + 19 * kHour, night + 29 * kHour, 10 * kMinute), false,
                  QStringLiteral("night"), NightWindow(night), std::nullopt);
     EXPECT_FALSE(chart->Data().Astronomy) << "no position, no shading";

@@ -318,7 +318,7 @@ TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& st
     // Markers where the line alone would hide readings: few of them, or far apart.
     const double lw = std::max(1.2, f.Base / 8), radius = std::max(4.0, lw * 2.5);
     const double spacing = MedianInterval(d.Readings) / std::max(1e-9, d.To - d.From) * fr.L.Plot.width();
-    if (!d.Readings.empty() && (d.Readings.size() <= 60 || spacing >= radius * 4)) fr.Marker = radius;
+    if (!d.Readings.empty() && (d.Readings.size() <= 10 || spacing >= radius * 3)) fr.Marker = radius;
     return fr;
 }
 

@@ -130,6 +130,15 @@ TEST_F(ReadingChartTest, OneOrTwoReadingsAreMarkersSeenAtOnceAndManyAreALine) {
                  NightWindow(night));
     EXPECT_EQ(ReadingMarkerRadius(chart->Data(), chart->size(), chart->Texts()), 0);
     EXPECT_EQ(chart->Data().Readings.size(), 601u);
+    // Readings every ten minutes are still a line; hourly ones stand apart as markers.
+    PlotReadings(chart.get(), Every(night + 19 * kHour, night + 29 * kHour, 10 * kMinute), false, QStringLiteral("t"),
+                 NightWindow(night));
+    EXPECT_EQ(ReadingMarkerRadius(chart->Data(), chart->size(), chart->Texts()), 0);
+    const auto hourly = Every(night + 19 * kHour, night + 29 * kHour, kHour);
+    PlotReadings(chart.get(), hourly, false, QStringLiteral("t"), NightWindow(night));
+    EXPECT_GE(ReadingMarkerRadius(chart->Data(), chart->size(), chart->Texts()), 3);
+    const QImage beads = Picture();
+    for (const TReadingRow& r : hourly) EXPECT_GE(RedAround(beads, At(r), 8).Count, 25);
 }
 
 TEST_F(ReadingChartTest, AGapOfHoursIsABreakAndAMissingReadingIsNot) {

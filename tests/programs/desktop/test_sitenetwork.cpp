@@ -202,6 +202,9 @@ TEST_F(SiteNetwork, NetworkPagesRenderForScreenshots) {
     f->RunNetworkQuery();
     QTest::qWait(20);
     f->grab().save(QString::fromLatin1(folder) + "/site-netquery.png");
+    Child<QTabWidget>(f, "PageControl3")->setCurrentIndex(1);  // its chart
+    QTest::qWait(20);
+    f->grab().save(QString::fromLatin1(folder) + "/site-netquery-graph.png");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "gui/translatable.h"
 
 namespace {
 
@@ -180,6 +181,7 @@ QTableView* MakeReadingGrid(const char* name, TReadingTableModel* model) {
 TReadingChart::TReadingChart(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumHeight(220);
+    PaintsTranslatedTexts(this);
     data_.From = 0;
     data_.To = 1;
 }

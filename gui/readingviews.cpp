@@ -267,6 +267,10 @@ void PlotReadings(TReadingChart* view, const std::vector<TReadingRow>& rows, boo
         d.From = std::floor(NowUtc() * 24) / 24;
         d.To = d.From + 1.0 / 24;
     }
+    if (!(d.To > d.From)) {  // an interval that ends where it starts: the hour around it
+        d.From -= 1.0 / 48;
+        d.To = d.From + 1.0 / 24;
+    }
     d.NightDate = std::floor(d.From - 0.5);
     d.LocalToUtc = 0;  // the window's times are UTC
     constexpr double kNightChartDays = 3;

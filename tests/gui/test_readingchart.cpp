@@ -105,6 +105,10 @@ TEST_F(ReadingChartTest, OneOrTwoReadingsAreMarkersSeenAtOnceAndManyAreALine) {
         {"two readings in a night", {Reading(at, 20.1), Reading(at + kMinute, 20.3)}, NightWindow(night)},
         {"two readings hours apart", {Reading(at, 20.1), Reading(at + 5 * kHour, 21.3)}, NightWindow(night)},
     };
+    // An interval that ends where it begins still has a time axis.
+    PlotReadings(chart.get(), {Reading(at, 20.1)}, false, QStringLiteral("t"), TQueryWindow{at, at});
+    EXPECT_GE(RedAround(Picture(), At(Reading(at, 20.1)), 8).Count, 25);
+    EXPECT_GT(chart->Data().To, chart->Data().From);
     PlotReadings(chart.get(), {}, false, QStringLiteral("none"));
     {
         const QImage none = Picture();

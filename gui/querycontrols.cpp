@@ -1,7 +1,6 @@
 #include "gui/querycontrols.h"
 
 #include <QButtonGroup>
-#include <QChartView>
 #include <QDateEdit>
 #include <QFormLayout>
 #include <QGridLayout>

@@ -9,7 +9,6 @@
 #include "gui/readingviews.h"
 
 class QButtonGroup;
-class QChartView;
 class QDateEdit;
 class QGridLayout;
 class QHBoxLayout;
@@ -82,7 +81,7 @@ struct TQueryResults {
     QTabWidget* Tabs;
     TReadingTableModel* Model;
     QTableView* Grid;
-    QChartView* Chart;
+    TReadingChart* Chart;
     std::vector<QLabel*> Stats;
 };
 

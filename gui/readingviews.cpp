@@ -1,21 +1,20 @@
 #include "gui/readingviews.h"
 
-#include <QChart>
-#include <QChartView>
-#include <QDateTimeAxis>
 #include <QHeaderView>
-#include <QLineSeries>
 #include <QLocale>
+#include <QPainter>
 #include <QTableView>
 #include <QTimeZone>
-#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "gui/translatable.h"
 
 namespace {
+
+constexpr double kMinute = 1.0 / 1440;
 
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
 
@@ -179,42 +178,69 @@ QTableView* MakeReadingGrid(const char* name, TReadingTableModel* model) {
     return grid;
 }
 
-QChartView* MakeReadingChart(const char* name, const QString& title) {
-    auto* chart = new QChart;
-    chart->setTitle(title);
-    chart->legend()->hide();
-    chart->setDropShadowEnabled(false);
-    chart->setBackgroundBrush(Qt::white);
-    chart->setPlotAreaBackgroundBrush(Qt::white);
-    chart->setPlotAreaBackgroundVisible(true);
-    chart->setAnimationOptions(QChart::NoAnimation);
-    auto* series = new QLineSeries;
-    series->setPen(QPen(Qt::red, 1.5));
-    series->setPointsVisible(false);
-    chart->addSeries(series);
-    auto* x = new QDateTimeAxis;
-    x->setFormat(QStringLiteral("dd/MM hh:mm"));
-    x->setTickCount(7);
-    auto* y = new QValueAxis;
-    y->setLabelFormat(QStringLiteral("%.2f"));
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(y, Qt::AlignLeft);
-    series->attachAxis(x);
-    series->attachAxis(y);
-    auto* view = new QChartView(chart);
+TReadingChart::TReadingChart(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumHeight(220);
+    PaintsTranslatedTexts(this);
+    data_.From = 0;
+    data_.To = 1;
+}
+
+void TReadingChart::SetTitle(const QString& title) {
+    title_ = title;
+    update();
+}
+
+void TReadingChart::SetData(TNightPlotData data) {
+    data_ = std::move(data);
+    update();
+}
+
+TPlotTexts TReadingChart::Texts() const {
+    TPlotTexts t;
+    t.Title = title_.toStdString();
+    t.Subtitle = std::string();
+    t.TimeAxis = Tr(N_("Time (UTC)"));
+    t.ValueAxis = Tr(N_("Sky brightness (mag/arcsec²)"));
+    t.ReadingsOne = Tr(N_("Sky brightness (1 reading)"));
+    t.ReadingsMany = Tr(N_("Sky brightness (%1 readings)"));
+    t.Dark = Tr(N_("Astronomical night (Sun below −18°)"));
+    t.MoonUp = Tr(N_("Moon above the horizon"));
+    t.Twilight = Tr(N_("Sun at −18° (astronomical dusk, dawn)"));
+    t.Dusk = Tr(N_("dusk %1"));
+    t.Dawn = Tr(N_("dawn %1"));
+    t.NoReadings = Tr(N_("No readings"));
+    t.InfoLine = false;
+    t.WholeHours = false;
+    return t;
+}
+
+TPlotStyle TReadingChart::Style() {
+    TPlotStyle s;
+    s.Readings = QColor(255, 0, 0);
+    return s;
+}
+
+void TReadingChart::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    RenderNightPlot(data_, p, size(), Style(), Texts());
+}
+
+TReadingChart* MakeReadingChart(const char* name, const QString& title) {
+    auto* view = new TReadingChart;
     view->setObjectName(QString::fromLatin1(name));
-    view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumHeight(220);
+    view->SetTitle(title);
     return view;
 }
 
-void PlotReadings(QChartView* view, const std::vector<TReadingRow>& rows, bool corrected, const QString& title,
-                  std::optional<TQueryWindow> span) {
-    QChart* chart = view->chart();
-    chart->setTitle(title);
-    auto* series = static_cast<QLineSeries*>(chart->series().value(0));
-    auto* x = static_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).value(0));
-    auto* y = static_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
+std::optional<TSitePosition> PositionOf(const std::optional<double>& latitude, const std::optional<double>& longitude) {
+    if (!latitude || !longitude || !std::isfinite(*latitude) || !std::isfinite(*longitude)) return std::nullopt;
+    return TSitePosition{*latitude, *longitude};
+}
+
+void PlotReadings(TReadingChart* view, const std::vector<TReadingRow>& rows, bool corrected, const QString& title,
+                  std::optional<TQueryWindow> span, std::optional<TSitePosition> position) {
     std::vector<std::pair<double, double>> points;
     points.reserve(rows.size());
     for (const TReadingRow& r : rows) {
@@ -223,41 +249,37 @@ void PlotReadings(QChartView* view, const std::vector<TReadingRow>& rows, bool c
     }
     std::sort(points.begin(), points.end());
     points = Thinned(std::move(points));
-    // The axis labels in the PC's zone: shift UTC by that zone's offset at
-    // the start so the labels read the UTC times that are stored.
-    qint64 shift = 0;
-    if (!points.empty() || span) {
-        const QDateTime first = ToQDateTime(span ? span->Start : points.front().first);
-        shift = -static_cast<qint64>(first.toLocalTime().offsetFromUtc()) * 1000;
-    }
-    QList<QPointF> list;
-    list.reserve(static_cast<qsizetype>(points.size()));
-    double lo = 0, hi = 0;
-    for (const auto& [t, v] : points) {
-        list.append(QPointF(static_cast<double>(ToQDateTime(t).toMSecsSinceEpoch() + shift), v));
-        if (list.size() == 1) lo = hi = v;
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-    }
-    series->replace(list);
-    auto axisTime = [&](double t) { return QDateTime::fromMSecsSinceEpoch(ToQDateTime(t).toMSecsSinceEpoch() + shift); };
+
+    TNightPlotData d;
+    d.Readings.reserve(points.size());
+    for (const auto& [t, v] : points) d.Readings.push_back({t, v});
     if (span) {
-        x->setRange(axisTime(span->Start), axisTime(span->Stop));
-        x->setFormat(span->Stop - span->Start > 3 ? QStringLiteral("dd/MM/yy") : QStringLiteral("dd/MM hh:mm"));
+        d.From = span->Start;
+        d.To = span->Stop;
+    } else if (!points.empty()) {
+        // The readings' own span, with room at both ends for their markers;
+        // a lone reading gets half an hour around it.
+        const double first = points.front().first, last = points.back().first;
+        const double pad = last > first ? std::max((last - first) * 0.03, 2 * kMinute) : 15 * kMinute;
+        d.From = first - pad;
+        d.To = last + pad;
+    } else {
+        d.From = std::floor(NowUtc() * 24) / 24;
+        d.To = d.From + 1.0 / 24;
     }
-    if (list.isEmpty()) {
-        const QDateTime now = QDateTime::currentDateTime();
-        if (!span) x->setRange(now.addSecs(-3600), now);
-        y->setRange(0, 1);
-        return;
+    if (!(d.To > d.From)) {  // an interval that ends where it starts: the hour around it
+        d.From -= 1.0 / 48;
+        d.To = d.From + 1.0 / 24;
     }
-    const qint64 first = static_cast<qint64>(list.front().x()), last = static_cast<qint64>(list.back().x());
-    if (!span) {
-        const qint64 width = std::max<qint64>(last - first, 60000);
-        x->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(first + width));
-        x->setFormat(width > 3 * 86400000LL ? QStringLiteral("dd/MM/yy") : QStringLiteral("dd/MM hh:mm"));
+    d.NightDate = std::floor(d.From - 0.5);
+    d.LocalToUtc = 0;  // the window's times are UTC
+    constexpr double kNightChartDays = 3;
+    if (position) {
+        d.Latitude = position->Latitude;
+        d.Longitude = position->Longitude;
+        if (d.To - d.From <= kNightChartDays)
+            d.Astronomy = ComputeNightAstronomy(position->Latitude, position->Longitude, d.From, d.To, 0);
     }
-    const double pad = std::max(0.05, (hi - lo) * 0.05);
-    y->setRange(lo - pad, hi + pad);
-    y->applyNiceNumbers();
+    view->SetTitle(title);
+    view->SetData(std::move(d));
 }

@@ -2,12 +2,14 @@
 // The grids and charts of stored readings in a site window.
 #include <QAbstractTableModel>
 #include <QDateTime>
+#include <QWidget>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "core/site/localquery.h"
+#include "plot/plotrender.h"
 
-class QChartView;
 class QTableView;
 
 // Reading times are UTC date-times; shown as they are, never shifted to
@@ -45,9 +47,43 @@ private:
 // A read-only grid that selects whole rows.
 QTableView* MakeReadingGrid(const char* name, TReadingTableModel* model);
 
-// A chart with one red line, no legend, flat, on white.
-QChartView* MakeReadingChart(const char* name, const QString& title);
+// A chart of readings, drawn as the published night plot is (plotrender.h)
+// so the window, its saved pictures and the plots read alike: one red line,
+// times in UTC, broken at long gaps, markers when the readings are few, and
+// on a night with the site's position the astronomical night and the Moon
+// above the horizon shaded. Its words follow the window's language.
+class TReadingChart : public QWidget {
+    Q_OBJECT
+public:
+    explicit TReadingChart(QWidget* parent = nullptr);
+    void SetTitle(const QString& title);
+    QString Title() const { return title_; }
+    void SetData(TNightPlotData data);
+    const TNightPlotData& Data() const { return data_; }
+    // The words as drawn now, in the window's language.
+    TPlotTexts Texts() const;
+    TNightPlotLayout Layout() const { return NightPlotLayout(data_, size(), Texts()); }
+    static TPlotStyle Style();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QString title_;
+    TNightPlotData data_;
+};
+
+// The chart of a site window, with an object name and the first title.
+TReadingChart* MakeReadingChart(const char* name, const QString& title);
+
+// Where a site is, to shade its nights; longitude east positive.
+struct TSitePosition {
+    double Latitude = 0, Longitude = 0;
+};
+std::optional<TSitePosition> PositionOf(const std::optional<double>& latitude, const std::optional<double>& longitude);
+
 // Plots the rows in time order: the corrected value, or the stored one;
-// over the given span (a night) or over the rows' own.
-void PlotReadings(QChartView* view, const std::vector<TReadingRow>& rows, bool corrected, const QString& title,
-                  std::optional<TQueryWindow> span = std::nullopt);
+// over the given span (a night) or over the rows' own. A span of up to a
+// few days with a position gets the Sun's and the Moon's hours.
+void PlotReadings(TReadingChart* view, const std::vector<TReadingRow>& rows, bool corrected, const QString& title,
+                  std::optional<TQueryWindow> span = std::nullopt, std::optional<TSitePosition> position = std::nullopt);

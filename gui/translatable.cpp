@@ -17,6 +17,7 @@ namespace {
 const char* const kTextSource = "kaloTextSource";
 const char* const kTitleSource = "kaloTitleSource";
 const char* const kTabSource = "kaloTabSource";
+const char* const kPaintsTexts = "kaloPaintsTexts";
 
 QString Translated(const QVariant& source) { return QString::fromStdString(Tr(source.toByteArray().toStdString())); }
 
@@ -41,6 +42,7 @@ void Apply(QObject* o) {
                 tabs->setTabText(i, Translated(source));
     }
     if (auto* view = qobject_cast<QAbstractItemView*>(w)) view->viewport()->update();  // cells with texts
+    if (w->property(kPaintsTexts).toBool()) w->update();
     if (auto* header = qobject_cast<QHeaderView*>(w)) {
         QAbstractItemModel* model = header->model();
         // Column titles only: a row header per reading would cost a pass over every row.
@@ -55,6 +57,8 @@ void SetTrText(QObject* o, const char* source) {
     o->setProperty(kTextSource, QByteArray(source));
     Apply(o);
 }
+
+void PaintsTranslatedTexts(QWidget* w) { w->setProperty(kPaintsTexts, true); }
 
 QLabel* TrLabel(const char* source) { return Translatable(new QLabel, source); }
 

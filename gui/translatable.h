@@ -23,5 +23,7 @@ QLabel* TrLabel(const char* source);
 void SetTrWindowTitle(QWidget* w, const char* source);
 // A tab whose title follows the language.
 int AddTrTab(QTabWidget* tabs, QWidget* page, const char* source);
+// A widget that paints texts of its own with Tr(): a switch repaints it.
+void PaintsTranslatedTexts(QWidget* w);
 // Re-applies every kept source under root (itself included); grid headers are asked again.
 void RetranslateTree(QObject* root);

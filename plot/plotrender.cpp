@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "plot/colormap.h"
+#include "plot/timeaxis.h"
 #include "core/station/myutils.h"
 
 namespace {
@@ -194,58 +195,95 @@ void DrawHeader(QPainter& p, const TFonts& f, QSize size, const QString& title, 
     const double titleH = LineHeight(f.Title);
     p.drawText(QRectF(m, m, size.width() - 2 * m, titleH), Qt::AlignCenter,
                QFontMetricsF(f.Title).elidedText(title, Qt::ElideRight, size.width() - 2 * m));
+    if (subtitle.isEmpty()) return;
     p.setFont(f.Small);
     p.setPen(QColor(80, 80, 80));
     p.drawText(QRectF(m, m + titleH + f.Base * 0.3, size.width() - 2 * m, LineHeight(f.Small)), Qt::AlignCenter,
                QFontMetricsF(f.Small).elidedText(subtitle, Qt::ElideRight, size.width() - 2 * m));
 }
 
-double HeaderHeight(const TFonts& f) { return f.Base + LineHeight(f.Title) + f.Base * 0.3 + LineHeight(f.Small); }
+double HeaderHeight(const TFonts& f, bool subtitle = true) {
+    return f.Base + LineHeight(f.Title) + (subtitle ? f.Base * 0.3 + LineHeight(f.Small) : 0);
+}
 
 // --- The night ---
+
+// What the header shows: the title's first line big, the rest and the subtitle small.
+struct THeader {
+    QString Title, Subtitle;
+};
+
+THeader NightHeader(const TNightPlotData& d, const TPlotTexts& t) {
+    QString title = Q(t.Title ? *t.Title : NightPlotTitle(d));
+    QString subtitle = Q(t.Subtitle ? *t.Subtitle
+                                    : Coordinates(d.Latitude, d.Longitude) + " \u00b7 local time " +
+                                          ZoneText(d.LocalToUtc) + " \u00b7 " +
+                                          "sky brightness corrected by the site's offset");
+    if (const qsizetype nl = title.indexOf(QLatin1Char('\n')); nl >= 0) {
+        const QString more = title.mid(nl + 1).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        subtitle = subtitle.isEmpty() ? more : more + QStringLiteral(" \u00b7 ") + subtitle;
+        title.truncate(nl);
+    }
+    return {title, subtitle};
+}
+
+QString WithArgument(const std::string& text, const std::string& value) { return Q(text).arg(Q(value)); }
 
 struct TNightFrame {
     TNightPlotLayout L;
     TFonts F;
+    THeader Header;
     double Step = 0.5;      // mag between ticks
-    int HourStep = 1;       // hours between labels
+    TTimeAxis Time;
     double StripTop = 0;    // the twilight labels, above the plot
     double LegendTop = 0;
     double InfoTop = 0;
     double TickLength = 4;
+    double Marker = 0;      // radius of the readings' markers; 0: a line alone
     std::vector<TLegendItem> Legend;
 };
 
-std::vector<TLegendItem> NightLegend(const TNightPlotData& d, const TPlotStyle& s) {
-    std::vector<TLegendItem> items{{TSwatch::Dots, s.Readings,
-                                    Q("Sky brightness (" + std::to_string(d.Readings.size()) +
-                                      (d.Readings.size() == 1 ? " reading)" : " readings)"))}};
+// The bands as opaque colours, each hour span in the colour of the bands
+// over it: metafiles have no transparency, and the overlap keeps its own shade.
+QColor Over(const QColor& under, const QColor& c) {
+    const double a = c.alphaF();
+    return QColor::fromRgbF(static_cast<float>(under.redF() * (1 - a) + c.redF() * a),
+                            static_cast<float>(under.greenF() * (1 - a) + c.greenF() * a),
+                            static_cast<float>(under.blueF() * (1 - a) + c.blueF() * a));
+}
+
+std::vector<TLegendItem> NightLegend(const TNightPlotData& d, const TPlotStyle& s, const TPlotTexts& t) {
+    std::vector<TLegendItem> items{
+        {TSwatch::Dots, s.Readings,
+         d.Readings.size() == 1 ? Q(t.ReadingsOne) : WithArgument(t.ReadingsMany, std::to_string(d.Readings.size()))}};
     // Only what the picture shows; the line below it says what is missing.
+    // The bands' colours as drawn, opaque (see Over).
     if (d.Astronomy && !d.Astronomy->Dark.empty())
-        items.push_back({TSwatch::Band, s.Dark, QString::fromUtf8("Astronomical night (Sun below \u221218\u00b0)")});
+        items.push_back({TSwatch::Band, Over(s.Background, s.Dark), Q(t.Dark)});
     if (d.Astronomy && !d.Astronomy->MoonUp.empty())
-        items.push_back({TSwatch::Band, s.Moon, QStringLiteral("Moon above the horizon")});
+        items.push_back({TSwatch::Band, Over(s.Background, s.Moon), Q(t.MoonUp)});
     if (d.Astronomy && !d.Astronomy->Twilights.empty())
-        items.push_back(
-            {TSwatch::DashedLine, s.Twilight, QString::fromUtf8("Sun at \u221218\u00b0 (astronomical dusk, dawn)")});
+        items.push_back({TSwatch::DashedLine, s.Twilight, Q(t.Twilight)});
     return items;
 }
 
-TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& style) {
+TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& style, const TPlotTexts& texts) {
     TNightFrame fr;
     fr.F = FontsFor(size);
     const TFonts& f = fr.F;
     const double m = f.Base, text = LineHeight(f.Text), small = LineHeight(f.Small);
     fr.TickLength = std::max(3.0, f.Base * 0.35);
-    fr.Legend = NightLegend(d, style);
+    fr.Header = NightHeader(d, texts);
+    fr.Legend = NightLegend(d, style, texts);
     const double legendH =
         static_cast<double>(LegendRows(fr.Legend, f, size.width() - 2 * m).size()) * LegendRowHeight(f);
 
-    fr.StripTop = HeaderHeight(f) + m * 0.6;
+    fr.StripTop = HeaderHeight(f, !fr.Header.Subtitle.isEmpty()) + m * 0.6;
     const double top = fr.StripTop + (d.Astronomy ? small + m * 0.3 : 0);
-    fr.InfoTop = size.height() - m - text;
-    fr.LegendTop = fr.InfoTop - m * 0.4 - legendH;
-    const double bottom = fr.LegendTop - m * 0.7 - text - m * 0.3 - (fr.TickLength + m * 0.3 + text);
+    fr.InfoTop = size.height() - m - (texts.InfoLine ? text : 0);
+    fr.LegendTop = fr.InfoTop - (texts.InfoLine ? m * 0.4 : 0) - legendH;
+    const double timeAxisH = fr.TickLength + m * 0.3 + text;
+    double bottom = fr.LegendTop - m * 0.7 - text - m * 0.3 - timeAxisH;
 
     // The brightness range, padded and rounded out to the ticks.
     double lo = 16, hi = 22;
@@ -257,7 +295,7 @@ TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& st
         lo = mn->Value - pad;
         hi = mx->Value + pad;
     }
-    const double maxTicks = std::max(2.0, std::floor((bottom - top) / (text * 2.6)));
+    const double maxTicks = std::max(2.0, std::floor((bottom - text - top) / (text * 2.6)));
     fr.Step = NiceStep(hi - lo, maxTicks, {0.1, 0.2, 0.25, 0.5, 1, 2, 2.5, 5, 10});
     lo = std::floor(lo / fr.Step + 1e-9) * fr.Step;
     hi = std::ceil(hi / fr.Step - 1e-9) * fr.Step;
@@ -268,27 +306,41 @@ TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& st
         labelW = std::max(labelW, TextWidth(f.Text, Q(Fixed(v, DecimalsFor(fr.Step)))));
     const double left = m + text + m * 0.6 + labelW + fr.TickLength + m * 0.3;
     const double right = size.width() - m * 1.6;
+    fr.Time = TimeAxis(d.From, d.To, right - left, f.Text, texts.WholeHours);
+    if (fr.Time.HasContext()) bottom -= text;  // the dates under the times
 
     fr.L.Plot = QRectF(std::round(left), std::round(top), std::round(right - left), std::round(bottom - top));
     fr.L.From = d.From;
     fr.L.To = d.To;
     fr.L.Top = lo;
     fr.L.Bottom = hi;
-    const double hourPx = fr.L.Plot.width() / std::max(1.0, (d.To - d.From) * 24);
-    const double label = TextWidth(f.Text, QStringLiteral("00"));
-    fr.HourStep = 6;
-    for (const int k : {1, 2, 3, 4, 6})
-        if (hourPx * k >= label * 2.4) {
-            fr.HourStep = k;
-            break;
-        }
+
+    // Markers where the line alone would hide readings: few of them, or far apart.
+    const double lw = std::max(1.2, f.Base / 8), radius = std::max(4.0, lw * 2.5);
+    const double spacing = MedianInterval(d.Readings) / std::max(1e-9, d.To - d.From) * fr.L.Plot.width();
+    if (!d.Readings.empty() && (d.Readings.size() <= 10 || spacing >= radius * 3)) fr.Marker = radius;
     return fr;
 }
 
-void FillSpan(QPainter& p, const TNightPlotLayout& L, const TTimeSpan& s, const QColor& c) {
-    const double a = std::max(s.From, L.From), b = std::min(s.To, L.To);
-    if (b <= a) return;
-    p.fillRect(QRectF(QPointF(L.X(a), L.Plot.top()), QPointF(L.X(b), L.Plot.bottom())), c);
+void FillBands(QPainter& p, const TNightPlotLayout& L, const TNightAstronomy& a, const TPlotStyle& style) {
+    std::vector<double> cuts{L.From, L.To};
+    for (const auto* spans : {&a.Dark, &a.MoonUp})
+        for (const auto& s : *spans)
+            for (const double t : {s.From, s.To})
+                if (t > L.From && t < L.To) cuts.push_back(t);
+    std::sort(cuts.begin(), cuts.end());
+    const auto within = [](const std::vector<TTimeSpan>& spans, double t) {
+        return std::any_of(spans.begin(), spans.end(), [t](const TTimeSpan& s) { return s.From <= t && t < s.To; });
+    };
+    for (size_t i = 1; i < cuts.size(); ++i) {
+        const double mid = (cuts[i - 1] + cuts[i]) / 2;
+        const bool dark = within(a.Dark, mid), moon = within(a.MoonUp, mid);
+        if (!(cuts[i] > cuts[i - 1]) || (!dark && !moon)) continue;
+        QColor c = style.Background;
+        if (dark) c = Over(c, style.Dark);
+        if (moon) c = Over(c, style.Moon);
+        p.fillRect(QRectF(QPointF(L.X(cuts[i - 1]), L.Plot.top()), QPointF(L.X(cuts[i]), L.Plot.bottom())), c);
+    }
 }
 
 std::string MoonText(const TNightAstronomy& a) {
@@ -315,7 +367,13 @@ double TNightPlotLayout::Y(double value) const {
     return Plot.top() + (value - Top) / (Bottom - Top) * Plot.height();
 }
 
-TNightPlotLayout NightPlotLayout(const TNightPlotData& data, QSize size) { return NightFrame(data, size, {}).L; }
+TNightPlotLayout NightPlotLayout(const TNightPlotData& data, QSize size, const TPlotTexts& texts) {
+    return NightFrame(data, size, {}, texts).L;
+}
+
+double ReadingMarkerRadius(const TNightPlotData& data, QSize size, const TPlotTexts& texts) {
+    return NightFrame(data, size, {}, texts).Marker;
+}
 
 namespace {
 std::string SiteTitle(const std::string& name, int id) { return name.empty() ? "Site " + std::to_string(id) : name; }
@@ -352,33 +410,25 @@ std::string PeriodTitleDate(double fromDate, double toDate) {
     return std::to_string(a.day) + " " + kMonths[a.month - 1] + " " + std::to_string(a.year) + " to " + end;
 }
 
-void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPlotStyle& style) {
-    const TNightFrame fr = NightFrame(d, size, style);
+void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPlotStyle& style,
+                     const TPlotTexts& texts) {
+    const TNightFrame fr = NightFrame(d, size, style, texts);
     const TNightPlotLayout& L = fr.L;
     const TFonts& f = fr.F;
     const double m = f.Base, lw = std::max(1.2, f.Base / 8);
-    const QColor ink(30, 30, 30), grid(0, 0, 0, 28);
+    const QColor ink(30, 30, 30), grid = Over(style.Background, QColor(0, 0, 0, 28));
 
     p.save();
     p.fillRect(QRect(QPoint(0, 0), size), style.Background);
-    DrawHeader(p, f, size, Q(NightPlotTitle(d)),
-               Q(Coordinates(d.Latitude, d.Longitude) + " \u00b7 local time " + ZoneText(d.LocalToUtc) + " \u00b7 " +
-                 "sky brightness corrected by the site's offset"));
-
-    if (d.Astronomy) {
-        for (const auto& s : d.Astronomy->Dark) FillSpan(p, L, s, style.Dark);
-        for (const auto& s : d.Astronomy->MoonUp) FillSpan(p, L, s, style.Moon);
-    }
+    DrawHeader(p, f, size, fr.Header.Title, fr.Header.Subtitle);
+    if (d.Astronomy) FillBands(p, L, *d.Astronomy, style);
 
     // Grid, then the frame.
     p.setPen(QPen(grid, 1));
     for (double v = L.Top; v <= L.Bottom + fr.Step / 2; v += fr.Step)
         p.drawLine(QPointF(L.Plot.left(), L.Y(v)), QPointF(L.Plot.right(), L.Y(v)));
-    const int hours = static_cast<int>(std::lround((L.To - L.From) * 24));
-    for (int h = 0; h <= hours; h += fr.HourStep) {
-        const double x = L.X(L.From + h / 24.0);
-        p.drawLine(QPointF(x, L.Plot.top()), QPointF(x, L.Plot.bottom()));
-    }
+    for (const TTimeTick& t : fr.Time.Ticks)
+        p.drawLine(QPointF(L.X(t.At), L.Plot.top()), QPointF(L.X(t.At), L.Plot.bottom()));
 
     // Twilight lines, labelled outside the dark hours so that a short night
     // keeps both labels apart.
@@ -386,10 +436,11 @@ void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPl
         p.setFont(f.Small);
         const double sh = LineHeight(f.Small);
         for (const auto& t : d.Astronomy->Twilights) {
+            if (t.Local < L.From || t.Local > L.To) continue;
             const double x = L.X(t.Local);
             p.setPen(QPen(style.Twilight, lw * 0.8, Qt::DashLine));
             p.drawLine(QPointF(x, L.Plot.top()), QPointF(x, L.Plot.bottom()));
-            const QString label = Q(std::string(t.Dusk ? "dusk " : "dawn ") + HoursMinutes(t.Local));
+            const QString label = WithArgument(t.Dusk ? texts.Dusk : texts.Dawn, HoursMinutes(t.Local));
             const double w = TextWidth(f.Small, label) + 2;
             double lx = t.Dusk ? x - 3 - w : x + 3;
             lx = std::clamp(lx, L.Plot.left(), L.Plot.right() - w);
@@ -398,12 +449,11 @@ void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPl
         }
     }
 
-    // The readings: one line per run, broken at long gaps; dots while they
-    // stand apart, and always for a reading on its own.
+    // The readings: one line per run, broken at long gaps; markers while
+    // they are few or stand apart, and always for a reading on its own.
     if (!d.Readings.empty()) {
         const auto starts = RunStarts(d.Readings);
-        const double spacing = MedianInterval(d.Readings) / (L.To - L.From) * L.Plot.width();
-        const bool dots = spacing >= lw * 4;
+        const double lone = std::max(fr.Marker, std::max(4.0, lw * 2.5));
         for (size_t r = 0; r < starts.size(); ++r) {
             const size_t end = r + 1 < starts.size() ? starts[r + 1] : d.Readings.size();
             QPolygonF line;
@@ -413,17 +463,18 @@ void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPl
                 p.setPen(QPen(style.Readings, lw, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
                 p.drawPolyline(line);
             }
-            if (dots || line.size() == 1) {
-                p.setPen(Qt::NoPen);
+            const double radius = line.size() == 1 ? lone : fr.Marker;
+            if (radius > 0) {
+                p.setPen(QPen(style.Background, 1));
                 p.setBrush(style.Readings);
-                for (const QPointF& pt : line) p.drawEllipse(pt, lw * 1.3, lw * 1.3);
+                for (const QPointF& pt : line) p.drawEllipse(pt, radius, radius);
                 p.setBrush(Qt::NoBrush);
             }
         }
     } else {
         p.setFont(f.Text);
         p.setPen(ink);
-        p.drawText(L.Plot, Qt::AlignCenter, QStringLiteral("No readings in this night"));
+        p.drawText(L.Plot, Qt::AlignCenter, Q(texts.NoReadings));
     }
 
     p.setPen(QPen(ink, 1));
@@ -441,31 +492,33 @@ void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPl
         p.drawText(QRectF(L.Plot.left() - fr.TickLength - m * 0.3 - w, y - text / 2, w, text),
                    Qt::AlignRight | Qt::AlignVCenter, label);
     }
-    for (int h = 0; h <= hours; ++h) {
-        const double x = L.X(L.From + h / 24.0);
-        const bool labelled = h % fr.HourStep == 0;
-        p.drawLine(QPointF(x, L.Plot.bottom()), QPointF(x, L.Plot.bottom() + fr.TickLength * (labelled ? 1 : 0.6)));
-        if (!labelled) continue;
-        const DateTimeParts tp = DecodeDateTime(std::round((L.From + h / 24.0) * 1440) / 1440);
-        const QString label = Q(TwoDigits(tp.hour));
-        const double w = TextWidth(f.Text, label) + 4;
-        p.drawText(QRectF(x - w / 2, L.Plot.bottom() + fr.TickLength + m * 0.3, w, text), Qt::AlignCenter, label);
+    const double labelTop = L.Plot.bottom() + fr.TickLength + m * 0.3;
+    for (const TTimeTick& t : fr.Time.Ticks) {
+        const double x = L.X(t.At);
+        p.drawLine(QPointF(x, L.Plot.bottom()), QPointF(x, L.Plot.bottom() + fr.TickLength));
+        for (const auto& [line, top] : {std::pair{&t.Text, labelTop}, std::pair{&t.Context, labelTop + text}}) {
+            if (line->empty()) continue;
+            const QString label = Q(*line);
+            const double w = TextWidth(f.Text, label) + 4;
+            p.drawText(QRectF(std::clamp(x - w / 2, 0.0, size.width() - w), top, w, text), Qt::AlignCenter, label);
+        }
     }
-    const double xTitleTop = L.Plot.bottom() + fr.TickLength + m * 0.3 + text + m * 0.3;
+    const double xTitleTop = labelTop + text * (fr.Time.HasContext() ? 2 : 1) + m * 0.3;
     p.drawText(QRectF(L.Plot.left(), xTitleTop, L.Plot.width(), text), Qt::AlignCenter,
-               Q("Local time (" + ZoneText(d.LocalToUtc) + "), hours"));
-    DrawRotatedText(p, QPointF(m + text / 2, L.Plot.center().y()),
-                    QString::fromUtf8("Sky brightness (mag/arcsec\u00b2)"), f.Text);
+               Q(texts.TimeAxis ? *texts.TimeAxis : "Local time (" + ZoneText(d.LocalToUtc) + "), hours"));
+    DrawRotatedText(p, QPointF(m + text / 2, L.Plot.center().y()), Q(texts.ValueAxis), f.Text);
 
     DrawLegend(p, fr.Legend, f, m, size.width() - 2 * m, fr.LegendTop, lw);
 
-    const QString info = d.Astronomy
-                             ? Q(MoonText(*d.Astronomy))
-                             : QStringLiteral("The site has no coordinates: twilight and Moon cannot be shown.");
-    p.setFont(f.Text);
-    p.setPen(d.Astronomy ? ink : QColor(150, 30, 30));
-    p.drawText(QRectF(m, fr.InfoTop, size.width() - 2 * m, text), Qt::AlignCenter,
-               QFontMetricsF(f.Text).elidedText(info, Qt::ElideRight, size.width() - 2 * m));
+    if (texts.InfoLine) {
+        const QString info = d.Astronomy
+                                 ? Q(MoonText(*d.Astronomy))
+                                 : QStringLiteral("The site has no coordinates: twilight and Moon cannot be shown.");
+        p.setFont(f.Text);
+        p.setPen(d.Astronomy ? ink : QColor(150, 30, 30));
+        p.drawText(QRectF(m, fr.InfoTop, size.width() - 2 * m, text), Qt::AlignCenter,
+                   QFontMetricsF(f.Text).elidedText(info, Qt::ElideRight, size.width() - 2 * m));
+    }
     p.restore();
 }
 

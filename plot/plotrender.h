@@ -6,6 +6,9 @@
 #include <QRectF>
 #include <QSize>
 
+#include <optional>
+#include <string>
+
 #include "plot/plotdata.h"
 
 class QPainter;
@@ -18,6 +21,26 @@ struct TPlotStyle {
     QColor Background{255, 255, 255};  // and the hours without a reading
 };
 
+// The words of a night's picture. The defaults are the published plot's
+// (English); a window passes its own, in its language. %1 stands for the
+// number or the time.
+struct TPlotTexts {
+    std::optional<std::string> Title;     // unset: NightPlotTitle; a second line goes under it
+    std::optional<std::string> Subtitle;  // unset: position, zone and offset; empty: none
+    std::optional<std::string> TimeAxis;  // unset: "Local time (UTC+1), hours"
+    std::string ValueAxis = "Sky brightness (mag/arcsec\u00b2)";
+    std::string ReadingsOne = "Sky brightness (1 reading)";
+    std::string ReadingsMany = "Sky brightness (%1 readings)";
+    std::string Dark = "Astronomical night (Sun below \u221218\u00b0)";
+    std::string MoonUp = "Moon above the horizon";
+    std::string Twilight = "Sun at \u221218\u00b0 (astronomical dusk, dawn)";
+    std::string Dusk = "dusk %1";
+    std::string Dawn = "dawn %1";
+    std::string NoReadings = "No readings in this night";
+    bool InfoLine = true;    // the Moon's line under the legend, or why there is none
+    bool WholeHours = true;  // hours on the hour as "18" (the axis title says "hours")
+};
+
 // A night: local time to the right, sky brightness growing downward
 // (the brighter sky at the top, as observers read it).
 struct TNightPlotLayout {
@@ -27,8 +50,15 @@ struct TNightPlotLayout {
     double X(double local) const;
     double Y(double value) const;
 };
-TNightPlotLayout NightPlotLayout(const TNightPlotData& data, QSize size);
-void RenderNightPlot(const TNightPlotData& data, QPainter& painter, QSize size, const TPlotStyle& style = {});
+// The same drawing serves any span: a night, a few readings, months; the
+// time axis labels round times that never repeat, readings stand apart as
+// markers when they are few, and a gap of more than three intervals is a break.
+TNightPlotLayout NightPlotLayout(const TNightPlotData& data, QSize size, const TPlotTexts& texts = {});
+void RenderNightPlot(const TNightPlotData& data, QPainter& painter, QSize size, const TPlotStyle& style = {},
+                     const TPlotTexts& texts = {});
+// The radius of a reading's marker at that picture size; 0 when the
+// readings are many and close enough to read as a line.
+double ReadingMarkerRadius(const TNightPlotData& data, QSize size, const TPlotTexts& texts = {});
 
 // Many nights: one column per night, the local time of night downward with
 // midnight in the middle, each reading a cell coloured by its brightness.

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QChartView>
 #include <QCloseEvent>
 #include <QMdiSubWindow>
 #include <QSettings>
@@ -213,8 +212,18 @@ QString TSiteFormPrivate::ChooseFile(const QString& filters, const QString& suff
     return fileChooser ? fileChooser(filters, suffix) : AskSaveFileName(q, filters, suffix);
 }
 
-void TSiteFormPrivate::SaveChart(QChartView* view) {
+void TSiteFormPrivate::SaveChart(QWidget* view) {
     dialogs::Guarded(q, [&] { SaveChartAs(q, view, fileChooser); });
+}
+
+std::optional<TSitePosition> TSiteFormPrivate::SitePosition() {
+    try {
+        if (!tbSite.Active() || tbSite.Eof()) return std::nullopt;
+        const TSiteRow site = TSiteActions::RowOf(tbSite);
+        return PositionOf(site.Latitude, site.Longitude);
+    } catch (const std::exception&) {
+        return std::nullopt;  // a value being edited: the chart goes without shading
+    }
 }
 
 TSiteForm::TSiteForm(TData& data, TSiteCommons& common, int siteId, bool autostart, QWidget* parent)

@@ -13,11 +13,11 @@
 #include "gui/dialogs.h"
 #include "gui/fieldbinding.h"
 #include "gui/guiports.h"
+#include "gui/readingviews.h"
 #include "programs/desktop/meterfinddialog.h"
 #include "gui/semaforo.h"
 #include "programs/desktop/siteform.h"
 
-class QChartView;
 class QTabWidget;
 class TSitePage;
 class TSiteInfoPage;
@@ -66,7 +66,9 @@ public:
     int RecordSiteId();
     QString ChooseFile(const QString& filters, const QString& suffix);
     // "Save graph" of any page: asks for a file and writes the chart in its type.
-    void SaveChart(QChartView* view);
+    void SaveChart(QWidget* view);
+    // Where the site is, to shade the nights of its charts; none without coordinates.
+    std::optional<TSitePosition> SitePosition();
     void ReadSettings();
     void RestorePlacement();
     void WriteSettings();

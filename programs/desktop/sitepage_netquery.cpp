@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QChartView>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -87,7 +86,8 @@ void TNetQueryPage::RunQuery() {
             for (const TNetReading& n : table_) rows.push_back(AsReadingRow(n));
             results_.Model->SetRows(std::move(rows));
             PlotReadings(results_.Chart, results_.Model->Rows(), false, title,
-                         s.Kind == TSelectionKind::OneNight ? std::optional<TQueryWindow>(w) : std::nullopt);
+                         s.Kind == TSelectionKind::OneNight ? std::optional<TQueryWindow>(w) : std::nullopt,
+                         w_.SitePosition());
             if (results_.Model->rowCount() > 0) results_.Grid->selectRow(0);
         };
         TNetQueryOutcome o;
@@ -137,7 +137,7 @@ void TNetQueryPage::SaveInLocalDatabase() {
 
 void TNetQueryPage::Retranslate() {
     if (chartSelection_)
-        results_.Chart->chart()->setTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, UserFormatSettings())));
+        results_.Chart->SetTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, UserFormatSettings())));
 }
 
 void TNetQueryPage::SaveSettings(QSettings& ini) const {

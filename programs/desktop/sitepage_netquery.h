@@ -24,7 +24,7 @@ public:
     void SaveSettings(QSettings& ini) const override;
     void RestoreSettings(QSettings& ini) override;
 
-    QChartView* Chart() const { return results_.Chart; }
+    TReadingChart* Chart() const { return results_.Chart; }
     void ShowKindControls();
     // Previous / next night, without running the query.
     void StepNight(int days);

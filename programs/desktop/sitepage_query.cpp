@@ -1,7 +1,6 @@
 #include "programs/desktop/sitepage_query.h"
 
 #include <QButtonGroup>
-#include <QChartView>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -71,7 +70,7 @@ void TLocalQueryPage::ShowKindControls() { controls_.ShowKind(); }
 void TLocalQueryPage::Replot() {
     std::optional<TQueryWindow> span;
     if (selection_.Kind == TSelectionKind::OneNight) span = QueryWindowOf(selection_);
-    PlotReadings(results_.Chart, results_.Model->Rows(), true, title_, span);
+    PlotReadings(results_.Chart, results_.Model->Rows(), true, title_, span, w_.SitePosition());
 }
 
 void TLocalQueryPage::RunQuery() {
@@ -151,7 +150,7 @@ void TLocalQueryPage::DeleteAllQueried() {
 void TLocalQueryPage::Retranslate() {
     if (!open_) return;
     title_ = QString::fromStdString(QueryChartTitle(selection_, UserFormatSettings()));
-    results_.Chart->chart()->setTitle(title_);
+    results_.Chart->SetTitle(title_);
 }
 
 void TLocalQueryPage::SaveSettings(QSettings& ini) const {

@@ -19,7 +19,7 @@ public:
     void SaveSettings(QSettings& ini) const override;
     void RestoreSettings(QSettings& ini) override;
 
-    QChartView* Chart() const { return results_.Chart; }
+    TReadingChart* Chart() const { return results_.Chart; }
     // The controls of the kind chosen (one night or an interval).
     void ShowKindControls();
     void RunQuery();

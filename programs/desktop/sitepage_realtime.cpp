@@ -1,7 +1,6 @@
 #include "programs/desktop/sitepage_realtime.h"
 
 #include <QButtonGroup>
-#include <QChartView>
 #include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -93,15 +92,16 @@ void TRealTimePage::ReopenCurrentNight() {
     rows_ = ReadNightReadings(w_.trReadings, w_.RecordSiteId(), night);
     night_ = night;
     open_ = true;
-    chart_->chart()->setTitle(QString::fromStdString(RealTimeNightTitle(night, UserFormatSettings())));
+    chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night, UserFormatSettings())));
 }
 
 void TRealTimePage::Plot() {
     plotted_ = true;
     if (show_->checkedId() == 0)
-        PlotReadings(chart_, rows_, false, chart_->chart()->title(), NightWindow(night_));
+        PlotReadings(chart_, rows_, false, chart_->Title(), NightWindow(night_), w_.SitePosition());
     else
-        PlotReadings(chart_, w_.readingsPage->LatestRows(), false, QString::fromStdString(RecentReadingsTitle()));
+        PlotReadings(chart_, w_.readingsPage->LatestRows(), false, QString::fromStdString(RecentReadingsTitle()),
+                     std::nullopt, w_.SitePosition());
 }
 
 void TRealTimePage::ShowChosenGraph() {
@@ -124,11 +124,11 @@ void TRealTimePage::ShowLatestReading(const QString& utcTime, const QString& val
 void TRealTimePage::Retranslate() {
     const TFormatSettings fs = UserFormatSettings();
     if (show_->checkedId() == 0 && open_)
-        chart_->chart()->setTitle(QString::fromStdString(RealTimeNightTitle(night_, fs)));
+        chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night_, fs)));
     else if (show_->checkedId() != 0 && plotted_)
-        chart_->chart()->setTitle(QString::fromStdString(RecentReadingsTitle()));
+        chart_->SetTitle(QString::fromStdString(RecentReadingsTitle()));
     else if (!plotted_)
-        chart_->chart()->setTitle(T("SQM Readings graph"));
+        chart_->SetTitle(T("SQM Readings graph"));
 }
 
 void TRealTimePage::SaveSettings(QSettings& ini) const {

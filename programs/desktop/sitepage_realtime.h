@@ -8,7 +8,6 @@
 #include "programs/desktop/sitepage.h"
 
 class QButtonGroup;
-class QChartView;
 class TSiteFormPrivate;
 
 class TRealTimePage : public TSitePage {
@@ -22,7 +21,7 @@ public:
     void SaveSettings(QSettings& ini) const override;
     void RestoreSettings(QSettings& ini) override;
 
-    QChartView* Chart() const { return chart_; }
+    TReadingChart* Chart() const { return chart_; }
     // "Show": the current night (read again) or the latest readings.
     void ShowChosenGraph();
     // The latest readings were read again.
@@ -38,7 +37,7 @@ private:
     QButtonGroup* show_ = nullptr;
     QLabel* lblGraphTime_ = nullptr;
     QLabel* lblGraphValue_ = nullptr;
-    QChartView* chart_ = nullptr;
+    TReadingChart* chart_ = nullptr;
     bool open_ = false;
     bool plotted_ = false;
     std::vector<TReadingRow> rows_;

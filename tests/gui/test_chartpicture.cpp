@@ -4,20 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
-#include <QDateTime>
-#include <QDateTimeAxis>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QLineSeries>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QValueAxis>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -27,6 +21,8 @@
 
 #include "gui/chartpicture.h"
 #include "core/site/picturefile.h"
+#include "core/station/myutils.h"
+#include "gui/readingviews.h"
 #include "plot/metafile_test_support.h"
 #include "support/qtsupport.h"
 
@@ -38,31 +34,23 @@ using testsupport::App;
 const QString kTitle = QStringLiteral("SQM Graph of the night: 11/03/2011");
 constexpr int kPoints = 145;  // a reading every five minutes, 20.00 to 08.00
 
-// A night's chart as a site window shows it: one red line, no legend.
-std::unique_ptr<QChartView> NightChart() {
+const QString kValueAxis = QStringLiteral("Sky brightness (mag/arcsec²)");
+
+// A night's chart as a site window shows it: one red line, with the site's
+// night shaded.
+std::unique_ptr<TReadingChart> NightChart() {
     App();
-    auto* series = new QLineSeries;
-    series->setPen(QPen(QColor(255, 0, 0), 2));
-    const QDateTime start(QDate(2011, 3, 11), QTime(20, 0), Qt::UTC);
-    for (int i = 0; i < kPoints; ++i)
-        series->append(static_cast<qreal>(start.addSecs(i * 300).toMSecsSinceEpoch()),
-                       19.0 + 2.0 * std::sin(i / 23.0) + 0.2 * std::cos(i * 1.7));
-    auto* chart = new QChart;
-    chart->setTitle(kTitle);
-    chart->legend()->hide();
-    chart->addSeries(series);
-    auto* x = new QDateTimeAxis;
-    x->setFormat(QStringLiteral("hh:mm"));
-    x->setTitleText(QStringLiteral("UTC time"));
-    x->setRange(start, start.addSecs((kPoints - 1) * 300));
-    chart->addAxis(x, Qt::AlignBottom);
-    series->attachAxis(x);
-    auto* y = new QValueAxis;
-    y->setRange(16, 22);
-    y->setTitleText(QStringLiteral("mag/arcsec²"));
-    chart->addAxis(y, Qt::AlignLeft);
-    series->attachAxis(y);
-    auto view = std::make_unique<QChartView>(chart);
+    const double night = EncodeDate(2011, 3, 11), start = night + 20.0 / 24;
+    std::vector<TReadingRow> rows;
+    for (int i = 0; i < kPoints; ++i) {
+        TReadingRow r;
+        r.Code = std::to_string(i);
+        r.DateTime = start + i * 300 / 86400.0;
+        r.Value = 19.0 + 2.0 * std::sin(i / 23.0) + 0.2 * std::cos(i * 1.7);
+        rows.push_back(r);
+    }
+    auto view = std::unique_ptr<TReadingChart>(MakeReadingChart("ChartQuery", QString()));
+    PlotReadings(view.get(), rows, false, kTitle, NightWindow(night), TSitePosition{45.85, 11.57});
     view->resize(800, 500);
     view->show();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
@@ -136,7 +124,7 @@ void ExpectConvertedChart(const QString& program, const QStringList& args, const
 class ChartPictureTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    std::unique_ptr<QChartView> view = NightChart();
+    std::unique_ptr<TReadingChart> view = NightChart();
     QString Path(const QString& name) const { return dir.filePath(name); }
     bool Save(const char* name, TPictureFormat format) {
         QString error;
@@ -174,7 +162,8 @@ TEST_F(ChartPictureTest, AnEnhancedMetafileKeepsTextsAndLinesAsRecords) {
     std::vector<QString> texts;
     for (const auto& t : EmfTexts(records)) texts.push_back(t.Text);
     EXPECT_NE(std::find(texts.begin(), texts.end(), kTitle), texts.end());
-    EXPECT_NE(std::find(texts.begin(), texts.end(), QStringLiteral("mag/arcsec²")), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), kValueAxis), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), QStringLiteral("Time (UTC)")), texts.end());
     EXPECT_NE(std::find(texts.begin(), texts.end(), QStringLiteral("20:00")), texts.end());
     int longest = 0;  // EMR_POLYLINE: count at 24
     for (const QByteArray& b : OfType(records, 4)) longest = std::max(longest, static_cast<int>(U32(b, 24)));
@@ -193,7 +182,8 @@ TEST_F(ChartPictureTest, AWindowsMetafileKeepsTextsAndLinesAsRecords) {
     EXPECT_GT(Count(records, {0x02fb}), 0) << "fonts";
     const auto texts = WmfTexts(records);
     EXPECT_NE(std::find(texts.begin(), texts.end(), kTitle.toLatin1()), texts.end());
-    EXPECT_NE(std::find(texts.begin(), texts.end(), QByteArray("mag/arcsec\xb2")), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), QByteArray("Sky brightness (mag/arcsec\xb2)")), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), QByteArray("Time (UTC)")), texts.end());
     int longest = 0;  // META_POLYLINE: count at 6
     for (const QByteArray& b : OfType(records, 0x0325)) longest = std::max(longest, static_cast<int>(U16(b, 6)));
     EXPECT_GE(longest, kPoints - 5);

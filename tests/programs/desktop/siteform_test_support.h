@@ -2,7 +2,6 @@
 // The site window's test fixtures: a real database copy, the SQM-LE simulator,
 // message boxes read back from the program's message log, and for the network
 // pages the MariaDB test server.
-#include <QChartView>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QGroupBox>
@@ -10,7 +9,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -105,7 +103,7 @@ protected:
     }
     static QString Cell(QTableView* g, int row, int col) { return g->model()->index(row, col).data().toString(); }
     static QString Header(QTableView* g, int col) { return g->model()->headerData(col, Qt::Horizontal).toString(); }
-    static int Points(QChartView* v) { return static_cast<int>(static_cast<QLineSeries*>(v->chart()->series().value(0))->count()); }
+    static int Points(TReadingChart* v) { return static_cast<int>(v->Data().Readings.size()); }
     void ShowPage(TSiteForm* f, const char* name) {
         auto* tabs = Child<QTabWidget>(f, "PageControl1");
         tabs->setCurrentWidget(Child<QWidget>(f, name));

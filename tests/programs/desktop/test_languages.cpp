@@ -2,8 +2,6 @@
 // switching at run time with site windows open, over real catalogues built
 // here with msgfmt under a temporary program folder.
 #include <QActionGroup>
-#include <QChart>
-#include <QChartView>
 #include <QDateEdit>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +18,7 @@
 #include <fstream>
 #include <set>
 
+#include "gui/readingviews.h"
 #include "programs/desktop/gui_test_support.h"
 #include "core/station/i18n.h"
 #include "core/site/languages.h"
@@ -378,7 +377,13 @@ std::vector<std::string> ShownTexts(QWidget* root) {
         if (auto* grid = qobject_cast<QTableView*>(o))
             for (int c = 0; c < grid->model()->columnCount(); ++c)
                 add(grid->model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
-        if (auto* chart = qobject_cast<QChartView*>(o)) add(chart->chart()->title());
+        if (auto* chart = qobject_cast<TReadingChart*>(o)) {
+            const TPlotTexts texts = chart->Texts();
+            for (const std::string& s : {*texts.TimeAxis, texts.ValueAxis, texts.Dark, texts.MoonUp, texts.Twilight,
+                                         texts.NoReadings, texts.Dusk, texts.Dawn, texts.ReadingsMany})
+                t.push_back(s);
+            add(chart->Title());
+        }
     }
     return t;
 }
@@ -414,14 +419,14 @@ TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBackAndCaptionsT
     site->RunLocalQuery();
     auto* grid = Child<QTableView>(site, "gridQuery");
     ASSERT_EQ(grid->model()->rowCount(), 2);
-    auto* chart = Child<QChartView>(site, "ChartQuery")->chart();
-    const std::string night = Text(chart->title()).substr(std::string("SQM Graph of the night: ").size());
-    ASSERT_EQ(Text(chart->title()), "SQM Graph of the night: " + night);
+    auto* chart = Child<TReadingChart>(site, "ChartQuery");
+    const std::string night = Text(chart->Title()).substr(std::string("SQM Graph of the night: ").size());
+    ASSERT_EQ(Text(chart->Title()), "SQM Graph of the night: " + night);
     // The other window acquiring, its real-time graph of the night shown.
     Child<QTabWidget>(fresh, "PageControl1")->setCurrentWidget(Child<QWidget>(fresh, "tsGrafico"));
     Child<QRadioButton>(fresh, "rbShow0")->click();
-    auto* nightChart = Child<QChartView>(fresh, "ChartRealTime")->chart();
-    ASSERT_EQ(Text(nightChart->title()).rfind("Real time SQM graph of the night ", 0), 0u);
+    auto* nightChart = Child<TReadingChart>(fresh, "ChartRealTime");
+    ASSERT_EQ(Text(nightChart->Title()).rfind("Real time SQM graph of the night ", 0), 0u);
     site->StartOrStopReadings();  // the meter does not answer: it still runs
     ASSERT_TRUE(site->Acquiring());
     QTest::qWait(20);
@@ -437,8 +442,8 @@ TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBackAndCaptionsT
     QTest::qWait(20);  // the Window menu's old entries go
     EXPECT_EQ(englishLeft(), std::vector<std::string>()) << "left in English after the switch";
     EXPECT_EQ(headers.count(), 1) << "the grid asks for its titles again";
-    EXPECT_EQ(Text(chart->title()), xx("SQM Graph of the night: ") + night);
-    EXPECT_EQ(Text(nightChart->title()).rfind(xx("Real time SQM graph of the night "), 0), 0u);
+    EXPECT_EQ(Text(chart->Title()), xx("SQM Graph of the night: ") + night);
+    EXPECT_EQ(Text(nightChart->Title()).rfind(xx("Real time SQM graph of the night "), 0), 0u);
     EXPECT_EQ(Text(Child<QLabel>(site, "lblStat0")->text()), "2") << "values stay";
     EXPECT_EQ(grid->model()->rowCount(), 2);
     EXPECT_EQ(Text(site->parentWidget()->windowTitle()), "Asiago") << "a title from data stays";
@@ -462,6 +467,6 @@ TEST_F(LanguageTest, EveryTextOfTheWindowsFollowsASwitchThereAndBackAndCaptionsT
     for (const std::string& t : ShownTexts(&m))
         if (t.find(kOpen) != std::string::npos) left.push_back(t);
     EXPECT_EQ(left, std::vector<std::string>()) << "left in the made-up language after switching back";
-    EXPECT_EQ(Text(chart->title()), "SQM Graph of the night: " + night);
+    EXPECT_EQ(Text(chart->Title()), "SQM Graph of the night: " + night);
     EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numeric);
 }

@@ -295,11 +295,11 @@ TEST_F(SiteReadings, TheLatestReadingsGridShowsCorrectedValuesFlagsAndTheCountKe
     count->setValue(0);
     EXPECT_EQ(grid->model()->rowCount(), 0);
     ShowPage(f, "tsGrafico");  // "Recent recorded readings" is the first choice
-    EXPECT_EQ(Points(Child<QChartView>(f, "ChartRealTime")), 0);
+    EXPECT_EQ(Points(Child<TReadingChart>(f, "ChartRealTime")), 0);
     count->setValue(1000);
     EXPECT_EQ(grid->model()->rowCount(), 14);
-    EXPECT_EQ(Points(Child<QChartView>(f, "ChartRealTime")), 14);
-    EXPECT_EQ(Child<QChartView>(f, "ChartRealTime")->chart()->title(),
+    EXPECT_EQ(Points(Child<TReadingChart>(f, "ChartRealTime")), 14);
+    EXPECT_EQ(Child<TReadingChart>(f, "ChartRealTime")->Title(),
               "Real time SQM graph of the recent recorde readings");
     count->setValue(3);
     f->close();
@@ -361,8 +361,8 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     ShowPage(f, "tsGrafico");
     Child<QRadioButton>(f, "rbShow0")->click();
     EXPECT_EQ(Boxes(), Lines{"error: Impossible to get the Internet time"});
-    auto* chart = Child<QChartView>(f, "ChartRealTime");
-    EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(night, UserFormatSettings()));
+    auto* chart = Child<TReadingChart>(f, "ChartRealTime");
+    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(night, UserFormatSettings()));
     EXPECT_EQ(Points(chart), 2);
 
     // With a reading taken, its time names the night: no synchronisation.
@@ -372,12 +372,50 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     const double taken = f->Acquisition().Station()->DateTime;
     f->ShowChosenGraph();
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(chart->chart()->title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
+    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
     EXPECT_EQ(Points(chart), NightDateOf(taken) == night ? 3 : 1);
     // Leaving the page closes the night; the next refresh does not reopen it.
     ShowPage(f, "tsSiteScroll");
     f->RefreshLatestReadings();
     EXPECT_TRUE(Boxes().empty());
+}
+
+// The query's chart as the user sees it: a lone reading is a marker, a gap
+// of hours a break, and the site's night shaded.
+TEST_F(SiteReadings, TheQueryChartShowsALoneReadingBreaksAtAGapAndShadesTheSitesNight) {
+    const int id = AddSite("Roof", sim.Port());
+    AddReading(id, EncodeDateTime(2011, 3, 11, 21, 0, 0), 21.0, -0.2);
+    TSiteForm* f = Open(id);
+    ShowPage(f, "tsDB");
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2011, 3, 11));
+    auto* chart = Child<TReadingChart>(f, "ChartQuery");
+    const auto redNear = [&](double utc, double value) {
+        chart->resize(760, 360);
+        const QImage image = chart->grab().toImage();
+        const TNightPlotLayout L = chart->Layout();
+        int red = 0;
+        for (int dy = -6; dy <= 6; ++dy)
+            for (int dx = -6; dx <= 6; ++dx) {
+                const QRgb c = image.pixel(static_cast<int>(L.X(utc)) + dx, static_cast<int>(L.Y(value)) + dy);
+                red += qRed(c) > 200 && qGreen(c) < 90 && qBlue(c) < 90;
+            }
+        return red;
+    };
+    f->RunLocalQuery();
+    ASSERT_EQ(Points(chart), 1);
+    EXPECT_GE(redNear(EncodeDateTime(2011, 3, 11, 21, 0, 0), 20.8), 25) << "the lone reading is seen";
+    ASSERT_TRUE(chart->Data().Astronomy) << "the site has coordinates";
+    EXPECT_EQ(chart->Data().Astronomy->Dark.size(), 1u);
+
+    for (int m = 0; m <= 120; m += 5) {
+        AddReading(id, EncodeDateTime(2011, 3, 11, 22, 0, 0) + m / 1440.0, 21.0, -0.2);
+        AddReading(id, EncodeDateTime(2011, 3, 12, 3, 0, 0) + m / 1440.0, 21.0, -0.2);
+    }
+    f->RunLocalQuery();
+    EXPECT_EQ(Points(chart), 51);
+    EXPECT_GT(redNear(EncodeDateTime(2011, 3, 11, 23, 0, 0), 20.8), 0);
+    EXPECT_EQ(redNear(EncodeDateTime(2011, 3, 12, 1, 0, 0), 20.8), 0) << "the hours without readings are joined";
+    EXPECT_GT(redNear(EncodeDateTime(2011, 3, 12, 4, 0, 0), 20.8), 0);
 }
 
 TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesThemAndDeletesOnlyAfterAsking) {
@@ -413,9 +451,9 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(Text(f, ("lblStat" + std::to_string(i)).c_str()).toStdString(),
                   i == 0 ? stats[i] : FormatNumber(std::stod(stats[i]), 2, UserFormatSettings()));
-    auto* chart = Child<QChartView>(f, "ChartQuery");
+    auto* chart = Child<TReadingChart>(f, "ChartQuery");
     EXPECT_EQ(Points(chart), 4);
-    EXPECT_EQ(chart->chart()->title().toStdString(),
+    EXPECT_EQ(chart->Title().toStdString(),
               "SQM Graph of the night: " + FormatDateText(EncodeDate(2011, 3, 11), UserFormatSettings()));
 
     const QString file = QString::fromStdString((dir.Path() / "night.txt").string());

@@ -132,7 +132,7 @@ TEST_F(SiteNetwork, ANetworkNightIsShownAndSavedIntoTheLocalDatabase) {
     EXPECT_TRUE(grid->isColumnHidden(4));
     EXPECT_EQ(Header(grid, 8), "illuminated %");
     EXPECT_EQ(Text(f, "lblNetStat2").toStdString(), FormatNumber(0.7071, 2, UserFormatSettings()));
-    EXPECT_EQ(Points(Child<QChartView>(f, "ChartNet")), 2);
+    EXPECT_EQ(Points(Child<TReadingChart>(f, "ChartNet")), 2);
     f->SaveNetworkReadings();
     EXPECT_EQ(Boxes(), Lines{"information: Import completed successfully"});
     EXPECT_EQ(Readings(id), 2);
@@ -202,6 +202,9 @@ TEST_F(SiteNetwork, NetworkPagesRenderForScreenshots) {
     f->RunNetworkQuery();
     QTest::qWait(20);
     f->grab().save(QString::fromLatin1(folder) + "/site-netquery.png");
+    Child<QTabWidget>(f, "PageControl3")->setCurrentIndex(1);  // its chart
+    QTest::qWait(20);
+    f->grab().save(QString::fromLatin1(folder) + "/site-netquery-graph.png");
 }
 
 }  // namespace

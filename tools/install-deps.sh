@@ -6,7 +6,7 @@ PKGS=(
   build-essential cmake pkg-config git
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
   libmariadb-dev mariadb-server mariadb-client
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev qt6-translations-l10n
+  qt6-base-dev libqt6opengl6-dev libgl-dev qt6-translations-l10n
   gettext locales
   libgtest-dev libgmock-dev libbenchmark-dev liberfa-dev
   python3 xvfb

@@ -133,7 +133,7 @@ struct THttpServer::TImpl {
         if (!resp) return MHD_NO;
         MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_TYPE, r.ContentType.c_str());
         MHD_add_response_header(resp, "X-Content-Type-Options", "nosniff");
-        MHD_add_response_header(resp, "Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'");
+        MHD_add_response_header(resp, "Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src 'self' data:");
         MHD_add_response_header(resp, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
         if (r.Status == 405) MHD_add_response_header(resp, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
         const MHD_Result ok = MHD_queue_response(connection, static_cast<unsigned>(r.Status), resp);
@@ -161,13 +161,13 @@ THttpServer::THttpServer(const THttpEndpoint& at, Handler handler, const THttpLi
     }
     MHD_Daemon* d = MHD_start_daemon(
         flags, static_cast<uint16_t>(at.Port), nullptr, nullptr, &TImpl::Answer, this,
+        MHD_OPTION_EXTERNAL_LOGGER, &Logger, nullptr,  // first, or the library's own logger is used before it
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr),
         MHD_OPTION_CONNECTION_LIMIT, limits.Connections,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.PerAddress,
         MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.MemoryPerConnection,
         MHD_OPTION_THREAD_POOL_SIZE, limits.Threads,
-        MHD_OPTION_EXTERNAL_LOGGER, &Logger, nullptr,
         MHD_OPTION_NOTIFY_CONNECTION, &TImpl::Notify, this,
         MHD_OPTION_END);
     if (!d)

@@ -144,13 +144,12 @@ TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
     if (o.Demo && (!o.Sites.empty() || !o.Dir.empty()))
         throw TUsageError("--demo makes its own folder and site: it takes neither --site nor --dir");
     if (!o.Demo && !o.DemoDir.empty()) throw TUsageError("--demo-dir goes with --demo");
-    if (o.Demo && o.Http) throw TUsageError("--http goes with the station, not with --demo");
     return o;
 }
 
 const char* ServiceUsage() {
     return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER] [--data-supplier TEXT] [--http ADDR:PORT]\n"
-           "       kalosqm-station --demo [--demo-dir FOLDER]\n"
+           "       kalosqm-station --demo [--demo-dir FOLDER] [--http ADDR:PORT]\n"
            "\n"
            "Runs the acquisition of the KALO-SQM site windows without any window: every\n"
            "site marked for autostart (or each site named with --site) is read on its\n"

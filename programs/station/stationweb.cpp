@@ -23,7 +23,8 @@
 namespace {
 
 constexpr int kHourglassNights = 30;
-const QSize kChartSize(1000, 560);
+// Small enough that the chart's words stay readable on a phone.
+const QSize kChartSize(760, 460);
 
 class TBadRequest : public std::runtime_error {
 public:

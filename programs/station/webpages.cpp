@@ -30,6 +30,7 @@ const char* kStyle =
     ".big{font-size:1.35rem;font-weight:700}"
     "figure{margin:.4rem 0 0}svg{display:block;width:100%;height:auto}"
     "nav{display:flex;flex-wrap:wrap;gap:.4rem 1rem;margin:.3rem 0 .6rem}"
+    ".one{grid-template-columns:1fr;max-width:72rem}"
     "table{border-collapse:collapse}td{padding:.1rem .8rem .1rem 0}td+td{text-align:right}";
 
 std::string Head(const std::string& title) {
@@ -146,7 +147,7 @@ std::string SitePage(const TSiteNightView& v) {
     std::string out = Head(s.Row.Name + " - " + date);
     out += "<header><h1>" + HtmlEscape(s.Row.Name) + "</h1><a href=\"/\">" + HtmlEscape(Tr("All sites")) +
            "</a><span class=\"muted\">" + HtmlEscape(Subst(Tr("updated {0}"), UtcText(v.NowUtc))) +
-           "</span></header>\n<main class=\"cards\">\n<section class=\"card\">" + StateBadge(s.Activity) +
+           "</span></header>\n<main class=\"cards one\">\n<section class=\"card\">" + StateBadge(s.Activity) +
            SiteFacts(s, v.NowUtc) + "</section>\n";
 
     out += "<section class=\"card\"><h2>" + HtmlEscape(Subst(Tr("The night of {0}"), date)) + "</h2><nav><a href=\"" +

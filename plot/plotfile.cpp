@@ -94,12 +94,7 @@ std::string PlotBytes(TPlotFormat format, QSize size, const TDrawFunction& draw,
 void WritePlot(const std::string& path, QSize size, const TDrawFunction& draw, const std::string& title) {
     const auto format = PlotFormatOf(path);
     if (!format) throw EPlotFormat(path);
-    std::string bytes;
-    try {
-        bytes = PlotBytes(*format, size, draw, title);
-    } catch (const std::runtime_error&) {
-        throw std::runtime_error("cannot encode the plot " + path + " as PNG");
-    }
+    const std::string bytes = PlotBytes(*format, size, draw, title);
     QSaveFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||

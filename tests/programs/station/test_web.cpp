@@ -82,7 +82,20 @@ TEST_F(WebStation, JsonAndStatisticsAreTheCommandLinesAndMetricsFollowTheStoredR
     const auto cliTimes = All(cli, R"((?:^|\n)(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\t)");
     const auto cliValues = All(cli, R"(\d\d:\d\d:\d\d\t([0-9.]+)\t)");
     ASSERT_EQ(cliTimes.size(), 6u) << cli;
+    // The night file the acquisition would have written for that night.
+    const fs::path nightFile = f.dir.Path() / "NightFiles" / "Archive" / "20240115_120000_Archive.dat";
+    fs::create_directories(nightFile.parent_path());
+    std::ofstream(nightFile) << "# Community Standard Skyglow Data Format 1.0\n# worked night\n";
     StartWeb({"--tick-ms", "1500"});
+
+    // The site's page links the night's file and plot; both are served.
+    const TReply page = Request(port, "/site/2?night=2024-01-15");
+    ASSERT_EQ(page.Status, 200);
+    EXPECT_NE(page.Body.find("href=\"/site/2/night/2024-01-15.dat\""), std::string::npos);
+    EXPECT_NE(page.Body.find("href=\"/site/2/night/2024-01-15.png\""), std::string::npos);
+    EXPECT_EQ(Request(port, "/site/2/night/2024-01-15.dat").Body, testsupport::ReadFile(nightFile));
+    EXPECT_EQ(Request(port, "/site/2/night/2024-01-14.dat").Status, 404);
+    EXPECT_EQ(Request(port, "/site/2?night=2024-01-14").Body.find("2024-01-14.dat"), std::string::npos);
 
     const TReply readings = Request(port, "/api/v1/sites/2/readings?night=2024-01-15");
     ASSERT_EQ(readings.Status, 200) << readings.Body;

@@ -290,6 +290,23 @@ TEST_F(WebStation, AHeadlessBrowserShowsTheChartAndTheLastReading) {
     f.Stop(SIGTERM);
 }
 
+TEST_F(WebStation, ThePageSpeaksTheLanguageTheProgramIsSetTo) {
+    // The Italian catalogue in the program folder, and the choice saved as the desktop program saves it.
+    fs::create_directories(f.dir.Path() / "Locale");
+    fs::copy(fs::path(KALO_CATALOGUES_DIR) / "it", f.dir.Path() / "Locale" / "it", fs::copy_options::recursive);
+    std::ofstream(f.dir.Path() / "Locale" / "LangSettings.ini") << "[LangageInfo]\nLanguageName=it\n";
+    StartWeb();
+    const TReply home = Request(port, "/");
+    ASSERT_EQ(home.Status, 200);
+    EXPECT_NE(home.Body.find("<html lang=\"it\">"), std::string::npos) << home.Body.substr(0, 300);
+    for (const char* italian : {"Stazione KALO-SQM", "Ultima lettura", "In attesa di invio", "Fermo"})
+        EXPECT_NE(home.Body.find(italian), std::string::npos) << italian;
+    const TReply site = Request(port, "/site/2?night=2024-01-15");
+    for (const char* italian : {"notte precedente", "Le ultime 30 notti", "Numero di letture"})
+        EXPECT_NE(site.Body.find(italian), std::string::npos) << italian;
+    f.Stop(SIGTERM);
+}
+
 TEST(WebOptions, TheAddressIsParsedStrictlyAndLoopbackByDefault) {
     struct Case {
         std::vector<std::string> args;

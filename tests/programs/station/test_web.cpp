@@ -307,6 +307,23 @@ TEST_F(WebStation, ThePageSpeaksTheLanguageTheProgramIsSetTo) {
     f.Stop(SIGTERM);
 }
 
+TEST_F(WebStation, TheUnitTurnsThePageOnThroughItsEnvironmentAndABadValueIsAUsageError) {
+    const fs::path err = f.dir.Path() / "env.txt";
+    f.station.Start(KALOSQM_STATION_EXE, {"--dir", f.dir.Str(), "--tick-ms", "300"}, err, {"KALOSQM_HTTP=127.0.0.1:0"});
+    ASSERT_TRUE(f.station.WaitFor([](const TChild& c) { return WebPort(c) > 0; }, 20s)) << f.station.Err();
+    EXPECT_EQ(Request(WebPort(f.station), "/api/v1/sites").Status, 200);
+    f.Stop(SIGTERM);
+
+    f.station.Start(KALOSQM_STATION_EXE, {"--dir", f.dir.Str()}, err, {"KALOSQM_HTTP=localhost:80"});
+    EXPECT_EQ(f.station.WaitExit(10s), 2);
+    EXPECT_NE(f.station.Err().find("KALOSQM_HTTP=localhost:80"), std::string::npos) << f.station.Err();
+    // Without it, and without --http, nothing listens.
+    f.station.Start(KALOSQM_STATION_EXE, {"--dir", f.dir.Str(), "--tick-ms", "300"}, err, {"KALOSQM_HTTP"});
+    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", 1, 20s)) << f.station.Err();
+    EXPECT_EQ(f.station.Count("web page at"), 0);
+    f.Stop(SIGTERM);
+}
+
 TEST(WebOptions, TheAddressIsParsedStrictlyAndLoopbackByDefault) {
     struct Case {
         std::vector<std::string> args;

@@ -322,6 +322,23 @@ TEST_F(WebStation, TheUnitTurnsThePageOnThroughItsEnvironmentAndABadValueIsAUsag
     ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", 1, 20s)) << f.station.Err();
     EXPECT_EQ(f.station.Count("web page at"), 0);
     f.Stop(SIGTERM);
+
+    // A port another program holds: said with the address, status 1, no reading taken.
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string at = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    const int before = f.Readings(1);
+    f.station.Start(KALOSQM_STATION_EXE, {"--dir", f.dir.Str(), "--http", at}, err);
+    EXPECT_EQ(f.station.WaitExit(10s), 1);
+    EXPECT_NE(f.station.Err().find("--http: cannot listen on " + at), std::string::npos) << f.station.Err();
+    EXPECT_EQ(f.Readings(1), before);
+    ::close(taken);
 }
 
 TEST(WebOptions, TheAddressIsParsedStrictlyAndLoopbackByDefault) {

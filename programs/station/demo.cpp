@@ -263,7 +263,7 @@ int RunDemo(const TServiceOptions& options, TSignals& signals) {
 
     std::string desktop, why = "no display";
     if (options.Http)
-        why = "--http";  // the page is the service's: the desktop program would hold the database
+        why = "--http serves the page";  // the service's: the desktop program would hold the database
     else if (HaveDisplay() && !PlaceDesktopProgram(l, desktop))
         why = "the desktop program is not built";
     if (!desktop.empty()) {

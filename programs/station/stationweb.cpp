@@ -169,7 +169,10 @@ THttpResponse TStationWeb::Handle(const THttpRequest& request) {
         try {
             return Route(request);
         } catch (const fb::Error&) {
-            db_.Close();  // a broken attachment is made anew by the next request
+            try {
+                db_.Close();  // a broken attachment is made anew by the next request
+            } catch (const std::exception&) {
+            }
             throw;
         }
     } catch (const TBadRequest& e) {

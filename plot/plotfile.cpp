@@ -55,12 +55,10 @@ void EnsurePlotApplication() {
     new QGuiApplication(argc, argv);
 }
 
-void WritePlot(const std::string& path, QSize size, const TDrawFunction& draw, const std::string& title) {
-    const auto format = PlotFormatOf(path);
-    if (!format) throw EPlotFormat(path);
+std::string PlotBytes(TPlotFormat format, QSize size, const TDrawFunction& draw, const std::string& title) {
     EnsurePlotApplication();
     QByteArray bytes;
-    if (*format == TPlotFormat::Png) {
+    if (format == TPlotFormat::Png) {
         QImage image(size, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::white);
         {
@@ -72,7 +70,7 @@ void WritePlot(const std::string& path, QSize size, const TDrawFunction& draw, c
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         if (!image.convertToFormat(QImage::Format_RGB32).save(&buffer, "PNG"))
-            throw std::runtime_error("cannot encode the plot " + path + " as PNG");
+            throw std::runtime_error("cannot encode the plot as PNG");
     } else {
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
@@ -81,7 +79,8 @@ void WritePlot(const std::string& path, QSize size, const TDrawFunction& draw, c
         svg.setSize(size);
         svg.setViewBox(QRect(QPoint(0, 0), size));
         svg.setResolution(96);
-        if (!title.empty()) svg.setTitle(QString::fromStdString(title));
+        // The generator writes the title as it is: a site name with < or & would break the file.
+        if (!title.empty()) svg.setTitle(QString::fromStdString(title).toHtmlEscaped());
         {
             QPainter p(&svg);
             p.setRenderHint(QPainter::Antialiasing);
@@ -89,7 +88,16 @@ void WritePlot(const std::string& path, QSize size, const TDrawFunction& draw, c
             draw(p, size);
         }
     }
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void WritePlot(const std::string& path, QSize size, const TDrawFunction& draw, const std::string& title) {
+    const auto format = PlotFormatOf(path);
+    if (!format) throw EPlotFormat(path);
+    const std::string bytes = PlotBytes(*format, size, draw, title);
     QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
+        !file.commit())
         throw std::runtime_error("cannot write the plot " + path + ": " + file.errorString().toStdString());
 }

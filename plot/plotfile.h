@@ -32,3 +32,6 @@ using TDrawFunction = std::function<void(QPainter&, QSize)>;
 // title as its own. Throws EPlotFormat, or std::runtime_error naming the
 // file when it cannot be written.
 void WritePlot(const std::string& path, QSize size, const TDrawFunction& draw, const std::string& title = {});
+// The same picture's bytes, for a caller that sends it rather than saving
+// it (the station's web page). Throws std::runtime_error when it cannot be encoded.
+std::string PlotBytes(TPlotFormat format, QSize size, const TDrawFunction& draw, const std::string& title = {});

@@ -11,7 +11,8 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev liberfa-dev
   python3 xvfb
   libuemf-dev libwmf-bin emf2svg fonts-urw-base35
-  libcli11-dev qt6-svg-dev
+  libcli11-dev qt6-svg-dev libmicrohttpd-dev
+  chromium prometheus
   help2man file dpkg-dev
 )
 missing=()

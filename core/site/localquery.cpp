@@ -148,6 +148,25 @@ std::string RealTimeNightTitle(double nightDate, const TFormatSettings& fs) {
 
 std::string RecentReadingsTitle() { return Tr("Real time SQM graph of the recent recorde readings"); }
 
+TQuerySelection NightSelection(double nightDate, TSortOrder order) {
+    TQuerySelection s;
+    s.Order = order;
+    s.Kind = TSelectionKind::OneNight;
+    s.DateStart = nightDate;
+    return s;
+}
+
+TQuerySelection IntervalSelection(double from, double to, TSortOrder order) {
+    TQuerySelection s;
+    s.Order = order;
+    s.Kind = TSelectionKind::DateInterval;
+    s.DateStart = std::floor(from);
+    s.TimeStart = from - std::floor(from);
+    s.DateEnd = std::floor(to);
+    s.TimeEnd = to - std::floor(to);
+    return s;
+}
+
 TQueryWindow QueryWindowOf(const TQuerySelection& s) {
     if (s.Kind == TSelectionKind::OneNight) return NightWindow(s.DateStart);
     return {DatePart(s.DateStart) + TimePart(s.TimeStart), DatePart(s.DateEnd) + TimePart(s.TimeEnd)};

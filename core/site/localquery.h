@@ -84,6 +84,10 @@ struct TQuerySelection {
     TSortOrder Order = TSortOrder::Descending;
 };
 
+// The page's two selections: one night (noon to noon), and an interval
+// whose ends are each a date picker and a time picker.
+TQuerySelection NightSelection(double nightDate, TSortOrder order);
+TQuerySelection IntervalSelection(double from, double to, TSortOrder order);
 TQueryWindow QueryWindowOf(const TQuerySelection& s);
 // One line for a night, two for an interval.
 std::string QueryChartTitle(const TQuerySelection& s, const TFormatSettings& fs);

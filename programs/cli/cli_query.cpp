@@ -45,24 +45,13 @@ void AddSelectionOptions(CLI::App* command, TSelectionOptions& o, bool withOrder
 }
 
 TQuerySelection SelectionOf(const TSelectionOptions& o) {
-    TQuerySelection s;
-    s.Order = o.Descending ? TSortOrder::Descending : TSortOrder::Ascending;
-    if (!o.Night.empty()) {
-        s.Kind = TSelectionKind::OneNight;
-        s.DateStart = ParseDate("--night", o.Night);
-        return s;
-    }
+    const TSortOrder order = o.Descending ? TSortOrder::Descending : TSortOrder::Ascending;
+    if (!o.Night.empty()) return NightSelection(ParseDate("--night", o.Night), order);
     if (o.From.empty() || o.To.empty()) throw UsageError("choose the readings with --night DATE or --from T --to T");
     const double from = ParseDateTime("--from", o.From);
     const double to = ParseDateTime("--to", o.To);
     if (to < from) throw UsageError("--to " + o.To + " is before --from " + o.From);
-    // The page's interval: a date picker and a time picker at each end.
-    s.Kind = TSelectionKind::DateInterval;
-    s.DateStart = std::floor(from);
-    s.TimeStart = from - std::floor(from);
-    s.DateEnd = std::floor(to);
-    s.TimeEnd = to - std::floor(to);
-    return s;
+    return IntervalSelection(from, to, order);
 }
 
 CLI::Option* AddSiteOption(CLI::App* command, int& siteId) {

@@ -262,7 +262,10 @@ int RunDemo(const TServiceOptions& options, TSignals& signals) {
         FixedText(kDemoLongitude, 4) + " E) reads it every minute");
 
     std::string desktop, why = "no display";
-    if (HaveDisplay() && !PlaceDesktopProgram(l, desktop)) why = "the desktop program is not built";
+    if (options.Http)
+        why = "--http serves the page";  // the service's: the desktop program would hold the database
+    else if (HaveDisplay() && !PlaceDesktopProgram(l, desktop))
+        why = "the desktop program is not built";
     if (!desktop.empty()) {
         Say("kalosqm-station: the desktop program opens the demo; close it (or Ctrl+C here) to end the demo");
         TChildProcess gui;

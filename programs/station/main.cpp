@@ -2,6 +2,7 @@
 // stations without a screen; --demo shows it at work without a meter.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "programs/station/demo.h"
@@ -22,6 +23,15 @@ int main(int argc, char** argv) {
     } catch (const TUsageError& e) {
         std::fprintf(stderr, "kalosqm-station: %s\n\n%s", e.what(), ServiceUsage());
         return 2;
+    }
+    // The unit's switch for the web page: KALOSQM_HTTP=ADDR:PORT in its environment.
+    if (const char* http = std::getenv("KALOSQM_HTTP"); http && *http && !options.Http && !options.Demo && !options.Help) {
+        try {
+            options.Http = ParseHttpOption(http);
+        } catch (const TUsageError& e) {
+            std::fprintf(stderr, "kalosqm-station: KALOSQM_HTTP=%s: %s\n", Printable(http).c_str(), e.what());
+            return 2;
+        }
     }
     if (options.Help) {
         std::fputs(ServiceUsage(), stdout);

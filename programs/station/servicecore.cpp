@@ -17,6 +17,8 @@
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
 #include "plot/nightplotfile.h"
+#include "programs/station/stationweb.h"
+#include "core/site/languages.h"
 #include "core/site/outreach.h"
 #include "core/site/readingwindow.h"
 #include "core/site/siteactions.h"
@@ -71,12 +73,6 @@ std::string LoggedIn(const std::string& logName) {
     return failing.empty() ? " (logged in " + path + ")" : " (not logged: " + path + " cannot be written: " + failing + ")";
 }
 
-// The loop says each tick's outcome itself (ReportTick): the state adds nothing.
-class TNoLight : public IStatusLight {
-public:
-    void Show(TSiteState) override {}
-};
-
 // The data module's error box: one journal line per line of it.
 void SayBox(const std::string& text) {
     std::string::size_type from = 0;
@@ -88,6 +84,14 @@ void SayBox(const std::string& text) {
 }
 
 }  // namespace
+
+THttpEndpoint ParseHttpOption(const std::string& text) {
+    try {
+        return ParseHttpEndpoint(text);
+    } catch (const std::invalid_argument& e) {
+        throw TUsageError(std::string("--http wants ADDR:PORT, :PORT or PORT: ") + e.what());
+    }
+}
 
 TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
     TServiceOptions o;
@@ -102,7 +106,12 @@ TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
             inlineValue = true;
         }
         const bool takesValue = a == "--site" || a == "--dir" || a == "--demo-dir" || a == "--tick-ms" ||
-                                a == "--data-supplier";
+                                a == "--data-supplier" || a == "--http";
+        // --http alone (last, or before another option): the page on 127.0.0.1:8080.
+        if (a == "--http" && !inlineValue && (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
+            value = "127.0.0.1:8080";
+            inlineValue = true;
+        }
         if (takesValue && !inlineValue) {
             if (i + 1 >= args.size()) throw TUsageError(a + " wants a value");
             value = args[++i];
@@ -124,6 +133,8 @@ TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
             o.DataSupplier = value;
         else if (a == "--tick-ms")
             o.TickMs = ParseNumber(a, value, 10, 3600000, "milliseconds from 10 to 3600000");
+        else if (a == "--http")
+            o.Http = ParseHttpOption(value);
         else if (a == "--help" || a == "-h")
             o.Help = true;
         else
@@ -137,8 +148,8 @@ TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
 }
 
 const char* ServiceUsage() {
-    return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER] [--data-supplier TEXT]\n"
-           "       kalosqm-station --demo [--demo-dir FOLDER]\n"
+    return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER] [--data-supplier TEXT] [--http ADDR:PORT]\n"
+           "       kalosqm-station --demo [--demo-dir FOLDER] [--http ADDR:PORT]\n"
            "\n"
            "Runs the acquisition of the KALO-SQM site windows without any window: every\n"
            "site marked for autostart (or each site named with --site) is read on its\n"
@@ -151,6 +162,10 @@ const char* ServiceUsage() {
            "  --dir FOLDER       the program folder (default: the folder of the executable,\n"
            "                     or ~/.local/share/kalosqm for an installed program)\n"
            "  --data-supplier TEXT  who supplies the data, for the header of the night files\n"
+           "  --http ADDR:PORT   a read-only web page (/), JSON (/api/v1/sites) and Prometheus\n"
+           "                     metrics (/metrics) at that address; :PORT, PORT or --http\n"
+           "                     alone listen on 127.0.0.1 (port 8080); port 0 takes a free\n"
+           "                     one. Without it, the environment's KALOSQM_HTTP if set\n"
            "  --demo             try it without a meter: a demo folder with its own database,\n"
            "                     a simulated SQM-LE and the site \"Demo roof\", shown by the\n"
            "                     desktop program when there is a display\n"
@@ -260,6 +275,7 @@ struct TStationService::TSite {
           Name(name),
           Where(where),
           prompt("site " + Quoted(name) + ": "),
+          light(svc.activity_, id),
           source(svc.data_.dbKALO, id),
           ports{svc.clock_, ticker, svc.wait_, prompt, view, light, svc.data_, source, svc.stations_, svc.data_.dbKALO, svc.common_},
           acq(ports, svc.options_.TickMs) {}
@@ -272,7 +288,7 @@ struct TStationService::TSite {
     TLoopTicker ticker;
     TStderrPrompt prompt;
     ISiteView view;  // nothing to show: the loop reports each tick itself
-    TNoLight light;
+    TActivityLight light;  // what the web page shows
     TDbSiteSource source;
     TSitePorts ports;
     TAcquisition acq;
@@ -291,7 +307,24 @@ TStationService::TStationService(TData& data, TSignals& signals, TServiceOptions
     data_.Outages().SetEcho([](const std::string& line) { Say("kalosqm-station: " + line); });
 }
 
-TStationService::~TStationService() { StopAll(); }
+TStationService::~TStationService() {
+    http_.reset();
+    StopAll();
+}
+
+bool TStationService::StartWeb() {
+    try {
+        ApplySavedLanguage();  // the page speaks the program's language
+        web_ = std::make_unique<TStationWeb>(activity_);
+        web_->SetDatabase(data_.DatabaseFile());
+        http_ = std::make_unique<THttpServer>(*options_.Http, [this](const THttpRequest& r) { return web_->Handle(r); });
+    } catch (const std::exception& e) {
+        Say("kalosqm-station: --http: " + Printable(e.what()));
+        return false;
+    }
+    Say("kalosqm-station: web page at http://" + http_->Url() + "/ (read-only; /metrics, /api/v1/sites)");
+    return true;
+}
 
 bool TStationService::OpenDatabase() {
     if (!data_.OnUpgradeProgress)
@@ -299,7 +332,11 @@ bool TStationService::OpenDatabase() {
             Say("kalosqm-station: updating the database to version " + std::string(kSchemaVersion) + ", step " +
                 std::to_string(s.Done + 1) + " of " + std::to_string(s.Total) + ": " + Printable(Tr(s.What)));
         };
-    if (data_.DataModuleCreate()) return true;
+    if (data_.DataModuleCreate()) {
+        if (web_) web_->SetDatabase(data_.DatabaseFile());
+        activity_.SetDatabaseOpen(true);
+        return true;
+    }
     // The data module has said why the upgrade failed, with the file.
     if (data_.UpgradeFailed()) return false;
     // The data module has said the desktop program's words; add where.
@@ -315,11 +352,16 @@ bool TStationService::OpenDatabase() {
 
 void TStationService::CloseDatabase() {
     StopAll();
+    if (web_) web_->SetDatabase("");
+    activity_.SetDatabaseOpen(false);
     data_.DataModuleDestroy();
 }
 
 void TStationService::StopAll() {
-    for (auto& s : sites_) s->acq.Stop();
+    for (auto& s : sites_) {
+        s->acq.Stop();
+        activity_.SiteStopped(s->Id);
+    }
     sites_.clear();
 }
 
@@ -375,6 +417,7 @@ void TStationService::Reconcile() {
         }
         const bool exists = std::any_of(rows.begin(), rows.end(), [&s](const TRow& r) { return r.Id == s.Id; });
         s.acq.Stop();
+        activity_.SiteStopped(s.Id);
         Say("site " + Quoted(s.Name) + ": acquisition stopped: " +
             (exists ? "no longer marked for autostart" : "the site is no longer in the database"));
         it = sites_.erase(it);
@@ -389,12 +432,14 @@ void TStationService::Reconcile() {
         Say("site " + Quoted(r.Name) + " (id " + std::to_string(r.Id) + ", SQM-LE at " + Printable(where) + ", " +
             MethodName(r.Method) + ", every " + std::to_string(r.Interval) + " min): acquisition starts in " +
             std::to_string(delay) + " ms");
+        activity_.SiteStarted(r.Id, r.Name);
         sites_.push_back(std::move(site));
     }
 }
 
 void TStationService::ReportTick(TSite& s) {
     const TTickReport& r = s.acq.LastTick();
+    activity_.Tick(s.Id, r, common_.time);
     const std::string site = "site " + Quoted(s.Name) + ": ";
     const std::string logged = LoggedIn(s.Name);
     switch (r.What) {
@@ -447,6 +492,7 @@ TStationService::Clock::time_point TStationService::NextDue() const {
 int TStationService::Run() {
     if (!OpenDatabase()) return 1;
     Say("kalosqm-station: database " + data_.DatabaseFile());
+    if (options_.Http && !StartWeb()) return 1;
     try {
         for (const std::string& line : OutreachLines(data_.dbKALO)) Say("kalosqm-station: " + line);
     } catch (const std::exception& e) {
@@ -524,6 +570,8 @@ int TStationService::Run() {
     }
     const int sig = signals_.QuitSignal();
     StopAll();
+    http_.reset();  // no request reads while the database closes
+    web_.reset();
     data_.DataModuleDestroy();  // open work rolled back
     Say(std::string("kalosqm-station: stopped by ") + SignalName(sig));
     return 0;

@@ -4,6 +4,7 @@
 // a signal) and the one-thread loop that runs every autostart site.
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,8 +12,11 @@
 #include "core/site/acquisition.h"
 #include "core/station/errorlog.h"
 #include "core/site/siteports.h"
+#include "programs/station/httpserver.h"
+#include "programs/station/webstate.h"
 
 class TData;
+class TStationWeb;
 
 struct TServiceOptions {
     std::vector<int> Sites;  // --site; empty: every site with SIT_AUTOSTART = 1
@@ -22,6 +26,7 @@ struct TServiceOptions {
     std::string DemoDir;     // --demo-dir
     std::string DataSupplier;  // --data-supplier: "# Data supplier:" of the night files
     int TickMs = TAcquisition::kTickMs;  // --tick-ms, for tests
+    std::optional<THttpEndpoint> Http;   // --http (or KALOSQM_HTTP): the read-only web page
     bool Help = false;
 };
 
@@ -30,6 +35,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The value of --http or KALOSQM_HTTP; throws TUsageError.
+THttpEndpoint ParseHttpOption(const std::string& text);
 // Throws TUsageError with what is wrong.
 TServiceOptions ParseServiceArgs(const std::vector<std::string>& args);
 const char* ServiceUsage();
@@ -103,6 +110,7 @@ public:
 private:
     struct TSite;
     bool OpenDatabase();
+    bool StartWeb();  // --http: false when it cannot listen (said)
     void CloseDatabase();
     // Starts the sites wanted now and stops the others.
     void Reconcile();
@@ -120,6 +128,9 @@ private:
     TSiteCommons common_;  // Internet time, meters, night files: the same for every site
     std::vector<std::unique_ptr<TSite>> sites_;
     TErrorLogWatch logWatch_;  // a log that loses lines is said on stderr
+    TStationActivity activity_;  // what the web page and /metrics tell
+    std::unique_ptr<TStationWeb> web_;
+    std::unique_ptr<THttpServer> http_;  // last: stopped first
 };
 
 // The service on a data module of its own; the exit code of the run.

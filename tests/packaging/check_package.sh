@@ -30,7 +30,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 # Declared by hand (the engine plugin, the font) and found by dpkg-shlibdeps.
 for dep in firebird3.0-server-core fonts-dejavu-core 'systemd | systemd-standalone-sysusers' \
-           libfbclient2 libmariadb3 libqt6core6 libqt6gui6 libc6; do
+           libfbclient2 libmariadb3 libqt6core6 libqt6gui6 libc6 libmicrohttpd12; do
   [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
 done
 if [[ $desktop == 1 ]]; then

@@ -187,6 +187,19 @@ TEST_F(PlotTest, TheExtensionChoosesTheFormatAndARefusedOrFailedWriteLeavesThePi
     }
 }
 
+TEST_F(PlotTest, TheSvgTitleOfAnyNameStaysTextAndTheBytesAreTheFilesPicture) {
+    const auto blank = [](QPainter& p, QSize s) { p.fillRect(QRect(QPoint(0, 0), s), Qt::gray); };
+    const std::string hostile = "<script>alert(1)</script> & \"Roof\"";
+    WritePlot(At("t.svg").string(), QSize(400, 300), blank, hostile);
+    const std::string svg = testsupport::ReadFile(At("t.svg"));
+    EXPECT_EQ(svg.find("<script"), std::string::npos) << svg.substr(0, 600);
+    EXPECT_NE(svg.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;Roof&quot;"), std::string::npos)
+        << svg.substr(0, 600);
+    EXPECT_EQ(PlotBytes(TPlotFormat::Svg, QSize(400, 300), blank, hostile), svg);
+    WritePlot(At("t.png").string(), QSize(400, 300), blank);
+    EXPECT_EQ(PlotBytes(TPlotFormat::Png, QSize(400, 300), blank), testsupport::ReadFile(At("t.png")));
+}
+
 // --- A night from plain data ---
 
 TEST_F(PlotTest, EachReadingLandsWhereTheLayoutPutsItInThePngAndTheSvgWithTheBrighterSkyHigher) {

@@ -1,0 +1,268 @@
+#include "programs/station/stationweb.h"
+
+#include <QPainter>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "core/site/localquery.h"
+#include "core/site/nightfile.h"
+#include "core/site/readingcounts.h"
+#include "core/site/siterow.h"
+#include "core/station/myutils.h"
+#include "plot/plotdata.h"
+#include "plot/plotfile.h"
+#include "plot/plotrender.h"
+#include "programs/station/webapi.h"
+#include "programs/station/webpages.h"
+
+namespace {
+
+constexpr int kHourglassNights = 30;
+// Small enough that the chart's words stay readable on a phone.
+const QSize kChartSize(760, 460);
+
+class TBadRequest : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+class TNotFound : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+THttpResponse Typed(const std::string& type, std::string body) {
+    THttpResponse r;
+    r.ContentType = type;
+    r.Body = std::move(body);
+    return r;
+}
+
+// Only the parameters a route knows; anything else is a mistake worth saying.
+void AllowOnly(const THttpRequest& r, const std::set<std::string>& names) {
+    for (const auto& [k, v] : r.Query)
+        if (!names.count(k)) throw TBadRequest("unknown parameter '" + Printable(k) + "'");
+}
+
+int SiteIdOf(const std::string& text) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos || text[0] == '0')
+        throw TBadRequest("a site id is a whole number from 1, not '" + Printable(text) + "'");
+    return std::stoi(text);
+}
+
+double NightParam(const THttpRequest& r, double tonight) {
+    const auto it = r.Query.find("night");
+    if (it == r.Query.end()) return tonight;
+    const auto d = ParseIsoDate(it->second);
+    if (!d) throw TBadRequest("night wants a date YYYY-MM-DD, not '" + Printable(it->second) + "'");
+    return *d;
+}
+
+// night=DATE, or from=T&to=T (UTC, YYYY-MM-DD[THH:MM[:SS]][Z]).
+TQuerySelection SelectionParam(const THttpRequest& r, double tonight) {
+    AllowOnly(r, {"night", "from", "to"});
+    const bool night = r.Query.count("night"), from = r.Query.count("from"), to = r.Query.count("to");
+    if (night && (from || to)) throw TBadRequest("give night, or from and to, not both");
+    if (from != to) throw TBadRequest("from and to go together");
+    if (!from) return NightSelection(NightParam(r, tonight), TSortOrder::Ascending);
+    const auto a = ParseIsoDateTime(r.Query.at("from")), b = ParseIsoDateTime(r.Query.at("to"));
+    if (!a || !b) throw TBadRequest("from and to want a UTC time YYYY-MM-DD[THH:MM[:SS]][Z]");
+    if (*b < *a) throw TBadRequest("to comes before from");
+    return IntervalSelection(*a, *b, TSortOrder::Ascending);
+}
+
+std::vector<int> SiteIds(fb::Database& db) {
+    std::vector<int> ids;
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL("SELECT SIT_ID FROM SQMSITES ORDER BY SIT_ID");
+    for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.Fields(0).AsInteger()));
+    q.Close();
+    tr.Commit();
+    return ids;
+}
+
+TWebSite LoadSite(fb::Database& db, int id, const TActivitySnapshot& activity) {
+    TWebSite s;
+    s.Row = ReadSiteRow(db, id);
+    fb::Transaction tr(db);
+    tr.Start();
+    const auto last = ReadLatestReadings(tr, id, 1);
+    if (!last.empty()) s.Last = last.front();
+    s.Waiting = ReadReadingCounts(tr, id).New;
+    tr.Commit();
+    for (const TSiteActivity& a : activity.Sites)
+        if (a.Id == id) s.Activity = a;
+    return s;
+}
+
+TWebStation LoadStation(fb::Database& db, const TActivitySnapshot& activity) {
+    TWebStation st;
+    st.Activity = activity;
+    st.NowUtc = NowUtc();
+    for (const int id : SiteIds(db)) st.Sites.push_back(LoadSite(db, id, activity));
+    return st;
+}
+
+TWebSite LoadOneSite(fb::Database& db, int id, const TActivitySnapshot& activity) {
+    try {
+        return LoadSite(db, id, activity);
+    } catch (const fb::Error&) {
+        throw;
+    } catch (const std::runtime_error&) {
+        throw TNotFound("there is no site " + std::to_string(id));
+    }
+}
+
+std::string NightSvg(const TNightPlotData& data) {
+    if (data.Readings.empty()) return {};
+    return InlineSvg(PlotBytes(TPlotFormat::Svg, kChartSize,
+                               [&](QPainter& p, QSize size) { RenderNightPlot(data, p, size); }, NightPlotTitle(data)));
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TStationWeb::TStationWeb(TStationActivity& activity) : activity_(activity) { EnsurePlotApplication(); }
+
+TStationWeb::~TStationWeb() { SetDatabase(""); }
+
+void TStationWeb::SetDatabase(const std::string& file) {
+    std::lock_guard lock(mutex_);
+    if (db_.Connected()) {
+        try {
+            db_.Close();
+        } catch (const std::exception&) {
+        }
+    }
+    file_ = file;
+}
+
+fb::Database& TStationWeb::Db() {
+    if (!db_.Connected()) {
+        db_.SetFile(file_);
+        db_.Open();
+    }
+    return db_;
+}
+
+THttpResponse TStationWeb::Handle(const THttpRequest& request) {
+    // No file name from a request is ever opened, but a path that climbs is refused as such.
+    if (request.Path.find("..") != std::string::npos || request.Path.find('\\') != std::string::npos ||
+        request.Path.find('\0') != std::string::npos)
+        return TextResponse(400, "a path with .. or \\ is refused");
+    try {
+        std::lock_guard lock(mutex_);
+        if (file_.empty())
+            return TextResponse(503, "the station has no site running and leaves its database free meanwhile");
+        try {
+            return Route(request);
+        } catch (const fb::Error&) {
+            try {
+                db_.Close();  // a broken attachment is made anew by the next request
+            } catch (const std::exception&) {
+            }
+            throw;
+        }
+    } catch (const TBadRequest& e) {
+        return TextResponse(400, e.what());
+    } catch (const TNotFound& e) {
+        return TextResponse(404, e.what());
+    }
+}
+
+THttpResponse TStationWeb::Route(const THttpRequest& r) {
+    static const std::regex site(R"(/site/([^/]+))");
+    static const std::regex nightFile(R"(/site/([^/]+)/night/(\d{4}-\d\d-\d\d)\.(png|dat))");
+    static const std::regex apiSite(R"(/api/v1/sites/([^/]+)/(readings|stats))");
+    const double tonight = NightDateOf(NowLocal());
+    std::smatch m;
+    const std::string& path = r.Path;
+
+    if (path == "/" || path == "/index.html") {
+        AllowOnly(r, {});
+        const TWebStation st = LoadStation(Db(), activity_.Snapshot());
+        std::vector<std::string> charts;
+        for (const TWebSite& s : st.Sites) charts.push_back(NightSvg(LoadNightPlotData(Db(), s.Row.Id, tonight)));
+        return Typed("text/html; charset=utf-8", OverviewPage(st, charts, tonight));
+    }
+    if (path == "/metrics") {
+        AllowOnly(r, {});
+        return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(LoadStation(Db(), activity_.Snapshot())));
+    }
+    if (path == "/api/v1/sites") {
+        AllowOnly(r, {});
+        return Typed("application/json", SitesJson(LoadStation(Db(), activity_.Snapshot())));
+    }
+    if (std::regex_match(path, m, apiSite)) {
+        const int id = SiteIdOf(m[1]);
+        const TQuerySelection sel = SelectionParam(r, tonight);
+        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
+        const TQueryWindow w = QueryWindowOf(sel);
+        fb::Transaction tr(Db());
+        tr.Start();
+        if (m[2] == "stats") {
+            const TStatistics stats = RunQueryWithStatistics(tr, id, w, sel.Order).Statistics;
+            tr.Commit();
+            return Typed("application/json", StatsJson(s.Row, w, stats));
+        }
+        const auto rows = RunLocalQuery(tr, id, w, sel.Order);
+        tr.Commit();
+        return Typed("application/json", ReadingsJson(s.Row, w, rows));
+    }
+    if (std::regex_match(path, m, nightFile)) {
+        const int id = SiteIdOf(m[1]);
+        AllowOnly(r, {});
+        const auto night = ParseIsoDate(m[2]);
+        if (!night) throw TBadRequest("not a date: " + m[2].str());
+        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
+        if (m[3] == "dat") {
+            // The path is made from the site's row and the date, never from the request's text.
+            const std::string file = NightFilePath(s.Row.Name, *night + 0.75);
+            if (!std::filesystem::is_regular_file(file)) throw TNotFound("no night file of that night");
+            return Typed("text/plain; charset=utf-8", ReadWhole(file));
+        }
+        const TNightPlotData data = LoadNightPlotData(Db(), id, *night);
+        if (data.Readings.empty()) throw TNotFound("no readings in that night");
+        return Typed("image/png", PlotBytes(TPlotFormat::Png, QSize(1200, 700),
+                                            [&](QPainter& p, QSize size) { RenderNightPlot(data, p, size); }));
+    }
+    if (std::regex_match(path, m, site)) {
+        const int id = SiteIdOf(m[1]);
+        AllowOnly(r, {"night"});
+        const double night = NightParam(r, tonight);
+        TSiteNightView v;
+        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
+        v.Site = &s;
+        v.NightDate = night;
+        v.Tonight = tonight;
+        v.NowUtc = NowUtc();
+        {
+            fb::Transaction tr(Db());
+            tr.Start();
+            v.Night = RunQueryWithStatistics(tr, id, QueryWindowOf(NightSelection(night, TSortOrder::Ascending)),
+                                             TSortOrder::Ascending);
+            tr.Commit();
+        }
+        v.NightChart = NightSvg(LoadNightPlotData(Db(), id, night));
+        const THourglassData hg = LoadHourglassData(Db(), id, night - (kHourglassNights - 1), night);
+        if (hg.ReadingCount() > 0)
+            v.HourglassChart = InlineSvg(PlotBytes(TPlotFormat::Svg, kChartSize,
+                                                   [&](QPainter& p, QSize size) { RenderHourglass(hg, p, size); },
+                                                   HourglassTitle(hg)));
+        v.NightFile = std::filesystem::is_regular_file(NightFilePath(s.Row.Name, night + 0.75));
+        return Typed("text/html; charset=utf-8", SitePage(v));
+    }
+    return TextResponse(404, "no such page: " + Printable(path));
+}

@@ -1,0 +1,208 @@
+#include "programs/station/webapi.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "core/station/myutils.h"
+
+namespace {
+
+bool Digits(const std::string& s, size_t from, size_t n) {
+    for (size_t i = from; i < from + n; ++i)
+        if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
+int Number(const std::string& s, size_t from, size_t n) { return std::stoi(s.substr(from, n)); }
+
+bool ValidDay(int y, int m, int d) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return d <= days[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
+std::string SiteLabels(const TWebSite& s) {
+    return "site_id=\"" + std::to_string(s.Row.Id) + "\",site=\"" + MetricLabel(s.Row.Name) + "\"";
+}
+
+std::string SiteJson(const TSiteRow& site) {
+    return "{\"id\":" + std::to_string(site.Id) + ",\"name\":" + JsonString(site.Name) + "}";
+}
+
+std::string WindowJson(const TQueryWindow& w) {
+    return "\"from\":" + JsonString(IsoUtc(w.Start)) + ",\"to\":" + JsonString(IsoUtc(w.Stop));
+}
+
+std::string OptionalInt(const std::optional<int64_t>& v) { return v ? std::to_string(*v) : "null"; }
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7f) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonNumber(std::optional<double> value) {
+    if (!value || !std::isfinite(*value)) return "null";
+    char buf[64];
+    const auto [p, ec] = std::to_chars(buf, buf + sizeof buf, *value);
+    return ec == std::errc() ? std::string(buf, p) : "null";
+}
+
+std::string IsoUtc(double utc) {
+    std::string t = FormatSqlDateTime(utc);  // "yyyy-mm-dd hh:mm:ss"
+    if (t.size() > 10) t[10] = 'T';
+    return t + "Z";
+}
+
+std::string IsoDate(double date) { return FormatSqlDateTime(std::floor(date)).substr(0, 10); }
+
+std::optional<double> ParseIsoDate(const std::string& t) {
+    if (t.size() != 10 || !Digits(t, 0, 4) || t[4] != '-' || !Digits(t, 5, 2) || t[7] != '-' || !Digits(t, 8, 2))
+        return std::nullopt;
+    const int y = Number(t, 0, 4), m = Number(t, 5, 2), d = Number(t, 8, 2);
+    if (!ValidDay(y, m, d)) return std::nullopt;
+    return EncodeDate(y, m, d);
+}
+
+std::optional<double> ParseIsoDateTime(const std::string& text) {
+    std::string t = text;
+    if (!t.empty() && t.back() == 'Z') t.pop_back();
+    const auto date = ParseIsoDate(t.substr(0, 10));
+    if (!date) return std::nullopt;
+    if (t.size() == 10) return date;
+    if (t[10] != 'T' && t[10] != ' ') return std::nullopt;
+    if (!(t.size() == 16 || t.size() == 19) || !Digits(t, 11, 2) || t[13] != ':' || !Digits(t, 14, 2))
+        return std::nullopt;
+    int s = 0;
+    if (t.size() == 19) {
+        if (t[16] != ':' || !Digits(t, 17, 2)) return std::nullopt;
+        s = Number(t, 17, 2);
+    }
+    const int h = Number(t, 11, 2), mi = Number(t, 14, 2);
+    if (h > 23 || mi > 59 || s > 59) return std::nullopt;
+    const DateTimeParts p = DecodeDateTime(*date);
+    return EncodeDateTime(p.year, p.month, p.day, h, mi, s);
+}
+
+std::string SitesJson(const TWebStation& station) {
+    std::string out = "{\"sites\":[";
+    for (size_t i = 0; i < station.Sites.size(); ++i) {
+        const TWebSite& s = station.Sites[i];
+        const TSiteActivity& a = s.Activity;
+        out += i ? "," : "";
+        out += "{\"id\":" + std::to_string(s.Row.Id) + ",\"name\":" + JsonString(s.Row.Name) +
+               ",\"acquiring\":" + (a.Acquiring ? "true" : "false") + ",\"state\":" +
+               JsonString(SiteStateName(a.State)) + ",\"latitude\":" + JsonNumber(s.Row.Latitude) +
+               ",\"longitude\":" + JsonNumber(s.Row.Longitude) + ",\"waiting_upload\":" + std::to_string(s.Waiting) +
+               ",\"last_reading\":";
+        if (s.Last)
+            out += "{\"time\":" + JsonString(IsoUtc(s.Last->DateTime)) + ",\"sqm\":" + JsonNumber(s.Last->Corrected()) +
+                   ",\"nelm\":" + JsonNumber(s.Last->Nelm()) + ",\"temperature\":" + JsonNumber(s.Last->Temperature) + "}";
+        else
+            out += "null";
+        out += ",\"readings_stored\":" + std::to_string(a.Stored) + ",\"last_failure\":";
+        if (a.LastFailureUtc > 0)
+            out += "{\"time\":" + JsonString(IsoUtc(a.LastFailureUtc)) + ",\"cause\":" + JsonString(a.LastFailure) + "}";
+        else
+            out += "null";
+        out += "}";
+    }
+    return out + "]}\n";
+}
+
+std::string ReadingsJson(const TSiteRow& site, const TQueryWindow& window, const std::vector<TReadingRow>& rows) {
+    std::string out = "{\"site\":" + SiteJson(site) + "," + WindowJson(window) + ",\"readings\":[";
+    out.reserve(out.size() + rows.size() * 150);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TReadingRow& r = rows[i];
+        out += i ? ",\n" : "\n";
+        out += "{\"time\":" + JsonString(IsoUtc(r.DateTime)) + ",\"sqm\":" + JsonNumber(r.Corrected()) +
+               ",\"nelm\":" + JsonNumber(r.Nelm()) + ",\"temperature\":" + JsonNumber(r.Temperature) +
+               ",\"uploaded\":" + (r.Uploaded ? "true" : "false") + ",\"synchronized\":" +
+               (r.Syncro ? "true" : "false") + ",\"state\":" + OptionalInt(r.State) + "}";
+    }
+    return out + "]}\n";
+}
+
+std::string StatsJson(const TSiteRow& site, const TQueryWindow& window, const TStatistics& s) {
+    return "{\"site\":" + SiteJson(site) + "," + WindowJson(window) + ",\"count\":" + std::to_string(s.Count) +
+           ",\"average\":" + JsonNumber(s.Average) + ",\"deviation\":" + JsonNumber(s.Deviation) +
+           ",\"median\":" + JsonNumber(s.Median) + ",\"maximum\":" + JsonNumber(s.Maximum) +
+           ",\"minimum\":" + JsonNumber(s.Minimum) + "}\n";
+}
+
+std::string MetricLabel(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string MetricsText(const TWebStation& st) {
+    std::string out;
+    auto family = [&out](const char* name, const char* type, const char* help) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+    };
+    auto perSite = [&](const char* name, const char* type, const char* help, auto value) {
+        family(name, type, help);
+        for (const TWebSite& s : st.Sites)
+            if (const std::string v = value(s); !v.empty()) out += std::string(name) + "{" + SiteLabels(s) + "} " + v + "\n";
+    };
+    auto number = [](std::optional<double> v) { return v && std::isfinite(*v) ? JsonNumber(v) : std::string(); };
+    perSite("kalosqm_sky_brightness_mag_per_arcsec2", "gauge",
+            "Corrected sky brightness of the newest stored reading.",
+            [&](const TWebSite& s) { return s.Last ? number(s.Last->Corrected()) : std::string(); });
+    perSite("kalosqm_sensor_temperature_celsius", "gauge", "Meter temperature of the newest stored reading.",
+            [&](const TWebSite& s) { return s.Last ? number(s.Last->Temperature) : std::string(); });
+    perSite("kalosqm_last_reading_timestamp_seconds", "gauge", "Unix time of the newest stored reading.",
+            [&](const TWebSite& s) { return s.Last ? number(DateTimeToUnix(s.Last->DateTime)) : std::string(); });
+    perSite("kalosqm_acquiring", "gauge", "1 while the service reads the site.",
+            [](const TWebSite& s) { return std::string(s.Activity.Acquiring ? "1" : "0"); });
+    perSite("kalosqm_readings_waiting_upload", "gauge", "Stored readings waiting for the network database.",
+            [](const TWebSite& s) { return std::to_string(s.Waiting); });
+    perSite("kalosqm_readings_stored_total", "counter", "Readings stored since the service started.",
+            [](const TWebSite& s) { return std::to_string(s.Activity.Stored); });
+    family("kalosqm_readings_failed_total", "counter",
+           "Due readings not stored since the service started, by cause (meter, tick, skipped).");
+    for (const TWebSite& s : st.Sites)
+        for (const TFailureCause c : kFailureCauses) {
+            const auto it = s.Activity.Failed.find(c);
+            out += "kalosqm_readings_failed_total{" + SiteLabels(s) + ",cause=\"" + FailureCauseLabel(c) + "\"} " +
+                   std::to_string(it == s.Activity.Failed.end() ? 0 : it->second) + "\n";
+        }
+    family("kalosqm_internet_time_offset_seconds", "gauge", "Internet time minus PC time.");
+    out += "kalosqm_internet_time_offset_seconds " + JsonNumber(st.Activity.Time.Offset * 86400.0) + "\n";
+    family("kalosqm_internet_time_sync_success", "gauge", "1 when the last synchronisation with a time server succeeded.");
+    out += std::string("kalosqm_internet_time_sync_success ") + (st.Activity.Time.LastSyncSucceeded ? "1" : "0") + "\n";
+    family("kalosqm_uptime_seconds", "gauge", "Seconds since the service started.");
+    out += "kalosqm_uptime_seconds " + JsonNumber(std::floor(st.Activity.UptimeSeconds)) + "\n";
+    return out;
+}

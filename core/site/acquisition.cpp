@@ -265,7 +265,11 @@ void TAcquisition::Launch(const std::shared_ptr<TFlight>& f, void (*work)(TFligh
         if (flight_ == f) flight_.reset();
         {
             TBusy busy(busy_);
-            (this->*finish)(*f);
+            try {
+                (this->*finish)(*f);
+            } catch (...) {
+                // Each completion says its own failures; nothing may reach the runner.
+            }
         }
         if (!Busy()) {
             try {
@@ -507,6 +511,15 @@ void TAcquisition::ReadNow() {
 }
 
 void TAcquisition::FinishReadNow(TFlight& f) {
+    try {
+        ShowReadNow(f);
+    } catch (const std::exception& e) {
+        // As the window's own errors are shown, now that no caller is left to show it.
+        ports_.prompt.Error(e.what());
+    }
+}
+
+void TAcquisition::ShowReadNow(TFlight& f) {
     if (held_) return;
     TSQM& station = *f.station;
     bool ok = f.answer.Ok;

@@ -105,6 +105,7 @@ private:
     void FinishContact(TFlight& f);
     void FinishUpload(TFlight& f);
     void FinishReadNow(TFlight& f);
+    void ShowReadNow(TFlight& f);
     void TickEnded();
     void TickError(const std::string& message);
     // The " - Timer Exception - " line of the site's log.

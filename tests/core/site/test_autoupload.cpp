@@ -1,6 +1,7 @@
 // The upload that acquisition does by itself, against the MariaDB test
 // server: each new night reading, and up to five waiting ones per quiet tick.
 #include "core/station/netdb_test_support.h"
+#include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
 #include "core/site/site_test_support.h"
 
@@ -53,6 +54,46 @@ TEST_F(AutoUpload, EachNightReadingGoesOutAsItIsStoredWhenEverythingAllowsItAndN
     EXPECT_EQ(NetworkKeys(), (std::vector<std::string>{rows[0].Code + "AB12/0", rows[1].Code + "AB12/0"}));
     EXPECT_TRUE(s->acq.LastTick().Uploaded);
     EXPECT_EQ(wait.pauses, 0);  // nothing waited: no pending upload ran
+}
+
+// With the conversation and the upload on threads, the reading goes out the
+// same, flagged in the same row, and the tick ends only once it has.
+TEST_F(AutoUpload, ANightReadingReadAndSentOnThreadsIsFlaggedUploadedWhenItsTickEnds) {
+    Settings(0, 0, 1, 0, 20);
+    const int id = AddSite({.Interval = 1, .Code = "AB12"});
+    struct TEnds : RecordingView {
+        std::vector<bool> uploaded;
+        void TickEnded(const TTickReport& r) override { uploaded.push_back(r.Uploaded); }
+    } view;
+    TThreadJobs jobs;
+    FakeTicker ticker;
+    ScriptedPrompt prompt;
+    RecordingLight light;
+    TDbSiteSource source(Db(), id);
+    TAcquisition acq(TSitePorts{clock, ticker, wait, prompt, view, light, data, source, stations, Db(), common, &jobs});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    acq.Start();
+    for (int tick = 0; tick < 3; ++tick) {
+        if (tick > 0) {
+            clock.Advance(30);
+            acq.Tick();
+        }
+        EXPECT_EQ(acq.Busy(), tick != 1) << tick;  // the due ones go on elsewhere
+        for (int waits = 0; acq.Busy() && waits < 600; ++waits) {
+            jobs.WaitForCompletion(50);
+            jobs.Deliver();
+        }
+        ASSERT_FALSE(acq.Busy());
+    }
+    const auto rows = Stored(id);
+    ASSERT_EQ(Uploaded(id), (std::vector<int>{1, 1}));
+    EXPECT_EQ(NetworkKeys(), (std::vector<std::string>{rows[0].Code + "AB12/0", rows[1].Code + "AB12/0"}));
+    // 22:00 and 22:01 sent; the quiet tick between had nothing waiting.
+    EXPECT_EQ(view.uploaded, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(light.Last(), TSiteState::NightStored);
+    EXPECT_TRUE(prompt.texts.empty());
+    EXPECT_EQ(jobs.Pending(), 0);
+    acq.Stop();
 }
 
 TEST_F(AutoUpload, NothingGoesOutWhenAnyOfTheSwitchesIsOffAndAnUnreachableServerIsSkippedSilently) {

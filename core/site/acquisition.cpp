@@ -34,6 +34,9 @@ std::unique_ptr<TSQM> TStationFactory::Create(const TStationParams& p) {
 
 namespace {
 
+// Waiting readings a quiet tick sends at most.
+constexpr int kPendingPerTick = 5;
+
 // Counts a nesting level for as long as it lives, also on the way out of an exception.
 struct TBusy {
     int& n;
@@ -75,6 +78,7 @@ struct TAcquisition::TFlight {
     std::optional<SqmInfoReply> identity;
     TNetworkContact contact;
     bool sent = false;
+    TPendingReadings pending;  // the waiting readings of a quiet tick
     std::optional<std::string> error;  // what the job threw
 };
 
@@ -329,16 +333,19 @@ bool TAcquisition::DoTick() {
     report_.Night = night;
 
     if (!due) {
-        if (AutoUploadAllowed(site)) {
-            TOutages& outages = ports_.settings.Outages();
-            TUploadPass pass;
-            pass.OnContact = [&](const TNetworkContact& c) { outages.Contact(LogTime(), site.Id, c); };
-            pass.Unloadable = &ports_.common.unloadableReadings;
-            report_.PendingSent = UploadPendingReadings(ports_.db, site.Id, 5, ports_.wait, nullptr, &pass);
-            outages.WaitingPass(LogTime(), site.Id, report_.PendingSent, pass.Drained);
-            ports_.view.RefreshLatestReadings();
+        if (!AutoUploadAllowed(site)) return false;
+        // Up to five waiting readings: the network database is checked
+        // elsewhere (a dead server waits out its timeout), the rest here.
+        auto f = std::make_shared<TFlight>();
+        f->site = site;
+        f->pending = PendingReadings(ports_.db, site.Id, kPendingPerTick);
+        if (f->pending.empty()) {
+            FinishPending(*f);
+            return true;
         }
-        return false;
+        Launch(f, [](TFlight& j) { j.contact = CheckNetworkContact(j.pending.front().second); },
+               &TAcquisition::FinishPending);
+        return true;
     }
     TSQM& station = EnsureStation(offset);
     if (ports_.common.meters.Busy(station.Client->Host, station.Client->Port)) {
@@ -428,6 +435,32 @@ void TAcquisition::FinishReading(TFlight& f) {
             return;
         }
         ports_.view.ReadingStored(station, night);
+    } catch (const std::exception& e) {
+        TickError(e.what());
+    } catch (...) {
+        TickError("Unknown error");
+    }
+    TickEnded();
+}
+
+void TAcquisition::FinishPending(TFlight& f) {
+    try {
+        if (held_) return;
+        if (f.error) throw std::runtime_error(*f.error);
+        TOutages& outages = ports_.settings.Outages();
+        const TSiteRow& site = f.site;
+        int sent = 0;
+        if (!f.pending.empty()) {
+            outages.Contact(LogTime(), site.Id, f.contact);
+            if (f.contact.What == TNetworkContact::Result::Reached) {
+                TUploadPass pass;
+                pass.Unloadable = &ports_.common.unloadableReadings;
+                sent = SendPendingReadings(ports_.db, f.pending, ports_.wait, nullptr, &pass);
+            }
+        }
+        report_.PendingSent = sent;
+        outages.WaitingPass(LogTime(), site.Id, sent, static_cast<int>(f.pending.size()) < kPendingPerTick);
+        ports_.view.RefreshLatestReadings();
     } catch (const std::exception& e) {
         TickError(e.what());
     } catch (...) {
@@ -547,23 +580,26 @@ std::string PendingReadingsSQL(int count) {
     return (count != 0 ? "SELECT FIRST " + std::to_string(count) + " " : std::string("SELECT")) + rest;
 }
 
+TPendingReadings PendingReadings(fb::Database& db, int siteId, int count) {
+    TPendingReadings rows;
+    fb::Transaction tr(db, fb::Isolation::ReadCommitted);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL(PendingReadingsSQL(count));
+    q.SetInteger("IDSITO", siteId);
+    q.Open();
+    for (; !q.Eof(); q.Next()) {
+        const fb::Field code = q.FieldByName("SIT_CODE");
+        rows.emplace_back(q.FieldByName("REA_CODE").AsString(), code.IsNull() ? std::string() : code.AsString());
+    }
+    q.Close();
+    tr.Commit();
+    return rows;
+}
+
 int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress,
                           TUploadPass* pass) {
-    std::vector<std::pair<std::string, std::string>> rows;  // REA_CODE, SIT_CODE
-    {
-        fb::Transaction tr(db, fb::Isolation::ReadCommitted);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL(PendingReadingsSQL(count));
-        q.SetInteger("IDSITO", siteId);
-        q.Open();
-        for (; !q.Eof(); q.Next()) {
-            const fb::Field code = q.FieldByName("SIT_CODE");
-            rows.emplace_back(q.FieldByName("REA_CODE").AsString(), code.IsNull() ? std::string() : code.AsString());
-        }
-        q.Close();
-        tr.Commit();
-    }
+    const TPendingReadings rows = PendingReadings(db, siteId, count);
     struct TEnd {  // the panel goes away in every case, errors included
         IUploadProgress* p;
         ~TEnd() {
@@ -577,6 +613,12 @@ int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, 
     const TNetworkContact contact = CheckNetworkContact(rows.front().second);
     if (pass && pass->OnContact) pass->OnContact(contact);
     if (contact.What != TNetworkContact::Result::Reached) return 0;
+    return SendPendingReadings(db, rows, wait, progress, pass);
+}
+
+int SendPendingReadings(fb::Database& db, const TPendingReadings& rows, IWait& wait, IUploadProgress* progress,
+                        TUploadPass* pass) {
+    const int total = static_cast<int>(rows.size());
     int sent = 0, done = 0;
     for (const auto& [readingCode, siteCode] : rows) {
         TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);

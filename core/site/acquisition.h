@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/site/outages.h"
 #include "core/site/sitecommons.h"
@@ -102,6 +104,7 @@ private:
     // The completions: a due reading, the check and the upload of a stored
     // night reading, the reading shown by "Read now".
     void FinishReading(TFlight& f);
+    void FinishPending(TFlight& f);
     void FinishContact(TFlight& f);
     void FinishUpload(TFlight& f);
     void FinishReadNow(TFlight& f);
@@ -166,3 +169,10 @@ struct TUploadPass {
 };
 int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr,
                           TUploadPass* pass = nullptr);
+// The same in its parts, for a caller that checks the network database
+// elsewhere: the waiting readings (REA_CODE, SIT_CODE), newest first, and
+// their sending once the check reached it (no check, no OnContact, no Drained).
+using TPendingReadings = std::vector<std::pair<std::string, std::string>>;
+TPendingReadings PendingReadings(fb::Database& db, int siteId, int count);
+int SendPendingReadings(fb::Database& db, const TPendingReadings& rows, IWait& wait, IUploadProgress* progress = nullptr,
+                        TUploadPass* pass = nullptr);

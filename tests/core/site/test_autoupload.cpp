@@ -96,6 +96,58 @@ TEST_F(AutoUpload, ANightReadingReadAndSentOnThreadsIsFlaggedUploadedWhenItsTick
     acq.Stop();
 }
 
+// A network database that accepts and never answers: its check waits
+// elsewhere, after the reading was stored, and again on the quiet tick that
+// would send the waiting readings; nothing is marked sent.
+TEST_F(AutoUpload, ANetworkDatabaseThatNeverAnswersIsWaitedForOffTheOwnersThread) {
+    Settings(0, 0, 1, 0, 20);
+    SqmSimulator mute(SqmSimConfig{.Silent = true});  // a server that takes the connection and says nothing
+    mute.Start();
+    TCredentials account = net.Credentials("AB12");
+    account.Port = mute.Port();
+    nettest::InstallCredentials(account);
+    const int id = AddSite({.Interval = 10, .Code = "AB12"});
+    TThreadJobs jobs;
+    FakeTicker ticker;
+    ScriptedPrompt prompt;
+    RecordingLight light;
+    RecordingView view;
+    TDbSiteSource source(Db(), id);
+    TAcquisition acq(TSitePorts{clock, ticker, wait, prompt, view, light, data, source, stations, Db(), common, &jobs});
+    const auto settle = [&] {
+        for (int waits = 0; acq.Busy() && waits < 600; ++waits) {
+            jobs.WaitForCompletion(50);
+            jobs.Deliver();
+        }
+        return !acq.Busy();
+    };
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    acq.Start();
+    // The reading comes back first and is stored; the check of the server is still waiting.
+    for (int waits = 0; Stored(id).empty() && waits < 600; ++waits) {
+        jobs.WaitForCompletion(50);
+        jobs.Deliver();
+    }
+    ASSERT_EQ(Stored(id).size(), 1u);
+    EXPECT_TRUE(acq.Busy());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(acq.LastTick().What, TTickReport::Outcome::Stored);
+    EXPECT_FALSE(acq.LastTick().Uploaded);
+    EXPECT_EQ(light.Last(), TSiteState::NightStored);
+
+    clock.Advance(30);
+    acq.Tick();  // quiet: the waiting reading's check goes elsewhere
+    EXPECT_TRUE(acq.Busy());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(acq.LastTick().What, TTickReport::Outcome::NotDue);
+    EXPECT_EQ(acq.LastTick().PendingSent, 0);
+    EXPECT_EQ(Uploaded(id), std::vector<int>{0});
+    EXPECT_EQ(wait.pauses, 0);  // nothing was sent, so nothing paused
+    EXPECT_TRUE(NetworkKeys().empty());
+    EXPECT_TRUE(prompt.texts.empty());
+    acq.Stop();
+}
+
 TEST_F(AutoUpload, NothingGoesOutWhenAnyOfTheSwitchesIsOffAndAnUnreachableServerIsSkippedSilently) {
     enum class File { Good, Missing, Unreachable };
     const struct {

@@ -1,5 +1,6 @@
 #include "core/site/acquisition.h"
 
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -80,7 +81,23 @@ struct TAcquisition::TFlight {
     bool sent = false;
     TPendingReadings pending;  // the waiting readings of a quiet tick
     std::optional<std::string> error;  // what the job threw
+    // Whole seconds the job went on after the reading's answer (the identity's wait).
+    int lateSeconds = 0;
 };
+
+namespace {
+
+int WholeSecondsSince(std::chrono::steady_clock::time_point t) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - t).count());
+}
+
+}  // namespace
+
+double TAcquisition::AnswerTime(const TFlight& f) {
+    // Taken as the answer came: an identity that kept the job waiting is not the reading's time.
+    return ports_.clock.NowLocal() + f.offset - f.lateSeconds / 86400.0;
+}
 
 TAcquisition::TAcquisition(TSitePorts ports, int periodMs)
     : ports_(ports),
@@ -383,7 +400,15 @@ bool TAcquisition::DoTick() {
             // The identity follows a good reading only: after a failed one it
             // would wait a second timeout on a silent meter and tell the same
             // cause twice. A garbled identity ends the tick in the error path, unstored.
-            if (j.answer.Ok) j.meter->AskInfo(j.identity);
+            if (!j.answer.Ok) return;
+            const auto answered = std::chrono::steady_clock::now();
+            try {
+                j.meter->AskInfo(j.identity);
+            } catch (...) {
+                j.lateSeconds = WholeSecondsSince(answered);
+                throw;
+            }
+            j.lateSeconds = WholeSecondsSince(answered);
         },
         &TAcquisition::FinishReading);
     return true;
@@ -398,7 +423,7 @@ void TAcquisition::FinishReading(TFlight& f) {
         const bool night = f.night;
         const bool ok = f.answer.Ok;
         // Taken now, as the answer has come.
-        if (ok) station.TakeReading(f.answer.Reading, f.latitude, f.longitude, ports_.clock.NowLocal() + f.offset);
+        if (ok) station.TakeReading(f.answer.Reading, f.latitude, f.longitude, AnswerTime(f));
         if (!ok && f.answer.Ring) ports_.view.Beep();
         if (f.error) throw std::runtime_error(*f.error);
         if (ok && f.identity) station.SetInfo(*f.identity);
@@ -559,7 +584,7 @@ void TAcquisition::ShowReadNow(TFlight& f) {
     std::string failure = f.failure;
     if (ok) {
         try {
-            station.TakeReading(f.answer.Reading, f.latitude, f.longitude, ports_.clock.NowLocal() + f.offset);
+            station.TakeReading(f.answer.Reading, f.latitude, f.longitude, AnswerTime(f));
         } catch (const std::exception& e) {
             ok = false;
             failure = e.what();

@@ -109,6 +109,8 @@ private:
     void FinishUpload(TFlight& f);
     void FinishReadNow(TFlight& f);
     void ShowReadNow(TFlight& f);
+    // The UTC time the reading's answer came, on the site's clock.
+    double AnswerTime(const TFlight& f);
     void TickEnded();
     void TickError(const std::string& message);
     // The " - Timer Exception - " line of the site's log.

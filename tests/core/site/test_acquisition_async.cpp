@@ -184,6 +184,38 @@ TEST_F(AsyncAcquisition, ReadNowRunsElsewhereAndNothingElseOfTheSiteStartsMeanwh
                                       std::to_string(sim.Port()) + ": no answer within 1 s"});
 }
 
+// Runs each job at once and lets the fake clock run as long as it took.
+class ClockRunningJobs : public IJobRunner {
+public:
+    explicit ClockRunningJobs(FakeClock& c) : clock(c) {}
+    FakeClock& clock;
+    void Run(std::function<void()> work, std::function<void()> done) override {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        clock.Advance(static_cast<double>(
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - t0).count()));
+        done();
+    }
+};
+
+// A meter that answers the reading but not its identity: the reading is
+// stamped when its answer came, not once the identity's wait is over.
+TEST_F(AsyncAcquisition, AReadingIsStampedWhenItsAnswerCameNotAfterTheIdentitysWait) {
+    SqmSimConfig mute;
+    mute.SilentInfo = true;
+    sim.SetConfig(mute);
+    const int id = AddSite({.Interval = 1, .Timeout = 2});
+    ClockRunningJobs jobs(clock);
+    clock.now = k22h;
+    TThreadedSite s(*this, id, &jobs);
+    s.acq->Start();
+    EXPECT_EQ(s.acq->LastTick().What, TTickReport::Outcome::Stored);
+    EXPECT_GE(clock.now, k22h + 2 * kSecond);  // the identity's wait passed on the clock
+    EXPECT_EQ(Times(id), Strings{"15/01/2024 22.00.00"});
+    EXPECT_EQ(s.acq->Station()->Serial, 0);  // no identity came
+    s.acq->Stop();
+}
+
 // Closed, stopped or saved in the middle of a conversation: the site's
 // objects may go at once; the conversation ends on its own, lets its meter
 // go and changes nothing.

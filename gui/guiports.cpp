@@ -9,6 +9,7 @@
 
 #include "gui/dialogs.h"
 #include "core/station/myutils.h"
+#include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
 
 double TPcClock::NowLocal() { return ::NowLocal(); }
@@ -40,6 +41,33 @@ void InterruptGuiWaits() {
 }
 
 bool GuiWaitsInterrupted() { return interrupted; }
+
+TGuiJobs::TGuiJobs()
+    : jobs_(std::make_unique<TThreadJobs>([this] {
+          // On the job's thread: a queued call, run by whatever loop the window's thread is in.
+          QMetaObject::invokeMethod(&receiver_, [this] { jobs_->Deliver(); }, Qt::QueuedConnection);
+      })) {}
+
+// The thread runner first: no queued call is posted after it has gone.
+TGuiJobs::~TGuiJobs() { jobs_.reset(); }
+
+void TGuiJobs::Run(std::function<void()> work, std::function<void()> done) {
+    // Shared with the completion, which may come after Run has returned.
+    auto finished = std::make_shared<bool>(false);
+    auto waiting = std::make_shared<QPointer<QEventLoop>>();
+    jobs_->Run(std::move(work), [finished, waiting, done = std::move(done)] {
+        *finished = true;
+        done();
+        if (*waiting) (*waiting)->quit();
+    });
+    if (*finished || interrupted) return;
+    QEventLoop loop;
+    *waiting = &loop;
+    RunningPauses().push_back(&loop);
+    loop.exec();
+    auto& loops = RunningPauses();
+    std::erase_if(loops, [&loop](const QPointer<QEventLoop>& p) { return p.isNull() || p == &loop; });
+}
 
 TSemaforo::State LightFor(TSiteState state) {
     switch (state) {

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
+#include <memory>
 
 #include "gui/semaforo.h"
 #include "core/site/siteports.h"
@@ -35,6 +37,25 @@ public:
 };
 void InterruptGuiWaits();
 bool GuiWaitsInterrupted();
+
+// The window's job runner: the work on a thread of its own, its completion
+// as a queued call on the window's thread. Run returns once the completion
+// has run, waiting in a local event loop as TGuiWait does (repaints, clicks
+// and other sites' ticks go on meanwhile), so that a window's tick or "Read
+// now" ends as the window sees it end; after InterruptGuiWaits it returns at
+// once and the completion comes by itself.
+class TGuiJobs : public IJobRunner {
+public:
+    TGuiJobs();
+    ~TGuiJobs() override;
+    TGuiJobs(const TGuiJobs&) = delete;
+    TGuiJobs& operator=(const TGuiJobs&) = delete;
+    void Run(std::function<void()> work, std::function<void()> done) override;
+
+private:
+    QObject receiver_;  // where the queued calls go; gone with the runner
+    std::unique_ptr<class TThreadJobs> jobs_;
+};
 
 class TGuiPrompt : public IPrompt {
 public:

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/site/outages.h"
 #include "core/site/sitecommons.h"
@@ -41,14 +43,18 @@ public:
     TAcquisition& operator=(const TAcquisition&) = delete;
 
     bool Running() const { return running_; }
-    // Inside Tick or ReadNow (a pause there lets other work run).
-    bool Busy() const { return busy_ > 0; }
+    // Inside Tick or ReadNow (a pause there lets other work run), or while
+    // their conversation with the meter or their upload runs elsewhere.
+    bool Busy() const { return busy_ > 0 || flight_ != nullptr; }
 
     // The button "Start SQM readings": starts, or stops when running.
     void StartOrStop();
     void Start();  // no-op when running; false start when the user keeps unsaved changes
     void Stop();   // no-op when stopped
-    // One acquisition tick. Never throws.
+    // One acquisition tick. Never throws. A due reading's conversation with
+    // the meter (and the upload of the reading) runs on the job runner of the
+    // ports: the tick ends when it is applied (the view's TickEnded), and
+    // no tick starts while one has not ended.
     void Tick();
     // "Read now": shows a reading without storing it. The coordinates
     // warning and "SQM-LE not found" are shown with no meter held, so the
@@ -89,9 +95,23 @@ public:
     double LastSyncTime() const { return lastSyncTime_; }
 
 private:
-    void DoTick();
-    // The meter conversation of a due reading, with its meter held.
-    bool ReadMeter(TSQM& station, double offset);
+    struct TFlight;
+    // True when the tick goes on in a job (which ends it).
+    bool DoTick();
+    // Runs work on the job runner and then finish here; the flight is the
+    // site's one piece of work under way until finish begins.
+    void Launch(const std::shared_ptr<TFlight>& f, void (*work)(TFlight&), void (TAcquisition::*finish)(TFlight&));
+    // The completions: a due reading, the check and the upload of a stored
+    // night reading, the reading shown by "Read now".
+    void FinishReading(TFlight& f);
+    void FinishPending(TFlight& f);
+    void FinishContact(TFlight& f);
+    void FinishUpload(TFlight& f);
+    void FinishReadNow(TFlight& f);
+    void ShowReadNow(TFlight& f);
+    // The UTC time the reading's answer came, on the site's clock.
+    double AnswerTime(const TFlight& f);
+    void TickEnded();
     void TickError(const std::string& message);
     // The " - Timer Exception - " line of the site's log.
     void LogTickFailure(const std::string& siteName, const std::string& cause);
@@ -103,6 +123,7 @@ private:
     bool running_ = false;
     bool held_ = false;
     int busy_ = 0;
+    std::shared_ptr<TFlight> flight_;
     std::unique_ptr<TSQM> station_;
     std::unique_ptr<INightFile> nightFile_;
     double lastReadingTime_ = 0;
@@ -150,3 +171,10 @@ struct TUploadPass {
 };
 int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr,
                           TUploadPass* pass = nullptr);
+// The same in its parts, for a caller that checks the network database
+// elsewhere: the waiting readings (REA_CODE, SIT_CODE), newest first, and
+// their sending once the check reached it (no check, no OnContact, no Drained).
+using TPendingReadings = std::vector<std::pair<std::string, std::string>>;
+TPendingReadings PendingReadings(fb::Database& db, int siteId, int count);
+int SendPendingReadings(fb::Database& db, const TPendingReadings& rows, IWait& wait, IUploadProgress* progress = nullptr,
+                        TUploadPass* pass = nullptr);

@@ -1,15 +1,24 @@
 #include "core/site/sitecommons.h"
 
-TMeterGates::THold::~THold() {
-    if (gates_) gates_->held_.erase(meter_);
+void TMeterGates::THold::Release() {
+    if (!gates_) return;
+    {
+        const std::lock_guard<std::mutex> hold(gates_->lock);
+        gates_->held.erase(meter_);
+    }
+    gates_.reset();
 }
 
 std::string TMeterGates::Key(const std::string& host, int port) { return host + ":" + std::to_string(port); }
 
 TMeterGates::THold TMeterGates::TryHold(const std::string& host, int port) {
     std::string key = Key(host, port);
-    if (!held_.insert(key).second) return {};
-    return THold(this, std::move(key));
+    const std::lock_guard<std::mutex> hold(state_->lock);
+    if (!state_->held.insert(key).second) return {};
+    return THold(state_, std::move(key));
 }
 
-bool TMeterGates::Busy(const std::string& host, int port) const { return held_.count(Key(host, port)) != 0; }
+bool TMeterGates::Busy(const std::string& host, int port) const {
+    const std::lock_guard<std::mutex> hold(state_->lock);
+    return state_->held.count(Key(host, port)) != 0;
+}

@@ -2,6 +2,8 @@
 // What the sites of one program share. The program (window, service, test)
 // owns one TSiteCommons and hands it to every site through the ports, so
 // nothing of it is process-wide and no site or window can reset another's.
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -20,22 +22,39 @@ struct TInternetTimeState {
 // a pause inside a conversation (none today, but a nested event loop runs
 // every site's ticks) must not let a second one start on the same meter.
 // Different meters share nothing, so they are never held up by each other.
-// Only the holder releases its meter: nothing else can clear it.
+// Only the holder releases its meter: nothing else can clear it. A hold
+// may end on the thread that held the conversation, and may outlive the
+// gates (a conversation abandoned by a closed window ends on its own).
 class TMeterGates {
+    struct TState {
+        std::mutex lock;
+        std::set<std::string> held;
+    };
+
 public:
     class THold {
     public:
         THold() = default;
-        THold(THold&& o) noexcept : gates_(std::exchange(o.gates_, nullptr)), meter_(std::move(o.meter_)) {}
-        THold& operator=(THold&&) = delete;
+        THold(THold&& o) noexcept : gates_(std::move(o.gates_)), meter_(std::move(o.meter_)) {}
+        // Takes over the other's meter, letting its own go first.
+        THold& operator=(THold&& o) noexcept {
+            if (this != &o) {
+                Release();
+                gates_ = std::move(o.gates_);
+                meter_ = std::move(o.meter_);
+            }
+            return *this;
+        }
         THold(const THold&) = delete;
-        ~THold();
+        ~THold() { Release(); }
         explicit operator bool() const { return gates_ != nullptr; }
+        // Lets the meter go before the hold itself ends.
+        void Release();
 
     private:
         friend class TMeterGates;
-        THold(TMeterGates* gates, std::string meter) : gates_(gates), meter_(std::move(meter)) {}
-        TMeterGates* gates_ = nullptr;
+        THold(std::shared_ptr<TState> gates, std::string meter) : gates_(std::move(gates)), meter_(std::move(meter)) {}
+        std::shared_ptr<TState> gates_;
         std::string meter_;
     };
 
@@ -46,7 +65,7 @@ public:
 
 private:
     static std::string Key(const std::string& host, int port);
-    std::set<std::string> held_;
+    std::shared_ptr<TState> state_ = std::make_shared<TState>();
 };
 
 // What has been said once and is not said again while the program runs.

@@ -2,12 +2,14 @@
 // What the acquisition of one site needs from the world around it. The
 // desktop window, the headless service and the tests each supply their own;
 // the meter, the database file and the network stay real everywhere.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 class TSQM;
 class TOutages;
+struct TTickReport;
 struct TSiteCommons;
 namespace fb {
 class Database;
@@ -128,6 +130,10 @@ public:
     virtual void ReadingFailed(const std::string& /*why*/) {}
     // The meter gave no reading: the system bell where there is one.
     virtual void Beep() {}
+    // A tick has ended: at once, or when its conversation or upload was applied.
+    virtual void TickEnded(const TTickReport& /*report*/) {}
+    // The last work under way (a tick, "Read now") is over.
+    virtual void WorkDone() {}
 };
 
 // The acquisition timer: enabled exactly while acquisition runs.
@@ -162,6 +168,18 @@ public:
     std::unique_ptr<TSQM> Create(const TStationParams& p) override;
 };
 
+// Where the work that may block (the conversation with a meter, the upload
+// to the network database) runs: elsewhere, so that the owner's thread (the
+// window's, the service loop's) goes on meanwhile. What it found is applied
+// back on the owner's thread, where every decision and the database stay.
+class IJobRunner {
+public:
+    virtual ~IJobRunner() = default;
+    // work runs on another thread; done runs afterwards on the owner's thread,
+    // before Run returns or later. Neither may throw.
+    virtual void Run(std::function<void()> work, std::function<void()> done) = 0;
+};
+
 // One set of ports per site, by reference; common: the program's, the same
 // for every site it runs.
 struct TSitePorts {
@@ -176,4 +194,6 @@ struct TSitePorts {
     IStationFactory& stations;
     fb::Database& db;
     TSiteCommons& common;
+    // None: the work runs at once on the owner's thread.
+    IJobRunner* jobs = nullptr;
 };

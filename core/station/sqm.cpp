@@ -192,51 +192,75 @@ bool TSQM::UpdateReadingAt(fb::Database* Database, const std::function<double()>
         lastFailure_ = std::string("Cannot read the site position: ") + e.what();
         throw;
     }
+    TAnswer answer = AskReading();
+    if (answer.Ok) {
+        try {
+            TakeReading(answer.Reading, latitude, longitude, UtcNow());
+        } catch (...) {
+            lastFailure_ = CurrentExceptionText();
+            answer = TAnswer{false, true, {}};
+        }
+    }
+    if (!answer.Ok && answer.Ring && Beep) Beep();
+    return answer.Ok;
+}
 
+TSQM::TAnswer TSQM::AskReading() {
+    lastFailure_.clear();
+    TAnswer answer;
     try {
         const std::string line = Exchange("rx");
         if (line.empty()) {
             lastFailure_ = NoReplyFailure();
-            return false;
+            return answer;
         }
-        SqmReadingReply reply;
         std::string why;
-        if (!ParseReadingReply(line, reply, &why)) {
+        if (!ParseReadingReply(line, answer.Reading, &why)) {
             lastFailure_ = MalformedReplyFailure(line, why);
             throw std::runtime_error(why);
         }
-        const ReadingCompletion done =
-            CompleteReading(SiteID > 0, latitude, longitude, UtcNow(), AstroTwilight, AstroDowning);
-        // Only a complete reading reaches the fields.
-        SQMValue = reply.SQMValue;
-        Frequency = reply.Frequency;
-        Counts = reply.Counts;
-        Period = reply.Period;
-        Temperature = reply.Temperature;
-        DateTime = done.DateTime;
-        Uploaded = false;
-        Modified = false;
-        MoonH = done.MoonH;
-        SunH = done.SunH;
-        MoonAgeDays = done.MoonAgeDays;
-        MoonPh = done.MoonPh;
-        MoonIllum = done.MoonIllum;
-        AstroTwilight = done.AstroTwilight;
-        AstroDowning = done.AstroDowning;
-        NELM = ComputeNELM(SQMValue);
-        Origin = 'K';
-        return true;
+        answer.Ok = true;
     } catch (...) {
         if (lastFailure_.empty()) lastFailure_ = CurrentExceptionText();
-        if (Beep) Beep();
+        answer.Ring = true;
         // Start the next exchange on a clean connection.
         Client->Disconnect();
-        return false;
     }
+    return answer;
+}
+
+void TSQM::TakeReading(const SqmReadingReply& reply, double latitude, double longitude, double utc) {
+    const ReadingCompletion done = CompleteReading(SiteID > 0, latitude, longitude, utc, AstroTwilight, AstroDowning);
+    // Only a complete reading reaches the fields.
+    SQMValue = reply.SQMValue;
+    Frequency = reply.Frequency;
+    Counts = reply.Counts;
+    Period = reply.Period;
+    Temperature = reply.Temperature;
+    DateTime = done.DateTime;
+    Uploaded = false;
+    Modified = false;
+    MoonH = done.MoonH;
+    SunH = done.SunH;
+    MoonAgeDays = done.MoonAgeDays;
+    MoonPh = done.MoonPh;
+    MoonIllum = done.MoonIllum;
+    AstroTwilight = done.AstroTwilight;
+    AstroDowning = done.AstroDowning;
+    NELM = ComputeNELM(SQMValue);
+    Origin = 'K';
 }
 
 bool TSQM::UpdateInfo() {
+    std::optional<SqmInfoReply> identity;
+    const bool answered = AskInfo(identity);
+    if (identity) SetInfo(*identity);
+    return answered;
+}
+
+bool TSQM::AskInfo(std::optional<SqmInfoReply>& identity) {
     lastFailure_.clear();
+    identity.reset();
     try {
         const std::string line = Exchange("ix");
         if (line.empty()) {
@@ -244,24 +268,55 @@ bool TSQM::UpdateInfo() {
             return false;
         }
         SqmInfoReply reply;
-        bool identity = false;
         try {
-            identity = ParseInfoReply(line, reply);
+            if (ParseInfoReply(line, reply)) identity = reply;
         } catch (const std::exception& e) {
             lastFailure_ = MalformedReplyFailure(line, e.what());
             throw;
-        }
-        if (identity) {
-            Protocol = reply.Protocol;
-            Model = reply.Model;
-            Feature = reply.Feature;
-            Serial = reply.Serial;
         }
         return true;
     } catch (...) {
         Client->Disconnect();
         throw;
     }
+}
+
+void TSQM::SetInfo(const SqmInfoReply& identity) {
+    Protocol = identity.Protocol;
+    Model = identity.Model;
+    Feature = identity.Feature;
+    Serial = identity.Serial;
+}
+
+std::unique_ptr<TSQM> TSQM::Copy() const {
+    auto c = std::make_unique<TSQM>(Client->Host, Client->Port, 1, nullptr, false, false, 0, Offset, SiteID);
+    c->Client->ReadTimeoutMs = Client->ReadTimeoutMs;
+    c->Client->MaxLineLength = Client->MaxLineLength;
+    c->connectTimeoutMs_ = connectTimeoutMs_;
+    c->Protocol = Protocol;
+    c->Model = Model;
+    c->Feature = Feature;
+    c->Serial = Serial;
+    c->SQMValue = SQMValue;
+    c->Frequency = Frequency;
+    c->Counts = Counts;
+    c->Period = Period;
+    c->Temperature = Temperature;
+    c->DateTime = DateTime;
+    c->NELM = NELM;
+    c->Syncro = Syncro;
+    c->State = State;
+    c->Modified = Modified;
+    c->Origin = Origin;
+    c->MoonH = MoonH;
+    c->SunH = SunH;
+    c->MoonPh = MoonPh;
+    c->MoonAgeDays = MoonAgeDays;
+    c->MoonIllum = MoonIllum;
+    c->AstroTwilight = AstroTwilight;
+    c->AstroDowning = AstroDowning;
+    c->Uploaded = Uploaded;
+    return c;
 }
 
 std::string TSQM::FailurePrefix() const {

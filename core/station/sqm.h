@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,6 +23,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Parsed "rx" reply fields, before they are copied into a station object.
+struct SqmReadingReply {
+    double SQMValue = 0;
+    int32_t Frequency = 0;
+    int32_t Counts = 0;
+    double Period = 0;
+    double Temperature = 0;
+};
+struct SqmInfoReply {
+    int32_t Protocol = 0, Model = 0, Feature = 0, Serial = 0;
+};
 class TSQM {
 public:
     // Creates the client and, when asked, connects and takes a reading and/or
@@ -46,6 +58,28 @@ public:
     // Asks the meter for its identity; true when a non-empty line came back.
     // Connection and conversion errors are thrown.
     bool UpdateInfo();
+
+    // The same conversations in halves, for a caller that talks to the meter
+    // on another thread: the Ask halves touch the connection and the failure
+    // only (no database, no bell, no reading field), the rest completes on
+    // the caller's own thread.
+    struct TAnswer {
+        bool Ok = false;    // a well-formed reading reply in Reading
+        bool Ring = false;  // a failure the bell tells: anything but a silent or empty reply
+        SqmReadingReply Reading;
+    };
+    TAnswer AskReading();
+    // The site position a reading is completed with: 0, 0 without a site;
+    // throws on a database error.
+    void ReadSitePosition(fb::Database* Database, double& latitude, double& longitude) const;
+    // Completes a reply taken at utc with time and astronomy into the fields.
+    void TakeReading(const SqmReadingReply& reply, double latitude, double longitude, double utc);
+    // "ix": true when a line came back, identity set when it was one; throws as UpdateInfo.
+    bool AskInfo(std::optional<SqmInfoReply>& identity);
+    void SetInfo(const SqmInfoReply& identity);
+    // A station of the same meter (address and waits) holding a copy of
+    // this one's reading, with no connection and no bell.
+    std::unique_ptr<TSQM> Copy() const;
     // Why the last UpdateReading, UpdateReadingAt or UpdateInfo failed, for
     // a log or a message: no answer within the timeout, the connection error
     // in the system's words, or the malformed reply itself (escaped). Empty
@@ -96,8 +130,6 @@ private:
     // not connected, connects for this exchange only. A connection error is
     // recorded as the failure and thrown.
     std::string Exchange(const char* command);
-    // 0, 0 without a site; throws on a database error.
-    void ReadSitePosition(fb::Database* Database, double& latitude, double& longitude) const;
     std::string FailurePrefix() const;
     std::string NoReplyFailure() const;
     std::string MalformedReplyFailure(const std::string& line, const std::string& why) const;
@@ -117,17 +149,6 @@ struct ReadingCompletion {
 ReadingCompletion CompleteReading(bool haveSite, double latitude, double longitude, double dateTime,
                                   double previousTwilight, double previousDowning);
 
-// Parsed "rx" reply fields, before they are copied into a station object.
-struct SqmReadingReply {
-    double SQMValue = 0;
-    int32_t Frequency = 0;
-    int32_t Counts = 0;
-    double Period = 0;
-    double Temperature = 0;
-};
-struct SqmInfoReply {
-    int32_t Protocol = 0, Model = 0, Feature = 0, Serial = 0;
-};
 // What an SQM-LE can report. A reply outside these ranges measures nothing (a
 // garbled line, a failing meter) and is refused like a malformed one; the
 // bounds are generous, so that no real meter's reading is ever refused.

@@ -50,7 +50,7 @@ TSiteFormPrivate::TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& c
       prompt(form),
       source(tbSite, frame),
       ticker(Timer1),
-      acq(TSitePorts{clock, ticker, wait, prompt, *this, light, data, source, stations, data.dbKALO, common}) {}
+      acq(TSitePorts{clock, ticker, wait, prompt, *this, light, data, source, stations, data.dbKALO, common, &jobs}) {}
 
 TSiteFormPrivate::~TSiteFormPrivate() = default;
 

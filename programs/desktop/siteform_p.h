@@ -53,6 +53,8 @@ public:
     void RefreshLatestReadings() override;
     void ShowRunState(bool running) override;
     void Beep() override;
+    // Work that ended after its tick had returned (the program shutting down).
+    void WorkDone() override { q->CloseIfWorkDone(); }
 
     void Build();
     void Bind();
@@ -97,6 +99,7 @@ public:
     TTimerTicker ticker;
     TStationFactory stations;
     TSemaforoLight light;  // the ports need it before the page builds the widget
+    TGuiJobs jobs;         // the meter conversations and uploads, off the window's thread
     TAcquisition acq;
     bool closeAfterWork = false;
     bool shuttingDown = false;

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "core/site/datamodule.h"
+#include "core/site/jobrunner.h"
 #include "core/station/errorlog.h"
 #include "core/station/fbdb.h"
 #include "core/station/i18n.h"
@@ -63,6 +64,11 @@ const char* SignalName(int sig) {
     }
 }
 
+// How often the loop looks for finished conversations while one runs.
+constexpr long long kJobPollMs = 20;
+// How long a stop waits for them.
+constexpr long long kStopWaitMs = 20000;
+
 std::string Quoted(const std::string& name) { return "\"" + Printable(name) + "\""; }
 
 // Where the line just logged went, or that it was lost (the log watcher has
@@ -72,6 +78,16 @@ std::string LoggedIn(const std::string& logName) {
     const std::string failing = TErrorLog::Failing(logName);
     return failing.empty() ? " (logged in " + path + ")" : " (not logged: " + path + " cannot be written: " + failing + ")";
 }
+
+// Each tick's outcome reaches the journal when the tick ends, which for a
+// due reading is once its conversation has been applied.
+class TTickLines : public ISiteView {
+public:
+    std::function<void()> ended;
+    void TickEnded(const TTickReport&) override {
+        if (ended) ended();
+    }
+};
 
 // The data module's error box: one journal line per line of it.
 void SayBox(const std::string& text) {
@@ -277,8 +293,11 @@ struct TStationService::TSite {
           prompt("site " + Quoted(name) + ": "),
           light(svc.activity_, id),
           source(svc.data_.dbKALO, id),
-          ports{svc.clock_, ticker, svc.wait_, prompt, view, light, svc.data_, source, svc.stations_, svc.data_.dbKALO, svc.common_},
-          acq(ports, svc.options_.TickMs) {}
+          ports{svc.clock_, ticker, svc.wait_, prompt, view, light, svc.data_, source, svc.stations_, svc.data_.dbKALO,
+                svc.common_, &jobs},
+          acq(ports, svc.options_.TickMs) {
+        view.ended = [&svc, this] { svc.ReportTick(*this); };
+    }
     int Id;
     std::string Name;
     std::string Where;  // the meter, host:port
@@ -287,8 +306,11 @@ struct TStationService::TSite {
     double PlottedNight = 0;  // the last night whose picture was looked after
     TLoopTicker ticker;
     TStderrPrompt prompt;
-    ISiteView view;  // nothing to show: the loop reports each tick itself
+    TTickLines view;
     TActivityLight light;  // what the web page shows
+    // Its meter conversations and uploads, off the loop: a silent meter
+    // holds up no other site. The loop delivers what they found.
+    TThreadJobs jobs;
     TDbSiteSource source;
     TSitePorts ports;
     TAcquisition acq;
@@ -546,17 +568,16 @@ int TStationService::Run() {
         }
         for (size_t i = 0; i < sites_.size() && !signals_.QuitRequested(); ++i) {
             TSite& s = *sites_[i];
+            s.jobs.Deliver();
             const auto now = Clock::now();
             if (!s.Started && now >= s.StartAt) {
                 s.Started = true;
-                s.acq.Start();  // the first tick runs inside
-                ReportTick(s);
-                if (s.acq.LastTick().What == TTickReport::Outcome::NotDue)
+                s.acq.Start();  // the first tick runs inside; a due reading ends later
+                if (!s.acq.Busy() && s.acq.LastTick().What == TTickReport::Outcome::NotDue)
                     Say("site " + Quoted(s.Name) + ": acquisition running; no reading due now");
             } else if (s.Started && s.ticker.enabled && now >= s.ticker.next) {
                 s.acq.Tick();
                 s.ticker.Advance();
-                ReportTick(s);
             }
             if (s.Started && s.ticker.enabled) plotEndedNight(s);
         }
@@ -566,9 +587,25 @@ int TStationService::Run() {
         if (due != Clock::time_point::max())
             ms = std::clamp<long long>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count() + 1, 0, 60000);
+        // A conversation's result is applied, and its reading stamped, soon after it comes.
+        if (std::any_of(sites_.begin(), sites_.end(), [](const auto& s) { return s->acq.Busy(); }))
+            ms = std::min<long long>(ms, kJobPollMs);
         signals_.WaitFor(static_cast<int>(ms));
     }
     const int sig = signals_.QuitSignal();
+    // The conversations under way end first, so that their readings are
+    // stored and said; a meter that takes longer is left to itself.
+    const auto until = Clock::now() + std::chrono::milliseconds(kStopWaitMs);
+    for (bool busy = true; busy && Clock::now() < until;) {
+        busy = false;
+        for (auto& s : sites_) {
+            s->jobs.Deliver();
+            if (s->acq.Busy() && !busy) {
+                busy = true;
+                s->jobs.WaitForCompletion(static_cast<int>(kJobPollMs));
+            }
+        }
+    }
     StopAll();
     http_.reset();  // no request reads while the database closes
     web_.reset();

@@ -18,7 +18,7 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: sqmle-sim [--port N] [--bind ADDR] [--value MAG] [--freq HZ] [--counts N]\n"
                  "                 [--period S] [--temp C] [--protocol N] [--model N] [--feature N]\n"
-                 "                 [--serial N] [--delay MS] [--silent] [--close] [--reply TEXT]\n"
+                 "                 [--serial N] [--delay MS] [--silent] [--silent-info] [--close] [--reply TEXT]\n"
                  "                 [--info-reply TEXT] [--cal-reply TEXT] [--no-cx]\n"
                  "                 [--discovery-port N] [--mac AA:BB:CC:DD:EE:FF]\n"
                  "Answers \"rx\", \"ix\" and \"cx\" like an SQM-LE; --no-cx leaves \"cx\" unanswered.\n"
@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
             else if (a == "--serial") c.Serial = std::stoi(next());
             else if (a == "--delay") c.DelayMs = std::stoi(next());
             else if (a == "--silent") c.Silent = true;
+            else if (a == "--silent-info") c.SilentInfo = true;
             else if (a == "--close") c.CloseOnRequest = true;
             else if (a == "--reply") c.RawReading = next();
             else if (a == "--info-reply") c.RawInfo = next();

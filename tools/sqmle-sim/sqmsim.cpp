@@ -174,7 +174,7 @@ void SqmSimulator::Serve() {
                     drop = true;
                     break;
                 }
-                if (c.Silent) continue;
+                if (c.Silent || (c.SilentInfo && cmd == "ix")) continue;
                 std::string reply;
                 if (cmd == "rx")
                     reply = c.RawReading.empty() ? FormatReadingReply(c) : c.RawReading;

@@ -26,6 +26,7 @@ struct SqmSimConfig {
     bool AnswerCalibration = true;      // false: "cx" is ignored, as by meters without it
     int DelayMs = 0;           // wait before each answer
     bool Silent = false;       // read requests, never answer
+    bool SilentInfo = false;   // answer readings, never the identity ("ix")
     bool CloseOnRequest = false;  // hang up instead of answering
     std::string RawReading;    // when set, sent instead of the "rx" reply (without line end)
     std::string RawInfo;       // likewise for "ix"

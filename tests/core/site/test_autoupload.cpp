@@ -1,6 +1,7 @@
 // The upload that acquisition does by itself, against the MariaDB test
 // server: each new night reading, and up to five waiting ones per quiet tick.
 #include "core/station/netdb_test_support.h"
+#include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
 #include "core/site/site_test_support.h"
 
@@ -53,6 +54,98 @@ TEST_F(AutoUpload, EachNightReadingGoesOutAsItIsStoredWhenEverythingAllowsItAndN
     EXPECT_EQ(NetworkKeys(), (std::vector<std::string>{rows[0].Code + "AB12/0", rows[1].Code + "AB12/0"}));
     EXPECT_TRUE(s->acq.LastTick().Uploaded);
     EXPECT_EQ(wait.pauses, 0);  // nothing waited: no pending upload ran
+}
+
+// With the conversation and the upload on threads, the reading goes out the
+// same, flagged in the same row, and the tick ends only once it has.
+TEST_F(AutoUpload, ANightReadingReadAndSentOnThreadsIsFlaggedUploadedWhenItsTickEnds) {
+    Settings(0, 0, 1, 0, 20);
+    const int id = AddSite({.Interval = 1, .Code = "AB12"});
+    struct TEnds : RecordingView {
+        std::vector<bool> uploaded;
+        void TickEnded(const TTickReport& r) override { uploaded.push_back(r.Uploaded); }
+    } view;
+    TThreadJobs jobs;
+    FakeTicker ticker;
+    ScriptedPrompt prompt;
+    RecordingLight light;
+    TDbSiteSource source(Db(), id);
+    TAcquisition acq(TSitePorts{clock, ticker, wait, prompt, view, light, data, source, stations, Db(), common, &jobs});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    acq.Start();
+    for (int tick = 0; tick < 3; ++tick) {
+        if (tick > 0) {
+            clock.Advance(30);
+            acq.Tick();
+        }
+        EXPECT_EQ(acq.Busy(), tick != 1) << tick;  // the due ones go on elsewhere
+        for (int waits = 0; acq.Busy() && waits < 600; ++waits) {
+            jobs.WaitForCompletion(50);
+            jobs.Deliver();
+        }
+        ASSERT_FALSE(acq.Busy());
+    }
+    const auto rows = Stored(id);
+    ASSERT_EQ(Uploaded(id), (std::vector<int>{1, 1}));
+    EXPECT_EQ(NetworkKeys(), (std::vector<std::string>{rows[0].Code + "AB12/0", rows[1].Code + "AB12/0"}));
+    // 22:00 and 22:01 sent; the quiet tick between had nothing waiting.
+    EXPECT_EQ(view.uploaded, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(light.Last(), TSiteState::NightStored);
+    EXPECT_TRUE(prompt.texts.empty());
+    EXPECT_EQ(jobs.Pending(), 0);
+    acq.Stop();
+}
+
+// A network database that accepts and never answers: its check waits
+// elsewhere, after the reading was stored, and again on the quiet tick that
+// would send the waiting readings; nothing is marked sent.
+TEST_F(AutoUpload, ANetworkDatabaseThatNeverAnswersIsWaitedForOffTheOwnersThread) {
+    Settings(0, 0, 1, 0, 20);
+    SqmSimulator mute(SqmSimConfig{.Silent = true});  // a server that takes the connection and says nothing
+    mute.Start();
+    TCredentials account = net.Credentials("AB12");
+    account.Port = mute.Port();
+    nettest::InstallCredentials(account);
+    const int id = AddSite({.Interval = 10, .Code = "AB12"});
+    TThreadJobs jobs;
+    FakeTicker ticker;
+    ScriptedPrompt prompt;
+    RecordingLight light;
+    RecordingView view;
+    TDbSiteSource source(Db(), id);
+    TAcquisition acq(TSitePorts{clock, ticker, wait, prompt, view, light, data, source, stations, Db(), common, &jobs});
+    const auto settle = [&] {
+        for (int waits = 0; acq.Busy() && waits < 600; ++waits) {
+            jobs.WaitForCompletion(50);
+            jobs.Deliver();
+        }
+        return !acq.Busy();
+    };
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    acq.Start();
+    // The reading comes back first and is stored; the check of the server is still waiting.
+    for (int waits = 0; Stored(id).empty() && waits < 600; ++waits) {
+        jobs.WaitForCompletion(50);
+        jobs.Deliver();
+    }
+    ASSERT_EQ(Stored(id).size(), 1u);
+    EXPECT_TRUE(acq.Busy());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(acq.LastTick().What, TTickReport::Outcome::Stored);
+    EXPECT_FALSE(acq.LastTick().Uploaded);
+    EXPECT_EQ(light.Last(), TSiteState::NightStored);
+
+    clock.Advance(30);
+    acq.Tick();  // quiet: the waiting reading's check goes elsewhere
+    EXPECT_TRUE(acq.Busy());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(acq.LastTick().What, TTickReport::Outcome::NotDue);
+    EXPECT_EQ(acq.LastTick().PendingSent, 0);
+    EXPECT_EQ(Uploaded(id), std::vector<int>{0});
+    EXPECT_EQ(wait.pauses, 0);  // nothing was sent, so nothing paused
+    EXPECT_TRUE(NetworkKeys().empty());
+    EXPECT_TRUE(prompt.texts.empty());
+    acq.Stop();
 }
 
 TEST_F(AutoUpload, NothingGoesOutWhenAnyOfTheSwitchesIsOffAndAnUnreachableServerIsSkippedSilently) {

@@ -270,6 +270,72 @@ TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
     EXPECT_FALSE(common.meters.Busy("127.0.0.1", sim.Port()));
 }
 
+// Counts a widget's paint events while a condition holds.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(std::function<bool()> when) : when_(std::move(when)) {}
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && when_()) ++paints;
+        return false;
+    }
+
+private:
+    std::function<bool()> when_;
+};
+
+// The fault this catches: a meter conversation on the window's thread. While
+// one window's meter never answers, the event loop goes on: that window
+// repaints and the other window's ticks store their readings; the silent
+// one's failure comes once, when its wait is over.
+TEST_F(SiteForm, WhileAMeterNeverAnswersTheWindowRepaintsAndAnotherSiteReadsAtItsTicks) {
+    SqmSimulator mute(SqmSimConfig{.Silent = true});
+    mute.Start();
+    const int a = AddSite("Mute", mute.Port());
+    Exec("UPDATE SQMSITES SET SIT_TIMEOUT=3 WHERE SIT_ID=" + std::to_string(a));
+    const int b = AddSite("Roof", sim.Port(), "45.5, 9.2", 0);  // interval 0: a reading at every tick
+    TSiteForm* fa = Open(a);
+    TSiteForm* fb = Open(b);
+    Click(fb, "btnStartReading");
+    ASSERT_EQ(Readings(b), 1);
+
+    auto* light = Child<QWidget>(fa, "Semaforo1");
+    PaintCounter counter([fa] { return fa->Busy(); });
+    light->installEventFilter(&counter);
+    struct TDuring {
+        int ticks = 0, stored = 0, rows = 0;
+    } during;
+    QTimer other;  // the other window's timer, faster than its 30 s
+    QObject::connect(&other, &QTimer::timeout, [&] {
+        if (!fa->Busy()) return;
+        const int readings = Readings(b);
+        fb->Acquisition().Tick();
+        ++during.ticks;
+        during.stored += fb->Acquisition().LastTick().What == TTickReport::Outcome::Stored ? 1 : 0;
+        during.rows += Readings(b) - readings;
+        light->update();
+    });
+    other.start(200);
+    Click(fa, "btnStartReading");  // ends when the silent meter's wait is over
+    other.stop();
+    light->removeEventFilter(&counter);
+
+    EXPECT_TRUE(fa->Acquiring());
+    EXPECT_FALSE(fa->Busy());
+    EXPECT_GE(during.ticks, 3);
+    EXPECT_EQ(during.stored, during.ticks);  // every tick of the other site stored its reading
+    EXPECT_GE(during.rows, 2);               // a reading a second at most: its key is the second
+    EXPECT_GE(counter.paints, 1);  // painted while its own meter kept it waiting
+    EXPECT_EQ(mute.Requests(), 1);
+    EXPECT_EQ(Child<TSemaforo>(fa, "Semaforo1")->Current(), TSemaforo::State::Yellow);
+    auto* failure = Child<QLabel>(fa, "lblLastFailure");
+    EXPECT_TRUE(failure->text().endsWith("SQM-LE at 127.0.0.1:" + QString::number(mute.Port()) +
+                                         ": no answer within 3 s"))
+        << failure->text().toStdString();
+    EXPECT_EQ(Child<TSemaforo>(fb, "Semaforo1")->Current(), TSemaforo::State::Green);
+    EXPECT_FALSE(common.meters.Busy("127.0.0.1", mute.Port()));
+}
+
 TEST_F(SiteReadings, TheLatestReadingsGridShowsCorrectedValuesFlagsAndTheCountKeptInTheSettings) {
     const int id = AddSite("Roof", sim.Port());
     for (int i = 0; i < 12; ++i) AddReading(id, EncodeDateTime(2020, 5, 1, 21, i, 0), 21.0, 0.1, 0, i % 2);

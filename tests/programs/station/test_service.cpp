@@ -197,6 +197,40 @@ TEST_F(SlowRoofStation, AStopRequestInTheMiddleOfAReadingEndsInOrderWithEveryCom
     f.ExpectPrintedStored("Roof", 1);  // the database opens
 }
 
+// The fault this catches: the loop held in one site's conversation. While a
+// meter that never answers keeps its site's conversation open, the other
+// site is read at its ticks; every reading it prints is stored, and the
+// silent one is asked once per conversation, each failure said once.
+TEST(Station, AMeterThatNeverAnswersHoldsUpNoOtherSite) {
+    SqmSimulator live, mute(SqmSimConfig{.Silent = true});
+    live.Start();
+    mute.Start();
+    TStationFolder f;
+    f.AddSite(1, "Live", live.Port(), true);
+    f.AddSite(2, "Mute", mute.Port(), true);
+    ExecOn(f.db, {"UPDATE SQMSITES SET SIT_TIMEOUT=4 WHERE SIT_ID=2"});
+    f.Start({"--tick-ms", "300"});
+    const auto printed = [&f] { return f.station.Count("site \"Live\": reading"); };
+    // From the silent meter's first request to its failure: one conversation.
+    ASSERT_TRUE(f.station.WaitFor([&](const TChild&) { return mute.Requests() >= 1; }, 30s)) << f.station.Err();
+    const int before = printed();
+    ASSERT_TRUE(f.station.WaitForLine("site \"Mute\": no reading: ", 1, 30s)) << f.station.Err();
+    const int during = printed() - before;
+    EXPECT_GE(during, 3) << f.station.Err();
+    EXPECT_EQ(mute.Requests(), 1);
+    ASSERT_TRUE(f.station.WaitForLine("site \"Mute\": no reading: ", 2, 30s)) << f.station.Err();
+    f.Stop(SIGTERM);
+    f.ExpectPrintedStored("Live", 1);
+    EXPECT_EQ(f.Readings(2), 0);
+    // The stop let the conversation under way end and say so: one line per request.
+    EXPECT_EQ(f.station.Count("site \"Mute\": no reading: SQM-LE at 127.0.0.1:" + std::to_string(mute.Port()) +
+                              ": no answer within 4 s"),
+              mute.Requests())
+        << f.station.Err();
+    EXPECT_EQ(f.station.Count("due reading skipped"), 0) << f.station.Err();
+    EXPECT_EQ(f.station.Count("tick failed"), 0) << f.station.Err();
+}
+
 TEST(Station, WithNoSiteItSaysWhatToDoAndEndsOrWaitsForTheSighupThatPicksUpANewSite) {
     TStationFolder f;
     f.AddSite(2, "Shed", 1, false);

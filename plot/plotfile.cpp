@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <clocale>
 #include <cstdio>
 
 std::optional<TPlotFormat> PlotFormatOf(const std::string& path) {
@@ -51,8 +52,12 @@ void EnsurePlotApplication() {
     static char name[] = "kalosqm";
     static char* argv[] = {name, nullptr};
     previousHandler = qInstallMessageHandler(QuietHandler);
+    // Qt sets the C locale from the environment as it starts; the language
+    // the program chose before (its messages under LANGUAGE) must stay.
+    const std::string locale = std::setlocale(LC_ALL, nullptr);
     // Never destroyed: Qt's own statics may go first at exit.
     new QGuiApplication(argc, argv);
+    std::setlocale(LC_ALL, locale.c_str());
 }
 
 std::string PlotBytes(TPlotFormat format, QSize size, const TDrawFunction& draw, const std::string& title) {

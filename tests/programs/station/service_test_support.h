@@ -214,11 +214,12 @@ public:
                      [&](fb::Query& q) { out.insert(FormatLogTime(q.Fields(0).AsDateTime())); });
         return out;
     }
-    // kalosqm-station --dir <folder> with the arguments, a fast tick unless given.
-    void Start(std::vector<std::string> args) {
+    // kalosqm-station --dir <folder> with the arguments, a fast tick unless
+    // given; env as TChild::Start takes it.
+    void Start(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         args.insert(args.begin(), {"--dir", dir.Str()});
         if (std::find(args.begin(), args.end(), "--tick-ms") == args.end()) args.insert(args.end(), {"--tick-ms", "300"});
-        station.Start(KALOSQM_STATION_EXE, args, dir.Path() / ("stderr-" + std::to_string(++runs) + ".txt"));
+        station.Start(KALOSQM_STATION_EXE, args, dir.Path() / ("stderr-" + std::to_string(++runs) + ".txt"), env);
     }
     // Ends the station with SIGTERM or SIGINT: in order, status 0, the signal named last.
     void Stop(int sig) {

@@ -61,9 +61,9 @@ protected:
                        "REA_SQMOFFSET, REA_STATE, REA_UPLOADED) VALUES ('h1', 3, '2024-01-15 22:00:00', 20.5, 1, 0, 0, 0)");
         ExecOn(f.db, rows);
     }
-    void StartWeb(std::vector<std::string> args = {}) {
+    void StartWeb(std::vector<std::string> args = {}, const std::vector<std::string>& env = {}) {
         args.insert(args.end(), {"--http", "127.0.0.1:0"});
-        f.Start(args);
+        f.Start(args, env);
         ASSERT_TRUE(f.station.WaitFor([](const TChild& c) { return WebPort(c) > 0; }, 20s)) << f.station.Err();
         port = WebPort(f.station);
         ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", 1, 20s)) << f.station.Err();
@@ -295,7 +295,9 @@ TEST_F(WebStation, ThePageSpeaksTheLanguageTheProgramIsSetTo) {
     fs::create_directories(f.dir.Path() / "Locale");
     fs::copy(fs::path(KALO_CATALOGUES_DIR) / "it", f.dir.Path() / "Locale" / "it", fs::copy_options::recursive);
     std::ofstream(f.dir.Path() / "Locale" / "LangSettings.ini") << "[LangageInfo]\nLanguageName=it\n";
-    StartWeb();
+    // As a unit starts it: no locale in the environment, so the C locale
+    // (which Qt sets again as the page's pictures start) until the program chooses.
+    StartWeb({}, {"LANG", "LC_ALL", "LC_MESSAGES", "LANGUAGE"});
     const TReply home = Request(port, "/");
     ASSERT_EQ(home.Status, 200);
     EXPECT_NE(home.Body.find("<html lang=\"it\">"), std::string::npos) << home.Body.substr(0, 300);

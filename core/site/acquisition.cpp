@@ -94,6 +94,19 @@ int WholeSecondsSince(std::chrono::steady_clock::time_point t) {
 
 }  // namespace
 
+std::shared_ptr<TAcquisition::TFlight> TAcquisition::MeterFlight(TSQM& station, TMeterGates::THold meter,
+                                                                const TSiteRow& site, double offset) {
+    auto f = std::make_shared<TFlight>();
+    // The database part of the reading before the meter is asked, here.
+    station.ReadSitePosition(&ports_.db, f->latitude, f->longitude);
+    f->station = &station;
+    f->meter = station.Copy();
+    f->hold = std::move(meter);
+    f->site = site;
+    f->offset = offset;
+    return f;
+}
+
 double TAcquisition::AnswerTime(const TFlight& f) {
     // Taken as the answer came: an identity that kept the job waiting is not the reading's time.
     return ports_.clock.NowLocal() + f.offset - f.lateSeconds / 86400.0;
@@ -382,15 +395,8 @@ bool TAcquisition::DoTick() {
         report_.What = TTickReport::Outcome::Skipped;
         return false;
     }
-    auto f = std::make_shared<TFlight>();
-    // The database part of the reading before the meter is asked, here.
-    station.ReadSitePosition(&ports_.db, f->latitude, f->longitude);
-    f->station = &station;
-    f->meter = station.Copy();
-    f->hold = std::move(meter);
-    f->site = site;
+    auto f = MeterFlight(station, std::move(meter), site, offset);
     f->zoneOffset = zoneOffset;
-    f->offset = offset;
     f->night = night;
     Launch(
         f,
@@ -552,13 +558,7 @@ void TAcquisition::ReadNow() {
     TMeterGates::THold meter = ports_.common.meters.TryHold(station.Client->Host, station.Client->Port);
     if (!meter) return;  // a tick of this meter ran while the box was open
     station.SetSiteID(site.Id);
-    auto f = std::make_shared<TFlight>();
-    station.ReadSitePosition(&ports_.db, f->latitude, f->longitude);
-    f->station = &station;
-    f->meter = station.Copy();
-    f->hold = std::move(meter);
-    f->site = site;
-    f->offset = offset;
+    auto f = MeterFlight(station, std::move(meter), site, offset);
     Launch(
         f,
         [](TFlight& j) {

@@ -111,6 +111,8 @@ private:
     void ShowReadNow(TFlight& f);
     // The UTC time the reading's answer came, on the site's clock.
     double AnswerTime(const TFlight& f);
+    // A conversation with the held meter: the job's copy of the station and the site's position.
+    std::shared_ptr<TFlight> MeterFlight(TSQM& station, TMeterGates::THold meter, const TSiteRow& site, double offset);
     void TickEnded();
     void TickError(const std::string& message);
     // The " - Timer Exception - " line of the site's log.

@@ -25,6 +25,7 @@
 #include "programs/desktop/sitepage_realtime.h"
 #include "core/site/siterules.h"
 #include "core/station/sqm.h"
+#include "gui/flowlayout.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -146,9 +147,17 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
     right->addWidget(lblLastFailure_);
     right->addStretch();
 
-    auto* top = new QHBoxLayout;
-    top->addLayout(left, 1);
-    top->addLayout(right, 1);
+    // The settings beside the controls, or above them in a narrow (tiled) window.
+    auto* settings = new QWidget;
+    left->setContentsMargins(0, 0, 0, 0);
+    settings->setLayout(left);
+    auto* acquisition = new QWidget;
+    acquisition->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    right->setContentsMargins(0, 0, 0, 0);
+    acquisition->setLayout(right);
+    auto* top = new TFlowLayout;
+    top->addWidget(settings);
+    top->addWidget(acquisition);
 
     auto* recent = Translatable(new QGroupBox, N_("Latest recorded readings"));
     recent->setObjectName(QStringLiteral("gbLatestReadings"));

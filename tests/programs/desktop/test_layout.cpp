@@ -98,10 +98,13 @@ std::vector<std::string> Clipped(QWidget* page) {
     return clipped;
 }
 
-// Every page of every tiled window, in each language, on a 1600-pixel-wide main window.
-TEST_F(Layout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) {
+// Every page of every tiled window, in each language, on a 1600-pixel-wide
+// main window, maximised or at its first-start size (85% of the screen).
+class TiledLayout : public Layout, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TiledLayout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) {
     AddSite(1, "Roof of the observatory");
-    TMainForm& m = Main();
+    TMainForm& m = Main(QSize(GetParam(), GetParam() * 6 / 10));
     std::vector<TSiteForm*> sites{m.OpenSiteWindow(1, false), m.OpenSiteWindow(0, false)};
     m.mnuTileVerticallyClick();
     QTest::qWait(50);
@@ -122,6 +125,8 @@ TEST_F(Layout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(MainWindowWidths, TiledLayout, ::testing::Values(1600, 1360));
 
 TEST_F(Layout, AFirstStartUsesMostOfTheScreenAndEveryNewSiteWindowOpensInsideTheArea) {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();

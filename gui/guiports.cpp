@@ -42,32 +42,22 @@ void InterruptGuiWaits() {
 
 bool GuiWaitsInterrupted() { return interrupted; }
 
-TGuiJobs::TGuiJobs()
-    : jobs_(std::make_unique<TThreadJobs>([this] {
-          // On the job's thread: a queued call, run by whatever loop the window's thread is in.
+TGuiJobs::TGuiJobs(TWorkers& workers)
+    : jobs_(std::make_unique<TThreadJobs>(workers, [this] {
+          // On the job's thread: a queued call, run by the window thread's loop.
           QMetaObject::invokeMethod(&receiver_, [this] { jobs_->Deliver(); }, Qt::QueuedConnection);
       })) {}
 
 // The thread runner first: no queued call is posted after it has gone.
 TGuiJobs::~TGuiJobs() { jobs_.reset(); }
 
-void TGuiJobs::Run(std::function<void()> work, std::function<void()> done) {
-    // Shared with the completion, which may come after Run has returned.
-    auto finished = std::make_shared<bool>(false);
-    auto waiting = std::make_shared<QPointer<QEventLoop>>();
-    jobs_->Run(std::move(work), [finished, waiting, done = std::move(done)] {
-        *finished = true;
-        done();
-        if (*waiting) (*waiting)->quit();
-    });
-    if (*finished || interrupted) return;
-    QEventLoop loop;
-    *waiting = &loop;
-    RunningPauses().push_back(&loop);
-    loop.exec();
-    auto& loops = RunningPauses();
-    std::erase_if(loops, [&loop](const QPointer<QEventLoop>& p) { return p.isNull() || p == &loop; });
+void TGuiJobs::Run(TJobLane lane, std::function<void()> work, std::function<void()> done) {
+    jobs_->Run(lane, std::move(work), std::move(done));
 }
+
+bool TGuiJobs::Pause(int ms) { return jobs_->Pause(ms); }
+
+int TGuiJobs::Pending() const { return jobs_->Pending(); }
 
 TSemaforo::State LightFor(TSiteState state) {
     switch (state) {

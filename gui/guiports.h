@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "gui/semaforo.h"
+#include "core/site/jobrunner.h"
 #include "core/site/siteports.h"
 
 class QWidget;
@@ -38,19 +39,20 @@ public:
 void InterruptGuiWaits();
 bool GuiWaitsInterrupted();
 
-// The window's job runner: the work on a thread of its own, its completion
-// as a queued call on the window's thread. Run returns once the completion
-// has run, waiting in a local event loop as TGuiWait does (repaints, clicks
-// and other sites' ticks go on meanwhile), so that a window's tick or "Read
-// now" ends as the window sees it end; after InterruptGuiWaits it returns at
-// once and the completion comes by itself.
+// The window's job runner: its jobs on the program's workers, each
+// completion a queued call on the window's thread. Run returns at once;
+// nothing here waits in a nested event loop. A window that goes drops what
+// has not come back yet, so a result never reaches a closed window.
 class TGuiJobs : public IJobRunner {
 public:
-    TGuiJobs();
+    explicit TGuiJobs(TWorkers& workers);
     ~TGuiJobs() override;
     TGuiJobs(const TGuiJobs&) = delete;
     TGuiJobs& operator=(const TGuiJobs&) = delete;
-    void Run(std::function<void()> work, std::function<void()> done) override;
+    void Run(TJobLane lane, std::function<void()> work, std::function<void()> done) override;
+    using IJobRunner::Run;
+    bool Pause(int ms) override;
+    int Pending() const;
 
 private:
     QObject receiver_;  // where the queued calls go; gone with the runner

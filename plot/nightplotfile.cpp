@@ -20,13 +20,28 @@ std::string NightPlotPath(const std::string& siteName, double nightDate) {
 double LastEndedNight(double nowLocal) { return NightDateOf(nowLocal) - 1; }
 
 std::string WriteNightPlotOnce(fb::Database& db, int siteId, double nightDate) {
+    const TNightPlotWork work = PrepareNightPlot(db, siteId, nightDate);
+    if (work.Path.empty()) return {};
+    DrawNightPlot(work);
+    return work.Path;
+}
+
+TNightPlotWork PrepareNightPlot(fb::Database& db, int siteId, double nightDate) {
+    TNightPlotWork work;
     const std::string path = NightPlotPath(ReadSiteRow(db, siteId).Name, nightDate);
     std::error_code ec;
-    if (std::filesystem::exists(path, ec)) return {};
-    const TNightPlotData data = LoadNightPlotData(db, siteId, nightDate);
-    if (data.Readings.empty()) return {};
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    if (std::filesystem::exists(path, ec)) return work;
+    auto data = std::make_shared<TNightPlotData>(LoadNightPlotData(db, siteId, nightDate));
+    if (data->Readings.empty()) return work;
+    work.Path = path;
+    work.Data = std::move(data);
+    return work;
+}
+
+void DrawNightPlot(const TNightPlotWork& work) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(work.Path).parent_path(), ec);
+    const TNightPlotData& data = *work.Data;
     const auto draw = [&](QPainter& p, QSize size) { RenderNightPlot(data, p, size); };
-    WritePlot(path, QSize(kNightPlotWidth, kNightPlotHeight), draw, NightPlotTitle(data));
-    return path;
+    WritePlot(work.Path, QSize(kNightPlotWidth, kNightPlotHeight), draw, NightPlotTitle(data));
 }

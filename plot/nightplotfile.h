@@ -3,7 +3,10 @@
 // NightFiles/<site>/YYYYMMDD_120000_<site>.png, written once the night has
 // ended at local noon.
 // No Qt here: the station service includes it.
+#include <memory>
 #include <string>
+
+#include "plot/plotdata.h"
 
 namespace fb {
 class Database;
@@ -21,3 +24,13 @@ double LastEndedNight(double nowLocal);
 // not exist yet. Returns the path written, or empty when there was nothing
 // to do. Throws on a database or file failure.
 std::string WriteNightPlotOnce(fb::Database& db, int siteId, double nightDate);
+
+// The same in two steps, so that the drawing can run away from the owner's
+// thread: the database is read by PrepareNightPlot (Path empty: nothing to
+// do), the picture drawn and written by DrawNightPlot on any thread.
+struct TNightPlotWork {
+    std::string Path;
+    std::shared_ptr<const TNightPlotData> Data;
+};
+TNightPlotWork PrepareNightPlot(fb::Database& db, int siteId, double nightDate);
+void DrawNightPlot(const TNightPlotWork& work);

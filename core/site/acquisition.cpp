@@ -1,5 +1,6 @@
 #include "core/site/acquisition.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 #include "core/site/nightfile.h"
 #include "core/site/readingwindow.h"
 #include "core/site/siteedit.h"
+#include "core/site/waitingupload.h"
 #include "core/station/sqm.h"
 
 const char* SiteStateName(TSiteState state) {
@@ -64,7 +66,7 @@ bool UploadPermitted(const std::string& code) {
 // owns and finds. The job touches nothing else, so that a closed window
 // or a stopped site may leave it to end on its own.
 struct TAcquisition::TFlight {
-    bool abandoned = false;     // the acquisition is gone (owner's thread only)
+    TTickReport report;         // of the tick it belongs to
     TSQM* station = nullptr;    // where the result goes, on the owner's thread
     std::unique_ptr<TSQM> kept;  // it, once the acquisition has let it go meanwhile
     std::unique_ptr<TSQM> meter;  // the job's own copy: the meter's address, the reading to send
@@ -77,22 +79,14 @@ struct TAcquisition::TFlight {
     TSQM::TAnswer answer;
     std::string failure;  // why the meter gave no reading
     std::optional<SqmInfoReply> identity;
+    IClock* clock = nullptr;   // read by the job as the answer comes
+    double answeredLocal = 0;  // the PC clock then
+    bool wantReplies = false;                          // the reading begins its night file
+    std::optional<TMeterReplies> replies;
     TNetworkContact contact;
     bool sent = false;
-    TPendingReadings pending;  // the waiting readings of a quiet tick
     std::optional<std::string> error;  // what the job threw
-    // Whole seconds the job went on after the reading's answer (the identity's wait).
-    int lateSeconds = 0;
 };
-
-namespace {
-
-int WholeSecondsSince(std::chrono::steady_clock::time_point t) {
-    return static_cast<int>(
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - t).count());
-}
-
-}  // namespace
 
 std::shared_ptr<TAcquisition::TFlight> TAcquisition::MeterFlight(TSQM& station, TMeterGates::THold meter,
                                                                 const TSiteRow& site, double offset) {
@@ -104,23 +98,41 @@ std::shared_ptr<TAcquisition::TFlight> TAcquisition::MeterFlight(TSQM& station, 
     f->hold = std::move(meter);
     f->site = site;
     f->offset = offset;
+    f->clock = &ports_.clock;
     return f;
 }
 
 double TAcquisition::AnswerTime(const TFlight& f) {
-    // Taken as the answer came: an identity that kept the job waiting is not the reading's time.
-    return ports_.clock.NowLocal() + f.offset - f.lateSeconds / 86400.0;
+    // As the answer came: what the job did after it (the identity's wait)
+    // and what the owner's thread did before applying it are not the
+    // reading's time.
+    return f.answeredLocal + f.offset;
 }
 
 TAcquisition::TAcquisition(TSitePorts ports, int periodMs)
-    : ports_(ports),
-      periodMs_(periodMs),
-      nightFile_(std::make_unique<TNightFileWriter>(ports.db, ports.common.nightFiles)) {}
+    : ports_(ports), periodMs_(periodMs) {
+    TNightFileOptions options = ports.common.nightFiles;
+    auto writer = std::make_unique<TNightFileWriter>(ports.db, options);
+    // Its header's meter replies come with the reading, asked elsewhere.
+    writer->AskMeter = false;
+    nightFile_ = std::move(writer);
+}
 
 TAcquisition::~TAcquisition() {
     if (running_) ports_.ticker.Stop();
-    // A conversation still under way ends on its own, unheard.
-    if (flight_) flight_->abandoned = true;
+    // What is still under way ends on its own, unheard.
+    *alive_ = false;
+    if (pass_) pass_->Abandon();
+    if (syncing_) {
+        // Its synchronisation's end will not be heard: the sites waiting for
+        // it go on with the time they have.
+        TInternetTimeState& shared = ports_.common.time;
+        shared.Syncing = false;
+        auto waiting = std::move(shared.AfterSync);
+        shared.AfterSync.clear();
+        for (auto& [alive, after] : waiting)
+            if (auto a = alive.lock(); a && *a) after();
+    }
 }
 
 double TAcquisition::UtcOffset() {
@@ -131,33 +143,78 @@ double TAcquisition::NowUtc() { return ports_.clock.NowLocal() + UtcOffset(); }
 
 double TAcquisition::LogTime() { return ports_.clock.NowLocal() + ports_.common.time.Offset; }
 
-bool TAcquisition::SyncInternetTime(bool showErrors) {
+void TAcquisition::SyncInternetTime(bool showErrors, std::function<void(bool ok)> then) {
     TInternetTimeState& shared = ports_.common.time;
     ISiteSettings& settings = ports_.settings;
     if (!settings.UseInternetTime()) {
         shared.Offset = 0;
-        return false;
+        if (then) then(false);
+        return;
     }
-    bool ok = false;
-    if (!settings.SyncClockEnabled()) {
-        double offset = 0;
-        ok = settings.GetTimeOffset(offset);
-        if (ok)
-            shared.Offset = offset;
-        else if (showErrors)
-            ports_.prompt.Error(Tr("Impossible to get the Internet time"));
+    if (shared.Syncing) {
+        // One under way for another site: its end serves this one too.
+        std::weak_ptr<bool> alive = alive_;
+        shared.AfterSync.emplace_back(alive, [this, then] {
+            if (then) then(ports_.common.time.LastSyncSucceeded);
+        });
+        return;
+    }
+    const bool setClock = settings.SyncClockEnabled();
+    TTimeQuery query = settings.PrepareTimeQuery(setClock);
+    shared.Syncing = true;
+    syncing_ = true;
+    auto answer = std::make_shared<TTimeAnswer>();
+    std::weak_ptr<bool> alive = alive_;
+    auto done = [this, alive, answer, setClock, showErrors, then] {
+        if (alive.expired() || !*alive.lock()) return;
+        syncing_ = false;
+        SyncEnded(*answer, setClock, showErrors);
+        if (then) then(answer->Ok);
+        AfterCompletion();
+    };
+    auto work = [query, answer] {
+        try {
+            *answer = query();
+        } catch (const std::exception& e) {
+            answer->Ok = false;
+            answer->Failure = e.what();
+        }
+    };
+    if (ports_.jobs) {
+        ports_.jobs->Run(TJobLane::Time, std::move(work), std::move(done));
     } else {
-        double time = 0;
-        ok = settings.GetInternetTime(time, true);
-        if (!ok && showErrors) ports_.prompt.Error(Tr("Unable to synchronize the clock with Internet time"));
-        // The PC clock itself is right now (or as right as it gets): no correction.
-        shared.Offset = 0;
+        work();
+        done();
     }
-    if (ok)
-        settings.Outages().TimeAnswered(LogTime());
-    else
-        settings.Outages().TimeFailed(LogTime(), settings.TimeFailure());
-    return ok;
+}
+
+void TAcquisition::SyncEnded(const TTimeAnswer& answer, bool setClock, bool showErrors) {
+    TInternetTimeState& shared = ports_.common.time;
+    shared.Syncing = false;
+    try {
+        if (!setClock) {
+            if (answer.Ok)
+                shared.Offset = answer.Value;
+            else if (showErrors)
+                ports_.prompt.Error(Tr("Impossible to get the Internet time"));
+        } else {
+            if (!answer.Ok && showErrors) ports_.prompt.Error(Tr("Unable to synchronize the clock with Internet time"));
+            // The PC clock itself is right now (or as right as it gets): no correction.
+            shared.Offset = 0;
+        }
+        shared.LastSyncSucceeded = answer.Ok;
+        if (answer.Ok)
+            ports_.settings.Outages().TimeAnswered(LogTime());
+        else
+            ports_.settings.Outages().TimeFailed(LogTime(), answer.Failure);
+    } catch (...) {
+        // A box or a log that fails leaves the time as it is.
+    }
+    // The sites that waited for this one, each if it is still there.
+    auto waiting = std::move(shared.AfterSync);
+    shared.AfterSync.clear();
+    for (auto& [alive, after] : waiting)
+        if (auto a = alive.lock(); a && *a) after();
 }
 
 TSQM& TAcquisition::EnsureStation(double timeOffset) {
@@ -198,6 +255,10 @@ void TAcquisition::StartOrStop() {
         Start();
 }
 
+void TAcquisition::CancelWork() {
+    if (pass_) pass_->Cancel();
+}
+
 void TAcquisition::Stop() {
     held_ = false;
     if (!running_) return;
@@ -213,16 +274,22 @@ void TAcquisition::Start() {
         if (!ports_.prompt.Confirm(Tr("The configuration has not yet been saved: save now?"))) return;
         if (!ports_.site.SaveChanges()) return;
     }
-    ports_.common.time.LastSyncSucceeded = SyncInternetTime(false);
-    lastSyncTime_ = NowUtc();
     // Zero makes the first tick take a reading at once where one is allowed.
     lastReadingTime_ = 0;
     lastDayReadingTime_ = 0;
     running_ = true;
     ports_.view.ShowRunState(true);
-    Tick();
-    if (running_) ports_.ticker.Start(periodMs_);
-    ports_.view.RefreshLatestReadings();
+    ports_.ticker.Start(periodMs_);
+    // The first tick reads with the time just synchronised, once it is.
+    lastSyncTime_ = NowUtc();
+    startPending_ = true;
+    SyncInternetTime(false, [this](bool) {
+        startPending_ = false;
+        lastSyncTime_ = NowUtc();
+        if (!running_) return;
+        Tick();
+        ports_.view.RefreshLatestReadings();
+    });
 }
 
 bool TAcquisition::MayClose() {
@@ -258,9 +325,9 @@ bool TAcquisition::AutoUploadAllowed(const TSiteRow& site) {
 }
 
 void TAcquisition::Tick() {
-    // A pause inside a tick, or its conversation under way, lets the timer
-    // fire again: that tick has nothing to do.
-    if (Busy() || held_) return;
+    // A tick while its reading is under way, or while the first one waits
+    // for the time at start, has nothing to do.
+    if (Reading() || held_ || startPending_) return;
     TBusy busy(busy_);
     report_ = TTickReport{};
     try {
@@ -281,7 +348,15 @@ void TAcquisition::TickEnded() {
     }
 }
 
-void TAcquisition::Launch(const std::shared_ptr<TFlight>& f, void (*work)(TFlight&),
+void TAcquisition::AfterCompletion() {
+    if (Busy()) return;
+    try {
+        ports_.view.WorkDone();
+    } catch (...) {
+    }
+}
+
+void TAcquisition::Launch(TJobLane lane, const std::shared_ptr<TFlight>& f, void (*work)(TFlight&),
                           void (TAcquisition::*finish)(TFlight&)) {
     flight_ = f;
     auto job = [f, work] {
@@ -294,26 +369,23 @@ void TAcquisition::Launch(const std::shared_ptr<TFlight>& f, void (*work)(TFligh
         }
         f->hold.Release();  // the conversation is over
     };
-    auto done = [this, f, finish] {
-        if (f->abandoned) return;
+    std::weak_ptr<bool> alive = alive_;
+    auto done = [this, alive, f, finish] {
+        if (alive.expired() || !*alive.lock()) return;
         if (flight_ == f) flight_.reset();
         {
             TBusy busy(busy_);
+            report_ = f->report;
             try {
                 (this->*finish)(*f);
             } catch (...) {
                 // Each completion says its own failures; nothing may reach the runner.
             }
         }
-        if (!Busy()) {
-            try {
-                ports_.view.WorkDone();
-            } catch (...) {
-            }
-        }
+        AfterCompletion();
     };
     if (ports_.jobs) {
-        ports_.jobs->Run(std::move(job), std::move(done));
+        ports_.jobs->Run(lane, std::move(job), std::move(done));
     } else {
         job();
         done();
@@ -362,21 +434,7 @@ bool TAcquisition::DoTick() {
     }
     report_.Night = night;
 
-    if (!due) {
-        if (!AutoUploadAllowed(site)) return false;
-        // Up to five waiting readings: the network database is checked
-        // elsewhere (a dead server waits out its timeout), the rest here.
-        auto f = std::make_shared<TFlight>();
-        f->site = site;
-        f->pending = PendingReadings(ports_.db, site.Id, kPendingPerTick);
-        if (f->pending.empty()) {
-            FinishPending(*f);
-            return true;
-        }
-        Launch(f, [](TFlight& j) { j.contact = CheckNetworkContact(j.pending.front().second); },
-               &TAcquisition::FinishPending);
-        return true;
-    }
+    if (!due) return StartWaitingPass(site);
     TSQM& station = EnsureStation(offset);
     if (ports_.common.meters.Busy(station.Client->Host, station.Client->Port)) {
         ports_.light.Show(TSiteState::Skipped);  // the interval counts as used
@@ -386,8 +444,9 @@ bool TAcquisition::DoTick() {
 
     if (ports_.settings.UseInternetTime() &&
         ReadingDue(t, lastSyncTime_, ports_.settings.SyncFrequencyMinutes())) {
-        shared.LastSyncSucceeded = SyncInternetTime(false);
-        lastSyncTime_ = t;  // the new offset counts from the next tick
+        // The new offset counts from the next tick: this reading does not wait for it.
+        lastSyncTime_ = t;
+        SyncInternetTime(false);
     }
     TMeterGates::THold meter = ports_.common.meters.TryHold(station.Client->Host, station.Client->Port);
     if (!meter) {  // taken while the time was synchronised
@@ -396,39 +455,76 @@ bool TAcquisition::DoTick() {
         return false;
     }
     auto f = MeterFlight(station, std::move(meter), site, offset);
+    f->report = report_;
     f->zoneOffset = zoneOffset;
     f->night = night;
+    f->wantReplies = nightFile_ && nightFile_->BeginsFile(site, t - zoneOffset);
     Launch(
-        f,
+        TJobLane::Meter, f,
         [](TFlight& j) {
             j.answer = j.meter->AskReading();
+            j.answeredLocal = j.clock->NowLocal();
             j.failure = j.meter->LastFailure();
             // The identity follows a good reading only: after a failed one it
             // would wait a second timeout on a silent meter and tell the same
             // cause twice. A garbled identity ends the tick in the error path, unstored.
             if (!j.answer.Ok) return;
-            const auto answered = std::chrono::steady_clock::now();
-            try {
-                j.meter->AskInfo(j.identity);
-            } catch (...) {
-                j.lateSeconds = WholeSecondsSince(answered);
-                throw;
-            }
-            j.lateSeconds = WholeSecondsSince(answered);
+            j.meter->AskInfo(j.identity);
+            // A reading that begins its night file: the header's replies while the meter is held.
+            if (j.wantReplies && j.meter->Client)
+                j.replies = AskMeterReplies(j.meter->Client->Host, j.meter->Client->Port,
+                                            j.meter->Client->ReadTimeoutMs);
         },
         &TAcquisition::FinishReading);
     return true;
 }
 
+bool TAcquisition::StartWaitingPass(const TSiteRow& site) {
+    if (pass_ || !AutoUploadAllowed(site)) return false;
+    // Up to five waiting readings, on the site's own network lane: its
+    // next due reading, and every other site, go on meanwhile.
+    TWaitingPass::TOptions o;
+    o.Count = kPendingPerTick;
+    o.Unloadable = &ports_.common.unloadableReadings;
+    const int siteId = site.Id;
+    o.OnContact = [this, siteId](const TNetworkContact& c) { ports_.settings.Outages().Contact(LogTime(), siteId, c); };
+    o.Held = [this] { return held_; };
+    TTickReport report = report_;
+    o.OnEnd = [this, siteId, report](int sent, int, bool drained) mutable {
+        pass_.reset();
+        {
+            TBusy busy(busy_);
+            try {
+                report.PendingSent = sent;
+                report_ = report;
+                if (!held_) {
+                    ports_.settings.Outages().WaitingPass(LogTime(), siteId, sent, drained);
+                    ports_.view.RefreshLatestReadings();
+                }
+            } catch (const std::exception& e) {
+                TickError(e.what());
+            } catch (...) {
+                TickError("Unknown error");
+            }
+            TickEnded();
+        }
+        AfterCompletion();
+    };
+    auto pass = TWaitingPass::Start(ports_.db, siteId, ports_.jobs, ports_.wait, std::move(o));
+    if (!pass->Running()) return true;  // ended at once: nothing waited, the tick has been told
+    pass_ = std::move(pass);
+    // Its end, when it comes on the runner, also tells the window the work is over.
+    return true;
+}
+
 void TAcquisition::FinishReading(TFlight& f) {
     try {
-        if (held_) return;  // the site is being deleted: nothing changes
+        if (held_ || !f.station) return;  // the site is being deleted: nothing changes
         TInternetTimeState& shared = ports_.common.time;
         const TSiteRow& site = f.site;
         TSQM& station = *f.station;
         const bool night = f.night;
         const bool ok = f.answer.Ok;
-        // Taken now, as the answer has come.
         if (ok) station.TakeReading(f.answer.Reading, f.latitude, f.longitude, AnswerTime(f));
         if (!ok && f.answer.Ring) ports_.view.Beep();
         if (f.error) throw std::runtime_error(*f.error);
@@ -438,7 +534,11 @@ void TAcquisition::FinishReading(TFlight& f) {
             station.Syncro = shared.LastSyncSucceeded;
             station.State = night ? 0 : -1;
             station.StoreReading(&ports_.db);
-            if (nightFile_) nightFile_->Append(site, station, f.zoneOffset, ports_.clock.NowLocal() + shared.Offset);
+            if (nightFile_) {
+                nightFile_->SetMeterReplies(f.replies);
+                nightFile_->Append(site, station, f.zoneOffset, ports_.clock.NowLocal() + shared.Offset);
+                nightFile_->SetMeterReplies(std::nullopt);
+            }
             report_.What = TTickReport::Outcome::Stored;
             ports_.view.ShowLatestReading(&station);
             ports_.view.RefreshLatestReadings();
@@ -458,11 +558,21 @@ void TAcquisition::FinishReading(TFlight& f) {
         // and a failed reading leaves the station holding an older one.
         if (night && AutoUploadAllowed(site)) {
             auto up = std::make_shared<TFlight>();
+            up->report = report_;
             up->station = f.station;
             up->kept = std::move(f.kept);
+            up->meter = station.Copy();
             up->site = site;
             up->night = night;
-            Launch(up, [](TFlight& j) { j.contact = CheckNetworkContact(j.site.Code); }, &TAcquisition::FinishContact);
+            // Checked and sent on the site's network lane: a dead server
+            // waits out its timeouts there.
+            Launch(
+                TJobLane::Network, up,
+                [](TFlight& j) {
+                    j.contact = CheckNetworkContact(j.site.Code);
+                    if (j.contact.What == TNetworkContact::Result::Reached) j.sent = j.meter->SendToNetwork(j.site.Code);
+                },
+                &TAcquisition::FinishUpload);
             return;
         }
         ports_.view.ReadingStored(station, night);
@@ -474,64 +584,15 @@ void TAcquisition::FinishReading(TFlight& f) {
     TickEnded();
 }
 
-void TAcquisition::FinishPending(TFlight& f) {
-    try {
-        if (held_) return;
-        if (f.error) throw std::runtime_error(*f.error);
-        TOutages& outages = ports_.settings.Outages();
-        const TSiteRow& site = f.site;
-        int sent = 0;
-        if (!f.pending.empty()) {
-            outages.Contact(LogTime(), site.Id, f.contact);
-            if (f.contact.What == TNetworkContact::Result::Reached) {
-                TUploadPass pass;
-                pass.Unloadable = &ports_.common.unloadableReadings;
-                sent = SendPendingReadings(ports_.db, f.pending, ports_.wait, nullptr, &pass);
-            }
-        }
-        report_.PendingSent = sent;
-        outages.WaitingPass(LogTime(), site.Id, sent, static_cast<int>(f.pending.size()) < kPendingPerTick);
-        ports_.view.RefreshLatestReadings();
-    } catch (const std::exception& e) {
-        TickError(e.what());
-    } catch (...) {
-        TickError("Unknown error");
-    }
-    TickEnded();
-}
-
-void TAcquisition::FinishContact(TFlight& f) {
-    try {
-        if (held_) return;
-        if (f.error) throw std::runtime_error(*f.error);
-        ports_.settings.Outages().Contact(LogTime(), f.site.Id, f.contact);
-        if (f.contact.What == TNetworkContact::Result::Reached) {
-            auto up = std::make_shared<TFlight>();
-            up->station = f.station;
-            up->kept = std::move(f.kept);
-            up->meter = f.station->Copy();
-            up->site = f.site;
-            up->night = f.night;
-            Launch(up, [](TFlight& j) { j.sent = j.meter->SendToNetwork(j.site.Code); }, &TAcquisition::FinishUpload);
-            return;
-        }
-        ports_.view.ReadingStored(*f.station, f.night);
-    } catch (const std::exception& e) {
-        TickError(e.what());
-    } catch (...) {
-        TickError("Unknown error");
-    }
-    TickEnded();
-}
-
 void TAcquisition::FinishUpload(TFlight& f) {
     try {
-        if (held_) return;
+        if (held_ || !f.station) return;
         if (f.error) throw std::runtime_error(*f.error);
+        ports_.settings.Outages().Contact(LogTime(), f.site.Id, f.contact);
         TSQM& station = *f.station;
         if (f.sent) {
             station.Uploaded = true;
-            station.StoreReading(&ports_.db);
+            MarkReadingUploaded(ports_.db, station.ReadingCode());
             report_.Uploaded = true;
         }
         ports_.view.ReadingStored(station, f.night);
@@ -544,9 +605,14 @@ void TAcquisition::FinishUpload(TFlight& f) {
 }
 
 void TAcquisition::ReadNow() {
-    if (Busy()) return;  // this site's tick or reading is under way
+    if (Reading() || syncing_) return;  // this site's tick or reading is under way
+    // The reading is taken with the time just synchronised, once it is.
+    SyncInternetTime(true, [this](bool) { ReadNowSynchronised(); });
+}
+
+void TAcquisition::ReadNowSynchronised() {
+    if (Reading() || held_) return;
     TBusy busy(busy_);
-    SyncInternetTime(true);
     const double offset = UtcOffset();
     const TSiteRow site = ports_.site.Site();
     TSQM& station = EnsureStation(offset);
@@ -559,10 +625,12 @@ void TAcquisition::ReadNow() {
     if (!meter) return;  // a tick of this meter ran while the box was open
     station.SetSiteID(site.Id);
     auto f = MeterFlight(station, std::move(meter), site, offset);
+    f->report = report_;
     Launch(
-        f,
+        TJobLane::Meter, f,
         [](TFlight& j) {
             j.answer = j.meter->AskReading();
+            j.answeredLocal = j.clock->NowLocal();
             j.failure = j.meter->LastFailure();
         },
         &TAcquisition::FinishReadNow);
@@ -578,7 +646,7 @@ void TAcquisition::FinishReadNow(TFlight& f) {
 }
 
 void TAcquisition::ShowReadNow(TFlight& f) {
-    if (held_) return;
+    if (held_ || !f.station) return;
     TSQM& station = *f.station;
     bool ok = f.answer.Ok;
     std::string failure = f.failure;

@@ -15,6 +15,7 @@
 
 class TSQM;
 class INightFile;
+class TWaitingPass;
 
 // What the last tick did, for the views, the service's output and the tests.
 struct TTickReport {
@@ -43,9 +44,17 @@ public:
     TAcquisition& operator=(const TAcquisition&) = delete;
 
     bool Running() const { return running_; }
-    // Inside Tick or ReadNow (a pause there lets other work run), or while
-    // their conversation with the meter or their upload runs elsewhere.
-    bool Busy() const { return busy_ > 0 || flight_ != nullptr; }
+    // Inside Tick or ReadNow, or while their conversation with the meter,
+    // an upload, a pass over the waiting readings or a synchronisation this
+    // site began runs elsewhere.
+    bool Busy() const { return busy_ > 0 || flight_ != nullptr || pass_ != nullptr || syncing_; }
+    // A tick's or "Read now"'s reading is under way: a due reading waits for
+    // no pass over the waiting readings, only for this.
+    bool Reading() const { return busy_ > 0 || flight_ != nullptr; }
+
+    // A pass over the waiting readings ends after the reading under way
+    // (the program is stopping).
+    void CancelWork();
 
     // The button "Start SQM readings": starts, or stops when running.
     void StartOrStop();
@@ -71,8 +80,11 @@ public:
     void Hold();
     void Release();
 
-    // SyncInternetTime of the site window.
-    bool SyncInternetTime(bool showErrors);
+    // The Internet-time synchronisation: asked of the servers on the job
+    // runner's time lane (one for the program: a site that wants one while
+    // another runs waits for that one), applied here; then runs afterwards
+    // with its success. With showErrors a failure is told in a box.
+    void SyncInternetTime(bool showErrors, std::function<void(bool ok)> then = {});
     // The UTC offset of a tick: LocalToUtcOffset + the Internet-time offset.
     double UtcOffset();
     double NowUtc();
@@ -100,12 +112,12 @@ private:
     bool DoTick();
     // Runs work on the job runner and then finish here; the flight is the
     // site's one piece of work under way until finish begins.
-    void Launch(const std::shared_ptr<TFlight>& f, void (*work)(TFlight&), void (TAcquisition::*finish)(TFlight&));
+    void Launch(TJobLane lane, const std::shared_ptr<TFlight>& f, void (*work)(TFlight&),
+                void (TAcquisition::*finish)(TFlight&));
+    void AfterCompletion();
     // The completions: a due reading, the check and the upload of a stored
     // night reading, the reading shown by "Read now".
     void FinishReading(TFlight& f);
-    void FinishPending(TFlight& f);
-    void FinishContact(TFlight& f);
     void FinishUpload(TFlight& f);
     void FinishReadNow(TFlight& f);
     void ShowReadNow(TFlight& f);
@@ -113,6 +125,10 @@ private:
     double AnswerTime(const TFlight& f);
     // A conversation with the held meter: the job's copy of the station and the site's position.
     std::shared_ptr<TFlight> MeterFlight(TSQM& station, TMeterGates::THold meter, const TSiteRow& site, double offset);
+    // Up to five waiting readings on a tick with nothing due: true when a pass began (it ends the tick).
+    bool StartWaitingPass(const TSiteRow& site);
+    void SyncEnded(const TTimeAnswer& answer, bool setClock, bool showErrors);
+    void ReadNowSynchronised();
     void TickEnded();
     void TickError(const std::string& message);
     // The " - Timer Exception - " line of the site's log.
@@ -126,6 +142,11 @@ private:
     bool held_ = false;
     int busy_ = 0;
     std::shared_ptr<TFlight> flight_;
+    std::shared_ptr<TWaitingPass> pass_;
+    bool syncing_ = false;       // a synchronisation this site began is under way
+    bool startPending_ = false;  // the first tick waits for the start's synchronisation
+    // Completions look at it: one that comes after the acquisition has gone does nothing.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<TSQM> station_;
     std::unique_ptr<INightFile> nightFile_;
     double lastReadingTime_ = 0;

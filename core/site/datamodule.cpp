@@ -55,6 +55,30 @@ bool TData::GetInternetTime(double& Time, bool SetClock) {
     return ok;
 }
 
+namespace {
+
+TTimeQuery TimeQuery(std::vector<TimeServerEntry> servers, IPinger* pinger, IClockSetter* clock, int port,
+                     bool offset, bool setClock) {
+    return [servers = std::move(servers), pinger, clock, port, offset, setClock] {
+        TInternetTime time(*pinger, *clock);
+        time.TimePort = port;
+        TTimeAnswer a;
+        a.Ok = offset ? time.GetTimeOffset(servers, a.Value) : time.GetInternetTime(servers, a.Value, setClock);
+        if (!a.Ok) a.Failure = time.FailureText();
+        return a;
+    };
+}
+
+}  // namespace
+
+TTimeQuery TData::PrepareTimeQuery(bool setClock) {
+    return TimeQuery(ReloadTimeServers(), pinger_.get(), clock_.get(), TimePort, !setClock, setClock);
+}
+
+TTimeQuery TData::PrepareInternetTime(bool setClock) {
+    return TimeQuery(ReloadTimeServers(), pinger_.get(), clock_.get(), TimePort, false, setClock);
+}
+
 TData::~TData() {
     try {
         DataModuleDestroy();

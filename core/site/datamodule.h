@@ -48,6 +48,9 @@ public:
     // clock is set too and the result is true only when that worked.
     bool GetTimeOffset(double& Offset) override;
     bool GetInternetTime(double& Time, bool SetClock) override;
+    TTimeQuery PrepareTimeQuery(bool setClock) override;
+    // GetInternetTime to run elsewhere: Value is the time (local), set on the PC clock with setClock.
+    TTimeQuery PrepareInternetTime(bool setClock);
     std::string TimeFailure() override { return timeFailure_; }
     TOutages& Outages() override { return outages_; }
     // The pinger and clock setter the time operations use (the real ones

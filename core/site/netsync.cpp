@@ -31,9 +31,10 @@ std::string UploadProgressDoneText(int done, int total) { return Formatted(N_("P
 
 std::string UploadProgressSentText(int sent) { return Tr("Successfully uploaded: ") + std::to_string(sent); }
 
-TSendWaitingOutcome SendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode, bool acquiring,
-                                       IPrompt& prompt, IWait& wait, IUploadProgress* progress,
-                                       const std::function<void(int sent)>& afterUpload) {
+namespace {
+
+// The refusals and the question; true when the pass may begin.
+TSendWaitingOutcome MaySendWaiting(const std::string& siteCode, bool acquiring, IPrompt& prompt) {
     std::string error;
     if ((CheckCredentialsFile(siteCode, error) & kCredentialsUpload) == 0) {
         prompt.Error(Tr("This site is not enabled for data uploading"));
@@ -45,8 +46,36 @@ TSendWaitingOutcome SendWaitingRecords(fb::Database& db, int siteId, const std::
     }
     if (!prompt.Confirm(Tr("Upload the records on hold? the operation could take several minutes")))
         return TSendWaitingOutcome::NotConfirmed;
-    const int sent = UploadPendingReadings(db, siteId, 0, wait, progress);
-    if (afterUpload) afterUpload(sent);
-    prompt.Inform(Tr("Operation completed"));
     return TSendWaitingOutcome::Completed;
+}
+
+std::shared_ptr<TWaitingPass> StartPass(fb::Database& db, int siteId, IPrompt& prompt, IJobRunner* jobs, IWait& wait,
+                                        IUploadProgress* progress, std::function<void(int sent)> afterUpload) {
+    TWaitingPass::TOptions o;
+    o.Count = 0;
+    o.Progress = progress;
+    o.OnEnd = [&prompt, afterUpload](int sent, int, bool) {
+        if (afterUpload) afterUpload(sent);
+        prompt.Inform(Tr("Operation completed"));
+    };
+    return TWaitingPass::Start(db, siteId, jobs, wait, std::move(o));
+}
+
+}  // namespace
+
+TSendWaitingOutcome SendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode, bool acquiring,
+                                       IPrompt& prompt, IWait& wait, IUploadProgress* progress,
+                                       const std::function<void(int sent)>& afterUpload) {
+    const TSendWaitingOutcome may = MaySendWaiting(siteCode, acquiring, prompt);
+    if (may != TSendWaitingOutcome::Completed) return may;
+    StartPass(db, siteId, prompt, nullptr, wait, progress, afterUpload);
+    return TSendWaitingOutcome::Completed;
+}
+
+std::shared_ptr<TWaitingPass> StartSendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode,
+                                                      bool acquiring, IPrompt& prompt, IJobRunner* jobs, IWait& wait,
+                                                      IUploadProgress* progress,
+                                                      std::function<void(int sent)> afterUpload) {
+    if (MaySendWaiting(siteCode, acquiring, prompt) != TSendWaitingOutcome::Completed) return nullptr;
+    return StartPass(db, siteId, prompt, jobs, wait, progress, std::move(afterUpload));
 }

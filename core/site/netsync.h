@@ -3,10 +3,12 @@
 // without any window: the desktop and the command line run the same steps
 // and show the same texts.
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/site/acquisition.h"
 #include "core/site/siteports.h"
+#include "core/site/waitingupload.h"
 
 namespace fb {
 class Database;
@@ -40,3 +42,13 @@ enum class TSendWaitingOutcome { NotEnabled, Acquiring, NotConfirmed, Completed 
 TSendWaitingOutcome SendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode, bool acquiring,
                                        IPrompt& prompt, IWait& wait, IUploadProgress* progress,
                                        const std::function<void(int sent)>& afterUpload = {});
+
+// The same for a shell that must not wait: after the refusals and the
+// question, the pass runs on the network lane of jobs and this returns at
+// once with it (null when refused or not confirmed); its end calls
+// afterUpload and says "Operation completed". Cancel the pass to stop it
+// after the reading under way. Without jobs it runs here to its end.
+std::shared_ptr<TWaitingPass> StartSendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode,
+                                                      bool acquiring, IPrompt& prompt, IJobRunner* jobs, IWait& wait,
+                                                      IUploadProgress* progress,
+                                                      std::function<void(int sent)> afterUpload = {});

@@ -328,6 +328,24 @@ std::string TimeSynchronizationText(fb::Database& db) {
     return servers.empty() ? "PC clock" : servers;
 }
 
+TMeterReplies AskMeterReplies(const std::string& host, int port, int timeoutMs) {
+    return {AskMeter(host, port, timeoutMs, "ix"), AskMeter(host, port, timeoutMs, "rx"),
+            AskMeter(host, port, timeoutMs, "cx")};
+}
+
+bool TNightFileWriter::BeginsFile(const TSiteRow& site, double local) {
+    std::string path;
+    try {
+        path = NightFilePath(site.Name, local);
+    } catch (const std::exception&) {
+        return false;  // no file either way
+    }
+    if (path == headerPath_) return true;  // begun, but not written yet
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    return ec || size == 0;
+}
+
 TNightFileWriter::TNightFileWriter(fb::Database& db, TNightFileOptions options)
     : db_(db), options_(std::move(options)) {}
 
@@ -361,9 +379,14 @@ TNightFileHeader TNightFileWriter::BeginHeader(const TSiteRow& site, const TSQM&
         port = station.Client->Port;
         timeoutMs = station.Client->ReadTimeoutMs;
     }
-    h.ReplyIx = AskMeter(host, port, timeoutMs, "ix");
-    h.ReplyRx = AskMeter(host, port, timeoutMs, "rx");
-    h.ReplyCx = AskMeter(host, port, timeoutMs, "cx");
+    TMeterReplies replies;
+    if (replies_)
+        replies = *replies_;
+    else if (AskMeter)
+        replies = AskMeterReplies(host, port, timeoutMs);
+    h.ReplyIx = replies.Ix;
+    h.ReplyRx = replies.Rx;
+    h.ReplyCx = replies.Cx;
 
     SqmInfoReply info{station.Protocol, station.Model, station.Feature, station.Serial};
     try {

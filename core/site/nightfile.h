@@ -85,19 +85,33 @@ std::string LocalTimeZoneName(int siteTimeZone);
 // order) when SET_USEINTERTETTIME is on.
 std::string TimeSynchronizationText(fb::Database& db);
 
+// What the meter said to "ix", "rx" and "cx" on short connections of
+// their own, as a new file's header quotes it ("" for no answer).
+struct TMeterReplies {
+    std::string Ix, Rx, Cx;
+};
+TMeterReplies AskMeterReplies(const std::string& host, int port, int timeoutMs);
+
 // The night file of a site's acquisition. Append never throws: a failure is
 // written to the site's error log and the acquisition goes on.
 class INightFile {
 public:
     virtual ~INightFile() = default;
+    // Whether a reading at that site local time would begin its file, whose
+    // header quotes the meter: the acquisition then asks it with the reading,
+    // off its own thread, and hands the replies over before Append.
+    virtual bool BeginsFile(const TSiteRow& /*site*/, double /*local*/) { return false; }
+    virtual void SetMeterReplies(std::optional<TMeterReplies> /*replies*/) {}
     // A reading just stored; zoneOffset: days added to site local time to
     // obtain UTC (LocalToUtcOffset); logTime: the time for an error line.
     virtual void Append(const TSiteRow& site, const TSQM& station, double zoneOffset, double logTime) = 0;
 };
 
 // The real writer. A file is begun (header written) when it is new or
-// empty; then the meter is asked "ix", "rx" and "cx" once each, on short
-// connections of its own, and the settings are read from the database.
+// empty; then the header quotes the meter's replies handed over with the
+// reading (SetMeterReplies), or, for a writer that may talk to the meter
+// itself (AskMeter), asks "ix", "rx" and "cx" once each; the settings are
+// read from the database.
 //
 // No line is lost to a full disk: a line a file cannot take waits here and
 // is written before the next one the file takes, in order. A write that
@@ -116,6 +130,11 @@ public:
     // options: given by the writer's owner (a program: its version, "KALO-SQM 1.0.0.1").
     explicit TNightFileWriter(fb::Database& db, TNightFileOptions options = {});
     void Append(const TSiteRow& site, const TSQM& station, double zoneOffset, double logTime) override;
+    bool BeginsFile(const TSiteRow& site, double local) override;
+    void SetMeterReplies(std::optional<TMeterReplies> replies) override { replies_ = std::move(replies); }
+    // False: never a conversation with the meter here (the owner's thread
+    // must not wait on it); a header without replies handed over quotes none.
+    bool AskMeter = true;
     // The file the last Append wrote to or tried to.
     const std::string& LastPath() const { return lastPath_; }
     // Lines that wait for their file to take them.
@@ -142,6 +161,7 @@ private:
     std::vector<std::string> known_;  // files whose end this run has written
     std::vector<std::string> failing_;  // files whose failure is logged and not yet over
     std::string headerPath_, headerText_;  // the header of a file that could not be begun yet
+    std::optional<TMeterReplies> replies_;  // for the next file begun
 };
 
 // A night file read back with the community rules: the header ends at

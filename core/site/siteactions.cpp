@@ -84,9 +84,17 @@ TMeterCheck CheckConnection(TDataSet& record, TSQM* station, const std::function
     TMeterCheck check;
     const TSQM* found = TSiteEdit::FindMeter(station, create);
     if (!found) return check;
+    return KeepMeterIdentity(record, {found->Protocol, found->Model, found->Feature, found->Serial}, save);
+}
+
+TMeterCheck KeepMeterIdentity(TDataSet& record, const SqmInfoReply& identity, const std::function<bool()>& save) {
+    TMeterCheck check;
+    if (identity.Serial == 0) return check;
     check.Found = true;
-    // Copied first: a save may discard the station.
-    check.Identity = TSiteEdit::MeterIdentity(*found);
+    check.Identity = {{"SIT_SQMPROT", int64_t{identity.Protocol}},
+                      {"SIT_SQMMODEL", int64_t{identity.Model}},
+                      {"SIT_SQMFEATURE", int64_t{identity.Feature}},
+                      {"SIT_SQMSERIAL", int64_t{identity.Serial}}};
     record.Edit();  // a window that is reading refuses here
     Apply(record, check.Identity);
     if (save) {
@@ -96,6 +104,38 @@ TMeterCheck CheckConnection(TDataSet& record, TSQM* station, const std::function
         check.Stored = true;
     }
     return check;
+}
+
+void AskMeterIdentity(IJobRunner* jobs, TMeterGates& gates, const std::string& host, int port, int timeoutSeconds,
+                      std::function<void(const TMeterAnswer&)> done) {
+    auto answer = std::make_shared<TMeterAnswer>();
+    auto hold = std::make_shared<TMeterGates::THold>(gates.TryHold(host, port));
+    if (!*hold) {
+        answer->Failure = "SQM-LE at " + host + ":" + std::to_string(port) + ": " + Tr("a reading is in progress");
+        done(*answer);
+        return;
+    }
+    auto work = [answer, hold, host, port, timeoutSeconds] {
+        TSQM meter(host, port, timeoutSeconds, nullptr, false, false, 0, 0, 0);
+        try {
+            std::optional<SqmInfoReply> identity;
+            if (meter.AskInfo(identity) && identity && identity->Serial != 0)
+                answer->Identity = identity;
+            else
+                answer->Failure = meter.LastFailure();
+        } catch (const std::exception& e) {
+            // The meter's own account (refused, lost, garbled) before the bare error.
+            answer->Failure = meter.LastFailure().empty() ? e.what() : meter.LastFailure();
+        }
+        hold->Release();  // the conversation is over
+    };
+    auto finish = [answer, done] { done(*answer); };
+    if (jobs) {
+        jobs->Run(TJobLane::Meter, std::move(work), std::move(finish));
+    } else {
+        work();
+        finish();
+    }
 }
 
 std::vector<TRemovalQuestion> RemovalQuestions(const std::string& siteName, bool windowOpen) {

@@ -12,9 +12,11 @@
 
 #include "core/station/dataset.h"
 #include "core/station/fbdb.h"
+#include "core/station/sqm.h"
 #include "core/site/sitelist.h"
 #include "core/site/siteports.h"
 #include "core/site/siterules.h"
+#include "core/site/sitecommons.h"
 
 class TSQM;
 
@@ -61,6 +63,19 @@ struct TMeterCheck {
 // go with it. Errors of the connection are thrown; so is a refusal of Post.
 TMeterCheck CheckConnection(TDataSet& record, TSQM* station, const std::function<TSQM&()>& create,
                             const std::function<bool()>& save = {});
+
+// The same for a shell that must not wait on the meter: AskMeterIdentity
+// asks on the meter lane of jobs (here, without jobs) with the meter held,
+// so that no reading of it is under way meanwhile, and hands the answer to
+// done on the owner's thread; KeepMeterIdentity then keeps it as
+// CheckConnection does. Failure says why no identity came.
+struct TMeterAnswer {
+    std::optional<SqmInfoReply> Identity;
+    std::string Failure;
+};
+void AskMeterIdentity(IJobRunner* jobs, TMeterGates& gates, const std::string& host, int port, int timeoutSeconds,
+                      std::function<void(const TMeterAnswer&)> done);
+TMeterCheck KeepMeterIdentity(TDataSet& record, const SqmInfoReply& identity, const std::function<bool()>& save = {});
 
 // ---------------------------------------------------------------- remove
 

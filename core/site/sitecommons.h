@@ -2,12 +2,15 @@
 // What the sites of one program share. The program (window, service, test)
 // owns one TSiteCommons and hands it to every site through the ports, so
 // nothing of it is process-wide and no site or window can reset another's.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "core/site/jobrunner.h"
 #include "core/site/nightfile.h"
 
 // The Internet time of the program: every site's tick corrects the PC clock
@@ -16,6 +19,10 @@
 struct TInternetTimeState {
     double Offset = 0;  // days: Internet time minus PC time
     bool LastSyncSucceeded = false;
+    // A synchronisation is under way: the sites that want one meanwhile wait
+    // for its end instead of asking the servers again (each while alive).
+    bool Syncing = false;
+    std::vector<std::pair<std::weak_ptr<bool>, std::function<void()>>> AfterSync;
 };
 
 // One conversation with a meter at a time: an SQM-LE serves one client, and
@@ -83,4 +90,7 @@ struct TSiteCommons {
     TMeterGates meters;
     TNightFileOptions nightFiles;  // what every site's night files say of the program
     TToldOnce unloadableReadings;  // waiting readings whose row cannot be sent, told in the log
+    // The threads of every site's conversations; last, so that they are
+    // joined before anything else here goes.
+    TWorkers workers;
 };

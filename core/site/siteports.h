@@ -26,7 +26,9 @@ struct TZoneInfo {
 class IClock {
 public:
     virtual ~IClock() = default;
-    virtual double NowLocal() = 0;  // PC local time, date-time
+    // PC local time, date-time; also called by a conversation's thread as
+    // its meter answers, so it must be safe to call from any thread.
+    virtual double NowLocal() = 0;
     virtual TZoneInfo Zone() = 0;
 };
 
@@ -47,6 +49,16 @@ public:
     virtual bool Confirm(const std::string& text) = 0;  // Yes = true
 };
 
+// One synchronisation's talk with the time servers, made ready on the
+// owner's thread (the servers are read from the database there) and run on
+// any thread.
+struct TTimeAnswer {
+    bool Ok = false;
+    double Value = 0;     // the offset in days; with the clock set, the time
+    std::string Failure;  // each server and what it did, when none gave a time
+};
+using TTimeQuery = std::function<TTimeAnswer()>;
+
 // The global settings and Internet-time operations of the data module.
 class ISiteSettings {
 public:
@@ -59,6 +71,9 @@ public:
     virtual bool GetInternetTime(double& Time, bool SetClock) = 0;
     // Why the last of the two found no time: each server and what it did.
     virtual std::string TimeFailure() = 0;
+    // GetTimeOffset (setClock false) or GetInternetTime with the clock set,
+    // to run elsewhere; it must not outlive the settings.
+    virtual TTimeQuery PrepareTimeQuery(bool setClock) = 0;
     // The program's one record of outages (network database, time servers).
     virtual TOutages& Outages() = 0;
 };
@@ -169,15 +184,26 @@ public:
 };
 
 // Where the work that may block (the conversation with a meter, the upload
-// to the network database) runs: elsewhere, so that the owner's thread (the
-// window's, the service loop's) goes on meanwhile. What it found is applied
-// back on the owner's thread, where every decision and the database stay.
+// to the network database, the Internet time) runs: elsewhere, so that the
+// owner's thread (the window's, the service loop's) goes on meanwhile. What
+// it found is applied back on the owner's thread, where every decision and
+// the database stay. A site's lanes run side by side, each its jobs in turn:
+// its uploads never hold up its meter, and no site holds up another. The
+// Internet time and the work a night's end brings (its picture) have one
+// lane each for the whole program.
+enum class TJobLane { Meter, Network, Time, Night };
 class IJobRunner {
 public:
     virtual ~IJobRunner() = default;
     // work runs on another thread; done runs afterwards on the owner's thread,
     // before Run returns or later. Neither may throw.
-    virtual void Run(std::function<void()> work, std::function<void()> done) = 0;
+    virtual void Run(TJobLane lane, std::function<void()> work, std::function<void()> done) = 0;
+    void Run(std::function<void()> work, std::function<void()> done) {
+        Run(TJobLane::Meter, std::move(work), std::move(done));
+    }
+    // A pause inside a job, on its thread: false, and at once, when the
+    // program is stopping (the job ends what it does soon).
+    virtual bool Pause(int ms);
 };
 
 // One set of ports per site, by reference; common: the program's, the same

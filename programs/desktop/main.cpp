@@ -115,18 +115,20 @@ int main(int argc, char** argv) {
     mainForm->show();
 
     QTimer quitPoll;
-    QObject::connect(&quitPoll, &QTimer::timeout, [mainForm] {
+    QObject::connect(&quitPoll, &QTimer::timeout, [mainForm, &common] {
         if (!QuitRequested()) return;
-        // Upload pauses end at once, so a busy window finishes its tick quickly.
+        // Pauses end at once, so a pass over the waiting readings ends after
+        // its reading under way and a busy window's work is soon over.
         InterruptGuiWaits();
+        common.workers.Stop();
         // An open box or dialog is closed first (a question takes its safe
         // answer, No) and its caller goes on; the run ends at a later poll.
         if (QWidget* modal = QApplication::activeModalWidget()) {
             modal->close();
             return;
         }
-        // A window inside a tick waits in a nested loop: deleting it there
-        // would crash. Try again at the next poll.
+        // A window's conversation under way ends first, so that its reading
+        // is stored; each ends within its timeout. Try again at the next poll.
         if (mainForm->SiteWindowBusy()) return;
         mainForm->ShutdownWithoutQuestions();
     });

@@ -73,7 +73,7 @@ void RestoreIfMinimized(QMdiSubWindow* sub) {
 }  // namespace
 
 TMainForm::TMainForm(TData& data, TSiteCommons& common, const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), data_(data), common_(common) {
+    : QMainWindow(parent), data_(data), common_(common), jobs_(std::make_unique<TGuiJobs>(common.workers)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("KALO-SQM"));
     // The first start: most of the screen, centred (a saved placement replaces it).
@@ -435,17 +435,37 @@ void TMainForm::mnuDeleteClick() {
     RefreshInvitation();
 }
 
+void TMainForm::AskInternetTime(bool setClock, std::function<void(const TTimeAnswer&)> then) {
+    if (timeAsked_) return;  // the one under way answers first
+    Guarded(this, [&] {
+        auto answer = std::make_shared<TTimeAnswer>();
+        TTimeQuery query = data_.PrepareInternetTime(setClock);
+        timeAsked_ = true;
+        jobs_->Run(
+            TJobLane::Time,
+            [answer, query] {
+                try {
+                    *answer = query();
+                } catch (const std::exception& e) {
+                    answer->Failure = e.what();
+                }
+            },
+            [this, answer, then] {
+                timeAsked_ = false;
+                Guarded(this, [&] { then(*answer); });
+            });
+    });
+}
+
 void TMainForm::mnuShowInternetTimeClick() {
-    Guarded(this, [this] {
-        double t = 0;
-        if (!data_.GetInternetTime(t, false)) {
+    AskInternetTime(false, [this](const TTimeAnswer& a) {
+        if (!a.Ok) {
             // What each server did, so the user can tell a typo from a blocked port.
-            dialogs::Error(T("Impossible to get the Internet time") + QLatin1Char('\n') +
-                               QString::fromStdString(data_.TimeFailure()),
+            dialogs::Error(T("Impossible to get the Internet time") + QLatin1Char('\n') + QString::fromStdString(a.Failure),
                            this);
             return;
         }
-        const QDateTime when = ToQDateTime(t);
+        const QDateTime when = ToQDateTime(a.Value);
         const QLocale locale;  // the chosen language's
         dialogs::Information(locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                                  locale.toString(when.time(), QLocale::LongFormat),
@@ -454,14 +474,13 @@ void TMainForm::mnuShowInternetTimeClick() {
 }
 
 void TMainForm::mnuSyncClockClick() {
-    Guarded(this, [this] {
-        if (!dialogs::Confirm(T("Syncronize the PC clock with the Internet time?") + QLatin1Char('\n') +
-                                  T("On Linux it is necessary to start the software as administrator (root) or "
-                                    "with the CAP_SYS_TIME capability"),
-                              this))
-            return;
-        double t = 0;
-        if (data_.GetInternetTime(t, true))
+    if (!dialogs::Confirm(T("Syncronize the PC clock with the Internet time?") + QLatin1Char('\n') +
+                              T("On Linux it is necessary to start the software as administrator (root) or "
+                                "with the CAP_SYS_TIME capability"),
+                          this))
+        return;
+    AskInternetTime(true, [this](const TTimeAnswer& a) {
+        if (a.Ok)
             dialogs::Information(T("Done"), this);
         else
             dialogs::Error(T("Impossible to perform the action"), this);
@@ -578,8 +597,8 @@ void TMainForm::closeEvent(QCloseEvent* e) {
         for (TSiteForm* form : SiteWindows()) form->StopForShutdown();
     }
     if (SiteWindowBusy()) {
-        // A tick waits in a nested loop: deleting its window now would pull
-        // the ground from under it. Close once it has returned.
+        // A conversation under way ends first, so that its reading is
+        // stored; each ends within its timeout. Close once it has.
         e->ignore();
         QTimer::singleShot(100, this, [this] { close(); });
         return;

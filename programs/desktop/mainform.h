@@ -3,9 +3,11 @@
 #include <QList>
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "core/station/errorlog.h"
+#include "gui/guiports.h"
 
 class QAction;
 class QActionGroup;
@@ -93,6 +95,8 @@ private:
     void RestorePlacement();
     void SavePlacement();
     void ShowLogNews(const TErrorLogNews& news);
+    // The Internet time asked on the program's time lane; then shows it.
+    void AskInternetTime(bool setClock, std::function<void(const TTimeAnswer&)> then);
 
     TData& data_;
     TSiteCommons& common_;
@@ -101,6 +105,8 @@ private:
     QLabel* panel1_;
     QLabel* logPanel_;
     std::unique_ptr<TErrorLogWatch> logWatch_;
+    std::unique_ptr<TGuiJobs> jobs_;  // the menu's talks with the time servers
+    bool timeAsked_ = false;
     QWidget* invitation_ = nullptr;
     QMenu* siteMenu_ = nullptr;
     QMenu* languageMenu_ = nullptr;

@@ -16,6 +16,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "core/site/datamodule.h"
 #include "gui/dialogs.h"
@@ -252,7 +253,11 @@ bool TNTPServersModel::setData(const QModelIndex& index, const QVariant& value, 
 
 // ---------------------------------------------------------------- dialog
 
-TNTPServersForm::TNTPServersForm(TData& data, QWidget* parent) : QDialog(parent), data_(data) {
+TNTPServersForm::TNTPServersForm(TData& data, QWidget* parent)
+    : QDialog(parent),
+      data_(data),
+      workers_(std::make_unique<TWorkers>()),
+      jobs_(std::make_unique<TGuiJobs>(*workers_)) {
     setObjectName(QStringLiteral("NTPServersForm"));
     setWindowTitle(T("NTP Servers"));
     setSizeGripEnabled(true);
@@ -390,21 +395,41 @@ void TNTPServersForm::btnDeleteClick() {
 
 void TNTPServersForm::btnCheckConnectionClick() {
     CloseEditor();
+    if (pinging_) return;  // the one under way answers first
     dialogs::Guarded(this, [this] {
         TDataSet& ds = data_.tbNTPServers;
         if (!ds.Active() || ds.Eof()) return;
         const QString host = QString::fromStdString(Trim(ds.AsString("NTP_HOST")));
         const int timeout = static_cast<int>(ds.AsInteger("NTP_TIMEOUT"));
-        int bytes = 0;
-        {
-            TWaitCursor wait;
-            bytes = data_.Pinger().Ping(host.toStdString(), timeout);
-        }
-        if (bytes == 0)
-            dialogs::Error(T("Host #host#  unreachable").replace(QStringLiteral("#host#"), host), this);
-        else
-            dialogs::Information(T("Connection with the server #host# done").replace(QStringLiteral("#host#"), host),
-                                 this);
+        struct TEcho {
+            int bytes = 0;
+            std::optional<std::string> error;
+        };
+        auto echo = std::make_shared<TEcho>();
+        IPinger* pinger = &data_.Pinger();
+        pinging_ = true;
+        QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+        // The echo waits out its timeout on the program's time lane, not here.
+        jobs_->Run(
+            TJobLane::Time,
+            [echo, pinger, h = host.toStdString(), timeout] {
+                try {
+                    echo->bytes = pinger->Ping(h, timeout);
+                } catch (const std::exception& e) {
+                    echo->error = e.what();
+                }
+            },
+            [this, echo, host] {
+                pinging_ = false;
+                QApplication::restoreOverrideCursor();
+                if (echo->error)
+                    dialogs::Error(QString::fromStdString(*echo->error), this);
+                else if (echo->bytes == 0)
+                    dialogs::Error(T("Host #host#  unreachable").replace(QStringLiteral("#host#"), host), this);
+                else
+                    dialogs::Information(
+                        T("Connection with the server #host# done").replace(QStringLiteral("#host#"), host), this);
+            });
     });
 }
 

@@ -4,9 +4,11 @@
 // transaction until OK commits them or Cancel rolls them back.
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <memory>
 #include <vector>
 
 #include "core/station/dataset.h"
+#include "gui/guiports.h"
 
 class QPushButton;
 class TData;
@@ -91,6 +93,8 @@ public slots:
     void reject() override;
     void done(int result) override;
 
+    bool Pinging() const { return pinging_; }
+
 private:
     void GridRowChanged(const QModelIndex& current);
     void SyncGrid();
@@ -99,6 +103,10 @@ private:
     void SavePlacement();
 
     TData& data_;
+    // The check's echo off the window's thread; joined when the dialog goes.
+    std::unique_ptr<TWorkers> workers_;
+    std::unique_ptr<TGuiJobs> jobs_;
+    bool pinging_ = false;
     TNTPServersModel* model_;
     QString placementFile_;
     bool syncing_ = false;

@@ -52,6 +52,7 @@ TSiteFormPrivate::TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& c
       prompt(form),
       source(tbSite, frame),
       ticker(Timer1),
+      jobs(common.workers),
       acq(TSitePorts{clock, ticker, wait, prompt, *this, light, data, source, stations, data.dbKALO, common, &jobs}) {}
 
 TSiteFormPrivate::~TSiteFormPrivate() = default;
@@ -301,7 +302,10 @@ TSiteForm::~TSiteForm() {
 
 int TSiteForm::SiteId() const { return d->siteId; }
 bool TSiteForm::Acquiring() const { return d->acq.Running(); }
-bool TSiteForm::Busy() const { return d->acq.Busy(); }
+bool TSiteForm::Busy() const {
+    return d->acq.Busy() || d->sitePage->Checking() || d->networkPage->Working() ||
+                                         d->netQueryPage->Querying();
+}
 TAcquisition& TSiteForm::Acquisition() { return d->acq; }
 TDataSet& TSiteForm::SiteData() { return d->tbSite; }
 QString TSiteForm::SettingsFile() const { return QString::fromStdString(TSiteRules::SettingsFile(d->siteId)); }

@@ -75,47 +75,72 @@ void TNetQueryPage::ShowKindControls() { controls_.ShowKind(); }
 void TNetQueryPage::StepNight(int days) { controls_.StepDay(days); }
 
 void TNetQueryPage::RunQuery() {
+    if (querying_) return;  // the one under way answers first
     dialogs::Guarded(w_.q, [this] {
         const TQuerySelection s = controls_.Selection();
         const TQueryWindow w = QueryWindowOf(s);
-        const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
-        auto show = [&] {
-            chartSelection_ = s;
-            std::vector<TReadingRow> rows;
-            rows.reserve(table_.size());
-            for (const TNetReading& n : table_) rows.push_back(AsReadingRow(n));
-            results_.Model->SetRows(std::move(rows));
-            PlotReadings(results_.Chart, results_.Model->Rows(), false, title,
-                         s.Kind == TSelectionKind::OneNight ? std::optional<TQueryWindow>(w) : std::nullopt,
-                         w_.SitePosition());
-            if (results_.Model->rowCount() > 0) results_.Grid->selectRow(0);
+        struct TAnswer {
+            TNetQueryOutcome outcome;
+            std::vector<TNetReading> rows;
+            bool replaced = false;  // rows came back (also those read before a bad value)
+            std::optional<std::string> error;
         };
-        TNetQueryOutcome o;
-        try {
-            const QCursor busy(Qt::WaitCursor);
-            QApplication::setOverrideCursor(busy);
-            struct Restore {
-                ~Restore() { QApplication::restoreOverrideCursor(); }
-            } restore;
-            o = RunNetworkQuery(w_.SiteCode(), w, s.Order, table_);
-        } catch (...) {
-            show();  // the rows read before the bad value
-            throw;
-        }
-        using K = TNetQueryOutcome::Kind;
-        if (o.What != K::CredentialsProblem && o.What != K::NotEnabled) results_.ClearStatistics();
-        if (o.What != K::Rows) {
-            if (o.IsError())
-                w_.prompt.Error(o.Message);
-            else
-                w_.prompt.Inform(o.Message);
-            return;
-        }
-        show();
-        const auto texts = NetworkStatisticsTexts(table_, UserFormatSettings());
-        results_.ShowStatistics({texts.begin(), texts.end()});
-        w_.prompt.Inform(o.Message);
+        auto answer = std::make_shared<TAnswer>();
+        const std::string code = w_.SiteCode();
+        querying_ = true;
+        QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+        // The network database answers on the site's network lane; the window goes on meanwhile.
+        w_.jobs.Run(
+            TJobLane::Network,
+            [answer, code, w, order = s.Order] {
+                try {
+                    answer->outcome = RunNetworkQuery(code, w, order, answer->rows);
+                } catch (const std::exception& e) {
+                    answer->error = e.what();
+                }
+                answer->replaced = !answer->rows.empty();
+            },
+            [this, answer, s, w] {
+                querying_ = false;
+                QApplication::restoreOverrideCursor();
+                dialogs::Guarded(w_.q, [&] { QueryAnswered(s, w, answer->outcome, std::move(answer->rows),
+                                                           answer->replaced, answer->error); });
+            });
     });
+}
+
+void TNetQueryPage::QueryAnswered(const TQuerySelection& s, const TQueryWindow& w, const TNetQueryOutcome& o,
+                                  std::vector<TNetReading> rows, bool replaced, const std::optional<std::string>& error) {
+    if (replaced) table_ = std::move(rows);
+    const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
+    auto show = [&] {
+        chartSelection_ = s;
+        std::vector<TReadingRow> readings;
+        readings.reserve(table_.size());
+        for (const TNetReading& n : table_) readings.push_back(AsReadingRow(n));
+        results_.Model->SetRows(std::move(readings));
+        PlotReadings(results_.Chart, results_.Model->Rows(), false, title,
+                     s.Kind == TSelectionKind::OneNight ? std::optional<TQueryWindow>(w) : std::nullopt,
+                     w_.SitePosition());
+        if (results_.Model->rowCount() > 0) results_.Grid->selectRow(0);
+    };
+    if (error) {
+        show();  // the rows read before the bad value
+        throw std::runtime_error(*error);
+    }
+    using K = TNetQueryOutcome::Kind;
+    if (o.What != K::CredentialsProblem && o.What != K::NotEnabled) results_.ClearStatistics();
+    if (o.What != K::Rows) {
+        if (o.IsError())
+            w_.prompt.Error(o.Message);
+        else
+            w_.prompt.Inform(o.Message);
+        return;
+    }
+    show();
+    const auto texts = NetworkStatisticsTexts(table_, UserFormatSettings());
+    results_.ShowStatistics({texts.begin(), texts.end()});
+    w_.prompt.Inform(o.Message);
 }
 
 void TNetQueryPage::SaveInLocalDatabase() {

@@ -31,7 +31,12 @@ public:
     void RunQuery();
     void SaveInLocalDatabase();
 
+    bool Querying() const { return querying_; }
+
 private:
+    void QueryAnswered(const TQuerySelection& s, const TQueryWindow& w, const TNetQueryOutcome& o,
+                       std::vector<TNetReading> rows, bool replaced, const std::optional<std::string>& error);
+    bool querying_ = false;
     TSiteFormPrivate& w_;
     QWidget* page_ = nullptr;
     TQueryControls controls_;

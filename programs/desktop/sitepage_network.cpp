@@ -14,6 +14,7 @@
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
 #include "core/site/netsync.h"
+#include "core/site/waitingupload.h"
 #include "gui/querycontrols.h"
 #include "core/site/readingcounts.h"
 #include "programs/desktop/setsitecodeform.h"
@@ -21,6 +22,32 @@
 #include "programs/desktop/siteform_p.h"
 #include "programs/desktop/sitepage_readings.h"
 #include "gui/translatable.h"
+
+// The upload's panel on the page: the bar and its two lines.
+class TPanelProgress : public IUploadProgress {
+public:
+    explicit TPanelProgress(TNetworkPage& p) : p_(p) {}
+    void Begin(int total) override {
+        p_.pbUpload_->setRange(0, std::max(total, 1));
+        p_.pbUpload_->setValue(0);
+        p_.lblProgress1_->setText(QString::fromStdString(UploadProgressStartText(total)));
+        p_.lblProgress2_->clear();
+        p_.pnlProgress_->show();
+    }
+    void Step(int done, int total, int sent) override {
+        p_.pbUpload_->setValue(done);
+        p_.lblProgress1_->setText(QString::fromStdString(UploadProgressDoneText(done, total)));
+        p_.lblProgress2_->setText(QString::fromStdString(UploadProgressSentText(sent)));
+    }
+    void End() override {
+        p_.pbUpload_->setValue(0);
+        p_.pnlProgress_->hide();
+    }
+
+private:
+    TNetworkPage& p_;
+};
+
 
 TNetworkPage::TNetworkPage(TSiteFormPrivate& w) : w_(w) {
     TSiteForm* q = w_.q;
@@ -82,6 +109,9 @@ TNetworkPage::TNetworkPage(TSiteFormPrivate& w) : w_(w) {
     progress->addWidget(pbUpload_);
     progress->addWidget(lblProgress1_);
     progress->addWidget(lblProgress2_);
+    // Stops the sending after the reading under way; what went up stays flagged.
+    auto* stop = button(N_("Cancel"), "btnCancelUpload", [this] { CancelUpload(); });
+    progress->addWidget(stop, 0, Qt::AlignLeft);
     pnlProgress_->hide();
 
     auto* layout = new QVBoxLayout(page_);
@@ -162,48 +192,52 @@ void TNetworkPage::SetCredentials() {
 }
 
 void TNetworkPage::CheckConnection() {
+    if (checking_) return;  // the one under way answers first
     dialogs::Guarded(w_.q, [this] {
         ShowCredentials();
-        const TConnectionCheck check = CheckNetworkConnection(w_.SiteCode());
-        if (check.Ok)
-            w_.prompt.Inform(check.Message);
-        else
-            w_.prompt.Error(check.Message);
+        checking_ = true;
+        auto check = std::make_shared<TConnectionCheck>();
+        const std::string code = w_.SiteCode();
+        // A dead server waits out its timeout on the site's network lane, not here.
+        w_.jobs.Run(
+            TJobLane::Network,
+            [check, code] {
+                try {
+                    *check = CheckNetworkConnection(code);
+                } catch (const std::exception& e) {
+                    *check = {false, e.what()};
+                }
+            },
+            [this, check] {
+                checking_ = false;
+                if (check->Ok)
+                    w_.prompt.Inform(check->Message);
+                else
+                    w_.prompt.Error(check->Message);
+            });
     });
 }
 
-// The upload's panel on the page: the bar and its two lines.
-class TPanelProgress : public IUploadProgress {
-public:
-    explicit TPanelProgress(TNetworkPage& p) : p_(p) {}
-    void Begin(int total) override {
-        p_.pbUpload_->setRange(0, std::max(total, 1));
-        p_.pbUpload_->setValue(0);
-        p_.lblProgress1_->setText(QString::fromStdString(UploadProgressStartText(total)));
-        p_.lblProgress2_->clear();
-        p_.pnlProgress_->show();
-    }
-    void Step(int done, int total, int sent) override {
-        p_.pbUpload_->setValue(done);
-        p_.lblProgress1_->setText(QString::fromStdString(UploadProgressDoneText(done, total)));
-        p_.lblProgress2_->setText(QString::fromStdString(UploadProgressSentText(sent)));
-    }
-    void End() override {
-        p_.pbUpload_->setValue(0);
-        p_.pnlProgress_->hide();
-    }
-
-private:
-    TNetworkPage& p_;
-};
-
 void TNetworkPage::SendWaitingRecords() {
+    if (upload_ && upload_->Running()) return;  // its panel shows it going
     dialogs::Guarded(w_.q, [this] {
-        TPanelProgress progress(*this);
-        ::SendWaitingRecords(w_.data.dbKALO, w_.RecordSiteId(), w_.SiteCode(), w_.acq.Running(), w_.prompt, w_.wait,
-                             &progress, [this](int) {
-                                 w_.readingsPage->RefreshLatestReadings();
-                                 ShowReadingCounts();
-                             });
+        progress_ = std::make_unique<TPanelProgress>(*this);
+        // Every waiting reading on the site's network lane, one at a time:
+        // the window, and every other site, go on meanwhile.
+        upload_ = StartSendWaitingRecords(w_.data.dbKALO, w_.RecordSiteId(), w_.SiteCode(), w_.acq.Running(),
+                                          w_.prompt, &w_.jobs, w_.wait, progress_.get(), [this](int) {
+                                              w_.readingsPage->RefreshLatestReadings();
+                                              ShowReadingCounts();
+                                          });
     });
+}
+
+void TNetworkPage::CancelUpload() {
+    if (upload_) upload_->Cancel();
+}
+
+bool TNetworkPage::Uploading() const { return upload_ && upload_->Running(); }
+
+TNetworkPage::~TNetworkPage() {
+    if (upload_) upload_->Abandon();
 }

@@ -84,6 +84,7 @@ void TRealTimePage::ReopenCurrentNight() {
     if (station && station->DateTime != 0) {
         reference = station->DateTime;
     } else {
+        // With the time as it stands: a synchronisation asked now comes back later.
         w_.acq.SyncInternetTime(true);
         reference = w_.acq.NowUtc();
     }

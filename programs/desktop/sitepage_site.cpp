@@ -106,16 +106,30 @@ void TSiteInfoPage::Bind(TFieldBinder& binder) {
 }
 
 void TSiteInfoPage::CheckConnection() {
+    if (checking_) return;  // the one under way answers first
     dialogs::Guarded(w_.q, [this] {
-        TAcquisition& acq = w_.acq;
-        // Saved by the button bar, which shows a refusal of the save itself.
-        const TSiteActions::TMeterCheck check = TSiteActions::CheckConnection(
-            w_.tbSite, acq.Station(), [&acq]() -> TSQM& { return acq.CreateStationForTest(); },
-            [this] { return w_.frame->Save(); });
-        if (!check.Found) {
-            w_.prompt.Error(Tr("SQM-LE not found"));
+        // The meter the station was made for, else the one in the record as edited.
+        const TSQM* station = w_.acq.Station();
+        const TSiteRow site = TSiteActions::RowOf(w_.tbSite);
+        const std::string host = station ? station->Client->Host : site.Host;
+        const int port = station ? station->Client->Port : site.Port;
+        checking_ = true;
+        TSiteActions::AskMeterIdentity(&w_.jobs, w_.common.meters, host, port, site.TimeoutSeconds,
+                                       [this](const TSiteActions::TMeterAnswer& answer) { MeterAnswered(answer); });
+    });
+}
+
+void TSiteInfoPage::MeterAnswered(const TSiteActions::TMeterAnswer& answer) {
+    checking_ = false;
+    dialogs::Guarded(w_.q, [&] {
+        if (!answer.Identity) {
+            w_.prompt.Error(Tr("SQM-LE not found") + (answer.Failure.empty() ? "" : "\n" + answer.Failure));
             return;
         }
+        if (TSQM* station = w_.acq.Station()) station->SetInfo(*answer.Identity);
+        // Saved by the button bar, which shows a refusal of the save itself.
+        const TSiteActions::TMeterCheck check =
+            TSiteActions::KeepMeterIdentity(w_.tbSite, *answer.Identity, [this] { return w_.frame->Save(); });
         if (check.Stored) w_.prompt.Inform(Tr("SQM-LE correctly found"));
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 // "Site informations": where the meter is, the site's position, and the
 // meter's identity with "Check connection".
+#include "core/site/siteactions.h"
 #include "programs/desktop/sitepage.h"
 
 class QPushButton;
@@ -12,13 +13,17 @@ public:
     QWidget* Tab() const override { return tab_; }
     void Bind(TFieldBinder& binder) override;
 
-    // Asks the meter who it is and stores its identity with the site.
+    // Asks the meter who it is, off the window's thread, and stores its
+    // identity with the site once it answers.
     void CheckConnection();
+    bool Checking() const { return checking_; }
     // "Find...": a meter on the network, its address put in the record as if typed.
     void FindMeter();
 
 private:
+    void MeterAnswered(const TSiteActions::TMeterAnswer& answer);
     TSiteFormPrivate& w_;
+    bool checking_ = false;
     QWidget* page_ = nullptr;
     QWidget* tab_ = nullptr;
 };

@@ -292,6 +292,7 @@ struct TStationService::TSite {
           Where(where),
           prompt("site " + Quoted(name) + ": "),
           light(svc.activity_, id),
+          jobs(svc.common_.workers),
           source(svc.data_.dbKALO, id),
           ports{svc.clock_, ticker, svc.wait_, prompt, view, light, svc.data_, source, svc.stations_, svc.data_.dbKALO,
                 svc.common_, &jobs},
@@ -304,13 +305,16 @@ struct TStationService::TSite {
     bool Started = false;
     Clock::time_point StartAt;
     double PlottedNight = 0;  // the last night whose picture was looked after
+    bool Plotting = false;    // its picture is being drawn elsewhere
     TLoopTicker ticker;
     TStderrPrompt prompt;
     TTickLines view;
     TActivityLight light;  // what the web page shows
-    // Its meter conversations and uploads, off the loop: a silent meter
-    // holds up no other site. The loop delivers what they found.
+    // Its meter conversations, uploads and pictures, off the loop: a
+    // silent meter or a dead network database holds up no other site. The
+    // loop delivers what they found.
     TThreadJobs jobs;
+    bool Busy() const { return acq.Busy() || Plotting; }
     TDbSiteSource source;
     TSitePorts ports;
     TAcquisition acq;
@@ -534,22 +538,45 @@ int TStationService::Run() {
         return false;
     };
     // The picture of the night that ended at the last local noon, beside its
-    // night file: looked after once per night and site; a failure is logged
-    // and the readings go on.
+    // night file: looked after once per night and site, read here and drawn
+    // elsewhere; a failure is logged and the readings go on.
     auto plotEndedNight = [this](TSite& s) {
         const double nowLocal = clock_.NowLocal();
         const double night = LastEndedNight(nowLocal);
-        if (night == s.PlottedNight) return;
+        if (night == s.PlottedNight || s.Plotting) return;
         s.PlottedNight = night;
+        auto failed = [this, &s, nowLocal](const std::string& why) {
+            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + why, s.Name);
+            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(why) + LoggedIn(s.Name));
+        };
+        TNightPlotWork work;
         try {
-            const std::string path = WriteNightPlotOnce(data_.dbKALO, s.Id, night);
-            if (!path.empty()) Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(path));
+            work = PrepareNightPlot(data_.dbKALO, s.Id, night);
         } catch (const std::exception& e) {
-            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + e.what(), s.Name);
-            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(e.what()) + LoggedIn(s.Name));
-        } catch (...) {
-            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - unknown error", s.Name);
+            failed(e.what());
+            return;
         }
+        if (work.Path.empty()) return;
+        s.Plotting = true;
+        auto error = std::make_shared<std::string>();
+        s.jobs.Run(
+            TJobLane::Night,
+            [work, error] {
+                try {
+                    DrawNightPlot(work);
+                } catch (const std::exception& e) {
+                    *error = e.what();
+                } catch (...) {
+                    *error = "unknown error";
+                }
+            },
+            [&s, work, error, failed] {
+                s.Plotting = false;
+                if (error->empty())
+                    Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(work.Path));
+                else
+                    failed(*error);
+            });
     };
     Reconcile();
     if (sites_.empty() && nothingToRun()) return 0;
@@ -587,20 +614,27 @@ int TStationService::Run() {
         if (due != Clock::time_point::max())
             ms = std::clamp<long long>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count() + 1, 0, 60000);
-        // A conversation's result is applied, and its reading stamped, soon after it comes.
-        if (std::any_of(sites_.begin(), sites_.end(), [](const auto& s) { return s->acq.Busy(); }))
+        // A conversation's result is applied soon after it comes.
+        if (std::any_of(sites_.begin(), sites_.end(), [](const auto& s) { return s->Busy(); }))
             ms = std::min<long long>(ms, kJobPollMs);
         signals_.WaitFor(static_cast<int>(ms));
     }
     const int sig = signals_.QuitSignal();
     // The conversations under way end first, so that their readings are
-    // stored and said; a meter that takes longer is left to itself.
+    // stored and said: no tick starts, a pass over the waiting readings ends
+    // after its reading under way and every pause ends at once. A meter that
+    // takes longer is left to itself, unheard.
+    for (auto& s : sites_) {
+        s->acq.Stop();
+        s->acq.CancelWork();
+    }
+    common_.workers.Stop();
     const auto until = Clock::now() + std::chrono::milliseconds(kStopWaitMs);
     for (bool busy = true; busy && Clock::now() < until;) {
         busy = false;
         for (auto& s : sites_) {
             s->jobs.Deliver();
-            if (s->acq.Busy() && !busy) {
+            if (s->Busy() && !busy) {
                 busy = true;
                 s->jobs.WaitForCompletion(static_cast<int>(kJobPollMs));
             }

@@ -4,6 +4,7 @@ kalo_add_gtest(site_core_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_readingwindow.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_acquisition.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_acquisition_async.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_jobrunner.cpp
   LIBS kalo_site kalo_sqmsim kalo_timeserver)
 target_compile_definitions(site_core_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}")
 add_dependencies(site_core_tests kalo_pristine_db)

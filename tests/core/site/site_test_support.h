@@ -8,6 +8,8 @@
 // real.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -176,9 +178,10 @@ namespace sitetest {
 
 using testsupport::ClosedPort;
 
+// Read by the conversations' threads as a meter answers: atomic.
 class FakeClock : public IClock {
 public:
-    double now = 0;
+    std::atomic<double> now = 0;
     TZoneInfo zone;
     double NowLocal() override { return now; }
     TZoneInfo Zone() override { return zone; }

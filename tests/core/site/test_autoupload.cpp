@@ -1,5 +1,7 @@
 // The upload that acquisition does by itself, against the MariaDB test
 // server: each new night reading, and up to five waiting ones per quiet tick.
+#include <thread>
+
 #include "core/station/netdb_test_support.h"
 #include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
@@ -35,6 +37,22 @@ protected:
         return flags;
     }
     nettest::NetworkDb net;
+
+    // A site of the program, on the program's workers.
+    struct TSiteOn {
+        TSiteOn(AutoUpload& f, int id)
+            : jobs(f.common.workers),
+              source(f.Db(), id),
+              acq(TSitePorts{f.clock, ticker, f.wait, prompt, view, light, f.data, source, f.stations, f.Db(), f.common,
+                             &jobs}) {}
+        TThreadJobs jobs;
+        FakeTicker ticker;
+        ScriptedPrompt prompt;
+        RecordingView view;
+        RecordingLight light;
+        TDbSiteSource source;
+        TAcquisition acq;
+    };
 };
 
 TEST_F(AutoUpload, EachNightReadingGoesOutAsItIsStoredWhenEverythingAllowsItAndNoDaylightOne) {
@@ -231,6 +249,67 @@ TEST_F(AutoUpload, AnUnloadableWaitingReadingHoldsNoneBackAndImportedOnesKeepThe
                   std::string::npos)
             << log[0];
     }
+}
+
+// Two sites of one program on its workers, one with a long backlog: the
+// other reads every minute, each reading stamped as its meter answered,
+// whatever order the loop hears them in, while the backlog goes up five at
+// a time on a thread of its own. The old road ran the backlog's pauses on the
+// owner's thread: a reading heard after them carried their seconds.
+TEST_F(AutoUpload, ABacklogOfAnotherSiteCostsNoMinuteAndMovesNoStamp) {
+    Settings(0, 0, 1, 0, 20);
+    const int live = AddSite({.Name = "Live", .Interval = 1, .Code = "AB12"});
+    const int backlog = AddSite({.Name = "Backlog", .Interval = 600, .Code = "AB12"});
+    for (int i = 0; i < 30; ++i) {
+        const std::string at = "2024-01-15 2" + std::to_string(i / 15) + ":" + std::to_string(10 + i % 15 * 3) + ":00";
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SUNH, REA_MOONH, "
+             "REA_MOONPH, REA_STATE, REA_UPLOADED, REA_SYNCRO, REA_MODIFIED, REA_SQMOFFSET, REA_ORIGIN) VALUES ('W" +
+             std::to_string(100 + i) + "', " + std::to_string(backlog) + ", '" + at +
+             "', 20.5, 3, -30, -10, 0.4, 0, 0, 0, 0, 0, 'K')");
+    }
+    const double start = EncodeDateTime(2024, 1, 15, 23, 0, 0);
+    clock.now = start;
+    TSiteOn a(*this, live), b(*this, backlog);
+    a.acq.Start();
+    b.acq.Start();
+    const auto settle = [](TSiteOn& s, auto busy) {
+        for (int waits = 0; busy() && waits < 600; ++waits) {
+            s.jobs.WaitForCompletion(50);
+            s.jobs.Deliver();
+        }
+        return !busy();
+    };
+    ASSERT_TRUE(settle(a, [&] { return a.acq.Busy(); }));
+    ASSERT_TRUE(settle(b, [&] { return b.acq.Reading(); }));  // its own reading of 23:00 only
+    std::vector<double> ticks;
+    bool passSeen = false;
+    for (int tick = 1; tick <= 8; ++tick) {
+        clock.Advance(30);
+        if (tick % 2 == 0) ticks.push_back(clock.now);
+        a.acq.Tick();
+        b.acq.Tick();
+        passSeen = passSeen || b.acq.Busy();
+        // The backlog's news first, then the reading: whatever comes, comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        b.jobs.Deliver();
+        ASSERT_TRUE(settle(a, [&] { return a.acq.Busy(); }));
+    }
+    EXPECT_TRUE(passSeen);
+    const auto rows = Stored(live);
+    ASSERT_EQ(rows.size(), 5u);  // 23:00 and each minute to 23:04
+    for (size_t i = 1; i < rows.size(); ++i)
+        EXPECT_NEAR(rows[i].Time, ticks[i - 1], 0.5 * kSecond) << FormatLogTime(rows[i].Time) << " at tick " << i;
+    EXPECT_EQ(Uploaded(live), std::vector<int>(5, 1));
+    EXPECT_EQ(wait.pauses, 0);  // nothing paused on the owner's thread
+    // The backlog goes up five a quiet tick, newest first, on its own.
+    ASSERT_TRUE(settle(b, [&] { return b.acq.Busy(); }));
+    const auto waiting = Stored(backlog);
+    int sent = 0;
+    for (const auto& r : waiting) sent += r.Uploaded;
+    EXPECT_GE(sent, 5);
+    EXPECT_EQ(sent % 5, 1);  // its own reading, then whole passes
+    a.acq.Stop();
+    b.acq.Stop();
 }
 
 }  // namespace

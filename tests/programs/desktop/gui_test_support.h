@@ -2,6 +2,7 @@
 // The world of a window test: a program folder with its own copy of the
 // delivered database and a data module over it; message boxes go to the
 // KALOSQM_MESSAGE_LOG file and are answered as Answer says (No by default).
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -102,6 +103,17 @@ protected:
     static void Answer(const char* yesNo) { setenv("KALOSQM_MESSAGE_ANSWER", yesNo, 1); }
     std::string Messages() { return testsupport::ReadFile(log); }
     void ClearMessages() { std::filesystem::remove(log); }
+    // The boxes once at least that many lines of them have come: a window's
+    // answer comes off its thread.
+    Lines BoxesOnceThere(size_t lines, int ms = 60000) {
+        WaitFor(
+            [&] {
+                const std::string m = Messages();
+                return static_cast<size_t>(std::count(m.begin(), m.end(), '\n')) >= lines;
+            },
+            ms);
+        return Boxes();
+    }
     // The boxes shown since the last call, one a line.
     Lines Boxes() {
         Lines out;

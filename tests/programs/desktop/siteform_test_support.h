@@ -82,7 +82,15 @@ protected:
         QTest::keyClick(e, Qt::Key_Tab);
     }
     static TButtonFrame* Bar(QWidget* f) { return Child<TButtonFrame>(f, "ButtonFrame1"); }
-    static void Click(QWidget* f, const char* button) { Child<QAbstractButton>(f, button)->click(); }
+    // A click, then what it began off the window's thread, answered.
+    static void Click(QWidget* f, const char* button) {
+        Child<QAbstractButton>(f, button)->click();
+        Settle(f);
+    }
+    // Until the window's conversations under way have answered.
+    static void Settle(QWidget* f) {
+        if (auto* form = dynamic_cast<TSiteForm*>(f)) EXPECT_TRUE(guitest::WaitFor([form] { return !form->Busy(); }, 60000));
+    }
     static QString Text(QWidget* f, const char* label) { return Child<QLabel>(f, label)->text(); }
     int Readings(int site) { return Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(site)); }
 

@@ -27,13 +27,13 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
     EXPECT_EQ(Child<TSemaforo>(f, "Semaforo2")->Current(), TSemaforo::State::Green);
     EXPECT_FALSE(TabShown(f, "tsNetQuery"));
     f->CheckNetworkConnection();
-    EXPECT_EQ(Boxes(), Lines{"information: Connection successfully estabilished"});
+    EXPECT_EQ(BoxesOnceThere(1), Lines{"information: Connection successfully estabilished"});
     // Nothing listens on the port: the box keeps its text and adds the client's reason below it.
     TCredentials closed = net.Credentials("AB12");
     closed.Port = testsupport::ClosedPort();
     WriteCredentialsFile(CredentialsFileName("AB12"), closed);
     f->CheckNetworkConnection();
-    const Lines refused = Boxes();
+    const Lines refused = BoxesOnceThere(2);
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0], "error: Unable to connect to the database");
     EXPECT_NE(refused[1].find("127.0.0.1"), std::string::npos) << refused[1];
@@ -90,15 +90,15 @@ TEST_F(SiteNetwork, SendingWaitingRecordsAsksThenUploadsWithProgress) {
     });
     watch.start(50);
     f->SendWaitingRecords();
+    EXPECT_EQ(BoxesOnceThere(2), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
+                                     "information: Operation completed"}));
     watch.stop();
-    EXPECT_EQ(Boxes(), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
-                           "information: Operation completed"}));
     EXPECT_EQ(maxSeen, 2);
     EXPECT_TRUE(Child<QWidget>(f, "pnlProgress")->isHidden());
     EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "2");
     EXPECT_EQ(Text(f, "lblNewReadings"), "0");
     f->SendWaitingRecords();  // nothing waits: it still asks and ends the same way
-    EXPECT_EQ(Boxes(), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
+    EXPECT_EQ(BoxesOnceThere(2), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
                            "information: Operation completed"}));
     Click(f, "btnStartReading");
     Boxes();
@@ -125,7 +125,7 @@ TEST_F(SiteNetwork, ANetworkNightIsShownAndSavedIntoTheLocalDatabase) {
     Child<QPushButton>(f, "BtnPrevNet")->click();  // moves the date only
     auto* grid = Child<QTableView>(f, "gridNet");
     EXPECT_EQ(grid->model()->rowCount(), 0);
-    Child<QPushButton>(f, "BitBtn7")->click();
+    Click(f, "BitBtn7");
     EXPECT_EQ(Boxes(), Lines{"information: 2 readings where selected "});
     ASSERT_EQ(grid->model()->rowCount(), 2);
     EXPECT_EQ(Cell(grid, 0, 3), QLocale().toString(-1.0, 'f', 1));  // no temperature
@@ -163,9 +163,9 @@ TEST_F(SiteNetwork, AServerThatFallsSilentDuringAnUploadMarksNothingMoreAndFrees
     });
     watch.start(20);
     f->SendWaitingRecords();
-    watch.stop();
-    EXPECT_EQ(Boxes(), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
+    EXPECT_EQ(BoxesOnceThere(2, 120000), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
                            "information: Operation completed"}));
+    watch.stop();
     EXPECT_TRUE(Child<QWidget>(f, "pnlProgress")->isHidden());
     // Exactly what reached the server is marked, and the rest still waits.
     const int arrived = std::stoi(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText());
@@ -200,6 +200,7 @@ TEST_F(SiteNetwork, NetworkPagesRenderForScreenshots) {
     ShowPage(f, "tsNetQuery");
     Child<QDateEdit>(f, "DateStartNet")->setDate(QDate(2024, 3, 11));
     f->RunNetworkQuery();
+    Settle(f);
     QTest::qWait(20);
     f->grab().save(QString::fromLatin1(folder) + "/site-netquery.png");
     Child<QTabWidget>(f, "PageControl3")->setCurrentIndex(1);  // its chart

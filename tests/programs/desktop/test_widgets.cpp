@@ -651,6 +651,8 @@ TEST_F(NTPServersTest, CheckConnectionPingsTheCurrentRowAndTellsWhatCameBack) {
         pinger->failure = c.failure;
         ClearMessages();
         f.btnCheckConnection->click();
+        // The echo comes back off the dialog's thread.
+        for (int waited = 0; waited < 10000 && f.Pinging(); waited += 10) QTest::qWait(10);
         EXPECT_EQ(pinger->calls.back(), c.call);
         EXPECT_EQ(Messages(), c.message);
     }

@@ -115,4 +115,57 @@ TEST(StationUpload, AtItsStartTheStationSaysWhetherItAsksTimeServersAndUploadsBy
         << f.station.Err();
 }
 
+// Two sites with a backlog beside one that reads at every tick: the old
+// loop sent each backlog's five readings, with their pauses, between the
+// live site's ticks, so its readings came seconds apart and late. Each site
+// drains on its own lane now: the live one keeps its pace, stamped as its
+// meter answered, while both backlogs go up.
+TEST(StationUpload, BacklogsOfOtherSitesCostTheLiveSiteNoTickAndMoveNoStamp) {
+    SqmSimulator live, first, second;
+    for (SqmSimulator* s : {&live, &first, &second}) s->Start();
+    TStationFolder f;
+    nettest::NetworkDb net;
+    SetProgramDir(f.dir.Str());
+    fs::create_directories(f.dir.Path() / "crdfiles");
+    for (const char* code : {"LV01", "BK01", "BK02"}) {
+        net.AddSite(code);
+        WriteCredentialsFile(CredentialsFileName(code), net.Credentials(code));
+    }
+    f.AddSite(1, "Live", live.Port(), true, 0);
+    f.AddSite(2, "First", first.Port(), true, 60);
+    f.AddSite(3, "Second", second.Port(), true, 60);
+    std::vector<std::string> sql = {"UPDATE SQMSITES SET SIT_AUTOUPLOAD=1",
+                                    "UPDATE SQMSITES SET SIT_CODE='LV01' WHERE SIT_ID=1",
+                                    "UPDATE SQMSITES SET SIT_CODE='BK01' WHERE SIT_ID=2",
+                                    "UPDATE SQMSITES SET SIT_CODE='BK02' WHERE SIT_ID=3",
+                                    "UPDATE SETTINGS SET SET_UPLOADDATA=1, SET_UPLOADMODE=0 WHERE SET_ID=1"};
+    for (int site = 2; site <= 3; ++site)
+        for (int i = 0; i < 20; ++i)
+            sql.push_back("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SUNH, "
+                          "REA_MOONH, REA_MOONPH, REA_STATE, REA_UPLOADED, REA_SYNCRO, REA_MODIFIED, REA_SQMOFFSET, "
+                          "REA_ORIGIN) VALUES ('B" + std::to_string(site * 100 + i) + "', " + std::to_string(site) +
+                          ", '2024-01-15 22:" + std::to_string(10 + i) + ":00', 20.5, 3, -30, -10, 0.4, 0, 0, 0, 0, 0, 'K')");
+    ExecOn(f.db, sql);
+
+    f.Start({"--tick-ms", "1000"});
+    ASSERT_TRUE(f.station.WaitFor([&](const TChild&) { return f.station.Count("site \"Live\": reading") >= 14; }, 60s))
+        << f.station.Err();
+    f.Stop(SIGTERM);
+    // The live site's stamps a tick apart, as its ticks came, not bunched behind the backlogs.
+    std::vector<double> stamps;
+    ForEachRowOn(f.db, "SELECT REA_DATETIME FROM READINGS WHERE REA_SITE=1 ORDER BY REA_DATETIME",
+                 [&](fb::Query& q) { stamps.push_back(q.Fields(0).AsDateTime()); });
+    ASSERT_GE(stamps.size(), 14u);
+    double widest = 0;
+    for (size_t i = 1; i < stamps.size(); ++i) widest = std::max(widest, (stamps[i] - stamps[i - 1]) * 86400.0);
+    EXPECT_LT(widest, 2.5) << f.station.Err();
+    // Meanwhile both backlogs went up side by side, five a quiet tick with their pauses.
+    EXPECT_GE(f.station.Count("site \"First\": sent 5 waiting readings"), 1) << f.station.Err();
+    EXPECT_GE(f.station.Count("site \"Second\": sent 5 waiting readings"), 1) << f.station.Err();
+    EXPECT_GE(std::stoi(net.Admin("SELECT COUNT(*) FROM READINGS r JOIN SQMSITES s ON r.REA_SITE=s.SIT_ID "
+                                  "WHERE s.SIT_CODE IN ('BK01', 'BK02')")
+                            .FirstText()),
+              10);
+}
+
 }  // namespace

@@ -46,8 +46,6 @@ std::string CurrentExceptionText() {
     }
 }
 
-bool Within(double v, double min, double max) { return v >= min && v <= max; }
-
 // A bound of the meter's ranges, all whole numbers.
 std::string WholeNumber(double v) { return std::to_string(static_cast<long long>(v)); }
 
@@ -57,6 +55,8 @@ double RoundTo(double v, long double scale) {
 }
 
 }  // namespace
+
+std::string TMeterRange::Text() const { return WholeNumber(Min) + " to " + WholeNumber(Max) + Unit; }
 
 bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::string* error) {
     auto fail = [&](const std::string& why) {
@@ -79,24 +79,18 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
     r.Temperature = RoundTo(value, 10);
     // The values as they would be stored, against what a meter can report.
     const struct {
-        bool inside;
-        const char* what;
+        const TMeterRange& range;
+        double value;
         const std::string& item;
-        double min, max;
-        const char* unit;
     } ranges[] = {
-        {Within(r.SQMValue, kMinSkyBrightness, kMaxSkyBrightness), "Sky brightness", items[1], kMinSkyBrightness,
-         kMaxSkyBrightness, " mag/arcsec\u00b2"},
-        {Within(r.Frequency, 0, kMaxFrequencyHz), "Frequency", items[2], 0, kMaxFrequencyHz, " Hz"},
-        {Within(r.Counts, 0, kMaxCounts), "Period counts", items[3], 0, kMaxCounts, ""},
-        {Within(r.Period, 0, kMaxPeriodSeconds), "Period", items[4], 0, kMaxPeriodSeconds, " s"},
-        {Within(r.Temperature, kMinTemperature, kMaxTemperature), "Temperature", items[5], kMinTemperature,
-         kMaxTemperature, " \u00b0C"},
+        {kSkyBrightnessRange, r.SQMValue, items[1]}, {kFrequencyRange, static_cast<double>(r.Frequency), items[2]},
+        {kCountsRange, static_cast<double>(r.Counts), items[3]}, {kPeriodRange, r.Period, items[4]},
+        {kTemperatureRange, r.Temperature, items[5]},
     };
     for (const auto& c : ranges)
-        if (!c.inside)
-            return fail(std::string(c.what) + " '" + Printable(c.item) + "' out of range (" + WholeNumber(c.min) +
-                        " to " + WholeNumber(c.max) + c.unit + ")");
+        if (!c.range.Contains(c.value))
+            return fail(std::string(c.range.What) + " '" + Printable(c.item) + "' out of range (" + c.range.Text() +
+                        ")");
     out = r;
     return true;
 }

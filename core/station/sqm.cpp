@@ -46,6 +46,36 @@ std::string CurrentExceptionText() {
     }
 }
 
+// The reply's fields between its commas, the blanks at their ends trimmed
+// as the split does. A blank or a control byte inside a field ("02 7.0C")
+// stays in it, so that the field fails as one that is not one number
+// instead of splitting into two numbers of which the first would be taken.
+// A meter never quotes; a line with a quote is split as the spec's split does.
+std::vector<std::string> ReplyFields(const std::string& line) {
+    std::vector<std::string> fields;
+    if (line.find('"') != std::string::npos) {
+        SplitDelimited(',', line, &fields);
+        return fields;
+    }
+    const auto blank = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 1 && u <= 32;
+    };
+    size_t at = 0;
+    for (;;) {
+        const size_t comma = line.find(',', at);
+        size_t from = at, to = comma == std::string::npos ? line.size() : comma;
+        while (from < to && blank(line[from])) ++from;
+        while (to > from && blank(line[to - 1])) --to;
+        fields.push_back(line.substr(from, to - from));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    // A line of blanks alone holds no field, as with the split.
+    if (fields.size() == 1 && fields[0].empty()) fields.clear();
+    return fields;
+}
+
 // A bound of the meter's ranges, all whole numbers.
 std::string WholeNumber(double v) { return std::to_string(static_cast<long long>(v)); }
 
@@ -63,8 +93,7 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
         if (error) *error = why;
         return false;
     };
-    std::vector<std::string> items;
-    SplitDelimited(',', line, &items);
+    const std::vector<std::string> items = ReplyFields(line);
     if (items.empty() || items[0] != "r") return fail("Not a reading reply");
     if (items.size() < 6) return fail("Reading reply with too few items");
     SqmReadingReply r;

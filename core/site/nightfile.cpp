@@ -393,6 +393,12 @@ struct TFileEnd {
     off_t Complete = 0;
     std::set<long long> Times;
     std::optional<long long> LastMs;
+    // A reading at ms is one of the file's lines. The file writes its time to
+    // the millisecond from the meter's clock, the database keeps it to 0.1 ms
+    // and gives it back as a date-time: rounded apart, one reading can read
+    // 1 ms off. Two readings of a site are never that close (one conversation
+    // with the meter at a time, a key per second).
+    bool Holds(long long ms) const { return Times.count(ms - 1) + Times.count(ms) + Times.count(ms + 1) > 0; }
 };
 
 // A night is a few hundred kilobytes; a file far larger is none of ours to read.
@@ -469,7 +475,8 @@ std::vector<TNightFileWriter::TLine> TNightFileWriter::FromDatabase(const TSiteR
             r.Temperature = q.Fields(1).IsNull() ? 0 : q.Fields(1).AsDouble();
             r.Msas = q.Fields(2).IsNull() ? 0 : q.Fields(2).AsDouble();
             const long long ms = Ms(r.Utc);
-            if (ms <= afterMs || ms >= first.UtcMs) continue;
+            // The file's last line itself may read 1 ms later from here (see TFileEnd::Holds).
+            if (ms <= afterMs + 1 || ms >= first.UtcMs - 1) continue;
             try {
                 out.push_back({first.Path, ms, r.Utc, r.Local, FormatNightRow(r)});
             } catch (const std::out_of_range&) {
@@ -509,7 +516,7 @@ void TNightFileWriter::WriteFile(const std::string& path, std::vector<TLine> lin
             if (::ftruncate(fd, end.Complete) != 0) Fail(std::string("cannot cut a torn line: ") + std::strerror(errno));
             size = end.Complete;
         }
-        lines.erase(std::remove_if(lines.begin(), lines.end(), [&end](const TLine& l) { return end.Times.count(l.UtcMs) > 0; }),
+        lines.erase(std::remove_if(lines.begin(), lines.end(), [&end](const TLine& l) { return end.Holds(l.UtcMs); }),
                     lines.end());
         if (end.LastMs && !lines.empty()) {
             std::vector<TLine> missing;
@@ -518,7 +525,7 @@ void TNightFileWriter::WriteFile(const std::string& path, std::vector<TLine> lin
             } catch (const std::exception&) {
                 // The database cannot tell: the lines at hand still go in.
             }
-            std::erase_if(missing, [&end](const TLine& l) { return end.Times.count(l.UtcMs) > 0; });
+            std::erase_if(missing, [&end](const TLine& l) { return end.Holds(l.UtcMs); });
             lines.insert(lines.begin(), missing.begin(), missing.end());
         }
     }

@@ -178,6 +178,27 @@ TEST_F(NightFileOutage, ARestartFillsInWhatTheFileLostFromTheDatabaseOnceAndCuts
     EXPECT_EQ(ReadNightFile(path).Rows.size(), stored.size() + 1);
 }
 
+TEST_F(NightFileOutage, AReadingBetweenTwoMillisecondsIsWrittenOnceWhateverTheRestarts) {
+    const int id = AddSite({.Interval = 1});
+    // A real clock's times fall between milliseconds; the database keeps them
+    // to 0.1 ms, the file to 1 ms, and at .46 ms each half of the readings
+    // come back from the database rounded to the other millisecond.
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0) + 0.46 / 86400000.0;
+    const std::string path = Path("Roof", clock.now);
+    // Each run its reading at start, then a restart half a minute on that
+    // reads the file's end and fills in from the database what it lacks.
+    for (int i = 0; i < 24; ++i) RunSite(id, 0.5);
+    const TNightFileContents f = ReadNightFile(path);
+    const auto stored = Stored(id);
+    ASSERT_GE(stored.size(), 12u);
+    ASSERT_EQ(f.Rows.size(), stored.size()) << testsupport::ReadFile(path);
+    for (size_t i = 0; i < f.Rows.size(); ++i) {
+        EXPECT_NEAR(f.Rows[i].Utc, stored[i].Time, 1.01 / 86400000.0) << i;
+        EXPECT_NE(f.Fields[i][4], "0") << i << ": every line as the meter gave it, none again from the database";
+    }
+    EXPECT_TRUE(LogLines("Roof").empty());
+}
+
 TEST_F(NightFileOutage, ValuesNoLineCanHoldLeaveNoLineAndSayWhich) {
     const int id = AddSite({.Interval = 10});
     clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "core/site/nightfile.h"
 #include "core/station/errorlog.h"
 
 class QAction;
@@ -93,6 +94,7 @@ private:
     void RestorePlacement();
     void SavePlacement();
     void ShowLogNews(const TErrorLogNews& news);
+    void ShowNightFileNews(const TNightFileNews& news);
 
     TData& data_;
     TSiteCommons& common_;
@@ -101,6 +103,7 @@ private:
     QLabel* panel1_;
     QLabel* logPanel_;
     std::unique_ptr<TErrorLogWatch> logWatch_;
+    std::unique_ptr<TNightFileWatch> nightFileWatch_;  // a night file's waiting lines the log could not say
     QWidget* invitation_ = nullptr;
     QMenu* siteMenu_ = nullptr;
     QMenu* languageMenu_ = nullptr;

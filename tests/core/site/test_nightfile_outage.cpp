@@ -136,6 +136,55 @@ TEST_F(NightFileOutage, LinesAFullDiskRefusedAreWrittenOnceInOrderWhenSpaceRetur
     EXPECT_EQ(fromDatabase, lost);
 }
 
+TEST_F(NightFileOutage, WaitingLinesTheFullLogCannotSayAreToldToTheWatcherOnceAndOnceWhenWritten) {
+    TSmallDisk disk(dir.Path() / "disk");
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here: " << disk.Why();
+    fs::create_directories(dir.Path() / "disk" / "NightFiles");
+    fs::create_directories(dir.Path() / "disk" / "LOGS");
+    fs::create_directory_symlink(dir.Path() / "disk" / "NightFiles", dir.Path() / "NightFiles");
+    fs::create_directory_symlink(dir.Path() / "disk" / "LOGS", dir.Path() / "LOGS");
+    std::vector<TNightFileNews> news;
+    TNightFileWatch watch([&news](const TNightFileNews& n) { news.push_back(n); });
+
+    const int id = AddSite({.Interval = 1});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    const std::string path = Path("Roof", clock.now);
+    disk.Fill();
+    auto s = std::make_unique<TSite>(*this, id);
+    s->acq.StartOrStop();
+    Run(*s, 5);
+    const size_t during = Writer(*s).Waiting();
+    ASSERT_GE(during, 5u);
+    ASSERT_EQ(news.size(), 1u) << "once, not at every reading that waits";
+    EXPECT_TRUE(news[0].Waiting);
+    EXPECT_EQ(news[0].Path, path);
+    EXPECT_NE(news[0].Reason.find(std::strerror(ENOSPC)), std::string::npos) << news[0].Reason;
+    EXPECT_EQ(DescribeNightFileNews(news[0]),
+              "the night file " + path + " cannot be written (" + news[0].Reason + "): its lines wait until it can");
+
+    disk.Free();
+    Run(*s, 1);
+    EXPECT_EQ(Writer(*s).Waiting(), 0u);
+    ASSERT_EQ(news.size(), 2u);
+    EXPECT_FALSE(news[1].Waiting);
+    EXPECT_EQ(news[1].Path, path);
+    EXPECT_EQ(news[1].Lines, during);
+    EXPECT_EQ(DescribeNightFileNews(news[1]),
+              "the night file " + path + " is written again, with the " + std::to_string(during) + " lines that waited");
+    s.reset();
+
+    // A failure the log can take is the log's alone.
+    fs::remove(dir.Path() / "NightFiles");
+    std::ofstream(dir.Path() / "NightFiles").put('x');
+    s = std::make_unique<TSite>(*this, id);
+    s->acq.StartOrStop();
+    Run(*s, 2);
+    ASSERT_GT(Writer(*s).Waiting(), 0u);
+    EXPECT_EQ(news.size(), 2u);
+    const auto log = LogLines("Roof");
+    EXPECT_NE(log.back().find(" - Night File Exception - "), std::string::npos) << log.back();
+}
+
 TEST_F(NightFileOutage, ARestartFillsInWhatTheFileLostFromTheDatabaseOnceAndCutsATornLine) {
     const int id = AddSite({.Interval = 10});
     clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);

@@ -210,6 +210,7 @@ TPlotTexts TReadingChart::Texts() const {
     t.Dusk = Tr(N_("dusk %1"));
     t.Dawn = Tr(N_("dawn %1"));
     t.NoReadings = Tr(N_("No readings"));
+    t.LeftOut = Tr(N_("%1 left out: a value no meter can give"));
     t.InfoLine = false;
     t.WholeHours = false;
     return t;
@@ -243,14 +244,19 @@ void PlotReadings(TReadingChart* view, const std::vector<TReadingRow>& rows, boo
                   std::optional<TQueryWindow> span, std::optional<TSitePosition> position) {
     std::vector<std::pair<double, double>> points;
     points.reserve(rows.size());
+    size_t leftOut = 0;
     for (const TReadingRow& r : rows) {
         const std::optional<double> v = corrected ? r.Corrected() : r.Value;
-        if (v && std::isfinite(*v)) points.emplace_back(r.DateTime, *v);
+        if (v && std::isfinite(*v))
+            points.emplace_back(r.DateTime, *v);
+        else if (r.LeftOut)
+            ++leftOut;
     }
     std::sort(points.begin(), points.end());
     points = Thinned(std::move(points));
 
     TNightPlotData d;
+    d.LeftOut = leftOut;
     d.Readings.reserve(points.size());
     for (const auto& [t, v] : points) d.Readings.push_back({t, v});
     if (span) {

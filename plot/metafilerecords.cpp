@@ -224,8 +224,9 @@ private:
 };
 
 // Windows-1252, the code page of WMF text in an ANSI_CHARSET font; what it
-// cannot show becomes '?'.
-char Cp1252(char16_t c) {
+// cannot hold becomes its nearest character ("\u221218\u00b0" reads -18\u00b0,
+// not ?18\u00b0), and '?' only when it has none.
+char Cp1252(char16_t c, int depth = 0) {
     if (c < 0x80 || (c >= 0xa0 && c <= 0xff)) return static_cast<char>(c);
     static const char16_t k80[32] = {0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021,
                                      0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017d, 0,
@@ -233,6 +234,23 @@ char Cp1252(char16_t c) {
                                      0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
     for (int i = 0; i < 32; ++i)
         if (k80[i] == c) return static_cast<char>(0x80 + i);
+    // Signs a chart's texts use that the code page lacks.
+    static const struct {
+        char16_t From;
+        char To;
+    } kNearest[] = {
+        {0x2212, '-'},  {0x2010, '-'},  {0x2011, '-'},  {0x2012, '-'},  {0x2043, '-'},  {0x2015, '\x97'},
+        {0x2032, '\''}, {0x2033, '"'},  {0x02bc, '\''}, {0x2044, '/'},  {0x2215, '/'},  {0x2236, ':'},
+        {0x2219, '\xb7'}, {0x22c5, '\xb7'}, {0x2264, '<'}, {0x2265, '>'},  {0x2248, '~'},  {0x223c, '~'},
+        {0x2009, ' '},  {0x200a, ' '},  {0x2007, ' '},  {0x2008, ' '},  {0x202f, '\xa0'}, {0x2002, ' '},
+        {0x2003, ' '},  {0x2190, '<'},  {0x2192, '>'},  {0x2080, '0'},  {0x2081, '1'},  {0x2082, '2'},
+    };
+    for (const auto& n : kNearest)
+        if (n.From == c) return n.To;
+    // A letter with a mark the page lacks ("\u0151") as its base letter, a
+    // compatibility form (full width, superscript) as its plain one.
+    const QString plain = QChar(c).decomposition();
+    if (!plain.isEmpty() && depth < 4 && plain[0].unicode() != c) return Cp1252(plain[0].unicode(), depth + 1);
     return '?';
 }
 

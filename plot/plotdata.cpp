@@ -126,11 +126,15 @@ TNightWindow WindowOf(int siteTimeZone, double nightDate, bool standardTime) {
     return w;
 }
 
-std::vector<TPlotPoint> PointsOf(const std::vector<TReadingRow>& rows, double localToUtc, double origin, double scale) {
+std::vector<TPlotPoint> PointsOf(const std::vector<TReadingRow>& rows, double localToUtc, double origin, double scale,
+                                 size_t& leftOut) {
     std::vector<TPlotPoint> points;
     points.reserve(rows.size());
     for (const TReadingRow& r : rows)
-        if (const auto v = r.Corrected()) points.push_back({(r.DateTime - localToUtc - origin) * scale, *v});
+        if (const auto v = r.Corrected())
+            points.push_back({(r.DateTime - localToUtc - origin) * scale, *v});
+        else if (r.LeftOut)
+            ++leftOut;
     return points;
 }
 
@@ -283,7 +287,8 @@ TNightPlotData LoadNightPlotData(fb::Database& db, int siteId, double nightDate)
     {
         fb::Transaction tr(db, fb::Isolation::ReadCommitted);
         tr.Start();
-        d.Readings = PointsOf(RunLocalQuery(tr, siteId, w.Utc, TSortOrder::Ascending), w.LocalToUtc, 0, 1);
+        d.Readings =
+            PointsOf(RunLocalQuery(tr, siteId, w.Utc, TSortOrder::Ascending), w.LocalToUtc, 0, 1, d.LeftOut);
         tr.Commit();
     }
     if (site.Latitude && site.Longitude)
@@ -315,7 +320,8 @@ THourglassData LoadHourglassData(fb::Database& db, int siteId, double fromDate, 
         const double midnight = w.Local.Start + 0.5;
         THourglassNight n;
         n.NightDate = night;
-        n.Readings = PointsOf(RunLocalQuery(tr, siteId, w.Utc, TSortOrder::Ascending), w.LocalToUtc, midnight, 24);
+        n.Readings = PointsOf(RunLocalQuery(tr, siteId, w.Utc, TSortOrder::Ascending), w.LocalToUtc, midnight, 24,
+                              h.LeftOut);
         n.CellHours = MedianInterval(n.Readings);
         if (h.HasTwilight) {
             std::vector<TSunEvent> crossings;

@@ -56,6 +56,7 @@ struct TNightPlotData {
     std::optional<double> Latitude, Longitude;  // degrees, north and east positive
     std::vector<TPlotPoint> Readings;           // oldest first
     std::optional<TNightAstronomy> Astronomy;   // empty: the site has no coordinates
+    size_t LeftOut = 0;  // readings of the night with a value no meter can give, not in Readings
 };
 
 // One column of the many-night picture.
@@ -74,6 +75,7 @@ struct THourglassData {
     std::optional<double> Latitude, Longitude;
     std::vector<THourglassNight> Nights;  // one per date, empty nights included
     bool HasTwilight = false;             // the curves were computed (the site has coordinates)
+    size_t LeftOut = 0;  // readings with a value no meter can give, in no night's Readings
 
     size_t ReadingCount() const;
 };
@@ -110,7 +112,8 @@ public:
 };
 
 // The night that begins at local noon of nightDate: the site's readings of
-// that window (corrected values; readings without one are left out) and,
+// that window (corrected values; readings without one are left out, and
+// those with a value no meter can give counted in LeftOut) and,
 // when the site has coordinates, its astronomy. Throws ENoSuchSite.
 TNightPlotData LoadNightPlotData(fb::Database& db, int siteId, double nightDate);
 // Every night from fromDate to toDate, in local standard time. twilight:

@@ -15,6 +15,7 @@
 
 #include "plot/colormap.h"
 #include "plot/timeaxis.h"
+#include "core/site/localquery.h"
 #include "core/station/myutils.h"
 
 namespace {
@@ -206,6 +207,38 @@ double HeaderHeight(const TFonts& f, bool subtitle = true) {
     return f.Base + LineHeight(f.Title) + (subtitle ? f.Base * 0.3 + LineHeight(f.Small) : 0);
 }
 
+// --- What can be drawn ---
+
+bool Drawable(const TPlotPoint& r) { return std::isfinite(r.Local) && IsMeterCorrectedValue(r.Value); }
+
+// The data without readings no scale can hold (one 1e308 would stretch the
+// ticks' loops for ever), those counted as left out; the data itself when
+// every reading is drawable, so that a year of readings is not copied.
+const TNightPlotData& DrawableNight(const TNightPlotData& d, std::optional<TNightPlotData>& copy) {
+    if (std::all_of(d.Readings.begin(), d.Readings.end(), [](const TPlotPoint& r) { return Drawable(r); })) return d;
+    copy = d;
+    auto& r = copy->Readings;
+    const auto kept = std::remove_if(r.begin(), r.end(), [](const TPlotPoint& x) { return !Drawable(x); });
+    copy->LeftOut += static_cast<size_t>(r.end() - kept);
+    r.erase(kept, r.end());
+    return *copy;
+}
+
+const THourglassData& DrawableNights(const THourglassData& d, std::optional<THourglassData>& copy) {
+    const bool all = std::all_of(d.Nights.begin(), d.Nights.end(), [](const THourglassNight& n) {
+        return std::all_of(n.Readings.begin(), n.Readings.end(), [](const TPlotPoint& r) { return Drawable(r); });
+    });
+    if (all) return d;
+    copy = d;
+    for (auto& n : copy->Nights) {
+        const auto kept =
+            std::remove_if(n.Readings.begin(), n.Readings.end(), [](const TPlotPoint& x) { return !Drawable(x); });
+        copy->LeftOut += static_cast<size_t>(n.Readings.end() - kept);
+        n.Readings.erase(kept, n.Readings.end());
+    }
+    return *copy;
+}
+
 // --- The night ---
 
 // What the header shows: the title's first line big, the rest and the subtitle small.
@@ -264,6 +297,7 @@ std::vector<TLegendItem> NightLegend(const TNightPlotData& d, const TPlotStyle& 
         items.push_back({TSwatch::Band, Over(s.Background, s.Moon), Q(t.MoonUp)});
     if (d.Astronomy && !d.Astronomy->Twilights.empty())
         items.push_back({TSwatch::DashedLine, s.Twilight, Q(t.Twilight)});
+    if (d.LeftOut > 0) items.push_back({TSwatch::Box, s.Background, WithArgument(t.LeftOut, std::to_string(d.LeftOut))});
     return items;
 }
 
@@ -368,11 +402,13 @@ double TNightPlotLayout::Y(double value) const {
 }
 
 TNightPlotLayout NightPlotLayout(const TNightPlotData& data, QSize size, const TPlotTexts& texts) {
-    return NightFrame(data, size, {}, texts).L;
+    std::optional<TNightPlotData> copy;
+    return NightFrame(DrawableNight(data, copy), size, {}, texts).L;
 }
 
 double ReadingMarkerRadius(const TNightPlotData& data, QSize size, const TPlotTexts& texts) {
-    return NightFrame(data, size, {}, texts).Marker;
+    std::optional<TNightPlotData> copy;
+    return NightFrame(DrawableNight(data, copy), size, {}, texts).Marker;
 }
 
 namespace {
@@ -410,8 +446,10 @@ std::string PeriodTitleDate(double fromDate, double toDate) {
     return std::to_string(a.day) + " " + kMonths[a.month - 1] + " " + std::to_string(a.year) + " to " + end;
 }
 
-void RenderNightPlot(const TNightPlotData& d, QPainter& p, QSize size, const TPlotStyle& style,
+void RenderNightPlot(const TNightPlotData& data, QPainter& p, QSize size, const TPlotStyle& style,
                      const TPlotTexts& texts) {
+    std::optional<TNightPlotData> copy;
+    const TNightPlotData& d = DrawableNight(data, copy);
     const TNightFrame fr = NightFrame(d, size, style, texts);
     const TNightPlotLayout& L = fr.L;
     const TFonts& f = fr.F;
@@ -621,6 +659,9 @@ THourglassFrame HourglassFrame(const THourglassData& d, QSize size, const TPlotS
     if (d.HasTwilight)
         fr.Legend.push_back(
             {TSwatch::HaloLine, style.Twilight, QString::fromUtf8("Sun at \u221218\u00b0 (astronomical dusk, dawn)")});
+    if (d.LeftOut > 0)
+        fr.Legend.push_back({TSwatch::Box, style.Background,
+                             WithArgument(TPlotTexts{}.LeftOut, std::to_string(d.LeftOut))});
     const double legendH =
         static_cast<double>(LegendRows(fr.Legend, f, size.width() - 2 * m).size()) * LegendRowHeight(f);
 
@@ -661,7 +702,10 @@ double THourglassLayout::Y(double hours) const {
     return Plot.top() + (hours - TopHours) / (BottomHours - TopHours) * Plot.height();
 }
 
-THourglassLayout HourglassLayout(const THourglassData& data, QSize size) { return HourglassFrame(data, size, {}).L; }
+THourglassLayout HourglassLayout(const THourglassData& data, QSize size) {
+    std::optional<THourglassData> copy;
+    return HourglassFrame(DrawableNights(data, copy), size, {}).L;
+}
 
 QColor HourglassColour(double value, const THourglassLayout& layout) {
     // Viridis runs dark to light: the darkest sky takes its dark end.
@@ -670,7 +714,9 @@ QColor HourglassColour(double value, const THourglassLayout& layout) {
     return QColor(c.R, c.G, c.B);
 }
 
-void RenderHourglass(const THourglassData& d, QPainter& p, QSize size, const TPlotStyle& style) {
+void RenderHourglass(const THourglassData& data, QPainter& p, QSize size, const TPlotStyle& style) {
+    std::optional<THourglassData> copy;
+    const THourglassData& d = DrawableNights(data, copy);
     const THourglassFrame fr = HourglassFrame(d, size, style);
     const THourglassLayout& L = fr.L;
     const TFonts& f = fr.F;

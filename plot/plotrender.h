@@ -37,6 +37,7 @@ struct TPlotTexts {
     std::string Dusk = "dusk %1";
     std::string Dawn = "dawn %1";
     std::string NoReadings = "No readings in this night";
+    std::string LeftOut = "%1 left out: a value no meter can give";  // readings, on the legend
     bool InfoLine = true;    // the Moon's line under the legend, or why there is none
     bool WholeHours = true;  // hours on the hour as "18" (the axis title says "hours")
 };
@@ -50,6 +51,8 @@ struct TNightPlotLayout {
     double X(double local) const;
     double Y(double value) const;
 };
+// A reading whose value no meter can give (or whose time is no time) is
+// left out of the drawing and counted on its legend, whoever made the data.
 // The same drawing serves any span: a night, a few readings, months; the
 // time axis labels round times that never repeat, readings stand apart as
 // markers when they are few, and a gap of more than three intervals is a break.

@@ -159,6 +159,24 @@ bool ParseRow(std::string_view line, const TCommunityColumns& c, TCommunityRow& 
             return false;
         }
     }
+    // Held to what a meter can report, as its reply is: no meter gave a value beyond it.
+    const struct {
+        const TMeterRange& range;
+        const char* name;
+        int column;
+        std::optional<double> value;
+    } bounded[] = {
+        {kSkyBrightnessRange, "MSAS", c.Msas, r.Msas},
+        {kTemperatureRange, "the temperature", c.Temperature, r.Temperature},
+        {kCountsRange, "the counts", c.Counts, OptionalNumber(f, c.Counts)},
+        {kFrequencyRange, "the frequency", c.Frequency, OptionalNumber(f, c.Frequency)},
+    };
+    for (const auto& b : bounded)
+        if (b.value && !b.range.Contains(*b.value)) {
+            why = std::string(b.name) + " " + Quote(Trim(f[static_cast<size_t>(b.column)])) +
+                  " is outside what a meter can report (" + b.range.Text() + ")";
+            return false;
+        }
     if (c.Local >= 0) {
         double local = 0;
         if (ParseCommunityTime(Trim(f[static_cast<size_t>(c.Local)]), local)) r.Local = local;

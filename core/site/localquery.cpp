@@ -10,6 +10,7 @@
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
 #include "core/station/sqm.h"
+#include "core/site/siterules.h"
 
 namespace {
 
@@ -45,6 +46,36 @@ std::string Text(const fb::Query& q, int i) {
     return Trim(q.Fields(i).AsString());
 }
 
+// The offsets a site may have, which every stored reading copies.
+const TSiteRules::TFieldRange& OffsetRange() { return *TSiteRules::RangeOf("SIT_OFFSET"); }
+
+// The statistics' test of a row whose value or offset no meter and no site
+// gives; a null column passes it (unknown), as the rows read it.
+std::string ImpossibleValueCondition() {
+    const auto& o = OffsetRange();
+    return "(REA_SQMVALUE NOT BETWEEN " + std::to_string(kMinSkyBrightness) + " AND " +
+           std::to_string(kMaxSkyBrightness) + " OR REA_SQMOFFSET NOT BETWEEN " + std::to_string(o.Min) + " AND " +
+           std::to_string(o.Max) + ")";
+}
+
+// Empties what no meter gives, and marks the row.
+void LeaveOutImpossible(TReadingRow& r) {
+    const auto& o = OffsetRange();
+    auto drop = [&](std::optional<double>& v, bool inside) {
+        if (v && !inside) {
+            v.reset();
+            r.LeftOut = true;
+        }
+    };
+    const bool valueInside = !r.Value || kSkyBrightnessRange.Contains(*r.Value);
+    const bool offsetInside = !r.Offset || (*r.Offset >= o.Min && *r.Offset <= o.Max);
+    if (!valueInside || !offsetInside) {
+        drop(r.Value, false);
+        drop(r.Offset, false);
+    }
+    drop(r.Temperature, !r.Temperature || kTemperatureRange.Contains(*r.Temperature));
+}
+
 TReadingRow RowFrom(const fb::Query& q, const TColumns& c) {
     TReadingRow r;
     r.Code = Text(q, c.At[TColumns::Code]);
@@ -65,6 +96,7 @@ TReadingRow RowFrom(const fb::Query& q, const TColumns& c) {
     r.MoonIllum = OptDouble(q, c.At[TColumns::MoonIllum]);
     r.NightEnds = OptDouble(q, c.At[TColumns::Downing]);
     r.NightStarts = OptDouble(q, c.At[TColumns::Twilight]);
+    LeaveOutImpossible(r);
     return r;
 }
 
@@ -103,6 +135,17 @@ std::optional<double> TReadingRow::Nelm() const {
     const auto c = Corrected();
     if (!c) return std::nullopt;
     return TSQM::ComputeNELM(*c);
+}
+
+bool IsMeterCorrectedValue(double value) {
+    const auto& o = OffsetRange();
+    return value >= kMinSkyBrightness + o.Min && value <= kMaxSkyBrightness + o.Max;
+}
+
+std::string LeftOutNote(size_t readings) {
+    return std::to_string(readings) + " " +
+           (readings == 1 ? Tr("reading with a value no meter can give left out")
+                          : Tr("readings with a value no meter can give left out"));
 }
 
 std::string FlagText(int64_t flag) { return flag != 0 ? Tr("Yes") : Tr("No"); }
@@ -225,21 +268,26 @@ TStatistics ReadStatistics(fb::Database& db, int siteId, const TQueryWindow& w) 
     snapshot.Start();
     const std::string condition = QueryCondition(w);
     fb::Query q(snapshot);
-    q.SetSQL("SELECT COUNT(REA_CODE) AS NUMERO, AVG(REA_SQMVALUE+REA_SQMOFFSET) AS MEDIA FROM READINGS\n" +
-             condition);
+    // A value no meter gives is neither counted nor summed (one 1e308 would overflow the sum).
+    const std::string impossible = ImpossibleValueCondition();
+    q.SetSQL("SELECT COUNT(REA_CODE) AS NUMERO, COUNT(CASE WHEN " + impossible +
+             " THEN 1 END) AS FUORI, AVG(CASE WHEN " + impossible +
+             " THEN NULL ELSE REA_SQMVALUE+REA_SQMOFFSET END) AS MEDIA FROM READINGS\n" + condition);
     q.SetInteger("SIT_ID", siteId);
     q.Open();
     std::optional<double> mean;
     int64_t n = 0;
+    const int64_t leftOut = q.FieldByName("FUORI").AsInteger();
     if (!q.FieldByName("MEDIA").IsNull()) {
         mean = q.FieldByName("MEDIA").AsDouble();
-        n = q.FieldByName("NUMERO").AsInteger();
+        n = q.FieldByName("NUMERO").AsInteger() - leftOut;
     }
     q.Close();
     std::vector<double> x;
     if (n >= 2) {
         x.reserve(static_cast<size_t>(n));
-        q.SetSQL("SELECT REA_SQMVALUE, REA_SQMOFFSET FROM READINGS\n" + condition + "\nORDER BY REA_SQMVALUE ASC");
+        q.SetSQL("SELECT REA_SQMVALUE, REA_SQMOFFSET FROM READINGS\n" + condition + " AND NOT " + impossible +
+                 "\nORDER BY REA_SQMVALUE ASC");
         q.SetInteger("SIT_ID", siteId);
         for (q.Open(); !q.Eof(); q.Next()) {
             // A null value or offset adds nothing to the average either.
@@ -249,7 +297,9 @@ TStatistics ReadStatistics(fb::Database& db, int siteId, const TQueryWindow& w) 
         q.Close();
     }
     snapshot.Commit();
-    return StatisticsOf(n, mean, x);
+    TStatistics s = StatisticsOf(n, mean, x);
+    s.LeftOut = leftOut;
+    return s;
 }
 
 TQueryResult RunQueryWithStatistics(fb::Transaction& tr, int siteId, const TQueryWindow& w, TSortOrder order,

@@ -28,12 +28,23 @@ struct TReadingRow {
     std::optional<int64_t> State;
     int64_t Uploaded = 0, Syncro = 0, Modified = 0;
     std::string Origin;
+    // Its stored value, offset or temperature is one no meter gives (an older
+    // version's import, a network import, a hand edit): read as empty, so no
+    // list, chart or sum takes it, and the readers say so.
+    bool LeftOut = false;
 
     // C_SQMVALUECORR: the value corrected by the offset in force then.
     std::optional<double> Corrected() const;
     // C_NELM: the limiting magnitude of the corrected value.
     std::optional<double> Nelm() const;
 };
+
+// A corrected sky brightness as a meter's value and a site's offset can
+// make it: a picture or a sum leaves out any other.
+bool IsMeterCorrectedValue(double value);
+// "1 reading with a value no meter can give left out": the note every
+// reader shows where it left out such readings.
+std::string LeftOutNote(size_t readings);
 
 // The texts of the flags: "Yes"/"No", and "Daytime" for a daylight state.
 std::string FlagText(int64_t flag);
@@ -102,6 +113,7 @@ std::vector<TReadingRow> RunLocalQuery(fb::Transaction& tr, int siteId, const TQ
 
 struct TStatistics {
     int64_t Count = 0;
+    int64_t LeftOut = 0;  // readings with a value no meter gives, not counted
     std::optional<double> Average, Deviation, Median, Maximum, Minimum;
 };
 // Count and average from the database, the rest from the corrected values

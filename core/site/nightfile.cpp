@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 
 #include "core/station/errorlog.h"
 #include "core/station/fbdb.h"
+#include "core/station/i18n.h"
 #include "core/station/myutils.h"
 #include "core/station/sqm.h"
 #include "core/station/tcpclient.h"
@@ -135,12 +137,40 @@ void WriteAll(int fd, const std::string& data) {
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
 
-void LogFailure(const TSiteRow& site, double logTime, const std::string& path, const std::string& why) {
+// True when the log took the line.
+bool LogFailure(const TSiteRow& site, double logTime, const std::string& path, const std::string& why) {
     try {
-        WriteErrorLog(FormatLogTime(logTime) + " - Night File Exception - " + path + ": " + OneLine(why), site.Name);
+        return TErrorLog().WriteError(
+            FormatLogTime(logTime) + " - Night File Exception - " + path + ": " + OneLine(why), site.Name);
     } catch (...) {
         // Not even the log: the reading is stored all the same.
+        return false;
     }
+}
+
+// The watchers, the latest alive hears the news.
+struct TNightWatchState {
+    std::mutex lock;
+    std::vector<std::pair<const TNightFileWatch*, TNightFileWatcher>> watchers;
+};
+
+TNightWatchState& WatchState() {
+    static TNightWatchState state;
+    return state;
+}
+
+void Tell(const TNightFileNews& news) {
+    TNightFileWatcher watcher;
+    {
+        std::lock_guard<std::mutex> hold(WatchState().lock);
+        if (!WatchState().watchers.empty()) watcher = WatchState().watchers.back().second;
+    }
+    if (watcher) watcher(news);  // outside the lock: it may write a log of its own
+}
+
+std::string Replaced(std::string text, const std::string& mark, const std::string& by) {
+    const size_t at = text.find(mark);
+    return at == std::string::npos ? text : text.replace(at, mark.size(), by);
 }
 
 bool ParseNumber(const std::string& s, double& out) {
@@ -151,6 +181,26 @@ bool ParseNumber(const std::string& s, double& out) {
 }
 
 }  // namespace
+
+TNightFileWatch::TNightFileWatch(TNightFileWatcher watcher) {
+    std::lock_guard<std::mutex> hold(WatchState().lock);
+    WatchState().watchers.emplace_back(this, std::move(watcher));
+}
+
+TNightFileWatch::~TNightFileWatch() {
+    std::lock_guard<std::mutex> hold(WatchState().lock);
+    std::erase_if(WatchState().watchers, [this](const auto& w) { return w.first == this; });
+}
+
+std::string DescribeNightFileNews(const TNightFileNews& news) {
+    if (news.Waiting)
+        return Replaced(Replaced(Tr("the night file %1 cannot be written (%2): its lines wait until it can"), "%1",
+                                 Printable(news.Path)),
+                        "%2", Printable(OneLine(news.Reason)));
+    return Replaced(Replaced(Tr("the night file %1 is written again, with the %2 lines that waited"), "%1",
+                             Printable(news.Path)),
+                    "%2", std::to_string(news.Lines));
+}
 
 std::string NightFileSafeName(const std::string& siteName) {
     std::string out = siteName;
@@ -416,6 +466,12 @@ struct TFileEnd {
     off_t Complete = 0;
     std::set<long long> Times;
     std::optional<long long> LastMs;
+    // A reading at ms is one of the file's lines. The file writes its time to
+    // the millisecond from the meter's clock, the database keeps it to 0.1 ms
+    // and gives it back as a date-time: rounded apart, one reading can read
+    // 1 ms off. Two readings of a site are never that close (one conversation
+    // with the meter at a time, a key per second).
+    bool Holds(long long ms) const { return Times.count(ms - 1) + Times.count(ms) + Times.count(ms + 1) > 0; }
 };
 
 // A night is a few hundred kilobytes; a file far larger is none of ours to read.
@@ -492,7 +548,8 @@ std::vector<TNightFileWriter::TLine> TNightFileWriter::FromDatabase(const TSiteR
             r.Temperature = q.Fields(1).IsNull() ? 0 : q.Fields(1).AsDouble();
             r.Msas = q.Fields(2).IsNull() ? 0 : q.Fields(2).AsDouble();
             const long long ms = Ms(r.Utc);
-            if (ms <= afterMs || ms >= first.UtcMs) continue;
+            // The file's last line itself may read 1 ms later from here (see TFileEnd::Holds).
+            if (ms <= afterMs + 1 || ms >= first.UtcMs - 1) continue;
             try {
                 out.push_back({first.Path, ms, r.Utc, r.Local, FormatNightRow(r)});
             } catch (const std::out_of_range&) {
@@ -532,7 +589,7 @@ void TNightFileWriter::WriteFile(const std::string& path, std::vector<TLine> lin
             if (::ftruncate(fd, end.Complete) != 0) Fail(std::string("cannot cut a torn line: ") + std::strerror(errno));
             size = end.Complete;
         }
-        lines.erase(std::remove_if(lines.begin(), lines.end(), [&end](const TLine& l) { return end.Times.count(l.UtcMs) > 0; }),
+        lines.erase(std::remove_if(lines.begin(), lines.end(), [&end](const TLine& l) { return end.Holds(l.UtcMs); }),
                     lines.end());
         if (end.LastMs && !lines.empty()) {
             std::vector<TLine> missing;
@@ -541,7 +598,7 @@ void TNightFileWriter::WriteFile(const std::string& path, std::vector<TLine> lin
             } catch (const std::exception&) {
                 // The database cannot tell: the lines at hand still go in.
             }
-            std::erase_if(missing, [&end](const TLine& l) { return end.Times.count(l.UtcMs) > 0; });
+            std::erase_if(missing, [&end](const TLine& l) { return end.Holds(l.UtcMs); });
             lines.insert(lines.begin(), missing.begin(), missing.end());
         }
     }
@@ -612,12 +669,20 @@ void TNightFileWriter::Append(const TSiteRow& site, const TSQM& station, double 
                 Remove(failing_, path);
                 LogLine(site, FormatLogTime(logTime) + " - Night File - " + path + ": written again, with the " +
                                   std::to_string(waited) + " line" + (waited == 1 ? "" : "s") + " that waited");
+                if (Contains(unlogged_, path)) {
+                    Remove(unlogged_, path);
+                    Tell({false, path, {}, waited});
+                }
             }
         } catch (const std::exception& e) {
             Remove(known_, path);
             if (!Contains(failing_, path)) {
                 failing_.push_back(path);
-                LogFailure(site, logTime, path, std::string(e.what()) + " (its lines wait until it can be written)");
+                if (!LogFailure(site, logTime, path, std::string(e.what()) + " (its lines wait until it can be written)")) {
+                    // Said nowhere else: the owner says it, once.
+                    unlogged_.push_back(path);
+                    Tell({true, path, e.what(), 0});
+                }
             }
         } catch (...) {
             Remove(known_, path);

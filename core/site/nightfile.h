@@ -4,6 +4,7 @@
 // (local noon to local noon), beside the program in NightFiles/<site>/.
 // Other programs read these files; the database stays the station's record.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -91,6 +92,28 @@ struct TMeterReplies {
     std::string Ix, Rx, Cx;
 };
 TMeterReplies AskMeterReplies(const std::string& host, int port, int timeoutMs);
+// What the owner must hear of a night file whose failure its site's error
+// log could not take (a full disk takes both): that its lines wait, and
+// that they were written. One word per outage of each file, none while the
+// log says it.
+struct TNightFileNews {
+    bool Waiting = false;  // true: its lines wait; false: written again
+    std::string Path;
+    std::string Reason;  // why it cannot be written; empty when written again
+    size_t Lines = 0;    // the lines that waited, when written again
+};
+using TNightFileWatcher = std::function<void(const TNightFileNews&)>;
+// Installs a watcher for as long as it lives, as TErrorLogWatch does (the
+// latest alive hears the news, from the thread that appends, and must not block).
+class TNightFileWatch {
+public:
+    explicit TNightFileWatch(TNightFileWatcher watcher);
+    ~TNightFileWatch();
+    TNightFileWatch(const TNightFileWatch&) = delete;
+    TNightFileWatch& operator=(const TNightFileWatch&) = delete;
+};
+// The sentence a watcher shows.
+std::string DescribeNightFileNews(const TNightFileNews& news);
 
 // The night file of a site's acquisition. Append never throws: a failure is
 // written to the site's error log and the acquisition goes on.
@@ -160,6 +183,7 @@ private:
     std::vector<TLine> waiting_;      // oldest first
     std::vector<std::string> known_;  // files whose end this run has written
     std::vector<std::string> failing_;  // files whose failure is logged and not yet over
+    std::vector<std::string> unlogged_;  // of those, the ones whose failure the log lost: the watcher heard it
     std::string headerPath_, headerText_;  // the header of a file that could not be begun yet
     std::optional<TMeterReplies> replies_;  // for the next file begun
 };

@@ -46,7 +46,35 @@ std::string CurrentExceptionText() {
     }
 }
 
-bool Within(double v, double min, double max) { return v >= min && v <= max; }
+// The reply's fields between its commas, the blanks at their ends trimmed
+// as the split does. A blank or a control byte inside a field ("02 7.0C")
+// stays in it, so that the field fails as one that is not one number
+// instead of splitting into two numbers of which the first would be taken.
+// A meter never quotes; a line with a quote is split as the spec's split does.
+std::vector<std::string> ReplyFields(const std::string& line) {
+    std::vector<std::string> fields;
+    if (line.find('"') != std::string::npos) {
+        SplitDelimited(',', line, &fields);
+        return fields;
+    }
+    const auto blank = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 1 && u <= 32;
+    };
+    size_t at = 0;
+    for (;;) {
+        const size_t comma = line.find(',', at);
+        size_t from = at, to = comma == std::string::npos ? line.size() : comma;
+        while (from < to && blank(line[from])) ++from;
+        while (to > from && blank(line[to - 1])) --to;
+        fields.push_back(line.substr(from, to - from));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    // A line of blanks alone holds no field, as with the split.
+    if (fields.size() == 1 && fields[0].empty()) fields.clear();
+    return fields;
+}
 
 // A bound of the meter's ranges, all whole numbers.
 std::string WholeNumber(double v) { return std::to_string(static_cast<long long>(v)); }
@@ -58,13 +86,14 @@ double RoundTo(double v, long double scale) {
 
 }  // namespace
 
+std::string TMeterRange::Text() const { return WholeNumber(Min) + " to " + WholeNumber(Max) + Unit; }
+
 bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
         return false;
     };
-    std::vector<std::string> items;
-    SplitDelimited(',', line, &items);
+    const std::vector<std::string> items = ReplyFields(line);
     if (items.empty() || items[0] != "r") return fail("Not a reading reply");
     if (items.size() < 6) return fail("Reading reply with too few items");
     SqmReadingReply r;
@@ -79,24 +108,18 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
     r.Temperature = RoundTo(value, 10);
     // The values as they would be stored, against what a meter can report.
     const struct {
-        bool inside;
-        const char* what;
+        const TMeterRange& range;
+        double value;
         const std::string& item;
-        double min, max;
-        const char* unit;
     } ranges[] = {
-        {Within(r.SQMValue, kMinSkyBrightness, kMaxSkyBrightness), "Sky brightness", items[1], kMinSkyBrightness,
-         kMaxSkyBrightness, " mag/arcsec\u00b2"},
-        {Within(r.Frequency, 0, kMaxFrequencyHz), "Frequency", items[2], 0, kMaxFrequencyHz, " Hz"},
-        {Within(r.Counts, 0, kMaxCounts), "Period counts", items[3], 0, kMaxCounts, ""},
-        {Within(r.Period, 0, kMaxPeriodSeconds), "Period", items[4], 0, kMaxPeriodSeconds, " s"},
-        {Within(r.Temperature, kMinTemperature, kMaxTemperature), "Temperature", items[5], kMinTemperature,
-         kMaxTemperature, " \u00b0C"},
+        {kSkyBrightnessRange, r.SQMValue, items[1]}, {kFrequencyRange, static_cast<double>(r.Frequency), items[2]},
+        {kCountsRange, static_cast<double>(r.Counts), items[3]}, {kPeriodRange, r.Period, items[4]},
+        {kTemperatureRange, r.Temperature, items[5]},
     };
     for (const auto& c : ranges)
-        if (!c.inside)
-            return fail(std::string(c.what) + " '" + Printable(c.item) + "' out of range (" + WholeNumber(c.min) +
-                        " to " + WholeNumber(c.max) + c.unit + ")");
+        if (!c.range.Contains(c.value))
+            return fail(std::string(c.range.What) + " '" + Printable(c.item) + "' out of range (" + c.range.Text() +
+                        ")");
     out = r;
     return true;
 }

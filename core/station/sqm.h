@@ -170,6 +170,23 @@ constexpr int32_t kMaxFrequencyHz = 100000000;
 constexpr double kMaxPeriodSeconds = 3600;
 constexpr int32_t kMaxCounts = 2000000000;
 
+// One of those ranges, for a reply, an imported line or a stored reading alike.
+struct TMeterRange {
+    const char* What;  // "Sky brightness"
+    double Min, Max;
+    const char* Unit;  // " mag/arcsec²"
+    // False for NaN too.
+    constexpr bool Contains(double v) const { return v >= Min && v <= Max; }
+    // "-15 to 35 mag/arcsec²"
+    std::string Text() const;
+};
+inline constexpr TMeterRange kSkyBrightnessRange{"Sky brightness", kMinSkyBrightness, kMaxSkyBrightness,
+                                                 " mag/arcsec\u00b2"};
+inline constexpr TMeterRange kFrequencyRange{"Frequency", 0, kMaxFrequencyHz, " Hz"};
+inline constexpr TMeterRange kCountsRange{"Period counts", 0, kMaxCounts, ""};
+inline constexpr TMeterRange kPeriodRange{"Period", 0, kMaxPeriodSeconds, " s"};
+inline constexpr TMeterRange kTemperatureRange{"Temperature", kMinTemperature, kMaxTemperature, " \u00b0C"};
+
 // Parse a meter line; false (and an error text) when it is not a complete
 // reply of that kind or a value lies outside what a meter can report.
 // Independent of the user's locale.

@@ -78,7 +78,8 @@ void Add(CLI::App& root) {
         "(imported) and not uploaded; an imported reading already stored under the same key is updated, a "
         "reading from the meter is left as it is and counted as already stored. Anything but a regular file, "
         "a file over 128 MB or a line over 1024 characters is refused as a whole. "
-        "A malformed line is named (FILE:LINE) and skipped. Exit status 1 when a file was not imported "
+        "A malformed line, or one with a value no meter can report, is named (FILE:LINE) and skipped. "
+        "Exit status 1 when a file was not imported "
         "or a line was skipped.");
     cli::SetAction(c, [o] { return Import(*o); });
 }

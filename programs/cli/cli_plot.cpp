@@ -8,6 +8,7 @@
 #include <string>
 
 #include "programs/cli/cli.h"
+#include "core/site/localquery.h"
 #include "core/station/fbdb.h"
 #include "core/station/myutils.h"
 #include "plot/plotdata.h"
@@ -44,6 +45,7 @@ int Night(const Options& o) {
     cli::OpenLocalDatabase(db, o.db);
     const TNightPlotData data = LoadNightPlotData(db, o.site, night);
     db.Close();
+    if (data.LeftOut > 0) std::cerr << "plot: " << LeftOutNote(data.LeftOut) << "\n";
     if (data.Readings.empty()) {
         std::cerr << "plot: no readings of site " << o.site << " in the night of " << IsoDateText(night) << "\n";
         return 1;
@@ -64,6 +66,7 @@ int Hourglass(const Options& o) {
     cli::OpenLocalDatabase(db, o.db);
     const THourglassData data = LoadHourglassData(db, o.site, from, to, !o.noTwilight);
     db.Close();
+    if (data.LeftOut > 0) std::cerr << "plot: " << LeftOutNote(data.LeftOut) << "\n";
     if (data.ReadingCount() == 0) {
         std::cerr << "plot: no readings of site " << o.site << " in the nights from " << o.from << " to " << o.to
                   << "\n";

@@ -1,5 +1,6 @@
 // kalosqm-cli readings | export: the stored readings of a site, as the
 // query page of its window selects, counts and exports them.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -27,6 +28,10 @@ struct ExportOptions {
 std::vector<std::string> RowCells(const TReadingRow& r) {
     return {FormatSqlDateTime(r.DateTime), cli::Cell(r.Corrected(), 2), cli::Cell(r.Nelm(), 2),
             cli::Cell(r.Temperature, 1), FlagText(r.Uploaded), FlagText(r.Syncro), StateText(r.State)};
+}
+
+size_t LeftOutCount(const std::vector<TReadingRow>& rows) {
+    return static_cast<size_t>(std::count_if(rows.begin(), rows.end(), [](const TReadingRow& r) { return r.LeftOut; }));
 }
 
 int Readings(const ReadingsOptions& o) {
@@ -59,6 +64,7 @@ int Readings(const ReadingsOptions& o) {
                              {texts.begin(), texts.end()});
     }
     std::cout.flush();
+    if (const size_t n = LeftOutCount(result.Rows)) std::cerr << "kalosqm-cli: readings: " << LeftOutNote(n) << "\n";
     return std::cout ? 0 : 1;
 }
 
@@ -83,6 +89,7 @@ int Export(const ExportOptions& o) {
     // The file is the window's: in the user's locale, for a spreadsheet.
     ExportReadings(o.out, rows, UserFormatSettings());
     std::cout << rows.size() << " readings written to " << o.out << "\n";
+    if (const size_t n = LeftOutCount(rows)) std::cerr << "kalosqm-cli: export: " << LeftOutNote(n) << "\n";
     return 0;
 }
 

@@ -111,6 +111,9 @@ TMainForm::TMainForm(TData& data, TSiteCommons& common, const QStringList& argum
     logWatch_ = std::make_unique<TErrorLogWatch>([this](const TErrorLogNews& news) {
         QMetaObject::invokeMethod(this, [this, news] { ShowLogNews(news); }, Qt::QueuedConnection);
     });
+    nightFileWatch_ = std::make_unique<TNightFileWatch>([this](const TNightFileNews& news) {
+        QMetaObject::invokeMethod(this, [this, news] { ShowNightFileNews(news); }, Qt::QueuedConnection);
+    });
 
     // The first argument "noautoplay" (exactly so) keeps autostart sites closed.
     autoStartPending_ = !(arguments.size() > 1 && arguments.at(1) == QStringLiteral("noautoplay"));
@@ -121,6 +124,7 @@ TMainForm::TMainForm(TData& data, TSiteCommons& common, const QStringList& argum
 
 TMainForm::~TMainForm() {
     logWatch_.reset();  // no news for a window going away
+    nightFileWatch_.reset();
     // The area outlives this part of the object: it must not call back in
     // while the base classes take the site windows down.
     disconnect(mdi_, nullptr, this, nullptr);
@@ -232,6 +236,15 @@ void TMainForm::ShowLogNews(const TErrorLogNews& news) {
     QString shown = QString::fromStdString(text);
     shown[0] = shown[0].toUpper();
     logPanel_->setStyleSheet(news.Failing ? QStringLiteral("color: red") : QString());
+    logPanel_->setText(shown);
+}
+
+void TMainForm::ShowNightFileNews(const TNightFileNews& news) {
+    const std::string text = DescribeNightFileNews(news);
+    std::fprintf(stderr, "kalosqm: %s\n", text.c_str());
+    QString shown = QString::fromStdString(text);
+    shown[0] = shown[0].toUpper();
+    logPanel_->setStyleSheet(news.Waiting ? QStringLiteral("color: red") : QString());
     logPanel_->setText(shown);
 }
 

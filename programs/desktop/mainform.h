@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/site/nightfile.h"
 #include "core/station/errorlog.h"
 #include "gui/guiports.h"
 
@@ -97,6 +98,7 @@ private:
     void ShowLogNews(const TErrorLogNews& news);
     // The Internet time asked on the program's time lane; then shows it.
     void AskInternetTime(bool setClock, std::function<void(const TTimeAnswer&)> then);
+    void ShowNightFileNews(const TNightFileNews& news);
 
     TData& data_;
     TSiteCommons& common_;
@@ -107,6 +109,7 @@ private:
     std::unique_ptr<TErrorLogWatch> logWatch_;
     std::unique_ptr<TGuiJobs> jobs_;  // the menu's talks with the time servers
     bool timeAsked_ = false;
+    std::unique_ptr<TNightFileWatch> nightFileWatch_;  // a night file's waiting lines the log could not say
     QWidget* invitation_ = nullptr;
     QMenu* siteMenu_ = nullptr;
     QMenu* languageMenu_ = nullptr;

@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     RegisterTranslation();
+    // A night file whose lines wait while its log cannot say so is said here, as a failing log is.
+    const TNightFileWatch nightFiles(
+        [](const TNightFileNews& news) { Say("kalosqm-station: " + DescribeNightFileNews(news)); });
     TSignals signals;
     if (options.Demo) return RunDemo(options, signals);
 

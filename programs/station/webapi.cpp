@@ -148,7 +148,7 @@ std::string StatsJson(const TSiteRow& site, const TQueryWindow& window, const TS
     return "{\"site\":" + SiteJson(site) + "," + WindowJson(window) + ",\"count\":" + std::to_string(s.Count) +
            ",\"average\":" + JsonNumber(s.Average) + ",\"deviation\":" + JsonNumber(s.Deviation) +
            ",\"median\":" + JsonNumber(s.Median) + ",\"maximum\":" + JsonNumber(s.Maximum) +
-           ",\"minimum\":" + JsonNumber(s.Minimum) + "}\n";
+           ",\"minimum\":" + JsonNumber(s.Minimum) + ",\"left_out\":" + std::to_string(s.LeftOut) + "}\n";
 }
 
 std::string MetricLabel(const std::string& text) {

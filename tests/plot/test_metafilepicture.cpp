@@ -131,4 +131,24 @@ TEST(MetafilePicture, AWideWindowsMetafileKeepsItsCoordinatesIn16BitsAndItsTexts
     EXPECT_EQ(WmfTexts(records), std::vector<QByteArray>{QByteArray("21.5 mag/arcsec\xb2 at 8\xb0" "C")});
 }
 
+TEST(MetafilePicture, AWindowsMetafileWritesWhatWindows1252LacksAsItsNearestCharacter) {
+    App();
+    TMetafilePicture picture(QSize(600, 100), TPictureFormat::Metafile);
+    {
+        QPainter p(&picture);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(20);
+        p.setFont(font);
+        p.setPen(QColor(0, 0, 0));
+        p.drawText(QPointF(10, 30), QStringLiteral("Sun at \u221218\u00b0 \u2264 2\u2032 \u2010 Pet\u0151fi 1\u2009000"));
+        p.drawText(QPointF(10, 70), QStringLiteral("\u263a"));
+    }
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("signs.wmf"));
+    QString error;
+    ASSERT_TRUE(picture.Save(file, &error)) << error.toStdString();
+    EXPECT_EQ(WmfTexts(WmfRecords(ReadAll(file))),
+              (std::vector<QByteArray>{QByteArray("Sun at -18\xb0 < 2' - Petofi 1 000"), QByteArray("?")}));
+}
+
 }  // namespace

@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <future>
+#include <limits>
 #include <set>
 
 #include "plot/colormap.h"
@@ -246,6 +249,60 @@ TEST_F(PlotTest, EachReadingLandsWhereTheLayoutPutsItInThePngAndTheSvgWithTheBri
     EXPECT_TRUE(svg.HasText("Sky brightness (" + std::to_string(d.Readings.size()) + " readings)"));
     for (const char* legend : {"Astronomical night", "Moon above the horizon", "Sun at \u221218\u00b0"})
         EXPECT_FALSE(svg.HasText(legend)) << legend;
+}
+
+// Draws on a thread of its own: a drawing that has not ended within a minute
+// (it took well under a second) fails, and ends the run, which cannot go on.
+void EndsWithinAMinute(const std::function<void()>& draw) {
+    auto drawing = std::async(std::launch::async, draw);
+    if (drawing.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return drawing.get();
+    ADD_FAILURE() << "the drawing did not end";
+    std::_Exit(1);
+}
+
+TEST_F(PlotTest, ValuesNoMeterCanGiveAreLeftOutOfTheDrawingsAndCountedOnTheirLegends) {
+    TNightPlotData d = PlainNight(Day(2024, 1, 15) + 18 * kHour, Day(2024, 1, 16) + 6 * kHour, 10 * kMinute,
+                                  [](double) { return 21.0; });
+    const size_t good = d.Readings.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const double bad : {1e308, -1e308, inf, std::nan("")})
+        d.Readings.insert(d.Readings.begin() + 20, TPlotPoint{Day(2024, 1, 15) + 21 * kHour, bad});
+    d.Readings.push_back({inf, 21.0});  // no time either
+    EndsWithinAMinute([&] {
+        WritePlot(At("night.svg").string(), kSize, [&](QPainter& p, QSize s) { RenderNightPlot(d, p, s); });
+        WritePlot(At("night.png").string(), kSize, [&](QPainter& p, QSize s) { RenderNightPlot(d, p, s); });
+    });
+    const TSvg svg = ParseSvg(At("night.svg"));
+    EXPECT_EQ(svg.LinesOf(good), 1) << "one line through every reading a meter can give";
+    EXPECT_TRUE(svg.HasText("Sky brightness (" + std::to_string(good) + " readings)"));
+    EXPECT_TRUE(svg.HasText("5 left out: a value no meter can give"));
+    const TNightPlotLayout L = NightPlotLayout(d, kSize);
+    EXPECT_LT(L.Top, 21.0);
+    EXPECT_GT(L.Bottom, 21.0);
+    EXPECT_LT(L.Bottom - L.Top, 2.0) << "the scale is that of the readings drawn";
+    EXPECT_GT(DistinctColours(LoadPng(At("night.png"))), 20u);
+
+    THourglassData h;
+    h.SiteName = "Roof";
+    h.FromDate = Day(2024, 1, 15);
+    h.ToDate = Day(2024, 1, 16);
+    h.LocalToUtc = -kHour;
+    for (int i = 0; i < 2; ++i) {
+        THourglassNight n;
+        n.NightDate = h.FromDate + i;
+        for (double t = -6; t <= 6; t += 1.0 / 6) n.Readings.push_back({t, 20.0 + i});
+        n.Readings.push_back({0.05, i == 0 ? 1e308 : -inf});
+        n.CellHours = 1.0 / 6;
+        h.Nights.push_back(n);
+    }
+    EndsWithinAMinute([&] {
+        WritePlot(At("hourglass.svg").string(), kSize, [&](QPainter& p, QSize s) { RenderHourglass(h, p, s); });
+    });
+    const THourglassLayout hl = HourglassLayout(h, kSize);
+    EXPECT_LE(hl.Brightest, 20.0);
+    EXPECT_GE(hl.Darkest, 21.0);
+    EXPECT_LE(hl.Darkest - hl.Brightest, 5.0) << "the colour scale is that of the readings drawn";
+    EXPECT_TRUE(ParseSvg(At("hourglass.svg")).HasText("2 left out: a value no meter can give"));
 }
 
 TEST_F(PlotTest, ALongGapBreaksTheLineAndAShortOneDoesNot) {

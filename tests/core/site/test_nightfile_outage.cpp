@@ -136,6 +136,55 @@ TEST_F(NightFileOutage, LinesAFullDiskRefusedAreWrittenOnceInOrderWhenSpaceRetur
     EXPECT_EQ(fromDatabase, lost);
 }
 
+TEST_F(NightFileOutage, WaitingLinesTheFullLogCannotSayAreToldToTheWatcherOnceAndOnceWhenWritten) {
+    TSmallDisk disk(dir.Path() / "disk");
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here: " << disk.Why();
+    fs::create_directories(dir.Path() / "disk" / "NightFiles");
+    fs::create_directories(dir.Path() / "disk" / "LOGS");
+    fs::create_directory_symlink(dir.Path() / "disk" / "NightFiles", dir.Path() / "NightFiles");
+    fs::create_directory_symlink(dir.Path() / "disk" / "LOGS", dir.Path() / "LOGS");
+    std::vector<TNightFileNews> news;
+    TNightFileWatch watch([&news](const TNightFileNews& n) { news.push_back(n); });
+
+    const int id = AddSite({.Interval = 1});
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    const std::string path = Path("Roof", clock.now);
+    disk.Fill();
+    auto s = std::make_unique<TSite>(*this, id);
+    s->acq.StartOrStop();
+    Run(*s, 5);
+    const size_t during = Writer(*s).Waiting();
+    ASSERT_GE(during, 5u);
+    ASSERT_EQ(news.size(), 1u) << "once, not at every reading that waits";
+    EXPECT_TRUE(news[0].Waiting);
+    EXPECT_EQ(news[0].Path, path);
+    EXPECT_NE(news[0].Reason.find(std::strerror(ENOSPC)), std::string::npos) << news[0].Reason;
+    EXPECT_EQ(DescribeNightFileNews(news[0]),
+              "the night file " + path + " cannot be written (" + news[0].Reason + "): its lines wait until it can");
+
+    disk.Free();
+    Run(*s, 1);
+    EXPECT_EQ(Writer(*s).Waiting(), 0u);
+    ASSERT_EQ(news.size(), 2u);
+    EXPECT_FALSE(news[1].Waiting);
+    EXPECT_EQ(news[1].Path, path);
+    EXPECT_EQ(news[1].Lines, during);
+    EXPECT_EQ(DescribeNightFileNews(news[1]),
+              "the night file " + path + " is written again, with the " + std::to_string(during) + " lines that waited");
+    s.reset();
+
+    // A failure the log can take is the log's alone.
+    fs::remove(dir.Path() / "NightFiles");
+    std::ofstream(dir.Path() / "NightFiles").put('x');
+    s = std::make_unique<TSite>(*this, id);
+    s->acq.StartOrStop();
+    Run(*s, 2);
+    ASSERT_GT(Writer(*s).Waiting(), 0u);
+    EXPECT_EQ(news.size(), 2u);
+    const auto log = LogLines("Roof");
+    EXPECT_NE(log.back().find(" - Night File Exception - "), std::string::npos) << log.back();
+}
+
 TEST_F(NightFileOutage, ARestartFillsInWhatTheFileLostFromTheDatabaseOnceAndCutsATornLine) {
     const int id = AddSite({.Interval = 10});
     clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0);
@@ -176,6 +225,27 @@ TEST_F(NightFileOutage, ARestartFillsInWhatTheFileLostFromTheDatabaseOnceAndCuts
     clock.Advance(300);
     RunSite(id, 0);
     EXPECT_EQ(ReadNightFile(path).Rows.size(), stored.size() + 1);
+}
+
+TEST_F(NightFileOutage, AReadingBetweenTwoMillisecondsIsWrittenOnceWhateverTheRestarts) {
+    const int id = AddSite({.Interval = 1});
+    // A real clock's times fall between milliseconds; the database keeps them
+    // to 0.1 ms, the file to 1 ms, and at .46 ms each half of the readings
+    // come back from the database rounded to the other millisecond.
+    clock.now = EncodeDateTime(2024, 1, 15, 22, 0, 0) + 0.46 / 86400000.0;
+    const std::string path = Path("Roof", clock.now);
+    // Each run its reading at start, then a restart half a minute on that
+    // reads the file's end and fills in from the database what it lacks.
+    for (int i = 0; i < 24; ++i) RunSite(id, 0.5);
+    const TNightFileContents f = ReadNightFile(path);
+    const auto stored = Stored(id);
+    ASSERT_GE(stored.size(), 12u);
+    ASSERT_EQ(f.Rows.size(), stored.size()) << testsupport::ReadFile(path);
+    for (size_t i = 0; i < f.Rows.size(); ++i) {
+        EXPECT_NEAR(f.Rows[i].Utc, stored[i].Time, 1.01 / 86400000.0) << i;
+        EXPECT_NE(f.Fields[i][4], "0") << i << ": every line as the meter gave it, none again from the database";
+    }
+    EXPECT_TRUE(LogLines("Roof").empty());
 }
 
 TEST_F(NightFileOutage, ValuesNoLineCanHoldLeaveNoLineAndSayWhich) {

@@ -142,6 +142,41 @@ TEST_F(MeterTest, AnythingButACompleteReadingReplyChangesNothingAndLastFailureQu
     }
 }
 
+TEST_F(MeterTest, ABlankOrAControlByteInsideAFieldIsAMalformedReplyNotTwoNumbers) {
+    auto s = Station();
+    Prime(*s);
+    const double when = s->DateTime;
+    const std::string head = "r, 19.29m,0000005915Hz,0000000000c,0000000.000s,";
+    // Reply, and why it is refused (the reply itself quoted escaped before it).
+    const std::pair<std::string, std::string> cases[] = {
+        {head + " 02 7.0C", "Invalid temperature '02 7.0C'"},  // was stored as 0.0 °C
+        {head + " 02\t7.0C", "Invalid temperature '02\\t7.0C'"},
+        {head + " 0\x01" "27.0C", "Invalid temperature '0\\x0127.0C'"},
+        {"r, 19 .29m,0000005915Hz,0000000000c,0000000.000s, 027.0C", "Invalid sky brightness '19 .29m'"},
+        {"r, 19.\x1F" "29m,0000005915Hz,0000000000c,0000000.000s, 027.0C", "Invalid sky brightness '19.\\x1F29m'"},
+        {"r, 19.29m,00000 05915Hz,0000000000c,0000000.000s, 027.0C", "Invalid frequency '00000 05915Hz'"},
+        {"r, 19.29m,0000005915Hz,00000\r00000c,0000000.000s, 027.0C", "Invalid period counts '00000\\r00000c'"},
+        {"r, 19.29m,0000005915Hz,0000000000c,0000000 .000s, 027.0C", "Invalid period '0000000 .000s'"},
+    };
+    int expectedBeeps = 0;
+    for (const auto& [reply, why] : cases) {
+        SCOPED_TRACE(reply);
+        Reply(reply);
+        EXPECT_FALSE(s->UpdateReading(nullptr, 0));
+        EXPECT_EQ(s->LastFailure(), Meter() + "malformed reply \"" + Printable(reply) + "\": " + why);
+        ExpectUnchanged(*s, when);
+        EXPECT_EQ(beeps, ++expectedBeeps);
+        SqmReadingReply parsed;
+        std::string error;
+        EXPECT_FALSE(ParseReadingReply(reply, parsed, &error));
+        EXPECT_EQ(error, why);
+    }
+    // Blanks and tabs around the fields are still no part of them.
+    Reply("r,\t19.31m , 0000005915Hz\t,0000000001c ,0000000.100s,  -02.5C  ");
+    ASSERT_TRUE(s->UpdateReading(nullptr, 0)) << s->LastFailure();
+    EXPECT_EQ(std::make_tuple(s->SQMValue, s->Counts, s->Period, s->Temperature), std::make_tuple(19.31, 1, 0.1, -2.5));
+}
+
 // A reply with one item replaced: 1 brightness, 2 frequency, 3 counts, 4 period, 5 temperature.
 std::string ReplyWith(int item, const std::string& text) {
     std::vector<std::string> items = {"r", " 19.29m", "0000005915Hz", "0000000000c", "0000000.000s", " 027.0C"};

@@ -141,6 +141,36 @@ TEST_F(PlotCli, ANightIsWrittenAsPngAndSvgWithoutADisplayWithTheReasonWhenItsSit
     EXPECT_FALSE(garden.HasText("dusk "));
 }
 
+TEST_F(PlotCli, AValueNoMeterCanGiveIsLeftOutOfTheNightAndTheHourglassWithANoteAndNothingHangs) {
+    AddReadings(1, "2024-01-15 16:00", 10, 91);
+    // Stored by an older version, a network import or a hand edit.
+    ExecOn(file, {"INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+                  "REA_STATE) VALUES ('huge', 1, '2024-01-15 22:05:00', 1E308, 0, -1E308, 0)"});
+    // Today's picture took a second; one that does not come in a minute hangs.
+    auto run = [&](const std::vector<std::string>& args) { return cli.Run(args, kRome, std::chrono::seconds(60)); };
+    clitest::CliResult r = run({"plot", "night", "--db", file, "--site", "1", "--night", "2024-01-15", "-o",
+                                Out("n.svg")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("(91 readings)"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "plot: 1 reading with a value no meter can give left out\n");
+    TSvg svg = ParseSvg(Out("n.svg"));
+    EXPECT_EQ(svg.LinesOf(91), 1) << "one line, every reading a meter can give";
+    EXPECT_TRUE(svg.HasText("1 left out: a value no meter can give"));
+    r = run({"plot", "night", "--db", file, "--site", "1", "--night", "2024-01-15", "-o", Out("n.png")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_GT(DistinctColours(LoadPng(Out("n.png"))), 20u);
+
+    r = run(Hourglass("2024-01-14", "2024-01-16", Out("h.svg")));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("(91 readings)"), std::string::npos) << r.out;
+    svg = ParseSvg(Out("h.svg"));
+    EXPECT_TRUE(svg.HasText("1 left out: a value no meter can give"));
+    for (const char* bar : {"16.0", "22.0"}) EXPECT_FALSE(svg.HasText(std::string(bar) + "e+")) << bar;
+    r = run(Hourglass("2024-01-14", "2024-01-16", Out("h.png")));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_GT(DistinctColours(LoadPng(Out("h.png"))), 20u);
+}
+
 TEST_F(PlotCli, TheHourglassHasAColumnForEveryNightOfThePeriod) {
     AddReadings(1, "2024-01-10 17:00", 15, 56);
     AddReadings(1, "2024-01-11 17:00", 15, 56, 20.5);

@@ -84,6 +84,32 @@ TEST_F(ImportCli, ABrokenLineIsNamedAndSkippedAndAFileThatCannotBeReadImportsNot
     EXPECT_EQ(values, (std::vector<double>{21.0, 21.5}));
 }
 
+TEST_F(ImportCli, ALineWithAValueNoMeterCanReportIsSkippedAndNamedWithTheBound) {
+    const std::string t = "2020-01-15T22:0";
+    const std::string bad = Write(
+        "bad.dat", CommunityText({Line(0),
+                                  t + "1:00.000;" + t + "1:00.000;4.5;1234;56;1e308",     // line 37
+                                  t + "2:00.000;" + t + "2:00.000;-1e308;1234;56;21.00",  // line 38
+                                  t + "3:00.000;" + t + "3:00.000;4.5;1234;56;-15.01",    // line 39
+                                  t + "4:00.000;" + t + "4:00.000;100.1;1234;56;21.00",   // line 40
+                                  t + "5:00.000;" + t + "5:00.000;4.5;1234;1e300;21.00",  // line 41
+                                  t + "6:00.000;" + t + "6:00.000;4.5;-1;56;21.00",       // line 42
+                                  t + "7:00.000;" + t + "7:00.000;-100;0;0;35"},          // line 43: at the bounds
+                                 "\n"));
+    const clitest::CliResult r = Run({"--site", "4", "--db", file, bad});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, bad + ": 8 lines read, 2 imported new, 0 updated, 0 already stored, 6 skipped\n");
+    const std::string meter = " is outside what a meter can report (";
+    EXPECT_EQ(r.err, bad + ":37: MSAS \"1e308\"" + meter + "-15 to 35 mag/arcsec\u00b2) (line skipped)\n" +  //
+                         bad + ":38: the temperature \"-1e308\"" + meter + "-100 to 100 \u00b0C) (line skipped)\n" +
+                         bad + ":39: MSAS \"-15.01\"" + meter + "-15 to 35 mag/arcsec\u00b2) (line skipped)\n" +
+                         bad + ":40: the temperature \"100.1\"" + meter + "-100 to 100 \u00b0C) (line skipped)\n" +
+                         bad + ":41: the frequency \"1e300\"" + meter + "0 to 100000000 Hz) (line skipped)\n" +
+                         bad + ":42: the counts \"-1\"" + meter + "0 to 2000000000) (line skipped)\n");
+    EXPECT_EQ(Readings(), 2);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM READINGS WHERE REA_SQMVALUE > 35 OR REA_SQMTEMP < -100"), 0);
+}
+
 TEST_F(ImportCli, AnythingButABoundedRegularFileIsRefusedAtOnceWithItsReasonAndImportsNothing) {
     const fs::path fifo = dir.Path() / "pipe.dat";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

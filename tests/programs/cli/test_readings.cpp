@@ -143,6 +143,46 @@ TEST_F(ReadingsCli, StatisticsAreThoseOfTheQueryPage) {
     EXPECT_EQ(StatisticsOf(r.out).at(0), "Number of readings: 9") << r.out;
 }
 
+TEST_F(ReadingsCli, AValueNoMeterCanGiveIsLeftOutOfTheRowsTheStatisticsAndTheExportWithANote) {
+    Add({{At(2024, 3, 11, 21), 20.0}, {At(2024, 3, 11, 22), 21.0, 0, -3.5}, {At(2024, 3, 11, 23), 22.0}});
+    // Stored by an older version, a network import or a hand edit.
+    ExecOn(file, {"INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+                  "REA_STATE, REA_UPLOADED, REA_SYNCRO) VALUES ('huge', 1, '2024-03-11 21:30:00', 1E308, 0, 12.5, 0, "
+                  "0, 0)",
+                  "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+                  "REA_STATE, REA_UPLOADED, REA_SYNCRO) VALUES ('cold', 1, '2024-03-11 22:30:00', 20.5, 0, -1E308, 0, "
+                  "0, 0)",
+                  "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SQMTEMP, "
+                  "REA_STATE, REA_UPLOADED, REA_SYNCRO) VALUES ('offset', 1, '2024-03-11 23:30:00', 21.5, -1E300, 1, "
+                  "0, 0, 0)"});
+    CliResult r = Readings({"--night", "2024-03-11", "--stats"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<std::string> rows = {
+        "2024-03-11 21:00:00\t20.00\t5.49\t12.5\tNo\tNo\t",
+        "2024-03-11 21:30:00\t\t\t12.5\tNo\tNo\t",
+        "2024-03-11 22:00:00\t21.00\t6.12\t-3.5\tNo\tNo\t",
+        "2024-03-11 22:30:00\t20.50\t5.82\t\tNo\tNo\t",
+        "2024-03-11 23:00:00\t22.00\t6.62\t12.5\tNo\tNo\t",
+        "2024-03-11 23:30:00\t\t\t1.0\tNo\tNo\t",
+    };
+    auto expected = std::vector<std::string>{kHeader};
+    expected.insert(expected.end(), rows.begin(), rows.end());
+    expected.push_back("");
+    // The three values and 20.50: no 1e308 in the count, the sum or the extremes.
+    for (const auto& line : Statistics("4", "20.88", "0.85", "20.75", "22.00", "20.00")) expected.push_back(line);
+    EXPECT_EQ(Lines(r.out), expected) << r.out;
+    EXPECT_EQ(r.err, "kalosqm-cli: readings: 3 readings with a value no meter can give left out\n");
+
+    const std::string out = (dir.Path() / "night.txt").string();
+    r = Run({"export", "--db", file, "--site", "1", "--night", "2024-03-11", "-o", out}, kItalian);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "kalosqm-cli: export: 3 readings with a value no meter can give left out\n");
+    const std::string text = testsupport::ReadFile(out);
+    EXPECT_EQ(Lines(text).size(), 7u) << text;
+    EXPECT_LT(text.size(), 400u) << text;  // no number of 309 digits
+    EXPECT_TRUE(Has(text, "11/03/2024 21.30.00;;;;12,50\r\n")) << text;
+}
+
 TEST_F(ReadingsCli, RowsFollowTheNightRuleAndTheOrderWhateverTheLocale) {
     Add({{At(2024, 3, 11, 11, 59), 19.0},                                    // the night before
          {At(2024, 3, 11, 12, 0), 21.5, -0.2, -3.5, -1, 1, 0},                // a daylight reading
@@ -153,12 +193,12 @@ TEST_F(ReadingsCli, RowsFollowTheNightRuleAndTheOrderWhateverTheLocale) {
     const std::vector<std::string> rows = {
         "2024-03-11 12:00:00\t21.30\t6.28\t-3.5\tYes\tNo\tDaytime",
         "2024-03-12 00:00:00\t20.00\t5.49\t\tNo\tYes\t",
-        "2024-03-12 11:59:00\t1234.50\t7.93\t1234.6\tYes\tYes\t",
+        "2024-03-12 11:59:00\t\t\t\tYes\tYes\t",  // 1234.5 and 1234.56: no meter gives them
     };
     CliResult r = Readings({"--night", "2024-03-11"}, kItalian);
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{kHeader, rows[0], rows[1], rows[2]}));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "kalosqm-cli: readings: 1 reading with a value no meter can give left out\n");
     r = Readings({"--night", "2024-03-11", "--desc"});
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{kHeader, rows[2], rows[1], rows[0]}));
     // 11:59 belongs to the night before; noon ends one night and begins the next, both ends included.
@@ -188,12 +228,13 @@ TEST_F(ReadingsCli, TheExportIsTheWindowsFile) {
          {At(2011, 3, 12, 12, 0, 1), 18.0}});
     const std::string out = (dir.Path() / "night.txt").string();
     const std::string header = "Reading date;SQM Value;SQM Offset;NELM;Sensor Temp\r\n";
-    const std::string first = "11/03/2011 21.05.07;21,50;-0,20;6,28;1.234,50\r\n";
+    const std::string first = "11/03/2011 21.05.07;21,50;-0,20;6,28;\r\n";  // no meter measures 1234.5 °C
     const std::string second = "11/03/2011 22.00.00;20,00;0,00;5,49;-3,25\r\n";
     // In the user's locale, as the window writes it.
     CliResult r = Run({"export", "--db", file, "--site", "1", "--night", "2011-03-11", "-o", out}, kItalian);
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "2 readings written to " + out + "\n");
+    EXPECT_EQ(r.err, "kalosqm-cli: export: 1 reading with a value no meter can give left out\n");
     EXPECT_EQ(testsupport::ReadFile(out), header + first + second);
     r = Run({"export", "--db", file, "--site", "1", "--night", "2011-03-11", "--desc", "-o", out}, kItalian);
     ASSERT_EQ(r.code, 0) << r.err;

@@ -13,7 +13,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/site/nightfile.h"
 #include "core/station/errorlog.h"
+#include "core/station/myutils.h"
+#include "core/station/sqm.h"
 #include "programs/desktop/gui_test_support.h"
 #include "programs/desktop/mainform.h"
 #include "programs/desktop/siteform.h"
@@ -428,6 +431,43 @@ TEST_F(MainFormTest, AnErrorLogThatCannotBeWrittenIsShownInTheStatusBarAndSoIsIt
     WriteErrorLog("kept", "Roof");
     QTest::qWait(20);
     EXPECT_EQ(panel->text().toStdString(), "The error log " + file + " is written again");
+}
+
+// A night file whose lines wait while its log cannot say so is shown there
+// too, with why, and once its lines are written.
+TEST_F(MainFormTest, ANightFileWhoseLinesWaitWhileItsLogCannotSaySoIsShownInTheStatusBar) {
+    TMainForm& m = Main();
+    QLabel* panel = m.StatusPanel(2);
+    ASSERT_NE(panel, nullptr);
+    const std::string logs = TErrorLog::Folder(), nights = ProgramPath("NightFiles");
+    std::filesystem::remove_all(logs);
+    std::filesystem::remove_all(nights);
+    std::ofstream(logs).put('x');
+    std::ofstream(nights).put('x');
+    TSiteRow site;
+    site.Id = 1;
+    site.Name = "Roof";
+    site.Host = "127.0.0.1";
+    site.Port = testsupport::ClosedPort();
+    site.TimeoutSeconds = 1;
+    TSQM station(site.Host, site.Port, 1, nullptr, false, false, 0, 0, site.Id);
+    station.DateTime = EncodeDateTime(2024, 1, 15, 22, 0, 0);
+    station.SQMValue = 21.0;
+    TNightFileWriter writer(data.dbKALO);
+    writer.Append(site, station, 0, station.DateTime);
+    station.DateTime += 1.0 / 1440;
+    writer.Append(site, station, 0, station.DateTime);
+    QTest::qWait(20);
+    const std::string file = nights + "/Roof/20240115_120000_Roof.dat";
+    EXPECT_EQ(panel->text().toStdString(), "The night file " + file + " cannot be written (cannot make the folder " +
+                                               nights + "/Roof: Not a directory): its lines wait until it can");
+
+    std::filesystem::remove(logs);
+    std::filesystem::remove(nights);
+    station.DateTime += 1.0 / 1440;
+    writer.Append(site, station, 0, station.DateTime);
+    QTest::qWait(20);
+    EXPECT_EQ(panel->text().toStdString(), "The night file " + file + " is written again, with the 2 lines that waited");
 }
 
 }  // namespace

@@ -147,6 +147,27 @@ TEST(Station, EveryFailedReadingNamesItsCauseOnStandardErrorAndOnceInTheSiteLog)
     EXPECT_EQ(f.station.Count("tick failed"), 0) << f.station.Err();
 }
 
+TEST_F(RoofStation, ANightFileWhoseLinesWaitWhileItsLogCannotSaySoIsSaidOnceAndOnceWhenWrittenAgain) {
+    // Plain files where the folders of the logs and of the night files should be.
+    std::ofstream(f.dir.Path() / "LOGS").put('x');
+    std::ofstream(f.dir.Path() / "NightFiles").put('x');
+    StartReading();
+    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", 3, 20s)) << f.station.Err();
+    const std::string file = "kalosqm-station: the night file " + (f.dir.Path() / "NightFiles" / "Roof").string() + "/";
+    EXPECT_EQ(f.station.Count(file), 1) << f.station.Err();
+    EXPECT_EQ(f.station.Count(": its lines wait until it can"), 1) << f.station.Err();
+    EXPECT_EQ(f.station.Count("cannot be written (cannot make the folder "), 1) << f.station.Err();
+
+    fs::remove(f.dir.Path() / "LOGS");
+    fs::remove(f.dir.Path() / "NightFiles");
+    const int before = RoofReadings();
+    ASSERT_TRUE(f.station.WaitForLine("site \"Roof\": reading", before + 2, 20s)) << f.station.Err();
+    EXPECT_EQ(f.station.Count(file), 2) << f.station.Err();
+    EXPECT_EQ(f.station.Count(" is written again, with the "), 1) << f.station.Err();
+    EXPECT_EQ(f.station.Count(": its lines wait until it can"), 1) << f.station.Err();
+    f.Stop(SIGTERM);
+}
+
 TEST_F(RoofStation, ALogThatCannotBeWrittenIsSaidOnceWithWhyAndOnceWhenItIsWrittenAgain) {
     // A plain file where the folder of the logs should be: every log line fails.
     std::ofstream(f.dir.Path() / "LOGS").put('x');

@@ -170,6 +170,36 @@ TEST_F(WebStation, JsonAndStatisticsAreTheCommandLinesAndMetricsFollowTheStoredR
     EXPECT_NEAR(unix[stored - 1], std::stod(stamp[0]), 0.01);
 }
 
+TEST_F(WebStation, AValueNoMeterCanGiveIsLeftOutOfTheDataTheStatisticsThePagesAndThePicture) {
+    // Stored by an older version, a network import or a hand edit, in the worked night.
+    ExecOn(f.db, {"INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMTEMP, REA_SQMOFFSET, "
+                  "REA_STATE, REA_UPLOADED) VALUES ('huge', 2, '2024-01-15 22:00:00', 1E308, -1E308, 0, 0, 0)"});
+    StartWeb({"--tick-ms", "1500"});
+
+    const TReply readings = Request(port, "/api/v1/sites/2/readings?night=2024-01-15");
+    ASSERT_EQ(readings.Status, 200) << readings.Body;
+    EXPECT_EQ(All(readings.Body, R"re("time":"([^"]+)")re").size(), 7u) << readings.Body;
+    EXPECT_NE(readings.Body.find("\"sqm\":null,\"nelm\":null,\"temperature\":null"), std::string::npos)
+        << readings.Body;
+    EXPECT_EQ(readings.Body.find("e+30"), std::string::npos) << readings.Body;
+    EXPECT_EQ(readings.Body.find("99999"), std::string::npos) << readings.Body;
+
+    const TReply stats = Request(port, "/api/v1/sites/2/stats?night=2024-01-15");
+    ASSERT_EQ(stats.Status, 200) << stats.Body;
+    EXPECT_EQ(All(stats.Body, R"("count":(\d+))"), std::vector<std::string>{"6"}) << stats.Body;
+    EXPECT_EQ(All(stats.Body, R"("maximum":([0-9.]+))"), std::vector<std::string>{"21.52"}) << stats.Body;
+    EXPECT_EQ(All(stats.Body, R"("left_out":(\d+))"), std::vector<std::string>{"1"}) << stats.Body;
+
+    // The pages and the picture draw the night without it, and say so.
+    const TReply page = Request(port, "/site/2?night=2024-01-15");
+    ASSERT_EQ(page.Status, 200);
+    EXPECT_NE(page.Body.find("1 left out: a value no meter can give"), std::string::npos);
+    EXPECT_EQ(page.Body.find("e+30"), std::string::npos);
+    EXPECT_EQ(Request(port, "/site/2/night/2024-01-15.png").Status, 200);
+    EXPECT_EQ(Request(port, "/").Status, 200);
+    f.Stop(SIGTERM);
+}
+
 TEST_F(WebStation, EveryTextIsEscapedAndBadRequestsAreRefusedWithAShortText) {
     StartWeb();
     for (const std::string path : {"/", "/site/3?night=2024-01-15", "/api/v1/sites", "/api/v1/sites/3/stats"}) {

@@ -359,16 +359,12 @@ bool TStationService::OpenDatabase() {
         activity_.SetDatabaseOpen(true);
         return true;
     }
-    // The data module has said why the upgrade failed, with the file.
+    // The data module has said why, with the file; a held file gets who may hold it.
     if (data_.UpgradeFailed()) return false;
-    // The data module has said the desktop program's words; add where.
-    const std::string file = data_.DatabaseFile();
-    if (!std::filesystem::exists(file))
-        Say("kalosqm-station: there is no database at " + file);
-    else
-        Say("kalosqm-station: " + file +
+    if (data_.OpenFailure().Kind == TOpenFailure::TKind::InUse)
+        Say("kalosqm-station: " + data_.DatabaseFile() +
             " is in use by another KALO-SQM program (the desktop program kalosqm, kalosqm-cli or another"
-            " kalosqm-station) or cannot be opened");
+            " kalosqm-station)");
     return false;
 }
 

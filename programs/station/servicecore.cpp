@@ -17,6 +17,7 @@
 #include "core/station/fbdb.h"
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "core/station/programlayout.h"
 #include "plot/nightplotfile.h"
 #include "programs/station/stationweb.h"
 #include "core/site/languages.h"
@@ -491,9 +492,11 @@ void TStationService::SayNoSite() {
         Say("kalosqm-station: no site to run: no site in " + data_.DatabaseFile() + " is marked for autostart.");
     else
         Say("kalosqm-station: no site to run: none of the sites named with --site is in " + data_.DatabaseFile() + ".");
+    // Only the source tree has run.sh.
+    const std::string demo = ThisProgramLayout().Installed() ? "kalosqm-station --demo" : "./run.sh demo";
     Say("kalosqm-station: add one with the desktop program kalosqm (\"Start automatically at software startup\" in"
-        " its site window), or on a screenless station with kalosqm-cli site add; ./run.sh demo shows one reading a"
-        " simulated meter.");
+        " its site window), or on a screenless station with kalosqm-cli site add; " + demo +
+        " shows one reading a simulated meter.");
 }
 
 TStationService::Clock::time_point TStationService::NextDue() const {

@@ -372,6 +372,22 @@ TEST(Station, AMissingLockFolderIsNamedAsSuch) {
     EXPECT_EQ(f.station.Count(kRefusal), 0) << f.station.Err();
 }
 
+TEST(Station, AnInstalledStationWithNoSitePointsAtItsOwnDemo) {
+    // Laid out as a package installs it: bin/ beside share/kalosqm/ with the delivered database.
+    testsupport::TempDir prefix;
+    fs::create_directories(prefix.Path() / "bin");
+    fs::create_directories(prefix.Path() / "share" / "kalosqm");
+    fs::copy_file(KALOSQM_STATION_EXE, prefix.Path() / "bin" / "kalosqm-station");
+    fs::copy_file(KALO_PRISTINE_DB, prefix.Path() / "share" / "kalosqm" / "KALOSQMDATA.FDB");
+    TStationFolder f;
+    f.station.Start((prefix.Path() / "bin" / "kalosqm-station").string(), {"--dir", f.dir.Str()},
+                    f.dir.Path() / "installed.txt");
+    EXPECT_EQ(f.station.WaitExit(20s), 0);
+    const std::string err = f.station.Err();
+    EXPECT_NE(err.find("; kalosqm-station --demo shows one reading a simulated meter."), std::string::npos) << err;
+    EXPECT_EQ(err.find("run.sh"), std::string::npos) << err;
+}
+
 TEST(Station, AUsageErrorEndsWithTwoAndHelpWithZero) {
     testsupport::TempDir dir;
     TChild bad, help;

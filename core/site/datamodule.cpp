@@ -91,7 +91,7 @@ TOpenFailure ExplainOpenFailure(const std::string& file, const std::string& engi
     namespace fs = std::filesystem;
     using K = TOpenFailure::TKind;
     std::error_code ec;
-    if (!fs::exists(file, ec))
+    if (!fs::exists(file, ec) && !ec)  // a folder the user may not enter is no proof of absence
         return {K::Missing, Filled(Tr("There is no database at %s."), file) + "\n" +
                                 Filled(Tr("Copy the delivered one, %s, there, or start the desktop program kalosqm "
                                           "once: its first start makes it."),

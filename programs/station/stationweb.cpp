@@ -168,7 +168,16 @@ std::string HourglassSvg(const THourglassData& hg) {
 
 TStationWeb::TStationWeb(TStationActivity& activity) : activity_(activity) { EnsurePlotApplication(); }
 
-TStationWeb::~TStationWeb() { SetDatabase(""); }
+TStationWeb::~TStationWeb() {
+    std::lock_guard lock(mutex_);
+    file_.clear();  // the end: nothing more to remember for /metrics
+    if (db_.Connected()) {
+        try {
+            db_.Close();
+        } catch (const std::exception&) {
+        }
+    }
+}
 
 TWebStation TStationWeb::Station() {
     TWebStation st = LoadStation(Db(), activity_.Snapshot());

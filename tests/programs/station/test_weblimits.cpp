@@ -49,13 +49,13 @@ std::string NextLink(const std::string& json) {
 // The JSON's reading times, in order.
 std::vector<std::string> Times(const std::string& json) { return All(json, R"re("time":"([^"]+)")re"); }
 
-// Reads an answer through a small receive buffer, a piece at a time with a
-// pause between, until the server closes or limit has passed.
-TReply ReadSlowly(int port, const std::string& target, size_t piece, std::chrono::milliseconds pause,
+// Reads an answer through a receive buffer of a fixed size (no growing on
+// its own), a piece at a time with a pause between, until the server closes
+// or limit has passed.
+TReply ReadSlowly(int port, const std::string& target, int buffer, size_t piece, std::chrono::milliseconds pause,
                   std::chrono::seconds limit) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -206,13 +206,36 @@ TEST_F(WebLimits, AClientThatKeepsReadingALongAnswerGetsItWhole) {
     StartWeb();
     // About 1.5 MB at about 100 KB/s: longer than the request time limit.
     const auto begun = std::chrono::steady_clock::now();
-    const TReply r = ReadSlowly(port, YearReadings("from=2023-01-01&to=2024-01-01"), 8192, 80ms, 60s);
+    const TReply r = ReadSlowly(port, YearReadings("from=2023-01-01&to=2024-01-01"), 4096, 8192, 80ms, 60s);
     const auto took = std::chrono::steady_clock::now() - begun;
     EXPECT_GT(took, 12s) << "the answer was not read slowly";
     ASSERT_EQ(r.Status, 200);
     EXPECT_TRUE(r.Whole) << r.Body.size() << " bytes";
     EXPECT_EQ(Times(r.Body).size(), 10000u);
     EXPECT_EQ(r.Body.substr(r.Body.size() - 2), "}\n");
+    f.Stop(SIGTERM);
+}
+
+TEST_F(WebLimits, AClientThatKeepsReadingANightFileFarLargerThanTheSocketBuffersGetsItWhole) {
+    // 24 MB: more than the kernel holds for a client, so the station is still
+    // sending when the request time limit has long passed.
+    const fs::path file = f.dir.Path() / "NightFiles" / "Year" / "20230101_120000_Year.dat";
+    fs::create_directories(file.parent_path());
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "# Community Standard Skyglow Data Format 1.0\r\n";
+        for (int i = 0; out.tellp() < 24 * 1024 * 1024; ++i)
+            out << "2023-01-01T12:00:00.000;2023-01-01T12:00:00.000;5.0;100;" << i << ";21.00\r\n";
+    }
+    StartWeb();
+    const auto begun = std::chrono::steady_clock::now();
+    const TReply r = ReadSlowly(port, "/site/5/night/2023-01-01.dat", 256 * 1024, 65536, 50ms, 90s);
+    const auto took = std::chrono::steady_clock::now() - begun;
+    EXPECT_GT(took, 12s) << "the answer was not read slowly";
+    ASSERT_EQ(r.Status, 200);
+    EXPECT_TRUE(r.Whole) << r.Body.size() << " bytes";
+    const std::string whole = testsupport::ReadFile(file);
+    EXPECT_TRUE(r.Body == whole) << r.Body.size() << " bytes of " << whole.size();
     f.Stop(SIGTERM);
 }
 

@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kHourglassNights = 30;
 // Readings read and written at a time while a page goes out.
-constexpr size_t kStreamRows = 500;
+constexpr size_t kStreamRows = 2000;
 // A computer's chart; a phone's is drawn at about the width it is shown at
 // (a 390 px phone's card is 340 px), with words of the page's small text
 // (14.4 px) or larger.

@@ -31,9 +31,10 @@ struct TFonts {
 };
 
 // Sizes follow the picture, so a poster and a thumbnail both stay readable.
-TFonts FontsFor(QSize size) {
+TFonts FontsFor(QSize size, int textPx) {
     TFonts f;
-    f.Base = std::clamp(std::round(std::min(size.width() / 90.0, size.height() / 52.0)), 10.0, 22.0);
+    f.Base = textPx > 0 ? textPx
+                       : std::clamp(std::round(std::min(size.width() / 90.0, size.height() / 52.0)), 10.0, 22.0);
     f.Text = QFont(QStringLiteral("DejaVu Sans"));
     f.Text.setStyleHint(QFont::SansSerif);
     f.Text.setPixelSize(static_cast<int>(f.Base));
@@ -168,8 +169,10 @@ void DrawLegend(QPainter& p, const std::vector<TLegendItem>& items, const TFonts
     const double rowH = LegendRowHeight(f);
     p.setFont(f.Text);
     for (size_t r = 0; r < rows.size(); ++r) {
+        // An item wider than the picture (a phone's chart) is cut short with an ellipsis, never clipped.
+        auto itemWidth = [&](const TLegendItem& item) { return std::min(ItemWidth(item, f), width); };
         double total = 0;
-        for (const auto* item : rows[r]) total += ItemWidth(*item, f);
+        for (const auto* item : rows[r]) total += itemWidth(*item);
         total += f.Base * 1.8 * static_cast<double>(rows[r].size() - 1);
         double x = left + (width - total) / 2;
         const double y = top + static_cast<double>(r) * rowH;
@@ -182,9 +185,10 @@ void DrawLegend(QPainter& p, const std::vector<TLegendItem>& items, const TFonts
             DrawSwatch(p, *item, QRectF(x, y + (textH - swatchH) / 2, f.Base * 2.2, swatchH), lineWidth);
             p.setPen(QColor(30, 30, 30));
             const double tx = x + f.Base * 2.7;
-            p.drawText(QRectF(tx, y, TextWidth(f.Text, item->Text) + 2, textH), Qt::AlignLeft | Qt::AlignVCenter,
-                       item->Text);
-            x += ItemWidth(*item, f) + f.Base * 1.8;
+            const QString text =
+                QFontMetricsF(f.Text).elidedText(item->Text, Qt::ElideRight, itemWidth(*item) - f.Base * 2.7);
+            p.drawText(QRectF(tx, y, TextWidth(f.Text, text) + 2, textH), Qt::AlignLeft | Qt::AlignVCenter, text);
+            x += itemWidth(*item) + f.Base * 1.8;
         }
     }
 }
@@ -303,7 +307,7 @@ std::vector<TLegendItem> NightLegend(const TNightPlotData& d, const TPlotStyle& 
 
 TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& style, const TPlotTexts& texts) {
     TNightFrame fr;
-    fr.F = FontsFor(size);
+    fr.F = FontsFor(size, style.TextPx);
     const TFonts& f = fr.F;
     const double m = f.Base, text = LineHeight(f.Text), small = LineHeight(f.Small);
     fr.TickLength = std::max(3.0, f.Base * 0.35);
@@ -623,7 +627,7 @@ std::string HoursLabel(double hoursFromMidnight) {
 
 THourglassFrame HourglassFrame(const THourglassData& d, QSize size, const TPlotStyle& style) {
     THourglassFrame fr;
-    fr.F = FontsFor(size);
+    fr.F = FontsFor(size, style.TextPx);
     const TFonts& f = fr.F;
     const double m = f.Base, text = LineHeight(f.Text);
     fr.TickLength = std::max(3.0, f.Base * 0.35);

@@ -19,6 +19,9 @@ struct TPlotStyle {
     QColor Moon{245, 180, 30, 80};  // Moon above the horizon
     QColor Twilight{70, 70, 70};
     QColor Background{255, 255, 255};  // and the hours without a reading
+    // The text's pixel size; 0: it follows the picture's size. A picture
+    // shown smaller than drawn (a phone's chart) asks for words it can read.
+    int TextPx = 0;
 };
 
 // The words of a night's picture. The defaults are the published plot's

@@ -1,11 +1,16 @@
 #include "core/site/datamodule.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "core/site/acquisition.h"
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "core/station/programlayout.h"
 
 const char* const TData::kPendingSQL = kPendingReadingsSQL;
 
@@ -96,8 +101,49 @@ std::string UpgradeFailureText(const std::string& file, const TUpgradeError& e) 
     return text + "\n" + file + "\n" + e.what();
 }
 
+namespace {
+
+// The text with its %s replaced by the value.
+std::string Filled(std::string text, const std::string& value) {
+    if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, value);
+    return text;
+}
+
+}  // namespace
+
+TOpenFailure ExplainOpenFailure(const std::string& file, const std::string& engineWords) {
+    namespace fs = std::filesystem;
+    using K = TOpenFailure::TKind;
+    std::error_code ec;
+    if (!fs::exists(file, ec) && !ec)  // a folder the user may not enter is no proof of absence
+        return {K::Missing, Filled(Tr("There is no database at %s."), file) + "\n" +
+                                Filled(Tr("Copy the delivered one, %s, there, or start the desktop program kalosqm "
+                                          "once: its first start makes it."),
+                                       ThisProgramLayout().DeliveredDatabase())};
+    // The engine names a file of its own inside that folder, not the folder.
+    if (const char* lock = std::getenv("FIREBIRD_LOCK"); lock && *lock) {
+        const bool folder = fs::is_directory(lock, ec);
+        if (!folder || ::access(lock, W_OK | X_OK) != 0) {
+            const std::string text =
+                folder ? Tr("The database engine's lock folder %s (FIREBIRD_LOCK) cannot be written by this user.")
+                       : Tr("The database engine's lock folder %s (FIREBIRD_LOCK) does not exist.");
+            return {K::LockFolder, Filled(text, lock) + "\n" +
+                                       Tr("Make it, owned by the user that runs the program, or unset FIREBIRD_LOCK.")};
+        }
+    }
+    // The embedded engine locks the file for the process that has it open;
+    // the others are refused at once: 'I/O error during "lock" operation ...
+    // Database already opened with engine instance, incompatible with current'.
+    // An unreadable file fails in the "open" operation instead, and is not in use.
+    if (engineWords.find("\"lock\" operation") != std::string::npos ||
+        engineWords.find("already opened with engine instance") != std::string::npos)
+        return {K::InUse, Tr("Another software session is already active: impossible to continue")};
+    return {K::Engine, Filled(Tr("The database %s cannot be opened:"), file) + "\n" + engineWords};
+}
+
 bool TData::DataModuleCreate() {
     upgradeFailed_ = false;
+    openFailure_ = {};
     auto fail = [this](const std::string& message) {
         if (OnError)
             OnError(message);
@@ -113,8 +159,9 @@ bool TData::DataModuleCreate() {
         if (dbKALO.Connected()) DataModuleDestroy();
         dbKALO.SetFile(DatabaseFile());
         dbKALO.Open();
-    } catch (const std::exception&) {
-        return fail(Tr("Another software session is already active: impossible to continue"));
+    } catch (const std::exception& e) {
+        openFailure_ = ExplainOpenFailure(DatabaseFile(), e.what());
+        return fail(openFailure_.Text);
     }
     try {
         UpgradeSchema(dbKALO, OnUpgradeProgress);
@@ -125,8 +172,9 @@ bool TData::DataModuleCreate() {
     try {
         tbNTPServers.Open();
         return true;
-    } catch (const std::exception&) {
-        return fail(Tr("Another software session is already active: impossible to continue"));
+    } catch (const std::exception& e) {
+        openFailure_ = ExplainOpenFailure(DatabaseFile(), e.what());
+        return fail(openFailure_.Text);
     }
 }
 

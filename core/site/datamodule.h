@@ -12,6 +12,19 @@
 #include "core/station/schemaupgrade.h"
 #include "core/site/siteports.h"
 
+// Why the local database could not be opened, said for a person: the file
+// is missing (and where one comes from), the engine's lock folder is
+// missing or closed to this user, another program holds the file (only
+// then "Another software session is already active"), or the engine's own
+// reason (permission denied, not a database). Every program decides the same.
+struct TOpenFailure {
+    enum class TKind { Missing, LockFolder, InUse, Engine };
+    TKind Kind = TKind::Engine;
+    std::string Text;
+};
+// engineWords: the engine's error text when opening failed.
+TOpenFailure ExplainOpenFailure(const std::string& file, const std::string& engineWords);
+
 class TData : public ISiteSettings {
 public:
     TData();
@@ -19,10 +32,10 @@ public:
     TData(const TData&) = delete;
     TData& operator=(const TData&) = delete;
 
-    // Opens Dati/KALOSQMDATA.FDB beside the program. When that fails for any
-    // reason (another instance holds it, missing, damaged) the error box
-    // "Another software session is already active: impossible to continue"
-    // is shown and false is returned: the program must end. A file of an
+    // Opens Dati/KALOSQMDATA.FDB beside the program. When that fails the
+    // error box says why (ExplainOpenFailure: "Another software session is
+    // already active: impossible to continue" only while another program
+    // holds the file) and false is returned: the program must end. A file of an
     // earlier schema is upgraded first, telling OnUpgradeProgress; an upgrade
     // that fails leaves the file as it was, says why in the error box and
     // returns false too (UpgradeFailed() tells the two apart).
@@ -31,6 +44,8 @@ public:
     // Shows the error box of DataModuleCreate (its lines on stderr when unset).
     std::function<void(const std::string&)> OnError;
     bool UpgradeFailed() const { return upgradeFailed_; }
+    // Why the last DataModuleCreate could not open the file.
+    const TOpenFailure& OpenFailure() const { return openFailure_; }
     // Closes every dataset and the connection; open work is rolled back.
     void DataModuleDestroy();
 
@@ -74,6 +89,7 @@ public:
 private:
     int64_t SettingsField(const char* name);
     std::vector<TimeServerEntry> ReloadTimeServers();
+    TOpenFailure openFailure_;
     std::unique_ptr<IPinger> pinger_;
     std::unique_ptr<IClockSetter> clock_;
     bool upgradeFailed_ = false;

@@ -1,5 +1,6 @@
 #include "core/site/localquery.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -238,6 +239,56 @@ std::vector<TReadingRow> RunLocalQuery(fb::Transaction& tr, int siteId, const TQ
     q.SetSQL(LocalQuerySQL(w, order));
     q.SetInteger("SIT_ID", siteId);
     return FetchAll(q, progress);
+}
+
+TReadingCursor CursorAtStart(const TQueryWindow& w) { return {w.Start, {}}; }
+
+TReadingCursor CursorAfter(const TReadingRow& row) { return {row.DateTime, row.Code}; }
+
+std::vector<TReadingRow> ReadReadingsAfter(fb::Transaction& tr, int siteId, const TQueryWindow& w,
+                                           const TReadingCursor& after, size_t n) {
+    std::vector<TReadingRow> out;
+    TReadingCursor at = after;
+    auto fetch = [&](const std::string& sql, size_t count, bool byCode) {
+        fb::Query q(tr);
+        q.SetSQL(sql);
+        q.SetInteger("N", static_cast<int64_t>(count));
+        q.SetInteger("SIT_ID", siteId);
+        q.SetDateTime("T", at.Time);
+        q.SetDateTime("START", w.Start);
+        q.SetDateTime("STOP", w.Stop);
+        if (byCode) q.SetString("C", at.Code);
+        return FetchAll(q, {});
+    };
+    while (out.size() < n) {
+        // The rest of the rows at the cursor's time, by code: the only place
+        // where rows of one time are told apart. The code is compared and
+        // sorted as an expression, so the engine takes the few rows of that
+        // time from the (site, time) index instead of walking every key.
+        auto same = fetch("SELECT FIRST :N * FROM READINGS WHERE REA_SITE=:SIT_ID AND REA_DATETIME=:T AND "
+                          "REA_DATETIME BETWEEN :START AND :STOP AND REA_CODE || '' > :C ORDER BY REA_CODE || ''",
+                          n - out.size(), true);
+        for (auto& r : same) out.push_back(std::move(r));
+        if (out.size() >= n) break;
+        // Then by time alone, which the index gives in order; the rows of the
+        // last time read are left to the step above, in code order.
+        const size_t want = n - out.size();
+        auto later = fetch("SELECT FIRST :N * FROM READINGS WHERE REA_SITE=:SIT_ID AND REA_DATETIME>:T AND "
+                           "REA_DATETIME BETWEEN :START AND :STOP ORDER BY REA_DATETIME",
+                           want, false);
+        std::stable_sort(later.begin(), later.end(), [](const TReadingRow& a, const TReadingRow& b) {
+            return a.DateTime < b.DateTime || (a.DateTime == b.DateTime && a.Code < b.Code);
+        });
+        if (later.size() < want) {  // the window's end
+            for (auto& r : later) out.push_back(std::move(r));
+            break;
+        }
+        const double last = later.back().DateTime;
+        for (auto& r : later)
+            if (r.DateTime < last) out.push_back(std::move(r));
+        at = {last, {}};
+    }
+    return out;
 }
 
 TStatistics StatisticsOf(int64_t count, std::optional<double> average, const std::vector<double>& x) {

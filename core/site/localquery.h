@@ -111,6 +111,20 @@ using TFetchProgress = std::function<void(size_t fetched)>;
 std::vector<TReadingRow> RunLocalQuery(fb::Transaction& tr, int siteId, const TQueryWindow& w, TSortOrder order,
                                        const TFetchProgress& progress = {});
 
+// Keyset paging of a window's readings in (time, code) order, for answers
+// written as they are read: each step walks the (site, time) index from
+// where the last one stopped, so a page costs the same anywhere in ten years.
+struct TReadingCursor {
+    double Time = 0;   // the last row given (its exact stored time)
+    std::string Code;  // and its code; empty: no row at Time given yet
+};
+// The first cursor of a window: nothing given yet.
+TReadingCursor CursorAtStart(const TQueryWindow& w);
+TReadingCursor CursorAfter(const TReadingRow& row);
+// The next rows of the window after the cursor, at most n.
+std::vector<TReadingRow> ReadReadingsAfter(fb::Transaction& tr, int siteId, const TQueryWindow& w,
+                                           const TReadingCursor& after, size_t n);
+
 struct TStatistics {
     int64_t Count = 0;
     int64_t LeftOut = 0;  // readings with a value no meter gives, not counted

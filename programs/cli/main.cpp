@@ -1,5 +1,6 @@
 #include "programs/cli/cli.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "core/site/datamodule.h"
 #include "core/station/errorlog.h"
 #include "core/station/fbdb.h"
 #include "core/station/myutils.h"
@@ -68,15 +70,16 @@ void OpenLocalDatabase(fb::Database& db, const std::string& file) {
     try {
         db.Open();
     } catch (const fb::Error& e) {
-        // The embedded engine locks the file for the process that has it
-        // open; the others are refused at once: 'I/O error during "lock"
-        // operation ... Database already opened with engine instance,
-        // incompatible with current'. An unreadable file fails in the "open"
-        // operation instead, and is not in use.
+        // The desktop program and the station decide the same way.
         const std::string words = e.what();
-        if (words.find("\"lock\" operation") != std::string::npos ||
-            words.find("already opened with engine instance") != std::string::npos)
+        const TOpenFailure why = ExplainOpenFailure(file, words);
+        if (why.Kind == TOpenFailure::TKind::InUse)
             throw std::runtime_error("the local database is in use by another KALO-SQM program (" + file + ")");
+        if (why.Kind == TOpenFailure::TKind::LockFolder) {
+            std::string text = why.Text;
+            std::replace(text.begin(), text.end(), '\n', ' ');
+            throw std::runtime_error(text);
+        }
         throw std::runtime_error("the local database " + file + " cannot be opened: " + words);
     }
 }

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -44,13 +45,43 @@ MHD_Result CollectArg(void* cls, MHD_ValueKind, const char* key, const char* val
     return MHD_YES;
 }
 
-void Logger(void*, const char* fmt, va_list ap) {
-    char line[512];
-    std::vsnprintf(line, sizeof line, fmt, ap);
-    std::string text = line;
+std::string Chomped(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::fprintf(stderr, "kalosqm-station: http: %s\n", Printable(text).c_str());
+    return text;
 }
+
+void SayHttp(const std::string& text) { std::fprintf(stderr, "kalosqm-station: http: %s\n", Printable(text).c_str()); }
+
+// A body made while it is sent, piece by piece.
+struct TStreamState {
+    TBodyStream Next;
+    std::string Piece;
+    size_t At = 0;
+    std::function<void(const std::string&)> Cut;  // says why an answer ended unfinished
+};
+
+ssize_t ReadStream(void* cls, uint64_t, char* buf, size_t max) {
+    auto* s = static_cast<TStreamState*>(cls);
+    try {
+        while (s->At >= s->Piece.size()) {
+            s->Piece = s->Next();
+            s->At = 0;
+            if (s->Piece.empty()) return MHD_CONTENT_READER_END_OF_STREAM;
+        }
+    } catch (const std::exception& e) {
+        s->Cut(e.what());
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+    } catch (...) {
+        s->Cut("unknown error");
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+    }
+    const size_t n = std::min(max, s->Piece.size() - s->At);
+    std::memcpy(buf, s->Piece.data() + s->At, n);
+    s->At += n;
+    return static_cast<ssize_t>(n);
+}
+
+void FreeStream(void* cls) { delete static_cast<TStreamState*>(cls); }
 
 }  // namespace
 
@@ -84,12 +115,28 @@ THttpResponse TextResponse(int status, const std::string& text) {
 }
 
 struct THttpServer::TImpl {
+    static void Logger(void* cls, const char* fmt, va_list ap) {
+        char line[512];
+        std::vsnprintf(line, sizeof line, fmt, ap);
+        static_cast<THttpServer*>(cls)->Log(fmt ? fmt : "", Chomped(line));
+    }
+
+    // The answer's last byte went out (or the client went): the next request's time starts now.
+    static void Completed(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
+        auto* server = static_cast<THttpServer*>(cls);
+        std::lock_guard lock(server->openMutex_);
+        if (auto it = server->open_.find(connection); it != server->open_.end()) {
+            it->second.Answering = false;
+            it->second.Since = std::chrono::steady_clock::now();
+        }
+    }
+
     static void Notify(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
         auto* server = static_cast<THttpServer*>(cls);
         std::lock_guard lock(server->openMutex_);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-            if (info) server->open_[connection] = {info->connect_fd, std::chrono::steady_clock::now()};
+            if (info) server->open_[connection] = {info->connect_fd, false, std::chrono::steady_clock::now()};
         } else {
             server->open_.erase(connection);
         }
@@ -127,9 +174,17 @@ struct THttpServer::TImpl {
         {
             std::lock_guard lock(server->openMutex_);
             if (auto it = server->open_.find(connection); it != server->open_.end())
-                it->second.Since = std::chrono::steady_clock::now();  // the next request's time starts now
+                it->second.Answering = true;  // the silence timeout alone watches the answer
         }
-        MHD_Response* resp = MHD_create_response_from_buffer(r.Body.size(), r.Body.data(), MHD_RESPMEM_MUST_COPY);
+        MHD_Response* resp = nullptr;
+        if (r.Stream) {  // HEAD: the library reads none of it
+            auto* body = new TStreamState{std::move(r.Stream), {}, 0,
+                                          [server](const std::string& why) { server->Log("cut", "an answer was cut: " + why); }};
+            resp = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &ReadStream, body, &FreeStream);
+            if (!resp) delete body;
+        } else {
+            resp = MHD_create_response_from_buffer(r.Body.size(), r.Body.data(), MHD_RESPMEM_MUST_COPY);
+        }
         if (!resp) return MHD_NO;
         MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_TYPE, r.ContentType.c_str());
         MHD_add_response_header(resp, "X-Content-Type-Options", "nosniff");
@@ -143,7 +198,7 @@ struct THttpServer::TImpl {
 };
 
 THttpServer::THttpServer(const THttpEndpoint& at, Handler handler, const THttpLimits& limits)
-    : handler_(std::move(handler)), at_(at), requestLimit_(limits.RequestSeconds) {
+    : handler_(std::move(handler)), at_(at), requestLimit_(limits.RequestSeconds), logPeriod_(limits.LogSeconds) {
     sockaddr_storage addr{};
     const bool v6 = at.Address.find(':') != std::string::npos;
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
@@ -161,7 +216,7 @@ THttpServer::THttpServer(const THttpEndpoint& at, Handler handler, const THttpLi
     }
     MHD_Daemon* d = MHD_start_daemon(
         flags, static_cast<uint16_t>(at.Port), nullptr, nullptr, &TImpl::Answer, this,
-        MHD_OPTION_EXTERNAL_LOGGER, &Logger, nullptr,  // first, or the library's own logger is used before it
+        MHD_OPTION_EXTERNAL_LOGGER, &TImpl::Logger, this,  // first, or the library's own logger is used before it
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr),
         MHD_OPTION_CONNECTION_LIMIT, limits.Connections,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.PerAddress,
@@ -169,6 +224,7 @@ THttpServer::THttpServer(const THttpEndpoint& at, Handler handler, const THttpLi
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.MemoryPerConnection,
         MHD_OPTION_THREAD_POOL_SIZE, limits.Threads,
         MHD_OPTION_NOTIFY_CONNECTION, &TImpl::Notify, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &TImpl::Completed, this,
         MHD_OPTION_END);
     if (!d)
         throw std::runtime_error("cannot listen on " + Url() + ": " + std::strerror(errno) +
@@ -187,6 +243,32 @@ THttpServer::~THttpServer() {
     stopWatch_.notify_all();
     if (watchdog_.joinable()) watchdog_.join();
     if (daemon_) MHD_stop_daemon(static_cast<MHD_Daemon*>(daemon_));
+    FlushLog(true);  // what was counted is said before the end
+}
+
+void THttpServer::Log(const std::string& kind, const std::string& text) {
+    std::lock_guard lock(logMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    auto [it, first] = logKinds_.try_emplace(kind);
+    TLogKind& k = it->second;
+    if (first || (k.More == 0 && now - k.SaidAt >= logPeriod_)) {
+        SayHttp(text);
+        k.SaidAt = now;
+        return;
+    }
+    ++k.More;
+    k.Last = text;
+}
+
+void THttpServer::FlushLog(bool all) {
+    std::lock_guard lock(logMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& [kind, k] : logKinds_) {
+        if (k.More == 0 || (!all && now - k.SaidAt < logPeriod_)) continue;
+        SayHttp(std::to_string(k.More) + " more like this since the last such line, the last: " + k.Last);
+        k.SaidAt = now;
+        k.More = 0;
+    }
 }
 
 void THttpServer::Watch() {
@@ -197,10 +279,13 @@ void THttpServer::Watch() {
         // The connection is closed by the library, which tells Notify: the fd is
         // still its own while it is listed here.
         for (auto& [connection, open] : open_)
-            if (open.Fd >= 0 && now - open.Since > requestLimit_) {
+            if (open.Fd >= 0 && !open.Answering && now - open.Since > requestLimit_) {
                 ::shutdown(open.Fd, SHUT_RDWR);
                 open.Fd = -1;
             }
+        lock.unlock();
+        FlushLog(false);
+        lock.lock();
     }
 }
 

@@ -17,6 +17,7 @@
 #include "core/station/fbdb.h"
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "core/station/programlayout.h"
 #include "plot/nightplotfile.h"
 #include "programs/station/stationweb.h"
 #include "core/site/languages.h"
@@ -363,16 +364,12 @@ bool TStationService::OpenDatabase() {
         activity_.SetDatabaseOpen(true);
         return true;
     }
-    // The data module has said why the upgrade failed, with the file.
+    // The data module has said why, with the file; a held file gets who may hold it.
     if (data_.UpgradeFailed()) return false;
-    // The data module has said the desktop program's words; add where.
-    const std::string file = data_.DatabaseFile();
-    if (!std::filesystem::exists(file))
-        Say("kalosqm-station: there is no database at " + file);
-    else
-        Say("kalosqm-station: " + file +
+    if (data_.OpenFailure().Kind == TOpenFailure::TKind::InUse)
+        Say("kalosqm-station: " + data_.DatabaseFile() +
             " is in use by another KALO-SQM program (the desktop program kalosqm, kalosqm-cli or another"
-            " kalosqm-station) or cannot be opened");
+            " kalosqm-station)");
     return false;
 }
 
@@ -499,9 +496,11 @@ void TStationService::SayNoSite() {
         Say("kalosqm-station: no site to run: no site in " + data_.DatabaseFile() + " is marked for autostart.");
     else
         Say("kalosqm-station: no site to run: none of the sites named with --site is in " + data_.DatabaseFile() + ".");
+    // Only the source tree has run.sh.
+    const std::string demo = ThisProgramLayout().Installed() ? "kalosqm-station --demo" : "./run.sh demo";
     Say("kalosqm-station: add one with the desktop program kalosqm (\"Start automatically at software startup\" in"
-        " its site window), or on a screenless station with kalosqm-cli site add; ./run.sh demo shows one reading a"
-        " simulated meter.");
+        " its site window), or on a screenless station with kalosqm-cli site add; " + demo +
+        " shows one reading a simulated meter.");
 }
 
 TStationService::Clock::time_point TStationService::NextDue() const {

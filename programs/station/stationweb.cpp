@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -23,8 +24,14 @@
 namespace {
 
 constexpr int kHourglassNights = 30;
-// Small enough that the chart's words stay readable on a phone.
+// Readings read and written at a time while a page goes out.
+constexpr size_t kStreamRows = 2000;
+// A computer's chart; a phone's is drawn at about the width it is shown at
+// (a 390 px phone's card is 340 px), with words of the page's small text
+// (14.4 px) or larger.
 const QSize kChartSize(760, 460);
+const QSize kPhoneChartSize(330, 560);
+constexpr int kPhoneTextPx = 16;
 
 class TBadRequest : public std::runtime_error {
 public:
@@ -63,8 +70,9 @@ double NightParam(const THttpRequest& r, double tonight) {
 }
 
 // night=DATE, or from=T&to=T (UTC, YYYY-MM-DD[THH:MM[:SS]][Z]).
-TQuerySelection SelectionParam(const THttpRequest& r, double tonight) {
-    AllowOnly(r, {"night", "from", "to"});
+TQuerySelection SelectionParam(const THttpRequest& r, double tonight, std::set<std::string> allowed = {}) {
+    allowed.insert({"night", "from", "to"});
+    AllowOnly(r, allowed);
     const bool night = r.Query.count("night"), from = r.Query.count("from"), to = r.Query.count("to");
     if (night && (from || to)) throw TBadRequest("give night, or from and to, not both");
     if (from != to) throw TBadRequest("from and to go together");
@@ -101,11 +109,24 @@ TWebSite LoadSite(fb::Database& db, int id, const TActivitySnapshot& activity) {
     return s;
 }
 
+bool InternetTimeOn(fb::Database& db) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL("SELECT SET_USEINTERTETTIME FROM SETTINGS WHERE SET_ID=1");
+    q.Open();
+    const bool on = !q.Eof() && !q.Fields(0).IsNull() && q.Fields(0).AsInteger() == 1;
+    q.Close();
+    tr.Commit();
+    return on;
+}
+
 TWebStation LoadStation(fb::Database& db, const TActivitySnapshot& activity) {
     TWebStation st;
     st.Activity = activity;
     st.NowUtc = NowUtc();
     for (const int id : SiteIds(db)) st.Sites.push_back(LoadSite(db, id, activity));
+    st.InternetTime = InternetTimeOn(db);
     return st;
 }
 
@@ -121,25 +142,74 @@ TWebSite LoadOneSite(fb::Database& db, int id, const TActivitySnapshot& activity
 
 std::string NightSvg(const TNightPlotData& data) {
     if (data.Readings.empty()) return {};
-    return InlineSvg(PlotBytes(TPlotFormat::Svg, kChartSize,
-                               [&](QPainter& p, QSize size) { RenderNightPlot(data, p, size); }, NightPlotTitle(data)));
+    auto svg = [&](QSize at, const TPlotStyle& style) {
+        return InlineSvg(PlotBytes(TPlotFormat::Svg, at,
+                                   [&](QPainter& p, QSize size) { RenderNightPlot(data, p, size, style); },
+                                   NightPlotTitle(data)));
+    };
+    TPlotStyle phone;
+    phone.TextPx = kPhoneTextPx;
+    return ChartPair(svg(kChartSize, {}), svg(kPhoneChartSize, phone));
 }
 
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+std::string HourglassSvg(const THourglassData& hg) {
+    if (hg.ReadingCount() == 0) return {};
+    auto svg = [&](QSize at, const TPlotStyle& style) {
+        return InlineSvg(PlotBytes(TPlotFormat::Svg, at,
+                                   [&](QPainter& p, QSize size) { RenderHourglass(hg, p, size, style); },
+                                   HourglassTitle(hg)));
+    };
+    TPlotStyle phone;
+    phone.TextPx = kPhoneTextPx;
+    return ChartPair(svg(kChartSize, {}), svg(kPhoneChartSize, phone));
 }
 
 }  // namespace
 
 TStationWeb::TStationWeb(TStationActivity& activity) : activity_(activity) { EnsurePlotApplication(); }
 
-TStationWeb::~TStationWeb() { SetDatabase(""); }
+TStationWeb::~TStationWeb() {
+    std::lock_guard lock(mutex_);
+    file_.clear();  // the end: nothing more to remember for /metrics
+    if (db_.Connected()) {
+        try {
+            db_.Close();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+TWebStation TStationWeb::Station() {
+    TWebStation st = LoadStation(Db(), activity_.Snapshot());
+    known_ = st;
+    return st;
+}
+
+TWebStation TStationWeb::KnownStation() const {
+    TWebStation st;
+    st.Activity = activity_.Snapshot();
+    st.NowUtc = NowUtc();
+    st.InternetTime = known_.InternetTime;
+    st.DatabaseOpen = false;
+    for (TWebSite s : known_.Sites) {
+        s.Last.reset();
+        s.Waiting.reset();
+        s.Activity = {};
+        for (const TSiteActivity& a : st.Activity.Sites)
+            if (a.Id == s.Row.Id) s.Activity = a;
+        st.Sites.push_back(std::move(s));
+    }
+    return st;
+}
 
 void TStationWeb::SetDatabase(const std::string& file) {
     std::lock_guard lock(mutex_);
+    if (file.empty() && !file_.empty()) {
+        try {
+            Station();  // the sites as they are when the database is left free, for /metrics meanwhile
+        } catch (const std::exception&) {
+        }
+    }
     if (db_.Connected()) {
         try {
             db_.Close();
@@ -164,8 +234,12 @@ THttpResponse TStationWeb::Handle(const THttpRequest& request) {
         return TextResponse(400, "a path with .. or \\ is refused");
     try {
         std::lock_guard lock(mutex_);
-        if (file_.empty())
+        if (file_.empty()) {
+            // A scraper keeps seeing the station up, with the sites it knew.
+            if (request.Path == "/metrics" && request.Query.empty())
+                return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(KnownStation()));
             return TextResponse(503, "the station has no site running and leaves its database free meanwhile");
+        }
         try {
             return Route(request);
         } catch (const fb::Error&) {
@@ -182,6 +256,105 @@ THttpResponse TStationWeb::Handle(const THttpRequest& request) {
     }
 }
 
+std::vector<TReadingRow> TStationWeb::PageRows(int siteId, const TQueryWindow& w, const TReadingCursor& after,
+                                               size_t n) {
+    std::lock_guard lock(mutex_);
+    if (file_.empty()) throw std::runtime_error("the station left its database free meanwhile");
+    try {
+        fb::Transaction tr(Db());
+        tr.Start();
+        auto rows = ReadReadingsAfter(tr, siteId, w, after, n);
+        tr.Commit();
+        return rows;
+    } catch (const fb::Error&) {
+        try {
+            db_.Close();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+}
+
+// At most `limit` rows (kPageRows) from the cursor `after`, written as they
+// are read; "next" links the following page with the same selection.
+THttpResponse TStationWeb::Readings(const THttpRequest& r, const TSiteRow& site, double tonight) {
+    const TQueryWindow w = QueryWindowOf(SelectionParam(r, tonight, {"limit", "after"}));
+    size_t limit = kPageRows;
+    if (const auto it = r.Query.find("limit"); it != r.Query.end()) {
+        const std::string& t = it->second;
+        if (t.empty() || t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(t) < 1 || std::stoul(t) > kPageRows)
+            throw TBadRequest("limit wants a number of readings from 1 to " + std::to_string(kPageRows) + ", not '" +
+                              Printable(t) + "'");
+        limit = std::stoul(t);
+    }
+    TReadingCursor start = CursorAtStart(w);
+    if (const auto it = r.Query.find("after"); it != r.Query.end()) {
+        const auto c = ParseCursor(it->second);
+        if (!c) throw TBadRequest("after wants the cursor of a page's next link, not '" + Printable(it->second) + "'");
+        start = *c;
+    }
+    std::string next = "/api/v1/sites/" + std::to_string(site.Id) + "/readings?";
+    for (const char* name : {"night", "from", "to", "limit"})
+        if (const auto it = r.Query.find(name); it != r.Query.end())
+            next += std::string(name) + "=" + UrlQueryValue(it->second) + "&";
+    next += "after=";
+
+    struct TPage {
+        std::string Head, Next;
+        int Site = 0;
+        TQueryWindow Window;
+        TReadingCursor At;
+        size_t Left = 0;
+        bool Begun = false, Written = false, Done = false;
+    };
+    auto page = std::make_shared<TPage>(
+        TPage{ReadingsJsonHead(site, w, limit), std::move(next), site.Id, w, start, limit});
+    THttpResponse out;
+    out.ContentType = "application/json";
+    out.Stream = [this, page]() -> std::string {
+        TPage& p = *page;
+        if (p.Done) return {};
+        if (!p.Begun) {
+            p.Begun = true;
+            return p.Head;
+        }
+        if (p.Left > 0) {
+            const size_t asked = std::min(kStreamRows, p.Left);
+            const auto rows = PageRows(p.Site, p.Window, p.At, asked);
+            if (!rows.empty()) {
+                p.At = CursorAfter(rows.back());
+                p.Left = rows.size() < asked ? 0 : p.Left - rows.size();
+                std::string piece = ReadingsJsonRows(rows, !p.Written);
+                p.Written = true;
+                if (rows.size() == asked) return piece;
+                p.Done = true;  // the window's end: no next page
+                return piece + ReadingsJsonTail("");
+            }
+            p.Done = true;
+            return ReadingsJsonTail("");
+        }
+        p.Done = true;
+        const bool more = !PageRows(p.Site, p.Window, p.At, 1).empty();
+        return ReadingsJsonTail(more ? p.Next + UrlQueryValue(CursorText(p.At)) : "");
+    };
+    return out;
+}
+
+std::string TStationWeb::TonightChart(const TWebSite& site, double tonight) {
+    // Drawn again when a reading comes, the night changes, or a minute has
+    // passed (a deletion): clients fetching the page at once draw it once.
+    const std::string key = IsoDate(tonight) + (site.Last ? CursorText(CursorAfter(*site.Last)) : std::string());
+    const auto now = std::chrono::steady_clock::now();
+    TChartCache& c = charts_[site.Row.Id];
+    if (c.Key != key || now - c.Drawn > std::chrono::minutes(1)) {
+        c.Svg = NightSvg(LoadNightPlotData(Db(), site.Row.Id, tonight));
+        c.Key = key;
+        c.Drawn = now;
+    }
+    return c.Svg;
+}
+
 THttpResponse TStationWeb::Route(const THttpRequest& r) {
     static const std::regex site(R"(/site/([^/]+))");
     static const std::regex nightFile(R"(/site/([^/]+)/night/(\d{4}-\d\d-\d\d)\.(png|dat))");
@@ -192,34 +365,31 @@ THttpResponse TStationWeb::Route(const THttpRequest& r) {
 
     if (path == "/" || path == "/index.html") {
         AllowOnly(r, {});
-        const TWebStation st = LoadStation(Db(), activity_.Snapshot());
+        const TWebStation st = Station();
         std::vector<std::string> charts;
-        for (const TWebSite& s : st.Sites) charts.push_back(NightSvg(LoadNightPlotData(Db(), s.Row.Id, tonight)));
+        for (const TWebSite& s : st.Sites) charts.push_back(TonightChart(s, tonight));
         return Typed("text/html; charset=utf-8", OverviewPage(st, charts, tonight));
     }
     if (path == "/metrics") {
         AllowOnly(r, {});
-        return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(LoadStation(Db(), activity_.Snapshot())));
+        return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(Station()));
     }
     if (path == "/api/v1/sites") {
         AllowOnly(r, {});
-        return Typed("application/json", SitesJson(LoadStation(Db(), activity_.Snapshot())));
+        return Typed("application/json", SitesJson(Station()));
     }
     if (std::regex_match(path, m, apiSite)) {
         const int id = SiteIdOf(m[1]);
-        const TQuerySelection sel = SelectionParam(r, tonight);
-        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
-        const TQueryWindow w = QueryWindowOf(sel);
-        fb::Transaction tr(Db());
-        tr.Start();
-        if (m[2] == "stats") {
-            const TStatistics stats = RunQueryWithStatistics(tr, id, w, sel.Order).Statistics;
-            tr.Commit();
-            return Typed("application/json", StatsJson(s.Row, w, stats));
+        if (m[2] == "readings") {
+            SelectionParam(r, tonight, {"limit", "after"});  // refused before anything is read
+            return Readings(r, LoadOneSite(Db(), id, activity_.Snapshot()).Row, tonight);
         }
-        const auto rows = RunLocalQuery(tr, id, w, sel.Order);
-        tr.Commit();
-        return Typed("application/json", ReadingsJson(s.Row, w, rows));
+        const TQueryWindow w = QueryWindowOf(SelectionParam(r, tonight));
+        if (w.Stop - w.Start > kStatisticsDays)
+            throw TBadRequest("the statistics cover at most " + std::to_string(static_cast<int>(kStatisticsDays)) +
+                              " days: ask for a shorter interval");
+        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
+        return Typed("application/json", StatsJson(s.Row, w, ReadStatistics(Db(), id, w)));
     }
     if (std::regex_match(path, m, nightFile)) {
         const int id = SiteIdOf(m[1]);
@@ -230,8 +400,16 @@ THttpResponse TStationWeb::Route(const THttpRequest& r) {
         if (m[3] == "dat") {
             // The path is made from the site's row and the date, never from the request's text.
             const std::string file = NightFilePath(s.Row.Name, *night + 0.75);
-            if (!std::filesystem::is_regular_file(file)) throw TNotFound("no night file of that night");
-            return Typed("text/plain; charset=utf-8", ReadWhole(file));
+            auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
+            if (!std::filesystem::is_regular_file(file) || !*in) throw TNotFound("no night file of that night");
+            THttpResponse out;
+            out.Stream = [in]() {  // read as it is sent
+                std::string piece(64 * 1024, '\0');
+                in->read(piece.data(), static_cast<std::streamsize>(piece.size()));
+                piece.resize(static_cast<size_t>(in->gcount()));
+                return piece;
+            };
+            return out;
         }
         const TNightPlotData data = LoadNightPlotData(Db(), id, *night);
         if (data.Readings.empty()) throw TNotFound("no readings in that night");
@@ -256,11 +434,7 @@ THttpResponse TStationWeb::Route(const THttpRequest& r) {
             tr.Commit();
         }
         v.NightChart = NightSvg(LoadNightPlotData(Db(), id, night));
-        const THourglassData hg = LoadHourglassData(Db(), id, night - (kHourglassNights - 1), night);
-        if (hg.ReadingCount() > 0)
-            v.HourglassChart = InlineSvg(PlotBytes(TPlotFormat::Svg, kChartSize,
-                                                   [&](QPainter& p, QSize size) { RenderHourglass(hg, p, size); },
-                                                   HourglassTitle(hg)));
+        v.HourglassChart = HourglassSvg(LoadHourglassData(Db(), id, night - (kHourglassNights - 1), night));
         v.NightFile = std::filesystem::is_regular_file(NightFilePath(s.Row.Name, night + 0.75));
         return Typed("text/html; charset=utf-8", SitePage(v));
     }

@@ -27,6 +27,11 @@ std::string SiteLabels(const TWebSite& s) {
     return "site_id=\"" + std::to_string(s.Row.Id) + "\",site=\"" + MetricLabel(s.Row.Name) + "\"";
 }
 
+std::string InfoLabels(const TWebSite& s) {
+    return SiteLabels(s) + ",code=\"" + MetricLabel(s.Row.Code) + "\",meter=\"" +
+           MetricLabel(s.Row.Host + ":" + std::to_string(s.Row.Port)) + "\"";
+}
+
 std::string SiteJson(const TSiteRow& site) {
     return "{\"id\":" + std::to_string(site.Id) + ",\"name\":" + JsonString(site.Name) + "}";
 }
@@ -113,7 +118,7 @@ std::string SitesJson(const TWebStation& station) {
         out += "{\"id\":" + std::to_string(s.Row.Id) + ",\"name\":" + JsonString(s.Row.Name) +
                ",\"acquiring\":" + (a.Acquiring ? "true" : "false") + ",\"state\":" +
                JsonString(SiteStateName(a.State)) + ",\"latitude\":" + JsonNumber(s.Row.Latitude) +
-               ",\"longitude\":" + JsonNumber(s.Row.Longitude) + ",\"waiting_upload\":" + std::to_string(s.Waiting) +
+               ",\"longitude\":" + JsonNumber(s.Row.Longitude) + ",\"waiting_upload\":" + OptionalInt(s.Waiting) +
                ",\"last_reading\":";
         if (s.Last)
             out += "{\"time\":" + JsonString(IsoUtc(s.Last->DateTime)) + ",\"sqm\":" + JsonNumber(s.Last->Corrected()) +
@@ -130,18 +135,53 @@ std::string SitesJson(const TWebStation& station) {
     return out + "]}\n";
 }
 
-std::string ReadingsJson(const TSiteRow& site, const TQueryWindow& window, const std::vector<TReadingRow>& rows) {
-    std::string out = "{\"site\":" + SiteJson(site) + "," + WindowJson(window) + ",\"readings\":[";
-    out.reserve(out.size() + rows.size() * 150);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const TReadingRow& r = rows[i];
-        out += i ? ",\n" : "\n";
+std::string ReadingsJsonHead(const TSiteRow& site, const TQueryWindow& window, size_t limit) {
+    return "{\"site\":" + SiteJson(site) + "," + WindowJson(window) + ",\"limit\":" + std::to_string(limit) +
+           ",\"readings\":[";
+}
+
+std::string ReadingsJsonRows(const std::vector<TReadingRow>& rows, bool first) {
+    std::string out;
+    out.reserve(rows.size() * 160);
+    for (const TReadingRow& r : rows) {
+        out += first ? "\n" : ",\n";
+        first = false;
         out += "{\"time\":" + JsonString(IsoUtc(r.DateTime)) + ",\"sqm\":" + JsonNumber(r.Corrected()) +
                ",\"nelm\":" + JsonNumber(r.Nelm()) + ",\"temperature\":" + JsonNumber(r.Temperature) +
                ",\"uploaded\":" + (r.Uploaded ? "true" : "false") + ",\"synchronized\":" +
                (r.Syncro ? "true" : "false") + ",\"state\":" + OptionalInt(r.State) + "}";
     }
-    return out + "]}\n";
+    return out;
+}
+
+std::string ReadingsJsonTail(const std::string& next) {
+    return "],\"next\":" + (next.empty() ? std::string("null") : JsonString(next)) + "}\n";
+}
+
+std::string CursorText(const TReadingCursor& c) {
+    return std::to_string(std::llround(c.Time * 864000000.0)) + "." + c.Code;
+}
+
+std::optional<TReadingCursor> ParseCursor(const std::string& text) {
+    const auto dot = text.find('.');
+    if (dot == std::string::npos || dot == 0 || dot > 15 || !Digits(text, 0, dot) || text.size() - dot - 1 > 25)
+        return std::nullopt;
+    return TReadingCursor{static_cast<double>(std::stoll(text.substr(0, dot))) / 864000000.0, text.substr(dot + 1)};
+}
+
+std::string UrlQueryValue(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' || c == ':') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
 }
 
 std::string StatsJson(const TSiteRow& site, const TQueryWindow& window, const TStatistics& s) {
@@ -177,6 +217,9 @@ std::string MetricsText(const TWebStation& st) {
             if (const std::string v = value(s); !v.empty()) out += std::string(name) + "{" + SiteLabels(s) + "} " + v + "\n";
     };
     auto number = [](std::optional<double> v) { return v && std::isfinite(*v) ? JsonNumber(v) : std::string(); };
+    // Every site from the start, readings or not, so a query can join on it.
+    family("kalosqm_site_info", "gauge", "Always 1: one series per site of the database, with its code and meter.");
+    for (const TWebSite& s : st.Sites) out += "kalosqm_site_info{" + InfoLabels(s) + "} 1\n";
     perSite("kalosqm_sky_brightness_mag_per_arcsec2", "gauge",
             "Corrected sky brightness of the newest stored reading.",
             [&](const TWebSite& s) { return s.Last ? number(s.Last->Corrected()) : std::string(); });
@@ -187,7 +230,7 @@ std::string MetricsText(const TWebStation& st) {
     perSite("kalosqm_acquiring", "gauge", "1 while the service reads the site.",
             [](const TWebSite& s) { return std::string(s.Activity.Acquiring ? "1" : "0"); });
     perSite("kalosqm_readings_waiting_upload", "gauge", "Stored readings waiting for the network database.",
-            [](const TWebSite& s) { return std::to_string(s.Waiting); });
+            [](const TWebSite& s) { return s.Waiting ? std::to_string(*s.Waiting) : std::string(); });
     perSite("kalosqm_readings_stored_total", "counter", "Readings stored since the service started.",
             [](const TWebSite& s) { return std::to_string(s.Activity.Stored); });
     family("kalosqm_readings_failed_total", "counter",
@@ -198,10 +241,21 @@ std::string MetricsText(const TWebStation& st) {
             out += "kalosqm_readings_failed_total{" + SiteLabels(s) + ",cause=\"" + FailureCauseLabel(c) + "\"} " +
                    std::to_string(it == s.Activity.Failed.end() ? 0 : it->second) + "\n";
         }
-    family("kalosqm_internet_time_offset_seconds", "gauge", "Internet time minus PC time.");
-    out += "kalosqm_internet_time_offset_seconds " + JsonNumber(st.Activity.Time.Offset * 86400.0) + "\n";
-    family("kalosqm_internet_time_sync_success", "gauge", "1 when the last synchronisation with a time server succeeded.");
-    out += std::string("kalosqm_internet_time_sync_success ") + (st.Activity.Time.LastSyncSucceeded ? "1" : "0") + "\n";
+    family("kalosqm_database_open", "gauge",
+           "1 while the service holds its database; 0 while it waits for a site and leaves the database free.");
+    out += std::string("kalosqm_database_open ") + (st.DatabaseOpen ? "1" : "0") + "\n";
+    if (st.InternetTime) {
+        family("kalosqm_internet_time_enabled", "gauge", "1 when the settings have Internet time on.");
+        out += std::string("kalosqm_internet_time_enabled ") + (*st.InternetTime ? "1" : "0") + "\n";
+    }
+    // Off, there is no synchronisation to fail: no series, so no alert fires.
+    if (st.InternetTime.value_or(false)) {
+        family("kalosqm_internet_time_offset_seconds", "gauge", "Internet time minus PC time.");
+        out += "kalosqm_internet_time_offset_seconds " + JsonNumber(st.Activity.Time.Offset * 86400.0) + "\n";
+        family("kalosqm_internet_time_sync_success", "gauge",
+               "1 when the last synchronisation with a time server succeeded.");
+        out += std::string("kalosqm_internet_time_sync_success ") + (st.Activity.Time.LastSyncSucceeded ? "1" : "0") + "\n";
+    }
     family("kalosqm_uptime_seconds", "gauge", "Seconds since the service started.");
     out += "kalosqm_uptime_seconds " + JsonNumber(std::floor(st.Activity.UptimeSeconds)) + "\n";
     return out;

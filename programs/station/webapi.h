@@ -14,7 +14,7 @@
 struct TWebSite {
     TSiteRow Row;
     std::optional<TReadingRow> Last;  // the newest stored reading
-    int64_t Waiting = 0;              // readings waiting for upload
+    std::optional<int64_t> Waiting;   // readings waiting for upload; unknown while the database is free
     TSiteActivity Activity;           // Id 0: not run since the service started
 };
 
@@ -22,6 +22,8 @@ struct TWebStation {
     std::vector<TWebSite> Sites;
     TActivitySnapshot Activity;
     double NowUtc = 0;
+    std::optional<bool> InternetTime;  // the setting; unknown while the database is free
+    bool DatabaseOpen = true;          // false: waiting with no site, the database left free
 };
 
 // A JSON string with its quotes; < > & are \u-escaped too, so the text is
@@ -38,7 +40,20 @@ std::optional<double> ParseIsoDate(const std::string& text);
 std::optional<double> ParseIsoDateTime(const std::string& text);
 
 std::string SitesJson(const TWebStation& station);
-std::string ReadingsJson(const TSiteRow& site, const TQueryWindow& window, const std::vector<TReadingRow>& rows);
+// A page of readings, written in three parts as its rows are read:
+// {"site":..,"from":..,"to":..,"limit":N,"readings":[...],"next":URL or null}.
+std::string ReadingsJsonHead(const TSiteRow& site, const TQueryWindow& window, size_t limit);
+// first: no row written before these.
+std::string ReadingsJsonRows(const std::vector<TReadingRow>& rows, bool first);
+// next: the path and query of the following page; empty: the last page.
+std::string ReadingsJsonTail(const std::string& next);
+
+// The text of a page's cursor in its next link ("TICKS.CODE": the exact
+// stored time in the engine's 100 us ticks and the code), and back.
+std::string CursorText(const TReadingCursor& cursor);
+std::optional<TReadingCursor> ParseCursor(const std::string& text);
+// A query value with every byte but A-Z a-z 0-9 - . _ ~ : percent-encoded.
+std::string UrlQueryValue(const std::string& text);
 std::string StatsJson(const TSiteRow& site, const TQueryWindow& window, const TStatistics& stats);
 
 // A label value of the text format: \ " and line feeds escaped.

@@ -29,6 +29,7 @@ const char* kStyle =
     "dt{color:#5b6472}dd{margin:0;overflow-wrap:anywhere}"
     ".big{font-size:1.35rem;font-weight:700}"
     "figure{margin:.4rem 0 0}svg{display:block;width:100%;height:auto}"
+    ".chart-narrow{display:none}@media (max-width:40rem){.chart-wide{display:none}.chart-narrow{display:block}}"
     "nav{display:flex;flex-wrap:wrap;gap:.4rem 1rem;margin:.3rem 0 .6rem}"
     ".one{grid-template-columns:1fr;max-width:72rem}"
     "table{border-collapse:collapse}td{padding:.1rem .8rem .1rem 0}td+td{text-align:right}";
@@ -88,7 +89,7 @@ std::string SiteFacts(const TWebSite& s, double nowUtc) {
     } else {
         out += HtmlEscape(Tr("none stored yet")) + "</dd>";
     }
-    out += "<dt>" + HtmlEscape(Tr("Waiting for upload")) + "</dt><dd>" + std::to_string(s.Waiting) + "</dd>";
+    out += "<dt>" + HtmlEscape(Tr("Waiting for upload")) + "</dt><dd>" + (s.Waiting ? std::to_string(*s.Waiting) : std::string("---")) + "</dd>";
     if (s.Activity.LastFailureUtc > 0)
         out += "<dt>" + HtmlEscape(Tr("Last failure")) + "</dt><dd>" + HtmlEscape(UtcText(s.Activity.LastFailureUtc)) +
                ": " + HtmlEscape(s.Activity.LastFailure) + "</dd>";
@@ -120,6 +121,11 @@ std::string HtmlEscape(const std::string& text) {
 std::string InlineSvg(const std::string& svg) {
     const auto at = svg.find("<svg");
     return at == std::string::npos ? std::string() : svg.substr(at);
+}
+
+std::string ChartPair(const std::string& wide, const std::string& narrow) {
+    if (wide.empty()) return {};
+    return "<div class=\"chart-wide\">" + wide + "</div><div class=\"chart-narrow\">" + narrow + "</div>";
 }
 
 std::string OverviewPage(const TWebStation& st, const std::vector<std::string>& charts, double tonight) {

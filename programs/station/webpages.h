@@ -10,6 +10,10 @@
 std::string HtmlEscape(const std::string& text);
 // An SVG document as an element to put inside HTML (the XML prologue dropped).
 std::string InlineSvg(const std::string& svgDocument);
+// One chart drawn twice, each inline SVG shown where it fits: the wide one
+// on a computer, the narrow one (drawn at a phone's width, its words as
+// large as the page's small text) on a phone.
+std::string ChartPair(const std::string& wideSvg, const std::string& narrowSvg);
 
 // charts: per site of station.Sites, its inline SVG of tonight, or empty.
 std::string OverviewPage(const TWebStation& station, const std::vector<std::string>& charts, double tonight);

@@ -83,7 +83,9 @@ run=(env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscre
 # The catalogues are found under share/ when installed.
 mkdir -p "$scratch/empty"
 out=$("${run[@]}" LANGUAGE=it "$root/usr/bin/kalosqm-station" --dir "$scratch/empty" 2>&1)
-[[ $out == *"Un'altra sessione del programma è già attiva"* ]] || fail "no Italian text from the installed station: $out"
+[[ $out == *"Non c'è alcun database in $scratch/empty/Dati/KALOSQMDATA.FDB."* ]] ||
+  fail "no Italian text from the installed station, or not the missing file's: $out"
+[[ $out != *"già attiva"* ]] || fail "a missing file is said as another session: $out"
 
 if [[ $desktop == 1 ]]; then
   # First start: the user's folder with a copy of the template; nothing beside the program.

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "core/site/datamodule.h"
+#include "core/station/programlayout.h"
 #include "core/station/myutils.h"
 #include "support/testsupport.h"
 
@@ -207,12 +208,37 @@ TEST_F(DataModuleOpen, AFailedUpgradeSaysWhyAndLeavesTheFileAsItWas) {
 }
 
 TEST_F(DataModuleOpen, AMissingOrDamagedFileShowsTheMessage) {
+    const std::string file = data.DatabaseFile();
     EXPECT_FALSE(data.DataModuleCreate());
+    EXPECT_EQ(data.OpenFailure().Kind, TOpenFailure::TKind::Missing);
     std::filesystem::create_directories(dir.Path() / "Dati");
     std::ofstream(dir.Path() / "Dati" / "KALOSQMDATA.FDB") << "not a database";
     EXPECT_FALSE(data.DataModuleCreate());
-    EXPECT_EQ(errors, std::vector<std::string>(2, "Another software session is already active: impossible to continue"));
+    EXPECT_EQ(data.OpenFailure().Kind, TOpenFailure::TKind::Engine);
+    ASSERT_EQ(errors.size(), 2u);
+    // Missing: where one comes from; damaged: the engine's reason. Nobody holds either.
+    EXPECT_EQ(errors[0], "There is no database at " + file + ".\nCopy the delivered one, " +
+                             ThisProgramLayout().DeliveredDatabase() +
+                             ", there, or start the desktop program kalosqm once: its first start makes it.");
+    const std::string head = "The database " + file + " cannot be opened:\n";
+    EXPECT_EQ(errors[1].substr(0, head.size()), head) << errors[1];
+    EXPECT_GT(errors[1].size(), head.size() + 10) << errors[1];
+    for (const auto& e : errors) EXPECT_EQ(e.find("already active"), std::string::npos) << e;
     EXPECT_FALSE(data.dbKALO.Connected());
+}
+
+TEST_F(DataModuleOpen, OnlyAFileAnotherProgramHoldsGetsTheAlreadyActiveWords) {
+    const std::string file = data.DatabaseFile();
+    const std::string held = "I/O error during \"lock\" operation for file \"" + file +
+                             "\"\n-Database already opened with engine instance, incompatible with current";
+    std::filesystem::create_directories(dir.Path() / "Dati");
+    std::ofstream(file) << "x";
+    EXPECT_EQ(ExplainOpenFailure(file, held).Kind, TOpenFailure::TKind::InUse);
+    EXPECT_EQ(ExplainOpenFailure(file, held).Text, "Another software session is already active: impossible to continue");
+    const TOpenFailure denied = ExplainOpenFailure(
+        file, "I/O error during \"open\" operation for file \"" + file + "\"\n-Error while trying to open file\n-Permission denied");
+    EXPECT_EQ(denied.Kind, TOpenFailure::TKind::Engine);
+    EXPECT_NE(denied.Text.find("-Permission denied"), std::string::npos) << denied.Text;
 }
 
 }  // namespace

@@ -500,6 +500,20 @@ TEST_F(CliTest, TimeServersAreListedAddedAndRemovedWithTheDialogsRules) {
     EXPECT_EQ(servers(), std::vector<std::string>{"first.example 3000 1"});
 }
 
+TEST_F(CliDbTest, AMissingLockFolderIsNamedNotAFileTheEngineWouldMakeInIt) {
+    // As the README's command as the user kalosqm meets a /run/kalosqm nothing has made.
+    const fs::path lock = dir.Path() / "run" / "kalosqm";
+    const CliResult r = Run({"--dir", dir.Str(), "sites"}, {"FIREBIRD_LOCK=" + lock.string()});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, "The database engine's lock folder " + lock.string() + " (FIREBIRD_LOCK) does not exist."))
+        << r.err;
+    EXPECT_FALSE(Has(r.err, kInUse)) << r.err;
+    // With the folder there, the same command works.
+    fs::create_directories(lock);
+    const CliResult ok = Run({"--dir", dir.Str(), "sites"}, {"FIREBIRD_LOCK=" + lock.string()});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+}
+
 TEST(CliLockedDatabase, EveryCommandSaysAtOnceThatARunningStationHoldsIt) {
     SqmSimulator meter;
     meter.Start();

@@ -341,8 +341,72 @@ TEST(Station, AMissingDatabaseGivesTheDesktopProgramsMessageAndExitOne) {
     fs::remove(f.db);
     f.Start({"--wait"});
     EXPECT_EQ(f.station.WaitExit(10s), 1);
-    EXPECT_EQ(f.station.Count(kRefusal), 1) << f.station.Err();
-    EXPECT_EQ(f.station.Count("kalosqm-station: there is no database at " + f.db), 1) << f.station.Err();
+    // Its first words say what is true and where a database comes from; nobody holds a missing file.
+    const auto lines = f.station.ErrLines();
+    ASSERT_GE(lines.size(), 2u) << f.station.Err();
+    EXPECT_EQ(lines[0], "kalosqm-station: There is no database at " + f.db + ".");
+    EXPECT_EQ(lines[1].rfind("kalosqm-station: Copy the delivered one, ", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find("KALOSQMDATA.FDB, there, or start the desktop program kalosqm once"), std::string::npos)
+        << lines[1];
+    EXPECT_EQ(f.station.Count(kRefusal), 0) << f.station.Err();
+}
+
+TEST(Station, ADatabaseItsUserMayNotReadIsSaidInTheEnginesWordsNotAsAnotherSession) {
+    TStationFolder f;
+    std::vector<std::string> args{KALOSQM_STATION_EXE, "--dir", f.dir.Str()};
+    std::string exe = KALOSQM_STATION_EXE;
+    const fs::path lock = f.dir.Path() / "lock";
+    fs::create_directories(lock);
+    fs::permissions(lock, fs::perms::all);
+    if (::geteuid() == 0) {
+        // Root reads every file: the station runs as nobody on a file only root may read.
+        fs::permissions(f.dir.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                          fs::perms::others_read | fs::perms::others_exec);
+        fs::permissions(f.db, fs::perms::owner_read | fs::perms::owner_write);
+        exe = "/usr/bin/setpriv";
+        args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    } else {
+        fs::permissions(f.db, fs::perms::none);
+        args.erase(args.begin());
+    }
+    f.station.Start(exe, args, f.dir.Path() / "unreadable.txt", {"FIREBIRD_LOCK=" + lock.string()});
+    EXPECT_EQ(f.station.WaitExit(20s), 1);
+    const auto lines = f.station.ErrLines();
+    ASSERT_GE(lines.size(), 2u) << f.station.Err();
+    EXPECT_EQ(lines[0], "kalosqm-station: The database " + f.db + " cannot be opened:") << f.station.Err();
+    EXPECT_NE(f.station.Err().find("Permission denied"), std::string::npos) << f.station.Err();
+    EXPECT_EQ(f.station.Count(kRefusal), 0) << f.station.Err();
+    EXPECT_EQ(f.station.Count("in use by another"), 0) << f.station.Err();
+}
+
+TEST(Station, AMissingLockFolderIsNamedAsSuch) {
+    TStationFolder f;
+    const fs::path lock = f.dir.Path() / "run" / "kalosqm";  // as /run/kalosqm before anything made it
+    f.station.Start(KALOSQM_STATION_EXE, {"--dir", f.dir.Str()}, f.dir.Path() / "nolock.txt",
+                    {"FIREBIRD_LOCK=" + lock.string()});
+    EXPECT_EQ(f.station.WaitExit(20s), 1);
+    const auto lines = f.station.ErrLines();
+    ASSERT_GE(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "kalosqm-station: The database engine's lock folder " + lock.string() +
+                            " (FIREBIRD_LOCK) does not exist.")
+        << f.station.Err();
+    EXPECT_EQ(f.station.Count(kRefusal), 0) << f.station.Err();
+}
+
+TEST(Station, AnInstalledStationWithNoSitePointsAtItsOwnDemo) {
+    // Laid out as a package installs it: bin/ beside share/kalosqm/ with the delivered database.
+    testsupport::TempDir prefix;
+    fs::create_directories(prefix.Path() / "bin");
+    fs::create_directories(prefix.Path() / "share" / "kalosqm");
+    fs::copy_file(KALOSQM_STATION_EXE, prefix.Path() / "bin" / "kalosqm-station");
+    fs::copy_file(KALO_PRISTINE_DB, prefix.Path() / "share" / "kalosqm" / "KALOSQMDATA.FDB");
+    TStationFolder f;
+    f.station.Start((prefix.Path() / "bin" / "kalosqm-station").string(), {"--dir", f.dir.Str()},
+                    f.dir.Path() / "installed.txt");
+    EXPECT_EQ(f.station.WaitExit(20s), 0);
+    const std::string err = f.station.Err();
+    EXPECT_NE(err.find("; kalosqm-station --demo shows one reading a simulated meter."), std::string::npos) << err;
+    EXPECT_EQ(err.find("run.sh"), std::string::npos) << err;
 }
 
 TEST(Station, AUsageErrorEndsWithTwoAndHelpWithZero) {

@@ -373,6 +373,80 @@ TEST_F(WebStation, TheUnitTurnsThePageOnThroughItsEnvironmentAndABadValueIsAUsag
     ::close(taken);
 }
 
+// promtool's verdict on a metrics text; a missing promtool fails the test.
+void ExpectPromtoolAccepts(const fs::path& folder, const std::string& metrics) {
+    if (std::system("command -v promtool >/dev/null 2>&1") != 0) {
+        ADD_FAILURE() << "promtool is missing (tools/install-deps.sh installs the package prometheus)";
+        return;
+    }
+    const fs::path file = folder / "metrics-check.txt";
+    std::ofstream(file) << metrics;
+    EXPECT_EQ(std::system(("promtool check metrics < '" + file.string() + "'").c_str()), 0) << metrics;
+}
+
+TEST_F(WebStation, EverySiteHasASeriesFromTheStartAndInternetTimeOffIsNoFailedSynchronisation) {
+    StartWeb();
+    const TReply m = Request(port, "/metrics");
+    ASSERT_EQ(m.Status, 200);
+    // Site 4 has never stored a reading; it is there all the same, with its meter.
+    EXPECT_NE(m.Body.find("kalosqm_site_info{site_id=\"4\",site=\"Quote \\\"and\\\" back\\\\slash\",code=\"\",meter=\"127.0.0.1:" +
+                          std::to_string(sim.Port()) + "\"} 1\n"),
+              std::string::npos)
+        << m.Body;
+    for (const char* id : {"1", "2", "3"})
+        EXPECT_NE(m.Body.find(std::string("kalosqm_site_info{site_id=\"") + id + "\""), std::string::npos) << id;
+    // Internet time is off in this folder: said so, and no synchronisation reads as failed.
+    EXPECT_NE(m.Body.find("\nkalosqm_internet_time_enabled 0\n"), std::string::npos) << m.Body;
+    EXPECT_EQ(m.Body.find("kalosqm_internet_time_sync_success 0"), std::string::npos) << m.Body;
+    EXPECT_NE(m.Body.find("\nkalosqm_database_open 1\n"), std::string::npos) << m.Body;
+    ExpectPromtoolAccepts(f.dir.Path(), m.Body);
+    f.Stop(SIGTERM);
+}
+
+TEST_F(WebStation, WhileTheServiceWaitsForASiteMetricsAnswerAndThePagesSayWhy) {
+    ExecOn(f.db, {"UPDATE SQMSITES SET SIT_AUTOSTART=0"});
+    f.Start({"--wait", "--http", "127.0.0.1:0"});
+    ASSERT_TRUE(f.station.WaitForLine("waiting for SIGHUP", 1, 20s)) << f.station.Err();
+    ASSERT_TRUE(f.station.WaitFor([](const TChild& c) { return WebPort(c) > 0; }, 5s)) << f.station.Err();
+    port = WebPort(f.station);
+    const TReply m = Request(port, "/metrics");
+    ASSERT_EQ(m.Status, 200) << m.Body;
+    EXPECT_NE(m.Body.find("\nkalosqm_database_open 0\n"), std::string::npos) << m.Body;
+    EXPECT_NE(m.Body.find("kalosqm_site_info{site_id=\"2\",site=\"Archive\""), std::string::npos) << m.Body;
+    EXPECT_NE(m.Body.find("kalosqm_acquiring{site_id=\"1\",site=\"Roof\"} 0\n"), std::string::npos) << m.Body;
+    EXPECT_NE(m.Body.find("\nkalosqm_uptime_seconds "), std::string::npos) << m.Body;
+    ExpectPromtoolAccepts(f.dir.Path(), m.Body);
+    const TReply home = Request(port, "/");
+    EXPECT_EQ(home.Status, 503);
+    EXPECT_NE(home.Body.find("leaves its database free"), std::string::npos) << home.Body;
+    f.Stop(SIGTERM);
+}
+
+TEST_F(WebStation, OnAPhoneTheChartsWordsAreAsLargeAsThePagesSmallText) {
+    StartWeb();
+    // On a 390 px phone a card's content is 390 - 2 * 12 (the body's padding)
+    // - 2 * 12.8 (the card's) = 340.4 px wide, and the page's small text is
+    // 0.9 * 16 = 14.4 px; an inline SVG is scaled to the card's width.
+    const double cardPx = 340.4, smallTextPx = 14.4;
+    for (const std::string path : {"/", "/site/2?night=2024-01-15"}) {
+        const TReply page = Request(port, path);
+        ASSERT_EQ(page.Status, 200) << path;
+        const auto charts = All(page.Body, R"re(<div class="chart-narrow">(<svg[\s\S]*?</svg>))re");
+        ASSERT_FALSE(charts.empty()) << path << ": no chart drawn for a phone";
+        for (const std::string& svg : charts) {
+            const auto box = All(svg, R"re(viewBox="0 0 ([0-9.]+) [0-9.]+")re");
+            ASSERT_EQ(box.size(), 1u) << svg.substr(0, 300);
+            double smallest = 1e9;
+            for (const auto& size : All(svg, R"re(<text [^>]*font-size="([0-9.]+)")re"))
+                smallest = std::min(smallest, std::stod(size));
+            ASSERT_LT(smallest, 1e9) << "no text in " << svg.substr(0, 300);
+            EXPECT_GE(smallest * cardPx / std::stod(box[0]), smallTextPx)
+                << path << ": the smallest text is " << smallest << " in a picture " << box[0] << " wide";
+        }
+    }
+    f.Stop(SIGTERM);
+}
+
 TEST(WebOptions, TheAddressIsParsedStrictlyAndLoopbackByDefault) {
     struct Case {
         std::vector<std::string> args;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <regex>
 #include <string>
 
@@ -18,7 +19,8 @@ using namespace std::chrono_literals;
 
 struct TReply {
     int Status = 0;  // 0: no answer (the connection failed or was closed)
-    std::string Headers, Body;
+    std::string Headers, Body;  // Body: a chunked body decoded
+    bool Whole = false;  // the body as long as announced, or a chunked one with its last chunk
 };
 
 inline int Connect(int port) {
@@ -51,13 +53,47 @@ inline std::string ReadAll(int fd, std::chrono::milliseconds limit) {
     return out;
 }
 
+// A header's value, the name in any case; empty when absent.
+inline std::string Header(const std::string& headers, const std::string& name) {
+    std::string lower = headers, key = "\r\n" + name + ":";
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto at = lower.find(key);
+    if (at == std::string::npos) return {};
+    const auto from = headers.find_first_not_of(' ', at + key.size());
+    return headers.substr(from, headers.find("\r\n", from) - from);
+}
+
 inline TReply Parse(const std::string& raw) {
     TReply r;
     const auto end = raw.find("\r\n\r\n");
     if (raw.rfind("HTTP/1.", 0) != 0 || end == std::string::npos) return r;
     r.Status = std::stoi(raw.substr(9, 3));
     r.Headers = raw.substr(0, end);
-    r.Body = raw.substr(end + 4);
+    const std::string body = raw.substr(end + 4);
+    if (Header(r.Headers, "Transfer-Encoding").find("chunked") == std::string::npos) {
+        r.Body = body;
+        const std::string length = Header(r.Headers, "Content-Length");
+        r.Whole = !length.empty() && std::stoull(length) == body.size();
+        return r;
+    }
+    for (size_t at = 0;;) {
+        const auto line = body.find("\r\n", at);
+        if (line == std::string::npos) break;
+        const std::string sizeText = body.substr(at, line - at);
+        if (sizeText.empty() || !std::isxdigit(static_cast<unsigned char>(sizeText[0]))) break;
+        const size_t size = std::stoull(sizeText, nullptr, 16);
+        if (size == 0) {
+            r.Whole = true;
+            break;
+        }
+        if (line + 2 + size > body.size()) {
+            r.Body += body.substr(line + 2);
+            break;
+        }
+        r.Body += body.substr(line + 2, size);
+        at = line + 2 + size + 2;
+    }
     return r;
 }
 

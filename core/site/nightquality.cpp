@@ -111,41 +111,66 @@ bool IsDark(const TNightReading& r) {
     return r.SunHeight && r.MoonHeight && *r.SunHeight < kDarkSun && *r.MoonHeight < 0;
 }
 
-std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule) {
-    std::vector<TReadingQuality> out(rows.size());
-    if (rows.empty()) return out;
-    std::vector<double> minutes(rows.size()), values(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        minutes[i] = (rows[i].Time - rows[0].Time) * kMinutesPerDay;
-        values[i] = rows[i].Value;
-    }
-    auto first = [&](double m) { return static_cast<size_t>(std::lower_bound(minutes.begin(), minutes.end(), m) - minutes.begin()); };
-    auto past = [&](double m) { return static_cast<size_t>(std::upper_bound(minutes.begin(), minutes.end(), m) - minutes.begin()); };
-    std::vector<char> dark(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) dark[i] = IsDark(rows[i]);
-    const size_t minPoints = static_cast<size_t>(std::max(rule.MinPoints, 3));
-    auto scatter = [&](size_t a, size_t b, bool curved) -> std::optional<double> {
+namespace {
+
+// The index of reading j among the readings (minutes, values): the smallest
+// scatter of its centred window and the two one-sided ones, widened until
+// they hold enough readings; empty when even the widest holds too few.
+std::optional<double> StabilityIndex(const std::vector<double>& minutes, const std::vector<double>& values, size_t j,
+                                     bool curved, size_t minPoints, double& halfWindow) {
+    auto first = [&](double m) {
+        return static_cast<size_t>(std::lower_bound(minutes.begin(), minutes.end(), m) - minutes.begin());
+    };
+    auto past = [&](double m) {
+        return static_cast<size_t>(std::upper_bound(minutes.begin(), minutes.end(), m) - minutes.begin());
+    };
+    auto scatter = [&](size_t a, size_t b) -> std::optional<double> {
         if (b - a < minPoints) return std::nullopt;
         return curved ? MonotoneScatter(values, a, b) : LineScatter(minutes, values, a, b);
     };
+    const double t = minutes[j];
+    for (double w : kStabilityHalfWindows) {
+        // Centred, and the same span wholly before and wholly after the
+        // reading (the only ones at the ends of the night).
+        std::optional<double> index;
+        for (const auto& [from, to] :
+             {std::pair{first(t - w - kSlackMinutes), past(t + w + kSlackMinutes)},
+              std::pair{first(t - 2 * w - kSlackMinutes), j + 1}, std::pair{j, past(t + 2 * w + kSlackMinutes)}}) {
+            const auto s = scatter(from, to);
+            if (s && (!index || *s < *index)) index = s;
+        }
+        if (!index) continue;
+        halfWindow = w;
+        return index;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule) {
+    std::vector<TReadingQuality> out(rows.size());
+    if (rows.empty()) return out;
+    // A dark reading is judged among the dark ones alone: dusk, dawn or the
+    // Moon beside it bend the curve, and are judged apart, by a monotone fit.
+    std::vector<double> minutes, values, darkMinutes, darkValues;
+    std::vector<size_t> darkAt(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const double m = (rows[i].Time - rows[0].Time) * kMinutesPerDay;
+        minutes.push_back(m);
+        values.push_back(rows[i].Value);
+        out[i].Dark = IsDark(rows[i]);
+        if (out[i].Dark) {
+            darkAt[i] = darkMinutes.size();
+            darkMinutes.push_back(m);
+            darkValues.push_back(rows[i].Value);
+        }
+    }
+    const size_t minPoints = static_cast<size_t>(std::max(rule.MinPoints, 3));
     for (size_t i = 0; i < rows.size(); ++i) {
         TReadingQuality& q = out[i];
-        q.Dark = dark[i];
-        const double t = minutes[i];
-        for (double w : kStabilityHalfWindows) {
-            const size_t a = first(t - w - kSlackMinutes), b = past(t + w + kSlackMinutes);
-            if (b - a < minPoints) continue;
-            std::optional<double> index = scatter(a, b, !dark[i]);
-            // The same span wholly before and wholly after the reading.
-            for (const auto& [from, to] : {std::pair{first(t - 2 * w - kSlackMinutes), i + 1},
-                                           std::pair{i, past(t + 2 * w + kSlackMinutes)}}) {
-                const auto s = scatter(from, to, !dark[i]);
-                if (s && *s < *index) index = s;
-            }
-            q.Index = index;
-            q.HalfWindow = w;
-            break;
-        }
+        q.Index = q.Dark ? StabilityIndex(darkMinutes, darkValues, darkAt[i], false, minPoints, q.HalfWindow)
+                         : StabilityIndex(minutes, values, i, true, minPoints, q.HalfWindow);
         if (q.Index) q.Sky = *q.Index <= rule.Threshold ? TSky::Clear : TSky::Cloudy;
     }
     return out;
@@ -295,6 +320,9 @@ TNightTrend FitTrend(const std::vector<TNightSummary>& nights) {
     t.Low = at((m - c) / 2);
     t.High = at((m + c) / 2 + 1);
     t.PercentPerYear = BrightnessPercent(t.Slope);
+    std::vector<double> levels(n);
+    for (size_t i = 0; i < n; ++i) levels[i] = y[i] - t.Slope * (x[i] - t.From) / 365.25;
+    t.Level = Median(std::move(levels));
     return t;
 }
 
@@ -371,7 +399,9 @@ std::string TrendText(const TNightTrend& t, const TFormatSettings& fs) {
     auto signedNumber = [&](double v, int decimals) { return (v > 0 ? "+" : "") + FormatNumber(v, decimals, fs); };
     return Tr("Trend of the clear nights' sky brightness: ") + signedNumber(t.Slope, 3) +
            Tr(" mag/arcsec² per year (95 %: ") + signedNumber(t.Low, 3) + Tr(" to ") + signedNumber(t.High, 3) +
-           Tr("), brightness ") + signedNumber(t.PercentPerYear, 1) + Tr(" % per year, from ") +
+           Tr("), brightness ") + signedNumber(t.PercentPerYear, 1) +
+           // xgettext:no-c-format
+           Tr(" % per year, from ") +
            std::to_string(t.Nights) + Tr(" clear nights between ") + NightName(t.From) + Tr(" and ") +
            NightName(t.To) + ".";
 }

@@ -29,16 +29,21 @@ enum class TSky { Unknown, Clear, Cloudy };
 // minutes of it (30 s of slack for the meter's timing) are fitted by a
 // straight line, and so are those of the 10 minutes before it and the 10
 // after it; the index is the smallest scatter of the three (the residuals'
-// standard deviation, n - 2 degrees of freedom), so a steady slope (dusk,
-// a setting Moon) costs nothing and a reading beside a cloud is not blamed
-// for it. When the +-5 minutes hold fewer than MinPoints readings (a gap, a
-// 5- or 10-minute interval) the window widens to +-10, +-20, then +-30
-// minutes; with fewer still the reading is unknown.
+// standard deviation, n - 2 degrees of freedom), so a steady slope costs
+// nothing and a clear reading beside a cloud is not blamed for it. A dark
+// reading is judged among the dark readings alone. One that is not dark
+// (dusk, dawn, the Moon up) is judged among all, by the best monotone curve
+// instead of a line: a clear twilight or a setting Moon only ever darkens
+// or brightens, however it bends, where a cloud comes and goes. When the
+// three windows all hold fewer than MinPoints readings (a gap, a 5- or
+// 10-minute interval, the ends of the night) they widen to +-10, +-20, then
+// +-30 minutes (the sides to twice that); with fewer still the reading is
+// unknown.
 struct TStabilityRule {
     double Threshold = 0.08;  // mag: clear at or below it
-    int MinPoints = 5;        // readings in a window, the reading itself included
+    int MinPoints = 4;        // readings in a window, the reading itself included
 };
-inline constexpr double kStabilityHalfWindows[] = {5, 10, 20, 30};  // minutes
+inline constexpr double kStabilityHalfWindows[] = {5, 10, 15, 20, 30};  // minutes
 
 struct TReadingQuality {
     bool Dark = false;
@@ -91,6 +96,7 @@ std::vector<TPeriodSummary> AggregateNights(const std::vector<TNightSummary>& ni
 struct TNightTrend {
     std::string Refusal;  // why there is none; empty when fitted
     double Slope = 0, Low = 0, High = 0, PercentPerYear = 0;
+    double Level = 0;  // the fitted line's sky brightness at From: the median of y - Slope * x
     int Nights = 0;
     double From = 0, To = 0;  // the first and last clear night fitted
     bool Fitted() const { return Refusal.empty(); }

@@ -1,5 +1,7 @@
 // kalosqm-cli nights: each night's quality (dark and clear readings, the
 // sky brightness when clear), by month or year, and the trend over years.
+#include <QPainter>
+
 #include <iostream>
 #include <memory>
 
@@ -7,6 +9,8 @@
 #include "core/site/nightsummaries.h"
 #include "core/station/fbdb.h"
 #include "core/station/i18n.h"
+#include "plot/nightschart.h"
+#include "plot/plotfile.h"
 
 namespace {
 
@@ -16,6 +20,7 @@ struct Options {
     std::string from, to;
     std::string by = "night";
     bool trend = false, json = false, csv = false;
+    std::string chart;
 };
 
 TNightGrouping GroupingOf(const std::string& by) {
@@ -50,12 +55,21 @@ int Nights(const Options& o) {
     if (o.json && o.csv) throw cli::UsageError("--json and --csv exclude each other");
     const double from = cli::ParseDate("--from", o.from), to = cli::ParseDate("--to", o.to);
     if (to < from) throw cli::UsageError("--to " + o.to + " comes before --from " + o.from);
+    if (!o.chart.empty() && !PlotFormatOf(o.chart))
+        throw cli::UsageError(std::string("--chart: ") + EPlotFormat(o.chart).what());
     fb::Database db;
     cli::OpenLocalDatabase(db, o.db);
     cli::LoadSite(db, o.site, o.db);
     const std::vector<TNightSummary> nights = NightSummaries(db, o.site, from, to);
     db.Close();
     const TNightGrouping by = GroupingOf(o.by);
+    if (!o.chart.empty()) {
+        const TNightTrend t = FitTrend(nights);
+        const TNightsChartTexts texts = NightsChartTexts();
+        WritePlot(o.chart, QSize(1000, 560),
+                  [&](QPainter& p, QSize size) { RenderNightsChart(nights, t, p, size, texts); }, texts.Title);
+        std::cerr << o.chart << ": the clear nights' chart\n";
+    }
     if (o.trend) {
         const TNightTrend t = FitTrend(nights);
         if (!t.Fitted()) {
@@ -92,6 +106,8 @@ void Add(CLI::App& root) {
                 "the trend of the clear nights' sky brightness instead: Theil-Sen slope with its 95 % interval");
     c->add_flag("--json", o->json, "JSON instead of a table");
     c->add_flag("--csv", o->csv, "comma-separated values instead of a table");
+    c->add_option("--chart", o->chart, "also draw the clear nights' sky brightness and its trend, PNG or SVG")
+        ->type_name("FILE");
     cli::AddDbOption(c, o->db);
     c->footer(
         "A reading is dark when the Sun is below -18 degrees and the Moon below the horizon, and clear when the "

@@ -30,6 +30,24 @@ struct TDateTicks {
 
 TDateTicks DateTicks(double from, double to, double width, double labelWidth) {
     TDateTicks t;
+    if (to - from < 62) {  // a few weeks: days
+        const int fitting = std::max(1, static_cast<int>(width / (labelWidth * 1.5)));
+        int step = 1;
+        for (int s : {1, 2, 5, 7, 14, 28})
+            if ((to - from) / s <= fitting) {
+                step = s;
+                break;
+            }
+        for (double d = std::ceil(from); d <= to; d += 1) {
+            if (static_cast<long>(d) % step) continue;
+            const DateTimeParts p = DecodeDateTime(d);
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
+            t.At.push_back(d);
+            t.Labels.push_back(QString::fromLatin1(buf));
+        }
+        return t;
+    }
     const int fitting = std::max(1, static_cast<int>(width / labelWidth));
     const double spanMonths = (to - from) / 30.44;
     int stepMonths = 1;
@@ -114,9 +132,11 @@ void RenderNightsChart(const std::vector<TNightSummary>& nights, const TNightTre
         return;
     }
 
-    double from = nights.empty() ? points.front().first : nights.front().Night;
-    double to = nights.empty() ? points.back().first : nights.back().Night;
-    if (to - from < 1) to = from + 1;
+    // From the first clear night to the last, a little apart from the edges.
+    double from = points.front().first, to = points.back().first;
+    const double margin = std::max(3.0, (to - from) * 0.03);
+    from -= margin;
+    to += margin;
     double top = points.front().second, bottom = top;
     for (const auto& p : points) {
         top = std::min(top, p.second);

@@ -47,8 +47,8 @@ double MonotoneResidual(const std::vector<double>& values, size_t from, size_t t
         double Sum;
         size_t Count;
     };
-    std::vector<TBlock> blocks;
-    blocks.reserve(to - from);
+    thread_local std::vector<TBlock> blocks;
+    blocks.clear();
     for (size_t i = from; i < to; ++i) {
         blocks.push_back({sign * values[i], 1});
         while (blocks.size() > 1) {
@@ -148,7 +148,8 @@ std::optional<double> StabilityIndex(const std::vector<double>& minutes, const s
 
 }  // namespace
 
-std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule) {
+std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule,
+                                              bool darkOnly) {
     std::vector<TReadingQuality> out(rows.size());
     if (rows.empty()) return out;
     // A dark reading is judged among the dark ones alone: dusk, dawn or the
@@ -169,6 +170,7 @@ std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& 
     const size_t minPoints = static_cast<size_t>(std::max(rule.MinPoints, 3));
     for (size_t i = 0; i < rows.size(); ++i) {
         TReadingQuality& q = out[i];
+        if (darkOnly && !q.Dark) continue;
         q.Index = q.Dark ? StabilityIndex(darkMinutes, darkValues, darkAt[i], false, minPoints, q.HalfWindow)
                          : StabilityIndex(minutes, values, i, true, minPoints, q.HalfWindow);
         if (q.Index) q.Sky = *q.Index <= rule.Threshold ? TSky::Clear : TSky::Cloudy;
@@ -219,7 +221,7 @@ TNightSummary SummariseReadings(double night, const std::vector<TNightReading>& 
     rows.reserve(all.size());
     for (const TNightReading& r : all)
         if (std::isfinite(r.Time) && IsMeterValue(r.Value)) rows.push_back(r);
-    const std::vector<TReadingQuality> q = ClassifyReadings(rows, rule);
+    const std::vector<TReadingQuality> q = ClassifyReadings(rows, rule, true);
     std::vector<double> clear;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (!q[i].Dark) continue;

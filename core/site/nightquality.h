@@ -52,9 +52,10 @@ struct TReadingQuality {
     double HalfWindow = 0;        // minutes used, 0 when unknown
 };
 
-// rows in time order; one result per row.
+// rows in time order; one result per row. darkOnly: the others are left
+// unknown (a night's figures read the dark readings alone).
 std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows,
-                                              const TStabilityRule& rule = {});
+                                              const TStabilityRule& rule = {}, bool darkOnly = false);
 
 enum class TNightClass { NoData, NoDarkTime, Cloudy, Partly, Clear };
 // "no-data", "no-dark-time", "cloudy", "partly", "clear".

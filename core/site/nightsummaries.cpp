@@ -46,17 +46,26 @@ struct TExtent {
     double First = 0, Last = -1;  // nights; none when Last < First
 };
 
+// The first and the last reading by the site's time indexes (MIN and MAX
+// would read every entry of the site).
 TExtent ExtentOf(fb::Transaction& tr, int siteId) {
-    fb::Query q(tr);
-    q.SetSQL("SELECT MIN(REA_DATETIME), MAX(REA_DATETIME) FROM READINGS WHERE REA_SITE=:SIT_ID");
-    q.SetInteger("SIT_ID", siteId);
-    q.Open();
+    auto end = [&](const char* order) -> std::optional<double> {
+        fb::Query q(tr);
+        q.SetSQL(std::string("SELECT FIRST 1 REA_DATETIME FROM READINGS WHERE REA_SITE=:SIT_ID AND REA_DATETIME IS NOT "
+                             "NULL ORDER BY REA_SITE ") + order + ", REA_DATETIME " + order);
+        q.SetInteger("SIT_ID", siteId);
+        q.Open();
+        std::optional<double> t;
+        if (!q.Eof() && !q.Fields(0).IsNull()) t = q.Fields(0).AsDateTime();
+        q.Close();
+        return t;
+    };
     TExtent e;
-    if (!q.Eof() && !q.Fields(0).IsNull() && !q.Fields(1).IsNull()) {
-        e.First = FirstNightOf(q.Fields(0).AsDateTime());
-        e.Last = LastNightOf(q.Fields(1).AsDateTime());
+    const auto first = end("ASC"), last = end("DESC");
+    if (first && last) {
+        e.First = FirstNightOf(*first);
+        e.Last = LastNightOf(*last);
     }
-    q.Close();
     return e;
 }
 

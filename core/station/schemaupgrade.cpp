@@ -1,6 +1,7 @@
 #include "core/station/schemaupgrade.h"
 
 #include <iterator>
+#include <vector>
 
 #include "core/station/fbdb.h"
 #include "core/station/myutils.h"
@@ -23,6 +24,35 @@ constexpr const char* kCountsTable =
     "  RCN_NEW         INTEGER DEFAULT 0 NOT NULL,\n"
     "  RCN_MODIFIED    INTEGER DEFAULT 0 NOT NULL\n"
     ")";
+
+// From 1.1 on, each night's summary is kept, and a reading written, changed
+// or deleted leaves a mark on its night until the summary is made again.
+constexpr const char* kNightSummariesTable =
+    "CREATE TABLE NIGHTSUMMARIES (\n"
+    "  NSU_SITE      INTEGER NOT NULL,\n"
+    "  NSU_NIGHT     INTEGER NOT NULL,\n"
+    "  NSU_METHOD    INTEGER NOT NULL,\n"
+    "  NSU_READINGS  INTEGER NOT NULL,\n"
+    "  NSU_DARK      INTEGER NOT NULL,\n"
+    "  NSU_CLEARDARK INTEGER NOT NULL,\n"
+    "  NSU_SKY       DOUBLE PRECISION,\n"
+    "  NSU_DARKEST   DOUBLE PRECISION,\n"
+    "  CONSTRAINT PK_NIGHTSUMMARIES PRIMARY KEY (NSU_SITE, NSU_NIGHT)\n"
+    ")";
+constexpr const char* kNightMarksTable =
+    "CREATE TABLE NIGHTMARKS (\n"
+    "  NMK_SITE  INTEGER NOT NULL,\n"
+    "  NMK_NIGHT INTEGER NOT NULL\n"
+    ")";
+
+struct TTable {
+    const char* Name;
+    const char* What;
+    const char* Sql;
+};
+const TTable kCounts{"READINGCOUNTS", "Table of the reading counts", kCountsTable};
+const TTable kNightSummaries{"NIGHTSUMMARIES", "Table of the night summaries", kNightSummariesTable};
+const TTable kNightMarks{"NIGHTMARKS", "Table of the nights to summarise again", kNightMarksTable};
 
 // From 1.0 to 1.1, in one transaction after the table above.
 const TStatement kTo11[] = {
@@ -207,6 +237,68 @@ END)SQL"},
     {"Version 1.1", "UPDATE SETTINGS SET SET_DBVERSION = '1.1' WHERE SET_ID = 1"},
 };
 
+// From 1.1 to 1.2, in one transaction after the night tables. Marks are
+// only ever inserted, so a reading never waits on a summary being made;
+// one transaction marks a night once while it writes that night in a row.
+const TStatement kTo12[] = {
+    {"Index of the nights to summarise again", "CREATE INDEX IDX_NIGHTMARKS_SITE ON NIGHTMARKS (NMK_SITE, NMK_NIGHT)"},
+    {"Procedure that marks the night of a reading",
+     R"SQL(CREATE PROCEDURE MARK_READING_NIGHT (SITE INTEGER, T DATE)
+AS
+  DECLARE DAYS DOUBLE PRECISION;
+  DECLARE NIGHT INTEGER;
+  DECLARE N INTEGER;
+  DECLARE KEY VARCHAR(30);
+  DECLARE DUMMY INTEGER;
+BEGIN
+  IF (SITE IS NULL OR T IS NULL) THEN
+    EXIT;
+  /* A night runs from noon to the next noon, both included: a reading at
+     noon belongs to the night before as well. */
+  DAYS = (T - CAST('30.12.1899' AS DATE)) - 0.5;
+  NIGHT = FLOOR(DAYS);
+  N = NIGHT;
+  WHILE (N >= NIGHT - 1) DO
+  BEGIN
+    IF (N = NIGHT OR DAYS = NIGHT) THEN
+    BEGIN
+      KEY = SITE || ':' || N;
+      IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'KALO_NIGHT_MARK') IS DISTINCT FROM KEY) THEN
+      BEGIN
+        INSERT INTO NIGHTMARKS (NMK_SITE, NMK_NIGHT) VALUES (:SITE, :N);
+        DUMMY = RDB$SET_CONTEXT('USER_TRANSACTION', 'KALO_NIGHT_MARK', KEY);
+      END
+    END
+    N = N - 1;
+  END
+END)SQL"},
+    {"Trigger: readings mark their nights",
+     R"SQL(CREATE TRIGGER READINGS_NIGHTS FOR READINGS ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 1
+AS
+BEGIN
+  /* An upload or a state changes nothing a summary reads. */
+  IF (UPDATING AND NEW.REA_SITE IS NOT DISTINCT FROM OLD.REA_SITE
+      AND NEW.REA_DATETIME IS NOT DISTINCT FROM OLD.REA_DATETIME
+      AND NEW.REA_SQMVALUE IS NOT DISTINCT FROM OLD.REA_SQMVALUE
+      AND NEW.REA_SQMOFFSET IS NOT DISTINCT FROM OLD.REA_SQMOFFSET
+      AND NEW.REA_SUNH IS NOT DISTINCT FROM OLD.REA_SUNH
+      AND NEW.REA_MOONH IS NOT DISTINCT FROM OLD.REA_MOONH) THEN
+    EXIT;
+  IF (NOT INSERTING) THEN
+    EXECUTE PROCEDURE MARK_READING_NIGHT (OLD.REA_SITE, OLD.REA_DATETIME);
+  IF (NOT DELETING) THEN
+    EXECUTE PROCEDURE MARK_READING_NIGHT (NEW.REA_SITE, NEW.REA_DATETIME);
+END)SQL"},
+    {"Trigger: a site goes with its night summaries",
+     R"SQL(CREATE TRIGGER SQMSITES_NIGHTS FOR SQMSITES ACTIVE AFTER DELETE POSITION 1
+AS
+BEGIN
+  DELETE FROM NIGHTSUMMARIES WHERE NSU_SITE = OLD.SIT_ID;
+  DELETE FROM NIGHTMARKS WHERE NMK_SITE = OLD.SIT_ID;
+END)SQL"},
+    {"Version 1.2", "UPDATE SETTINGS SET SET_DBVERSION = '1.2' WHERE SET_ID = 1"},
+};
+
 // No ":NAME" parsing: PSQL bodies use colons of their own.
 void Execute(fb::Transaction& tr, const char* sql) {
     ISC_STATUS_ARRAY status;
@@ -214,11 +306,12 @@ void Execute(fb::Transaction& tr, const char* sql) {
     fb::Check(status);
 }
 
-bool CountsTableExists(fb::Database& db) {
+bool TableExists(fb::Database& db, const char* name) {
     fb::Transaction tr(db);
     tr.Start();
     fb::Query q(tr);
-    q.SetSQL("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'READINGCOUNTS'");
+    q.SetSQL("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = :NAME");
+    q.SetString("NAME", name);
     q.Open();
     const bool exists = q.Fields(0).AsInteger() > 0;
     q.Close();
@@ -226,10 +319,10 @@ bool CountsTableExists(fb::Database& db) {
     return exists;
 }
 
-void DropCountsTable(fb::Database& db) {
+void DropTable(fb::Database& db, const char* name) {
     fb::Transaction tr(db);
     tr.Start();
-    Execute(tr, "DROP TABLE READINGCOUNTS");
+    Execute(tr, (std::string("DROP TABLE ") + name).c_str());
     tr.Commit();
 }
 
@@ -255,37 +348,47 @@ std::string UpgradeSchema(fb::Database& db, const TUpgradeProgress& progress) {
         throw TUpgradeError("", kSchemaVersion, e.what());
     }
     if (from == kSchemaVersion) return from;
-    if (from != "1.0")
+    std::vector<const TTable*> tables;
+    std::vector<const TStatement*> statements;
+    if (from == "1.0") {
+        tables.push_back(&kCounts);
+        for (const TStatement& s : kTo11) statements.push_back(&s);
+    } else if (from != "1.1") {
         throw TUpgradeError(from, kSchemaVersion,
                             "Version \"" + from + "\" is not one this program can bring to " + kSchemaVersion);
+    }
+    tables.push_back(&kNightSummaries);
+    tables.push_back(&kNightMarks);
+    for (const TStatement& s : kTo12) statements.push_back(&s);
 
-    const int total = static_cast<int>(std::size(kTo11)) + 2;
-    auto step = [&](int done, const char* what) {
+    const int total = static_cast<int>(tables.size() + statements.size()) + 1;
+    int done = 0;
+    auto step = [&](const char* what) {
         if (progress) progress({done, total, what});
+        ++done;
     };
-    // The table needs a commit of its own before anything can use it. An
-    // upgrade cut short before may have left it behind, empty: it goes first.
-    bool tableMade = false;
+    // A table needs a commit of its own before anything can use it. An
+    // upgrade cut short before may have left one behind, empty: it goes first.
+    std::vector<const TTable*> made;
     try {
-        step(0, "Table of the reading counts");
-        if (CountsTableExists(db)) DropCountsTable(db);
-        {
+        for (const TTable* t : tables) {
+            step(t->What);
+            if (TableExists(db, t->Name)) DropTable(db, t->Name);
             fb::Transaction tr(db);
             tr.Start();
-            Execute(tr, kCountsTable);
+            Execute(tr, t->Sql);
             tr.Commit();
+            made.push_back(t);
         }
-        tableMade = true;
         // Firebird's DDL is transactional: everything else commits or none of it.
         fb::Transaction tr(db);
         tr.Start();
         try {
-            int done = 1;
-            for (const TStatement& s : kTo11) {
-                step(done++, s.What);
-                Execute(tr, s.Sql);
+            for (const TStatement* s : statements) {
+                step(s->What);
+                Execute(tr, s->Sql);
             }
-            step(done, "Saving: building the indexes (minutes on millions of readings)");
+            step("Saving: building the indexes (minutes on millions of readings)");
             tr.Commit();
         } catch (...) {
             if (tr.Active()) {
@@ -298,19 +401,19 @@ std::string UpgradeSchema(fb::Database& db, const TUpgradeProgress& progress) {
         }
     } catch (const std::exception& e) {
         std::string detail = e.what();
-        if (tableMade) {
+        for (auto t = made.rbegin(); t != made.rend(); ++t) {
             try {
-                DropCountsTable(db);
+                DropTable(db, (*t)->Name);
             } catch (const std::exception& e2) {
-                detail += std::string("\n(the empty table READINGCOUNTS stays; the next upgrade replaces it: ") +
+                detail += std::string("\n(the empty table ") + (*t)->Name + " stays; the next upgrade replaces it: " +
                           e2.what() + ")";
             }
         }
         throw TUpgradeError(from, kSchemaVersion, detail);
     } catch (...) {
-        if (tableMade) {
+        for (auto t = made.rbegin(); t != made.rend(); ++t) {
             try {
-                DropCountsTable(db);
+                DropTable(db, (*t)->Name);
             } catch (...) {
             }
         }

@@ -22,6 +22,7 @@
 #include "programs/desktop/siteform_p.h"
 #include "programs/desktop/sitepage_netquery.h"
 #include "programs/desktop/sitepage_network.h"
+#include "programs/desktop/sitepage_nights.h"
 #include "programs/desktop/sitepage_query.h"
 #include "programs/desktop/sitepage_readings.h"
 #include "programs/desktop/sitepage_realtime.h"
@@ -96,7 +97,10 @@ void TSiteFormPrivate::Build() {
     AddTrTab(PageControl1, networkPage->Tab(), N_("Noctila settings"));
     netQueryPage = std::make_unique<TNetQueryPage>(*this);
     AddTrTab(PageControl1, netQueryPage->Tab(), N_("Noctila query"));
-    pages = {sitePage.get(), readingsPage.get(), realTimePage.get(), queryPage.get(), networkPage.get(), netQueryPage.get()};
+    nightsPage = std::make_unique<TNightsPage>(*this);
+    AddTrTab(PageControl1, nightsPage->Tab(), N_("Nights"));
+    pages = {sitePage.get(),    readingsPage.get(),  realTimePage.get(), queryPage.get(),
+             networkPage.get(), netQueryPage.get(), nightsPage.get()};
     PageControl1->setTabVisible(PageControl1->indexOf(netQueryPage->Tab()), false);
     QObject::connect(PageControl1, &QTabWidget::currentChanged, q, [this](int index) { PageChanged(index); });
     frame = new TButtonFrame;

@@ -26,6 +26,7 @@ class TRealTimePage;
 class TLocalQueryPage;
 class TNetworkPage;
 class TNetQueryPage;
+class TNightsPage;
 
 // The site record of the window as the acquisition sees it.
 class TFormSiteSource : public ISiteSource {
@@ -120,6 +121,7 @@ public:
     std::unique_ptr<TRealTimePage> realTimePage;
     std::unique_ptr<TLocalQueryPage> queryPage;
     std::unique_ptr<TNetQueryPage> netQueryPage;
+    std::unique_ptr<TNightsPage> nightsPage;
     // In the order of the tabs.
     std::vector<TSitePage*> pages;
 };

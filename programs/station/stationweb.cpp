@@ -12,9 +12,11 @@
 
 #include "core/site/localquery.h"
 #include "core/site/nightfile.h"
+#include "core/site/nightsummaries.h"
 #include "core/site/readingcounts.h"
 #include "core/site/siterow.h"
 #include "core/station/myutils.h"
+#include "plot/nightschart.h"
 #include "plot/plotdata.h"
 #include "plot/plotfile.h"
 #include "plot/plotrender.h"
@@ -359,6 +361,7 @@ THttpResponse TStationWeb::Route(const THttpRequest& r) {
     static const std::regex site(R"(/site/([^/]+))");
     static const std::regex nightFile(R"(/site/([^/]+)/night/(\d{4}-\d\d-\d\d)\.(png|dat))");
     static const std::regex apiSite(R"(/api/v1/sites/([^/]+)/(readings|stats))");
+    static const std::regex apiNights(R"(/api/v1/sites/([^/]+)/nights)");
     const double tonight = NightDateOf(NowLocal());
     std::smatch m;
     const std::string& path = r.Path;
@@ -372,7 +375,30 @@ THttpResponse TStationWeb::Route(const THttpRequest& r) {
     }
     if (path == "/metrics") {
         AllowOnly(r, {});
-        return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(Station()));
+        const TWebStation st = Station();
+        // The last complete night of each site, kept once made.
+        std::vector<std::pair<int, TNightSummary>> lastNights;
+        for (const TWebSite& s : st.Sites)
+            if (const double night = LastEndedNight(Db(), s.Row.Id, st.NowUtc); night > 0)
+                lastNights.push_back({s.Row.Id, SummariseNight(Db(), s.Row.Id, night)});
+        return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(st) + NightMetricsText(st, lastNights));
+    }
+    if (std::regex_match(path, m, apiNights)) {
+        const int id = SiteIdOf(m[1]);
+        AllowOnly(r, {"from", "to"});
+        LoadOneSite(Db(), id, activity_.Snapshot());
+        // Without dates: the last 30 nights.
+        double from = tonight - 29, to = tonight;
+        if (r.Query.count("from") != r.Query.count("to")) throw TBadRequest("from and to go together");
+        if (r.Query.count("from")) {
+            const auto a = ParseIsoDate(r.Query.at("from")), b = ParseIsoDate(r.Query.at("to"));
+            if (!a || !b) throw TBadRequest("from and to want a date YYYY-MM-DD");
+            if (*b < *a) throw TBadRequest("to comes before from");
+            if (*b - *a > 366 * 100) throw TBadRequest("at most a hundred years of nights at once");
+            from = *a;
+            to = *b;
+        }
+        return Typed("application/json", NightsJson(NightSummaries(Db(), id, from, to)));
     }
     if (path == "/api/v1/sites") {
         AllowOnly(r, {});
@@ -436,6 +462,12 @@ THttpResponse TStationWeb::Route(const THttpRequest& r) {
         v.NightChart = NightSvg(LoadNightPlotData(Db(), id, night));
         v.HourglassChart = HourglassSvg(LoadHourglassData(Db(), id, night - (kHourglassNights - 1), night));
         v.NightFile = std::filesystem::is_regular_file(NightFilePath(s.Row.Name, night + 0.75));
+        // Every clear night the site has (kept once made), the last 30 in the table.
+        const std::vector<TNightSummary> all = NightSummaries(Db(), id, night - 366 * 50, night);
+        v.Nights.assign(all.end() - std::min<size_t>(all.size(), 30), all.end());
+        v.NightsChart = InlineSvg(PlotBytes(TPlotFormat::Svg, kChartSize, [&](QPainter& p, QSize size) {
+            RenderNightsChart(all, FitTrend(all), p, size, NightsChartTexts());
+        }));
         return Typed("text/html; charset=utf-8", SitePage(v));
     }
     return TextResponse(404, "no such page: " + Printable(path));

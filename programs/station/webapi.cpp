@@ -260,3 +260,21 @@ std::string MetricsText(const TWebStation& st) {
     out += "kalosqm_uptime_seconds " + JsonNumber(std::floor(st.Activity.UptimeSeconds)) + "\n";
     return out;
 }
+
+std::string NightMetricsText(const TWebStation& st, const std::vector<std::pair<int, TNightSummary>>& lastNights) {
+    std::string out;
+    auto family = [&](const char* name, const char* help, auto value) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
+        for (const TWebSite& s : st.Sites)
+            for (const auto& [id, night] : lastNights)
+                if (id == s.Row.Id)
+                    if (const std::optional<double> v = value(night); v && std::isfinite(*v))
+                        out += std::string(name) + "{" + SiteLabels(s) + "} " + JsonNumber(v) + "\n";
+    };
+    family("kalosqm_night_sky_brightness_mag_per_arcsec2",
+           "Sky brightness of the last complete night: median of its clear dark readings.",
+           [](const TNightSummary& n) { return n.SkyBrightness; });
+    family("kalosqm_night_clear_fraction", "Clear share of the dark readings of the last complete night.",
+           [](const TNightSummary& n) { return n.ClearFraction(); });
+    return out;
+}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/site/localquery.h"
+#include "core/site/nightquality.h"
 #include "core/site/siteports.h"
 #include "programs/station/webstate.h"
 
@@ -59,3 +60,7 @@ std::string StatsJson(const TSiteRow& site, const TQueryWindow& window, const TS
 // A label value of the text format: \ " and line feeds escaped.
 std::string MetricLabel(const std::string& text);
 std::string MetricsText(const TWebStation& station);
+
+// /metrics' lines of each site's last complete night: its sky brightness
+// and clear fraction, when it has them (lastNights by site id).
+std::string NightMetricsText(const TWebStation& station, const std::vector<std::pair<int, TNightSummary>>& lastNights);

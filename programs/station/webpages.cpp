@@ -147,6 +147,27 @@ std::string OverviewPage(const TWebStation& st, const std::vector<std::string>& 
     return out + "</main></body></html>\n";
 }
 
+namespace {
+
+// The nights' quality, newest first, and the chart of the clear ones.
+std::string NightsSection(const TSiteNightView& v) {
+    std::string out = "<section class=\"card\"><h2>" + HtmlEscape(Tr("Night quality")) + "</h2><table><tr><th>" +
+                      HtmlEscape(Tr("Night")) + "</th><th>" + HtmlEscape(Tr("Class")) + "</th><th>" +
+                      HtmlEscape(Tr("Clear fraction")) + "</th><th>" + HtmlEscape(Tr("Sky brightness")) + "</th></tr>";
+    const TFormatSettings fs;
+    for (auto n = v.Nights.rbegin(); n != v.Nights.rend(); ++n) {
+        const auto f = n->ClearFraction();
+        out += "<tr><td>" + HtmlEscape(NightName(n->Night)) + "</td><td>" + HtmlEscape(NightClassText(n->Class())) +
+               "</td><td>" + (f ? HtmlEscape(FormatNumber(*f, 2, fs)) : std::string()) + "</td><td>" +
+               (n->SkyBrightness ? HtmlEscape(FormatNumber(*n->SkyBrightness, 2, fs)) : std::string()) + "</td></tr>";
+    }
+    out += "</table>";
+    if (!v.NightsChart.empty()) out += "<figure>" + v.NightsChart + "</figure>";
+    return out + "</section>\n";
+}
+
+}  // namespace
+
 std::string SitePage(const TSiteNightView& v) {
     const TWebSite& s = *v.Site;
     const std::string date = IsoDate(v.NightDate);
@@ -180,5 +201,7 @@ std::string SitePage(const TSiteNightView& v) {
     out += "<section class=\"card\"><h2>" + HtmlEscape(Tr("The last 30 nights")) + "</h2>";
     out += v.HourglassChart.empty() ? "<p class=\"muted\">" + HtmlEscape(Tr("No readings in these nights.")) + "</p>"
                                     : "<figure>" + v.HourglassChart + "</figure>";
-    return out + "</section>\n</main></body></html>\n";
+    out += "</section>\n";
+    if (!v.Nights.empty()) out += NightsSection(v);
+    return out + "</main></body></html>\n";
 }

@@ -27,5 +27,7 @@ struct TSiteNightView {
     std::string HourglassChart;   // the last 30 nights up to NightDate, or empty
     bool NightFile = false;       // the night's community-standard file exists
     double NowUtc = 0;
+    std::vector<TNightSummary> Nights;  // the 30 nights up to NightDate, oldest first
+    std::string NightsChart;            // inline SVG of their clear nights, or empty
 };
 std::string SitePage(const TSiteNightView& view);

@@ -283,6 +283,43 @@ TEST_F(SchemaUpgradeTest, AnEmptyCountsTableLeftByAnInterruptedUpgradeIsReplaced
     EXPECT_EQ(Kept(), Counted());
 }
 
+// A file of 1.1 (made here from an upgraded one by taking the night
+// summaries out again) gains them alone, and a failure leaves it at 1.1.
+TEST_F(SchemaUpgradeTest, AFileOfVersionOneOneGainsTheNightSummariesKeepingEveryReading) {
+    UpgradeSchema(db);
+    for (const char* sql : {"DROP TRIGGER SQMSITES_NIGHTS", "DROP TRIGGER READINGS_NIGHTS",
+                            "DROP PROCEDURE MARK_READING_NIGHT", "DROP TABLE NIGHTMARKS", "DROP TABLE NIGHTSUMMARIES",
+                            "UPDATE SETTINGS SET SET_DBVERSION = '1.1' WHERE SET_ID = 1"})
+        Exec(db, sql);
+    const Lines before = Readings(db);
+    const Lines metadata = Metadata(db);
+    const Lines counts = Kept();
+    int total = 0;
+    try {
+        UpgradeSchema(db, [&](const TUpgradeStep& s) {
+            total = s.Total;
+            if (s.Done == s.Total - 2) throw std::runtime_error("stopped by the test");
+        });
+        ADD_FAILURE() << "no error";
+    } catch (const TUpgradeError& e) {
+        EXPECT_EQ(e.From(), "1.1");
+    }
+    EXPECT_EQ(DatabaseSchemaVersion(db), "1.1");
+    EXPECT_EQ(Metadata(db), metadata);
+    EXPECT_EQ(total, 8);
+
+    EXPECT_EQ(UpgradeSchema(db), "1.1");
+    EXPECT_EQ(DatabaseSchemaVersion(db), kSchemaVersion);
+    EXPECT_EQ(Readings(db), before);
+    EXPECT_EQ(Kept(), counts);
+    EXPECT_EQ(Metadata(db), MetadataOf(KALO_PRISTINE_DB));
+    // From now on a reading marks its night, once per transaction and night.
+    Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('n1', 1, '2024-01-10 23:00:00', 20)");
+    Exec(db, "UPDATE READINGS SET REA_UPLOADED = 1 WHERE REA_CODE = 'n1'");
+    EXPECT_EQ(Rows(db, "SELECT NMK_SITE, NMK_NIGHT FROM NIGHTMARKS"),
+              Lines{"1 | " + std::to_string(static_cast<int>(EncodeDate(2024, 1, 10)))});
+}
+
 TEST_F(SchemaUpgradeTest, AnUnknownVersionIsRefusedUntouched) {
     for (const char* version : {"2.0", "0.9"}) {
         Exec(db, std::string("UPDATE SETTINGS SET SET_DBVERSION='") + version + "'");

@@ -3,6 +3,7 @@
 find_package(Qt6 REQUIRED COMPONENTS Test)
 kalo_add_gtest(site_form_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_siteform.cpp ${CMAKE_CURRENT_LIST_DIR}/test_sitenetwork.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_sitenights.cpp
   LIBS kalo_desktop kalo_sqmsim Qt6::Test
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" FIXTURES_REQUIRED netdb_server TIMEOUT 300)
 target_compile_definitions(site_form_tests PRIVATE KALO_PRISTINE_DB="${KALO_PRISTINE_DB}"

@@ -200,6 +200,52 @@ TEST_F(WebStation, AValueNoMeterCanGiveIsLeftOutOfTheDataTheStatisticsThePagesAn
     f.Stop(SIGTERM);
 }
 
+TEST_F(WebStation, TheNightsAreTheCommandLinesAndMetricsTellTheLastCompleteNight) {
+    // The worked night becomes a clear one: four dark hours of a steady sky.
+    std::vector<std::string> rows;
+    for (int m = 0; m < 240; m += 5)
+        rows.push_back("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, "
+                       "REA_MOONH, REA_STATE) VALUES ('d" + std::to_string(m) + "', 2, DATEADD(" + std::to_string(m) +
+                       " MINUTE TO CAST('2024-01-15 22:00:00' AS DATE)), " + (m % 10 ? "21.41" : "21.39") +
+                       ", 0, -40, -20, 0)");
+    // The next afternoon's reading goes: the worked night is the site's last.
+    rows.push_back("DELETE FROM READINGS WHERE REA_CODE = 'a7'");
+    ExecOn(f.db, rows);
+    const std::string cli = RunOut(std::string(KALO_CLI_EXE) + " nights --site 2 --from 2024-01-10 --to 2024-01-20 "
+                                   "--json --db '" + f.db + "'");
+    ASSERT_NE(cli.find("\"night\":\"2024-01-15\",\"readings\":54,\"dark_readings\":48,\"clear_dark_readings\":48"),
+              std::string::npos) << cli;
+    StartWeb({"--tick-ms", "1500"});
+
+    const TReply nights = Request(port, "/api/v1/sites/2/nights?from=2024-01-10&to=2024-01-20");
+    ASSERT_EQ(nights.Status, 200) << nights.Body;
+    EXPECT_NE(nights.Headers.find("application/json"), std::string::npos);
+    EXPECT_EQ(nights.Body, cli);
+    EXPECT_EQ(Request(port, "/api/v1/sites/2/nights?from=2024-01-10").Status, 400);
+    EXPECT_EQ(Request(port, "/api/v1/sites/2/nights?from=2024-01-20&to=2024-01-10").Status, 400);
+    EXPECT_EQ(Request(port, "/api/v1/sites/2/nights?night=2024-01-10").Status, 400);
+    EXPECT_EQ(Request(port, "/api/v1/sites/9/nights").Status, 404);
+
+    // The site's page: the last 30 nights, the worked one clear, and the chart.
+    const TReply page = Request(port, "/site/2?night=2024-01-20");
+    ASSERT_EQ(page.Status, 200);
+    EXPECT_NE(page.Body.find("<tr><td>2024-01-15</td><td>clear</td><td>1.00</td><td>21.40</td></tr>"),
+              std::string::npos) << page.Body;
+    const auto dates = All(page.Body, R"(<tr><td>(\d{4}-\d\d-\d\d)</td>)");
+    ASSERT_EQ(dates.size(), 30u);
+    EXPECT_EQ(dates.front(), "2024-01-20");
+    EXPECT_EQ(dates.back(), "2023-12-22");
+    EXPECT_NE(page.Body.find("Sky brightness of the clear nights"), std::string::npos);
+
+    // /metrics: the site's last complete night, the worked one.
+    const TReply metrics = Request(port, "/metrics");
+    ASSERT_EQ(metrics.Status, 200);
+    EXPECT_EQ(All(metrics.Body, R"(\nkalosqm_night_sky_brightness_mag_per_arcsec2\{[^}]*site_id="2"[^}]*\} ([0-9.]+))"),
+              std::vector<std::string>{"21.4"}) << metrics.Body;
+    EXPECT_EQ(All(metrics.Body, R"(\nkalosqm_night_clear_fraction\{[^}]*site_id="2"[^}]*\} ([0-9.]+))"),
+              std::vector<std::string>{"1"}) << metrics.Body;
+}
+
 TEST_F(WebStation, EveryTextIsEscapedAndBadRequestsAreRefusedWithAShortText) {
     StartWeb();
     for (const std::string path : {"/", "/site/3?night=2024-01-15", "/api/v1/sites", "/api/v1/sites/3/stats"}) {

@@ -1,0 +1,236 @@
+#include "core/site/nightsummaries.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "core/site/localquery.h"
+#include "core/station/fbdb.h"
+
+namespace {
+
+const char* const kReadingsSQL =
+    "SELECT REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH FROM READINGS "
+    "WHERE REA_SITE=:SIT_ID AND REA_DATETIME BETWEEN :START AND :STOP ORDER BY REA_DATETIME";
+const char* const kKeptSQL =
+    "SELECT NSU_NIGHT, NSU_READINGS, NSU_DARK, NSU_CLEARDARK, NSU_SKY, NSU_DARKEST FROM NIGHTSUMMARIES "
+    "WHERE NSU_SITE=:SIT_ID AND NSU_NIGHT BETWEEN :FROM AND :TO AND NSU_METHOD=:METHOD";
+const char* const kMarkedSQL =
+    "SELECT DISTINCT NMK_NIGHT FROM NIGHTMARKS WHERE NMK_SITE=:SIT_ID AND NMK_NIGHT BETWEEN :FROM AND :TO";
+const char* const kKeepSQL =
+    "UPDATE OR INSERT INTO NIGHTSUMMARIES (NSU_SITE, NSU_NIGHT, NSU_METHOD, NSU_READINGS, NSU_DARK, NSU_CLEARDARK, "
+    "NSU_SKY, NSU_DARKEST) VALUES (:SIT_ID, :NIGHT, :METHOD, :READINGS, :DARK, :CLEARDARK, :SKY, :DARKEST) "
+    "MATCHING (NSU_SITE, NSU_NIGHT)";
+// Only the marks this snapshot sees go: one written meanwhile stays for next time.
+const char* const kUnmarkSQL =
+    "DELETE FROM NIGHTMARKS WHERE NMK_SITE=:SIT_ID AND NMK_NIGHT BETWEEN :FROM AND :TO";
+
+std::optional<double> OptDouble(const fb::Query& q, int i) {
+    if (q.Fields(i).IsNull()) return std::nullopt;
+    return q.Fields(i).AsDouble();
+}
+
+void SetOptional(fb::Query& q, const char* name, const std::optional<double>& v) {
+    if (v)
+        q.SetDouble(name, *v);
+    else
+        q.SetNull(name);
+}
+
+// The nights whose noon-to-noon window holds a time: one, or two at noon.
+double FirstNightOf(double t) { return std::ceil(t - 1.5); }
+double LastNightOf(double t) { return std::floor(t - 0.5); }
+
+struct TExtent {
+    double First = 0, Last = -1;  // nights; none when Last < First
+};
+
+// The first and the last reading by the site's time indexes (MIN and MAX
+// would read every entry of the site).
+TExtent ExtentOf(fb::Transaction& tr, int siteId) {
+    auto end = [&](const char* order) -> std::optional<double> {
+        fb::Query q(tr);
+        q.SetSQL(std::string("SELECT FIRST 1 REA_DATETIME FROM READINGS WHERE REA_SITE=:SIT_ID AND REA_DATETIME IS NOT "
+                             "NULL ORDER BY REA_SITE ") + order + ", REA_DATETIME " + order);
+        q.SetInteger("SIT_ID", siteId);
+        q.Open();
+        std::optional<double> t;
+        if (!q.Eof() && !q.Fields(0).IsNull()) t = q.Fields(0).AsDateTime();
+        q.Close();
+        return t;
+    };
+    TExtent e;
+    const auto first = end("ASC"), last = end("DESC");
+    if (first && last) {
+        e.First = FirstNightOf(*first);
+        e.Last = LastNightOf(*last);
+    }
+    return e;
+}
+
+// Summaries of the nights first..last from one pass over their readings.
+std::vector<TNightSummary> Summarise(fb::Transaction& tr, int siteId, int first, int last) {
+    const std::vector<TNightReading> rows = ReadQualityReadings(tr, siteId, first, last);
+    std::vector<TNightSummary> out;
+    out.reserve(last - first + 1);
+    std::vector<TNightReading> night;
+    auto at = [&](double t) {
+        return std::lower_bound(rows.begin(), rows.end(), t,
+                                [](const TNightReading& r, double v) { return r.Time < v; });
+    };
+    for (int n = first; n <= last; ++n) {
+        const TQueryWindow w = NightWindow(n);
+        const auto a = at(w.Start);
+        const auto b = std::upper_bound(a, rows.end(), w.Stop,
+                                        [](double v, const TNightReading& r) { return v < r.Time; });
+        night.assign(a, b);
+        out.push_back(SummariseReadings(n, night));
+    }
+    return out;
+}
+
+void Keep(fb::Transaction& tr, int siteId, const std::vector<TNightSummary>& made,
+          const std::vector<std::pair<int, int>>& runs) {
+    fb::Query keep(tr);
+    keep.SetSQL(kKeepSQL);
+    keep.SetInteger("SIT_ID", siteId);
+    keep.SetInteger("METHOD", kNightMethod);
+    for (const TNightSummary& s : made) {
+        keep.SetInteger("NIGHT", static_cast<int64_t>(s.Night));
+        keep.SetInteger("READINGS", s.Readings);
+        keep.SetInteger("DARK", s.DarkReadings);
+        keep.SetInteger("CLEARDARK", s.ClearDarkReadings);
+        SetOptional(keep, "SKY", s.SkyBrightness);
+        SetOptional(keep, "DARKEST", s.Darkest);
+        keep.ExecSQL();
+    }
+    fb::Query unmark(tr);
+    unmark.SetSQL(kUnmarkSQL);
+    unmark.SetInteger("SIT_ID", siteId);
+    for (const auto& [first, last] : runs) {
+        unmark.SetInteger("FROM", first);
+        unmark.SetInteger("TO", last);
+        unmark.ExecSQL();
+    }
+}
+
+}  // namespace
+
+std::vector<TNightReading> ReadQualityReadings(fb::Transaction& tr, int siteId, double fromNight, double toNight) {
+    const TQueryWindow w{NightWindow(fromNight).Start, NightWindow(toNight).Stop};
+    fb::Query q(tr);
+    q.SetSQL(kReadingsSQL);
+    q.SetInteger("SIT_ID", siteId);
+    q.SetDateTime("START", w.Start);
+    q.SetDateTime("STOP", w.Stop);
+    std::vector<TNightReading> rows;
+    for (q.Open(); !q.Eof(); q.Next()) {
+        if (q.Fields(0).IsNull() || q.Fields(1).IsNull()) continue;
+        TNightReading r;
+        r.Time = q.Fields(0).AsDateTime();
+        r.Value = q.Fields(1).AsDouble() + OptDouble(q, 2).value_or(0);
+        r.SunHeight = OptDouble(q, 3);
+        r.MoonHeight = OptDouble(q, 4);
+        rows.push_back(r);
+    }
+    q.Close();
+    return rows;
+}
+
+std::vector<TNightSummary> NightSummaries(fb::Database& db, int siteId, double fromNight, double toNight) {
+    const int from = static_cast<int>(std::floor(fromNight)), to = static_cast<int>(std::floor(toNight));
+    std::vector<TNightSummary> out;
+    if (to < from) return out;
+    // One snapshot: the readings, the kept summaries and the marks agree.
+    fb::Transaction tr(db, fb::Isolation::Concurrency);
+    tr.Start();
+    const TExtent extent = ExtentOf(tr, siteId);
+    const int lo = std::max(from, static_cast<int>(extent.First));
+    const int hi = std::min(to, static_cast<int>(extent.Last));
+    std::map<int, TNightSummary> kept;
+    std::set<int> marked;
+    if (lo <= hi) {
+        fb::Query q(tr);
+        q.SetSQL(kKeptSQL);
+        q.SetInteger("SIT_ID", siteId);
+        q.SetInteger("FROM", lo);
+        q.SetInteger("TO", hi);
+        q.SetInteger("METHOD", kNightMethod);
+        for (q.Open(); !q.Eof(); q.Next()) {
+            TNightSummary s;
+            s.Night = static_cast<double>(q.Fields(0).AsInteger());
+            s.Readings = static_cast<int>(q.Fields(1).AsInteger());
+            s.DarkReadings = static_cast<int>(q.Fields(2).AsInteger());
+            s.ClearDarkReadings = static_cast<int>(q.Fields(3).AsInteger());
+            s.SkyBrightness = OptDouble(q, 4);
+            s.Darkest = OptDouble(q, 5);
+            kept[static_cast<int>(s.Night)] = s;
+        }
+        q.Close();
+        fb::Query m(tr);
+        m.SetSQL(kMarkedSQL);
+        m.SetInteger("SIT_ID", siteId);
+        m.SetInteger("FROM", lo);
+        m.SetInteger("TO", hi);
+        for (m.Open(); !m.Eof(); m.Next()) marked.insert(static_cast<int>(m.Fields(0).AsInteger()));
+        m.Close();
+    }
+    // Runs of nights to make, each read in one statement.
+    std::vector<std::pair<int, int>> runs;
+    for (int n = lo; n <= hi; ++n) {
+        if (kept.count(n) && !marked.count(n)) continue;
+        if (!runs.empty() && runs.back().second == n - 1)
+            runs.back().second = n;
+        else
+            runs.push_back({n, n});
+    }
+    std::vector<TNightSummary> made;
+    for (const auto& [first, last] : runs)
+        for (TNightSummary& s : Summarise(tr, siteId, first, last)) {
+            kept[static_cast<int>(s.Night)] = s;
+            made.push_back(s);
+        }
+    try {
+        if (!made.empty()) Keep(tr, siteId, made, runs);
+        tr.Commit();
+    } catch (const fb::Error&) {
+        // Another program keeps them at this moment (a conflict, at once:
+        // no wait): these results stand, the next request finds them kept.
+        if (tr.Active()) tr.Rollback();
+    }
+    out.reserve(to - from + 1);
+    for (int n = from; n <= to; ++n) {
+        const auto k = kept.find(n);
+        if (k != kept.end()) {
+            out.push_back(k->second);
+        } else {
+            TNightSummary none;
+            none.Night = n;
+            out.push_back(none);
+        }
+    }
+    return out;
+}
+
+TNightSummary SummariseNight(fb::Database& db, int siteId, double night) {
+    return NightSummaries(db, siteId, night, night).front();
+}
+
+double LastEndedNight(fb::Database& db, int siteId, double now) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    // The newest reading before the noon that ended the last night.
+    const double lastEnded = std::floor(now - 0.5) - 1;
+    q.SetSQL("SELECT FIRST 1 REA_DATETIME FROM READINGS WHERE REA_SITE=:SIT_ID AND REA_DATETIME <= :STOP "
+             "ORDER BY REA_SITE DESC, REA_DATETIME DESC");
+    q.SetInteger("SIT_ID", siteId);
+    q.SetDateTime("STOP", NightWindow(lastEnded).Stop);
+    q.Open();
+    double night = 0;
+    if (!q.Eof() && !q.Fields(0).IsNull()) night = LastNightOf(q.Fields(0).AsDateTime());
+    q.Close();
+    tr.Commit();
+    return night;
+}

@@ -1,0 +1,287 @@
+// Night summaries kept in a real database file: made once and kept, made
+// again after anything changes a reading of their night (the meter, an
+// import, the network page, a deletion), by the night's noon-to-noon window.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/site/communityfile.h"
+#include "core/site/localquery.h"
+#include "core/site/netquery.h"
+#include "core/site/nightmodel.h"
+#include "core/site/nightsummaries.h"
+#include "core/site/readings_test_support.h"
+#include "core/station/schemaupgrade.h"
+
+namespace {
+
+using namespace nightmodel;
+using readingstest::ReadingsFixture;
+
+class NightSummariesTest : public ReadingsFixture {
+protected:
+    void SetUp() override {
+        ReadingsFixture::SetUp();
+        AddSite(1);
+        AddSite(2);
+    }
+    // The readings of a model night stored as the meter stores them.
+    std::vector<TModelReading> Store(int site, const TModelNight& n, double offset = 0) {
+        const auto made = MakeNight(n);
+        fb::Transaction tr(db);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, "
+                 "REA_MOONH, REA_STATE, REA_ORIGIN) VALUES (:CODE, :SITE, :T, :V, :OFFSET, :SUN, :MOON, 0, 'K')");
+        for (const TModelReading& r : made) {
+            q.SetString("CODE", FormatKeyTime(r.Reading.Time) + "-" + std::to_string(site));
+            q.SetInteger("SITE", site);
+            q.SetDateTime("T", r.Reading.Time);
+            q.SetDouble("V", r.Reading.Value - offset);
+            q.SetDouble("OFFSET", offset);
+            q.SetDouble("SUN", *r.Reading.SunHeight);
+            q.SetDouble("MOON", *r.Reading.MoonHeight);
+            q.ExecSQL();
+        }
+        tr.Commit();
+        return made;
+    }
+    static TModelNight Model(int y, int m, int d, std::vector<TCloudStretch> clouds = {}) {
+        TModelNight n;
+        n.Night = EncodeDate(y, m, d);
+        n.IntervalMinutes = 5;
+        n.Seed = d;
+        n.Clouds = std::move(clouds);
+        return n;
+    }
+    int64_t Kept(int site) { return Count("SELECT COUNT(*) FROM NIGHTSUMMARIES WHERE NSU_SITE=" + std::to_string(site)); }
+    int64_t Marks(int site) { return Count("SELECT COUNT(*) FROM NIGHTMARKS WHERE NMK_SITE=" + std::to_string(site)); }
+    // A kept summary changed behind the module's back: seen as it is while
+    // nothing marks its night.
+    void Tamper(int site, double night, double sky) {
+        Exec("UPDATE NIGHTSUMMARIES SET NSU_SKY=" + std::to_string(sky) + " WHERE NSU_SITE=" + std::to_string(site) +
+             " AND NSU_NIGHT=" + std::to_string(static_cast<int>(night)));
+    }
+};
+
+TEST_F(NightSummariesTest, ANightIsSummarisedOnceAndKeptAndItsFiguresAreThoseOfItsReadings) {
+    const TModelNight n = Model(2025, 1, 10);
+    const auto made = Store(1, n, -0.11);
+    const auto all = NightSummaries(db, 1, n.Night - 2, n.Night + 2);
+    ASSERT_EQ(all.size(), 5u);
+    const TNightSummary expected = SummariseReadings(n.Night, ReadingsOf(made));
+    EXPECT_EQ(all[2], expected);
+    EXPECT_EQ(all[2].Class(), TNightClass::Clear);
+    // Values corrected by the offset stored with each reading.
+    EXPECT_NEAR(*all[2].SkyBrightness, 21.3, 0.15);
+    // Before the first reading and after the last: no-data, nothing kept.
+    for (int i : {0, 1, 3, 4}) {
+        EXPECT_EQ(all[i].Class(), TNightClass::NoData) << i;
+        EXPECT_EQ(all[i].Night, n.Night - 2 + i);
+    }
+    EXPECT_EQ(Kept(1), 1);
+    EXPECT_EQ(Marks(1), 0);
+
+    Tamper(1, n.Night, 25);
+    EXPECT_EQ(*SummariseNight(db, 1, n.Night).SkyBrightness, 25.0);
+    // Another site's reading leaves this one kept.
+    Store(2, n);
+    EXPECT_EQ(*SummariseNight(db, 1, n.Night).SkyBrightness, 25.0);
+}
+
+TEST_F(NightSummariesTest, AReadingWrittenChangedOrDeletedInANightMakesItsSummaryAgain) {
+    const TModelNight n = Model(2025, 1, 10);
+    const auto made = Store(1, n);
+    const TNightSummary first = SummariseNight(db, 1, n.Night);
+    const std::string night = std::to_string(static_cast<int>(n.Night));
+
+    // A new reading from the meter.
+    Tamper(1, n.Night, 25);
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('late', 1, '2025-01-11 11:59:00', 9, 0, -2, 10)");
+    TNightSummary s = SummariseNight(db, 1, n.Night);
+    EXPECT_EQ(s.Readings, first.Readings + 1);
+    EXPECT_EQ(s.SkyBrightness, first.SkyBrightness);
+    EXPECT_EQ(Marks(1), 0);
+
+    // A value changed, say by hand.
+    Tamper(1, n.Night, 25);
+    Exec("UPDATE READINGS SET REA_SQMVALUE=REA_SQMVALUE-3 WHERE REA_SITE=1 AND REA_SUNH < -18");
+    s = SummariseNight(db, 1, n.Night);
+    EXPECT_NEAR(*s.SkyBrightness, *first.SkyBrightness - 3, 1e-9);
+
+    // The upload's marks change nothing a summary reads: it stays kept.
+    Tamper(1, n.Night, 25);
+    Exec("UPDATE READINGS SET REA_UPLOADED=1, REA_STATE=0 WHERE REA_SITE=1");
+    EXPECT_EQ(Marks(1), 0);
+    EXPECT_EQ(*SummariseNight(db, 1, n.Night).SkyBrightness, 25.0);
+
+    // The query page deletes every dark reading.
+    std::vector<std::string> codes;
+    {
+        fb::Transaction tr(db);
+        tr.Start();
+        fb::Query q(tr);
+        q.SetSQL("SELECT REA_CODE FROM READINGS WHERE REA_SITE=1 AND REA_SUNH < -18");
+        for (q.Open(); !q.Eof(); q.Next()) codes.push_back(Trim(q.Fields(0).AsString()));
+        q.Close();
+        DeleteReadings(tr, codes);
+    }
+    s = SummariseNight(db, 1, n.Night);
+    EXPECT_EQ(s.Readings, first.Readings + 1 - static_cast<int>(codes.size()));
+    EXPECT_EQ(s.Class(), TNightClass::NoDarkTime);
+    EXPECT_FALSE(s.SkyBrightness);
+
+    // Every reading gone: no-data.
+    Exec("DELETE FROM READINGS WHERE REA_SITE=1");
+    EXPECT_EQ(SummariseNight(db, 1, n.Night).Class(), TNightClass::NoData);
+}
+
+TEST_F(NightSummariesTest, AReadingAtNoonBelongsToBothNightsAndMarksBoth) {
+    const TModelNight a = Model(2025, 1, 10), b = Model(2025, 1, 11);
+    Store(1, a);
+    Store(1, b);
+    const auto before = NightSummaries(db, 1, a.Night, b.Night);
+    Tamper(1, a.Night, 25);
+    Tamper(1, b.Night, 25);
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('noon', 1, '2025-01-11 12:00:00', 5, 0, 20, 10)");
+    const auto after = NightSummaries(db, 1, a.Night, b.Night);
+    EXPECT_EQ(after[0].Readings, before[0].Readings + 1);
+    EXPECT_EQ(after[1].Readings, before[1].Readings + 1);
+    EXPECT_EQ(after[0].SkyBrightness, before[0].SkyBrightness);
+    EXPECT_EQ(after[1].SkyBrightness, before[1].SkyBrightness);
+    // The same rows as the night's query.
+    fb::Transaction tr(db);
+    tr.Start();
+    EXPECT_EQ(static_cast<size_t>(after[1].Readings), ReadNightReadings(tr, 1, b.Night).size());
+}
+
+TEST_F(NightSummariesTest, AnImportedFileRefreshesItsNightsAndOnlyThose) {
+    // At new Moon: the import puts the real Moon's altitude with each reading.
+    const TModelNight a = Model(2025, 1, 27), b = Model(2025, 1, 29);
+    Store(1, a);
+    Store(1, b);
+    NightSummaries(db, 1, a.Night, b.Night);
+    ASSERT_EQ(Kept(1), 3);
+    Tamper(1, a.Night, 25);
+    Tamper(1, b.Night, 25);
+    // Night b again, now cloudy for four hours, from a community file.
+    TModelNight cloudy = b;
+    cloudy.Clouds = {{At(b, -3.02), At(b, 1.1), TCloud::Thick}};
+    std::string text = "# Light Pollution Monitoring Data Format 1.0\n# Number of header lines: 5\n"
+                       "# SQM cover offset value: 0\n"
+                       "# UTC Date & Time, Local Date & Time, Temperature, Counts, Frequency, MSAS\n"
+                       "# END OF HEADER\n";
+    for (const TModelReading& r : MakeNight(cloudy)) {
+        char line[160];
+        const DateTimeParts p = DecodeDateTime(r.Reading.Time);
+        std::snprintf(line, sizeof line, "%04d-%02d-%02dT%02d:%02d:%02d.000;%04d-%02d-%02dT%02d:%02d:%02d.000;5.0;0;0;%.2f\n",
+                      p.year, p.month, p.day, p.hour, p.minute, p.second, p.year, p.month, p.day, p.hour, p.minute,
+                      p.second, r.Reading.Value);
+        text += line;
+    }
+    const std::filesystem::path file = dir.Path() / "cloudy.dat";
+    { std::ofstream(file) << text; }
+    TSiteRow site;
+    site.Id = 1;
+    site.Latitude = a.Latitude;
+    site.Longitude = a.Longitude;
+    const TCommunityImport r = ImportCommunityFile(db, site, file.string());
+    ASSERT_EQ(r.Skipped(), 0u);
+    const auto after = NightSummaries(db, 1, a.Night, b.Night);
+    EXPECT_EQ(*after[0].SkyBrightness, 25.0);  // untouched
+    EXPECT_EQ(after[2].Class(), TNightClass::Partly) << after[2].Readings << " readings, " << Marks(1) << " marks";
+    EXPECT_LT(*after[2].ClearFraction(), 0.8);
+}
+
+TEST_F(NightSummariesTest, ReadingsSavedFromTheNetworkRefreshTheirNight) {
+    const TModelNight n = Model(2025, 1, 10);
+    Store(1, n);
+    const TNightSummary before = SummariseNight(db, 1, n.Night);
+    Tamper(1, n.Night, 25);
+    TNetReading net;
+    net.KaloCode = "net-1";
+    net.DateTime = At(n, 0.01);
+    net.Value = 21.2;
+    net.SunHeight = -60;
+    net.MoonHeight = -30;
+    net.Origin = "S";
+    fb::Transaction tr(db);
+    tr.Start();
+    ImportNetworkReadings(tr, 1, "Site 1", {net}, NowUtc());
+    EXPECT_EQ(SummariseNight(db, 1, n.Night).Readings, before.Readings + 1);
+}
+
+TEST_F(NightSummariesTest, ASummaryOfAnEarlierEstimatorIsMadeAgain) {
+    const TModelNight n = Model(2025, 1, 10);
+    Store(1, n);
+    const TNightSummary s = SummariseNight(db, 1, n.Night);
+    Exec("UPDATE NIGHTSUMMARIES SET NSU_METHOD=" + std::to_string(kNightMethod - 1) + ", NSU_SKY=25");
+    EXPECT_EQ(SummariseNight(db, 1, n.Night), s);
+    EXPECT_EQ(Scalar("SELECT NSU_METHOD FROM NIGHTSUMMARIES"), std::to_string(kNightMethod));
+}
+
+TEST_F(NightSummariesTest, ASiteRemovedTakesItsSummariesAndMarksWithIt) {
+    const TModelNight n = Model(2025, 1, 10);
+    Store(1, n);
+    Store(2, n);
+    SummariseNight(db, 1, n.Night);
+    SummariseNight(db, 2, n.Night);
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('x', 1, '2025-01-12 01:00:00', 20)");
+    ASSERT_EQ(Marks(1), 1);
+    Exec("DELETE FROM SQMSITES WHERE SIT_ID=1");
+    EXPECT_EQ(Kept(1), 0);
+    EXPECT_EQ(Marks(1), 0);
+    EXPECT_EQ(Kept(2), 1);
+}
+
+TEST_F(NightSummariesTest, ASummaryBeingKeptElsewhereNeverHoldsUpAReadingNorTheAnswer) {
+    const TModelNight n = Model(2025, 1, 10);
+    Store(1, n);
+    const TNightSummary s = SummariseNight(db, 1, n.Night);
+    Tamper(1, n.Night, 25);
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('y', 1, '2025-01-10 13:00:00', 5)");
+    // Another program holds the kept row, uncommitted.
+    fb::Database other(file);
+    other.Open();
+    fb::Transaction holder(other);
+    holder.Start();
+    {
+        fb::Query q(holder);
+        q.SetSQL("UPDATE NIGHTSUMMARIES SET NSU_SKY=24");
+        q.ExecSQL();
+    }
+    // A reading of that night goes in meanwhile...
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('z', 1, '2025-01-10 13:05:00', 5)");
+    // ...and the summary is made all the same, without waiting.
+    TNightSummary now = SummariseNight(db, 1, n.Night);
+    EXPECT_EQ(now.Readings, s.Readings + 2);
+    EXPECT_EQ(now.SkyBrightness, s.SkyBrightness);
+    holder.Rollback();
+    // The marks stayed: the next request keeps it.
+    EXPECT_GT(Marks(1), 0);
+    now = SummariseNight(db, 1, n.Night);
+    EXPECT_EQ(now.Readings, s.Readings + 2);
+    EXPECT_EQ(Marks(1), 0);
+}
+
+TEST_F(NightSummariesTest, TheLastEndedNightIsTheNewestNightOverByNowWithReadings) {
+    EXPECT_EQ(LastEndedNight(db, 1, EncodeDateTime(2025, 1, 20, 0, 0, 0)), 0);
+    Store(1, Model(2025, 1, 10));
+    Store(1, Model(2025, 1, 12));
+    EXPECT_EQ(LastEndedNight(db, 1, EncodeDateTime(2025, 1, 20, 0, 0, 0)), EncodeDate(2025, 1, 12));
+    // Night 12 ends at noon of the 13th.
+    EXPECT_EQ(LastEndedNight(db, 1, EncodeDateTime(2025, 1, 13, 11, 0, 0)), EncodeDate(2025, 1, 10));
+    EXPECT_EQ(LastEndedNight(db, 1, EncodeDateTime(2025, 1, 13, 12, 0, 0)), EncodeDate(2025, 1, 12));
+}
+
+TEST(NightSummariesSchema, TheDeliveredFileKeepsNightSummaries) {
+    testsupport::TempDir dir;
+    fb::Database db(testsupport::CopyPristineDb(dir.Path()));
+    db.Open();
+    EXPECT_EQ(DatabaseSchemaVersion(db), "1.2");
+}
+
+}  // namespace

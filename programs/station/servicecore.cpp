@@ -21,6 +21,7 @@
 #include "plot/nightplotfile.h"
 #include "programs/station/stationweb.h"
 #include "core/site/languages.h"
+#include "core/site/nightsummaries.h"
 #include "core/site/outreach.h"
 #include "core/site/readingwindow.h"
 #include "core/site/siteactions.h"
@@ -548,6 +549,14 @@ int TStationService::Run() {
             WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + why, s.Name);
             Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(why) + LoggedIn(s.Name));
         };
+        // Its summary is kept now (a night's readings summarise in a few tens
+        // of milliseconds); the web page and the command line read it from here.
+        try {
+            SummariseNight(data_.dbKALO, s.Id, night);
+        } catch (const std::exception& e) {
+            WriteErrorLog(FormatLogTime(nowLocal) + " - Night summary - " + e.what(), s.Name);
+            Say("site " + Quoted(s.Name) + ": night summary failed: " + Printable(e.what()) + LoggedIn(s.Name));
+        }
         TNightPlotWork work;
         try {
             work = PrepareNightPlot(data_.dbKALO, s.Id, night);

@@ -1,7 +1,7 @@
 # Cross-compiling for 64-bit ARM (a Raspberry Pi on Debian 12 or 64-bit
 # Raspberry Pi OS) on an amd64 Debian 12 with multiarch: the compilers of
 # crossbuild-essential-arm64 and the :arm64 development packages.
-# packaging/cross/build-arm64.sh runs it in a build root of its own.
+# packaging/cross/package-arm64.sh runs it in a build root of its own.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
@@ -25,6 +25,9 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgco
 # Qt's build tools (moc, uic, rcc) come from the build machine's Qt.
 set(QT_HOST_PATH /usr)
 set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+
+# GNUInstallDirs gives Debian's multiarch library folder to native builds only.
+set(CMAKE_INSTALL_LIBDIR lib/aarch64-linux-gnu CACHE PATH "Object code libraries")
 
 # The package's architecture (cpack would ask dpkg, which says amd64).
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)

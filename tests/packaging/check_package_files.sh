@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The package of this build tree holds exactly the files that
+# packaging/package-files.txt lists, the list the arm64 package is held to
+# as well (packaging/cross/package-arm64.sh): a file added to, moved in or
+# dropped from one architecture's package and not the other's fails here,
+# without an arm64 build.
+# usage: check_package_files.sh BUILD_DIR VERSION LIST WITH_DESKTOP(0|1)
+set -uo pipefail
+build=$1 version=$2 list=$3 desktop=$4
+# The list is the full package's, desktop program included.
+[[ $desktop == 1 ]] || { echo "a build without the desktop program: not the package of the list"; exit 77; }
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in cpack dpkg-deb dpkg-architecture; do
+  command -v "$tool" >/dev/null || { echo "$tool not found: the package is not checked here"; exit 77; }
+done
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+  cat "$scratch/cpack.log"; exit 1
+fi
+deb=$scratch/out/kalosqm_${version}_$(dpkg --print-architecture).deb
+[[ -f $deb ]] || { echo "no $deb; made:"; ls "$scratch/out"; exit 1; }
+"$here/package_files.sh" "$deb" >"$scratch/files" || exit 1
+grep -v '^#' "$list" >"$scratch/expected"
+if ! diff -u "$scratch/expected" "$scratch/files"; then
+  echo "the package's files (+) are not those of $list (-): the arm64 package would differ."
+  echo "Change the list with the install rules: $here/package_files.sh DEB lists a package."
+  exit 1
+fi
+
+# The architecture really is taken out: the package names its own multiarch
+# folder, the list only <multiarch>.
+triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+dpkg-deb -c "$deb" | grep -q "/usr/lib/$triplet/libastro\.so" || { echo "libastro is not in /usr/lib/$triplet"; exit 1; }
+if grep "$triplet" "$scratch/files"; then echo "the list keeps the architecture (above)"; exit 1; fi
+echo "the package holds the $(grep -c '^data' "$scratch/files") entries of $(basename "$list")"

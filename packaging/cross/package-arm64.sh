@@ -78,7 +78,8 @@ env_in=(FIREBIRD_LOCK=/tmp/firebird)
 # smaller default would trim everyone's cache).
 if command -v ccache >/dev/null && cache=$(ccache -k cache_dir 2>/dev/null) && [[ -d $cache ]]; then
   kalo_bind "$root" "$cache" /ccache
-  env_in+=(CCACHE_DIR=/ccache CCACHE_BASEDIR=/ "CCACHE_MAXSIZE=$(ccache -k max_size)")
+  # No folder in the hash: the package's and the tests' builds share objects.
+  env_in+=(CCACHE_DIR=/ccache CCACHE_BASEDIR=/ CCACHE_NOHASHDIR=1 "CCACHE_MAXSIZE=$(ccache -k max_size)")
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 else
   launcher=()

@@ -2,8 +2,19 @@
 # Installs what is missing, builds the programs for /usr and makes the Debian
 # package kalosqm_<version>_<arch>.deb in the build folder (build-package/,
 # or $BUILD_DIR). Install it with: sudo apt install ./build-package/kalosqm_*.deb
+# --arch arm64 makes the Raspberry Pi's package on this amd64 machine instead
+# (packaging/cross/package-arm64.sh, in build-arm64/).
 set -euo pipefail
 cd "$(dirname "$0")"
+arch=
+case ${1:-} in
+  --arch) arch=${2:?--arch wants an architecture}; shift 2 ;;
+  --arch=*) arch=${1#--arch=}; shift ;;
+esac
+if [[ -n $arch && $arch != $(dpkg --print-architecture) ]]; then
+  [[ $arch == arm64 ]] || { echo "package.sh: no cross build for $arch (arm64 only)" >&2; exit 2; }
+  exec ./packaging/cross/package-arm64.sh "$@"
+fi
 ./tools/install-deps.sh
 BUILD=${BUILD_DIR:-build-package}
 launcher=()

@@ -9,6 +9,7 @@
 // and are taken as Universal Time (also where a theory wants dynamical time);
 // site longitudes are positive WEST, latitudes positive north.
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -92,8 +93,12 @@ HorizontalPosition HorizontalOf(BodyPosition p, double t, long double longitude,
 
 namespace ah_math_detail {
 
-static_assert(std::numeric_limits<long double>::digits == 64,
-              "the fast sine and cosine expect the x87 80-bit long double");
+// The x87 80-bit long double of amd64, or the IEEE quad of arm64 (in
+// software there, but the Pi's results then agree with amd64's to the
+// printed digits). Either way little-endian, the low mantissa bits first.
+inline constexpr int kMantissaBits = std::numeric_limits<long double>::digits;
+static_assert((kMantissaBits == 64 || kMantissaBits == 113) && std::endian::native == std::endian::little,
+              "the fast sine and cosine expect an x87 80-bit or a little-endian IEEE quad long double");
 
 // x = j pi/64 + s with |s| <= pi/128; sin and cos of j pi/64 come from a
 // correctly rounded table, those of s from short series. Constants that the
@@ -109,9 +114,9 @@ inline constexpr double k64OverPi = 20.371832715762604;  // 64 / pi; close is en
 // exact for |k| < 2^31 and x - k pi/64 keeps every bit.
 inline constexpr double kStepA = 0x6487ed51p-35;
 inline constexpr long double kStepB = 0x42d18469898cc517p-101L;
-// Adding 1.5 * 2^63 rounds a long double to an integer held in the low
-// mantissa bits.
-inline constexpr double kRoundMagic = 0x1.8p63;
+// Adding 1.5 * 2^63 (2^112 for a quad) rounds a long double to an integer
+// held in the low mantissa bits.
+inline constexpr double kRoundMagic = kMantissaBits == 64 ? 0x1.8p63 : 0x1.8p112;
 // Past this k would not fit 31 bits; the library takes over.
 inline constexpr long double kFastLimit = 1.0e8L;
 
@@ -126,7 +131,7 @@ inline long double SinSmall(long double s, long double s2) {
 inline const TrigEntry& Reduce(long double x, long double& s) {
     const long double shifted = x * k64OverPi + kRoundMagic;
     std::uint64_t mantissa;
-    std::memcpy(&mantissa, &shifted, sizeof mantissa);  // x87 layout: mantissa first
+    std::memcpy(&mantissa, &shifted, sizeof mantissa);  // the mantissa's low bits first
     const long double k = shifted - kRoundMagic;
     s = (x - k * kStepA) - k * kStepB;
     return kTrigTable[mantissa & 127];

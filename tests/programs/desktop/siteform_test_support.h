@@ -89,7 +89,9 @@ protected:
     }
     // Until the window's conversations under way have answered.
     static void Settle(QWidget* f) {
-        if (auto* form = dynamic_cast<TSiteForm*>(f)) EXPECT_TRUE(guitest::WaitFor([form] { return !form->Busy(); }, 60000));
+        if (auto* form = dynamic_cast<TSiteForm*>(f)) {
+            EXPECT_TRUE(guitest::WaitFor([form] { return !form->Busy(); }, 60000));
+        }
     }
     static QString Text(QWidget* f, const char* label) { return Child<QLabel>(f, label)->text(); }
     int Readings(int site) { return Count("SELECT COUNT(*) FROM READINGS WHERE REA_SITE=" + std::to_string(site)); }

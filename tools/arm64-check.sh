@@ -183,7 +183,10 @@ if [[ ! -f $tests_build/core-suites ]]; then
   fail "no arm64 test build in $tests_build (packaging/cross/package-arm64.sh --tests)"
   finish
 fi
-kalo_apt "$root" cmake mariadb-server mariadb-client liberfa1 python3 || { fail "the tests' packages"; finish; }
+kalo_apt "$root" cmake mariadb-server mariadb-client liberfa1 python3 locales || { fail "the tests' packages"; finish; }
+# A comma-decimal locale, as tools/install-deps.sh makes it for the tests.
+kalo_in "$root" sh -c 'locale -a | grep -qi "^it_IT\.utf8$" || localedef -i it_IT -f UTF-8 it_IT.UTF-8' \
+  || fail "making the it_IT.UTF-8 locale"
 kalo_bind "$root" "$src" /src ro
 kalo_bind "$root" "$tests_build" /build-tests
 # ctest numbers the tests; those of the core's suites (and the test MariaDB

@@ -16,7 +16,9 @@
 #include <limits>
 
 namespace astro_consts {
-inline constexpr long double kPi = 3.1415926535897932385L;
+// Digits enough for a quad long double (asinl(1) * 2 exactly); an x87 rounds
+// them to the same value as the 20 digits before.
+inline constexpr long double kPi = 3.14159265358979323846264338327950288L;
 inline constexpr long double kHalfPi = 1.5707963267948966192L;
 // Julian Day of the date-time value 0 (1899-12-30 00:00).
 inline constexpr long double kJulianDayOffset = 2415018.5L;

@@ -66,6 +66,8 @@ EOF
     printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
     chmod 755 "$dir/usr/sbin/policy-rc.d"
     printf 'APT::Install-Recommends "false";\nAPT::Install-Suggests "false";\n' >"$dir/etc/apt/apt.conf.d/90kalo"
+    # minbase has no hosts file; MariaDB's install wants localhost to resolve.
+    [[ -s $dir/etc/hosts ]] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$dir/etc/hosts"
     # A scratch root: no fsync per file, which costs minutes under emulation.
     echo force-unsafe-io >"$dir/etc/dpkg/dpkg.cfg.d/90kalo-unsafe-io"
     touch "$dir/.kalo-root-ready"

@@ -66,14 +66,14 @@ void TSiteFormPrivate::ShowRunState(bool running) { readingsPage->ShowRunState(r
 void TSiteFormPrivate::Beep() { QApplication::beep(); }
 
 namespace {
-// Half the usual room beside each tab's title: the five titles then fit a
-// window tiled beside another on a common screen, in German too, without
-// scroll arrows hiding a page.
+// A quarter of the usual room beside each tab's title: the six titles then
+// fit a window tiled beside another on a common screen, in German too,
+// without scroll arrows hiding a page.
 class TCompactTabs : public QProxyStyle {
 public:
     int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
         const int value = QProxyStyle::pixelMetric(metric, option, widget);
-        return metric == PM_TabBarTabHSpace ? value / 2 : value;
+        return metric == PM_TabBarTabHSpace ? value / 4 : value;
     }
 };
 }  // namespace

@@ -220,6 +220,7 @@ bool TThreadJobs::WaitForCompletion(int ms) {
     return workers_->changed.wait_for(hold, std::chrono::milliseconds(ms), [this] { return !owner_->ready.empty(); });
 }
 
+// Called by a job on its worker thread, never by the owner's.
 bool IJobRunner::Pause(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return true;

@@ -50,7 +50,7 @@ std::string CurrentExceptionText() {
 // as the split does. A blank or a control byte inside a field ("02 7.0C")
 // stays in it, so that the field fails as one that is not one number
 // instead of splitting into two numbers of which the first would be taken.
-// A meter never quotes; a line with a quote is split at every comma all the same.
+// A meter never quotes; a line with a quote keeps SplitDelimited's rules.
 std::vector<std::string> ReplyFields(const std::string& line) {
     std::vector<std::string> fields;
     if (line.find('"') != std::string::npos) {

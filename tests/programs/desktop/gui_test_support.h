@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -46,6 +47,15 @@ void WhenModal(F act) {
 inline bool WaitFor(const std::function<bool()>& done, int ms) {
     for (int waited = 0; waited < ms && !done(); waited += 20) QTest::qWait(20);
     return done();
+}
+
+// Closes w as the user's close button does. A window with a conversation
+// under way closes once it ends (within its timeout), so a refused close
+// counts only if the window is still there after that.
+inline bool CloseWhenIdle(QWidget* w, int ms = 20000) {
+    if (w->close()) return true;
+    QPointer<QWidget> alive(w);
+    return WaitFor([&alive] { return !alive || !alive->isVisible(); }, ms);
 }
 
 // Answers real message boxes as a user would, in the order they come, and

@@ -146,7 +146,7 @@ TEST_F(SiteForm, StartingOffersUnsavedChangesReadsAtOnceLocksTheConfigurationAnd
     EXPECT_TRUE(f->Acquiring());
     EXPECT_EQ(Boxes(), Lines{"confirm: SQM reading in progress, closing the window will stop the operation: CLOSE?"});
     Answer("yes");
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(guitest::CloseWhenIdle(f));
     EXPECT_FALSE(f->Acquiring());
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "WinSetup" / ("SiteForm-" + std::to_string(id) + ".ini")));
 }

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/site/jobrunner.h"
 #include "core/station/i18n.h"
+#include "gui/guiports.h"
 
 namespace {
 
@@ -27,14 +29,23 @@ QString Tf(const char* s, int a, int b = 0) {
 
 enum Column { ColAddress, ColMac, ColSerial, ColProtocol, ColModel, ColFeature, ColNote, ColumnCount };
 
-// Steps are short: the timer comes back often enough for a quick reply to
-// show at once, and each step waits for nothing.
-constexpr int kStepIntervalMs = 40;
+// Each job waits this long at most for the network, so that a reply shows
+// soon and a closed window's last job ends soon.
+constexpr int kStepWaitMs = 200;
 
 }  // namespace
 
-TMeterFindDialog::TMeterFindDialog(TFinderOptions options, QWidget* parent)
-    : QDialog(parent), options_(std::move(options)) {
+// Touched by one job at a time, and by the window only between its jobs.
+struct TMeterFindDialog::TSearch {
+    explicit TSearch(const TFinderOptions& options) : finder(options) {}
+    TMeterFinder finder;
+    bool started = false;
+    bool going = true;
+    std::string failed;  // why it could not start
+};
+
+TMeterFindDialog::TMeterFindDialog(TFinderOptions options, TWorkers& workers, QWidget* parent)
+    : QDialog(parent), options_(std::move(options)), jobs_(std::make_unique<TGuiJobs>(workers)) {
     setObjectName(QStringLiteral("MeterFindDialog"));
     setWindowTitle(T("Find SQM-LE"));
 
@@ -87,8 +98,6 @@ TMeterFindDialog::TMeterFindDialog(TFinderOptions options, QWidget* parent)
     connect(gridDevices, &QTableWidget::itemSelectionChanged, this,
             [this] { btnUse->setEnabled(!gridDevices->selectedItems().isEmpty()); });
     connect(gridDevices, &QTableWidget::cellDoubleClicked, this, [this] { btnUseClick(); });
-    connect(&stepTimer_, &QTimer::timeout, this, [this] { StepSearch(); });
-    stepTimer_.setInterval(kStepIntervalMs);
 
     auto* statusRow = new QHBoxLayout;
     statusRow->addWidget(pbSearch);
@@ -105,37 +114,63 @@ TMeterFindDialog::TMeterFindDialog(TFinderOptions options, QWidget* parent)
     layout->addLayout(buttons);
 }
 
+// A job under way ends on its own within a step, unheard.
 TMeterFindDialog::~TMeterFindDialog() = default;
 
 void TMeterFindDialog::btnFindClick() {
-    stepTimer_.stop();
     gridDevices->setRowCount(0);
     btnUse->setEnabled(false);
-    finder_ = std::make_unique<TMeterFinder>(options_);
-    try {
-        finder_->Start();
-    } catch (const std::exception& e) {
-        finder_.reset();
-        lblStatus->setText(T("The search could not start: ") + QString::fromStdString(e.what()));
-        return;
-    }
+    search_ = std::make_shared<TSearch>(options_);
     searched_ = true;
+    searching_ = true;
     btnFind->setEnabled(false);
     pbSearch->show();
     lblStatus->setText(T("Searching the local network..."));
-    stepTimer_.start();
+    StepSearch(search_);
 }
 
-void TMeterFindDialog::StepSearch() {
-    if (!finder_) return;
-    const size_t before = finder_->Devices().size();
-    const bool going = finder_->Step(0);
-    if (finder_->Devices().size() != before || !going) ShowDevices();
-    if (going) return;
-    stepTimer_.stop();
+void TMeterFindDialog::StepSearch(std::shared_ptr<TSearch> search) {
+    jobs_->Run(
+        TJobLane::Meter,
+        [search] {
+            try {
+                if (!search->started) {
+                    search->started = true;
+                    search->finder.Start();
+                }
+                search->going = search->finder.Step(kStepWaitMs);
+            } catch (const std::exception& e) {
+                search->failed = e.what();
+                search->going = false;
+            }
+        },
+        [this, search] { SearchStepped(search); });
+}
+
+void TMeterFindDialog::SearchStepped(const std::shared_ptr<TSearch>& search) {
+    if (search != search_) return;  // replaced by "Search again"
+    if (!search->failed.empty()) {
+        search_.reset();
+        searching_ = false;
+        pbSearch->hide();
+        btnFind->setEnabled(true);
+        lblStatus->setText(T("The search could not start: ") + QString::fromStdString(search->failed));
+        return;
+    }
+    const std::vector<TFoundDevice> devices = search->finder.Devices();
+    ShowDevices(devices, search->going);
+    if (search->going) {
+        StepSearch(search);
+        return;
+    }
+    search_.reset();
+    SearchEnded(devices);
+}
+
+void TMeterFindDialog::SearchEnded(const std::vector<TFoundDevice>& devices) {
+    searching_ = false;
     pbSearch->hide();
     btnFind->setEnabled(true);
-    const auto& devices = finder_->Devices();
     const int meters = static_cast<int>(
         std::count_if(devices.begin(), devices.end(), [](const TFoundDevice& d) { return d.IsMeter; }));
     if (devices.empty())
@@ -153,11 +188,9 @@ void TMeterFindDialog::StepSearch() {
             break;
         }
     }
-    finder_.reset();
 }
 
-void TMeterFindDialog::ShowDevices() {
-    const auto& devices = finder_->Devices();
+void TMeterFindDialog::ShowDevices(const std::vector<TFoundDevice>& devices, bool identifying) {
     gridDevices->setRowCount(static_cast<int>(devices.size()));
     auto cell = [this](int row, int column, const QString& text) {
         auto* item = gridDevices->item(row, column);
@@ -168,7 +201,6 @@ void TMeterFindDialog::ShowDevices() {
         item->setText(text);
         return item;
     };
-    const bool identifying = !finder_->Finished();
     for (int row = 0; row < static_cast<int>(devices.size()); ++row) {
         const TFoundDevice& d = devices[row];
         cell(row, ColAddress, QString::fromStdString(d.Address));

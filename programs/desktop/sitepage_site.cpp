@@ -137,7 +137,7 @@ void TSiteInfoPage::MeterAnswered(const TSiteActions::TMeterAnswer& answer) {
 void TSiteInfoPage::FindMeter() {
     dialogs::Guarded(w_.q, [this] {
         if (w_.acq.Running()) w_.tbSite.Edit();  // refused, with its box, before any search
-        TMeterFindDialog dialog(w_.finderOptions, w_.q);
+        TMeterFindDialog dialog(w_.finderOptions, w_.common.workers, w_.q);
         if (dialog.exec() != QDialog::Accepted) return;
         // Through the bound record, as if typed: saved or cancelled with the other edits.
         w_.tbSite.SetField("SIT_SQMHOST", dialog.Host().toStdString());

@@ -152,6 +152,9 @@ TEST_F(MeterFindDialogTest, TheSearchRunsWithTheEventLoopAndClosingLeavesTheReco
     });
     Child<QPushButton>(f, "btnFindMeter")->click();
     EXPECT_TRUE(shown);
+    // The step under way ends on the workers after the dialog has gone: its
+    // end must reach nobody.
+    QTest::qWait(400);
     EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Browse);
     EXPECT_EQ(Stored(id), "192.0.2.7|10001");
 }

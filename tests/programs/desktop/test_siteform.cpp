@@ -341,6 +341,65 @@ TEST_F(SiteForm, WhileAMeterNeverAnswersTheWindowRepaintsAndAnotherSiteReadsAtIt
     EXPECT_FALSE(common.meters.Busy("127.0.0.1", mute.Port()));
 }
 
+// The fault this catches: "Send waiting records" and "Check connection" on
+// the window's thread. While one window sends its backlog (a pause of
+// 1.5 s after each reading) and then checks a meter that never answers,
+// another window reads at each of its ticks and the first one repaints.
+TEST_F(SiteNetwork, SendingWaitingRecordsAndCheckingADeadMeterLeaveAnotherWindowReadingAtItsTicks) {
+    SqmSimulator mute(SqmSimConfig{.Silent = true});
+    mute.Start();
+    const int a = AddCodedSite("AB12");
+    Exec("UPDATE SQMSITES SET SIT_SQMPORT=" + std::to_string(mute.Port()) + ", SIT_TIMEOUT=3 WHERE SIT_ID=" +
+         std::to_string(a));
+    Install("AB12", true, false);
+    for (int i = 0; i < 4; ++i) AddReading(a, EncodeDateTime(2024, 1, 1, 22, i, 0), 20, 0);
+    const int b = AddSite("Other", sim.Port(), "45.5, 9.2", 0);  // interval 0: a reading at every tick
+    TSiteForm* fa = Open(a);
+    TSiteForm* fb = Open(b);
+    Click(fb, "btnStartReading");
+    ASSERT_TRUE(fb->Acquiring());
+
+    auto* light = Child<QWidget>(fa, "Semaforo1");
+    PaintCounter counter([fa] { return fa->Busy(); });
+    light->installEventFilter(&counter);
+    int ticks = 0;
+    QTimer other;  // the other window's timer, faster than its 30 s
+    QObject::connect(&other, &QTimer::timeout, [&] {
+        if (!fa->Busy() || fb->Busy()) return;
+        fb->Acquisition().Tick();
+        ++ticks;
+        light->update();
+    });
+    other.start(200);
+
+    int before = Readings(b);
+    Answer("yes");
+    fa->SendWaitingRecords();
+    EXPECT_EQ(BoxesOnceThere(2), (Lines{"confirm: Upload the records on hold? the operation could take several minutes",
+                                     "information: Operation completed"}));
+    Settle(fa);
+    EXPECT_EQ(net.Admin("SELECT COUNT(*) FROM READINGS").FirstText(), "4");
+    EXPECT_GE(ticks, 10) << "four pauses of 1.5 s, a tick each 200 ms";
+    EXPECT_GE(Readings(b) - before, 3);  // a reading a second at most, its key being the second
+    EXPECT_GE(counter.paints, 1);
+
+    ticks = 0;
+    counter.paints = 0;
+    before = Readings(b);
+    Click(fa, "btnTestSQM");  // ends when the silent meter's wait is over
+    other.stop();
+    light->removeEventFilter(&counter);
+    Settle(fb);
+    EXPECT_EQ(mute.Requests(), 1);
+    EXPECT_GE(ticks, 5);
+    EXPECT_GE(Readings(b) - before, 2);
+    EXPECT_GE(counter.paints, 1);
+    EXPECT_EQ(fb->Acquisition().LastTick().What, TTickReport::Outcome::Stored);
+    EXPECT_EQ(Boxes(), (Lines{"error: SQM-LE not found",
+                              "SQM-LE at 127.0.0.1:" + std::to_string(mute.Port()) + ": no answer within 3 s"}));
+    fb->StopForShutdown();
+}
+
 TEST_F(SiteReadings, TheLatestReadingsGridShowsCorrectedValuesFlagsAndTheCountKeptInTheSettings) {
     const int id = AddSite("Roof", sim.Port());
     for (int i = 0; i < 12; ++i) AddReading(id, EncodeDateTime(2020, 5, 1, 21, i, 0), 21.0, 0.1, 0, i % 2);

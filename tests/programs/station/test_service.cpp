@@ -263,6 +263,7 @@ TEST(Station, WithNoSiteItSaysWhatToDoAndEndsOrWaitsForTheSighupThatPicksUpANewS
         << err;
     for (const char* hint : {"the desktop program kalosqm", "kalosqm-cli site add", "./run.sh demo"})
         EXPECT_NE(err.find(hint), std::string::npos) << hint;
+    ASSERT_FALSE(f.station.ErrLines().empty());
     EXPECT_EQ(f.station.ErrLines().back(), "kalosqm-station: nothing to do: ending (with --wait it would wait for SIGHUP)");
 
     f.Start({"--wait"});

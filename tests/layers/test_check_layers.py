@@ -36,6 +36,18 @@ CLEAN = {
     'programs/station/main.cpp': '#include "core/site/acquisition.h"\n',
     'tools/sqmle-sim/sim.cpp': '#include "core/station/sqm.h"\n#include "tools/sqmle-sim/sim.h"\n',
     'tools/sqmle-sim/sim.h': '#pragma once\n',
+    'tools/sqmle-sim/CMakeLists.txt': 'add_library(kalo_sqmsim STATIC sim.cpp)\n'
+                                      'target_link_libraries(kalo_sqmsim PUBLIC kalo_station)\n',
+    'astro/astro.c': '#include "astro.h"\n',
+    'astro/astro.h': '#pragma once\n',
+    'core/station/CMakeLists.txt': 'add_library(kalo_station STATIC sqm.cpp)\n',
+    'core/site/CMakeLists.txt': 'add_library(kalo_site STATIC acquisition.cpp)\n'
+                                '# kalo_gui would climb\n'
+                                'target_link_libraries(kalo_site PUBLIC kalo_station Threads::Threads)\n',
+    'gui/CMakeLists.txt': 'add_library(kalo_gui STATIC dialogs.cpp)\n'
+                          'target_link_libraries(kalo_gui\n  PUBLIC kalo_site\n  Qt6::Widgets)\n',
+    'tests/core/test_sqm.cpp': '#include "gui/dialogs.h"\n#include "tools/sqmle-sim/sim.h"\n',
+    'db/schema.sql': '',
 }
 
 
@@ -57,6 +69,26 @@ class LayerCheck(unittest.TestCase):
             'a tool using widgets': ('tools/sqmle-sim/sim.cpp', '#include "gui/dialogs.h"\n',
                                      'a development tool may use only the core'),
             'a bare name': ('gui/dialogs.h', '#include "other.h"\n', 'name the layer ("gui/other.h")'),
+            'a climb through ..': ('core/site/acquisition.h', '#include "../../gui/dialogs.h"\n',
+                                   'core/site may not include gui'),
+            'a path with ..': ('gui/dialogs.h', '#include "gui/../gui/other.h"\n',
+                               'name the layer ("gui/other.h"), not a path with'),
+            'a test from the product': ('core/site/acquisition.h', '#include "tests/core/test_sqm.cpp"\n',
+                                        'nothing outside tests/ may include it'),
+            'astro beyond itself': ('astro/astro.c', '#include "../core/station/sqm.h"\n',
+                                    'the astro library includes only its own files'),
+            'a link edge upward': ('core/site/CMakeLists.txt',
+                                   'add_library(kalo_site STATIC a.cpp)\n'
+                                   'target_link_libraries(kalo_site\n  PUBLIC kalo_station\n  PRIVATE kalo_gui)\n',
+                                   'core/site/CMakeLists.txt:2: kalo_site links kalo_gui: core/site may not link gui'),
+            'a tool linked by the product': ('core/station/CMakeLists.txt',
+                                             'add_library(kalo_station STATIC sqm.cpp)\n'
+                                             'target_link_libraries(kalo_station PRIVATE kalo_sqmsim)\n',
+                                             'nothing outside tools/ may link a development tool'),
+            'an unknown top folder': ('extras/helper.cpp', '#include "core/site/acquisition.h"\n',
+                                      'extras/: a folder the layer table does not know'),
+            'an unknown layer folder': ('core/weather/rain.h', '#pragma once\n',
+                                        'core/weather/: a folder the layer table does not know'),
         }
         for name, (path, text, expected) in cases.items():
             with self.subTest(name):

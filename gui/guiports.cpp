@@ -12,10 +12,6 @@
 #include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
 
-double TPcClock::NowLocal() { return ::NowLocal(); }
-
-TZoneInfo TPcClock::Zone() { return PcZoneInfo(); }
-
 namespace {
 bool interrupted = false;
 std::vector<QPointer<QEventLoop>>& RunningPauses() {

@@ -9,6 +9,7 @@
 
 #include "gui/semaforo.h"
 #include "core/site/jobrunner.h"
+#include "core/site/readingwindow.h"
 #include "core/site/siteports.h"
 
 class QWidget;
@@ -21,12 +22,6 @@ class TSemaforoLight : public IStatusLight {
 public:
     TSemaforo* light = nullptr;  // set once the window has built it
     void Show(TSiteState state) override;
-};
-
-class TPcClock : public IClock {
-public:
-    double NowLocal() override;
-    TZoneInfo Zone() override;
 };
 
 // A pause in a local event loop: repaints, clicks and other sites' ticks go

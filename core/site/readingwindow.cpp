@@ -107,6 +107,10 @@ std::optional<TWindowTimes> ReadingWindowTimes(const TSiteRow& site, double utc)
     return TWindowTimes{FormatHoursMinutes(e.Evening), FormatHoursMinutes(e.Morning)};
 }
 
+double TPcClock::NowLocal() { return ::NowLocal(); }
+
+TZoneInfo TPcClock::Zone() { return PcZoneInfo(); }
+
 TZoneInfo PcZoneInfo() { return PcZoneInfoAt(UnixToDateTime(static_cast<double>(time(nullptr)))); }
 
 TZoneInfo PcZoneInfoAt(double utc) {

@@ -62,3 +62,10 @@ std::optional<TWindowTimes> ReadingWindowTimes(const TSiteRow& site, double utc)
 TZoneInfo PcZoneInfo();
 // The same at another instant (UTC date-time): the daylight rule of that day.
 TZoneInfo PcZoneInfoAt(double utc);
+
+// The PC's own clock and zone, for every program.
+class TPcClock : public IClock {
+public:
+    double NowLocal() override;
+    TZoneInfo Zone() override;
+};

@@ -23,6 +23,7 @@
 #include "core/site/datamodule.h"
 #include "gui/dialogs.h"
 #include "gui/guiports.h"
+#include "gui/readingviews.h"
 #include "core/station/i18n.h"
 #include "core/site/languages.h"
 #include "core/station/myutils.h"
@@ -57,11 +58,6 @@ const char* const kNetworkAddress = "https://www.kalo-sqm.org/network";
 template <typename F>
 void Guarded(QWidget* parent, F&& f) {
     dialogs::Guarded(parent, std::forward<F>(f), T("An error occurred: "));
-}
-
-QDateTime ToQDateTime(double dt) {
-    const DateTimeParts p = DecodeDateTime(dt);
-    return QDateTime(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second, p.msec));
 }
 
 TSiteForm* FormOf(QMdiSubWindow* sub) { return sub ? qobject_cast<TSiteForm*>(sub->widget()) : nullptr; }

@@ -254,10 +254,6 @@ void TSignalWait::Pause(int ms) {
     }
 }
 
-double TPcClock::NowLocal() { return ::NowLocal(); }
-
-TZoneInfo TPcClock::Zone() { return PcZoneInfo(); }
-
 void TStderrPrompt::Inform(const std::string& text) { Say(prefix_ + Printable(text)); }
 
 void TStderrPrompt::Error(const std::string& text) { Say(prefix_ + "error: " + Printable(text)); }

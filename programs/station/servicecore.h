@@ -11,6 +11,7 @@
 
 #include "core/site/acquisition.h"
 #include "core/station/errorlog.h"
+#include "core/site/readingwindow.h"
 #include "core/site/siteports.h"
 #include "programs/station/httpserver.h"
 #include "programs/station/webstate.h"
@@ -73,12 +74,6 @@ public:
 
 private:
     TSignals& signals_;
-};
-
-class TPcClock : public IClock {
-public:
-    double NowLocal() override;
-    TZoneInfo Zone() override;
 };
 
 // Nobody to ask: texts go to stderr, questions take the safe answer.

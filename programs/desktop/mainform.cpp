@@ -325,8 +325,15 @@ QList<TSiteForm*> TMainForm::SiteWindows() const {
 
 QMdiSubWindow* TMainForm::FindSiteWindow(int siteId) const {
     for (QMdiSubWindow* sub : SiteSubWindows())
-        if (FormOf(sub)->SiteId() == siteId) return sub;
+        if (FormOf(sub)->RecordSiteId() == siteId) return sub;
     return nullptr;
+}
+
+void TMainForm::BringUpSiteWindow(int siteId) {
+    if (QMdiSubWindow* open = FindSiteWindow(siteId))
+        ShowSiteWindow(open);
+    else
+        RestoreIfMinimized(FrameOf(OpenSiteWindow(siteId, false)));
 }
 
 bool TMainForm::SiteWindowBusy() const {
@@ -400,7 +407,7 @@ void TMainForm::mnuOpenClick() {
             q.Open();
             const int id = static_cast<int>(q.FieldByName("SIT_ID").AsInteger());
             q.Close();
-            OpenSiteWindow(id, false);
+            BringUpSiteWindow(id);
             return;
         }
         int id = 0;
@@ -410,12 +417,7 @@ void TMainForm::mnuOpenClick() {
             if (list.exec() != QDialog::Accepted) return;
             id = list.SelectedSiteId();
         }
-        if (id == 0) return;
-        if (QMdiSubWindow* open = FindSiteWindow(id)) {
-            ShowSiteWindow(open);
-            return;
-        }
-        RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
+        if (id != 0) BringUpSiteWindow(id);
     });
 }
 
@@ -425,10 +427,7 @@ void TMainForm::mnuCreateNewClick() {
 
 void TMainForm::mnuOpenAllClick() {
     Guarded(this, [this] {
-        // No look for windows already open: a site may get a second one.
-        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) {
-            RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
-        }
+        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) BringUpSiteWindow(id);
     });
 }
 
@@ -436,7 +435,7 @@ void TMainForm::mnuDeleteClick() {
     Guarded(this, [this] {
         TZSiteForm list(data_.dbKALO, this, &data_.trKALO);
         list.SetMode(TZSiteForm::Mode::Delete);
-        // Every window of the site, a second one ("Open all") and a new site's once saved.
+        // The window of the site, a new site's once saved too.
         list.SetSiteWindows([this](int siteId) {
             QList<TSiteForm*> of;
             for (TSiteForm* form : SiteWindows())

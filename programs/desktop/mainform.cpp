@@ -19,10 +19,12 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "core/site/datamodule.h"
 #include "gui/dialogs.h"
 #include "gui/guiports.h"
+#include "gui/placement.h"
 #include "core/station/i18n.h"
 #include "core/site/languages.h"
 #include "core/station/myutils.h"
@@ -623,7 +625,16 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 void TMainForm::RestorePlacement() {
     QSettings ini(placementFile_, QSettings::IniFormat);
     const QByteArray geometry = ini.value(QStringLiteral("Placement/Geometry")).toByteArray();
-    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) return;
+    // Saved on another screen, perhaps a larger one: fitted now, and again
+    // once shown, when the window manager's frame is known.
+    FitIntoScreen(this);
+    fitWhenShown_ = true;
+}
+
+void TMainForm::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (std::exchange(fitWhenShown_, false)) FitIntoScreen(this);
 }
 
 void TMainForm::SavePlacement() {

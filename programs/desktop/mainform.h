@@ -84,6 +84,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -127,4 +128,5 @@ private:
     bool autoStartPending_ = true;
     bool painted_ = false;
     bool closeAgreed_ = false;  // the questions were answered: close without asking again
+    bool fitWhenShown_ = false;  // a restored placement is fitted into the screen once more when shown
 };

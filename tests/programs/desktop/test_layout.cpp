@@ -11,10 +11,12 @@
 #include <QMenu>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -154,6 +156,66 @@ TEST_F(Layout, AFirstStartUsesMostOfTheScreenAndEveryNewSiteWindowOpensInsideThe
         EXPECT_TRUE(area.contains(frame)) << "site " << id << ": " << frame.x() << "," << frame.y() << " "
                                           << frame.width() << "x" << frame.height();
     }
+}
+
+// A main or site window saved on a larger screen (1600x1000 on a 1366x768 one)
+// reopens with its frame, title bar and status bar inside this screen.
+TEST_F(Layout, AWindowSavedOnALargerScreenReopensInsideThisOne) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QString file = QString::fromStdString(dir.Str() + "/WinSetup/MainForm.ini");
+    const auto saveAt = [&](const QRect& where) {
+        QWidget probe;
+        probe.setGeometry(where);
+        probe.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&probe));
+        QSettings ini(file, QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Placement/Geometry"), probe.saveGeometry());
+    };
+    const auto opened = [&]() -> TMainForm& {
+        forms.push_back(std::make_unique<TMainForm>(data, common, QStringList{"kalosqm", "noautoplay"}));
+        TMainForm& m = *forms.back();
+        m.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&m));
+        QTest::qWait(20);
+        return m;
+    };
+    const QSize larger = screen.size() * 1.3;
+    for (const QRect& saved : {QRect(screen.topLeft() + QPoint(200, 150), larger),  // larger, right and below
+                               QRect(screen.right() - 100, screen.bottom() - 80, 600, 400),  // its corner out of sight
+                               QRect(screen.left() - 300, screen.top() - 200, 600, 400)}) {
+        saveAt(saved);
+        TMainForm& m = opened();
+        const QRect frame = m.frameGeometry();
+        EXPECT_TRUE(screen.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                            << frame.height() << " saved " << saved.width() << "x" << saved.height();
+        const QRect status(m.statusBar()->mapToGlobal(QPoint(0, 0)), m.statusBar()->size());
+        EXPECT_TRUE(screen.contains(status)) << "the status bar in sight";
+        forms.clear();
+    }
+    // A placement that fits is kept as it was.
+    const QRect fits(screen.topLeft() + QPoint(40, 60), screen.size() / 2);
+    saveAt(fits);
+    TMainForm& m = opened();
+    EXPECT_EQ(m.geometry(), fits);
+    forms.clear();
+
+    // A site window of its own (no main window around it) likewise.
+    AddSite(1, "Asiago");
+    {
+        QWidget probe;
+        probe.setGeometry(QRect(screen.topLeft() + QPoint(300, 250), larger));
+        probe.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&probe));
+        QSettings ini(QString::fromStdString(TSiteRules::SettingsFile(1)), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Placement/Geometry"), probe.saveGeometry());
+    }
+    TSiteForm site(data, common, 1, false);
+    site.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&site));
+    QTest::qWait(20);
+    EXPECT_TRUE(screen.contains(site.frameGeometry()))
+        << site.frameGeometry().x() << "," << site.frameGeometry().y() << " " << site.frameGeometry().width() << "x"
+        << site.frameGeometry().height();
 }
 
 TEST_F(Layout, CreateNewWhileAWindowIsMaximisedOpensMaximisedCoveringTheOther) {

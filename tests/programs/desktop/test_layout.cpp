@@ -25,6 +25,7 @@
 
 #include "core/site/languages.h"
 #include "core/site/siterules.h"
+#include "core/station/credentials.h"
 #include "gui/buttonframe.h"
 #include "gui/dialogs.h"
 #include "gui/qtlanguage.h"
@@ -279,6 +280,7 @@ TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
              "REA_STATE, REA_UPLOADED) VALUES ('s" + std::to_string(m) + "', 1, DATEADD(" + std::to_string(m) +
              " MINUTE TO TIMESTAMP '2011-03-11 19:00:00'), " + std::to_string(v) + ", 0, 8.5, 0, 1)");
     }
+    Exec("UPDATE SQMSITES SET SIT_CODE='GARDEN1' WHERE SIT_ID=2");  // a code with no credentials file
     TMainForm& m = Main(QSize());
     m.showMaximized();  // the tiled width of a user's screen
     std::vector<TSiteForm*> sites{m.OpenSiteWindow(1, false), m.OpenSiteWindow(2, false)};
@@ -312,13 +314,72 @@ TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
             }
             sites[0]->parentWidget()->showNormal();
         }
+        // A night without readings says so.
+        m.mnuTileVerticallyClick();
+        for (TSiteForm* f : sites) Child<QTabWidget>(f, "PageControl1")->setCurrentWidget(Child<QWidget>(f, "tsDB"));
+        Child<QDateEdit>(sites[1], "DateStart")->setDate(QDate(2011, 3, 12));
+        sites[1]->RunLocalQuery();
+        shoot(lang + QStringLiteral("-empty-night"));
         guitest::WhenModal<TSettingsForm>([&](TSettingsForm* d) {
             QTest::qWait(150);
             d->grab().save(out + lang + QStringLiteral("-settings.png"));
             d->reject();
         });
         m.mnuSettingsClick();
+
+        // The boxes of a second start of an acquiring site and of a check
+        // without a credentials file, as the user gets them.
+        unsetenv("KALOSQM_MESSAGE_LOG");
+        const auto shootBox = [&](const QString& name, const std::function<void()>& act) {
+            bool shot = false;
+            guitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
+                QTest::qWait(150);
+                box->grab().save(out + lang + QLatin1Char('-') + name + QStringLiteral(".png"));
+                box->accept();
+                shot = true;
+            });
+            act();
+            guitest::WaitFor([&shot] { return shot; }, 20000);
+        };
+        sites[0]->StartOrStopReadings();
+        {
+            TSiteForm second(data, common, 1, false);
+            shootBox(QStringLiteral("second-start"), [&] { second.StartOrStopReadings(); });
+        }
+        sites[0]->StartOrStopReadings();
+        shootBox(QStringLiteral("no-credentials"), [&] { sites[1]->CheckNetworkConnection(); });
+        fs::create_directories(dir.Path() / "crdfiles");
+        WriteCredentialsFile(CredentialsFileName("GARDEN1"),
+                             {.SiteCode = "GARDEN1", .User = "u", .Password = "p", .Host = "127.0.0.1",
+                              .Port = testsupport::ClosedPort(), .Database = "noctila", .Upload = true});
+        shootBox(QStringLiteral("refused"), [&] { sites[1]->CheckNetworkConnection(); });
+        fs::remove(CredentialsFileName("GARDEN1"));
+        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
     }
+
+    // The main window reopened from a placement saved on a larger screen,
+    // drawn where it lies on this one (offscreen windows have no frame).
+    forms.clear();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    {
+        QWidget probe;
+        probe.setGeometry(QRect(screen.topLeft() + QPoint(200, 150), screen.size() * 1.3));
+        probe.show();
+        QTest::qWaitForWindowExposed(&probe);
+        QSettings ini(QString::fromStdString(dir.Str() + "/WinSetup/MainForm.ini"), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Placement/Geometry"), probe.saveGeometry());
+    }
+    TMainForm& again = Main(QSize());
+    QTest::qWait(150);
+    QImage picture(QGuiApplication::primaryScreen()->geometry().size(), QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    {
+        QPainter painter(&picture);
+        painter.drawPixmap(again.geometry().topLeft(), again.grab());
+        painter.setPen(QPen(Qt::red, 1));
+        painter.drawRect(again.frameGeometry().adjusted(0, 0, -1, -1));
+    }
+    picture.save(out + QStringLiteral("reopened-screen.png"));
 }
 
 }  // namespace

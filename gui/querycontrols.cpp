@@ -127,6 +127,10 @@ TQuerySelection TQueryControls::Selection() const {
 
 void TQueryControls::StepDay(int days) { dateStart_->setDate(dateStart_->date().addDays(days)); }
 
+void TQueryControls::ShowNight(double nightDate) {
+    if (kind_->checkedId() != 1) dateStart_->setDate(ToQDateTime(nightDate).date());
+}
+
 void TQueryControls::Save(QSettings& ini) const {
     ini.setValue(Key(names_.DateEnd, "Date"), dateEnd_->date().toString(Qt::ISODate));
     ini.setValue(Key(names_.DateStart, "Date"), dateStart_->date().toString(Qt::ISODate));

@@ -54,6 +54,8 @@ public:
     void ChooseDefaults(TSortOrder order);
     TQuerySelection Selection() const;
     void StepDay(int days);
+    // "One night" shows that night; an interval keeps its dates.
+    void ShowNight(double nightDate);
 
     // The values under keys named after the controls ("DateStart.Date").
     void Save(QSettings& ini) const;

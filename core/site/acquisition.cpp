@@ -120,6 +120,7 @@ TAcquisition::TAcquisition(TSitePorts ports, int periodMs)
 
 TAcquisition::~TAcquisition() {
     if (running_) ports_.ticker.Stop();
+    ports_.common.acquiring.Release(claimedSite_, this);
     // What is still under way ends on its own, unheard.
     *alive_ = false;
     if (pass_) pass_->Abandon();
@@ -263,6 +264,7 @@ void TAcquisition::Stop() {
     held_ = false;
     if (!running_) return;
     running_ = false;
+    ports_.common.acquiring.Release(std::exchange(claimedSite_, 0), this);
     ports_.ticker.Stop();
     ports_.light.Show(TSiteState::Stopped);
     ports_.view.ShowRunState(false);
@@ -274,6 +276,14 @@ void TAcquisition::Start() {
         if (!ports_.prompt.Confirm(Tr("The configuration has not yet been saved: save now?"))) return;
         if (!ports_.site.SaveChanges()) return;
     }
+    // Only once saved: a new site has its id from the save.
+    const int siteId = ports_.site.Site().Id;
+    if (siteId > 0 && !ports_.common.acquiring.Claim(siteId, this)) {
+        ports_.prompt.Error(Tr("The SQM readings of this site are already running in another window: "
+                               "one site has one acquisition at a time"));
+        return;
+    }
+    claimedSite_ = siteId;
     // Zero makes the first tick take a reading at once where one is allowed.
     lastReadingTime_ = 0;
     lastDayReadingTime_ = 0;

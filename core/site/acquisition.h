@@ -58,7 +58,9 @@ public:
 
     // The button "Start SQM readings": starts, or stops when running.
     void StartOrStop();
-    void Start();  // no-op when running; false start when the user keeps unsaved changes
+    // No-op when running; no start when the user keeps unsaved changes, nor
+    // when another acquisition of this program runs the same site (an error box says so).
+    void Start();
     void Stop();   // no-op when stopped
     // One acquisition tick. Never throws. A due reading's conversation with
     // the meter (and the upload of the reading) runs on the job runner of the
@@ -139,6 +141,7 @@ private:
     TSitePorts ports_;
     int periodMs_;
     bool running_ = false;
+    int claimedSite_ = 0;  // the site this one holds in the program's registry while running
     bool held_ = false;
     int busy_ = 0;
     std::shared_ptr<TFlight> flight_;

@@ -22,3 +22,19 @@ bool TMeterGates::Busy(const std::string& host, int port) const {
     const std::lock_guard<std::mutex> hold(state_->lock);
     return state_->held.count(Key(host, port)) != 0;
 }
+
+bool TAcquiringSites::Claim(int siteId, const void* owner) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    const auto [at, fresh] = owners_.emplace(siteId, owner);
+    return fresh || at->second == owner;
+}
+
+void TAcquiringSites::Release(int siteId, const void* owner) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (const auto at = owners_.find(siteId); at != owners_.end() && at->second == owner) owners_.erase(at);
+}
+
+bool TAcquiringSites::Acquiring(int siteId) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return owners_.count(siteId) != 0;
+}

@@ -3,6 +3,7 @@
 // owns one TSiteCommons and hands it to every site through the ports, so
 // nothing of it is process-wide and no site or window can reset another's.
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -75,6 +76,22 @@ private:
     std::shared_ptr<TState> state_ = std::make_shared<TState>();
 };
 
+// The sites acquiring in this program. Two acquisitions of one site would
+// store every reading twice, so a second start is refused; another program
+// on the same database is kept out by the database's own lock.
+class TAcquiringSites {
+public:
+    // True when the site was free or already the owner's: it is the owner's now.
+    [[nodiscard]] bool Claim(int siteId, const void* owner);
+    // Only the owner lets its site go.
+    void Release(int siteId, const void* owner);
+    bool Acquiring(int siteId) const;
+
+private:
+    mutable std::mutex lock_;
+    std::map<int, const void*> owners_;
+};
+
 // What has been said once and is not said again while the program runs.
 class TToldOnce {
 public:
@@ -88,6 +105,7 @@ private:
 struct TSiteCommons {
     TInternetTimeState time;
     TMeterGates meters;
+    TAcquiringSites acquiring;
     TNightFileOptions nightFiles;  // what every site's night files say of the program
     TToldOnce unloadableReadings;  // waiting readings whose row cannot be sent, told in the log
     // The threads of every site's conversations; last, so that they are

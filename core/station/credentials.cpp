@@ -240,7 +240,21 @@ bool TestNetworkConnection(const std::string& SiteCode, std::string& ErrorText, 
     ErrorText.clear();
     if (ClientError) ClientError->clear();
     std::string checkText;
-    if (CheckCredentialsFile(SiteCode, checkText) < kCredentialsNoPermission) {
+    const int state = CheckCredentialsFile(SiteCode, checkText);
+    if (state == kCredentialsMissing) {
+        // No file is not a bad file: say which one is missing.
+        const std::string code = Trim(SiteCode);
+        if (code.empty())
+            ErrorText = Tr("First insert the Site code");
+        else if (!UsableCode(code))
+            ErrorText = Tr("The Site code cannot name a credentials file");
+        else {
+            ErrorText = Tr("There is no credentials file for the site code \"%s\"");
+            if (const auto at = ErrorText.find("%s"); at != std::string::npos) ErrorText.replace(at, 2, code);
+        }
+        return false;
+    }
+    if (state < kCredentialsNoPermission) {
         ErrorText = Tr("Credential file is invalid");
         return false;
     }

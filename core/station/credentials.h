@@ -109,6 +109,8 @@ netdb::ConnectParams CredentialsConnectParams(const TCredentialsRecord& record, 
 
 // Whether the network database accepts the site's connection and knows the
 // site. ErrorText empty (and true) when it does; otherwise one of the texts
+// "There is no credentials file for the site code "%s"" (or that the site
+// has no code, or one no file can be named after),
 // "Credential file is invalid", "Unable to connect to the database",
 // "Site not configured on the remote server". A failing count statement or
 // a file that vanished after its check is thrown (netdb::Error,

@@ -1,13 +1,18 @@
 #include "core/station/netdatabase.h"
 
+#include <errmsg.h>
 #include <mysql.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 #include "core/station/myutils.h"
+#include "core/station/tcpclient.h"
 
 namespace netdb {
 
@@ -35,6 +40,35 @@ std::string ShortPrintable(std::string_view text) {
     constexpr size_t kMax = 64;
     if (text.size() <= kMax) return Printable(std::string(text));
     return Printable(std::string(text.substr(0, kMax))) + "...";
+}
+
+// The client's text for a connection that failed ends in the system's
+// error number, "(115)". A number says nothing to a person, and 115 (a
+// connection still in progress, from the client's own timed connect) is not
+// even the cause: the number is put in words, the cause of 115 found by a
+// plain connection to the same port.
+std::string ConnectFailureText(std::string text, const ConnectParams& p) {
+    const size_t open = text.rfind(" (");
+    if (open == std::string::npos || text.back() != ')') return text;
+    const std::string digits = text.substr(open + 2, text.size() - open - 3);
+    int number = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) return text;
+    std::string cause = std::strerror(number);
+    if (number == EINPROGRESS) {
+        TcpClient probe;
+        probe.Host = p.Host;
+        probe.Port = p.Port;
+        try {
+            probe.Connect(std::max(p.ConnectTimeoutSeconds, 1) * 1000);
+            return text;  // it answers now: nothing better to say
+        } catch (const TcpError& e) {
+            cause = e.what();
+            if (const size_t colon = cause.find(": "); cause.rfind("Socket error", 0) == 0 && colon != std::string::npos)
+                cause.erase(0, colon + 2);
+        }
+    }
+    return text.substr(0, open + 2) + cause + ")";
 }
 
 }  // namespace
@@ -106,6 +140,8 @@ bool Connection::Connect(const ConnectParams& p) {
         lastErrorCode_ = mysql_errno(m);
         lastError_ = Printable(mysql_error(m));
         if (lastError_.empty()) lastError_ = "Unable to connect to the network database";
+        if (lastErrorCode_ == CR_CONNECTION_ERROR || lastErrorCode_ == CR_CONN_HOST_ERROR)
+            lastError_ = ConnectFailureText(lastError_, p);
         mysql_close(m);
         return false;
     }

@@ -74,7 +74,9 @@ public:
 
     // Connects over TCP; false (and LastError()) when the server is
     // unreachable, does not answer within the timeout or refuses the login.
-    // A connection that is already open is closed first.
+    // A connection that is already open is closed first. A connection that
+    // never came has the client's words with its cause said, not numbered:
+    // "Can't connect to server on '127.0.0.1' (Connection refused)".
     bool Connect(const ConnectParams& params);
     bool Connected() const { return mysql_ != nullptr; }
     void Close();

@@ -19,10 +19,12 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "core/site/datamodule.h"
 #include "gui/dialogs.h"
 #include "gui/guiports.h"
+#include "gui/placement.h"
 #include "gui/readingviews.h"
 #include "core/station/i18n.h"
 #include "core/site/languages.h"
@@ -321,8 +323,15 @@ QList<TSiteForm*> TMainForm::SiteWindows() const {
 
 QMdiSubWindow* TMainForm::FindSiteWindow(int siteId) const {
     for (QMdiSubWindow* sub : SiteSubWindows())
-        if (FormOf(sub)->SiteId() == siteId) return sub;
+        if (FormOf(sub)->RecordSiteId() == siteId) return sub;
     return nullptr;
+}
+
+void TMainForm::BringUpSiteWindow(int siteId) {
+    if (QMdiSubWindow* open = FindSiteWindow(siteId))
+        ShowSiteWindow(open);
+    else
+        RestoreIfMinimized(FrameOf(OpenSiteWindow(siteId, false)));
 }
 
 bool TMainForm::SiteWindowBusy() const {
@@ -396,7 +405,7 @@ void TMainForm::mnuOpenClick() {
             q.Open();
             const int id = static_cast<int>(q.FieldByName("SIT_ID").AsInteger());
             q.Close();
-            OpenSiteWindow(id, false);
+            BringUpSiteWindow(id);
             return;
         }
         int id = 0;
@@ -406,12 +415,7 @@ void TMainForm::mnuOpenClick() {
             if (list.exec() != QDialog::Accepted) return;
             id = list.SelectedSiteId();
         }
-        if (id == 0) return;
-        if (QMdiSubWindow* open = FindSiteWindow(id)) {
-            ShowSiteWindow(open);
-            return;
-        }
-        RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
+        if (id != 0) BringUpSiteWindow(id);
     });
 }
 
@@ -421,10 +425,7 @@ void TMainForm::mnuCreateNewClick() {
 
 void TMainForm::mnuOpenAllClick() {
     Guarded(this, [this] {
-        // No look for windows already open: a site may get a second one.
-        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) {
-            RestoreIfMinimized(FrameOf(OpenSiteWindow(id, false)));
-        }
+        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) BringUpSiteWindow(id);
     });
 }
 
@@ -432,7 +433,7 @@ void TMainForm::mnuDeleteClick() {
     Guarded(this, [this] {
         TZSiteForm list(data_.dbKALO, this, &data_.trKALO);
         list.SetMode(TZSiteForm::Mode::Delete);
-        // Every window of the site, a second one ("Open all") and a new site's once saved.
+        // The window of the site, a new site's once saved too.
         list.SetSiteWindows([this](int siteId) {
             QList<TSiteForm*> of;
             for (TSiteForm* form : SiteWindows())
@@ -620,7 +621,16 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 void TMainForm::RestorePlacement() {
     QSettings ini(placementFile_, QSettings::IniFormat);
     const QByteArray geometry = ini.value(QStringLiteral("Placement/Geometry")).toByteArray();
-    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) return;
+    // Saved on another screen, perhaps a larger one: fitted now, and again
+    // once shown, when the window manager's frame is known.
+    FitIntoScreen(this);
+    fitWhenShown_ = true;
+}
+
+void TMainForm::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (std::exchange(fitWhenShown_, false)) FitIntoScreen(this);
 }
 
 void TMainForm::SavePlacement() {

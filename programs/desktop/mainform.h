@@ -37,8 +37,10 @@ public:
     TSiteForm* OpenSiteWindow(int siteId, bool autostart);
     // The open site windows, oldest first.
     QList<TSiteForm*> SiteWindows() const;
-    // The frame of an open window of that site, or null.
+    // The frame of an open window of that site (a new site's once saved), or null.
     QMdiSubWindow* FindSiteWindow(int siteId) const;
+    // One site, one window: brings up the site's open window, or opens one.
+    void BringUpSiteWindow(int siteId);
     // A site window is inside a tick: it must not be deleted now.
     bool SiteWindowBusy() const;
 
@@ -82,6 +84,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -125,4 +128,5 @@ private:
     bool autoStartPending_ = true;
     bool painted_ = false;
     bool closeAgreed_ = false;  // the questions were answered: close without asking again
+    bool fitWhenShown_ = false;  // a restored placement is fitted into the screen once more when shown
 };

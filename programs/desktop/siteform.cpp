@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "gui/placement.h"
 #include "gui/chartpicture.h"
 #include "core/site/datamodule.h"
 #include "core/station/i18n.h"
@@ -184,9 +185,13 @@ void TSiteFormPrivate::RestorePlacement() {
         frameWidget->resize(size);
     }
     // A placement saved in a larger main window, or the area's own cascade,
-    // must not leave part of the window out of sight.
+    // must not leave part of the window out of sight; nor, for a window of
+    // its own, one saved on a larger screen.
     QWidget* area = sub ? sub->parentWidget() : nullptr;
-    if (!area) return;
+    if (!area) {
+        FitIntoScreen(q);
+        return;
+    }
     const QRect visible = area->rect();
     QRect frame = frameWidget->geometry();
     frame.setSize(frame.size().boundedTo(visible.size()));

@@ -4,12 +4,14 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include "core/station/i18n.h"
+#include "gui/translatable.h"
 #include "programs/desktop/siteform_p.h"
 
 namespace {
@@ -54,9 +56,23 @@ TLocalQueryPage::TLocalQueryPage(TSiteFormPrivate& w)
     deletions->addStretch(1);
     controls_.AddButtons(deletions);
     results_.Grid->setColumnHidden(results_.Model->ColumnOf(Col::State), true);
+    emptyNote_ = new QLabel;
+    emptyNote_->setObjectName(QStringLiteral("lblNoReadings"));
+    emptyNote_->setWordWrap(true);
+    emptyNote_->hide();
     auto* layout = new QVBoxLayout(page_);
     layout->addLayout(controls_.Row());
+    layout->addWidget(emptyNote_);
     layout->addWidget(results_.Tabs, 1);
+}
+
+void TLocalQueryPage::ShowEmptyNote() {
+    // An empty grid alone looks like a query that did not run.
+    const bool empty = open_ && results_.Model->rowCount() == 0;
+    if (empty)
+        SetTrText(emptyNote_, selection_.Kind == TSelectionKind::OneNight ? N_("No readings in this night")
+                                                                          : N_("No readings in this interval"));
+    emptyNote_->setVisible(empty);
 }
 
 void TLocalQueryPage::Shown() {
@@ -82,11 +98,13 @@ void TLocalQueryPage::RunQuery() {
         selection_ = s;
         open_ = false;
         results_.Model->Clear();
+        ShowEmptyNote();
         TBusyProgress busy(w_.q, T("Reading the selected readings..."));
         TQueryResult result =
             RunQueryWithStatistics(w_.trReadings, w_.RecordSiteId(), w, s.Order, [&](size_t n) { busy.Step(n); });
         results_.Model->SetRows(std::move(result.Rows));
         open_ = true;
+        ShowEmptyNote();
         Replot();
         const auto texts = StatisticsTexts(result.Statistics, fs);
         results_.ShowStatistics({texts.begin(), texts.end()});
@@ -124,6 +142,7 @@ void TLocalQueryPage::DeleteSelected() {
         if (!w_.prompt.Confirm(DeleteOneQuestion())) return;
         DeleteReading(w_.trReadings, code);
         results_.Model->RemoveCodes({code});
+        ShowEmptyNote();
         Replot();
         if (results_.Model->rowCount() > 0)
             results_.Grid->setCurrentIndex(results_.Model->index(std::min(current, results_.Model->rowCount() - 1), 0));
@@ -143,6 +162,7 @@ void TLocalQueryPage::DeleteAllQueried() {
             DeleteReadings(w_.trReadings, codes, [&](size_t n) { busy.Step(n, codes.size()); });
         }
         results_.Model->RemoveCodes({codes.begin(), codes.end()});
+        ShowEmptyNote();
         Replot();
     });
 }
@@ -167,4 +187,6 @@ void TLocalQueryPage::RestoreSettings(QSettings& ini) {
     results_.Grid->horizontalHeader()->restoreState(ini.value(QStringLiteral("Grids/gridQuery")).toByteArray());
     // "State" stays out of sight whatever the file says.
     results_.Grid->setColumnHidden(results_.Model->ColumnOf(Col::State), true);
+    // The page opens on the night under way, never on one not begun (before noon UTC).
+    controls_.ShowNight(NightDateOf(w_.acq.NowUtc()));
 }

@@ -3,6 +3,8 @@
 // local database, exported, charted, deleted.
 #include <QString>
 
+class QLabel;
+
 #include "core/site/localquery.h"
 #include "gui/querycontrols.h"
 #include "programs/desktop/sitepage.h"
@@ -31,9 +33,12 @@ public:
 
 private:
     void Replot();
+    // The line that says a query found nothing.
+    void ShowEmptyNote();
 
     TSiteFormPrivate& w_;
     QWidget* page_ = nullptr;
+    QLabel* emptyNote_ = nullptr;
     TQueryControls controls_;
     TQueryResults results_;
     bool open_ = false;

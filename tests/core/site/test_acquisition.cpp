@@ -519,6 +519,57 @@ TEST_F(Acquisition, StartingWithUnsavedChangesStartsOnlyOnceTheyAreSavedAndAStop
     EXPECT_EQ(Stored(id).size(), 1u);
 }
 
+// Two acquisitions of one site would store each reading twice: the program
+// runs one per site, and a second start is refused with a box saying why.
+TEST_F(Acquisition, ASiteAcquiringAlreadyRefusesASecondStartUntilTheFirstStops) {
+    const int id = AddSite({.Interval = 1});
+    const int other = AddSite({.Name = "Other roof", .Interval = 1});
+    auto first = Start(id, k22h);
+    ASSERT_TRUE(first->acq.Running());
+    ASSERT_EQ(Stored(id).size(), 1u);
+
+    TSite second(*this, id);
+    second.acq.StartOrStop();
+    EXPECT_FALSE(second.acq.Running());
+    EXPECT_FALSE(second.ticker.enabled);
+    EXPECT_EQ(second.prompt.texts,
+              Strings{"error: The SQM readings of this site are already running in another window: "
+                      "one site has one acquisition at a time"});
+    EXPECT_TRUE(second.view.runStates.empty());
+    second.acq.Tick();  // a tick of the refused one stores nothing
+    EXPECT_EQ(Stored(id).size(), 1u);
+
+    // Another site starts beside it.
+    TSite third(*this, other);
+    third.acq.StartOrStop();
+    EXPECT_TRUE(third.acq.Running());
+    EXPECT_TRUE(third.prompt.texts.empty());
+
+    // Once the first stops (or goes), the site may start again, once.
+    first->acq.Stop();
+    second.prompt.texts.clear();
+    second.acq.StartOrStop();
+    EXPECT_TRUE(second.acq.Running());
+    EXPECT_TRUE(second.prompt.texts.empty());
+    first->acq.StartOrStop();
+    EXPECT_FALSE(first->acq.Running());
+    EXPECT_EQ(first->prompt.texts.size(), 1u);
+    {
+        TSite gone(*this, other);
+        gone.acq.StartOrStop();
+        EXPECT_FALSE(gone.acq.Running());
+    }
+    third.acq.Stop();
+    TSite after(*this, other);
+    after.acq.StartOrStop();
+    EXPECT_TRUE(after.acq.Running());
+    // A stopped one that goes lets nothing go that it does not hold.
+    first.reset();
+    TSite fourth(*this, id);
+    fourth.acq.StartOrStop();
+    EXPECT_FALSE(fourth.acq.Running());
+}
+
 // While its site is being deleted a site is held: nothing is read, nothing
 // it shows changes, and a release goes on as before.
 TEST_F(Acquisition, AHeldSiteReadsNothingAndOnceReleasedTakesTheReadingDueMeanwhile) {

@@ -236,11 +236,19 @@ TEST_F(CredentialsTest, ReaderTrimsTheCodeNeverWritesTheFileAndTheAdmissionTestN
     std::string corrupted = EncodeCredentialsRecord(Sample("EF56"));
     corrupted[638] ^= 0x40;
     Install("EF56", corrupted);
-    for (const char* code : {"CD34", "EF56", "GH78"}) {  // short, corrupted, missing
+    for (const char* code : {"CD34", "EF56"}) {  // short, corrupted
         text = "stale";
         EXPECT_FALSE(TestNetworkConnection(code, text)) << code;
         EXPECT_EQ(text, "Credential file is invalid") << code;
     }
+    // No file is no invalid file: the check names the code that has none.
+    text = "stale";
+    EXPECT_FALSE(TestNetworkConnection("GH78 ", text));
+    EXPECT_EQ(text, "There is no credentials file for the site code \"GH78\"");
+    EXPECT_FALSE(TestNetworkConnection("  ", text));
+    EXPECT_EQ(text, "First insert the Site code");
+    EXPECT_FALSE(TestNetworkConnection("A/B", text));
+    EXPECT_EQ(text, "The Site code cannot name a credentials file");
 }
 
 TEST_F(CredentialsTest, CliMakesAndChecksFilesAndRefusesBadInput) {

@@ -139,6 +139,11 @@ TEST_F(AdmissionTest, AdmitsAKnownSiteAndNamesTheReasonOfARefusal) {
     c = db.Credentials("AB12");
     c.Port = nettest::ClosedPort();
     refused(c, "Unable to connect to the database");
+    // The client's own words, with the refusal said rather than numbered ("(115)").
+    std::string text, client;
+    EXPECT_FALSE(TestNetworkConnection(c.SiteCode, text, &client));
+    EXPECT_NE(client.find("127.0.0.1"), std::string::npos) << client;
+    EXPECT_TRUE(client.ends_with(" (Connection refused)")) << client;
     nettest::LoopbackSocket silent(true);
     c.Port = silent.Port();
     refused(c, "Unable to connect to the database");

@@ -11,10 +11,12 @@
 #include <QMenu>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -23,6 +25,7 @@
 
 #include "core/site/languages.h"
 #include "core/site/siterules.h"
+#include "core/station/credentials.h"
 #include "gui/buttonframe.h"
 #include "gui/dialogs.h"
 #include "gui/qtlanguage.h"
@@ -156,6 +159,66 @@ TEST_F(Layout, AFirstStartUsesMostOfTheScreenAndEveryNewSiteWindowOpensInsideThe
     }
 }
 
+// A main or site window saved on a larger screen (1600x1000 on a 1366x768 one)
+// reopens with its frame, title bar and status bar inside this screen.
+TEST_F(Layout, AWindowSavedOnALargerScreenReopensInsideThisOne) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QString file = QString::fromStdString(dir.Str() + "/WinSetup/MainForm.ini");
+    const auto saveAt = [&](const QRect& where) {
+        QWidget probe;
+        probe.setGeometry(where);
+        probe.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&probe));
+        QSettings ini(file, QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Placement/Geometry"), probe.saveGeometry());
+    };
+    const auto opened = [&]() -> TMainForm& {
+        forms.push_back(std::make_unique<TMainForm>(data, common, QStringList{"kalosqm", "noautoplay"}));
+        TMainForm& m = *forms.back();
+        m.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&m));
+        QTest::qWait(20);
+        return m;
+    };
+    const QSize larger = screen.size() * 1.3;
+    for (const QRect& saved : {QRect(screen.topLeft() + QPoint(200, 150), larger),  // larger, right and below
+                               QRect(screen.right() - 100, screen.bottom() - 80, 600, 400),  // its corner out of sight
+                               QRect(screen.left() - 300, screen.top() - 200, 600, 400)}) {
+        saveAt(saved);
+        TMainForm& m = opened();
+        const QRect frame = m.frameGeometry();
+        EXPECT_TRUE(screen.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                            << frame.height() << " saved " << saved.width() << "x" << saved.height();
+        const QRect status(m.statusBar()->mapToGlobal(QPoint(0, 0)), m.statusBar()->size());
+        EXPECT_TRUE(screen.contains(status)) << "the status bar in sight";
+        forms.clear();
+    }
+    // A placement that fits is kept as it was.
+    const QRect fits(screen.topLeft() + QPoint(40, 60), screen.size() / 2);
+    saveAt(fits);
+    TMainForm& m = opened();
+    EXPECT_EQ(m.geometry(), fits);
+    forms.clear();
+
+    // A site window of its own (no main window around it) likewise.
+    AddSite(1, "Asiago");
+    {
+        QWidget probe;
+        probe.setGeometry(QRect(screen.topLeft() + QPoint(300, 250), larger));
+        probe.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&probe));
+        QSettings ini(QString::fromStdString(TSiteRules::SettingsFile(1)), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Placement/Geometry"), probe.saveGeometry());
+    }
+    TSiteForm site(data, common, 1, false);
+    site.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&site));
+    QTest::qWait(20);
+    EXPECT_TRUE(screen.contains(site.frameGeometry()))
+        << site.frameGeometry().x() << "," << site.frameGeometry().y() << " " << site.frameGeometry().width() << "x"
+        << site.frameGeometry().height();
+}
+
 TEST_F(Layout, CreateNewWhileAWindowIsMaximisedOpensMaximisedCoveringTheOther) {
     AddSite(1, "Asiago");
     TMainForm& m = Main(QSize(1000, 700));
@@ -217,6 +280,7 @@ TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
              "REA_STATE, REA_UPLOADED) VALUES ('s" + std::to_string(m) + "', 1, DATEADD(" + std::to_string(m) +
              " MINUTE TO TIMESTAMP '2011-03-11 19:00:00'), " + std::to_string(v) + ", 0, 8.5, 0, 1)");
     }
+    Exec("UPDATE SQMSITES SET SIT_CODE='GARDEN1' WHERE SIT_ID=2");  // a code with no credentials file
     TMainForm& m = Main(QSize());
     m.showMaximized();  // the tiled width of a user's screen
     std::vector<TSiteForm*> sites{m.OpenSiteWindow(1, false), m.OpenSiteWindow(2, false)};
@@ -250,13 +314,72 @@ TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
             }
             sites[0]->parentWidget()->showNormal();
         }
+        // A night without readings says so.
+        m.mnuTileVerticallyClick();
+        for (TSiteForm* f : sites) Child<QTabWidget>(f, "PageControl1")->setCurrentWidget(Child<QWidget>(f, "tsDB"));
+        Child<QDateEdit>(sites[1], "DateStart")->setDate(QDate(2011, 3, 12));
+        sites[1]->RunLocalQuery();
+        shoot(lang + QStringLiteral("-empty-night"));
         guitest::WhenModal<TSettingsForm>([&](TSettingsForm* d) {
             QTest::qWait(150);
             d->grab().save(out + lang + QStringLiteral("-settings.png"));
             d->reject();
         });
         m.mnuSettingsClick();
+
+        // The boxes of a second start of an acquiring site and of a check
+        // without a credentials file, as the user gets them.
+        unsetenv("KALOSQM_MESSAGE_LOG");
+        const auto shootBox = [&](const QString& name, const std::function<void()>& act) {
+            bool shot = false;
+            guitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
+                QTest::qWait(150);
+                box->grab().save(out + lang + QLatin1Char('-') + name + QStringLiteral(".png"));
+                box->accept();
+                shot = true;
+            });
+            act();
+            guitest::WaitFor([&shot] { return shot; }, 20000);
+        };
+        sites[0]->StartOrStopReadings();
+        {
+            TSiteForm second(data, common, 1, false);
+            shootBox(QStringLiteral("second-start"), [&] { second.StartOrStopReadings(); });
+        }
+        sites[0]->StartOrStopReadings();
+        shootBox(QStringLiteral("no-credentials"), [&] { sites[1]->CheckNetworkConnection(); });
+        fs::create_directories(dir.Path() / "crdfiles");
+        WriteCredentialsFile(CredentialsFileName("GARDEN1"),
+                             {.SiteCode = "GARDEN1", .User = "u", .Password = "p", .Host = "127.0.0.1",
+                              .Port = testsupport::ClosedPort(), .Database = "noctila", .Upload = true});
+        shootBox(QStringLiteral("refused"), [&] { sites[1]->CheckNetworkConnection(); });
+        fs::remove(CredentialsFileName("GARDEN1"));
+        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
     }
+
+    // The main window reopened from a placement saved on a larger screen,
+    // drawn where it lies on this one (offscreen windows have no frame).
+    forms.clear();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    {
+        QWidget probe;
+        probe.setGeometry(QRect(screen.topLeft() + QPoint(200, 150), screen.size() * 1.3));
+        probe.show();
+        QTest::qWaitForWindowExposed(&probe);
+        QSettings ini(QString::fromStdString(dir.Str() + "/WinSetup/MainForm.ini"), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Placement/Geometry"), probe.saveGeometry());
+    }
+    TMainForm& again = Main(QSize());
+    QTest::qWait(150);
+    QImage picture(QGuiApplication::primaryScreen()->geometry().size(), QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    {
+        QPainter painter(&picture);
+        painter.drawPixmap(again.geometry().topLeft(), again.grab());
+        painter.setPen(QPen(Qt::red, 1));
+        painter.drawRect(again.frameGeometry().adjusted(0, 0, -1, -1));
+    }
+    picture.save(out + QStringLiteral("reopened-screen.png"));
 }
 
 }  // namespace

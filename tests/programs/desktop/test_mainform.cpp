@@ -126,11 +126,11 @@ TEST_F(MainFormTest, OpenFollowsTheNumberOfSites) {
     EXPECT_EQ(Messages(), "error: No Sites existing: please create a new one\n");
     EXPECT_TRUE(m.SiteWindows().isEmpty());
 
-    // One site opens at once, again and again.
+    // One site opens at once; again, its window comes up, no second one.
     AddSite(4, "Asiago");
     m.mnuOpenClick();
     m.mnuOpenClick();
-    EXPECT_EQ(Ids(m), std::vector<int>({4, 4}));
+    EXPECT_EQ(Ids(m), std::vector<int>({4}));
     EXPECT_FALSE(m.SiteWindows()[0]->Acquiring());
 
     // Two: the list in choose mode; an open window of the chosen site comes to the front.
@@ -148,7 +148,7 @@ TEST_F(MainFormTest, OpenFollowsTheNumberOfSites) {
     choose("Rome");
     m.mnuOpenClick();
     EXPECT_TRUE(chooseMode);
-    EXPECT_EQ(Ids(m), std::vector<int>({4, 4, 6}));
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 6}));
     QMdiSubWindow* rome = m.FindSiteWindow(6);
     EXPECT_EQ(m.Area()->currentSubWindow(), rome);
 
@@ -156,21 +156,78 @@ TEST_F(MainFormTest, OpenFollowsTheNumberOfSites) {
     asiago->showMinimized();
     choose("Asiago");
     m.mnuOpenClick();
-    EXPECT_EQ(Ids(m), std::vector<int>({4, 4, 6}));
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 6}));
     EXPECT_EQ(m.Area()->currentSubWindow(), asiago);
     EXPECT_FALSE(asiago->isMinimized());
 
     WhenModal<TZSiteForm>([](TZSiteForm* list) { list->btnCancel->click(); });
     m.mnuOpenClick();
-    EXPECT_EQ(Ids(m), std::vector<int>({4, 4, 6}));
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 6}));
 
-    // "Open all" looks for nothing already open; "Create new" opens site 0.
+    // "Open all" opens only the sites with no window; "Create new" opens site 0.
+    AddSite(8, "Padua");
     m.mnuOpenAllClick();
-    EXPECT_EQ(m.SiteWindows().size(), 5);
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 6, 8}));
+    m.mnuOpenAllClick();
+    EXPECT_EQ(Ids(m), std::vector<int>({4, 6, 8}));
     m.mnuCreateNewClick();
     EXPECT_EQ(m.SiteWindows().last()->SiteId(), 0);
     EXPECT_FALSE(m.SiteWindows().last()->Acquiring());
     EXPECT_EQ(Messages(), "error: No Sites existing: please create a new one\n");
+}
+
+// One site, one window: "Open all" and "Open" bring up the window of a site
+// that is acquiring, never a second (stopped) one that could start it twice.
+TEST_F(MainFormTest, OpenAllAndOpenBringUpTheWindowOfASiteAlreadyAcquiring) {
+    AddSite(1, "Asiago", true);
+    AddSite(2, "Rome");
+    TMainForm& m = Main({"kalosqm"});
+    ShowAndPaint(m);
+    QPointer<TSiteForm> asiago = m.SiteWindows().value(0);
+    ASSERT_TRUE(guitest::WaitFor([&asiago] { return asiago && asiago->Acquiring(); }, 6000));
+    QMdiSubWindow* frame = m.FindSiteWindow(1);
+    ASSERT_NE(frame, nullptr);
+    frame->showMinimized();
+
+    m.mnuOpenAllClick();
+    EXPECT_EQ(Ids(m), std::vector<int>({1, 2}));
+    EXPECT_TRUE(asiago->Acquiring());
+    EXPECT_EQ(m.FindSiteWindow(1), frame);
+
+    // "Open" of the acquiring site: its own window comes to the front, restored.
+    frame->showMinimized();
+    m.mnuCreateNewClick();
+    WhenModal<TZSiteForm>([](TZSiteForm* list) {
+        for (int r = 0; r < list->Model->rowCount(); ++r)
+            if (list->Model->data(list->Model->index(r, 0), Qt::DisplayRole).toString() == "Asiago")
+                list->RxDBGrid1->setCurrentIndex(list->Model->index(r, 0));
+        list->btnOK->click();
+    });
+    m.mnuOpenClick();
+    EXPECT_EQ(Ids(m), std::vector<int>({1, 2, 0}));
+    EXPECT_EQ(m.Area()->currentSubWindow(), frame);
+    EXPECT_FALSE(frame->isMinimized());
+    EXPECT_TRUE(asiago->Acquiring());
+    EXPECT_EQ(Messages(), "");
+}
+
+// Should a second window of a site exist all the same, its start is refused
+// by the core and says why; the first goes on alone.
+TEST_F(MainFormTest, ASecondWindowOfAnAcquiringSiteCannotStartIt) {
+    AddSite(1, "Asiago");
+    TMainForm& m = Main();
+    ShowAndPaint(m);
+    TSiteForm* first = m.OpenSiteWindow(1, false);
+    first->StartOrStopReadings();
+    ASSERT_TRUE(guitest::WaitFor([first] { return first->Acquiring(); }, 6000));
+    TSiteForm* second = m.OpenSiteWindow(1, false);
+    second->StartOrStopReadings();
+    QTest::qWait(50);
+    EXPECT_FALSE(second->Acquiring());
+    EXPECT_TRUE(first->Acquiring());
+    EXPECT_EQ(Messages(),
+              "error: The SQM readings of this site are already running in another window: "
+              "one site has one acquisition at a time\n");
 }
 
 TEST_F(MainFormTest, AutostartSitesOpenOnceOnTheFirstPaintInDatabaseOrder) {

@@ -510,6 +510,69 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     EXPECT_TRUE(Boxes().empty());
 }
 
+// "Database query" opens on the night that holds the present moment (noon
+// to noon UTC of the reading times), never on one not begun, and a query
+// that finds nothing says so. The PC is put twelve hours east of UTC, where
+// the calendar date is always the day after the night's.
+TEST_F(SiteReadings, TheQueryOpensOnTheNightUnderWayAndAnEmptyNightSaysSo) {
+    const std::optional<std::string> zone =
+        getenv("TZ") ? std::optional<std::string>(getenv("TZ")) : std::nullopt;
+    setenv("TZ", "EAST-12", 1);
+    tzset();
+    struct Restore {
+        std::optional<std::string> zone;
+        ~Restore() {
+            if (zone)
+                setenv("TZ", zone->c_str(), 1);
+            else
+                unsetenv("TZ");
+            tzset();
+        }
+    } restore{zone};
+
+    const int id = AddSite("Roof", sim.Port());
+    const double night = NightDateOf(NowUtc());
+    AddReading(id, night + 0.5 + 1.0 / 24, 20.5, 0);  // 13:00 UTC opens it
+    TSiteForm* f = Open(id);
+    ShowPage(f, "tsDB");
+    EXPECT_EQ(Child<QDateEdit>(f, "DateStart")->date(), ToQDateTime(night).date());
+    auto* note = Child<QLabel>(f, "lblNoReadings");
+    EXPECT_TRUE(note->isHidden()) << "nothing to say before a query";
+    f->RunLocalQuery();
+    EXPECT_EQ(Child<QTableView>(f, "gridQuery")->model()->rowCount(), 1);
+    EXPECT_TRUE(note->isHidden());
+
+    Click(f, "btnNext");  // the night to come has no readings yet
+    EXPECT_EQ(Child<QTableView>(f, "gridQuery")->model()->rowCount(), 0);
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(), "No readings in this night");
+    Click(f, "btnPrev");
+    EXPECT_TRUE(note->isHidden());
+
+    // An interval without readings says it as such; deleting the last one too.
+    Child<QRadioButton>(f, "RadioGroup1_1")->click();
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2001, 1, 1));
+    Child<QDateEdit>(f, "DateEnd")->setDate(QDate(2001, 1, 2));
+    f->RunLocalQuery();
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(), "No readings in this interval");
+    Child<QRadioButton>(f, "RadioGroup1_0")->click();
+    Child<QDateEdit>(f, "DateStart")->setDate(ToQDateTime(night).date());
+    f->RunLocalQuery();
+    EXPECT_TRUE(note->isHidden());
+    Answer("yes");
+    f->DeleteSelectedReading();
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(), "No readings in this night");
+
+    // A window that reopens on an interval keeps its dates.
+    Child<QRadioButton>(f, "RadioGroup1_1")->click();
+    Child<QDateEdit>(f, "DateStart")->setDate(QDate(2019, 2, 3));
+    f->close();
+    TSiteForm* g = Open(id);
+    EXPECT_EQ(Child<QDateEdit>(g, "DateStart")->date(), QDate(2019, 2, 3));
+}
+
 // The query's chart as the user sees it: a lone reading is a marker, a gap
 // of hours a break, and the site's night shaded.
 TEST_F(SiteReadings, TheQueryChartShowsALoneReadingBreaksAtAGapAndShadesTheSitesNight) {

@@ -19,6 +19,8 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
     EXPECT_EQ(Text(f, "lblNumReadings"), "2");
     EXPECT_EQ(Text(f, "lblNewReadings"), "1");
     EXPECT_EQ(Text(f, "lblModReadings"), "0");
+    f->CheckNetworkConnection();  // no file at all is said as such
+    EXPECT_EQ(BoxesOnceThere(1), Lines{"error: There is no credentials file for the site code \"AB12\""});
     Install("AB12", true, false);
     f->ShowCredentials();
     EXPECT_EQ(Text(f, "lblCrdStatus"), "Regular");
@@ -37,6 +39,7 @@ TEST_F(SiteNetwork, TheCredentialsAndCountsShowOnThePageAndSettingThemStoresTheC
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0], "error: Unable to connect to the database");
     EXPECT_NE(refused[1].find("127.0.0.1"), std::string::npos) << refused[1];
+    EXPECT_TRUE(refused[1].ends_with(" (Connection refused)")) << refused[1];
     Install("AB12", true, false);
 
     // A site without a code: no credentials shown until they are set.

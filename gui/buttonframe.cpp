@@ -1,6 +1,8 @@
 #include "gui/buttonframe.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
@@ -50,15 +52,20 @@ TButtonFrame::TButtonFrame(QWidget* parent) : QWidget(parent), alive_(std::make_
     btnOK = MakeButton(this, "btnOK", N_("OK"), st->standardIcon(QStyle::SP_DialogOkButton));
     btnCancel = MakeButton(this, "btnCancel", N_("Cancel"), st->standardIcon(QStyle::SP_DialogCancelButton));
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(btnEdit);
-    row->addWidget(btnSave);
-    row->addWidget(btnCancelUpdate);
-    row->addStretch(1);
-    row->addSpacing(12);
-    row->addWidget(btnOK);
-    row->addWidget(btnCancel);
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(0, 0, 0, 0);
+    top_ = new QHBoxLayout;
+    bottom_ = new QHBoxLayout;
+    rows->addLayout(top_);
+    rows->addLayout(bottom_);
+    top_->addWidget(btnEdit);
+    top_->addWidget(btnSave);
+    top_->addWidget(btnCancelUpdate);
+    top_->addStretch(1);
+    top_->addSpacing(12);
+    top_->addWidget(btnOK);
+    top_->addWidget(btnCancel);
+    bottom_->addStretch(1);
 
     connect(btnEdit, &QPushButton::clicked, this, &TButtonFrame::btnEditClick);
     connect(btnSave, &QPushButton::clicked, this, &TButtonFrame::btnSaveClick);
@@ -66,6 +73,37 @@ TButtonFrame::TButtonFrame(QWidget* parent) : QWidget(parent), alive_(std::make_
     connect(btnOK, &QPushButton::clicked, this, &TButtonFrame::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TButtonFrame::btnCancelClick);
     SetButtons();
+}
+
+void TButtonFrame::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    Arrange();
+}
+
+// A new language or font changes the buttons' hints: each asks its parent to lay out anew.
+bool TButtonFrame::event(QEvent* e) {
+    const bool done = QWidget::event(e);
+    if (e->type() == QEvent::LayoutRequest) Arrange();
+    return done;
+}
+
+void TButtonFrame::Arrange() {
+    int needed = 12 + top_->contentsMargins().left() + top_->contentsMargins().right();
+    int shown = 0;
+    for (QPushButton* b : {btnEdit, btnSave, btnCancelUpdate, btnOK, btnCancel}) {
+        if (b->isHidden()) continue;
+        needed += b->sizeHint().width();
+        ++shown;
+    }
+    needed += std::max(0, shown - 1) * std::max(0, top_->spacing());
+    const bool two = width() < needed;
+    if (two == twoRows_) return;
+    twoRows_ = two;
+    for (QPushButton* b : {btnOK, btnCancel}) {
+        top_->removeWidget(b);
+        bottom_->removeWidget(b);
+        (two ? bottom_ : top_)->addWidget(b);
+    }
 }
 
 void TButtonFrame::SetDataSet(TDataSet* ds) {
@@ -92,6 +130,7 @@ void TButtonFrame::SetButtons() {
 void TButtonFrame::SetOkCancelVisible(bool visible) {
     btnOK->setVisible(visible);
     btnCancel->setVisible(visible);
+    Arrange();
 }
 
 bool TButtonFrame::Save() {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <memory>
 
+class QHBoxLayout;
 class QPushButton;
 class TDataSet;
 
@@ -42,7 +43,14 @@ signals:
     void okClicked();
     void cancelClicked();
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    bool event(QEvent* e) override;
+
 private:
+    // OK and Cancel go to a second row when one row would cut the texts (a
+    // tiled window, a long language), and back when there is room.
+    void Arrange();
     void btnEditClick();
     void btnSaveClick();
     void btnCancelUpdateClick();
@@ -53,4 +61,7 @@ private:
     TDataSet* ds_ = nullptr;
     std::shared_ptr<int> alive_;  // for the handler chained into the dataset
     bool isOpen_ = false, isEdit_ = false, isInsert_ = false;
+    QHBoxLayout* top_ = nullptr;
+    QHBoxLayout* bottom_ = nullptr;
+    bool twoRows_ = false;
 };

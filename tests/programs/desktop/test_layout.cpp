@@ -121,6 +121,44 @@ TEST_P(TiledLayout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) 
                 if (!tabs->isTabVisible(i)) continue;
                 tabs->setCurrentIndex(i);
                 QTest::qWait(20);
+            }
+            EXPECT_EQ(Clipped(Child<QWidget>(f, "ButtonFrame1")), std::vector<std::string>()) << language;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MainWindowWidths, TiledLayout, ::testing::Values(1600, 1360));
+
+// Three windows tiled on the screens users have: every page's tab can be
+// reached (it fits, or the tab bar scrolls to it), and the edit bar's
+// buttons are whole, in every language.
+class ThreeTiled : public Layout, public ::testing::WithParamInterface<QSize> {};
+
+TEST_P(ThreeTiled, EveryPageIsReachableAndNoButtonIsCutInAnyLanguage) {
+    AddSite(1, "Roof of the observatory");
+    AddSite(2, "Garden");
+    AddSite(3, "Mountain hut");
+    TMainForm& m = Main(GetParam());
+    std::vector<TSiteForm*> sites{m.OpenSiteWindow(1, false), m.OpenSiteWindow(2, false), m.OpenSiteWindow(3, false)};
+    m.mnuTileVerticallyClick();
+    QTest::qWait(50);
+    for (const char* language : kLanguages) {
+        Entry(m, language)->trigger();
+        QTest::qWait(20);
+        for (TSiteForm* f : sites) {
+            auto* tabs = Child<QTabWidget>(f, "PageControl1");
+            QTabBar* bar = tabs->tabBar();
+            ASSERT_LE(f->parentWidget()->width(), GetParam().width() / 3 + 20) << "tiled";
+            for (int i = 0; i < tabs->count(); ++i) {
+                if (!tabs->isTabVisible(i)) continue;
+                bar->setCurrentIndex(i);
+                QTest::qWait(10);
+                // The current tab is scrolled into the bar's sight, as a click on an arrow would.
+                const QRect shown = bar->tabRect(i).intersected(bar->rect());
+                EXPECT_GE(shown.width(), bar->tabRect(i).width() * 9 / 10)
+                    << language << ", " << f->windowTitle().toStdString() << ": tab " << i << " out of sight";
+                EXPECT_LE(bar->mapTo(f, bar->rect().topRight()).x(), f->width())
+                    << language << ": the tab bar runs past the window";
                 EXPECT_EQ(Clipped(tabs->widget(i)), std::vector<std::string>())
                     << language << ", " << f->windowTitle().toStdString() << ", page " << i;
             }
@@ -129,7 +167,7 @@ TEST_P(TiledLayout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) 
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(MainWindowWidths, TiledLayout, ::testing::Values(1600, 1360));
+INSTANTIATE_TEST_SUITE_P(Screens, ThreeTiled, ::testing::Values(QSize(1600, 1000), QSize(1366, 768)));
 
 TEST_F(Layout, AFirstStartUsesMostOfTheScreenAndEveryNewSiteWindowOpensInsideTheArea) {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();

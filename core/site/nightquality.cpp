@@ -148,16 +148,22 @@ std::optional<double> StabilityIndex(const std::vector<double>& minutes, const s
 
 }  // namespace
 
-std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule,
-                                              bool darkOnly) {
+namespace {
+
+// Minutes count from `origin`, the night's first reading, so that a night
+// read whole and one read as its dark readings alone give the same figures.
+std::vector<TReadingQuality> Classify(const std::vector<TNightReading>& rows, double origin, const TStabilityRule& rule,
+                                      bool darkOnly) {
     std::vector<TReadingQuality> out(rows.size());
     if (rows.empty()) return out;
     // A dark reading is judged among the dark ones alone: dusk, dawn or the
     // Moon beside it bend the curve, and are judged apart, by a monotone fit.
     std::vector<double> minutes, values, darkMinutes, darkValues;
+    minutes.reserve(rows.size());
+    values.reserve(rows.size());
     std::vector<size_t> darkAt(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        const double m = (rows[i].Time - rows[0].Time) * kMinutesPerDay;
+        const double m = (rows[i].Time - origin) * kMinutesPerDay;
         minutes.push_back(m);
         values.push_back(rows[i].Value);
         out[i].Dark = IsDark(rows[i]);
@@ -176,6 +182,13 @@ std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& 
         if (q.Index) q.Sky = *q.Index <= rule.Threshold ? TSky::Clear : TSky::Cloudy;
     }
     return out;
+}
+
+}  // namespace
+
+std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule,
+                                              bool darkOnly) {
+    return Classify(rows, rows.empty() ? 0 : rows.front().Time, rule, darkOnly);
 }
 
 const char* NightClassName(TNightClass c) {
@@ -215,20 +228,31 @@ TNightClass TNightSummary::Class() const {
 }
 
 TNightSummary SummariseReadings(double night, const std::vector<TNightReading>& all, const TStabilityRule& rule) {
+    std::vector<TNightReading> dark;
+    int readings = 0;
+    double first = 0;
+    for (const TNightReading& r : all) {
+        if (!std::isfinite(r.Time) || !IsMeterValue(r.Value)) continue;
+        if (readings++ == 0) first = r.Time;
+        if (IsDark(r)) dark.push_back(r);
+    }
+    return SummariseDarkReadings(night, readings, first, dark, rule);
+}
+
+TNightSummary SummariseDarkReadings(double night, int readings, double firstTime,
+                                    const std::vector<TNightReading>& all, const TStabilityRule& rule) {
     TNightSummary s;
     s.Night = std::floor(night);
+    s.Readings = readings;
     std::vector<TNightReading> rows;
     rows.reserve(all.size());
     for (const TNightReading& r : all)
-        if (std::isfinite(r.Time) && IsMeterValue(r.Value)) rows.push_back(r);
-    const std::vector<TReadingQuality> q = ClassifyReadings(rows, rule, true);
+        if (std::isfinite(r.Time) && IsMeterValue(r.Value) && IsDark(r)) rows.push_back(r);
+    const std::vector<TReadingQuality> q = Classify(rows, firstTime, rule, true);
     std::vector<double> clear;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (!q[i].Dark) continue;
-        ++s.DarkReadings;
+    for (size_t i = 0; i < rows.size(); ++i)
         if (q[i].Sky == TSky::Clear) clear.push_back(rows[i].Value);
-    }
-    s.Readings = static_cast<int>(rows.size());
+    s.DarkReadings = static_cast<int>(rows.size());
     s.ClearDarkReadings = static_cast<int>(clear.size());
     if (!clear.empty()) {
         s.Darkest = *std::max_element(clear.begin(), clear.end());

@@ -78,6 +78,11 @@ struct TNightSummary {
 // are left out here).
 TNightSummary SummariseReadings(double night, const std::vector<TNightReading>& rows,
                                 const TStabilityRule& rule = {});
+// The same from what a database hands over without every reading: the
+// count of the night's readings with a value a meter gives, the time of the
+// first of them, and its dark readings (time order; others are left out).
+TNightSummary SummariseDarkReadings(double night, int readings, double firstTime,
+                                    const std::vector<TNightReading>& dark, const TStabilityRule& rule = {});
 
 enum class TNightGrouping { Night, Month, Year };
 

@@ -206,6 +206,7 @@ TPlotTexts TReadingChart::Texts() const {
     t.ReadingsMany = Tr(N_("Sky brightness (%1 readings)"));
     t.Dark = Tr(N_("Astronomical night (Sun below −18°)"));
     t.MoonUp = Tr(N_("Moon above the horizon"));
+    t.Cloudy = Tr(N_("Cloudy"));
     t.Twilight = Tr(N_("Sun at −18° (astronomical dusk, dawn)"));
     t.Dusk = Tr(N_("dusk %1"));
     t.Dawn = Tr(N_("dawn %1"));
@@ -259,6 +260,7 @@ void PlotReadings(TReadingChart* view, const std::vector<TReadingRow>& rows, boo
     d.LeftOut = leftOut;
     d.Readings.reserve(points.size());
     for (const auto& [t, v] : points) d.Readings.push_back({t, v});
+    d.Cloudy = CloudySpans(rows, 0);
     if (span) {
         d.From = span->Start;
         d.To = span->Stop;

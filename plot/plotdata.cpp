@@ -7,6 +7,7 @@
 
 #include "core/station/fbdb.h"
 #include "core/site/localquery.h"
+#include "core/site/nightquality.h"
 #include "core/astronomy/moon.h"
 #include "core/station/myutils.h"
 #include "core/site/readingwindow.h"
@@ -270,6 +271,33 @@ std::vector<size_t> RunStarts(const std::vector<TPlotPoint>& readings) {
 ENoSuchSite::ENoSuchSite(int siteId)
     : std::runtime_error("there is no site with id " + std::to_string(siteId) + " in the database") {}
 
+std::vector<TTimeSpan> CloudySpans(const std::vector<TReadingRow>& rows, double localToUtc) {
+    std::vector<TNightReading> readings;
+    for (const TReadingRow& r : rows) {
+        const std::optional<double> v = r.Corrected();
+        if (!v || !IsMeterValue(*v) || !std::isfinite(r.DateTime)) continue;
+        readings.push_back({r.DateTime, *v, r.SunHeight, r.MoonHeight});
+    }
+    std::stable_sort(readings.begin(), readings.end(),
+                     [](const TNightReading& a, const TNightReading& b) { return a.Time < b.Time; });
+    const std::vector<TReadingQuality> q = ClassifyReadings(readings);
+    std::vector<double> gaps;
+    for (size_t i = 1; i < readings.size(); ++i) gaps.push_back(readings[i].Time - readings[i - 1].Time);
+    std::sort(gaps.begin(), gaps.end());
+    const double half = gaps.empty() ? 0.5 / 1440 : gaps[gaps.size() / 2] / 2;
+    std::vector<TTimeSpan> out;
+    for (size_t i = 0; i < readings.size(); ++i) {
+        if (q[i].Sky != TSky::Cloudy) continue;
+        const double from = readings[i].Time - localToUtc - half, to = readings[i].Time - localToUtc + half;
+        // The next reading's stretch joins this one: no sliver between them.
+        if (!out.empty() && i > 0 && q[i - 1].Sky == TSky::Cloudy)
+            out.back().To = to;
+        else
+            out.push_back({from, to});
+    }
+    return out;
+}
+
 TNightPlotData LoadNightPlotData(fb::Database& db, int siteId, double nightDate) {
     CheckSiteExists(db, siteId);
     const TSiteRow site = ReadSiteRow(db, siteId);
@@ -287,8 +315,9 @@ TNightPlotData LoadNightPlotData(fb::Database& db, int siteId, double nightDate)
     {
         fb::Transaction tr(db, fb::Isolation::ReadCommitted);
         tr.Start();
-        d.Readings =
-            PointsOf(RunLocalQuery(tr, siteId, w.Utc, TSortOrder::Ascending), w.LocalToUtc, 0, 1, d.LeftOut);
+        const auto rows = RunLocalQuery(tr, siteId, w.Utc, TSortOrder::Ascending);
+        d.Readings = PointsOf(rows, w.LocalToUtc, 0, 1, d.LeftOut);
+        d.Cloudy = CloudySpans(rows, w.LocalToUtc);
         tr.Commit();
     }
     if (site.Latitude && site.Longitude)

@@ -11,6 +11,7 @@
 namespace fb {
 class Database;
 }
+struct TReadingRow;
 
 // A reading as plotted: local time (date-time) and corrected sky brightness.
 struct TPlotPoint {
@@ -57,6 +58,7 @@ struct TNightPlotData {
     std::vector<TPlotPoint> Readings;           // oldest first
     std::optional<TNightAstronomy> Astronomy;   // empty: the site has no coordinates
     size_t LeftOut = 0;  // readings of the night with a value no meter can give, not in Readings
+    std::vector<TTimeSpan> Cloudy;  // local times of the readings the night's quality calls cloudy
 };
 
 // One column of the many-night picture.
@@ -105,6 +107,12 @@ std::vector<size_t> RunStarts(const std::vector<TPlotPoint>& readings);
 // The median of the intervals between readings, in the unit of their times;
 // 0 with fewer than two.
 double MedianInterval(const std::vector<TPlotPoint>& readings);
+
+// The stretches of readings the night's quality (ClassifyReadings) calls
+// cloudy, in local time (UTC less localToUtc), each widened by half the
+// readings' interval on both sides so that a lone reading shows. rows in
+// time order, UTC; values no meter gives are left out.
+std::vector<TTimeSpan> CloudySpans(const std::vector<TReadingRow>& rows, double localToUtc);
 
 class ENoSuchSite : public std::runtime_error {
 public:

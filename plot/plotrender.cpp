@@ -185,8 +185,12 @@ void DrawLegend(QPainter& p, const std::vector<TLegendItem>& items, const TFonts
             DrawSwatch(p, *item, QRectF(x, y + (textH - swatchH) / 2, f.Base * 2.2, swatchH), lineWidth);
             p.setPen(QColor(30, 30, 30));
             const double tx = x + f.Base * 2.7;
+            // Only a text too wide is elided: measured at its own width, a
+            // short word can come out a hair too wide and lose its end.
             const QString text =
-                QFontMetricsF(f.Text).elidedText(item->Text, Qt::ElideRight, itemWidth(*item) - f.Base * 2.7);
+                ItemWidth(*item, f) > width
+                    ? QFontMetricsF(f.Text).elidedText(item->Text, Qt::ElideRight, itemWidth(*item) - f.Base * 2.7)
+                    : item->Text;
             p.drawText(QRectF(tx, y, TextWidth(f.Text, text) + 2, textH), Qt::AlignLeft | Qt::AlignVCenter, text);
             x += itemWidth(*item) + f.Base * 1.8;
         }
@@ -299,6 +303,7 @@ std::vector<TLegendItem> NightLegend(const TNightPlotData& d, const TPlotStyle& 
         items.push_back({TSwatch::Band, Over(s.Background, s.Dark), Q(t.Dark)});
     if (d.Astronomy && !d.Astronomy->MoonUp.empty())
         items.push_back({TSwatch::Band, Over(s.Background, s.Moon), Q(t.MoonUp)});
+    if (!d.Cloudy.empty()) items.push_back({TSwatch::Band, Over(s.Background, s.Cloudy), Q(t.Cloudy)});
     if (d.Astronomy && !d.Astronomy->Twilights.empty())
         items.push_back({TSwatch::DashedLine, s.Twilight, Q(t.Twilight)});
     if (d.LeftOut > 0) items.push_back({TSwatch::Box, s.Background, WithArgument(t.LeftOut, std::to_string(d.LeftOut))});
@@ -464,6 +469,12 @@ void RenderNightPlot(const TNightPlotData& data, QPainter& p, QSize size, const 
     p.fillRect(QRect(QPoint(0, 0), size), style.Background);
     DrawHeader(p, f, size, fr.Header.Title, fr.Header.Subtitle);
     if (d.Astronomy) FillBands(p, L, *d.Astronomy, style);
+    // Over the Sun's and the Moon's bands, under the curve.
+    for (const TTimeSpan& c : d.Cloudy) {
+        const double from = std::max(c.From, L.From), to = std::min(c.To, L.To);
+        if (to > from)
+            p.fillRect(QRectF(QPointF(L.X(from), L.Plot.top()), QPointF(L.X(to), L.Plot.bottom())), style.Cloudy);
+    }
 
     // Grid, then the frame.
     p.setPen(QPen(grid, 1));

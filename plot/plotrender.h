@@ -18,6 +18,7 @@ struct TPlotStyle {
     QColor Dark{28, 38, 92, 64};    // Sun below -18 degrees
     QColor Moon{245, 180, 30, 80};  // Moon above the horizon
     QColor Twilight{70, 70, 70};
+    QColor Cloudy{150, 150, 150, 110};  // readings the night's quality calls cloudy
     QColor Background{255, 255, 255};  // and the hours without a reading
     // The text's pixel size; 0: it follows the picture's size. A picture
     // shown smaller than drawn (a phone's chart) asks for words it can read.
@@ -36,6 +37,7 @@ struct TPlotTexts {
     std::string ReadingsMany = "Sky brightness (%1 readings)";
     std::string Dark = "Astronomical night (Sun below \u221218\u00b0)";
     std::string MoonUp = "Moon above the horizon";
+    std::string Cloudy = "Cloudy";
     std::string Twilight = "Sun at \u221218\u00b0 (astronomical dusk, dawn)";
     std::string Dusk = "dusk %1";
     std::string Dawn = "dawn %1";

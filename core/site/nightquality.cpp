@@ -12,6 +12,10 @@ namespace {
 
 constexpr double kMinutesPerDay = 1440;
 constexpr double kSlackMinutes = 0.5;  // a meter answers a few seconds late or early
+// Sliding windows only where a side window spans 30 minutes or more (a
+// 10-minute interval): shorter, they cost more veils missed than clear
+// readings found.
+constexpr double kSlideFrom = 15;
 constexpr double kDarkSun = -18;
 constexpr double kClearFrom = 0.9, kCloudyUnder = 0.1;
 // Beyond this many pairs the slopes are a fixed random sample of them:
@@ -38,6 +42,46 @@ double LineScatter(const std::vector<double>& minutes, const std::vector<double>
     }
     const double ssr = sxx > 0 ? syy - sxy * sxy / sxx : syy;
     return std::sqrt(std::max(ssr, 0.0) / static_cast<double>(n - 2));
+}
+
+// Whether a quiet stretch [from, to) is a clear one: on each side, the
+// readings that go on along its least-squares line (within `margin`, up to
+// `reach` minutes on) end in a sky clearly brighter (clouds) or in the end
+// of the dark, never in a darker one nor a little brighter. A quiet stretch within a veil of cloud ends
+// in the darker clear sky around the veil.
+bool ClearStretch(const std::vector<double>& minutes, const std::vector<double>& values, size_t from, size_t to,
+                  double margin, double reach) {
+    const size_t n = to - from;
+    double mx = 0, my = 0;
+    for (size_t i = from; i < to; ++i) {
+        mx += minutes[i];
+        my += values[i];
+    }
+    mx /= n;
+    my /= n;
+    double sxx = 0, sxy = 0;
+    for (size_t i = from; i < to; ++i) {
+        sxx += (minutes[i] - mx) * (minutes[i] - mx);
+        sxy += (minutes[i] - mx) * (values[i] - my);
+    }
+    const double slope = sxx > 0 ? sxy / sxx : 0;
+    // +1: well below the line (a sky brighter by as much as a thin veil
+    // makes it), 0: along it, -1: anything else.
+    auto side = [&](size_t i) {
+        const double r = values[i] - (my + slope * (minutes[i] - mx));
+        return r < -3 * margin ? 1 : std::abs(r) <= margin ? 0 : -1;
+    };
+    for (size_t i = from; i-- > 0 && minutes[from] - minutes[i] <= reach;) {
+        const int k = side(i);
+        if (k < 0) return false;
+        if (k > 0) break;
+    }
+    for (size_t i = to; i < values.size() && minutes[i] - minutes[to - 1] <= reach; ++i) {
+        const int k = side(i);
+        if (k < 0) return false;
+        if (k > 0) break;
+    }
+    return true;
 }
 
 // Residual sum of squares about the best non-decreasing fit (pool adjacent
@@ -117,7 +161,7 @@ namespace {
 // scatter of its centred window and the two one-sided ones, widened until
 // they hold enough readings; empty when even the widest holds too few.
 std::optional<double> StabilityIndex(const std::vector<double>& minutes, const std::vector<double>& values, size_t j,
-                                     bool curved, size_t minPoints, double& halfWindow) {
+                                     bool curved, size_t minPoints, double threshold, double& halfWindow) {
     auto first = [&](double m) {
         return static_cast<size_t>(std::lower_bound(minutes.begin(), minutes.end(), m) - minutes.begin());
     };
@@ -140,6 +184,17 @@ std::optional<double> StabilityIndex(const std::vector<double>& minutes, const s
             if (s && (!index || *s < *index)) index = s;
         }
         if (!index) continue;
+        // Over the threshold, the windows of the same span that slide
+        // across the reading: a short clear run between two clouds, or
+        // between a cloud and dawn, fills one of them though it fills
+        // neither side of any of its readings.
+        if (*index > threshold && !curved && w >= kSlideFrom)
+            for (size_t a = first(t - 2 * w - kSlackMinutes); a <= j && *index > threshold; ++a) {
+                const size_t b = past(minutes[a] + 2 * w + 2 * kSlackMinutes);
+                if (b <= j || b - a < minPoints) continue;
+                const auto s = scatter(a, b);
+                if (s && *s < *index && ClearStretch(minutes, values, a, b, threshold, 2 * w)) index = s;
+            }
         halfWindow = w;
         return index;
     }
@@ -148,16 +203,22 @@ std::optional<double> StabilityIndex(const std::vector<double>& minutes, const s
 
 }  // namespace
 
-std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule,
-                                              bool darkOnly) {
+namespace {
+
+// Minutes count from `origin`, the night's first reading, so that a night
+// read whole and one read as its dark readings alone give the same figures.
+std::vector<TReadingQuality> Classify(const std::vector<TNightReading>& rows, double origin, const TStabilityRule& rule,
+                                      bool darkOnly) {
     std::vector<TReadingQuality> out(rows.size());
     if (rows.empty()) return out;
     // A dark reading is judged among the dark ones alone: dusk, dawn or the
     // Moon beside it bend the curve, and are judged apart, by a monotone fit.
     std::vector<double> minutes, values, darkMinutes, darkValues;
+    minutes.reserve(rows.size());
+    values.reserve(rows.size());
     std::vector<size_t> darkAt(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        const double m = (rows[i].Time - rows[0].Time) * kMinutesPerDay;
+        const double m = (rows[i].Time - origin) * kMinutesPerDay;
         minutes.push_back(m);
         values.push_back(rows[i].Value);
         out[i].Dark = IsDark(rows[i]);
@@ -171,11 +232,18 @@ std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& 
     for (size_t i = 0; i < rows.size(); ++i) {
         TReadingQuality& q = out[i];
         if (darkOnly && !q.Dark) continue;
-        q.Index = q.Dark ? StabilityIndex(darkMinutes, darkValues, darkAt[i], false, minPoints, q.HalfWindow)
-                         : StabilityIndex(minutes, values, i, true, minPoints, q.HalfWindow);
+        q.Index = q.Dark ? StabilityIndex(darkMinutes, darkValues, darkAt[i], false, minPoints, rule.Threshold, q.HalfWindow)
+                         : StabilityIndex(minutes, values, i, true, minPoints, rule.Threshold, q.HalfWindow);
         if (q.Index) q.Sky = *q.Index <= rule.Threshold ? TSky::Clear : TSky::Cloudy;
     }
     return out;
+}
+
+}  // namespace
+
+std::vector<TReadingQuality> ClassifyReadings(const std::vector<TNightReading>& rows, const TStabilityRule& rule,
+                                              bool darkOnly) {
+    return Classify(rows, rows.empty() ? 0 : rows.front().Time, rule, darkOnly);
 }
 
 const char* NightClassName(TNightClass c) {
@@ -215,20 +283,31 @@ TNightClass TNightSummary::Class() const {
 }
 
 TNightSummary SummariseReadings(double night, const std::vector<TNightReading>& all, const TStabilityRule& rule) {
+    std::vector<TNightReading> dark;
+    int readings = 0;
+    double first = 0;
+    for (const TNightReading& r : all) {
+        if (!std::isfinite(r.Time) || !IsMeterValue(r.Value)) continue;
+        if (readings++ == 0) first = r.Time;
+        if (IsDark(r)) dark.push_back(r);
+    }
+    return SummariseDarkReadings(night, readings, first, dark, rule);
+}
+
+TNightSummary SummariseDarkReadings(double night, int readings, double firstTime,
+                                    const std::vector<TNightReading>& all, const TStabilityRule& rule) {
     TNightSummary s;
     s.Night = std::floor(night);
+    s.Readings = readings;
     std::vector<TNightReading> rows;
     rows.reserve(all.size());
     for (const TNightReading& r : all)
-        if (std::isfinite(r.Time) && IsMeterValue(r.Value)) rows.push_back(r);
-    const std::vector<TReadingQuality> q = ClassifyReadings(rows, rule, true);
+        if (std::isfinite(r.Time) && IsMeterValue(r.Value) && IsDark(r)) rows.push_back(r);
+    const std::vector<TReadingQuality> q = Classify(rows, firstTime, rule, true);
     std::vector<double> clear;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (!q[i].Dark) continue;
-        ++s.DarkReadings;
+    for (size_t i = 0; i < rows.size(); ++i)
         if (q[i].Sky == TSky::Clear) clear.push_back(rows[i].Value);
-    }
-    s.Readings = static_cast<int>(rows.size());
+    s.DarkReadings = static_cast<int>(rows.size());
     s.ClearDarkReadings = static_cast<int>(clear.size());
     if (!clear.empty()) {
         s.Darkest = *std::max_element(clear.begin(), clear.end());

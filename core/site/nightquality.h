@@ -36,9 +36,12 @@ enum class TSky { Unknown, Clear, Cloudy };
 // instead of a line: a clear twilight or a setting Moon only ever darkens
 // or brightens, however it bends, where a cloud comes and goes. When the
 // three windows all hold fewer than MinPoints readings (a gap, a 5- or
-// 10-minute interval, the ends of the night) they widen to +-10, +-20, then
-// +-30 minutes (the sides to twice that); with fewer still the reading is
-// unknown.
+// 10-minute interval, the ends of the night) they widen to +-10, +-15, +-20,
+// then +-30 minutes (the sides to twice that); with fewer still the reading
+// is unknown. From +-15 minutes on, a dark reading still over the threshold gets the windows
+// of that span that slide across it, each taken only where it is a clear
+// stretch (see ClearStretch): a short clear run between two clouds, or
+// between a cloud and dawn, fills none of the three.
 struct TStabilityRule {
     double Threshold = 0.08;  // mag: clear at or below it
     int MinPoints = 4;        // readings in a window, the reading itself included
@@ -78,6 +81,11 @@ struct TNightSummary {
 // are left out here).
 TNightSummary SummariseReadings(double night, const std::vector<TNightReading>& rows,
                                 const TStabilityRule& rule = {});
+// The same from what a database hands over without every reading: the
+// count of the night's readings with a value a meter gives, the time of the
+// first of them, and its dark readings (time order; others are left out).
+TNightSummary SummariseDarkReadings(double night, int readings, double firstTime,
+                                    const std::vector<TNightReading>& dark, const TStabilityRule& rule = {});
 
 enum class TNightGrouping { Night, Month, Year };
 

@@ -15,7 +15,7 @@ class Transaction;
 }  // namespace fb
 
 // NSU_METHOD of the summaries this estimator makes; others are made again.
-inline constexpr int kNightMethod = 1;
+inline constexpr int kNightMethod = 2;  // 2: sliding windows over a clear stretch
 
 // The readings of nights from..to (dates), time order, with the values
 // corrected by their offset (none stored counts as 0); readings without a

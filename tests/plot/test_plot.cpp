@@ -702,3 +702,58 @@ TEST_F(PlotDatabaseTest, ASiteWithA255ByteNameGetsItsPictureBesideItsNightFile) 
 }
 
 }  // namespace
+
+namespace {
+
+// One-minute readings of the dark hours of the night of 15 January 2024 at
+// the roof (UTC+1), a smooth clear sky but where `churn` says a cloud passes.
+void AddDarkNight(fb::Database& db, int night, const std::function<bool(double)>& churn) {
+    fb::Transaction t(db);
+    t.Start();
+    fb::Query q(t);
+    q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH, "
+             "REA_STATE) VALUES (:C, 1, :D, :V, 0, -40, -20, 0)");
+    for (int minute = 0; minute <= 7 * 60; ++minute) {
+        const double utc = Utc(2024, 1, night, 20) + minute / 1440.0;
+        double v = 21.3 - 0.0005 * minute;
+        if (churn(utc)) v -= minute % 2 ? 0.9 : 0.3;
+        q.SetString("C", FormatKeyTime(utc) + "1");
+        q.SetDateTime("D", utc);
+        q.SetDouble("V", std::round(v * 100) / 100);
+        q.ExecSQL();
+    }
+    t.Commit();
+}
+
+}  // namespace
+
+TEST_F(PlotDatabaseTest, TheReadingsCalledCloudyAreABandBehindTheCurveAndAClearNightHasNone) {
+    const double cloudFrom = Utc(2024, 1, 15, 23), cloudTo = Utc(2024, 1, 16, 0);
+    AddDarkNight(db, 15, [&](double utc) { return utc >= cloudFrom && utc <= cloudTo; });
+    AddDarkNight(db, 16, [](double) { return false; });
+
+    const TNightPlotData cloudy = LoadNightPlotData(db, 1, Day(2024, 1, 15));
+    ASSERT_EQ(cloudy.Cloudy.size(), 1u);
+    // Local time is UTC+1; the band covers the cloud's readings, give or take a few minutes.
+    EXPECT_NEAR(cloudy.Cloudy[0].From, cloudFrom + kHour, 6.0 / 1440);
+    EXPECT_NEAR(cloudy.Cloudy[0].To, cloudTo + kHour, 6.0 / 1440);
+    EXPECT_TRUE(LoadNightPlotData(db, 1, Day(2024, 1, 16)).Cloudy.empty());
+
+    // Drawn: the band's hours differ from the same picture without it, the clear hours not.
+    const QSize size(1200, 700);
+    auto draw = [&](const TNightPlotData& d) {
+        QImage image(size, QImage::Format_RGB32);
+        QPainter p(&image);
+        RenderNightPlot(d, p, size);
+        return image;
+    };
+    TNightPlotData without = cloudy;
+    without.Cloudy.clear();
+    const QImage with = draw(cloudy), plain = draw(without);
+    const TNightPlotLayout L = NightPlotLayout(cloudy, size);
+    const int top = static_cast<int>(L.Plot.top()) + 3;
+    const int inCloud = static_cast<int>(L.X(cloudFrom + kHour + 30.0 / 1440));
+    const int clear = static_cast<int>(L.X(Utc(2024, 1, 16, 2) + kHour));
+    EXPECT_NE(with.pixel(inCloud, top), plain.pixel(inCloud, top));
+    EXPECT_EQ(with.pixel(clear, top), plain.pixel(clear, top));
+}

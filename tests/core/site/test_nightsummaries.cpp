@@ -138,6 +138,45 @@ TEST_F(NightSummariesTest, AReadingWrittenChangedOrDeletedInANightMakesItsSummar
     EXPECT_EQ(SummariseNight(db, 1, n.Night).Class(), TNightClass::NoData);
 }
 
+TEST_F(NightSummariesTest, TheKeptFiguresAreThoseOfEveryReadingOfTheNightWhateverItsRows) {
+    // Two nights with a cloud and every kind of awkward row: values no meter
+    // gives (dark and not), readings without altitudes, one at noon shared
+    // by both nights, two readings at the same dark time.
+    TModelNight a = Model(2025, 1, 10), b = Model(2025, 1, 11);
+    a.Clouds = {{At(a, 0), At(a, 1.5), TCloud::Thick}};
+    b.Clouds = {{At(b, 1), At(b, 2.5), TCloud::Broken}};
+    Store(1, a, -0.11);
+    Store(1, b, -0.11);
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('huge', 1, '2025-01-10 23:01:00', 1e308, 0, -40, -20)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('sum0', 1, '2025-01-10 23:03:00', 0.11, -0.11, -40, -20)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('day', 1, '2025-01-10 14:00:00', -3, 0, 20, 10)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SUNH) "
+         "VALUES ('nomoon', 1, '2025-01-11 00:02:00', 21.2, -40)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET) "
+         "VALUES ('noalt', 1, '2025-01-11 00:07:00', 21.2, 0)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('noon', 1, '2025-01-11 12:00:00', 5, 0, 20, 10)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('twin1', 1, '2025-01-12 03:30:30', 21.9, -0.11, -45, -20)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('twin2', 1, '2025-01-12 03:30:30', 21.4, -0.11, -45, -20)");
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH) "
+         "VALUES ('nullvalue', 1, '2025-01-12 01:05:00', NULL, 0, -45, -20)");
+    const double first = EncodeDate(2025, 1, 10);
+    const auto kept = NightSummaries(db, 1, first, first + 1);
+    ASSERT_EQ(kept.size(), 2u);
+    fb::Transaction tr(db);
+    tr.Start();
+    for (int i = 0; i < 2; ++i) {
+        const TNightSummary whole = SummariseReadings(first + i, ReadQualityReadings(tr, 1, first + i, first + i));
+        EXPECT_EQ(kept[i], whole) << i;
+        EXPECT_EQ(kept[i].Class(), TNightClass::Partly) << i;
+    }
+}
+
 TEST_F(NightSummariesTest, AReadingAtNoonBelongsToBothNightsAndMarksBoth) {
     const TModelNight a = Model(2025, 1, 10), b = Model(2025, 1, 11);
     Store(1, a);

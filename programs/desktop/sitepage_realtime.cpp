@@ -17,6 +17,7 @@
 #include "programs/desktop/siteform_p.h"
 #include "programs/desktop/sitepage_readings.h"
 #include "core/station/sqm.h"
+#include "gui/flowlayout.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -61,11 +62,11 @@ TRealTimePage::TRealTimePage(TSiteFormPrivate& w) : w_(w) {
     save->setObjectName(QStringLiteral("btnSaveRealTimeChart"));
     QObject::connect(save, &QPushButton::clicked, q, [this] { w_.SaveChart(chart_); });
 
-    auto* top = new QHBoxLayout;
+    // Side by side, or one under the other in a narrow (tiled) window.
+    auto* top = new TFlowLayout;
     top->addWidget(show);
     top->addWidget(latest);
-    top->addStretch();
-    top->addWidget(save, 0, Qt::AlignBottom);
+    top->addWidget(save);
     chart_ = MakeReadingChart("ChartRealTime", T("SQM Readings graph"));
     auto* layout = new QVBoxLayout(page_);
     layout->addLayout(top);

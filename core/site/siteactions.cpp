@@ -179,16 +179,24 @@ TSiteDeletion RemoveSite(fb::Transaction& tr, int siteId, IPrompt& prompt, const
     return deletion;
 }
 
-std::vector<int> AutostartSites(fb::Transaction& tr) {
+namespace {
+std::vector<int> Ids(fb::Transaction& tr, const char* sql) {
     tr.EnsureActive();
     fb::Query q(tr);
-    q.SetSQL("SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1");
+    q.SetSQL(sql);
     q.Open();
     std::vector<int> ids;
     for (; !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.Fields(0).AsInteger()));
     q.Close();
     return ids;
 }
+}  // namespace
+
+std::vector<int> AutostartSites(fb::Transaction& tr) {
+    return Ids(tr, "SELECT SIT_ID FROM SQMSITES WHERE SIT_AUTOSTART=1");
+}
+
+std::vector<int> SiteIds(fb::Transaction& tr) { return Ids(tr, "SELECT SIT_ID FROM SQMSITES ORDER BY SIT_ID"); }
 
 TCredentialsState CredentialsState(const std::string& siteCode) {
     TCredentialsState state;

@@ -120,6 +120,8 @@ TSiteDeletion RemoveSite(fb::Transaction& tr, int siteId, IPrompt& prompt, const
 // program's start and in kalosqm-station without --site, in the order the
 // database returns them.
 std::vector<int> AutostartSites(fb::Transaction& tr);
+// Every site there is, by id.
+std::vector<int> SiteIds(fb::Transaction& tr);
 
 enum class TCredentialsStatus { NoCode, Missing, Invalid, Regular };
 struct TCredentialsState {

@@ -346,16 +346,6 @@ void TMainForm::ShowSiteWindow(QMdiSubWindow* sub) {
     RestoreIfMinimized(sub);
 }
 
-std::vector<int> TMainForm::SiteIds(const char* sql) {
-    // Read to the end first: opening a window reads the database too.
-    fb::Query q(data_.trKALO);
-    q.SetSQL(sql);
-    std::vector<int> ids;
-    for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.FieldByName("SIT_ID").AsInteger()));
-    q.Close();
-    return ids;
-}
-
 void TMainForm::RefreshWindowMenu() {
     if (!windowMenu_) return;
     for (QAction* a : windowListActions_) {
@@ -400,12 +390,7 @@ void TMainForm::mnuOpenClick() {
             return;
         }
         if (n == 1) {
-            fb::Query q(data_.trKALO);
-            q.SetSQL("SELECT SIT_ID FROM SQMSITES");
-            q.Open();
-            const int id = static_cast<int>(q.FieldByName("SIT_ID").AsInteger());
-            q.Close();
-            BringUpSiteWindow(id);
+            for (int id : TSiteActions::SiteIds(data_.trKALO)) BringUpSiteWindow(id);
             return;
         }
         int id = 0;
@@ -425,7 +410,8 @@ void TMainForm::mnuCreateNewClick() {
 
 void TMainForm::mnuOpenAllClick() {
     Guarded(this, [this] {
-        for (int id : SiteIds("SELECT SIT_ID FROM SQMSITES")) BringUpSiteWindow(id);
+        // Read to the end first: opening a window reads the database too.
+        for (int id : TSiteActions::SiteIds(data_.trKALO)) BringUpSiteWindow(id);
     });
 }
 

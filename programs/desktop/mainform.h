@@ -94,7 +94,6 @@ private:
     void RefreshWindowMenu();
     void ShowSiteWindow(QMdiSubWindow* sub);
     QList<QMdiSubWindow*> SiteSubWindows() const;
-    std::vector<int> SiteIds(const char* sql);
     void DestroySiteWindows();
     void RestorePlacement();
     void SavePlacement();

@@ -14,6 +14,7 @@
 #include "core/site/nightfile.h"
 #include "core/site/nightsummaries.h"
 #include "core/site/readingcounts.h"
+#include "core/site/siteactions.h"
 #include "core/site/siterow.h"
 #include "core/station/myutils.h"
 #include "plot/nightschart.h"
@@ -86,13 +87,9 @@ TQuerySelection SelectionParam(const THttpRequest& r, double tonight, std::set<s
 }
 
 std::vector<int> SiteIds(fb::Database& db) {
-    std::vector<int> ids;
     fb::Transaction tr(db);
     tr.Start();
-    fb::Query q(tr);
-    q.SetSQL("SELECT SIT_ID FROM SQMSITES ORDER BY SIT_ID");
-    for (q.Open(); !q.Eof(); q.Next()) ids.push_back(static_cast<int>(q.Fields(0).AsInteger()));
-    q.Close();
+    std::vector<int> ids = TSiteActions::SiteIds(tr);
     tr.Commit();
     return ids;
 }

@@ -32,16 +32,6 @@
 
 namespace {
 
-// what: "a site id (a whole number from 1)", say.
-int ParseNumber(const std::string& option, const std::string& text, int min, int max, const std::string& what) {
-    int v = 0;
-    const char* end = text.data() + text.size();
-    const auto [p, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || p != end || text.empty() || v < min || v > max)
-        throw TUsageError(option + " wants " + what + ", not '" + Printable(text) + "'");
-    return v;
-}
-
 // The journal's words stay English, as the window's captions are written.
 std::string MethodName(int method) {
     const char* caption = TSiteRules::MethodCaption(method);
@@ -102,99 +92,6 @@ void SayBox(const std::string& text) {
 }
 
 }  // namespace
-
-THttpEndpoint ParseHttpOption(const std::string& text) {
-    try {
-        return ParseHttpEndpoint(text);
-    } catch (const std::invalid_argument& e) {
-        throw TUsageError(std::string("--http wants ADDR:PORT, :PORT or PORT: ") + e.what());
-    }
-}
-
-TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
-    TServiceOptions o;
-    std::set<std::string> seen;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string a = args[i];
-        std::string value;
-        bool inlineValue = false;
-        if (const auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = a.substr(eq + 1);
-            a = a.substr(0, eq);
-            inlineValue = true;
-        }
-        const bool takesValue = a == "--site" || a == "--dir" || a == "--demo-dir" || a == "--tick-ms" ||
-                                a == "--data-supplier" || a == "--http";
-        // --http alone (last, or before another option): the page on 127.0.0.1:8080.
-        if (a == "--http" && !inlineValue && (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
-            value = "127.0.0.1:8080";
-            inlineValue = true;
-        }
-        if (takesValue && !inlineValue) {
-            if (i + 1 >= args.size()) throw TUsageError(a + " wants a value");
-            value = args[++i];
-        } else if (!takesValue && inlineValue) {
-            throw TUsageError(a + " takes no value");
-        }
-        if (a != "--site" && !seen.insert(a).second) throw TUsageError(a + " given twice");
-        if (a == "--site")
-            o.Sites.push_back(ParseNumber(a, value, 1, 2147483647, "a site id (a whole number from 1)"));
-        else if (a == "--wait")
-            o.Wait = true;
-        else if (a == "--demo")
-            o.Demo = true;
-        else if (a == "--dir")
-            o.Dir = value;
-        else if (a == "--demo-dir")
-            o.DemoDir = value;
-        else if (a == "--data-supplier")
-            o.DataSupplier = value;
-        else if (a == "--tick-ms")
-            o.TickMs = ParseNumber(a, value, 10, 3600000, "milliseconds from 10 to 3600000");
-        else if (a == "--http")
-            o.Http = ParseHttpOption(value);
-        else if (a == "--help" || a == "-h")
-            o.Help = true;
-        else
-            throw TUsageError("unknown option '" + Printable(args[i]) + "'");
-        if ((a == "--dir" || a == "--demo-dir") && value.empty()) throw TUsageError(a + " wants a folder");
-    }
-    if (o.Demo && (!o.Sites.empty() || !o.Dir.empty()))
-        throw TUsageError("--demo makes its own folder and site: it takes neither --site nor --dir");
-    if (!o.Demo && !o.DemoDir.empty()) throw TUsageError("--demo-dir goes with --demo");
-    return o;
-}
-
-const char* ServiceUsage() {
-    return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER] [--data-supplier TEXT] [--http ADDR:PORT]\n"
-           "       kalosqm-station --demo [--demo-dir FOLDER] [--http ADDR:PORT]\n"
-           "\n"
-           "Runs the acquisition of the KALO-SQM site windows without any window: every\n"
-           "site marked for autostart (or each site named with --site) is read on its\n"
-           "schedule and its readings stored in Dati/KALOSQMDATA.FDB of the program\n"
-           "folder, uploaded and logged as the desktop program does. One line per\n"
-           "reading and per failure goes to standard error.\n"
-           "\n"
-           "  --site ID          run this site (repeatable) instead of the autostart sites\n"
-           "  --wait             with no site to run, wait for SIGHUP instead of ending\n"
-           "  --dir FOLDER       the program folder (default: the folder of the executable,\n"
-           "                     or ~/.local/share/kalosqm for an installed program)\n"
-           "  --data-supplier TEXT  who supplies the data, for the header of the night files\n"
-           "  --http ADDR:PORT   a read-only web page (/), JSON (/api/v1/sites) and Prometheus\n"
-           "                     metrics (/metrics) at that address; :PORT, PORT or --http\n"
-           "                     alone listen on 127.0.0.1 (port 8080); port 0 takes a free\n"
-           "                     one. Without it, the environment's KALOSQM_HTTP if set\n"
-           "  --demo             try it without a meter: a demo folder with its own database,\n"
-           "                     a simulated SQM-LE and the site \"Demo roof\", shown by the\n"
-           "                     desktop program when there is a display\n"
-           "  --demo-dir FOLDER  the demo folder (default: demo/ beside the bin/ folder, or\n"
-           "                     ~/.local/share/kalosqm-demo for an installed program)\n"
-           "  --help             this text\n"
-           "\n"
-           "SIGTERM and SIGINT end it in order; SIGHUP reads the site list again.\n"
-           "Exit status: 0 stopped or nothing to run, 1 failure (the database is held by\n"
-           "another KALO-SQM program, or missing), 2 usage error.\n";
-}
 
 void Say(const std::string& line) {
     const std::string text = line + "\n";

@@ -1,11 +1,9 @@
 #pragma once
 // kalosqm-station: the site windows' acquisition without any window. The
-// options, the ports a service supplies (stderr lines, a sleep that wakes on
-// a signal) and the one-thread loop that runs every autostart site.
+// ports a service supplies (stderr lines, a sleep that wakes on a signal)
+// and the one-thread loop that runs every autostart site.
 #include <chrono>
 #include <memory>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,33 +11,11 @@
 #include "core/station/errorlog.h"
 #include "core/site/siteports.h"
 #include "programs/station/httpserver.h"
+#include "programs/station/serviceoptions.h"
 #include "programs/station/webstate.h"
 
 class TData;
 class TStationWeb;
-
-struct TServiceOptions {
-    std::vector<int> Sites;  // --site; empty: every site with SIT_AUTOSTART = 1
-    bool Wait = false;       // --wait: with no site to run, wait for SIGHUP
-    bool Demo = false;       // --demo
-    std::string Dir;         // --dir: the program folder (Dati, LOGS, crdfiles)
-    std::string DemoDir;     // --demo-dir
-    std::string DataSupplier;  // --data-supplier: "# Data supplier:" of the night files
-    int TickMs = TAcquisition::kTickMs;  // --tick-ms, for tests
-    std::optional<THttpEndpoint> Http;   // --http (or KALOSQM_HTTP): the read-only web page
-    bool Help = false;
-};
-
-class TUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The value of --http or KALOSQM_HTTP; throws TUsageError.
-THttpEndpoint ParseHttpOption(const std::string& text);
-// Throws TUsageError with what is wrong.
-TServiceOptions ParseServiceArgs(const std::vector<std::string>& args);
-const char* ServiceUsage();
 
 // One line on standard error (the journal reads it), written at once.
 void Say(const std::string& line);

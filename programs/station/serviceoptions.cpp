@@ -38,7 +38,8 @@ public:
     // names: CLI11's, "-h,--help"; name: the one said in a usage error.
     void Flag(const std::string& names, const std::string& name, std::function<void()> set) {
         std::string marked;
-        for (const std::string& n : CLI::detail::split(names, ',')) marked += (marked.empty() ? "" : ",") + n + "{" + kBare + "}";
+        for (const std::string& n : CLI::detail::split(names, ','))
+            marked += (marked.empty() ? "" : ",") + n + "{" + kBare + "}";
         app_.add_flag(marked, sink_)->trigger_on_parse()->each([this, name, set](const std::string& given) {
             if (given != kBare) throw TUsageError(name + " takes no value");
             Once(name);

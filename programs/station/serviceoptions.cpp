@@ -41,6 +41,7 @@ public:
         for (const std::string& n : CLI::detail::split(names, ','))
             marked += (marked.empty() ? "" : ",") + n + "{" + kBare + "}";
         app_.add_flag(marked, sink_)->trigger_on_parse()->each([this, name, set](const std::string& given) {
+            RefuseUnknown();
             if (given != kBare) throw TUsageError(name + " takes no value");
             Once(name);
             set();
@@ -51,6 +52,7 @@ public:
     void Value(const std::string& name, std::function<void(const std::string&)> take, bool repeatable = false,
                const std::optional<std::string>& bare = std::nullopt) {
         CLI::Option* option = app_.add_option(name, [this, name, take, repeatable](const CLI::results_t& given) {
+            RefuseUnknown();
             if (!repeatable) Once(name);
             take(given.empty() ? std::string() : given.front());
             return true;
@@ -67,17 +69,24 @@ public:
         try {
             app_.parse(reversed);
         } catch (const CLI::ArgumentMismatch&) {
+            RefuseUnknown();
             // Only the last argument can lack its value: the line ends there.
             const std::string& last = args.back();
             throw TUsageError(last.substr(0, last.find('=')) + " wants a value");
         } catch (const CLI::ParseError& e) {
             throw TUsageError(e.what());
         }
+        RefuseUnknown();
+    }
+
+private:
+    // CLI11 keeps what it does not know for the end; said at the next known
+    // option, the first wrong argument is still the one said.
+    void RefuseUnknown() const {
         if (const auto extra = app_.remaining(); !extra.empty())
             throw TUsageError("unknown option '" + Printable(extra.front()) + "'");
     }
 
-private:
     void Once(const std::string& name) {
         if (++seen_[name] > 1) throw TUsageError(name + " given twice");
     }

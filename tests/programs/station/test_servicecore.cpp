@@ -91,6 +91,9 @@ TEST(StationOptions, ValuesFlagsAndTheFirstErrorSaid) {
         {{"--wai"}, "unknown option '--wai'"},
         {{"--site", "0", "--dir", "a", "--dir", "b"}, "--site wants a site id (a whole number from 1), not '0'"},
         {{"--dir", "a", "--dir", "b", "--site", "0"}, "--dir given twice"},
+        {{"noautoplay", "--site", "0"}, "unknown option 'noautoplay'"},
+        {{"--bogus", "--site"}, "unknown option '--bogus'"},
+        {{"--site", "0", "--bogus"}, "--site wants a site id (a whole number from 1), not '0'"},
     };
     for (const Case& c : cases) {
         try {

@@ -44,17 +44,21 @@ private:
     int saved_ = -1;
 };
 
+// The signals main() blocks and the loop takes.
+sigset_t LoopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, sig);
+    return set;
+}
+
 // A station folder with one autostart site "Roof" on a simulated meter (a
 // reading at every tick), the service on it in this process with a tick of
 // 300 ms, and the signals blocked as main() blocks them.
 class StationStep : public ::testing::Test {
 protected:
     void SetUp() override {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGHUP);
+        const sigset_t set = LoopSignals();
         pthread_sigmask(SIG_BLOCK, &set, &savedMask_);
         savedDir_ = ProgramDir();
         SetProgramDir(f.dir.Str());
@@ -68,11 +72,7 @@ protected:
         err.reset();
         SetProgramDir(savedDir_);
         // A signal a failed test left pending must not reach the next one.
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGHUP);
+        const sigset_t set = LoopSignals();
         const timespec none{0, 0};
         while (sigtimedwait(&set, nullptr, &none) > 0) {
         }

@@ -340,8 +340,12 @@ void TAcquisition::Tick() {
     if (Reading() || held_ || startPending_) return;
     TBusy busy(busy_);
     report_ = TTickReport{};
+    RunTickPart([this] { return DoTick(); });  // true: the job ends it
+}
+
+void TAcquisition::RunTickPart(const std::function<bool()>& part) {
     try {
-        if (DoTick()) return;  // the job ends it
+        if (part()) return;
     } catch (const std::exception& e) {
         TickError(e.what());
     } catch (...) {
@@ -504,19 +508,15 @@ bool TAcquisition::StartWaitingPass(const TSiteRow& site) {
         pass_.reset();
         {
             TBusy busy(busy_);
-            try {
+            RunTickPart([&] {
                 report.PendingSent = sent;
                 report_ = report;
                 if (!held_) {
                     ports_.settings.Outages().WaitingPass(LogTime(), siteId, sent, drained);
                     ports_.view.RefreshLatestReadings();
                 }
-            } catch (const std::exception& e) {
-                TickError(e.what());
-            } catch (...) {
-                TickError("Unknown error");
-            }
-            TickEnded();
+                return false;
+            });
         }
         AfterCompletion();
     };
@@ -528,75 +528,72 @@ bool TAcquisition::StartWaitingPass(const TSiteRow& site) {
 }
 
 void TAcquisition::FinishReading(TFlight& f) {
-    try {
-        if (held_ || !f.station) return;  // the site is being deleted: nothing changes
-        TInternetTimeState& shared = ports_.common.time;
-        const TSiteRow& site = f.site;
-        TSQM& station = *f.station;
-        const bool night = f.night;
-        const bool ok = f.answer.Ok;
-        if (ok) station.TakeReading(f.answer.Reading, f.latitude, f.longitude, AnswerTime(f));
-        if (!ok && f.answer.Ring) ports_.view.Beep();
-        if (f.error) throw std::runtime_error(*f.error);
-        if (ok && f.identity) station.SetInfo(*f.identity);
-        if (ok) {
-            station.SetSiteID(site.Id);
-            station.Syncro = shared.LastSyncSucceeded;
-            station.State = night ? 0 : -1;
-            station.StoreReading(&ports_.db);
-            if (nightFile_) {
-                nightFile_->SetMeterReplies(f.replies);
-                nightFile_->Append(site, station, f.zoneOffset, ports_.clock.NowLocal() + shared.Offset);
-                nightFile_->SetMeterReplies(std::nullopt);
-            }
-            report_.What = TTickReport::Outcome::Stored;
-            ports_.view.ShowLatestReading(&station);
-            ports_.view.RefreshLatestReadings();
-            ports_.light.Show(night ? TSiteState::NightStored : TSiteState::DaylightStored);
-        } else {
-            ports_.light.Show(TSiteState::Failed);
-            report_.What = TTickReport::Outcome::Failed;
-            report_.Error = f.failure.empty() ? Tr("SQM-LE not found") : f.failure;
-            // One line per failed due reading, whatever its cause: refused,
-            // silent, garbled or impossible.
-            LogTickFailure(site.Name, report_.Error);
-            ports_.view.ReadingFailed(report_.Error);
-            TickEnded();
-            return;
+    RunTickPart([this, &f] { return ApplyReading(f); });
+}
+
+bool TAcquisition::ApplyReading(TFlight& f) {
+    if (held_ || !f.station) return true;  // the site is being deleted: nothing changes
+    TInternetTimeState& shared = ports_.common.time;
+    const TSiteRow& site = f.site;
+    TSQM& station = *f.station;
+    const bool night = f.night;
+    const bool ok = f.answer.Ok;
+    if (ok) station.TakeReading(f.answer.Reading, f.latitude, f.longitude, AnswerTime(f));
+    if (!ok && f.answer.Ring) ports_.view.Beep();
+    if (f.error) throw std::runtime_error(*f.error);
+    if (ok && f.identity) station.SetInfo(*f.identity);
+    if (ok) {
+        station.SetSiteID(site.Id);
+        station.Syncro = shared.LastSyncSucceeded;
+        station.State = night ? 0 : -1;
+        station.StoreReading(&ports_.db);
+        if (nightFile_) {
+            nightFile_->SetMeterReplies(f.replies);
+            nightFile_->Append(site, station, f.zoneOffset, ports_.clock.NowLocal() + shared.Offset);
+            nightFile_->SetMeterReplies(std::nullopt);
         }
-        // Only a night reading stored now goes out: daylight readings never do,
-        // and a failed reading leaves the station holding an older one.
-        if (night && AutoUploadAllowed(site)) {
-            auto up = std::make_shared<TFlight>();
-            up->report = report_;
-            up->station = f.station;
-            up->kept = std::move(f.kept);
-            up->meter = station.Copy();
-            up->site = site;
-            up->night = night;
-            // Checked and sent on the site's network lane: a dead server
-            // waits out its timeouts there.
-            Launch(
-                TJobLane::Network, up,
-                [](TFlight& j) {
-                    j.contact = CheckNetworkContact(j.site.Code);
-                    if (j.contact.What == TNetworkContact::Result::Reached) j.sent = j.meter->SendToNetwork(j.site.Code);
-                },
-                &TAcquisition::FinishUpload);
-            return;
-        }
-        ports_.view.ReadingStored(station, night);
-    } catch (const std::exception& e) {
-        TickError(e.what());
-    } catch (...) {
-        TickError("Unknown error");
+        report_.What = TTickReport::Outcome::Stored;
+        ports_.view.ShowLatestReading(&station);
+        ports_.view.RefreshLatestReadings();
+        ports_.light.Show(night ? TSiteState::NightStored : TSiteState::DaylightStored);
+    } else {
+        ports_.light.Show(TSiteState::Failed);
+        report_.What = TTickReport::Outcome::Failed;
+        report_.Error = f.failure.empty() ? Tr("SQM-LE not found") : f.failure;
+        // One line per failed due reading, whatever its cause: refused,
+        // silent, garbled or impossible.
+        LogTickFailure(site.Name, report_.Error);
+        ports_.view.ReadingFailed(report_.Error);
+        return false;
     }
-    TickEnded();
+    // Only a night reading stored now goes out: daylight readings never do,
+    // and a failed reading leaves the station holding an older one.
+    if (night && AutoUploadAllowed(site)) {
+        auto up = std::make_shared<TFlight>();
+        up->report = report_;
+        up->station = f.station;
+        up->kept = std::move(f.kept);
+        up->meter = station.Copy();
+        up->site = site;
+        up->night = night;
+        // Checked and sent on the site's network lane: a dead server
+        // waits out its timeouts there.
+        Launch(
+            TJobLane::Network, up,
+            [](TFlight& j) {
+                j.contact = CheckNetworkContact(j.site.Code);
+                if (j.contact.What == TNetworkContact::Result::Reached) j.sent = j.meter->SendToNetwork(j.site.Code);
+            },
+            &TAcquisition::FinishUpload);
+        return true;
+    }
+    ports_.view.ReadingStored(station, night);
+    return false;
 }
 
 void TAcquisition::FinishUpload(TFlight& f) {
-    try {
-        if (held_ || !f.station) return;
+    RunTickPart([this, &f] {
+        if (held_ || !f.station) return true;
         if (f.error) throw std::runtime_error(*f.error);
         ports_.settings.Outages().Contact(LogTime(), f.site.Id, f.contact);
         TSQM& station = *f.station;
@@ -606,12 +603,8 @@ void TAcquisition::FinishUpload(TFlight& f) {
             report_.Uploaded = true;
         }
         ports_.view.ReadingStored(station, f.night);
-    } catch (const std::exception& e) {
-        TickError(e.what());
-    } catch (...) {
-        TickError("Unknown error");
-    }
-    TickEnded();
+        return false;
+    });
 }
 
 void TAcquisition::ReadNow() {

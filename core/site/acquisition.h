@@ -120,6 +120,7 @@ private:
     // The completions: a due reading, the check and the upload of a stored
     // night reading, the reading shown by "Read now".
     void FinishReading(TFlight& f);
+    bool ApplyReading(TFlight& f);  // FinishReading's part: true when the upload's job ends the tick
     void FinishUpload(TFlight& f);
     void FinishReadNow(TFlight& f);
     void ShowReadNow(TFlight& f);
@@ -133,6 +134,9 @@ private:
     void ReadNowSynchronised();
     void TickEnded();
     void TickError(const std::string& message);
+    // A part of a tick: what it throws is the tick's error, and the tick
+    // ends after it unless it returns true (a job under way ends it later).
+    void RunTickPart(const std::function<bool()>& part);
     // The " - Timer Exception - " line of the site's log.
     void LogTickFailure(const std::string& siteName, const std::string& cause);
     double LogTime();  // the PC clock with the Internet-time offset, as log lines take it

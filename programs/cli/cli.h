@@ -8,9 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-namespace fb {
-class Database;
-}
+#include "core/site/siterow.h"
+#include "core/station/fbdb.h"
 
 namespace cli {
 
@@ -38,6 +37,19 @@ CLI::Option* AddDbOption(CLI::App* command, std::string& file);
 // another KALO-SQM program" when a running program holds it (the engine
 // refuses at once, it never waits).
 void OpenLocalDatabase(fb::Database& db, const std::string& file);
+
+// The start of a command's work in the local database: the file attached
+// (OpenLocalDatabase's refusals), then a transaction started on it, which
+// rolls back unless committed.
+struct TLocalWork {
+    explicit TLocalWork(const std::string& file);
+    fb::Database db;
+    fb::Transaction tr;
+};
+
+// The site's row. A site that does not exist is a runtime_error in the
+// words of missing; a database error keeps its own.
+TSiteRow ReadExistingSite(fb::Database& db, int siteId, const std::string& missing);
 
 // Checks shared by several commands.
 // "HOST[:PORT]" or "[v6]:PORT"; the port defaults to the meter's 10001.

@@ -62,13 +62,7 @@ CLI::Option* AddSiteOption(CLI::App* command, int& siteId) {
 }
 
 TSiteRow LoadSite(fb::Database& db, int siteId, const std::string& file) {
-    try {
-        return ReadSiteRow(db, siteId);
-    } catch (const fb::Error&) {
-        throw;
-    } catch (const std::runtime_error&) {
-        throw std::runtime_error("there is no site with ID " + std::to_string(siteId) + " in " + file);
-    }
+    return ReadExistingSite(db, siteId, "there is no site with ID " + std::to_string(siteId) + " in " + file);
 }
 
 const TFormatSettings& ScriptFormat() {

@@ -110,6 +110,20 @@ void OpenSettings(TDataSet& ds) {
     if (ds.Eof()) throw std::runtime_error("the database has no settings row (SETTINGS, SET_ID=1)");
 }
 
+// The settings' row or the time servers' table, open in the work of one command.
+struct TLocalTable : cli::TLocalWork {
+    TLocalTable(const std::string& file, const char* select, const char* table, const char* key,
+                void (*open)(TDataSet&))
+        : TLocalWork(file), ds(tr, select, table, key) {
+        open(ds);
+    }
+    TDataSet ds;
+};
+
+TLocalTable Settings(const std::string& file) {
+    return {file, kSelectSettings, "SETTINGS", "SET_ID", OpenSettings};
+}
+
 // The dialog greys these out while the setting they depend on is off. Only
 // what concerns the changed setting, when one was changed.
 void NoteUnused(const TDataSet& ds, const TSetting* changed = nullptr) {
@@ -126,12 +140,8 @@ void NoteUnused(const TDataSet& ds, const TSetting* changed = nullptr) {
 }
 
 int ShowSettings(const std::string& file) {
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    fb::Transaction tr(db);
-    tr.Start();
-    TDataSet ds(tr, kSelectSettings, "SETTINGS", "SET_ID");
-    OpenSettings(ds);
+    TLocalTable work = Settings(file);
+    TDataSet& ds = work.ds;
     const fb::Value& version = ds.FieldValue("SET_DBVERSION");
     std::vector<std::vector<std::string>> rows{
         {"SETTING", "VALUE", "KEY", "COLUMN"},
@@ -141,7 +151,7 @@ int ShowSettings(const std::string& file) {
         rows.push_back({Tr(s.caption), SettingText(s, ds.FieldValue(s.column)), s.key, s.column});
     cli::PrintTable(std::cout, rows);
     NoteUnused(ds);
-    tr.Commit();
+    work.tr.Commit();
     return 0;
 }
 
@@ -152,15 +162,11 @@ int SetSetting(const std::string& file, const std::string& key, const std::strin
     const TSetting* s = FindSetting(key);
     if (!s) throw cli::UsageError("no setting '" + key + "': the keys are " + KeyList() + " (or their SET_ columns)");
     const fb::Value value = SettingValue(*s, text);
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    fb::Transaction tr(db);
-    tr.Start();
-    TDataSet ds(tr, kSelectSettings, "SETTINGS", "SET_ID");
-    OpenSettings(ds);
+    TLocalTable work = Settings(file);
+    TDataSet& ds = work.ds;
     ds.SetField(s->column, value);
     ds.Post();
-    tr.Commit();
+    work.tr.Commit();
     std::cout << Tr(s->caption) << " (" << s->column << "): " << SettingText(*s, value) << "\n";
     NoteUnused(ds, s);
     return 0;
@@ -180,17 +186,17 @@ std::vector<TServer> ReadServers(TDataSet& ds) {
     return out;
 }
 
+TLocalTable Servers(const std::string& file) {
+    return {file, kSelectServers, "NTPSERVERS", "NTP_HOST", [](TDataSet& ds) { ds.Open(); }};
+}
+
 std::string Number(const fb::Value& v) { return IsNull(v) ? "-" : std::to_string(Whole(v)); }
 
 int ListServers(const std::string& file) {
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    fb::Transaction tr(db);
-    tr.Start();
-    TDataSet ds(tr, kSelectServers, "NTPSERVERS", "NTP_HOST");
-    ds.Open();
+    TLocalTable work = Servers(file);
+    TDataSet& ds = work.ds;
     const std::vector<TServer> servers = ReadServers(ds);
-    tr.Commit();
+    work.tr.Commit();
     if (servers.empty()) {
         std::cout << "There is no time server in " << file << ". Add one with\n"
                   << "  kalosqm-cli timeservers add HOST [--timeout MS] [--order N]\n";
@@ -211,12 +217,8 @@ struct TAddOptions {
 
 int AddServer(const std::string& file, const TAddOptions& o) {
     const std::string host = Trim(o.host);
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    fb::Transaction tr(db);
-    tr.Start();
-    TDataSet ds(tr, kSelectServers, "NTPSERVERS", "NTP_HOST");
-    ds.Open();
+    TLocalTable work = Servers(file);
+    TDataSet& ds = work.ds;
     int64_t last = 0;
     for (const TServer& s : ReadServers(ds)) {
         // The host is the table's key.
@@ -233,23 +235,19 @@ int AddServer(const std::string& file, const TAddOptions& o) {
     ds.SetField("NTP_TIMEOUT", o.timeout);
     ds.SetField("NTP_ORDER", order);
     ds.Post();
-    tr.Commit();
+    work.tr.Commit();
     std::cout << "time server " << host << " added: timeout " << o.timeout << " ms, order " << order << "\n";
     return 0;
 }
 
 int RemoveServer(const std::string& file, const std::string& hostText) {
     const std::string host = Trim(hostText);
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    fb::Transaction tr(db);
-    tr.Start();
-    TDataSet ds(tr, kSelectServers, "NTPSERVERS", "NTP_HOST");
-    ds.Open();
+    TLocalTable work = Servers(file);
+    TDataSet& ds = work.ds;
     for (ds.First(); !ds.Eof(); ds.Next()) {
         if (Trim(ds.AsString("NTP_HOST")) != host) continue;
         ds.Delete();
-        tr.Commit();
+        work.tr.Commit();
         std::cout << "time server " << host << " removed\n";
         return 0;
     }

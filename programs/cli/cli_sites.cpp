@@ -248,15 +248,9 @@ std::string NoSite(int id, const std::string& db) {
     return "there is no site with id " + std::to_string(id) + " in " + db + " (kalosqm-cli sites lists them)";
 }
 
-// A database error keeps its own words; a missing row says how to find the ids.
+// A missing row says how to find the ids.
 TSiteRow ExistingSite(fb::Database& db, int id, const std::string& file) {
-    try {
-        return ReadSiteRow(db, id);
-    } catch (const fb::Error&) {
-        throw;
-    } catch (const std::runtime_error&) {
-        throw std::runtime_error(NoSite(id, file));
-    }
+    return cli::ReadExistingSite(db, id, NoSite(id, file));
 }
 
 std::string MeterAddress(const TSiteRow& s) {
@@ -272,14 +266,11 @@ std::string MethodText(int method) {
 // ---------------------------------------------------------------- commands
 
 int List(const std::string& file) {
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
     std::vector<TSiteRow> sites;
     {
-        fb::Transaction tr(db);
-        tr.Start();
-        for (const TSiteListRow& r : ReadSiteList(tr)) sites.push_back(ReadSiteRow(db, r.Id));
-        tr.Commit();
+        cli::TLocalWork work(file);
+        for (const TSiteListRow& r : ReadSiteList(work.tr)) sites.push_back(ReadSiteRow(work.db, r.Id));
+        work.tr.Commit();
     }
     if (sites.empty()) {
         std::cout << "There is no site in " << file << " yet. Add one with\n"
@@ -296,31 +287,25 @@ int List(const std::string& file) {
 }
 
 int AddSite(const std::string& file, const TFieldOptions& o) {
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    fb::Transaction tr(db);
-    tr.Start();
+    cli::TLocalWork work(file);
     int id = 0;
-    if (!SavedOrRefused("add", [&] { id = TSiteActions::AddSite(tr, FieldsOf(o), PcZoneInfo()); })) return 1;
-    tr.Commit();
-    const TSiteRow site = ReadSiteRow(db, id);
+    if (!SavedOrRefused("add", [&] { id = TSiteActions::AddSite(work.tr, FieldsOf(o), PcZoneInfo()); })) return 1;
+    work.tr.Commit();
+    const TSiteRow site = ReadSiteRow(work.db, id);
     std::cout << site.Id << "\n";
     WarnAfterSave(site);
     // A new station reaches out at its first start: say so before it does.
-    for (const std::string& line : OutreachLines(db)) std::cerr << line << "\n";
+    for (const std::string& line : OutreachLines(work.db)) std::cerr << line << "\n";
     return 0;
 }
 
 int SetSite(const std::string& file, int id, const TFieldOptions& o) {
     if (!o.Any()) throw cli::UsageError("site set: nothing to change: give at least one field option (site set --help)");
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    ExistingSite(db, id, file);
-    fb::Transaction tr(db);
-    tr.Start();
-    if (!SavedOrRefused("set", [&] { TSiteActions::UpdateSite(tr, id, FieldsOf(o)); })) return 1;
-    tr.Commit();
-    const TSiteRow site = ReadSiteRow(db, id);
+    cli::TLocalWork work(file);
+    ExistingSite(work.db, id, file);
+    if (!SavedOrRefused("set", [&] { TSiteActions::UpdateSite(work.tr, id, FieldsOf(o)); })) return 1;
+    work.tr.Commit();
+    const TSiteRow site = ReadSiteRow(work.db, id);
     std::cout << "site " << id << " \"" << site.Name << "\" saved\n";
     WarnAfterSave(site);
     return 0;
@@ -355,11 +340,8 @@ std::string ValueText(const fb::Value& v, Kind kind) {
 }
 
 int ShowSite(const std::string& file, int id) {
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    fb::Transaction tr(db);
-    tr.Start();
-    TDataSet ds = TSiteActions::SiteRecord(tr);
+    cli::TLocalWork work(file);
+    TDataSet ds = TSiteActions::SiteRecord(work.tr);
     ds.SetParam("ID_SITO", int64_t{id});
     ds.Open();
     if (ds.Eof()) throw std::runtime_error(NoSite(id, file));
@@ -371,7 +353,7 @@ int ShowSite(const std::string& file, int id) {
     for (const auto& [label, column] : {std::pair{"protocol", "SIT_SQMPROT"}, {"model", "SIT_SQMMODEL"},
                                         {"feature", "SIT_SQMFEATURE"}, {"serial", "SIT_SQMSERIAL"}})
         rows.push_back({label, ValueText(ds.FieldValue(column), Kind::Integer), column});
-    tr.Commit();
+    work.tr.Commit();
     cli::PrintTable(std::cout, rows);
     return 0;
 }
@@ -430,9 +412,8 @@ private:
 };
 
 int RemoveSite(const std::string& file, int id, bool yes) {
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    const TSiteRow site = ExistingSite(db, id, file);
+    cli::TLocalWork work(file);
+    const TSiteRow site = ExistingSite(work.db, id, file);
     if (!yes) {
         if (::isatty(STDIN_FILENO) != 1) {
             std::cerr << "site remove: not deleted: the two questions of the deletion need a terminal; add --yes to "
@@ -443,12 +424,10 @@ int RemoveSite(const std::string& file, int id, bool yes) {
         std::cerr << "Site " << id << " \"" << site.Name << "\" (" << MeterAddress(site) << ")\n";
     }
     TRemovalTerminal prompt(site.Name, yes);
-    fb::Transaction tr(db);
-    tr.Start();
     TSiteActions::TRemovalSteps steps;
     steps.Deleting = ProgressLine(Tr("Deleting the site and its readings..."));
     steps.Collecting = ProgressLine(Tr("Clearing the deleted readings from the database file..."));
-    const TSiteDeletion deletion = TSiteActions::RemoveSite(tr, id, prompt, steps);
+    const TSiteDeletion deletion = TSiteActions::RemoveSite(work.tr, id, prompt, steps);
     if (!deletion.Deleted) {
         std::cerr << "site remove: site " << id << " kept\n";
         return 1;
@@ -458,14 +437,11 @@ int RemoveSite(const std::string& file, int id, bool yes) {
 }
 
 int TestSite(const std::string& file, int id) {
-    fb::Database db;
-    cli::OpenLocalDatabase(db, file);
-    const TSiteRow site = ExistingSite(db, id, file);
+    cli::TLocalWork work(file);
+    const TSiteRow site = ExistingSite(work.db, id, file);
     TStationFactory factory;
     std::unique_ptr<TSQM> made;
-    fb::Transaction tr(db);
-    tr.Start();
-    TDataSet record = TSiteActions::SiteRecord(tr);
+    TDataSet record = TSiteActions::SiteRecord(work.tr);
     TSiteActions::WireRecord(record, PcZoneInfo());
     record.SetParam("ID_SITO", int64_t{id});
     record.Open();
@@ -473,7 +449,7 @@ int TestSite(const std::string& file, int id) {
     try {
         // Stored as the window's save would: its checks first.
         check = TSiteActions::CheckConnection(record, nullptr, [&]() -> TSQM& {
-            made = factory.Create(TSiteEdit::TestStationParams(site, db));
+            made = factory.Create(TSiteEdit::TestStationParams(site, work.db));
             return *made;
         });
     } catch (const fb::Error&) {
@@ -490,7 +466,7 @@ int TestSite(const std::string& file, int id) {
                   << site.TimeoutSeconds << " s)\n";
         return 1;
     }
-    tr.Commit();
+    work.tr.Commit();
     auto identity = [&check](const char* column) { return std::get<int64_t>(check.Identity.at(column)); };
     std::cout << Tr("SQM-LE correctly found") << "\n"
               << "Protocol: " << identity("SIT_SQMPROT") << "\nModel: " << identity("SIT_SQMMODEL")

@@ -84,6 +84,21 @@ void OpenLocalDatabase(fb::Database& db, const std::string& file) {
     }
 }
 
+TLocalWork::TLocalWork(const std::string& file) : tr(db) {
+    OpenLocalDatabase(db, file);
+    tr.Start();
+}
+
+TSiteRow ReadExistingSite(fb::Database& db, int siteId, const std::string& missing) {
+    try {
+        return ReadSiteRow(db, siteId);
+    } catch (const fb::Error&) {
+        throw;
+    } catch (const std::runtime_error&) {
+        throw std::runtime_error(missing);
+    }
+}
+
 static bool ParseFields(const std::string& text, const char* pattern, int* fields, int count) {
     if (text.size() != std::char_traits<char>::length(pattern)) return false;
     for (size_t i = 0; i < text.size(); ++i) {

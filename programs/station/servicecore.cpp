@@ -32,16 +32,6 @@
 
 namespace {
 
-// what: "a site id (a whole number from 1)", say.
-int ParseNumber(const std::string& option, const std::string& text, int min, int max, const std::string& what) {
-    int v = 0;
-    const char* end = text.data() + text.size();
-    const auto [p, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || p != end || text.empty() || v < min || v > max)
-        throw TUsageError(option + " wants " + what + ", not '" + Printable(text) + "'");
-    return v;
-}
-
 // The journal's words stay English, as the window's captions are written.
 std::string MethodName(int method) {
     const char* caption = TSiteRules::MethodCaption(method);
@@ -102,99 +92,6 @@ void SayBox(const std::string& text) {
 }
 
 }  // namespace
-
-THttpEndpoint ParseHttpOption(const std::string& text) {
-    try {
-        return ParseHttpEndpoint(text);
-    } catch (const std::invalid_argument& e) {
-        throw TUsageError(std::string("--http wants ADDR:PORT, :PORT or PORT: ") + e.what());
-    }
-}
-
-TServiceOptions ParseServiceArgs(const std::vector<std::string>& args) {
-    TServiceOptions o;
-    std::set<std::string> seen;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string a = args[i];
-        std::string value;
-        bool inlineValue = false;
-        if (const auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = a.substr(eq + 1);
-            a = a.substr(0, eq);
-            inlineValue = true;
-        }
-        const bool takesValue = a == "--site" || a == "--dir" || a == "--demo-dir" || a == "--tick-ms" ||
-                                a == "--data-supplier" || a == "--http";
-        // --http alone (last, or before another option): the page on 127.0.0.1:8080.
-        if (a == "--http" && !inlineValue && (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
-            value = "127.0.0.1:8080";
-            inlineValue = true;
-        }
-        if (takesValue && !inlineValue) {
-            if (i + 1 >= args.size()) throw TUsageError(a + " wants a value");
-            value = args[++i];
-        } else if (!takesValue && inlineValue) {
-            throw TUsageError(a + " takes no value");
-        }
-        if (a != "--site" && !seen.insert(a).second) throw TUsageError(a + " given twice");
-        if (a == "--site")
-            o.Sites.push_back(ParseNumber(a, value, 1, 2147483647, "a site id (a whole number from 1)"));
-        else if (a == "--wait")
-            o.Wait = true;
-        else if (a == "--demo")
-            o.Demo = true;
-        else if (a == "--dir")
-            o.Dir = value;
-        else if (a == "--demo-dir")
-            o.DemoDir = value;
-        else if (a == "--data-supplier")
-            o.DataSupplier = value;
-        else if (a == "--tick-ms")
-            o.TickMs = ParseNumber(a, value, 10, 3600000, "milliseconds from 10 to 3600000");
-        else if (a == "--http")
-            o.Http = ParseHttpOption(value);
-        else if (a == "--help" || a == "-h")
-            o.Help = true;
-        else
-            throw TUsageError("unknown option '" + Printable(args[i]) + "'");
-        if ((a == "--dir" || a == "--demo-dir") && value.empty()) throw TUsageError(a + " wants a folder");
-    }
-    if (o.Demo && (!o.Sites.empty() || !o.Dir.empty()))
-        throw TUsageError("--demo makes its own folder and site: it takes neither --site nor --dir");
-    if (!o.Demo && !o.DemoDir.empty()) throw TUsageError("--demo-dir goes with --demo");
-    return o;
-}
-
-const char* ServiceUsage() {
-    return "usage: kalosqm-station [--site ID]... [--wait] [--dir FOLDER] [--data-supplier TEXT] [--http ADDR:PORT]\n"
-           "       kalosqm-station --demo [--demo-dir FOLDER] [--http ADDR:PORT]\n"
-           "\n"
-           "Runs the acquisition of the KALO-SQM site windows without any window: every\n"
-           "site marked for autostart (or each site named with --site) is read on its\n"
-           "schedule and its readings stored in Dati/KALOSQMDATA.FDB of the program\n"
-           "folder, uploaded and logged as the desktop program does. One line per\n"
-           "reading and per failure goes to standard error.\n"
-           "\n"
-           "  --site ID          run this site (repeatable) instead of the autostart sites\n"
-           "  --wait             with no site to run, wait for SIGHUP instead of ending\n"
-           "  --dir FOLDER       the program folder (default: the folder of the executable,\n"
-           "                     or ~/.local/share/kalosqm for an installed program)\n"
-           "  --data-supplier TEXT  who supplies the data, for the header of the night files\n"
-           "  --http ADDR:PORT   a read-only web page (/), JSON (/api/v1/sites) and Prometheus\n"
-           "                     metrics (/metrics) at that address; :PORT, PORT or --http\n"
-           "                     alone listen on 127.0.0.1 (port 8080); port 0 takes a free\n"
-           "                     one. Without it, the environment's KALOSQM_HTTP if set\n"
-           "  --demo             try it without a meter: a demo folder with its own database,\n"
-           "                     a simulated SQM-LE and the site \"Demo roof\", shown by the\n"
-           "                     desktop program when there is a display\n"
-           "  --demo-dir FOLDER  the demo folder (default: demo/ beside the bin/ folder, or\n"
-           "                     ~/.local/share/kalosqm-demo for an installed program)\n"
-           "  --help             this text\n"
-           "\n"
-           "SIGTERM and SIGINT end it in order; SIGHUP reads the site list again.\n"
-           "Exit status: 0 stopped or nothing to run, 1 failure (the database is held by\n"
-           "another KALO-SQM program, or missing), 2 usage error.\n";
-}
 
 void Say(const std::string& line) {
     const std::string text = line + "\n";
@@ -263,24 +160,28 @@ bool TStderrPrompt::Confirm(const std::string& text) {
     return false;
 }
 
-// The acquisition timer of one site, run by the service loop.
+// The acquisition timer of one site, run by the service loop on the time
+// of its turn.
 class TLoopTicker : public ITicker {
 public:
+    explicit TLoopTicker(const TStationService::Clock::time_point& now) : now_(now) {}
     void Start(int periodMs) override {
         enabled = true;
         period = std::chrono::milliseconds(periodMs);
-        next = TStationService::Clock::now() + period;
+        next = now_ + period;
     }
     void Stop() override { enabled = false; }
     // A repeating timer: a late tick does not make the next ones late too.
     void Advance() {
-        const auto now = TStationService::Clock::now();
         do next += period;
-        while (next <= now);
+        while (next <= now_);
     }
     bool enabled = false;
     std::chrono::milliseconds period{TAcquisition::kTickMs};
     TStationService::Clock::time_point next;
+
+private:
+    const TStationService::Clock::time_point& now_;
 };
 
 struct TStationService::TSite {
@@ -288,6 +189,7 @@ struct TStationService::TSite {
         : Id(id),
           Name(name),
           Where(where),
+          ticker(svc.now_),
           prompt("site " + Quoted(name) + ": "),
           light(svc.activity_, id),
           jobs(svc.common_.workers),
@@ -448,7 +350,7 @@ void TStationService::Reconcile() {
         const std::string where = r.Host + ":" + std::to_string(r.Port);
         auto site = std::make_unique<TSite>(*this, r.Id, r.Name, where);
         const int delay = TSiteRules::AutostartDelayMs();
-        site->StartAt = Clock::now() + std::chrono::milliseconds(delay);
+        site->StartAt = now_ + std::chrono::milliseconds(delay);
         Say("site " + Quoted(r.Name) + " (id " + std::to_string(r.Id) + ", SQM-LE at " + Printable(where) + ", " +
             MethodName(r.Method) + ", every " + std::to_string(r.Interval) + " min): acquisition starts in " +
             std::to_string(delay) + " ms");
@@ -511,7 +413,72 @@ TStationService::Clock::time_point TStationService::NextDue() const {
     return due;
 }
 
-int TStationService::Run() {
+bool TStationService::NothingToRun() {
+    SayNoSite();
+    CloseDatabase();
+    if (!options_.Wait) {
+        Say("kalosqm-station: nothing to do: ending (with --wait it would wait for SIGHUP)");
+        state_ = TState::Over;
+        return true;
+    }
+    Say("kalosqm-station: waiting for SIGHUP (systemctl reload kalosqm-station) to look again, SIGTERM ends it;"
+        " the database is free for kalosqm-cli and the desktop program meanwhile");
+    state_ = TState::Waiting;
+    return false;
+}
+
+// The picture of the night that ended at the last local noon, beside its
+// night file: looked after once per night and site, read here and drawn
+// elsewhere; a failure is logged and the readings go on.
+void TStationService::PlotEndedNight(TSite& s) {
+    const double nowLocal = clock_.NowLocal();
+    const double night = LastEndedNight(nowLocal);
+    if (night == s.PlottedNight || s.Plotting) return;
+    s.PlottedNight = night;
+    auto failed = [&s, nowLocal](const std::string& why) {
+        WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + why, s.Name);
+        Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(why) + LoggedIn(s.Name));
+    };
+    // Its summary is kept now (a night's readings summarise in a few tens
+    // of milliseconds); the web page and the command line read it from here.
+    try {
+        SummariseNight(data_.dbKALO, s.Id, night);
+    } catch (const std::exception& e) {
+        WriteErrorLog(FormatLogTime(nowLocal) + " - Night summary - " + e.what(), s.Name);
+        Say("site " + Quoted(s.Name) + ": night summary failed: " + Printable(e.what()) + LoggedIn(s.Name));
+    }
+    TNightPlotWork work;
+    try {
+        work = PrepareNightPlot(data_.dbKALO, s.Id, night);
+    } catch (const std::exception& e) {
+        failed(e.what());
+        return;
+    }
+    if (work.Path.empty()) return;
+    s.Plotting = true;
+    auto error = std::make_shared<std::string>();
+    s.jobs.Run(
+        TJobLane::Night,
+        [work, error] {
+            try {
+                DrawNightPlot(work);
+            } catch (const std::exception& e) {
+                *error = e.what();
+            } catch (...) {
+                *error = "unknown error";
+            }
+        },
+        [&s, work, error, failed] {
+            s.Plotting = false;
+            if (error->empty())
+                Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(work.Path));
+            else
+                failed(*error);
+        });
+}
+
+std::optional<int> TStationService::Begin(Clock::time_point now) {
+    now_ = now;
     if (!OpenDatabase()) return 1;
     Say("kalosqm-station: database " + data_.DatabaseFile());
     if (options_.Http && !StartWeb()) return 1;
@@ -520,109 +487,60 @@ int TStationService::Run() {
     } catch (const std::exception& e) {
         Say("kalosqm-station: cannot read the settings: " + Printable(e.what()));
     }
-    bool waiting = false;  // no site: the database is left free meanwhile
-    auto nothingToRun = [&]() -> bool {  // true: end now
-        SayNoSite();
-        CloseDatabase();
-        if (!options_.Wait) {
-            Say("kalosqm-station: nothing to do: ending (with --wait it would wait for SIGHUP)");
-            return true;
-        }
-        Say("kalosqm-station: waiting for SIGHUP (systemctl reload kalosqm-station) to look again, SIGTERM ends it;"
-            " the database is free for kalosqm-cli and the desktop program meanwhile");
-        waiting = true;
-        return false;
-    };
-    // The picture of the night that ended at the last local noon, beside its
-    // night file: looked after once per night and site, read here and drawn
-    // elsewhere; a failure is logged and the readings go on.
-    auto plotEndedNight = [this](TSite& s) {
-        const double nowLocal = clock_.NowLocal();
-        const double night = LastEndedNight(nowLocal);
-        if (night == s.PlottedNight || s.Plotting) return;
-        s.PlottedNight = night;
-        auto failed = [this, &s, nowLocal](const std::string& why) {
-            WriteErrorLog(FormatLogTime(nowLocal) + " - Night plot - " + why, s.Name);
-            Say("site " + Quoted(s.Name) + ": night plot failed: " + Printable(why) + LoggedIn(s.Name));
-        };
-        // Its summary is kept now (a night's readings summarise in a few tens
-        // of milliseconds); the web page and the command line read it from here.
-        try {
-            SummariseNight(data_.dbKALO, s.Id, night);
-        } catch (const std::exception& e) {
-            WriteErrorLog(FormatLogTime(nowLocal) + " - Night summary - " + e.what(), s.Name);
-            Say("site " + Quoted(s.Name) + ": night summary failed: " + Printable(e.what()) + LoggedIn(s.Name));
-        }
-        TNightPlotWork work;
-        try {
-            work = PrepareNightPlot(data_.dbKALO, s.Id, night);
-        } catch (const std::exception& e) {
-            failed(e.what());
-            return;
-        }
-        if (work.Path.empty()) return;
-        s.Plotting = true;
-        auto error = std::make_shared<std::string>();
-        s.jobs.Run(
-            TJobLane::Night,
-            [work, error] {
-                try {
-                    DrawNightPlot(work);
-                } catch (const std::exception& e) {
-                    *error = e.what();
-                } catch (...) {
-                    *error = "unknown error";
-                }
-            },
-            [&s, work, error, failed] {
-                s.Plotting = false;
-                if (error->empty())
-                    Say("site " + Quoted(s.Name) + ": night plot written to " + Printable(work.Path));
-                else
-                    failed(*error);
-            });
-    };
     Reconcile();
-    if (sites_.empty() && nothingToRun()) return 0;
+    if (sites_.empty() && NothingToRun()) return 0;
+    return std::nullopt;
+}
 
-    while (!signals_.QuitRequested()) {
-        if (signals_.TakeReload()) {
-            Say("kalosqm-station: SIGHUP: reading the site list again");
-            if (waiting && OpenDatabase()) waiting = false;
-            if (!waiting) {
-                Reconcile();
-                if (sites_.empty() && nothingToRun()) return 0;
-            } else {
-                Say("kalosqm-station: still waiting for SIGHUP");
-            }
-            continue;
-        }
-        for (size_t i = 0; i < sites_.size() && !signals_.QuitRequested(); ++i) {
-            TSite& s = *sites_[i];
-            s.jobs.Deliver();
-            const auto now = Clock::now();
-            if (!s.Started && now >= s.StartAt) {
-                s.Started = true;
-                s.acq.Start();  // the first tick runs inside; a due reading ends later
-                if (!s.acq.Busy() && s.acq.LastTick().What == TTickReport::Outcome::NotDue)
-                    Say("site " + Quoted(s.Name) + ": acquisition running; no reading due now");
-            } else if (s.Started && s.ticker.enabled && now >= s.ticker.next) {
-                s.acq.Tick();
-                s.ticker.Advance();
-            }
-            if (s.Started && s.ticker.enabled) plotEndedNight(s);
-        }
-        if (signals_.QuitRequested()) break;
-        const auto due = NextDue();
-        long long ms = 60000;
-        if (due != Clock::time_point::max())
-            ms = std::clamp<long long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count() + 1, 0, 60000);
-        // A conversation's result is applied soon after it comes.
-        if (std::any_of(sites_.begin(), sites_.end(), [](const auto& s) { return s->Busy(); }))
-            ms = std::min<long long>(ms, kJobPollMs);
-        signals_.WaitFor(static_cast<int>(ms));
+void TStationService::Reload() {
+    Say("kalosqm-station: SIGHUP: reading the site list again");
+    if (state_ == TState::Waiting && OpenDatabase()) state_ = TState::Running;
+    if (state_ != TState::Running) {
+        Say("kalosqm-station: still waiting for SIGHUP");
+        return;
     }
+    Reconcile();
+    if (sites_.empty()) NothingToRun();
+}
+
+void TStationService::StepSite(TSite& s) {
+    s.jobs.Deliver();
+    if (!s.Started && now_ >= s.StartAt) {
+        s.Started = true;
+        s.acq.Start();  // the first tick runs inside; a due reading ends later
+        if (!s.acq.Busy() && s.acq.LastTick().What == TTickReport::Outcome::NotDue)
+            Say("site " + Quoted(s.Name) + ": acquisition running; no reading due now");
+    } else if (s.Started && s.ticker.enabled && now_ >= s.ticker.next) {
+        s.acq.Tick();
+        s.ticker.Advance();
+    }
+    if (s.Started && s.ticker.enabled) PlotEndedNight(s);
+}
+
+std::optional<int> TStationService::Step(Clock::time_point now) {
+    now_ = now;
+    if (state_ == TState::Over || signals_.QuitRequested()) return std::nullopt;
+    if (signals_.TakeReload()) {
+        Reload();
+        if (state_ == TState::Over) return std::nullopt;
+        return 0;  // the next turn at once, as before the reload
+    }
+    for (size_t i = 0; i < sites_.size() && !signals_.QuitRequested(); ++i) StepSite(*sites_[i]);
+    if (signals_.QuitRequested()) return std::nullopt;
+    const auto due = NextDue();
+    long long ms = 60000;
+    if (due != Clock::time_point::max())
+        ms = std::clamp<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1, 0,
+                                   60000);
+    // A conversation's result is applied soon after it comes.
+    if (std::any_of(sites_.begin(), sites_.end(), [](const auto& s) { return s->Busy(); }))
+        ms = std::min<long long>(ms, kJobPollMs);
+    return static_cast<int>(ms);
+}
+
+void TStationService::Finish() {
+    if (state_ == TState::Over) return;  // the run ended with nothing to run: all closed and said
+    state_ = TState::Over;
     const int sig = signals_.QuitSignal();
     // The conversations under way end first, so that their readings are
     // stored and said: no tick starts, a pass over the waiting readings ends
@@ -649,6 +567,19 @@ int TStationService::Run() {
     web_.reset();
     data_.DataModuleDestroy();  // open work rolled back
     Say(std::string("kalosqm-station: stopped by ") + SignalName(sig));
+}
+
+int TStationService::Run() {
+    if (const auto code = Begin(Clock::now())) return *code;
+    for (;;) {
+        const auto now = Clock::now();
+        const auto ms = Step(now);
+        if (!ms) break;
+        // The wait is counted from the turn's start: its own work is part of it.
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now).count();
+        signals_.WaitFor(static_cast<int>(std::max<long long>(*ms - spent, 0)));
+    }
+    Finish();
     return 0;
 }
 

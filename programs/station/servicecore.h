@@ -1,11 +1,10 @@
 #pragma once
 // kalosqm-station: the site windows' acquisition without any window. The
-// options, the ports a service supplies (stderr lines, a sleep that wakes on
-// a signal) and the one-thread loop that runs every autostart site.
+// ports a service supplies (stderr lines, a sleep that wakes on a signal)
+// and the one-thread loop that runs every autostart site.
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,33 +13,11 @@
 #include "core/site/readingwindow.h"
 #include "core/site/siteports.h"
 #include "programs/station/httpserver.h"
+#include "programs/station/serviceoptions.h"
 #include "programs/station/webstate.h"
 
 class TData;
 class TStationWeb;
-
-struct TServiceOptions {
-    std::vector<int> Sites;  // --site; empty: every site with SIT_AUTOSTART = 1
-    bool Wait = false;       // --wait: with no site to run, wait for SIGHUP
-    bool Demo = false;       // --demo
-    std::string Dir;         // --dir: the program folder (Dati, LOGS, crdfiles)
-    std::string DemoDir;     // --demo-dir
-    std::string DataSupplier;  // --data-supplier: "# Data supplier:" of the night files
-    int TickMs = TAcquisition::kTickMs;  // --tick-ms, for tests
-    std::optional<THttpEndpoint> Http;   // --http (or KALOSQM_HTTP): the read-only web page
-    bool Help = false;
-};
-
-class TUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The value of --http or KALOSQM_HTTP; throws TUsageError.
-THttpEndpoint ParseHttpOption(const std::string& text);
-// Throws TUsageError with what is wrong.
-TServiceOptions ParseServiceArgs(const std::vector<std::string>& args);
-const char* ServiceUsage();
 
 // One line on standard error (the journal reads it), written at once.
 void Say(const std::string& line);
@@ -99,11 +76,31 @@ public:
     TStationService& operator=(const TStationService&) = delete;
 
     // The exit code: 0 after a stop request or with nothing to run, 1 when
-    // the database cannot be had.
+    // the database cannot be had. Begin, then Step and the wait it asks for
+    // (a signal ends it sooner) until the run ends, then Finish.
     int Run();
+
+    // The parts of Run, for a test to drive on a clock of its own.
+    // The start at now: the database, the web page, the settings' lines and
+    // the site list. An exit code when the run ends here: 1 it cannot run,
+    // 0 nothing to run without --wait.
+    std::optional<int> Begin(Clock::time_point now);
+    // One turn of the loop at now: a SIGHUP taken, the conversations that
+    // ended delivered, the starts and ticks due by now run, an ended night's
+    // picture looked after. The milliseconds from now to the next turn;
+    // nullopt when the run is over (a stop request, or nothing left to run
+    // without --wait).
+    std::optional<int> Step(Clock::time_point now);
+    // After a stop request: the conversations under way end (up to 20 s),
+    // the database closes and the signal is said. Nothing after a run that
+    // ended with nothing to run.
+    void Finish();
 
 private:
     struct TSite;
+    // Running: the database open; Waiting: no site, the database left free
+    // until a SIGHUP; Over: nothing to run, all closed.
+    enum class TState { Running, Waiting, Over };
     bool OpenDatabase();
     bool StartWeb();  // --http: false when it cannot listen (said)
     void CloseDatabase();
@@ -111,12 +108,19 @@ private:
     void Reconcile();
     void ReportTick(TSite& s);
     void SayNoSite();
+    // No site to run: ends the run (true), or waits for a SIGHUP with --wait.
+    bool NothingToRun();
+    void Reload();  // a SIGHUP
+    void StepSite(TSite& s);
+    void PlotEndedNight(TSite& s);
     void StopAll();
     Clock::time_point NextDue() const;
 
     TData& data_;
     TSignals& signals_;
     TServiceOptions options_;
+    TState state_ = TState::Running;
+    Clock::time_point now_;  // the time of the turn under way
     TPcClock clock_;
     TSignalWait wait_;
     TStationFactory stations_;

@@ -423,4 +423,34 @@ TEST(Station, AUsageErrorEndsWithTwoAndHelpWithZero) {
     EXPECT_EQ(help.Err(), "");
 }
 
+// Each kind of usage error ends the program before it touches a database:
+// status 2, a first line naming the argument, then the usage text.
+TEST(Station, EachUsageErrorNamesItsArgumentAndEndsWithTwo) {
+    testsupport::TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"--wait", "--bogus", "3"}, "unknown option '--bogus'"},
+        {{"noautoplay"}, "unknown option 'noautoplay'"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"--wait", "--tick-ms"}, "--tick-ms wants a value"},
+        {{"--dir"}, "--dir wants a value"},
+        {{"--tick-ms", "abc"}, "--tick-ms wants milliseconds from 10 to 3600000, not 'abc'"},
+        {{"--site", "1", "--site", "x"}, "--site wants a site id (a whole number from 1), not 'x'"},
+        {{"--http", "host.example:80"},
+         "--http wants ADDR:PORT, :PORT or PORT: 'host.example' is not a numeric IPv4 or IPv6 address"},
+        {{"--wait=yes"}, "--wait takes no value"},
+        {{"--wait", "--wait"}, "--wait given twice"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        TChild child;
+        child.Start(KALOSQM_STATION_EXE, c.args, dir.Path() / ("usage" + std::to_string(++n) + ".txt"));
+        EXPECT_EQ(child.WaitExit(10s), 2) << c.line;
+        EXPECT_EQ(child.Err(), "kalosqm-station: " + c.line + "\n\n" + ServiceUsage());
+        EXPECT_EQ(child.Out(), "") << c.line;
+    }
+}
+
 }  // namespace

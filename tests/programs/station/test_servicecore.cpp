@@ -60,6 +60,51 @@ TEST(StationOptions, UsageErrorsSayWhat) {
     }
 }
 
+// A value is the next argument whatever it looks like; a flag is bare; the
+// first wrong argument is the one said.
+TEST(StationOptions, ValuesFlagsAndTheFirstErrorSaid) {
+    EXPECT_EQ(ParseServiceArgs({"--data-supplier", "--wait"}).DataSupplier, "--wait");
+    EXPECT_FALSE(ParseServiceArgs({"--data-supplier", "--wait"}).Wait);
+    EXPECT_EQ(ParseServiceArgs({"--dir=/srv/sqm"}).Dir, "/srv/sqm");
+    EXPECT_EQ(ParseServiceArgs({"--demo", "--demo-dir=-d"}).DemoDir, "-d");
+    EXPECT_TRUE(ParseServiceArgs({"-h"}).Help);
+    const TServiceOptions both = ParseServiceArgs({"--wait", "--http", "--site", "2"});
+    EXPECT_TRUE(both.Wait);
+    EXPECT_EQ(both.Sites, (std::vector<int>{2}));
+    ASSERT_TRUE(both.Http.has_value());
+    EXPECT_EQ(both.Http->Port, 8080);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--site", "--wait"}, "--site wants a site id (a whole number from 1), not '--wait'"},
+        {{"--wait", "--site"}, "--site wants a value"},
+        {{"--data-supplier"}, "--data-supplier wants a value"},
+        {{"--demo-dir", ""}, "--demo-dir wants a folder"},
+        {{"--help=1"}, "--help takes no value"},
+        {{"--demo", "--demo"}, "--demo given twice"},
+        {{"--tick-ms", "10", "--tick-ms", "20"}, "--tick-ms given twice"},
+        {{"--http", "--http"}, "--http given twice"},
+        {{"--"}, "unknown option '--'"},
+        {{"--Wait"}, "unknown option '--Wait'"},
+        {{"--wai"}, "unknown option '--wai'"},
+        {{"--site", "0", "--dir", "a", "--dir", "b"}, "--site wants a site id (a whole number from 1), not '0'"},
+        {{"--dir", "a", "--dir", "b", "--site", "0"}, "--dir given twice"},
+        {{"noautoplay", "--site", "0"}, "unknown option 'noautoplay'"},
+        {{"--bogus", "--site"}, "unknown option '--bogus'"},
+        {{"--site", "0", "--bogus"}, "--site wants a site id (a whole number from 1), not '0'"},
+    };
+    for (const Case& c : cases) {
+        try {
+            ParseServiceArgs(c.args);
+            ADD_FAILURE() << "accepted: " << c.message;
+        } catch (const TUsageError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+}
+
 TEST(StationTexts, NumbersWithADotAndControlBytesEscaped) {
     EXPECT_EQ(FixedText(21.3449, 2), "21.34");
     EXPECT_EQ(FixedText(27.0, 1), "27.0");

@@ -2,7 +2,7 @@
 // kalosqm-station as a child process on a copied database, its meter
 // simulated in this process, the night that ended at the last local noon
 // put in by SQL statements.
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 
 #include <QImage>
 

@@ -7,7 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 
 namespace clitest {
 

@@ -1,7 +1,7 @@
 // kalosqm-cli time against the kalosqm-timeserver program on 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 #include "core/station/time_test_support.h"
 
 namespace {

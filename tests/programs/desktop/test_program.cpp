@@ -1,7 +1,7 @@
 // The unattended run: a site marked for autostart is read as soon as the
 // program is up, again at every start, and a stop request ends the program
 // in order, acquiring windows and all, without a question.
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 
 #include "tools/sqmle-sim/sqmsim.h"
 

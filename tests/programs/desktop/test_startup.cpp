@@ -10,7 +10,7 @@
 #include "programs/desktop/mainform.h"
 #include "core/site/sitecommons.h"
 #include "support/qtsupport.h"
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 #include "core/station/version.h"
 #include "programs/desktop/welcomeform.h"
 

@@ -1,7 +1,7 @@
 // kalosqm-station --demo without a display, as ./run.sh demo starts it: a
 // temporary tree laid out like the build (bin/ with the programs and the
 // user's own Dati/, db/ with the delivered database).
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 #include "core/site/siterow.h"
 #include "core/site/siterules.h"
 

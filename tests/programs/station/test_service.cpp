@@ -1,6 +1,6 @@
 // kalosqm-station as the systemd unit runs it: a child process on a copied
 // database, meters simulated in this process, a fast tick of its own.
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 
 #include <fstream>
 

@@ -1,11 +1,10 @@
 // The station's automatic upload against the MariaDB test server, and a stop
 // request that arrives in the 1500 ms pause after a waiting reading went out.
 #include "core/station/netdb_test_support.h"
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 #include "tools/sqmle-sim/sqmsim.h"
 
 #include <algorithm>
-#include <set>
 #include <thread>
 
 #include "core/station/errorlog.h"
@@ -152,16 +151,8 @@ TEST(StationUpload, BacklogsOfOtherSitesCostTheLiveSiteNoTickAndMoveNoStamp) {
     // A reading's key is its second: with ticks a second apart, a late tick's
     // reading and the next one's can share it, the later replacing the
     // earlier. Counted by the seconds said, not by the lines.
-    const auto liveSeconds = [](const TChild& c) {
-        std::set<std::string> seconds;
-        for (const std::string& l : c.ErrLines()) {
-            if (l.find("site \"Live\": reading ") == std::string::npos) continue;
-            const size_t at = l.find(" at "), utc = l.find(" UTC");
-            if (at != std::string::npos && utc != std::string::npos && utc > at) seconds.insert(l.substr(at, utc - at));
-        }
-        return seconds.size();
-    };
-    ASSERT_TRUE(f.station.WaitFor([&](const TChild& c) { return liveSeconds(c) >= 14; }, 60s)) << f.station.Err();
+    ASSERT_TRUE(f.station.WaitFor([](const TChild& c) { return PrintedReadingTimes(c, "Live").size() >= 14; }, 60s))
+        << f.station.Err();
     f.Stop(SIGTERM);
     // The live site's stamps a tick apart, as its ticks came, not bunched behind the backlogs.
     std::vector<double> stamps;

@@ -1,7 +1,7 @@
 // The service's loop one turn at a time, on a clock the test sets: when a
 // site starts, when it ticks, what a late turn does, and how SIGHUP and
 // SIGTERM end a run. Only the meter's answer is waited for in real time.
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -11,7 +11,7 @@
 #include <regex>
 #include <string>
 
-#include "programs/station/service_test_support.h"
+#include "support/service_test_support.h"
 
 namespace webtest {
 

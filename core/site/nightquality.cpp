@@ -22,26 +22,36 @@ constexpr double kClearFrom = 0.9, kCloudyUnder = 0.1;
 // 4 million doubles, where all pairs of 3000 clear nights would be 36 MB.
 constexpr size_t kTrendMaxPairs = 4'000'000;
 
-// Scatter about the least-squares line of points [from, to), times in
-// minutes: the residuals' standard deviation with n - 2 degrees of freedom.
-double LineScatter(const std::vector<double>& minutes, const std::vector<double>& values, size_t from, size_t to) {
+// The least-squares line of points [from, to), times in minutes.
+struct TLineFit {
+    double mx = 0, my = 0, sxx = 0, sxy = 0, syy = 0;
+    double Slope() const { return sxx > 0 ? sxy / sxx : 0; }
+};
+
+TLineFit FitLine(const std::vector<double>& minutes, const std::vector<double>& values, size_t from, size_t to) {
     const size_t n = to - from;
-    double mx = 0, my = 0;
+    TLineFit f;
     for (size_t i = from; i < to; ++i) {
-        mx += minutes[i];
-        my += values[i];
+        f.mx += minutes[i];
+        f.my += values[i];
     }
-    mx /= n;
-    my /= n;
-    double sxx = 0, sxy = 0, syy = 0;
+    f.mx /= n;
+    f.my /= n;
     for (size_t i = from; i < to; ++i) {
-        const double dx = minutes[i] - mx, dy = values[i] - my;
-        sxx += dx * dx;
-        sxy += dx * dy;
-        syy += dy * dy;
+        const double dx = minutes[i] - f.mx, dy = values[i] - f.my;
+        f.sxx += dx * dx;
+        f.sxy += dx * dy;
+        f.syy += dy * dy;
     }
-    const double ssr = sxx > 0 ? syy - sxy * sxy / sxx : syy;
-    return std::sqrt(std::max(ssr, 0.0) / static_cast<double>(n - 2));
+    return f;
+}
+
+// Scatter about the least-squares line of points [from, to): the
+// residuals' standard deviation with n - 2 degrees of freedom.
+double LineScatter(const std::vector<double>& minutes, const std::vector<double>& values, size_t from, size_t to) {
+    const TLineFit f = FitLine(minutes, values, from, to);
+    const double ssr = f.sxx > 0 ? f.syy - f.sxy * f.sxy / f.sxx : f.syy;
+    return std::sqrt(std::max(ssr, 0.0) / static_cast<double>(to - from - 2));
 }
 
 // Whether a quiet stretch [from, to) is a clear one: on each side, the
@@ -51,20 +61,8 @@ double LineScatter(const std::vector<double>& minutes, const std::vector<double>
 // in the darker clear sky around the veil.
 bool ClearStretch(const std::vector<double>& minutes, const std::vector<double>& values, size_t from, size_t to,
                   double margin, double reach) {
-    const size_t n = to - from;
-    double mx = 0, my = 0;
-    for (size_t i = from; i < to; ++i) {
-        mx += minutes[i];
-        my += values[i];
-    }
-    mx /= n;
-    my /= n;
-    double sxx = 0, sxy = 0;
-    for (size_t i = from; i < to; ++i) {
-        sxx += (minutes[i] - mx) * (minutes[i] - mx);
-        sxy += (minutes[i] - mx) * (values[i] - my);
-    }
-    const double slope = sxx > 0 ? sxy / sxx : 0;
+    const TLineFit fit = FitLine(minutes, values, from, to);
+    const double mx = fit.mx, my = fit.my, slope = fit.Slope();
     // +1: well below the line (a sky brighter by as much as a thin veil
     // makes it), 0: along it, -1: anything else.
     auto side = [&](size_t i) {

@@ -31,6 +31,17 @@ std::optional<double> OptDouble(const fb::Query& q, int i) {
     return q.Fields(i).AsDouble();
 }
 
+// A row of time, value, offset, Sun and Moon heights; none without a time or a value.
+std::optional<TNightReading> RowReading(const fb::Query& q) {
+    if (q.Fields(0).IsNull() || q.Fields(1).IsNull()) return std::nullopt;
+    TNightReading r;
+    r.Time = q.Fields(0).AsDateTime();
+    r.Value = q.Fields(1).AsDouble() + OptDouble(q, 2).value_or(0);
+    r.SunHeight = OptDouble(q, 3);
+    r.MoonHeight = OptDouble(q, 4);
+    return r;
+}
+
 void SetOptional(fb::Query& q, const char* name, const std::optional<double>& v) {
     if (v)
         q.SetDouble(name, *v);
@@ -93,13 +104,8 @@ std::vector<TNightSummary> Summarise(fb::Transaction& tr, int siteId, int first,
         q.SetDateTime("START", NightWindow(first).Start);
         q.SetDateTime("STOP", NightWindow(last).Stop);
         for (q.Open(); !q.Eof(); q.Next()) {
-            if (q.Fields(0).IsNull() || q.Fields(1).IsNull()) continue;
-            TNightReading r;
-            r.Time = q.Fields(0).AsDateTime();
-            r.Value = q.Fields(1).AsDouble() + OptDouble(q, 2).value_or(0);
-            r.SunHeight = OptDouble(q, 3);
-            r.MoonHeight = OptDouble(q, 4);
-            if (IsMeterValue(r.Value) && IsDark(r)) dark.push_back(r);
+            const std::optional<TNightReading> r = RowReading(q);
+            if (r && IsMeterValue(r->Value) && IsDark(*r)) dark.push_back(*r);
         }
         q.Close();
     }
@@ -168,13 +174,7 @@ std::vector<TNightReading> ReadQualityReadings(fb::Transaction& tr, int siteId, 
     q.SetDateTime("STOP", w.Stop);
     std::vector<TNightReading> rows;
     for (q.Open(); !q.Eof(); q.Next()) {
-        if (q.Fields(0).IsNull() || q.Fields(1).IsNull()) continue;
-        TNightReading r;
-        r.Time = q.Fields(0).AsDateTime();
-        r.Value = q.Fields(1).AsDouble() + OptDouble(q, 2).value_or(0);
-        r.SunHeight = OptDouble(q, 3);
-        r.MoonHeight = OptDouble(q, 4);
-        rows.push_back(r);
+        if (const std::optional<TNightReading> r = RowReading(q)) rows.push_back(*r);
     }
     q.Close();
     return rows;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/site/acquisition.h"
+#include "core/site/waitingupload.h"
 #include "core/station/fbdb.h"
 #include "core/site/localquery.h"
 #include "core/station/myutils.h"

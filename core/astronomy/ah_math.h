@@ -15,6 +15,8 @@
 #include <cstring>
 #include <limits>
 
+#include "core/astronomy/trig_table.h"
+
 namespace astro_consts {
 // Digits enough for a quad long double (asinl(1) * 2 exactly); an x87 rounds
 // them to the same value as the 20 digits before.
@@ -106,10 +108,6 @@ static_assert((kMantissaBits == 64 || kMantissaBits == 113) && std::endian::nati
 // correctly rounded table, those of s from short series. Constants that the
 // series can take in double precision are doubles: the x87 loads them much
 // faster than 80-bit ones, and their rounding stays below 1e-21.
-struct TrigEntry {
-    long double Cos, Sin;
-};
-extern const TrigEntry kTrigTable[128];  // j pi / 64, generated
 
 inline constexpr double k64OverPi = 20.371832715762604;  // 64 / pi; close is enough
 // pi/64 in two pieces; the first has 32 significant bits, so k * kStepA is

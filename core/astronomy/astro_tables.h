@@ -3,7 +3,8 @@
 // tools/gen_astro_tables from the published text tables. Internal header.
 #include <cstdint>
 
-#include "core/astronomy/vsop.h"
+#include "core/astronomy/trig_table.h"
+#include "core/astronomy/vsop_term.h"
 
 namespace astro_tables {
 

@@ -10,14 +10,7 @@
 #include <stdexcept>
 
 #include "core/astronomy/ah_math.h"
-
-// One VSOP87 term; its value at tau (Julian millennia from J2000.0) is
-// A cos(B + C tau). A is in 1e-8 rad (L, B) or 1e-8 au (R).
-struct VSOPTerm {
-    long double A = 0;
-    long double B = 0;  // rad
-    long double C = 0;  // rad per Julian millennium
-};
+#include "core/astronomy/vsop_term.h"
 
 // Series evaluator for one body; subclasses supply the term tables.
 class TVSOP {

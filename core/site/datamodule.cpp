@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "core/site/acquisition.h"
+#include "core/site/waitingupload.h"
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"

@@ -140,3 +140,74 @@ void TWaitingPass::End() {
     if (options_.Progress) options_.Progress->End();
     if (options_.OnEnd) options_.OnEnd(sent_, static_cast<int>(next_), drained_ && next_ >= rows_.size());
 }
+
+std::string PendingReadingsSQL(int count) {
+    std::string sql = kPendingReadingsSQL;
+    const std::string rest = sql.substr(sql.find('\n'));
+    return (count != 0 ? "SELECT FIRST " + std::to_string(count) + " " : std::string("SELECT")) + rest;
+}
+
+TPendingReadings PendingReadings(fb::Database& db, int siteId, int count) {
+    TPendingReadings rows;
+    fb::Transaction tr(db, fb::Isolation::ReadCommitted);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL(PendingReadingsSQL(count));
+    q.SetInteger("IDSITO", siteId);
+    q.Open();
+    for (; !q.Eof(); q.Next()) {
+        const fb::Field code = q.FieldByName("SIT_CODE");
+        rows.emplace_back(q.FieldByName("REA_CODE").AsString(), code.IsNull() ? std::string() : code.AsString());
+    }
+    q.Close();
+    tr.Commit();
+    return rows;
+}
+
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress,
+                          TUploadPass* pass) {
+    const TPendingReadings rows = PendingReadings(db, siteId, count);
+    struct TEnd {  // the panel goes away in every case, errors included
+        IUploadProgress* p;
+        ~TEnd() {
+            if (p) p->End();
+        }
+    } end{progress};
+    const int total = static_cast<int>(rows.size());
+    if (progress) progress->Begin(total);
+    if (pass) pass->Drained = count == 0 || total < count;
+    if (rows.empty()) return 0;
+    const TNetworkContact contact = CheckNetworkContact(rows.front().second);
+    if (pass && pass->OnContact) pass->OnContact(contact);
+    if (contact.What != TNetworkContact::Result::Reached) return 0;
+    return SendPendingReadings(db, rows, wait, progress, pass);
+}
+
+int SendPendingReadings(fb::Database& db, const TPendingReadings& rows, IWait& wait, IUploadProgress* progress,
+                        TUploadPass* pass) {
+    const int total = static_cast<int>(rows.size());
+    int sent = 0, done = 0;
+    for (const auto& [readingCode, siteCode] : rows) {
+        TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);
+        bool loaded = false;
+        try {
+            loaded = station.LoadReading(&db, readingCode);
+        } catch (const TUnloadableReading& e) {
+            // Newest first: a bad row left to end the loop would hold back
+            // every older reading for ever. It stays waiting, and is told once.
+            if (!pass || !pass->Unloadable || pass->Unloadable->First(readingCode))
+                WriteErrorLog(FormatLogTime(NowLocal()) + " Lettura in attesa non inviabile, saltata: " + e.what(),
+                              "NETWORK");
+        }
+        if (loaded && station.SendToNetwork(siteCode)) {
+            station.Modified = false;
+            station.Uploaded = true;
+            station.StoreReading(&db);
+            ++sent;
+        }
+        wait.Pause(1500);
+        ++done;
+        if (progress) progress->Step(done, total, sent);
+    }
+    return sent;
+}

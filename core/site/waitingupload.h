@@ -9,14 +9,63 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "core/site/acquisition.h"
 #include "core/site/outages.h"
+#include "core/site/sitecommons.h"
 #include "core/site/siteports.h"
 
 namespace fb {
 class Database;
 }
+
+// Sends the site's waiting readings (count 0: all), newest first, pausing
+// 1500 ms after each. Progress, when given, is told (done, total, sent)
+// before the first and after each reading. Returns the number sent.
+// Errors of the loop reach the caller.
+class IUploadProgress {
+public:
+    virtual ~IUploadProgress() = default;
+    virtual void Begin(int total) = 0;
+    virtual void Step(int done, int total, int sent) = 0;
+    virtual void End() = 0;
+};
+// The data module's statement of waiting readings, and its text for a count.
+// The site is named in each branch of the OR and the site row first, so the
+// flag-first indexes find the few waiting readings among millions; the state
+// range in the first branches skips daylight readings inside the index, and
+// "<>-1" is ">=0 or <=-2" for an INTEGER. The plan is spelled out because the
+// delivered file's indexes were made empty and carry no selectivity to go by.
+inline constexpr const char* kPendingReadingsSQL =
+    "SELECT FIRST :NUMREC \n"
+    "REA_CODE, SIT_CODE  FROM READINGS JOIN SQMSITES ON REA_SITE=SIT_ID\n"
+    "WHERE SIT_ID=:IDSITO AND ((REA_SITE=:IDSITO AND REA_UPLOADED=0 AND REA_STATE>=0) OR "
+    "(REA_SITE=:IDSITO AND REA_UPLOADED=0 AND REA_STATE<=-2) OR (REA_SITE=:IDSITO AND REA_MODIFIED=1)) "
+    "AND REA_STATE<>-1 AND REA_SQMVALUE>0\n"
+    "PLAN SORT (JOIN (SQMSITES INDEX (PK_SQMSITES), "
+    "READINGS INDEX (IDX_READINGS_UPLOADED, IDX_READINGS_UPLOADED, IDX_READINGS_MODIFIED)))\n"
+    "ORDER BY REA_DATETIME DESC";
+std::string PendingReadingsSQL(int count);
+// For the outage record: told the check of the network database as it is
+// made (none when nothing waits); Drained: every waiting reading was among
+// those selected.
+struct TUploadPass {
+    std::function<void(const TNetworkContact&)> OnContact;
+    bool Drained = false;
+    // A waiting reading that cannot be sent is logged once per key given
+    // here; without it, once per pass.
+    TToldOnce* Unloadable = nullptr;
+};
+int UploadPendingReadings(fb::Database& db, int siteId, int count, IWait& wait, IUploadProgress* progress = nullptr,
+                          TUploadPass* pass = nullptr);
+// The same in its parts, for a caller that checks the network database
+// elsewhere: the waiting readings (REA_CODE, SIT_CODE), newest first, and
+// their sending once the check reached it (no check, no OnContact, no Drained).
+using TPendingReadings = std::vector<std::pair<std::string, std::string>>;
+TPendingReadings PendingReadings(fb::Database& db, int siteId, int count);
+int SendPendingReadings(fb::Database& db, const TPendingReadings& rows, IWait& wait, IUploadProgress* progress = nullptr,
+                        TUploadPass* pass = nullptr);
 
 class TWaitingPass : public std::enable_shared_from_this<TWaitingPass> {
 public:

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "core/site/acquisition.h"
+#include "core/site/waitingupload.h"
 #include "core/site/readings_test_support.h"
 
 namespace {

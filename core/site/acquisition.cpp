@@ -370,6 +370,12 @@ void TAcquisition::AfterCompletion() {
     }
 }
 
+void TAcquisition::AskForReading(TFlight& j) {
+    j.answer = j.meter->AskReading();
+    j.answeredLocal = j.clock->NowLocal();  // the reading's stamp: when the meter answered
+    j.failure = j.meter->LastFailure();
+}
+
 void TAcquisition::Launch(TJobLane lane, const std::shared_ptr<TFlight>& f, void (*work)(TFlight&),
                           void (TAcquisition::*finish)(TFlight&)) {
     flight_ = f;
@@ -476,9 +482,7 @@ bool TAcquisition::DoTick() {
     Launch(
         TJobLane::Meter, f,
         [](TFlight& j) {
-            j.answer = j.meter->AskReading();
-            j.answeredLocal = j.clock->NowLocal();
-            j.failure = j.meter->LastFailure();
+            AskForReading(j);
             // The identity follows a good reading only: after a failed one it
             // would wait a second timeout on a silent meter and tell the same
             // cause twice. A garbled identity ends the tick in the error path, unstored.
@@ -629,14 +633,7 @@ void TAcquisition::ReadNowSynchronised() {
     station.SetSiteID(site.Id);
     auto f = MeterFlight(station, std::move(meter), site, offset);
     f->report = report_;
-    Launch(
-        TJobLane::Meter, f,
-        [](TFlight& j) {
-            j.answer = j.meter->AskReading();
-            j.answeredLocal = j.clock->NowLocal();
-            j.failure = j.meter->LastFailure();
-        },
-        &TAcquisition::FinishReadNow);
+    Launch(TJobLane::Meter, f, &TAcquisition::AskForReading, &TAcquisition::FinishReadNow);
 }
 
 void TAcquisition::FinishReadNow(TFlight& f) {

@@ -112,6 +112,8 @@ private:
     struct TFlight;
     // True when the tick goes on in a job (which ends it).
     bool DoTick();
+    // On the meter's lane: a reading asked, its answer and when it came.
+    static void AskForReading(TFlight& j);
     // Runs work on the job runner and then finish here; the flight is the
     // site's one piece of work under way until finish begins.
     void Launch(TJobLane lane, const std::shared_ptr<TFlight>& f, void (*work)(TFlight&),

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiSubWindow>
 #include <QProxyStyle>
 #include <QSettings>
@@ -20,6 +21,8 @@
 #include "core/station/credentials.h"
 #include "core/site/picturefile.h"
 #include "core/site/readingwindow.h"
+#include "core/site/localquery.h"
+#include "programs/desktop/setsitecodeform.h"
 #include "programs/desktop/siteform_p.h"
 #include "programs/desktop/sitepage_netquery.h"
 #include "programs/desktop/sitepage_network.h"
@@ -55,16 +58,36 @@ TSiteFormPrivate::TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& c
       source(tbSite, frame),
       ticker(Timer1),
       jobs(common.workers),
-      acq(TSitePorts{clock, ticker, wait, prompt, *this, light, data, source, stations, data.dbKALO, common, &jobs}) {}
+      acq(TSitePorts{clock, ticker, wait, prompt, *this, light, data, source, stations, data.dbKALO, common, &jobs}),
+      latest([this](int count) { return ReadLatestReadings(trReadings, SiteId(), count); }) {}
 
 TSiteFormPrivate::~TSiteFormPrivate() = default;
 
-void TSiteFormPrivate::ShowLatestReading(const TSQM*) { readingsPage->ShowLatestReading(); }
+void TSiteFormPrivate::ShowLatestReading(const TSQM*) { ShowReadings(); }
 void TSiteFormPrivate::ReadingFailed(const std::string& why) { readingsPage->ReadingFailed(why); }
-void TSiteFormPrivate::ReadingStored(const TSQM&, bool) { readingsPage->ReadingStored(); }
-void TSiteFormPrivate::RefreshLatestReadings() { readingsPage->RefreshLatestReadings(); }
-void TSiteFormPrivate::ShowRunState(bool running) { readingsPage->ShowRunState(running); }
+
+void TSiteFormPrivate::ReadingStored(const TSQM&, bool) {
+    readingsPage->ReadingStored();
+    ShowReadings();
+}
+
+void TSiteFormPrivate::ShowRunState(bool running) {
+    // The configuration cannot change while readings run: the fields say
+    // so by refusing keys ("Edit data" explains why).
+    for (const auto& [field, editor] : editors)
+        if (field != "SIT_CODE" && !qobject_cast<QLabel*>(editor)) binder.SetReadOnly(editor, running);
+    readingsPage->ShowRunState(running);
+}
+
 void TSiteFormPrivate::Beep() { QApplication::beep(); }
+
+void TSiteFormPrivate::ShowReadings() {
+    for (TSitePage* page : pages) page->ShowReading(acq.Station());
+}
+
+bool TSiteFormPrivate::Working() const {
+    return std::any_of(pages.begin(), pages.end(), [](const TSitePage* page) { return page->Working(); });
+}
 
 namespace {
 // A quarter of the usual room beside each tab's title: the six titles then
@@ -130,9 +153,7 @@ void TSiteFormPrivate::PageChanged(int index) {
         if (page->Tab() == tab) page->Shown();
 }
 
-bool TSiteFormPrivate::IsCurrent(const TSitePage* page) const {
-    return page && PageControl1->currentWidget() == page->Tab();
-}
+bool TSiteFormPrivate::IsCurrent(const TSitePage& page) { return PageControl1->currentWidget() == page.Tab(); }
 
 void TSiteFormPrivate::tbSiteNewRecord() {
     TSiteActions::FillNewSite(tbSite, clock.Zone());
@@ -147,7 +168,7 @@ void TSiteFormPrivate::tbSiteBeforeEdit() {
 
 void TSiteFormPrivate::tbSiteBeforePost() {
     TSiteActions::CheckSave(tbSite);
-    readingsPage->RefreshLatestReadings();
+    latest.Refresh();
 }
 
 void TSiteFormPrivate::tbSiteAfterPost() {
@@ -215,7 +236,7 @@ void TSiteFormPrivate::WriteControls() {
     for (const TSitePage* page : pages) page->SaveSettings(ini);
 }
 
-int TSiteFormPrivate::RecordSiteId() {
+int TSiteFormPrivate::SiteId() {
     if (tbSite.Active() && !tbSite.Eof()) {
         const fb::Value v = tbSite.FieldValue("SIT_ID");
         if (const auto* i = std::get_if<int64_t>(&v)) return static_cast<int>(*i);
@@ -231,7 +252,7 @@ std::string TSiteFormPrivate::SiteName() {
     return tbSite.Active() && !tbSite.Eof() ? Trim(tbSite.AsString("SIT_NAME")) : std::string();
 }
 
-void TSiteFormPrivate::ShowNetQueryPage() {
+void TSiteFormPrivate::CredentialsChanged() {
     const bool download = TSiteActions::CredentialsState(SiteCode()).Download;
     PageControl1->setTabVisible(PageControl1->indexOf(netQueryPage->Tab()), download);
 }
@@ -240,11 +261,19 @@ QString TSiteFormPrivate::ChooseFile(const QString& filters, const QString& suff
     return fileChooser ? fileChooser(filters, suffix) : AskSaveFileName(q, filters, suffix);
 }
 
-void TSiteFormPrivate::SaveChart(QWidget* view) {
-    dialogs::Guarded(q, [&] { SaveChartAs(q, view, fileChooser); });
+void TSiteFormPrivate::SaveChart(QWidget* chart) {
+    dialogs::Guarded(q, [&] { SaveChartAs(q, chart, fileChooser); });
 }
 
-std::optional<TSitePosition> TSiteFormPrivate::SitePosition() {
+std::optional<std::string> TSiteFormPrivate::AskSiteCode(const std::string& current) {
+    if (codeDialog) return codeDialog(current);
+    TSetSiteCodeForm dialog(q);
+    dialog.SetSiteCode(QString::fromStdString(current));
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.SiteCode().toStdString();
+}
+
+std::optional<TSitePosition> TSiteFormPrivate::Position() {
     try {
         if (!tbSite.Active() || tbSite.Eof()) return std::nullopt;
         const TSiteRow site = TSiteActions::RowOf(tbSite);
@@ -290,14 +319,15 @@ TSiteForm::TSiteForm(TData& data, TSiteCommons& common, int siteId, bool autosta
     // After the binding, so that the click finds the new method in the row.
     connect(d->readingsPage->Method(), &QButtonGroup::idClicked, this, [this](int) { d->readingsPage->MethodChosen(); });
     d->ReadSettings();
+    d->latest.SetCount(d->readingsPage->LatestCount());
 
     d->trReadings.Start();
     dialogs::Guarded(this, [this] { RefreshLatestReadings(); });
     dialogs::Guarded(this, [this] { d->networkPage->ShowReadingCounts(); });
-    d->ShowNetQueryPage();
+    d->CredentialsChanged();
     d->light.Show(TSiteState::Stopped);
     d->readingsPage->ShowMethodGroups();
-    d->readingsPage->ShowLatestReading();
+    d->ShowReadings();
     if (autostart) {
         d->TimerAutostart.setInterval(TSiteRules::AutostartDelayMs());
         d->TimerAutostart.start();
@@ -311,10 +341,7 @@ TSiteForm::~TSiteForm() {
 
 int TSiteForm::SiteId() const { return d->siteId; }
 bool TSiteForm::Acquiring() const { return d->acq.Running(); }
-bool TSiteForm::Busy() const {
-    return d->acq.Busy() || d->sitePage->Checking() || d->networkPage->Working() ||
-                                         d->netQueryPage->Querying();
-}
+bool TSiteForm::Busy() const { return d->acq.Busy() || d->Working(); }
 TAcquisition& TSiteForm::Acquisition() { return d->acq; }
 TDataSet& TSiteForm::SiteData() { return d->tbSite; }
 QString TSiteForm::SettingsFile() const { return QString::fromStdString(TSiteRules::SettingsFile(d->siteId)); }
@@ -348,7 +375,7 @@ void TSiteForm::ReadNow() {
 
 void TSiteForm::CheckMeterConnection() { d->sitePage->CheckConnection(); }
 void TSiteForm::FindMeter() { d->sitePage->FindMeter(); }
-void TSiteForm::RefreshLatestReadings() { d->readingsPage->RefreshLatestReadings(); }
+void TSiteForm::RefreshLatestReadings() { d->latest.Refresh(); }
 void TSiteForm::ShowChosenGraph() { d->realTimePage->ShowChosenGraph(); }
 void TSiteForm::RunLocalQuery() { d->queryPage->RunQuery(); }
 void TSiteForm::ExportQuery() { d->queryPage->ExportToFile(); }
@@ -375,7 +402,7 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
         setWindowTitle(QString::fromStdString(site.Name));
         emit CaptionChanged(windowTitle());
     }
-    d->readingsPage->ShowLatestReading();
+    d->ShowReadings();
     if (isLocalTime)
         time += d->common.time.Offset + LocalToUtcOffset(site.TimeZone, d->clock.Zone());
     for (TSitePage* page : d->pages) page->ShowSite(site, time);
@@ -389,7 +416,7 @@ void TSiteForm::Retranslate() {
 
 bool TSiteForm::FormCloseQuery() { return d->acq.MayClose(); }
 
-int TSiteForm::RecordSiteId() const { return d->RecordSiteId(); }
+int TSiteForm::RecordSiteId() const { return d->SiteId(); }
 
 bool TSiteForm::MayStopForQuit() { return d->acq.MayStopForQuit(); }
 

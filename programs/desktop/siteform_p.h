@@ -1,7 +1,7 @@
 #pragma once
-// The frame of the site window that its pages share: the site record, the
-// acquisition and its ports, the tabs. Only the window and its pages
-// include this.
+// The frame of the site window: the site record, the acquisition and its
+// ports, the tabs, and the context its pages are given. Only the window
+// includes this.
 #include <QTimer>
 #include <map>
 #include <memory>
@@ -17,6 +17,7 @@
 #include "programs/desktop/meterfinddialog.h"
 #include "gui/semaforo.h"
 #include "programs/desktop/siteform.h"
+#include "programs/desktop/sitepage.h"
 
 class QTabWidget;
 class TSitePage;
@@ -41,7 +42,7 @@ private:
     TButtonFrame*& frame_;
 };
 
-class TSiteFormPrivate : public ISiteView {
+class TSiteFormPrivate : public ISiteView, public ISitePageContext {
 public:
     TSiteFormPrivate(TSiteForm* form, TData& data, TSiteCommons& common, int siteId);
     ~TSiteFormPrivate() override;
@@ -51,27 +52,45 @@ public:
     void ShowLatestReading(const TSQM*) override;
     void ReadingFailed(const std::string& why) override;
     void ReadingStored(const TSQM&, bool) override;
-    void RefreshLatestReadings() override;
+    void RefreshLatestReadings() override { latest.Refresh(); }
     void ShowRunState(bool running) override;
     void Beep() override;
     // Work that ended after its tick had returned (the program shutting down).
     void WorkDone() override { q->CloseIfWorkDone(); }
 
+    // ISitePageContext
+    QWidget* Window() override { return q; }
+    TDataSet& Site() override { return tbSite; }
+    void AddEditor(const char* field, QWidget* editor) override { editors[field] = editor; }
+    QWidget* Editor(const char* field) override { return editors.at(field); }
+    bool SaveSite() override { return frame && frame->Save(); }
+    // SIT_ID of the record: a new site's window reads the site once saved.
+    int SiteId() override;
+    std::string SiteCode() override;
+    std::string SiteName() override;
+    std::optional<TSitePosition> Position() override;
+    TAcquisition& Acquisition() override { return acq; }
+    IPrompt& Prompt() override { return prompt; }
+    IWait& Wait() override { return wait; }
+    IJobRunner& Jobs() override { return jobs; }
+    TSiteCommons& Common() override { return common; }
+    fb::Transaction& Readings() override { return trReadings; }
+    TLatestReadings& Latest() override { return latest; }
+    double NowLocal() override { return clock.NowLocal(); }
+    bool IsCurrent(const TSitePage& page) override;
+    QString ChooseFile(const QString& filters, const QString& suffix) override;
+    void SaveChart(QWidget* chart) override;
+    std::optional<std::string> AskSiteCode(const std::string& current) override;
+    const TFinderOptions& FinderOptions() override { return finderOptions; }
+    // The Noctila query page exists only where the credentials allow downloading.
+    void CredentialsChanged() override;
+
     void Build();
     void Bind();
     void PageChanged(int index);
-    bool IsCurrent(const TSitePage* page) const;
-    // The Noctila query page exists only where the credentials allow downloading.
-    void ShowNetQueryPage();
-    std::string SiteCode();
-    std::string SiteName();
-    // SIT_ID of the record: a new site's window reads the site once saved.
-    int RecordSiteId();
-    QString ChooseFile(const QString& filters, const QString& suffix);
-    // "Save graph" of any page: asks for a file and writes the chart in its type.
-    void SaveChart(QWidget* view);
-    // Where the site is, to shade the nights of its charts; none without coordinates.
-    std::optional<TSitePosition> SitePosition();
+    // The station's latest reading on every page that shows it.
+    void ShowReadings();
+    bool Working() const;
     void ReadSettings();
     void RestorePlacement();
     void WriteSettings();
@@ -102,6 +121,7 @@ public:
     TSemaforoLight light;  // the ports need it before the page builds the widget
     TGuiJobs jobs;         // the meter conversations and uploads, off the window's thread
     TAcquisition acq;
+    TLatestReadings latest;
     bool closeAfterWork = false;
     bool shuttingDown = false;
     bool autostartHeld = false;  // the autostart was pending when a deletion held the window

@@ -2,7 +2,25 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QScrollArea>
+
+#include "core/station/myutils.h"
+#include "core/station/sqm.h"
+
+void TLatestReadings::Refresh() {
+    rows_ = count_ > 0 ? read_(count_) : std::vector<TReadingRow>();
+    for (const auto& changed : observers_) changed();
+}
+
+TLatestReadingTexts LatestReadingTexts(const TSQM* s) {
+    // A station object that has not read yet holds no reading.
+    if (!s || s->DateTime == 0) return {};
+    const QLocale locale;
+    return {QString::fromStdString(FormatLogTime(s->DateTime)), locale.toString(s->SQMValue + s->Offset, 'f', 2),
+            locale.toString(s->NELM, 'f', 2), locale.toString(s->Temperature, 'f', 1),
+            locale.toString(s->Period, 'f', 3)};
+}
 
 QLineEdit* SitePageEdit(const char* name, int width) {
     auto* e = new QLineEdit;

@@ -11,50 +11,28 @@
 #include <QVBoxLayout>
 
 #include "core/station/i18n.h"
-#include "programs/desktop/siteform_p.h"
-
-namespace {
-
-QString T(const char* s) { return QString::fromStdString(Tr(s)); }
+#include "core/site/sitecommons.h"
+#include "gui/dialogs.h"
+#include "gui/guiports.h"
 
 using Col = TReadingTableModel::Column;
 
-const Col kHiddenColumns[] = {Col::SunHeight, Col::MoonHeight, Col::MoonPhase, Col::MoonAge};
-
-}  // namespace
-
-TNetQueryPage::TNetQueryPage(TSiteFormPrivate& w)
-    : w_(w),
-      controls_({"RadioGroup5", "RadioGroup4", "DateStartNet", "DateEndNet", "timeStartNet", "timeEndNet", "BtnPrevNet",
-                 "BtnNextNet"}),
-      results_("PageControl3", "gridNet", "ChartNet", "lblNetStat",
-               {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::SunHeight, Col::MoonHeight, Col::MoonPhase,
-                Col::MoonAge, Col::MoonIllum, Col::NightStarts, Col::NightEnds},
-               {kNetworkStatisticsCaptions.begin(), kNetworkStatisticsCaptions.end()}, w.q) {
-    TSiteForm* q = w_.q;
-    page_ = new QWidget;
-    page_->setObjectName(QStringLiteral("tsNetQuery"));
-    QObject::connect(controls_.Kind(), &QButtonGroup::idClicked, q, [this](int) { ShowKindControls(); });
-    QObject::connect(controls_.Prev(), &QPushButton::clicked, q, [this] { StepNight(-1); });
-    QObject::connect(controls_.Next(), &QPushButton::clicked, q, [this] { StepNight(1); });
-    auto button = [q](const char* caption, const char* name, auto handler) {
-        return SitePageButton(q, caption, name, handler);
-    };
-    auto* run = new QGridLayout;
-    run->addWidget(button(N_("Run query"), "BitBtn7", [this] { RunQuery(); }), 0, 0, 1, 2);
-    run->addWidget(controls_.Prev(), 1, 0);
-    run->addWidget(controls_.Next(), 1, 1);
-    run->setRowStretch(2, 1);
-    controls_.AddButtons(run);
-    auto* saves = new QVBoxLayout;
-    saves->addWidget(button(N_("Save in local DB"), "BitBtn9", [this] { SaveInLocalDatabase(); }));
-    saves->addWidget(button(N_("Save graph"), "btnSaveNetChart", [this] { w_.SaveChart(results_.Chart); }));
-    saves->addStretch(1);
-    controls_.AddButtons(saves);
-    for (Col c : kHiddenColumns) results_.Grid->setColumnHidden(results_.Model->ColumnOf(c), true);
-    auto* layout = new QVBoxLayout(page_);
-    layout->addLayout(controls_.Row());
-    layout->addWidget(results_.Tabs, 1);
+TNetQueryPage::TNetQueryPage(ISitePageContext& context)
+    : TQueryPage(context,
+                 {.Page = "tsNetQuery",
+                  .RunButton = "BitBtn7",
+                  .Controls = {"RadioGroup5", "RadioGroup4", "DateStartNet", "DateEndNet", "timeStartNet",
+                               "timeEndNet", "BtnPrevNet", "BtnNextNet"},
+                  .Columns = {Col::Date, Col::SqmValue, Col::Nelm, Col::SensorTemp, Col::SunHeight, Col::MoonHeight,
+                              Col::MoonPhase, Col::MoonAge, Col::MoonIllum, Col::NightStarts, Col::NightEnds},
+                  .Hidden = {Col::SunHeight, Col::MoonHeight, Col::MoonPhase, Col::MoonAge},
+                  .Tabs = "PageControl3",
+                  .Grid = "gridNet",
+                  .ChartName = "ChartNet",
+                  .Statistics = "lblNetStat",
+                  .StatisticCaptions = {kNetworkStatisticsCaptions.begin(), kNetworkStatisticsCaptions.end()}}) {
+    AddButtons({Button(N_("Save in local DB"), "BitBtn9", [this] { SaveInLocalDatabase(); }),
+                Button(N_("Save graph"), "btnSaveNetChart", [this] { ctx_.SaveChart(results_.Chart); })});
 }
 
 void TNetQueryPage::Shown() {
@@ -70,13 +48,9 @@ void TNetQueryPage::Hidden() {
     results_.Model->Clear();
 }
 
-void TNetQueryPage::ShowKindControls() { controls_.ShowKind(); }
-
-void TNetQueryPage::StepNight(int days) { controls_.StepDay(days); }
-
 void TNetQueryPage::RunQuery() {
     if (querying_) return;  // the one under way answers first
-    dialogs::Guarded(w_.q, [this] {
+    dialogs::Guarded(ctx_.Window(), [this] {
         const TQuerySelection s = controls_.Selection();
         const TQueryWindow w = QueryWindowOf(s);
         struct TAnswer {
@@ -86,11 +60,11 @@ void TNetQueryPage::RunQuery() {
             std::optional<std::string> error;
         };
         auto answer = std::make_shared<TAnswer>();
-        const std::string code = w_.SiteCode();
+        const std::string code = ctx_.SiteCode();
         querying_ = true;
         QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
         // The network database answers on the site's network lane; the window goes on meanwhile.
-        w_.jobs.Run(
+        ctx_.Jobs().Run(
             TJobLane::Network,
             [answer, code, w, order = s.Order] {
                 try {
@@ -103,7 +77,7 @@ void TNetQueryPage::RunQuery() {
             [this, answer, s, w] {
                 querying_ = false;
                 QApplication::restoreOverrideCursor();
-                dialogs::Guarded(w_.q, [&] { QueryAnswered(s, w, answer->outcome, std::move(answer->rows),
+                dialogs::Guarded(ctx_.Window(), [&] { QueryAnswered(s, w, answer->outcome, std::move(answer->rows),
                                                            answer->replaced, answer->error); });
             });
     });
@@ -121,7 +95,7 @@ void TNetQueryPage::QueryAnswered(const TQuerySelection& s, const TQueryWindow& 
         results_.Model->SetRows(std::move(readings));
         PlotReadings(results_.Chart, results_.Model->Rows(), false, title,
                      s.Kind == TSelectionKind::OneNight ? std::optional<TQueryWindow>(w) : std::nullopt,
-                     w_.SitePosition());
+                     ctx_.Position());
         if (results_.Model->rowCount() > 0) results_.Grid->selectRow(0);
     };
     if (error) {
@@ -132,50 +106,35 @@ void TNetQueryPage::QueryAnswered(const TQuerySelection& s, const TQueryWindow& 
     if (o.What != K::CredentialsProblem && o.What != K::NotEnabled) results_.ClearStatistics();
     if (o.What != K::Rows) {
         if (o.IsError())
-            w_.prompt.Error(o.Message);
+            ctx_.Prompt().Error(o.Message);
         else
-            w_.prompt.Inform(o.Message);
+            ctx_.Prompt().Inform(o.Message);
         return;
     }
     show();
     const auto texts = NetworkStatisticsTexts(table_, UserFormatSettings());
     results_.ShowStatistics({texts.begin(), texts.end()});
-    w_.prompt.Inform(o.Message);
+    ctx_.Prompt().Inform(o.Message);
 }
 
 void TNetQueryPage::SaveInLocalDatabase() {
-    dialogs::Guarded(w_.q, [this] {
+    dialogs::Guarded(ctx_.Window(), [this] {
         TImportOutcome o;
         {
             std::optional<TBusyProgress> busy;
-            if (!table_.empty()) busy.emplace(w_.q, T("Saving the readings in the local database..."));
-            const double logTime = w_.clock.NowLocal() + w_.common.time.Offset;
-            o = SaveNetworkReadings(w_.trReadings, w_.RecordSiteId(), w_.SiteName(), table_, logTime,
+            if (!table_.empty()) busy.emplace(ctx_.Window(), QString::fromStdString(Tr("Saving the readings in the local database...")));
+            const double logTime = ctx_.NowLocal() + ctx_.Common().time.Offset;
+            o = SaveNetworkReadings(ctx_.Readings(), ctx_.SiteId(), ctx_.SiteName(), table_, logTime,
                                     [&](size_t n) { busy->Step(n, table_.size()); });
         }
         if (o.IsError())
-            w_.prompt.Error(o.Message);
+            ctx_.Prompt().Error(o.Message);
         else
-            w_.prompt.Inform(o.Message);
+            ctx_.Prompt().Inform(o.Message);
     });
 }
 
 void TNetQueryPage::Retranslate() {
     if (chartSelection_)
         results_.Chart->SetTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, UserFormatSettings())));
-}
-
-void TNetQueryPage::SaveSettings(QSettings& ini) const {
-    ini.beginGroup(QStringLiteral("Controls"));
-    controls_.Save(ini);
-    ini.endGroup();
-    ini.setValue(QStringLiteral("Grids/gridNet"), results_.Grid->horizontalHeader()->saveState());
-}
-
-void TNetQueryPage::RestoreSettings(QSettings& ini) {
-    ini.beginGroup(QStringLiteral("Controls"));
-    controls_.Restore(ini);
-    ini.endGroup();
-    results_.Grid->horizontalHeader()->restoreState(ini.value(QStringLiteral("Grids/gridNet")).toByteArray());
-    for (Col c : kHiddenColumns) results_.Grid->setColumnHidden(results_.Model->ColumnOf(c), true);
 }

@@ -7,40 +7,26 @@
 
 #include "core/site/localquery.h"
 #include "core/site/netquery.h"
-#include "gui/querycontrols.h"
-#include "programs/desktop/sitepage.h"
+#include "programs/desktop/sitepage_querybase.h"
 
-class TSiteFormPrivate;
-
-class TNetQueryPage : public TSitePage {
+class TNetQueryPage : public TQueryPage {
 public:
-    explicit TNetQueryPage(TSiteFormPrivate& w);
-    QWidget* Tab() const override { return page_; }
+    explicit TNetQueryPage(ISitePageContext& context);
     void Shown() override;
     // Leaving the page empties it.
     void Hidden() override;
-    void ShowSite(const TSiteRow&, double) override { ShowKindControls(); }
     void Retranslate() override;
-    void SaveSettings(QSettings& ini) const override;
-    void RestoreSettings(QSettings& ini) override;
+    bool Working() const override { return querying_; }
 
-    TReadingChart* Chart() const { return results_.Chart; }
-    void ShowKindControls();
     // Previous / next night, without running the query.
-    void StepNight(int days);
-    void RunQuery();
+    void StepNight(int days) override { controls_.StepDay(days); }
+    void RunQuery() override;
     void SaveInLocalDatabase();
-
-    bool Querying() const { return querying_; }
 
 private:
     void QueryAnswered(const TQuerySelection& s, const TQueryWindow& w, const TNetQueryOutcome& o,
                        std::vector<TNetReading> rows, bool replaced, const std::optional<std::string>& error);
     bool querying_ = false;
-    TSiteFormPrivate& w_;
-    QWidget* page_ = nullptr;
-    TQueryControls controls_;
-    TQueryResults results_;
     std::vector<TNetReading> table_;
     std::optional<TQuerySelection> chartSelection_;  // of the rows shown
 };

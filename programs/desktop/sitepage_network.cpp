@@ -17,10 +17,12 @@
 #include "core/site/waitingupload.h"
 #include "gui/querycontrols.h"
 #include "core/site/readingcounts.h"
-#include "programs/desktop/setsitecodeform.h"
 #include "core/site/siteactions.h"
-#include "programs/desktop/siteform_p.h"
-#include "programs/desktop/sitepage_readings.h"
+#include "core/site/acquisition.h"
+#include "core/station/dataset.h"
+#include "gui/dialogs.h"
+#include "gui/fieldbinding.h"
+#include "gui/semaforo.h"
 #include "gui/translatable.h"
 
 // The upload's panel on the page: the bar and its two lines.
@@ -49,18 +51,18 @@ private:
 };
 
 
-TNetworkPage::TNetworkPage(TSiteFormPrivate& w) : w_(w) {
-    TSiteForm* q = w_.q;
+TNetworkPage::TNetworkPage(ISitePageContext& context) : ctx_(context) {
+    QWidget* q = ctx_.Window();
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsNetwork"));
     auto* form = new QFormLayout;
     auto* code = SitePageEdit("edCode", 110);
     code->setEnabled(false);
-    w_.editors["SIT_CODE"] = code;
+    ctx_.AddEditor("SIT_CODE", code);
     form->addRow(TrLabel(N_("Code")), code);
     auto* autoUpload = Translatable(new QCheckBox, N_("Enable automatic uploading for this site"));
     autoUpload->setObjectName(QStringLiteral("cbAutoUpload"));
-    w_.editors["SIT_AUTOUPLOAD"] = autoUpload;
+    ctx_.AddEditor("SIT_AUTOUPLOAD", autoUpload);
     form->addRow(autoUpload);
     auto* note = Translatable(new QLabel, N_("(also check the global setting in the software general settings)"));
     note->setStyleSheet(QStringLiteral("color: #555"));
@@ -124,17 +126,17 @@ TNetworkPage::TNetworkPage(TSiteFormPrivate& w) : w_(w) {
 }
 
 void TNetworkPage::Bind(TFieldBinder& binder) {
-    binder.BindLineEdit(static_cast<QLineEdit*>(w_.editors.at("SIT_CODE")), "SIT_CODE", TFieldBinder::Kind::Text,
+    binder.BindLineEdit(static_cast<QLineEdit*>(ctx_.Editor("SIT_CODE")), "SIT_CODE", TFieldBinder::Kind::Text,
                         {.ReadOnly = true});
-    binder.BindCheckBox(static_cast<QCheckBox*>(w_.editors.at("SIT_AUTOUPLOAD")), "SIT_AUTOUPLOAD");
+    binder.BindCheckBox(static_cast<QCheckBox*>(ctx_.Editor("SIT_AUTOUPLOAD")), "SIT_AUTOUPLOAD");
 }
 
 void TNetworkPage::ShowSite(const TSiteRow&, double) {
-    if (w_.IsCurrent(this)) ShowCredentials();
+    if (ctx_.IsCurrent(*this)) ShowCredentials();
 }
 
 void TNetworkPage::ShowCredentials() {
-    const std::string code = w_.SiteCode();
+    const std::string code = ctx_.SiteCode();
     if (code.empty()) {
         gbCredentials_->hide();
         return;
@@ -160,46 +162,39 @@ void TNetworkPage::ShowCredentials() {
 }
 
 void TNetworkPage::ShowReadingCounts() {
-    const TReadingCounts c = ReadReadingCounts(w_.trReadings, w_.RecordSiteId());
+    const TReadingCounts c = ReadReadingCounts(ctx_.Readings(), ctx_.SiteId());
     lblNumReadings_->setText(QString::number(c.Total));
     lblNewReadings_->setText(QString::number(c.New));
     lblModReadings_->setText(QString::number(c.Modified));
 }
 
 void TNetworkPage::SetCredentials() {
-    dialogs::Guarded(w_.q, [this] {
-        const std::string current = w_.SiteCode();
-        std::optional<std::string> code;
-        if (w_.codeDialog) {
-            code = w_.codeDialog(current);
-        } else {
-            TSetSiteCodeForm dialog(w_.q);
-            dialog.SetSiteCode(QString::fromStdString(current));
-            if (dialog.exec() == QDialog::Accepted) code = dialog.SiteCode().toStdString();
-        }
+    dialogs::Guarded(ctx_.Window(), [this] {
+        const std::string current = ctx_.SiteCode();
+        const std::optional<std::string> code = ctx_.AskSiteCode(current);
         if (!code) {
-            w_.prompt.Inform(Tr("Credentials file activation canceled"));
+            ctx_.Prompt().Inform(Tr("Credentials file activation canceled"));
             return;
         }
-        w_.prompt.Inform(Tr("Credentials file activated"));
-        TDataSet& ds = w_.tbSite;
+        ctx_.Prompt().Inform(Tr("Credentials file activated"));
+        TDataSet& ds = ctx_.Site();
         ds.Edit();  // refused while acquiring
         ds.SetField("SIT_CODE", Trim(*code));
-        if (!w_.frame->Save()) return;
+        if (!ctx_.SaveSite()) return;
         ShowCredentials();
-        w_.ShowNetQueryPage();
+        ctx_.CredentialsChanged();
     });
 }
 
 void TNetworkPage::CheckConnection() {
     if (checking_) return;  // the one under way answers first
-    dialogs::Guarded(w_.q, [this] {
+    dialogs::Guarded(ctx_.Window(), [this] {
         ShowCredentials();
         checking_ = true;
         auto check = std::make_shared<TConnectionCheck>();
-        const std::string code = w_.SiteCode();
+        const std::string code = ctx_.SiteCode();
         // A dead server waits out its timeout on the site's network lane, not here.
-        w_.jobs.Run(
+        ctx_.Jobs().Run(
             TJobLane::Network,
             [check, code] {
                 try {
@@ -211,22 +206,23 @@ void TNetworkPage::CheckConnection() {
             [this, check] {
                 checking_ = false;
                 if (check->Ok)
-                    w_.prompt.Inform(check->Message);
+                    ctx_.Prompt().Inform(check->Message);
                 else
-                    w_.prompt.Error(check->Message);
+                    ctx_.Prompt().Error(check->Message);
             });
     });
 }
 
 void TNetworkPage::SendWaitingRecords() {
     if (upload_ && upload_->Running()) return;  // its panel shows it going
-    dialogs::Guarded(w_.q, [this] {
+    dialogs::Guarded(ctx_.Window(), [this] {
         progress_ = std::make_unique<TPanelProgress>(*this);
         // Every waiting reading on the site's network lane, one at a time:
         // the window, and every other site, go on meanwhile.
-        upload_ = StartSendWaitingRecords(w_.data.dbKALO, w_.RecordSiteId(), w_.SiteCode(), w_.acq.Running(),
-                                          w_.prompt, &w_.jobs, w_.wait, progress_.get(), [this](int) {
-                                              w_.readingsPage->RefreshLatestReadings();
+        upload_ = StartSendWaitingRecords(ctx_.Readings().Db(), ctx_.SiteId(), ctx_.SiteCode(),
+                                          ctx_.Acquisition().Running(), ctx_.Prompt(), &ctx_.Jobs(), ctx_.Wait(),
+                                          progress_.get(), [this](int) {
+                                              ctx_.Latest().Refresh();
                                               ShowReadingCounts();
                                           });
     });

@@ -8,13 +8,12 @@
 class QGroupBox;
 class QProgressBar;
 class TSemaforo;
-class TSiteFormPrivate;
 class TWaitingPass;
 class TPanelProgress;
 
 class TNetworkPage : public TSitePage {
 public:
-    explicit TNetworkPage(TSiteFormPrivate& w);
+    explicit TNetworkPage(ISitePageContext& context);
     ~TNetworkPage() override;
     QWidget* Tab() const override { return tab_; }
     void Bind(TFieldBinder& binder) override;
@@ -33,11 +32,11 @@ public:
     void CancelUpload();
     bool Uploading() const;
     // A check or an upload is under way.
-    bool Working() const { return checking_ || Uploading(); }
+    bool Working() const override { return checking_ || Uploading(); }
 
 private:
     friend class TPanelProgress;
-    TSiteFormPrivate& w_;
+    ISitePageContext& ctx_;
     QWidget* page_ = nullptr;
     QWidget* tab_ = nullptr;
     QGroupBox* gbCredentials_ = nullptr;

@@ -16,7 +16,6 @@
 #include "gui/dialogs.h"
 #include "gui/translatable.h"
 #include "plot/nightschart.h"
-#include "programs/desktop/siteform_p.h"
 
 namespace {
 
@@ -54,7 +53,7 @@ private:
     TNightTrend trend_;
 };
 
-TNightsPage::TNightsPage(TSiteFormPrivate& w) : w_(w) {
+TNightsPage::TNightsPage(ISitePageContext& context) : ctx_(context) {
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsNights"));
     from_ = new QDateEdit;
@@ -68,7 +67,7 @@ TNightsPage::TNightsPage(TSiteFormPrivate& w) : w_(w) {
     const QDate today = QDate::currentDate();
     from_->setDate(today.addYears(-1));
     to_->setDate(today);
-    auto* show = SitePageButton(w_.q, N_("Show"), "btnShowNights", [this] { ShowNights(); });
+    auto* show = SitePageButton(ctx_.Window(), N_("Show"), "btnShowNights", [this] { ShowNights(); });
 
     auto* top = new QHBoxLayout;
     top->addWidget(TrLabel(N_("From")));
@@ -111,11 +110,11 @@ void TNightsPage::Shown() {
 }
 
 void TNightsPage::ShowNights() {
-    dialogs::Guarded(w_.q, [this] {
+    dialogs::Guarded(ctx_.Window(), [this] {
         shown_ = true;
         const double from = DateOf(from_->date()), to = DateOf(to_->date());
         nights_ = to < from ? std::vector<TNightSummary>{}
-                            : NightSummaries(w_.trReadings.Db(), w_.RecordSiteId(), from, to);
+                            : NightSummaries(ctx_.Readings().Db(), ctx_.SiteId(), from, to);
         Fill();
     });
 }

@@ -10,12 +10,11 @@
 class QDateEdit;
 class QLabel;
 class QTableWidget;
-class TSiteFormPrivate;
 class TNightsChartView;
 
 class TNightsPage : public TSitePage {
 public:
-    explicit TNightsPage(TSiteFormPrivate& w);
+    explicit TNightsPage(ISitePageContext& context);
     QWidget* Tab() const override { return page_; }
     void Shown() override;
     void Retranslate() override;
@@ -28,7 +27,7 @@ public:
 private:
     void Fill();
 
-    TSiteFormPrivate& w_;
+    ISitePageContext& ctx_;
     QWidget* page_ = nullptr;
     QDateEdit* from_ = nullptr;
     QDateEdit* to_ = nullptr;

@@ -6,27 +6,18 @@
 class QLabel;
 
 #include "core/site/localquery.h"
-#include "gui/querycontrols.h"
-#include "programs/desktop/sitepage.h"
+#include "programs/desktop/sitepage_querybase.h"
 
-class TSiteFormPrivate;
-
-class TLocalQueryPage : public TSitePage {
+class TLocalQueryPage : public TQueryPage {
 public:
-    explicit TLocalQueryPage(TSiteFormPrivate& w);
-    QWidget* Tab() const override { return page_; }
+    explicit TLocalQueryPage(ISitePageContext& context);
     void Shown() override;
-    void ShowSite(const TSiteRow&, double) override { ShowKindControls(); }
     void Retranslate() override;
-    void SaveSettings(QSettings& ini) const override;
     void RestoreSettings(QSettings& ini) override;
 
-    TReadingChart* Chart() const { return results_.Chart; }
-    // The controls of the kind chosen (one night or an interval).
-    void ShowKindControls();
-    void RunQuery();
+    void RunQuery() override;
     // Previous / next night, then the query.
-    void StepNight(int days);
+    void StepNight(int days) override;
     void ExportToFile();
     void DeleteSelected();
     void DeleteAllQueried();
@@ -36,11 +27,7 @@ private:
     // The line that says a query found nothing.
     void ShowEmptyNote();
 
-    TSiteFormPrivate& w_;
-    QWidget* page_ = nullptr;
     QLabel* emptyNote_ = nullptr;
-    TQueryControls controls_;
-    TQueryResults results_;
     bool open_ = false;
     QString title_;
     TQuerySelection selection_;  // of the query shown

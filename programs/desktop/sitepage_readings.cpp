@@ -21,8 +21,12 @@
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
 #include "core/site/readingwindow.h"
-#include "programs/desktop/siteform_p.h"
-#include "programs/desktop/sitepage_realtime.h"
+#include "core/site/siteactions.h"
+#include "core/site/acquisition.h"
+#include "core/station/dataset.h"
+#include "gui/dialogs.h"
+#include "gui/fieldbinding.h"
+#include "gui/semaforo.h"
 #include "core/site/siterules.h"
 #include "core/station/sqm.h"
 #include "gui/flowlayout.h"
@@ -36,8 +40,8 @@ using Col = TReadingTableModel::Column;
 
 }  // namespace
 
-TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
-    TSiteForm* q = w_.q;
+TReadingsPage::TReadingsPage(ISitePageContext& context) : ctx_(context) {
+    QWidget* q = ctx_.Window();
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsReadings"));
 
@@ -54,7 +58,7 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
 
     auto* intervalRow = new QFormLayout;
     auto* interval = SitePageEdit("edInterval", 70);
-    w_.editors["SIT_INTERVAL"] = interval;
+    ctx_.AddEditor("SIT_INTERVAL", interval);
     intervalRow->addRow(TrLabel(N_("Interval between two readings (minutes)")), interval);
 
     gbTimedWindow_ = Translatable(new QGroupBox, N_("Reading time"));
@@ -62,8 +66,8 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
     auto* timed = new QFormLayout(gbTimedWindow_);
     auto* start = SitePageEdit("timeStartEdit", 70);
     auto* stop = SitePageEdit("timeStopEdit", 70);
-    w_.editors["SIT_STARTTIME"] = start;
-    w_.editors["SIT_STOPTIME"] = stop;
+    ctx_.AddEditor("SIT_STARTTIME", start);
+    ctx_.AddEditor("SIT_STOPTIME", stop);
     timed->addRow(TrLabel(N_("Start time (TU)")), start);
     timed->addRow(TrLabel(N_("Stop time (TU)")), stop);
 
@@ -82,9 +86,9 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
     auto* day = new QFormLayout(gbDaylight_);
     auto* dayReading = Translatable(new QCheckBox, N_("Do readings during daylight"));
     dayReading->setObjectName(QStringLiteral("cbDayReading"));
-    w_.editors["SIT_DAYREADING"] = dayReading;
+    ctx_.AddEditor("SIT_DAYREADING", dayReading);
     auto* dayInterval = SitePageEdit("edDayInterval", 70);
-    w_.editors["SIT_DAYINTERVAL"] = dayInterval;
+    ctx_.AddEditor("SIT_DAYINTERVAL", dayInterval);
     day->addRow(dayReading);
     day->addRow(TrLabel(N_("Interval (minutes)")), dayInterval);
 
@@ -99,10 +103,10 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
     btnStartReading_ = Translatable(new QPushButton, N_("Start SQM Readings"));
     btnStartReading_->setObjectName(QStringLiteral("btnStartReading"));
     btnStartReading_->setMinimumHeight(34);
-    QObject::connect(btnStartReading_, &QPushButton::clicked, q, [q] { q->StartOrStopReadings(); });
+    QObject::connect(btnStartReading_, &QPushButton::clicked, q, [this] { StartOrStop(); });
     auto* readNow = Translatable(new QPushButton, N_("Read now"));
     readNow->setObjectName(QStringLiteral("btnReadNow"));
-    QObject::connect(readNow, &QPushButton::clicked, q, [q] { q->ReadNow(); });
+    QObject::connect(readNow, &QPushButton::clicked, q, [this] { ReadNow(); });
     light_ = new TSemaforo;
     light_->setObjectName(QStringLiteral("Semaforo1"));
 
@@ -177,7 +181,11 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
     gridLatest_ = MakeReadingGrid("gridLatest", latestModel_);
     gridLatest_->setMinimumHeight(160);
     recentLayout->addWidget(gridLatest_);
-    QObject::connect(edNumLatest_, &QSpinBox::valueChanged, q, [this](int) { dialogs::Guarded(w_.q, [this] { RefreshLatestReadings(); }); });
+    QObject::connect(edNumLatest_, &QSpinBox::valueChanged, q, [this](int count) {
+        ctx_.Latest().SetCount(count);
+        dialogs::Guarded(ctx_.Window(), [this] { ctx_.Latest().Refresh(); });
+    });
+    ctx_.Latest().Observe([this] { latestModel_->SetRows(ctx_.Latest().Rows()); });
 
     auto* layout = new QVBoxLayout(page_);
     layout->addLayout(top);
@@ -187,37 +195,38 @@ TReadingsPage::TReadingsPage(TSiteFormPrivate& w) : w_(w) {
 
 void TReadingsPage::Bind(TFieldBinder& binder) {
     using K = TFieldBinder::Kind;
-    auto edit = [this](const char* field) { return static_cast<QLineEdit*>(w_.editors.at(field)); };
+    binder_ = &binder;
+    auto edit = [this](const char* field) { return static_cast<QLineEdit*>(ctx_.Editor(field)); };
     binder.BindRadioGroup(method_, "SIT_ACQUIREMODE");
     binder.BindLineEdit(edit("SIT_INTERVAL"), "SIT_INTERVAL", K::Integer);
     binder.BindLineEdit(edit("SIT_STARTTIME"), "SIT_STARTTIME", K::TimeOfDay);
     binder.BindLineEdit(edit("SIT_STOPTIME"), "SIT_STOPTIME", K::TimeOfDay);
-    binder.BindCheckBox(static_cast<QCheckBox*>(w_.editors.at("SIT_DAYREADING")), "SIT_DAYREADING");
+    binder.BindCheckBox(static_cast<QCheckBox*>(ctx_.Editor("SIT_DAYREADING")), "SIT_DAYREADING");
     binder.BindLineEdit(edit("SIT_DAYINTERVAL"), "SIT_DAYINTERVAL", K::Integer);
 }
 
-const std::vector<TReadingRow>& TReadingsPage::LatestRows() const { return latestModel_->Rows(); }
+int TReadingsPage::LatestCount() const { return edNumLatest_->value(); }
 
 void TReadingsPage::StartOrStop() {
-    dialogs::Guarded(w_.q, [this] { w_.acq.StartOrStop(); });
+    dialogs::Guarded(ctx_.Window(), [this] { ctx_.Acquisition().StartOrStop(); });
 }
 
 void TReadingsPage::ReadNow() {
-    dialogs::Guarded(w_.q, [this] { w_.acq.ReadNow(); });
+    dialogs::Guarded(ctx_.Window(), [this] { ctx_.Acquisition().ReadNow(); });
 }
 
 void TReadingsPage::MethodChosen() {
     ShowMethodGroups();
-    dialogs::Guarded(w_.q, [this] {
-        const TSiteRow site = w_.source.Site();
+    dialogs::Guarded(ctx_.Window(), [this] {
+        const TSiteRow site = TSiteActions::RowOf(ctx_.Site());
         const TSiteRules::TMethodGroups g = TSiteRules::GroupsFor(site.AcquireMode);
         if (g.ReadingTimeLabels && TSiteRules::CoordinatesMissing(site))
-            w_.prompt.Inform(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
+            ctx_.Prompt().Inform(Tr("Warning, latitude / longitude, were not specified: it is impossible to correctly calculate twilights"));
     });
 }
 
 void TReadingsPage::ShowMethodGroups() {
-    TDataSet& ds = w_.tbSite;
+    TDataSet& ds = ctx_.Site();
     const int method = ds.Active() && !ds.Eof() ? static_cast<int>(ds.AsInteger("SIT_ACQUIREMODE")) : 0;
     const TSiteRules::TMethodGroups g = TSiteRules::GroupsFor(method);
     gbReadingTime_->setVisible(g.ReadingTimeLabels);
@@ -225,18 +234,16 @@ void TReadingsPage::ShowMethodGroups() {
     gbDaylight_->setVisible(g.Daylight);
 }
 
-void TReadingsPage::ShowLatestReading() {
-    const TSQM* s = w_.acq.Station();
-    // A station object that has not read yet holds no reading.
-    const bool have = s && s->DateTime != 0;
-    const QLocale locale;
-    auto number = [&](double v, int decimals) { return have ? locale.toString(v, 'f', decimals) : QString(); };
-    lblReading_->setText(number(have ? s->SQMValue + s->Offset : 0, 2));
-    lblUtcTime_->setText(have ? QString::fromStdString(FormatLogTime(s->DateTime)) : QString());
-    lblTemperature_->setText(number(have ? s->Temperature : 0, 1));
-    lblShutter_->setText(number(have ? s->Period : 0, 3));
-    lblNelm_->setText(number(have ? s->NELM : 0, 2));
-    w_.realTimePage->ShowLatestReading(lblUtcTime_->text(), lblReading_->text());
+void TReadingsPage::ShowReading(const TSQM* station) {
+    const TLatestReadingTexts texts = LatestReadingTexts(station);
+    lblReading_->setText(texts.Value);
+    lblUtcTime_->setText(texts.Time);
+    lblTemperature_->setText(texts.Temperature);
+    lblShutter_->setText(texts.Shutter);
+    lblNelm_->setText(texts.Nelm);
+}
+
+void TReadingsPage::ShowFailure() {
     lblLastFailure_->setVisible(!lastFailure_.empty());
     if (!lastFailure_.empty())
         lblLastFailure_->setText(T("Last failed reading") + QStringLiteral(", ") + lastFailureTime_ + QStringLiteral(": ") +
@@ -246,28 +253,17 @@ void TReadingsPage::ShowLatestReading() {
 void TReadingsPage::ReadingFailed(const std::string& why) {
     lastFailure_ = why;
     lastFailureTime_ = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH.mm.ss"));
-    ShowLatestReading();
+    ShowFailure();
 }
 
 void TReadingsPage::ReadingStored() {
     lastFailure_.clear();
-    ShowLatestReading();
-}
-
-void TReadingsPage::RefreshLatestReadings() {
-    latestModel_->Clear();
-    const int count = edNumLatest_->value();
-    if (count > 0) latestModel_->SetRows(ReadLatestReadings(w_.trReadings, w_.RecordSiteId(), count));
-    if (w_.IsCurrent(w_.realTimePage.get())) w_.realTimePage->LatestReadingsChanged();
+    ShowFailure();
 }
 
 void TReadingsPage::ShowRunState(bool running) {
     SetTrText(btnStartReading_, running ? N_("Stop SQM Readings") : N_("Start SQM Readings"));
-    // The configuration cannot change while readings run: the fields say
-    // so by refusing keys ("Edit data" explains why).
-    for (const auto& [field, editor] : w_.editors)
-        if (field != "SIT_CODE" && !qobject_cast<QLabel*>(editor)) w_.binder.SetReadOnly(editor, running);
-    w_.binder.SetReadOnly(method_, running);
+    if (binder_) binder_->SetReadOnly(method_, running);
     lblWindowStart_->setText(QStringLiteral("--:--"));
     lblWindowStop_->setText(QStringLiteral("--:--"));
 }

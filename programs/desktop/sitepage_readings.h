@@ -14,20 +14,21 @@ class QPushButton;
 class QSpinBox;
 class QTableView;
 class TSemaforo;
-class TSiteFormPrivate;
 
 class TReadingsPage : public TSitePage {
 public:
-    explicit TReadingsPage(TSiteFormPrivate& w);
+    explicit TReadingsPage(ISitePageContext& context);
     QWidget* Tab() const override { return tab_; }
     void Bind(TFieldBinder& binder) override;
     void ShowSite(const TSiteRow& site, double utc) override;
     void SaveSettings(QSettings& ini) const override;
     void RestoreSettings(QSettings& ini) override;
+    void ShowReading(const TSQM* station) override;
 
     QButtonGroup* Method() const { return method_; }
     TSemaforo* Light() const { return light_; }
-    const std::vector<TReadingRow>& LatestRows() const;
+    // How many latest readings the page lists.
+    int LatestCount() const;
 
     void StartOrStop();
     void ReadNow();
@@ -35,15 +36,17 @@ public:
     void MethodChosen();
     // Only the groups the record's method uses.
     void ShowMethodGroups();
-    void ShowLatestReading();
-    void RefreshLatestReadings();
     // Why the last due reading failed stays in sight until a reading is stored.
     void ReadingFailed(const std::string& why);
     void ReadingStored();
+    // The button's caption and the method's choice; the window sets its editors.
     void ShowRunState(bool running);
 
 private:
-    TSiteFormPrivate& w_;
+    void ShowFailure();
+
+    ISitePageContext& ctx_;
+    TFieldBinder* binder_ = nullptr;
     QWidget* page_ = nullptr;
     QWidget* tab_ = nullptr;
     QButtonGroup* method_ = nullptr;

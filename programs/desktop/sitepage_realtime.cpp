@@ -14,8 +14,8 @@
 #include "core/station/i18n.h"
 #include "core/site/localquery.h"
 #include "core/site/readingwindow.h"
-#include "programs/desktop/siteform_p.h"
-#include "programs/desktop/sitepage_readings.h"
+#include "core/site/acquisition.h"
+#include "gui/dialogs.h"
 #include "core/station/sqm.h"
 #include "gui/flowlayout.h"
 #include "gui/translatable.h"
@@ -26,8 +26,8 @@ QString T(const char* s) { return QString::fromStdString(Tr(s)); }
 
 }  // namespace
 
-TRealTimePage::TRealTimePage(TSiteFormPrivate& w) : w_(w) {
-    TSiteForm* q = w_.q;
+TRealTimePage::TRealTimePage(ISitePageContext& context) : ctx_(context) {
+    QWidget* q = ctx_.Window();
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsGrafico"));
     auto* show = Translatable(new QGroupBox, N_("Show"));
@@ -60,7 +60,7 @@ TRealTimePage::TRealTimePage(TSiteFormPrivate& w) : w_(w) {
 
     auto* save = Translatable(new QPushButton, N_("Save graph"));
     save->setObjectName(QStringLiteral("btnSaveRealTimeChart"));
-    QObject::connect(save, &QPushButton::clicked, q, [this] { w_.SaveChart(chart_); });
+    QObject::connect(save, &QPushButton::clicked, q, [this] { ctx_.SaveChart(chart_); });
 
     // Side by side, or one under the other in a narrow (tiled) window.
     auto* top = new TFlowLayout;
@@ -71,6 +71,9 @@ TRealTimePage::TRealTimePage(TSiteFormPrivate& w) : w_(w) {
     auto* layout = new QVBoxLayout(page_);
     layout->addLayout(top);
     layout->addWidget(chart_, 1);
+    ctx_.Latest().Observe([this] {
+        if (ctx_.IsCurrent(*this)) LatestReadingsChanged();
+    });
 }
 
 void TRealTimePage::Hidden() {
@@ -80,18 +83,18 @@ void TRealTimePage::Hidden() {
 
 void TRealTimePage::ReopenCurrentNight() {
     double reference = 0;
-    const TSQM* station = w_.acq.Station();
+    const TSQM* station = ctx_.Acquisition().Station();
     // A station that has not read yet (a connection test made it) has no time to offer.
     if (station && station->DateTime != 0) {
         reference = station->DateTime;
     } else {
         // With the time as it stands: a synchronisation asked now comes back later.
-        w_.acq.SyncInternetTime(true);
-        reference = w_.acq.NowUtc();
+        ctx_.Acquisition().SyncInternetTime(true);
+        reference = ctx_.Acquisition().NowUtc();
     }
     const double night = NightDateOf(reference);
     open_ = false;
-    rows_ = ReadNightReadings(w_.trReadings, w_.RecordSiteId(), night);
+    rows_ = ReadNightReadings(ctx_.Readings(), ctx_.SiteId(), night);
     night_ = night;
     open_ = true;
     chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night, UserFormatSettings())));
@@ -100,14 +103,14 @@ void TRealTimePage::ReopenCurrentNight() {
 void TRealTimePage::Plot() {
     plotted_ = true;
     if (show_->checkedId() == 0)
-        PlotReadings(chart_, rows_, false, chart_->Title(), NightWindow(night_), w_.SitePosition());
+        PlotReadings(chart_, rows_, false, chart_->Title(), NightWindow(night_), ctx_.Position());
     else
-        PlotReadings(chart_, w_.readingsPage->LatestRows(), false, QString::fromStdString(RecentReadingsTitle()),
-                     std::nullopt, w_.SitePosition());
+        PlotReadings(chart_, ctx_.Latest().Rows(), false, QString::fromStdString(RecentReadingsTitle()),
+                     std::nullopt, ctx_.Position());
 }
 
 void TRealTimePage::ShowChosenGraph() {
-    dialogs::Guarded(w_.q, [this] {
+    dialogs::Guarded(ctx_.Window(), [this] {
         if (show_->checkedId() == 0) ReopenCurrentNight();
         Plot();
     });
@@ -118,9 +121,10 @@ void TRealTimePage::LatestReadingsChanged() {
     Plot();
 }
 
-void TRealTimePage::ShowLatestReading(const QString& utcTime, const QString& value) {
-    lblGraphValue_->setText(value);
-    lblGraphTime_->setText(utcTime);
+void TRealTimePage::ShowReading(const TSQM* station) {
+    const TLatestReadingTexts texts = LatestReadingTexts(station);
+    lblGraphValue_->setText(texts.Value);
+    lblGraphTime_->setText(texts.Time);
 }
 
 void TRealTimePage::Retranslate() {

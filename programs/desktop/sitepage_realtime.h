@@ -8,11 +8,10 @@
 #include "programs/desktop/sitepage.h"
 
 class QButtonGroup;
-class TSiteFormPrivate;
 
 class TRealTimePage : public TSitePage {
 public:
-    explicit TRealTimePage(TSiteFormPrivate& w);
+    explicit TRealTimePage(ISitePageContext& context);
     QWidget* Tab() const override { return page_; }
     void Shown() override { ShowChosenGraph(); }
     // Leaving the page closes the night.
@@ -24,15 +23,15 @@ public:
     TReadingChart* Chart() const { return chart_; }
     // "Show": the current night (read again) or the latest readings.
     void ShowChosenGraph();
-    // The latest readings were read again.
-    void LatestReadingsChanged();
-    void ShowLatestReading(const QString& utcTime, const QString& value);
+    void ShowReading(const TSQM* station) override;
 
 private:
     void ReopenCurrentNight();
     void Plot();
+    // The latest readings were read again.
+    void LatestReadingsChanged();
 
-    TSiteFormPrivate& w_;
+    ISitePageContext& ctx_;
     QWidget* page_ = nullptr;
     QButtonGroup* show_ = nullptr;
     QLabel* lblGraphTime_ = nullptr;

@@ -12,17 +12,20 @@
 #include "core/station/i18n.h"
 #include "core/site/siteactions.h"
 #include "gui/flowlayout.h"
-#include "programs/desktop/siteform_p.h"
+#include "core/site/acquisition.h"
+#include "core/station/dataset.h"
+#include "gui/dialogs.h"
+#include "gui/fieldbinding.h"
+#include "programs/desktop/meterfinddialog.h"
 #include "core/station/sqm.h"
 #include "gui/translatable.h"
 
-TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
-    auto& editors = w_.editors;
+TSiteInfoPage::TSiteInfoPage(ISitePageContext& context) : ctx_(context) {
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsSite"));
     auto* form = new QFormLayout;
     auto add = [&](const char* caption, const char* field, QWidget* e, const char* note = nullptr) {
-        editors[field] = e;
+        ctx_.AddEditor(field, e);
         if (note) {
             auto* row = new QHBoxLayout;
             row->addWidget(e);
@@ -38,9 +41,9 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
     add(N_("Name"), "SIT_NAME", SitePageEdit("edName"));
     auto* findMeter = Translatable(new QPushButton, N_("Find..."));
     findMeter->setObjectName(QStringLiteral("btnFindMeter"));
-    QObject::connect(findMeter, &QPushButton::clicked, w_.q, [this] { FindMeter(); });
+    QObject::connect(findMeter, &QPushButton::clicked, ctx_.Window(), [this] { FindMeter(); });
     auto* host = SitePageEdit("edHost");
-    editors["SIT_SQMHOST"] = host;
+    ctx_.AddEditor("SIT_SQMHOST", host);
     auto* hostRow = new QHBoxLayout;
     hostRow->addWidget(host, 1);
     hostRow->addWidget(findMeter);
@@ -55,7 +58,7 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
     add(N_("Connection timeout (seconds)"), "SIT_TIMEOUT", SitePageEdit("edTimeout", 60));
     auto* autostart = Translatable(new QCheckBox, N_("Start automatically at software startup"));
     autostart->setObjectName(QStringLiteral("cbAutostart"));
-    editors["SIT_AUTOSTART"] = autostart;
+    ctx_.AddEditor("SIT_AUTOSTART", autostart);
     form->addRow(QString(), autostart);
 
     auto* info = Translatable(new QGroupBox, N_("SQM-LE Informations"));
@@ -69,12 +72,12 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
         auto* value = SitePageValue(field);
         value->setFrameShape(QFrame::StyledPanel);
         value->setStyleSheet(QStringLiteral("font-weight: bold"));
-        editors[field] = value;
+        ctx_.AddEditor(field, value);
         infoForm->addRow(TrLabel(caption), value);
     }
     auto* check = Translatable(new QPushButton, N_("Check connection"));
     check->setObjectName(QStringLiteral("btnTestSQM"));
-    QObject::connect(check, &QPushButton::clicked, w_.q, [this] { CheckConnection(); });
+    QObject::connect(check, &QPushButton::clicked, ctx_.Window(), [this] { CheckConnection(); });
     infoForm->addRow(check);
 
     // The meter's identity beside the fields, or under them in a narrow window.
@@ -90,7 +93,7 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
 
 void TSiteInfoPage::Bind(TFieldBinder& binder) {
     using K = TFieldBinder::Kind;
-    auto edit = [this](const char* field) { return static_cast<QLineEdit*>(w_.editors.at(field)); };
+    auto edit = [this](const char* field) { return static_cast<QLineEdit*>(ctx_.Editor(field)); };
     binder.BindLineEdit(edit("SIT_NAME"), "SIT_NAME", K::Text, {.MaxLength = 255});
     binder.BindLineEdit(edit("SIT_SQMHOST"), "SIT_SQMHOST", K::Text, {.MaxLength = 100});
     binder.BindLineEdit(edit("SIT_SQMPORT"), "SIT_SQMPORT", K::Integer);
@@ -100,47 +103,47 @@ void TSiteInfoPage::Bind(TFieldBinder& binder) {
     binder.BindLineEdit(edit("SIT_TIMEZONE"), "SIT_TIMEZONE", K::Integer);
     binder.BindLineEdit(edit("SIT_OFFSET"), "SIT_OFFSET", K::Double, {.Decimals = 2});
     binder.BindLineEdit(edit("SIT_TIMEOUT"), "SIT_TIMEOUT", K::Integer);
-    binder.BindCheckBox(static_cast<QCheckBox*>(w_.editors.at("SIT_AUTOSTART")), "SIT_AUTOSTART");
+    binder.BindCheckBox(static_cast<QCheckBox*>(ctx_.Editor("SIT_AUTOSTART")), "SIT_AUTOSTART");
     for (const char* f : {"SIT_SQMPROT", "SIT_SQMMODEL", "SIT_SQMFEATURE", "SIT_SQMSERIAL"})
-        binder.BindLabel(static_cast<QLabel*>(w_.editors.at(f)), f, K::Integer);
+        binder.BindLabel(static_cast<QLabel*>(ctx_.Editor(f)), f, K::Integer);
 }
 
 void TSiteInfoPage::CheckConnection() {
     if (checking_) return;  // the one under way answers first
-    dialogs::Guarded(w_.q, [this] {
+    dialogs::Guarded(ctx_.Window(), [this] {
         // The meter the station was made for, else the one in the record as edited.
-        const TSQM* station = w_.acq.Station();
-        const TSiteRow site = TSiteActions::RowOf(w_.tbSite);
+        const TSQM* station = ctx_.Acquisition().Station();
+        const TSiteRow site = TSiteActions::RowOf(ctx_.Site());
         const std::string host = station ? station->Client->Host : site.Host;
         const int port = station ? station->Client->Port : site.Port;
         checking_ = true;
-        TSiteActions::AskMeterIdentity(&w_.jobs, w_.common.meters, host, port, site.TimeoutSeconds,
+        TSiteActions::AskMeterIdentity(&ctx_.Jobs(), ctx_.Common().meters, host, port, site.TimeoutSeconds,
                                        [this](const TSiteActions::TMeterAnswer& answer) { MeterAnswered(answer); });
     });
 }
 
 void TSiteInfoPage::MeterAnswered(const TSiteActions::TMeterAnswer& answer) {
     checking_ = false;
-    dialogs::Guarded(w_.q, [&] {
+    dialogs::Guarded(ctx_.Window(), [&] {
         if (!answer.Identity) {
-            w_.prompt.Error(Tr("SQM-LE not found") + (answer.Failure.empty() ? "" : "\n" + answer.Failure));
+            ctx_.Prompt().Error(Tr("SQM-LE not found") + (answer.Failure.empty() ? "" : "\n" + answer.Failure));
             return;
         }
-        if (TSQM* station = w_.acq.Station()) station->SetInfo(*answer.Identity);
+        if (TSQM* station = ctx_.Acquisition().Station()) station->SetInfo(*answer.Identity);
         // Saved by the button bar, which shows a refusal of the save itself.
         const TSiteActions::TMeterCheck check =
-            TSiteActions::KeepMeterIdentity(w_.tbSite, *answer.Identity, [this] { return w_.frame->Save(); });
-        if (check.Stored) w_.prompt.Inform(Tr("SQM-LE correctly found"));
+            TSiteActions::KeepMeterIdentity(ctx_.Site(), *answer.Identity, [this] { return ctx_.SaveSite(); });
+        if (check.Stored) ctx_.Prompt().Inform(Tr("SQM-LE correctly found"));
     });
 }
 
 void TSiteInfoPage::FindMeter() {
-    dialogs::Guarded(w_.q, [this] {
-        if (w_.acq.Running()) w_.tbSite.Edit();  // refused, with its box, before any search
-        TMeterFindDialog dialog(w_.finderOptions, w_.common.workers, w_.q);
+    dialogs::Guarded(ctx_.Window(), [this] {
+        if (ctx_.Acquisition().Running()) ctx_.Site().Edit();  // refused, with its box, before any search
+        TMeterFindDialog dialog(ctx_.FinderOptions(), ctx_.Common().workers, ctx_.Window());
         if (dialog.exec() != QDialog::Accepted) return;
         // Through the bound record, as if typed: saved or cancelled with the other edits.
-        w_.tbSite.SetField("SIT_SQMHOST", dialog.Host().toStdString());
-        w_.tbSite.SetField("SIT_SQMPORT", int64_t{dialog.Port()});
+        ctx_.Site().SetField("SIT_SQMHOST", dialog.Host().toStdString());
+        ctx_.Site().SetField("SIT_SQMPORT", int64_t{dialog.Port()});
     });
 }

@@ -5,24 +5,23 @@
 #include "programs/desktop/sitepage.h"
 
 class QPushButton;
-class TSiteFormPrivate;
 
 class TSiteInfoPage : public TSitePage {
 public:
-    explicit TSiteInfoPage(TSiteFormPrivate& w);
+    explicit TSiteInfoPage(ISitePageContext& context);
     QWidget* Tab() const override { return tab_; }
     void Bind(TFieldBinder& binder) override;
 
     // Asks the meter who it is, off the window's thread, and stores its
     // identity with the site once it answers.
     void CheckConnection();
-    bool Checking() const { return checking_; }
+    bool Working() const override { return checking_; }
     // "Find...": a meter on the network, its address put in the record as if typed.
     void FindMeter();
 
 private:
     void MeterAnswered(const TSiteActions::TMeterAnswer& answer);
-    TSiteFormPrivate& w_;
+    ISitePageContext& ctx_;
     bool checking_ = false;
     QWidget* page_ = nullptr;
     QWidget* tab_ = nullptr;

@@ -87,6 +87,10 @@ class LayerCheck(unittest.TestCase):
                                              'nothing outside tools/ may link a development tool'),
             'an unknown top folder': ('extras/helper.cpp', '#include "core/site/acquisition.h"\n',
                                       'extras/: a folder the layer table does not know'),
+            'a circle in one folder': ('gui/other.h', '#include "gui/dialogs.h"\n',
+                                       'gui/dialogs: a circle of includes: gui/dialogs -> gui/other -> gui/dialogs'),
+            'a circle through a private header': ('gui/other.cpp', '#include "gui/dialogs_p.h"\n',
+                                                  'a circle of includes: gui/dialogs -> gui/other -> gui/dialogs'),
             'an unknown layer folder': ('core/weather/rain.h', '#pragma once\n',
                                         'core/weather/: a folder the layer table does not know'),
         }

@@ -3,7 +3,9 @@
 names a header without its layer or through "..", when a CMake target links
 one of a layer above or beside its own, or when the tree holds a folder this
 table does not know. With each folder allowed only the ones strictly below
-it, no cycle between folders can form.
+it, no cycle between folders can form; within a folder, no two files may
+include each other through any path (a header and its source, and a
+private header "x_p.h", count as one file "x").
 
 The layers, bottom up; a file may include its own folder and the ones below.
 Development tools sit apart: they may use the core, nothing uses them.
@@ -184,8 +186,59 @@ def check_links(root):
     return problems
 
 
+def unit_of(rel):
+    """A header, its source and its private header are one unit."""
+    stem = os.path.splitext(rel)[0]
+    return stem[:-2] if stem.endswith('_p') else stem
+
+
+def check_circles(root):
+    """Units of one folder that reach each other through their includes."""
+    edges = {}
+    for top in [name for name, _ in LAYERS] + [TOOLS]:
+        for dirpath, _, files in os.walk(os.path.join(root, top)):
+            for f in files:
+                if not f.endswith(SOURCE):
+                    continue
+                rel = os.path.relpath(os.path.join(dirpath, f), root).replace(os.sep, '/')
+                with open(os.path.join(dirpath, f), encoding='utf-8', errors='replace') as fh:
+                    names = INCLUDE.findall(fh.read())
+                mine = unit_of(rel)
+                folder = os.path.dirname(rel)
+                for name in names:
+                    name = os.path.normpath(name).replace(os.sep, '/')
+                    if os.path.dirname(name) == folder and unit_of(name) != mine:
+                        edges.setdefault(mine, set()).add(unit_of(name))
+    problems = []
+    reported = set()
+    for start in sorted(edges):
+        path = circle_from(start, edges)
+        if path and frozenset(path) not in reported:
+            reported.add(frozenset(path))
+            problems.append(f'{start}: a circle of includes: ' + ' -> '.join(path + [start]))
+    return problems
+
+
+def circle_from(start, edges):
+    """The shortest path of units from start back to itself, or None."""
+    seen = {start: None}
+    queue = [start]
+    while queue:
+        unit = queue.pop(0)
+        for nxt in sorted(edges.get(unit, ())):
+            if nxt == start:
+                path = [unit]
+                while seen[path[-1]] is not None:
+                    path.append(seen[path[-1]])
+                return path[::-1]
+            if nxt not in seen:
+                seen[nxt] = unit
+                queue.append(nxt)
+    return None
+
+
 def check(root):
-    return unknown_folders(root) + check_includes(root) + check_links(root)
+    return unknown_folders(root) + check_includes(root) + check_links(root) + check_circles(root)
 
 
 def main():

@@ -60,6 +60,29 @@ const char* const kUsage =
     "installed under a prefix beside share/kalosqm/ it is $XDG_DATA_HOME/kalosqm\n"
     "(~/.local/share/kalosqm), made from the delivered database at the first start.\n";
 
+// SIGTERM, SIGINT or SIGHUP, looked for every 200 ms: the program ends as a
+// quit without questions once what is under way allows.
+void PollForQuit(QTimer& quitPoll, TMainForm& mainForm, TSiteCommons& common) {
+    QObject::connect(&quitPoll, &QTimer::timeout, [&mainForm, &common] {
+        if (!QuitRequested()) return;
+        // Pauses end at once, so a pass over the waiting readings ends after
+        // its reading under way and a busy window's work is soon over.
+        InterruptGuiWaits();
+        common.workers.Stop();
+        // An open box or dialog is closed first (a question takes its safe
+        // answer, No) and its caller goes on; the run ends at a later poll.
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+            return;
+        }
+        // A window's conversation under way ends first, so that its reading
+        // is stored; each ends within its timeout. Try again at the next poll.
+        if (mainForm.SiteWindowBusy()) return;
+        mainForm.ShutdownWithoutQuestions();
+    });
+    quitPoll.start(200);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,24 +138,7 @@ int main(int argc, char** argv) {
     mainForm->show();
 
     QTimer quitPoll;
-    QObject::connect(&quitPoll, &QTimer::timeout, [mainForm, &common] {
-        if (!QuitRequested()) return;
-        // Pauses end at once, so a pass over the waiting readings ends after
-        // its reading under way and a busy window's work is soon over.
-        InterruptGuiWaits();
-        common.workers.Stop();
-        // An open box or dialog is closed first (a question takes its safe
-        // answer, No) and its caller goes on; the run ends at a later poll.
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->close();
-            return;
-        }
-        // A window's conversation under way ends first, so that its reading
-        // is stored; each ends within its timeout. Try again at the next poll.
-        if (mainForm->SiteWindowBusy()) return;
-        mainForm->ShutdownWithoutQuestions();
-    });
-    quitPoll.start(200);
+    PollForQuit(quitPoll, *mainForm, common);
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
 
     int rc = 0;

@@ -41,10 +41,20 @@ using Col = TReadingTableModel::Column;
 }  // namespace
 
 TReadingsPage::TReadingsPage(ISitePageContext& context) : ctx_(context) {
-    QWidget* q = ctx_.Window();
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsReadings"));
+    // The settings beside the controls, or above them in a narrow (tiled) window.
+    auto* top = new TFlowLayout;
+    top->addWidget(BuildSettings());
+    top->addWidget(BuildAcquisition());
+    auto* layout = new QVBoxLayout(page_);
+    layout->addLayout(top);
+    layout->addWidget(BuildLatestList(), 1);
+    tab_ = SitePageScrolled(page_);
+}
 
+// The method, its interval and times, and the daylight readings.
+QWidget* TReadingsPage::BuildSettings() {
     auto* method = Translatable(new QGroupBox, N_("Acquisition method"));
     method->setObjectName(QStringLiteral("DBRadioGroup1"));
     auto* methodLayout = new QVBoxLayout(method);
@@ -99,7 +109,15 @@ TReadingsPage::TReadingsPage(ISitePageContext& context) : ctx_(context) {
     left->addWidget(gbReadingTime_);
     left->addWidget(gbDaylight_);
     left->addStretch();
+    auto* settings = new QWidget;
+    left->setContentsMargins(0, 0, 0, 0);
+    settings->setLayout(left);
+    return settings;
+}
 
+// Start / Read now with the light, the latest reading and the last failure.
+QWidget* TReadingsPage::BuildAcquisition() {
+    QWidget* q = ctx_.Window();
     btnStartReading_ = Translatable(new QPushButton, N_("Start SQM Readings"));
     btnStartReading_->setObjectName(QStringLiteral("btnStartReading"));
     btnStartReading_->setMinimumHeight(34);
@@ -150,19 +168,15 @@ TReadingsPage::TReadingsPage(ISitePageContext& context) : ctx_(context) {
     lblLastFailure_->hide();
     right->addWidget(lblLastFailure_);
     right->addStretch();
-
-    // The settings beside the controls, or above them in a narrow (tiled) window.
-    auto* settings = new QWidget;
-    left->setContentsMargins(0, 0, 0, 0);
-    settings->setLayout(left);
     auto* acquisition = new QWidget;
     acquisition->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     right->setContentsMargins(0, 0, 0, 0);
     acquisition->setLayout(right);
-    auto* top = new TFlowLayout;
-    top->addWidget(settings);
-    top->addWidget(acquisition);
+    return acquisition;
+}
 
+QWidget* TReadingsPage::BuildLatestList() {
+    QWidget* q = ctx_.Window();
     auto* recent = Translatable(new QGroupBox, N_("Latest recorded readings"));
     recent->setObjectName(QStringLiteral("gbLatestReadings"));
     auto* recentLayout = new QVBoxLayout(recent);
@@ -186,11 +200,7 @@ TReadingsPage::TReadingsPage(ISitePageContext& context) : ctx_(context) {
         dialogs::Guarded(ctx_.Window(), [this] { ctx_.Latest().Refresh(); });
     });
     ctx_.Latest().Observe([this] { latestModel_->SetRows(ctx_.Latest().Rows()); });
-
-    auto* layout = new QVBoxLayout(page_);
-    layout->addLayout(top);
-    layout->addWidget(recent, 1);
-    tab_ = SitePageScrolled(page_);
+    return recent;
 }
 
 void TReadingsPage::Bind(TFieldBinder& binder) {

@@ -43,6 +43,9 @@ public:
     void ShowRunState(bool running);
 
 private:
+    QWidget* BuildSettings();
+    QWidget* BuildAcquisition();
+    QWidget* BuildLatestList();
     void ShowFailure();
 
     ISitePageContext& ctx_;

@@ -365,107 +365,123 @@ THttpResponse TStationWeb::Route(const THttpRequest& r) {
 
     if (path == "/" || path == "/index.html") {
         AllowOnly(r, {});
-        const TWebStation st = Station();
-        std::vector<std::string> charts;
-        for (const TWebSite& s : st.Sites) charts.push_back(TonightChart(s, tonight));
-        return Typed("text/html; charset=utf-8", OverviewPage(st, charts, tonight));
+        return Overview(tonight);
     }
     if (path == "/metrics") {
         AllowOnly(r, {});
-        const TWebStation st = Station();
-        // The last complete night of each site, kept once made.
-        std::vector<std::pair<int, TNightSummary>> lastNights;
-        for (const TWebSite& s : st.Sites)
-            if (const double night = LastEndedNight(Db(), s.Row.Id, st.NowUtc); night > 0)
-                lastNights.push_back({s.Row.Id, SummariseNight(Db(), s.Row.Id, night)});
-        return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(st) + NightMetricsText(st, lastNights));
+        return Metrics();
     }
-    if (std::regex_match(path, m, apiNights)) {
-        const int id = SiteIdOf(m[1]);
-        AllowOnly(r, {"from", "to"});
-        LoadOneSite(Db(), id, activity_.Snapshot());
-        // Without dates: the last 30 nights.
-        double from = tonight - 29, to = tonight;
-        if (r.Query.count("from") != r.Query.count("to")) throw TBadRequest("from and to go together");
-        if (r.Query.count("from")) {
-            const auto a = ParseIsoDate(r.Query.at("from")), b = ParseIsoDate(r.Query.at("to"));
-            if (!a || !b) throw TBadRequest("from and to want a date YYYY-MM-DD");
-            if (*b < *a) throw TBadRequest("to comes before from");
-            if (*b - *a > 366 * 100) throw TBadRequest("at most a hundred years of nights at once");
-            from = *a;
-            to = *b;
-        }
-        return Typed("application/json", NightsJson(NightSummaries(Db(), id, from, to)));
-    }
+    if (std::regex_match(path, m, apiNights)) return NightsOf(r, SiteIdOf(m[1]), tonight);
     if (path == "/api/v1/sites") {
         AllowOnly(r, {});
         return Typed("application/json", SitesJson(Station()));
     }
     if (std::regex_match(path, m, apiSite)) {
         const int id = SiteIdOf(m[1]);
-        if (m[2] == "readings") {
-            SelectionParam(r, tonight, {"limit", "after"});  // refused before anything is read
-            return Readings(r, LoadOneSite(Db(), id, activity_.Snapshot()).Row, tonight);
-        }
-        const TQueryWindow w = QueryWindowOf(SelectionParam(r, tonight));
-        if (w.Stop - w.Start > kStatisticsDays)
-            throw TBadRequest("the statistics cover at most " + std::to_string(static_cast<int>(kStatisticsDays)) +
-                              " days: ask for a shorter interval");
-        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
-        return Typed("application/json", StatsJson(s.Row, w, ReadStatistics(Db(), id, w)));
+        if (m[2] != "readings") return Statistics(r, id, tonight);
+        SelectionParam(r, tonight, {"limit", "after"});  // refused before anything is read
+        return Readings(r, LoadOneSite(Db(), id, activity_.Snapshot()).Row, tonight);
     }
     if (std::regex_match(path, m, nightFile)) {
         const int id = SiteIdOf(m[1]);
         AllowOnly(r, {});
-        const auto night = ParseIsoDate(m[2]);
-        if (!night) throw TBadRequest("not a date: " + m[2].str());
-        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
-        if (m[3] == "dat") {
-            // The path is made from the site's row and the date, never from the request's text.
-            const std::string file = NightFilePath(s.Row.Name, *night + 0.75);
-            auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
-            if (!std::filesystem::is_regular_file(file) || !*in) throw TNotFound("no night file of that night");
-            THttpResponse out;
-            out.Stream = [in]() {  // read as it is sent
-                std::string piece(64 * 1024, '\0');
-                in->read(piece.data(), static_cast<std::streamsize>(piece.size()));
-                piece.resize(static_cast<size_t>(in->gcount()));
-                return piece;
-            };
-            return out;
-        }
-        const TNightPlotData data = LoadNightPlotData(Db(), id, *night);
-        if (data.Readings.empty()) throw TNotFound("no readings in that night");
-        return Typed("image/png", PlotBytes(TPlotFormat::Png, QSize(1200, 700),
-                                            [&](QPainter& p, QSize size) { RenderNightPlot(data, p, size); }));
+        return NightOf(id, m[2], m[3]);
     }
-    if (std::regex_match(path, m, site)) {
-        const int id = SiteIdOf(m[1]);
-        AllowOnly(r, {"night"});
-        const double night = NightParam(r, tonight);
-        TSiteNightView v;
-        const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
-        v.Site = &s;
-        v.NightDate = night;
-        v.Tonight = tonight;
-        v.NowUtc = NowUtc();
-        {
-            fb::Transaction tr(Db());
-            tr.Start();
-            v.Night = RunQueryWithStatistics(tr, id, QueryWindowOf(NightSelection(night, TSortOrder::Ascending)),
-                                             TSortOrder::Ascending);
-            tr.Commit();
-        }
-        v.NightChart = NightSvg(LoadNightPlotData(Db(), id, night));
-        v.HourglassChart = HourglassSvg(LoadHourglassData(Db(), id, night - (kHourglassNights - 1), night));
-        v.NightFile = std::filesystem::is_regular_file(NightFilePath(s.Row.Name, night + 0.75));
-        // Every clear night the site has (kept once made), the last 30 in the table.
-        const std::vector<TNightSummary> all = NightSummaries(Db(), id, night - 366 * 50, night);
-        v.Nights.assign(all.end() - std::min<size_t>(all.size(), 30), all.end());
-        v.NightsChart = InlineSvg(PlotBytes(TPlotFormat::Svg, kChartSize, [&](QPainter& p, QSize size) {
-            RenderNightsChart(all, FitTrend(all), p, size, NightsChartTexts());
-        }));
-        return Typed("text/html; charset=utf-8", SitePage(v));
-    }
+    if (std::regex_match(path, m, site)) return SitePageOf(r, SiteIdOf(m[1]), tonight);
     return TextResponse(404, "no such page: " + Printable(path));
+}
+
+THttpResponse TStationWeb::Overview(double tonight) {
+    const TWebStation st = Station();
+    std::vector<std::string> charts;
+    for (const TWebSite& s : st.Sites) charts.push_back(TonightChart(s, tonight));
+    return Typed("text/html; charset=utf-8", OverviewPage(st, charts, tonight));
+}
+
+THttpResponse TStationWeb::Metrics() {
+    const TWebStation st = Station();
+    // The last complete night of each site, kept once made.
+    std::vector<std::pair<int, TNightSummary>> lastNights;
+    for (const TWebSite& s : st.Sites)
+        if (const double night = LastEndedNight(Db(), s.Row.Id, st.NowUtc); night > 0)
+            lastNights.push_back({s.Row.Id, SummariseNight(Db(), s.Row.Id, night)});
+    return Typed("text/plain; version=0.0.4; charset=utf-8", MetricsText(st) + NightMetricsText(st, lastNights));
+}
+
+THttpResponse TStationWeb::NightsOf(const THttpRequest& r, int id, double tonight) {
+    AllowOnly(r, {"from", "to"});
+    LoadOneSite(Db(), id, activity_.Snapshot());
+    // Without dates: the last 30 nights.
+    double from = tonight - 29, to = tonight;
+    if (r.Query.count("from") != r.Query.count("to")) throw TBadRequest("from and to go together");
+    if (r.Query.count("from")) {
+        const auto a = ParseIsoDate(r.Query.at("from")), b = ParseIsoDate(r.Query.at("to"));
+        if (!a || !b) throw TBadRequest("from and to want a date YYYY-MM-DD");
+        if (*b < *a) throw TBadRequest("to comes before from");
+        if (*b - *a > 366 * 100) throw TBadRequest("at most a hundred years of nights at once");
+        from = *a;
+        to = *b;
+    }
+    return Typed("application/json", NightsJson(NightSummaries(Db(), id, from, to)));
+}
+
+THttpResponse TStationWeb::Statistics(const THttpRequest& r, int id, double tonight) {
+    const TQueryWindow w = QueryWindowOf(SelectionParam(r, tonight));
+    if (w.Stop - w.Start > kStatisticsDays)
+        throw TBadRequest("the statistics cover at most " + std::to_string(static_cast<int>(kStatisticsDays)) +
+                          " days: ask for a shorter interval");
+    const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
+    return Typed("application/json", StatsJson(s.Row, w, ReadStatistics(Db(), id, w)));
+}
+
+THttpResponse TStationWeb::NightOf(int id, const std::string& date, const std::string& kind) {
+    const auto night = ParseIsoDate(date);
+    if (!night) throw TBadRequest("not a date: " + date);
+    const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
+    if (kind == "dat") {
+        // The path is made from the site's row and the date, never from the request's text.
+        const std::string file = NightFilePath(s.Row.Name, *night + 0.75);
+        auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
+        if (!std::filesystem::is_regular_file(file) || !*in) throw TNotFound("no night file of that night");
+        THttpResponse out;
+        out.Stream = [in]() {  // read as it is sent
+            std::string piece(64 * 1024, '\0');
+            in->read(piece.data(), static_cast<std::streamsize>(piece.size()));
+            piece.resize(static_cast<size_t>(in->gcount()));
+            return piece;
+        };
+        return out;
+    }
+    const TNightPlotData data = LoadNightPlotData(Db(), id, *night);
+    if (data.Readings.empty()) throw TNotFound("no readings in that night");
+    return Typed("image/png", PlotBytes(TPlotFormat::Png, QSize(1200, 700),
+                                        [&](QPainter& p, QSize size) { RenderNightPlot(data, p, size); }));
+}
+
+THttpResponse TStationWeb::SitePageOf(const THttpRequest& r, int id, double tonight) {
+    AllowOnly(r, {"night"});
+    const double night = NightParam(r, tonight);
+    TSiteNightView v;
+    const TWebSite s = LoadOneSite(Db(), id, activity_.Snapshot());
+    v.Site = &s;
+    v.NightDate = night;
+    v.Tonight = tonight;
+    v.NowUtc = NowUtc();
+    {
+        fb::Transaction tr(Db());
+        tr.Start();
+        v.Night = RunQueryWithStatistics(tr, id, QueryWindowOf(NightSelection(night, TSortOrder::Ascending)),
+                                         TSortOrder::Ascending);
+        tr.Commit();
+    }
+    v.NightChart = NightSvg(LoadNightPlotData(Db(), id, night));
+    v.HourglassChart = HourglassSvg(LoadHourglassData(Db(), id, night - (kHourglassNights - 1), night));
+    v.NightFile = std::filesystem::is_regular_file(NightFilePath(s.Row.Name, night + 0.75));
+    // Every clear night the site has (kept once made), the last 30 in the table.
+    const std::vector<TNightSummary> all = NightSummaries(Db(), id, night - 366 * 50, night);
+    v.Nights.assign(all.end() - std::min<size_t>(all.size(), 30), all.end());
+    v.NightsChart = InlineSvg(PlotBytes(TPlotFormat::Svg, kChartSize, [&](QPainter& p, QSize size) {
+        RenderNightsChart(all, FitTrend(all), p, size, NightsChartTexts());
+    }));
+    return Typed("text/html; charset=utf-8", SitePage(v));
 }

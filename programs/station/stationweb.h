@@ -37,6 +37,13 @@ private:
     // What is known while the database is free: the sites last read, the activity now.
     TWebStation KnownStation() const;
     THttpResponse Route(const THttpRequest& request);
+    // The answers Route picks; id is the site's, tonight the night under way.
+    THttpResponse Overview(double tonight);
+    THttpResponse Metrics();
+    THttpResponse NightsOf(const THttpRequest& request, int id, double tonight);
+    THttpResponse Statistics(const THttpRequest& request, int id, double tonight);
+    THttpResponse NightOf(int id, const std::string& date, const std::string& kind);
+    THttpResponse SitePageOf(const THttpRequest& request, int id, double tonight);
     THttpResponse Readings(const THttpRequest& request, const TSiteRow& site, double tonight);
     // Rows of a page as it is written: each piece on its own short
     // transaction, so a slow client holds up no other request.

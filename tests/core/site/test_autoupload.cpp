@@ -6,6 +6,7 @@
 #include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
 #include "core/site/site_test_support.h"
+#include "core/site/waitingupload.h"
 
 using namespace sitetest;
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "core/site/acquisition.h"
+#include "core/site/settingsactions.h"
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
@@ -16,10 +17,14 @@ const char* const TData::kPendingSQL = kPendingReadingsSQL;
 
 TData::TData()
     : trKALO(dbKALO, fb::Isolation::ReadCommitted),
-      tbSettings(trKALO, "select * from SETTINGS where SET_ID=1", "SETTINGS", "SET_ID"),
-      tbNTPServers(trKALO, "select * from NTPSERVERS order by NTP_ORDER", "NTPSERVERS", "NTP_HOST"),
+      tbSettings(trKALO, TSettingsActions::kSelectSettings, "SETTINGS", "SET_ID"),
+      tbNTPServers(trKALO, TSettingsActions::kSelectServers, "NTPSERVERS", "NTP_HOST"),
       pinger_(std::make_unique<TIcmpPinger>()),
-      clock_(std::make_unique<TClockSetter>()) {}
+      clock_(std::make_unique<TClockSetter>()) {
+    // The Settings and NTP Servers windows save through these: the rules every shell keeps.
+    TSettingsActions::WireSettings(tbSettings);
+    TSettingsActions::WireServers(tbNTPServers);
+}
 
 void TData::SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock) {
     if (pinger) pinger_ = std::move(pinger);

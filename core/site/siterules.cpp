@@ -73,7 +73,7 @@ std::string Sentence(const std::string& format, const TFieldRange& range, const 
 
 std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
     // One sentence per kind, so a translation never mixes two languages.
-    return Sentence(range.Whole ? Tr(N_("%s must be a whole number from %g to %g, not %s"))
+    return Sentence(range.Whole ? Tr(N_("%s must be a whole number from %.15g to %.15g, not %s"))
                                 : Tr(N_("%s must be a number from %g to %g, not %s")),
                     range, shown);
 }
@@ -145,7 +145,7 @@ std::string TextRefusal(const TTextField& field, const std::string& text) {
 namespace {
 
 std::string MissingRefusal(const TFieldRange& range) {
-    return Sentence(range.Whole ? Tr(N_("%s is required: a whole number from %g to %g"))
+    return Sentence(range.Whole ? Tr(N_("%s is required: a whole number from %.15g to %.15g"))
                                 : Tr(N_("%s is required: a number from %g to %g")),
                     range, "");
 }

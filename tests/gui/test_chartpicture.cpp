@@ -23,7 +23,7 @@
 #include "core/site/picturefile.h"
 #include "core/station/myutils.h"
 #include "gui/readingviews.h"
-#include "plot/metafile_test_support.h"
+#include "support/metafile_test_support.h"
 #include "support/qtsupport.h"
 
 namespace {

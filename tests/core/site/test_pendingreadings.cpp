@@ -7,7 +7,7 @@
 #include <random>
 
 #include "core/site/acquisition.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "core/site/readingcounts.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 #include "core/site/sitelist.h"
 #include "core/station/sqm.h"
 

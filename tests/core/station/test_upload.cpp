@@ -7,7 +7,7 @@
 #include <locale>
 
 #include "core/station/fbdb.h"
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 #include "core/station/sqm.h"
 #include "tools/sqmle-sim/sqmsim.h"
 #ifdef KALO_HAVE_CORE

@@ -15,7 +15,7 @@
 #include "tools/timeserver/rfc868server.h"
 #include "support/qtsupport.h"
 #include "support/testsupport.h"
-#include "core/station/time_test_support.h"
+#include "support/time_test_support.h"
 
 namespace {
 

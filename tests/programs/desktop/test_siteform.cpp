@@ -287,7 +287,7 @@ TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
     TSiteForm* f = Open(id);
     bool closedInside = true, busyInside = false;
     QString shown;
-    unsetenv("KALOSQM_MESSAGE_LOG");  // a real box, for the user to act behind
+    RealBoxes();  // for the user to act behind
     guitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
         shown = box->text();
         busyInside = f->Busy();
@@ -295,7 +295,7 @@ TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
         box->accept();
     });
     Click(f, "btnReadNow");
-    setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+    LogBoxes();
     EXPECT_TRUE(shown.startsWith(QStringLiteral("Warning, latitude / longitude"))) << shown.toStdString();
     EXPECT_TRUE(busyInside);
     EXPECT_FALSE(closedInside);

@@ -10,6 +10,7 @@
 #include "core/site/settingsactions.h"
 
 #include "core/station/i18n.h"
+#include "core/station/lastresort.h"
 #include "core/station/myutils.h"
 #include "core/station/programlayout.h"
 
@@ -93,6 +94,7 @@ TData::~TData() {
     try {
         DataModuleDestroy();
     } catch (...) {
+        LastResortLine("closing the database");  // a destructor has no caller to tell
     }
 }
 
@@ -157,6 +159,7 @@ bool TData::DataModuleCreate() {
         try {
             dbKALO.Close();
         } catch (...) {
+            LastResortLine("closing the database after a failed start");
         }
         return false;
     };

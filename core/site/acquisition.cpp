@@ -32,8 +32,7 @@ const char* SiteStateName(TSiteState state) {
 }
 
 std::unique_ptr<TSQM> TStationFactory::Create(const TStationParams& p) {
-    return std::make_unique<TSQM>(p.Host, p.Port, p.TimeoutSeconds, p.Database, p.DoReading, p.DoInfo, p.TimeOffset,
-                                  p.Offset, p.SiteId);
+    return std::make_unique<TSQM>(p);
 }
 
 namespace {
@@ -723,7 +722,7 @@ int SendPendingReadings(fb::Database& db, const TPendingReadings& rows, IWait& w
     const int total = static_cast<int>(rows.size());
     int sent = 0, done = 0;
     for (const auto& [readingCode, siteCode] : rows) {
-        TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);
+        TSQM station(TSQMOptions{.Port = 0, .TimeoutSeconds = 1});
         bool loaded = false;
         try {
             loaded = station.LoadReading(&db, readingCode);

@@ -80,7 +80,7 @@ void TWaitingPass::Next() {
         }
         const std::string readingCode = rows_[next_].first, siteCode = rows_[next_].second;
         ++next_;
-        auto station = std::make_shared<TSQM>("", 0, 1, nullptr, false, false, 0, 0, 0);
+        auto station = std::make_shared<TSQM>(TSQMOptions{.Port = 0, .TimeoutSeconds = 1});
         bool loaded = false;
         try {
             loaded = station->LoadReading(&db_, readingCode);

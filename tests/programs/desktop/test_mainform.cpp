@@ -507,7 +507,7 @@ TEST_F(MainFormTest, ANightFileWhoseLinesWaitWhileItsLogCannotSaySoIsShownInTheS
     site.Host = "127.0.0.1";
     site.Port = testsupport::ClosedPort();
     site.TimeoutSeconds = 1;
-    TSQM station(site.Host, site.Port, 1, nullptr, false, false, 0, 0, site.Id);
+    TSQM station(TSQMOptions{.Host = site.Host, .Port = site.Port, .TimeoutSeconds = 1, .SiteId = site.Id});
     station.DateTime = EncodeDateTime(2024, 1, 15, 22, 0, 0);
     station.SQMValue = 21.0;
     TNightFileWriter writer(data.dbKALO);

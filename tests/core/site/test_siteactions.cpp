@@ -91,6 +91,32 @@ protected:
         tr.Commit();
         return id;
     }
+    // Adds a site with fields and updates kept with update, in one
+    // transaction: with no refusal both go through and are taken back;
+    // otherwise both throw it and nothing is written.
+    void AddAndUpdate(const TSiteFields& fields, int kept, const TSiteFields& update, const std::string& refusal) {
+        fb::Transaction tr(db);
+        tr.Start();
+        if (refusal.empty()) {
+            EXPECT_NO_THROW(TSiteActions::AddSite(tr, fields, {}));
+            EXPECT_NO_THROW(TSiteActions::UpdateSite(tr, kept, update));
+            tr.Rollback();
+            return;
+        }
+        try {
+            TSiteActions::AddSite(tr, fields, {});
+            ADD_FAILURE() << "added";
+        } catch (const TSiteRefusal& e) {
+            EXPECT_EQ(e.what(), refusal);
+        }
+        try {
+            TSiteActions::UpdateSite(tr, kept, update);
+            ADD_FAILURE() << "updated";
+        } catch (const TSiteRefusal& e) {
+            EXPECT_EQ(e.what(), refusal);
+        }
+        tr.Commit();
+    }
     int AddRoof(int port = 10001) {
         return Add({{"SIT_NAME", std::string("Roof")}, {"SIT_SQMHOST", std::string("127.0.0.1")},
                     {"SIT_SQMPORT", int64_t{port}}, {"SIT_TIMEOUT", int64_t{1}}});
@@ -157,28 +183,12 @@ TEST_F(SiteActions, TheRulesRefuseEveryValueOutOfItsRangeAndWriteNothing) {
     const int kept = Add({{"SIT_NAME", std::string("Kept")}, {"SIT_LATIT", 45.0}});
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.column) + (c.refusal.empty() ? " accepted" : ": " + c.refusal));
-        fb::Transaction tr(db);
-        tr.Start();
         const TSiteFields fields = {{"SIT_NAME", std::string("New")}, {c.column, c.value}};
         if (c.refusal.empty()) {
-            EXPECT_NO_THROW(TSiteActions::AddSite(tr, fields, {}));
-            EXPECT_NO_THROW(TSiteActions::UpdateSite(tr, kept, {{c.column, c.value}}));
-            tr.Rollback();
+            AddAndUpdate(fields, kept, {{c.column, c.value}}, c.refusal);
             continue;
         }
-        try {
-            TSiteActions::AddSite(tr, fields, {});
-            ADD_FAILURE() << "added";
-        } catch (const TSiteRefusal& e) {
-            EXPECT_EQ(e.what(), c.refusal);
-        }
-        try {
-            TSiteActions::UpdateSite(tr, kept, {{"SIT_NAME", std::string("Changed")}, {c.column, c.value}});
-            ADD_FAILURE() << "updated";
-        } catch (const TSiteRefusal& e) {
-            EXPECT_EQ(e.what(), c.refusal);
-        }
-        tr.Commit();
+        AddAndUpdate(fields, kept, {{"SIT_NAME", std::string("Changed")}, {c.column, c.value}}, c.refusal);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES"), 1);
         EXPECT_EQ(Column(kept, "SIT_NAME"), "Kept");
         EXPECT_EQ(ReadSiteRow(db, kept).Latitude, 45.0);
@@ -213,27 +223,7 @@ TEST_F(SiteActions, ABlankNameAndABlankInTheHostAreRefusedOnAddAndUpdateAndWrite
         }
         TSiteFields fields = {{"SIT_NAME", std::string("New")}};
         fields[c.column] = c.value;
-        fb::Transaction tr(db);
-        tr.Start();
-        if (c.refusal.empty()) {
-            EXPECT_NO_THROW(TSiteActions::AddSite(tr, fields, {}));
-            EXPECT_NO_THROW(TSiteActions::UpdateSite(tr, kept, {{c.column, c.value}}));
-            tr.Rollback();
-            continue;
-        }
-        try {
-            TSiteActions::AddSite(tr, fields, {});
-            ADD_FAILURE() << "added";
-        } catch (const TSiteRefusal& e) {
-            EXPECT_EQ(e.what(), c.refusal);
-        }
-        try {
-            TSiteActions::UpdateSite(tr, kept, {{c.column, c.value}});
-            ADD_FAILURE() << "updated";
-        } catch (const TSiteRefusal& e) {
-            EXPECT_EQ(e.what(), c.refusal);
-        }
-        tr.Commit();
+        AddAndUpdate(fields, kept, {{c.column, c.value}}, c.refusal);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES"), 1);
         EXPECT_EQ(Column(kept, "SIT_NAME"), "Kept");
         EXPECT_EQ(Column(kept, "SIT_SQMHOST"), "meter");

@@ -63,7 +63,7 @@ void ShowFailure(std::exception_ptr failure, QWidget* parent, const QString& pre
     } catch (const TAbort&) {
     } catch (const std::exception& e) {
         Error(prefix + QString::fromStdString(e.what()), parent);
-
+    }
 }
 
 }  // namespace dialogs

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
@@ -39,7 +40,11 @@ bool Empty(const fb::Value& v) { return std::holds_alternative<std::monostate>(v
 std::string Shown(const fb::Value& v) {
     if (auto* s = std::get_if<std::string>(&v)) return "'" + *s + "'";
     if (auto* i = std::get_if<int64_t>(&v)) return std::to_string(*i);
-    if (auto* d = std::get_if<double>(&v)) return std::to_string(*d);
+    if (auto* d = std::get_if<double>(&v)) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.15g", *d);
+        return text;
+    }
     return "-";
 }
 

@@ -49,27 +49,37 @@ const std::vector<TFieldRange>& FieldRanges() {
     return ranges;
 }
 
-const TFieldRange* RangeOf(const std::string& column) {
-    for (const TFieldRange& r : FieldRanges())
-        if (column == r.Column) return &r;
+namespace {
+
+// The entry of a table of fields for a column; nullptr for none.
+template <typename T>
+const T* ByColumn(const std::vector<T>& fields, const std::string& column) {
+    for (const T& f : fields)
+        if (column == f.Column) return &f;
     return nullptr;
 }
 
-namespace {
+// A translated format filled in; fallback when the format is broken.
+template <typename... A>
+std::string Printed(const std::string& fallback, const std::string& format, A... args) {
+    const int n = std::snprintf(nullptr, 0, format.c_str(), args...);
+    if (n < 0) return fallback;
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), args...);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
 
 // A refusal's translated sentence with the field's label and range, and the
 // value shown where the format asks for it (a format may leave it out).
 std::string Sentence(const std::string& format, const TFieldRange& range, const std::string& shown) {
     const std::string label = Tr(range.Label);
-    const int n = std::snprintf(nullptr, 0, format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
-    if (n < 0) return label + ": " + shown;
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
-    text.resize(static_cast<size_t>(n));
-    return text;
+    return Printed(label + ": " + shown, format, label.c_str(), range.Min, range.Max, shown.c_str());
 }
 
 }  // namespace
+
+const TFieldRange* RangeOf(const std::string& column) { return ByColumn(FieldRanges(), column); }
 
 std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
     // One sentence per kind, so a translation never mixes two languages.
@@ -87,11 +97,7 @@ const std::vector<TTextField>& TextFields() {
     return fields;
 }
 
-const TTextField* TextFieldOf(const std::string& column) {
-    for (const TTextField& f : TextFields())
-        if (column == f.Column) return &f;
-    return nullptr;
-}
+const TTextField* TextFieldOf(const std::string& column) { return ByColumn(TextFields(), column); }
 
 namespace {
 
@@ -120,25 +126,15 @@ size_t Characters(const std::string& s) {
     return n;
 }
 
-template <typename... A>
-std::string Printed(const std::string& format, A... args) {
-    const int n = std::snprintf(nullptr, 0, format.c_str(), args...);
-    if (n < 0) return format;
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format.c_str(), args...);
-    text.resize(static_cast<size_t>(n));
-    return text;
-}
-
 }  // namespace
 
 std::string TextRefusal(const TTextField& field, const std::string& text) {
     if (!ValidUtf8(text)) return Tr("the text is not valid UTF-8");
-    if (Trim(text).empty()) return Printed(Tr(N_("%s must not be empty")), Tr(field.Label).c_str());
+    if (Trim(text).empty()) return Printed(Tr(field.Label) + ": -", Tr(N_("%s must not be empty")), Tr(field.Label).c_str());
     const size_t n = Characters(text);
-    if (n > field.MaxLength) return Printed(Tr(N_("at most %zu characters, not %zu")), field.MaxLength, n);
+    if (n > field.MaxLength) return Printed(std::to_string(n), Tr(N_("at most %zu characters, not %zu")), field.MaxLength, n);
     if (field.NoBlanks && text.find_first_of(" \t\r\n") != std::string::npos)
-        return Printed(Tr(N_("a host name has no blanks: '%s'")), text.c_str());
+        return Printed(text, Tr(N_("a host name has no blanks: '%s'")), text.c_str());
     return {};
 }
 

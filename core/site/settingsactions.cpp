@@ -19,7 +19,8 @@ std::string Lower(std::string s) {
 
 std::optional<int64_t> Whole(const fb::Value& v) {
     if (auto* i = std::get_if<int64_t>(&v)) return *i;
-    if (auto* d = std::get_if<double>(&v)) return static_cast<int64_t>(*d) == *d ? std::optional(int64_t(*d)) : std::nullopt;
+    if (auto* d = std::get_if<double>(&v))
+        return static_cast<int64_t>(*d) == *d ? std::optional(static_cast<int64_t>(*d)) : std::nullopt;
     return std::nullopt;
 }
 
@@ -146,7 +147,8 @@ std::vector<TTimeServer> TimeServers(fb::Transaction& tr) {
     TDataSet table = ServersTable(tr);
     std::vector<TTimeServer> out;
     for (table.First(); !table.Eof(); table.Next())
-        out.push_back({Trim(table.AsString("NTP_HOST")), table.FieldValue("NTP_TIMEOUT"), table.FieldValue("NTP_ORDER")});
+        out.push_back(
+            {Trim(table.AsString("NTP_HOST")), table.FieldValue("NTP_TIMEOUT"), table.FieldValue("NTP_ORDER")});
     return out;
 }
 

@@ -130,9 +130,11 @@ size_t Characters(const std::string& s) {
 
 std::string TextRefusal(const TTextField& field, const std::string& text) {
     if (!ValidUtf8(text)) return Tr("the text is not valid UTF-8");
-    if (Trim(text).empty()) return Printed(Tr(field.Label) + ": -", Tr(N_("%s must not be empty")), Tr(field.Label).c_str());
+    const std::string label = Tr(field.Label);
+    if (Trim(text).empty()) return Printed(label + ": -", Tr(N_("%s must not be empty")), label.c_str());
     const size_t n = Characters(text);
-    if (n > field.MaxLength) return Printed(std::to_string(n), Tr(N_("at most %zu characters, not %zu")), field.MaxLength, n);
+    if (n > field.MaxLength)
+        return Printed(std::to_string(n), Tr(N_("at most %zu characters, not %zu")), field.MaxLength, n);
     if (field.NoBlanks && text.find_first_of(" \t\r\n") != std::string::npos)
         return Printed(text, Tr(N_("a host name has no blanks: '%s'")), text.c_str());
     return {};

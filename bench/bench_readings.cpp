@@ -356,7 +356,7 @@ void BM_Counts(benchmark::State& state, bool statements, int which, bool fresh) 
 }
 
 void BM_Store(benchmark::State& state) {
-    TSQM s("", 0, 1, nullptr, false, false, 0, 0, 1);
+    TSQM s(TSQMOptions{.Port = 0, .TimeoutSeconds = 1, .SiteId = 1});
     s.DateTime = EncodeDateTime(2030, 1, 1, 0, 0, 0);
     s.SQMValue = 20.5;
     s.Origin = 'K';

@@ -11,42 +11,51 @@ namespace dialogs {
 
 namespace {
 
-bool Logged(const char* kind, const QString& text, bool* answer = nullptr) {
-    const QByteArray path = qgetenv("KALOSQM_MESSAGE_LOG");
-    if (path.isEmpty()) return false;
-    QFile f(QString::fromLocal8Bit(path));
-    if (f.open(QIODevice::Append | QIODevice::Text)) {
-        QTextStream out(&f);
-        out << kind << ": " << text << "\n";
-    }
-    if (answer) *answer = qgetenv("KALOSQM_MESSAGE_ANSWER").toLower() == "yes";
-    return true;
-}
-
 // The engine's texts break lines with a lone carriage return.
 QString Lines(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n')); }
 
 QString Title() { return QApplication::applicationName().isEmpty() ? QStringLiteral("KALO - SQM") : QApplication::applicationName(); }
 
+// The real boxes, waiting for a click.
+class TQtBoxes : public IMessageBoxes {
+public:
+    bool Show(TBoxKind kind, const QString& text, QWidget* parent) override {
+        switch (kind) {
+            case TBoxKind::Information: QMessageBox::information(parent, Title(), Lines(text)); return false;
+            case TBoxKind::Error: QMessageBox::critical(parent, Title(), Lines(text)); return false;
+            case TBoxKind::Warning: QMessageBox::warning(parent, Title(), Lines(text)); return false;
+            case TBoxKind::Confirm:
+                return QMessageBox::question(parent, Title(), Lines(text), QMessageBox::Yes | QMessageBox::No) ==
+                       QMessageBox::Yes;
+        }
+        return false;
+    }
+};
+
+TQtBoxes qtBoxes;
+IMessageBoxes* boxes = &qtBoxes;
+
 }  // namespace
 
-void Information(const QString& text, QWidget* parent) {
-    if (!Logged("information", text)) QMessageBox::information(parent, Title(), Lines(text));
+void SetMessageBoxes(IMessageBoxes* b) { boxes = b ? b : &qtBoxes; }
+
+bool TLoggedBoxes::Show(TBoxKind kind, const QString& text, QWidget*) {
+    static const char* const names[] = {"information", "error", "warning", "confirm"};
+    QFile f(path_);
+    if (f.open(QIODevice::Append | QIODevice::Text)) {
+        QTextStream out(&f);
+        out << names[static_cast<int>(kind)] << ": " << text << "\n";
+    }
+    return kind == TBoxKind::Confirm && yes_;
 }
 
-void Error(const QString& text, QWidget* parent) {
-    if (!Logged("error", text)) QMessageBox::critical(parent, Title(), Lines(text));
-}
+void Information(const QString& text, QWidget* parent) { boxes->Show(TBoxKind::Information, text, parent); }
 
-void Warning(const QString& text, QWidget* parent) {
-    if (!Logged("warning", text)) QMessageBox::warning(parent, Title(), Lines(text));
-}
+void Error(const QString& text, QWidget* parent) { boxes->Show(TBoxKind::Error, text, parent); }
 
-bool Confirm(const QString& text, QWidget* parent) {
-    bool answer = false;
-    if (Logged("confirm", text, &answer)) return answer;
-    return QMessageBox::question(parent, Title(), Lines(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-}
+void Warning(const QString& text, QWidget* parent) { boxes->Show(TBoxKind::Warning, text, parent); }
+
+bool Confirm(const QString& text, QWidget* parent) { return boxes->Show(TBoxKind::Confirm, text, parent); }
 
 void ShowFailure(std::exception_ptr failure, QWidget* parent, const QString& prefix) {
     try {

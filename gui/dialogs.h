@@ -1,9 +1,7 @@
 #pragma once
-// Modal message boxes of the program. Every box goes through here so that
-// the engine's hooks and the automatic tests reach the same code: with
-// KALOSQM_MESSAGE_LOG set, boxes are appended to that file instead of
-// waiting for a click (the answer to questions is then taken from
-// KALOSQM_MESSAGE_ANSWER: "yes" or "no", default "no").
+// Modal message boxes of the program. Every box goes through here and
+// through the boxes in use (IMessageBoxes): the real ones, or those a test
+// sets in-process, or a log file a test names to a program it starts.
 #include <QString>
 #include <exception>
 #include <utility>
@@ -11,6 +9,31 @@
 class QWidget;
 
 namespace dialogs {
+
+enum class TBoxKind { Information, Error, Warning, Confirm };
+
+// Shows a box and waits for its answer: true for Yes (a question only).
+class IMessageBoxes {
+public:
+    virtual ~IMessageBoxes() = default;
+    virtual bool Show(TBoxKind kind, const QString& text, QWidget* parent) = 0;
+};
+
+// The boxes in use; nullptr puts the real ones back. Not owned.
+void SetMessageBoxes(IMessageBoxes* boxes);
+
+// Boxes that wait for nobody: each is appended to a file as "kind: text"
+// (kind: information, error, warning, confirm), a question gets a fixed answer.
+class TLoggedBoxes : public IMessageBoxes {
+public:
+    explicit TLoggedBoxes(QString path, bool yes = false) : path_(std::move(path)), yes_(yes) {}
+    void SetAnswer(bool yes) { yes_ = yes; }
+    bool Show(TBoxKind kind, const QString& text, QWidget* parent) override;
+
+private:
+    QString path_;
+    bool yes_;
+};
 
 void Information(const QString& text, QWidget* parent = nullptr);
 void Error(const QString& text, QWidget* parent = nullptr);

@@ -16,6 +16,7 @@
 #include "core/site/readingwindow.h"
 #include "core/site/siteedit.h"
 #include "core/site/waitingupload.h"
+#include "core/station/lastresort.h"
 #include "core/station/sqm.h"
 
 const char* SiteStateName(TSiteState state) {
@@ -31,8 +32,7 @@ const char* SiteStateName(TSiteState state) {
 }
 
 std::unique_ptr<TSQM> TStationFactory::Create(const TStationParams& p) {
-    return std::make_unique<TSQM>(p.Host, p.Port, p.TimeoutSeconds, p.Database, p.DoReading, p.DoInfo, p.TimeOffset,
-                                  p.Offset, p.SiteId);
+    return std::make_unique<TSQM>(p);
 }
 
 namespace {
@@ -210,6 +210,7 @@ void TAcquisition::SyncEnded(const TTimeAnswer& answer, bool setClock, bool show
             ports_.settings.Outages().TimeFailed(LogTime(), answer.Failure);
     } catch (...) {
         // A box or a log that fails leaves the time as it is.
+        LastResortLine("Internet time: showing the answer");
     }
     // The sites that waited for this one, each if it is still there.
     auto waiting = std::move(shared.AfterSync);
@@ -359,6 +360,7 @@ void TAcquisition::TickEnded() {
         ports_.view.TickEnded(report_);
     } catch (...) {
         // A view that cannot show it leaves the acquisition as it is.
+        LastResortLine("the end of a tick");
     }
 }
 
@@ -367,6 +369,7 @@ void TAcquisition::AfterCompletion() {
     try {
         ports_.view.WorkDone();
     } catch (...) {
+        LastResortLine("the end of a site's work");
     }
 }
 
@@ -400,6 +403,7 @@ void TAcquisition::Launch(TJobLane lane, const std::shared_ptr<TFlight>& f, void
                 (this->*finish)(*f);
             } catch (...) {
                 // Each completion says its own failures; nothing may reach the runner.
+                LastResortLine("a completion of the site's work");
             }
         }
         AfterCompletion();
@@ -420,7 +424,8 @@ void TAcquisition::TickError(const std::string& message) {
         LogTickFailure(ports_.site.Site().Name, message);
         ports_.view.ReadingFailed(message);
     } catch (...) {
-        // Nothing more can be said about it; the next tick tries again.
+        // The light, the log or the view failed too; the next tick tries again.
+        LastResortLine("a failed tick (" + message + ")");
     }
 }
 

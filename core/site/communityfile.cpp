@@ -348,7 +348,8 @@ TCommunityImport ImportCommunityRows(fb::Transaction& tr, const TSiteRow& site, 
     const bool located = site.Latitude && site.Longitude;
     const double latitude = located ? *site.Latitude : 0, longitude = located ? *site.Longitude : 0;
 
-    TSQM reading("", 0, 0, nullptr, false, false, 0, file.Header.CoverOffset.value_or(0), site.Id);
+    TSQM reading(TSQMOptions{.Port = 0, .TimeoutSeconds = 0, .Offset = file.Header.CoverOffset.value_or(0),
+        .SiteId = site.Id});
     reading.Uploaded = false;
     reading.Syncro = false;
     reading.Modified = false;

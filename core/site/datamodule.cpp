@@ -8,8 +8,10 @@
 
 #include "core/site/acquisition.h"
 #include "core/site/waitingupload.h"
+#include "core/site/settingsactions.h"
 
 #include "core/station/i18n.h"
+#include "core/station/lastresort.h"
 #include "core/station/myutils.h"
 #include "core/station/programlayout.h"
 
@@ -17,10 +19,14 @@ const char* const TData::kPendingSQL = kPendingReadingsSQL;
 
 TData::TData()
     : trKALO(dbKALO, fb::Isolation::ReadCommitted),
-      tbSettings(trKALO, "select * from SETTINGS where SET_ID=1", "SETTINGS", "SET_ID"),
-      tbNTPServers(trKALO, "select * from NTPSERVERS order by NTP_ORDER", "NTPSERVERS", "NTP_HOST"),
+      tbSettings(trKALO, TSettingsActions::kSelectSettings, "SETTINGS", "SET_ID"),
+      tbNTPServers(trKALO, TSettingsActions::kSelectServers, "NTPSERVERS", "NTP_HOST"),
       pinger_(std::make_unique<TIcmpPinger>()),
-      clock_(std::make_unique<TClockSetter>()) {}
+      clock_(std::make_unique<TClockSetter>()) {
+    // The Settings and NTP Servers windows save through these: the rules every shell keeps.
+    TSettingsActions::WireSettings(tbSettings);
+    TSettingsActions::WireServers(tbNTPServers);
+}
 
 void TData::SetTimeServices(std::unique_ptr<IPinger> pinger, std::unique_ptr<IClockSetter> clock) {
     if (pinger) pinger_ = std::move(pinger);
@@ -89,6 +95,7 @@ TData::~TData() {
     try {
         DataModuleDestroy();
     } catch (...) {
+        LastResortLine("closing the database");  // a destructor has no caller to tell
     }
 }
 
@@ -153,6 +160,7 @@ bool TData::DataModuleCreate() {
         try {
             dbKALO.Close();
         } catch (...) {
+            LastResortLine("closing the database after a failed start");
         }
         return false;
     };

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/station/lastresort.h"
+
 namespace {
 
 struct TJob {
@@ -58,7 +60,8 @@ void TWorkers::TState::Loop(TLane& lane) {
         try {
             job.work();
         } catch (...) {
-            // The work keeps its own failures; nothing may escape a thread.
+            // The work keeps its own failures; one that escaped it may not escape the thread.
+            LastResortLine("a job of the workers");
         }
         hold.lock();
         lane.running = false;

@@ -63,19 +63,14 @@ std::shared_ptr<TWaitingPass> StartPass(fb::Database& db, int siteId, IPrompt& p
 
 }  // namespace
 
-TSendWaitingOutcome SendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode, bool acquiring,
-                                       IPrompt& prompt, IWait& wait, IUploadProgress* progress,
-                                       const std::function<void(int sent)>& afterUpload) {
-    const TSendWaitingOutcome may = MaySendWaiting(siteCode, acquiring, prompt);
+TSendWaitingOutcome SendWaitingRecords(const TSendWaiting& s) {
+    const TSendWaitingOutcome may = MaySendWaiting(s.SiteCode, s.Acquiring, s.Prompt);
     if (may != TSendWaitingOutcome::Completed) return may;
-    StartPass(db, siteId, prompt, nullptr, wait, progress, afterUpload);
+    StartPass(s.Db, s.SiteId, s.Prompt, nullptr, s.Wait, s.Progress, s.AfterUpload);
     return TSendWaitingOutcome::Completed;
 }
 
-std::shared_ptr<TWaitingPass> StartSendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode,
-                                                      bool acquiring, IPrompt& prompt, IJobRunner* jobs, IWait& wait,
-                                                      IUploadProgress* progress,
-                                                      std::function<void(int sent)> afterUpload) {
-    if (MaySendWaiting(siteCode, acquiring, prompt) != TSendWaitingOutcome::Completed) return nullptr;
-    return StartPass(db, siteId, prompt, jobs, wait, progress, std::move(afterUpload));
+std::shared_ptr<TWaitingPass> StartSendWaitingRecords(const TSendWaiting& send, IJobRunner* jobs) {
+    if (MaySendWaiting(send.SiteCode, send.Acquiring, send.Prompt) != TSendWaitingOutcome::Completed) return nullptr;
+    return StartPass(send.Db, send.SiteId, send.Prompt, jobs, send.Wait, send.Progress, send.AfterUpload);
 }

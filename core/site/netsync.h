@@ -36,19 +36,24 @@ enum class TSendWaitingOutcome { NotEnabled, Acquiring, NotConfirmed, Completed 
 // "Send waiting records" of a site: refused with an error box when its
 // credentials do not allow uploading or while its acquisition runs; asks,
 // then sends every waiting reading (UploadPendingReadings, count 0) and
-// ends with "Operation completed". afterUpload runs before that box, with
+// ends with "Operation completed". AfterUpload runs before that box, with
 // the number sent (the window refreshes its lists there). Errors of the
 // upload reach the caller.
-TSendWaitingOutcome SendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode, bool acquiring,
-                                       IPrompt& prompt, IWait& wait, IUploadProgress* progress,
-                                       const std::function<void(int sent)>& afterUpload = {});
+struct TSendWaiting {
+    fb::Database& Db;
+    int SiteId = 0;
+    std::string SiteCode;
+    bool Acquiring = false;
+    IPrompt& Prompt;
+    IWait& Wait;
+    IUploadProgress* Progress = nullptr;
+    std::function<void(int sent)> AfterUpload;
+};
+TSendWaitingOutcome SendWaitingRecords(const TSendWaiting& send);
 
 // The same for a shell that must not wait: after the refusals and the
 // question, the pass runs on the network lane of jobs and this returns at
 // once with it (null when refused or not confirmed); its end calls
 // afterUpload and says "Operation completed". Cancel the pass to stop it
 // after the reading under way. Without jobs it runs here to its end.
-std::shared_ptr<TWaitingPass> StartSendWaitingRecords(fb::Database& db, int siteId, const std::string& siteCode,
-                                                      bool acquiring, IPrompt& prompt, IJobRunner* jobs, IWait& wait,
-                                                      IUploadProgress* progress,
-                                                      std::function<void(int sent)> afterUpload = {});
+std::shared_ptr<TWaitingPass> StartSendWaitingRecords(const TSendWaiting& send, IJobRunner* jobs);

@@ -20,6 +20,7 @@
 #include "core/station/errorlog.h"
 #include "core/station/fbdb.h"
 #include "core/station/i18n.h"
+#include "core/station/lastresort.h"
 #include "core/station/myutils.h"
 #include "core/station/sqm.h"
 #include "core/station/tcpclient.h"
@@ -144,6 +145,7 @@ bool LogFailure(const TSiteRow& site, double logTime, const std::string& path, c
             FormatLogTime(logTime) + " - Night File Exception - " + path + ": " + OneLine(why), site.Name);
     } catch (...) {
         // Not even the log: the reading is stored all the same.
+        LastResortLine("the site log (" + why + ")");
         return false;
     }
 }
@@ -516,6 +518,7 @@ void LogLine(const TSiteRow& site, const std::string& line) {
     try {
         WriteErrorLog(line, site.Name);
     } catch (...) {
+        LastResortLine("the site log (" + line + ")");
     }
 }
 

@@ -116,7 +116,7 @@ void AskMeterIdentity(IJobRunner* jobs, TMeterGates& gates, const std::string& h
         return;
     }
     auto work = [answer, hold, host, port, timeoutSeconds] {
-        TSQM meter(host, port, timeoutSeconds, nullptr, false, false, 0, 0, 0);
+        TSQM meter(TSQMOptions{.Host = host, .Port = port, .TimeoutSeconds = timeoutSeconds});
         try {
             std::optional<SqmInfoReply> identity;
             if (meter.AskInfo(identity) && identity && identity->Serial != 0)

@@ -7,7 +7,8 @@
 #include <optional>
 #include <string>
 
-class TSQM;
+#include "core/station/sqm.h"
+
 class TOutages;
 struct TTickReport;
 struct TSiteCommons;
@@ -159,17 +160,8 @@ public:
     virtual void Stop() = 0;
 };
 
-struct TStationParams {
-    std::string Host;
-    int Port = 10001;
-    int TimeoutSeconds = 10;
-    fb::Database* Database = nullptr;
-    bool DoReading = false;
-    bool DoInfo = false;
-    double TimeOffset = 0;
-    double Offset = 0;
-    int SiteId = 0;
-};
+// What a station factory makes a meter client from.
+using TStationParams = TSQMOptions;
 
 class IStationFactory {
 public:

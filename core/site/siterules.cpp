@@ -49,39 +49,101 @@ const std::vector<TFieldRange>& FieldRanges() {
     return ranges;
 }
 
-const TFieldRange* RangeOf(const std::string& column) {
-    for (const TFieldRange& r : FieldRanges())
-        if (column == r.Column) return &r;
+namespace {
+
+// The entry of a table of fields for a column; nullptr for none.
+template <typename T>
+const T* ByColumn(const std::vector<T>& fields, const std::string& column) {
+    for (const T& f : fields)
+        if (column == f.Column) return &f;
     return nullptr;
 }
 
-namespace {
+// A translated format filled in; fallback when the format is broken.
+template <typename... A>
+std::string Printed(const std::string& fallback, const std::string& format, A... args) {
+    const int n = std::snprintf(nullptr, 0, format.c_str(), args...);
+    if (n < 0) return fallback;
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), args...);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
 
 // A refusal's translated sentence with the field's label and range, and the
 // value shown where the format asks for it (a format may leave it out).
 std::string Sentence(const std::string& format, const TFieldRange& range, const std::string& shown) {
     const std::string label = Tr(range.Label);
-    const int n = std::snprintf(nullptr, 0, format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
-    if (n < 0) return label + ": " + shown;
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format.c_str(), label.c_str(), range.Min, range.Max, shown.c_str());
-    text.resize(static_cast<size_t>(n));
-    return text;
+    return Printed(label + ": " + shown, format, label.c_str(), range.Min, range.Max, shown.c_str());
 }
 
 }  // namespace
 
+const TFieldRange* RangeOf(const std::string& column) { return ByColumn(FieldRanges(), column); }
+
 std::string RangeRefusal(const TFieldRange& range, const std::string& shown) {
     // One sentence per kind, so a translation never mixes two languages.
-    return Sentence(range.Whole ? Tr(N_("%s must be a whole number from %g to %g, not %s"))
+    return Sentence(range.Whole ? Tr(N_("%s must be a whole number from %.15g to %.15g, not %s"))
                                 : Tr(N_("%s must be a number from %g to %g, not %s")),
                     range, shown);
+}
+
+const std::vector<TTextField>& TextFields() {
+    // The lengths are the columns' widths in SQMSITES.
+    static const std::vector<TTextField> fields = {
+        {"SIT_NAME", N_("the name"), 255, true, false},
+        {"SIT_SQMHOST", N_("the host"), 100, false, true},
+    };
+    return fields;
+}
+
+const TTextField* TextFieldOf(const std::string& column) { return ByColumn(TextFields(), column); }
+
+namespace {
+
+bool ValidUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t more = 0;
+        if (c >= 0x80) {
+            if ((c & 0xE0) == 0xC0 && c >= 0xC2) more = 1;
+            else if ((c & 0xF0) == 0xE0) more = 2;
+            else if ((c & 0xF8) == 0xF0 && c <= 0xF4) more = 3;
+            else return false;
+        }
+        if (s.size() - i <= more) return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+// Characters, not bytes: the column's width counts characters.
+size_t Characters(const std::string& s) {
+    size_t n = 0;
+    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+}  // namespace
+
+std::string TextRefusal(const TTextField& field, const std::string& text) {
+    if (!ValidUtf8(text)) return Tr("the text is not valid UTF-8");
+    const std::string label = Tr(field.Label);
+    if (Trim(text).empty()) return Printed(label + ": -", Tr(N_("%s must not be empty")), label.c_str());
+    const size_t n = Characters(text);
+    if (n > field.MaxLength)
+        return Printed(std::to_string(n), Tr(N_("at most %zu characters, not %zu")), field.MaxLength, n);
+    if (field.NoBlanks && text.find_first_of(" \t\r\n") != std::string::npos)
+        return Printed(text, Tr(N_("a host name has no blanks: '%s'")), text.c_str());
+    return {};
 }
 
 namespace {
 
 std::string MissingRefusal(const TFieldRange& range) {
-    return Sentence(range.Whole ? Tr(N_("%s is required: a whole number from %g to %g"))
+    return Sentence(range.Whole ? Tr(N_("%s is required: a whole number from %.15g to %.15g"))
                                 : Tr(N_("%s is required: a number from %g to %g")),
                     range, "");
 }
@@ -116,10 +178,20 @@ void CheckPost(const TSiteValues& site) {
         const auto v = Number(site(column));
         if (v && !(*v >= 0 && *v < 1)) throw TSiteRefusal("a time of day HH:MM (UTC), not " + Shown(*v));
     }
+    // An empty field reads as null: a required one is refused as blank.
+    for (const TTextField& f : TextFields()) {
+        const fb::Value v = site(f.Column);
+        const auto* text = std::get_if<std::string>(&v);
+        if (!text && !f.Required) continue;
+        if (const std::string refusal = TextRefusal(f, text ? *text : std::string()); !refusal.empty())
+            throw TSiteRefusal(refusal);
+    }
 }
 
 void CheckPost(const TSiteRow& site) {
     const std::map<std::string, fb::Value> values = {
+        {"SIT_NAME", site.Name},
+        {"SIT_SQMHOST", site.Host.empty() ? fb::Value{} : fb::Value{site.Host}},
         {"SIT_SQMPORT", int64_t{site.Port}},
         {"SIT_LATIT", site.Latitude ? fb::Value{*site.Latitude} : fb::Value{}},
         {"SIT_LONG", site.Longitude ? fb::Value{*site.Longitude} : fb::Value{}},

@@ -39,12 +39,29 @@ const TFieldRange* RangeOf(const std::string& column);
 // "the latitude must be a number from -90 to 90, not <shown>".
 std::string RangeRefusal(const TFieldRange& range, const std::string& shown);
 
+// A text field of the site: it may not be blank when Required, it keeps
+// MaxLength characters (the column's width) and, when NoBlanks, has none.
+struct TTextField {
+    const char* Column;
+    const char* Label;  // "the name", in refusals
+    size_t MaxLength;
+    bool Required;
+    bool NoBlanks;
+};
+// The name and the host.
+const std::vector<TTextField>& TextFields();
+// nullptr for a column that is not a text field with rules.
+const TTextField* TextFieldOf(const std::string& column);
+// The refusal of a given text, empty when it is good: invalid UTF-8, blank,
+// too long, or a blank inside a host.
+std::string TextRefusal(const TTextField& field, const std::string& text);
+
 // A column's value in the row as edited; monostate when empty.
 using TSiteValues = std::function<fb::Value(const std::string&)>;
 
 // Throws TSiteRefusal with the refusal when the row may not be saved. An
-// empty interval counts as 0, an empty port is refused; other empty fields
-// are not checked.
+// empty interval counts as 0, an empty port or name is refused; other empty
+// fields are not checked.
 void CheckPost(const TSiteValues& site);
 void CheckPost(const TSiteRow& site);
 // The warning after a save, and on choosing a method that needs the Sun.

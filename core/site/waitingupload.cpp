@@ -80,7 +80,7 @@ void TWaitingPass::Next() {
         }
         const std::string readingCode = rows_[next_].first, siteCode = rows_[next_].second;
         ++next_;
-        auto station = std::make_shared<TSQM>("", 0, 1, nullptr, false, false, 0, 0, 0);
+        auto station = std::make_shared<TSQM>(TSQMOptions{.Port = 0, .TimeoutSeconds = 1});
         bool loaded = false;
         try {
             loaded = station->LoadReading(&db_, readingCode);
@@ -188,7 +188,7 @@ int SendPendingReadings(fb::Database& db, const TPendingReadings& rows, IWait& w
     const int total = static_cast<int>(rows.size());
     int sent = 0, done = 0;
     for (const auto& [readingCode, siteCode] : rows) {
-        TSQM station("", 0, 1, nullptr, false, false, 0, 0, 0);
+        TSQM station(TSQMOptions{.Port = 0, .TimeoutSeconds = 1});
         bool loaded = false;
         try {
             loaded = station.LoadReading(&db, readingCode);

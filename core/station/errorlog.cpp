@@ -1,5 +1,6 @@
 #include "core/station/errorlog.h"
 
+#include "core/station/lastresort.h"
 #include "core/station/myutils.h"
 
 #include <cerrno>
@@ -113,10 +114,18 @@ bool TErrorLog::WriteError(const std::string& Line, const std::string& LogName) 
         return error == 0;
     } catch (...) {
         // A log must never take the caller down with it.
+        std::string why = "Unknown error";  // no std::exception: no text
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            why = e.what();
+        } catch (...) {
+        }
         if (!path.empty()) {
             try {
-                Record(path, false, "Unknown error");
+                Record(path, false, why);
             } catch (...) {
+                LastResortLine("the log " + path + " (" + why + ")");
             }
         }
         return false;

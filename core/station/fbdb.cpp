@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/station/lastresort.h"
+
 namespace fb {
 
 namespace {
@@ -123,6 +125,7 @@ Database::~Database() {
     try {
         Close();
     } catch (...) {
+        LastResortLine("closing " + file_);  // a destructor has no caller to tell
     }
     for (auto* t : transactions_) t->Detach();
 }
@@ -157,6 +160,8 @@ void Database::Close() {
             try {
                 t->Rollback();
             } catch (...) {
+                // The detach goes on: the engine drops the transaction with the attachment.
+                LastResortLine("rolling back on close");
                 t->handle_ = 0;
             }
         }
@@ -245,6 +250,7 @@ Query::~Query() {
     try {
         Unprepare();
     } catch (...) {
+        LastResortLine("freeing a statement");  // a destructor has no caller to tell
     }
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/station/fbdb.h"
+#include "core/station/lastresort.h"
 #include "core/station/myutils.h"
 
 namespace {
@@ -395,6 +396,8 @@ std::string UpgradeSchema(fb::Database& db, const TUpgradeProgress& progress) {
                 try {
                     tr.Rollback();
                 } catch (...) {
+                    // The failure that stopped the upgrade is the one said.
+                    LastResortLine("rolling back the upgrade");
                 }
             }
             throw;
@@ -415,6 +418,8 @@ std::string UpgradeSchema(fb::Database& db, const TUpgradeProgress& progress) {
             try {
                 DropTable(db, (*t)->Name);
             } catch (...) {
+                // The failure that stopped the upgrade is the one said.
+                LastResortLine(std::string("dropping the upgrade's table ") + (*t)->Name);
             }
         }
         throw TUpgradeError(from, kSchemaVersion, "The upgrade was stopped");

@@ -139,25 +139,24 @@ bool ParseInfoReply(const std::string& line, SqmInfoReply& out) {
     return true;
 }
 
-TSQM::TSQM(const std::string& Host, int Port, int TimeoutSeconds, fb::Database* Database, bool DoReading,
-           bool DoInfo, double TimeOffset, double OffsetValue, int SiteIDValue) {
+TSQM::TSQM(const TSQMOptions& o) {
     Client = std::make_unique<TcpClient>();
-    Client->Port = Port;
-    Client->Host = Host;
+    Client->Port = o.Port;
+    Client->Host = o.Host;
     // A zero timeout would mean waiting for ever on a silent meter; a day is
     // more than anyone sets and keeps the milliseconds in range.
-    const int seconds = std::min(TimeoutSeconds, 86400);
+    const int seconds = std::min(o.TimeoutSeconds, 86400);
     Client->ReadTimeoutMs = (seconds > 0 ? seconds : 10) * 1000;
     // The site's timeout bounds the connection too: a meter whose address
     // drops the attempt costs no more than one that never answers.
     connectTimeoutMs_ = seconds > 0 ? seconds * 1000 : kDefaultConnectTimeoutMs;
     Syncro = false;
-    SiteID = SiteIDValue;
-    if (DoReading || DoInfo) Client->Connect(connectTimeoutMs_);
-    if (DoReading) UpdateReading(Database, TimeOffset);
-    if (DoInfo) UpdateInfo();
+    SiteID = o.SiteId;
+    if (o.DoReading || o.DoInfo) Client->Connect(connectTimeoutMs_);
+    if (o.DoReading) UpdateReading(o.Database, o.TimeOffset);
+    if (o.DoInfo) UpdateInfo();
     if (Client->Connected()) Client->Disconnect();
-    Offset = OffsetValue;
+    Offset = o.Offset;
     Uploaded = false;
     Modified = false;
 }
@@ -312,7 +311,8 @@ void TSQM::SetInfo(const SqmInfoReply& identity) {
 }
 
 std::unique_ptr<TSQM> TSQM::Copy() const {
-    auto c = std::make_unique<TSQM>(Client->Host, Client->Port, 1, nullptr, false, false, 0, Offset, SiteID);
+    auto c = std::make_unique<TSQM>(TSQMOptions{.Host = Client->Host, .Port = Client->Port, .TimeoutSeconds = 1,
+        .Offset = Offset, .SiteId = SiteID});
     c->Client->ReadTimeoutMs = Client->ReadTimeoutMs;
     c->Client->MaxLineLength = Client->MaxLineLength;
     c->connectTimeoutMs_ = connectTimeoutMs_;

@@ -34,14 +34,26 @@ struct SqmReadingReply {
 struct SqmInfoReply {
     int32_t Protocol = 0, Model = 0, Feature = 0, Serial = 0;
 };
+// How a meter client is made: where the meter is, and what it asks at once.
+struct TSQMOptions {
+    std::string Host;
+    int Port = 10001;
+    int TimeoutSeconds = 10;  // 0 or less: 10
+    fb::Database* Database = nullptr;  // the site's position, for DoReading
+    bool DoReading = false;  // take a reading before returning
+    bool DoInfo = false;     // ask the identity before returning
+    double TimeOffset = 0;   // days added to the PC's local time to obtain UTC
+    double Offset = 0;       // the site's calibration offset
+    int SiteId = 0;
+};
+
 class TSQM {
 public:
     // Creates the client and, when asked, connects and takes a reading and/or
     // the identity before returning. Connection failures, a database error
     // while reading the site position and any failure of the identity
     // request are thrown: then no object exists.
-    TSQM(const std::string& Host, int Port, int TimeoutSeconds, fb::Database* Database, bool DoReading,
-         bool DoInfo, double TimeOffset, double Offset, int SiteID);
+    explicit TSQM(const TSQMOptions& options);
     ~TSQM();
     TSQM(const TSQM&) = delete;
     TSQM& operator=(const TSQM&) = delete;

@@ -6,6 +6,7 @@
 
 #include "build_version.h"
 #include "core/station/myutils.h"
+#include "core/station/lastresort.h"
 
 namespace {
 // The resource: a marker, then key=value texts, ended by an empty text.
@@ -42,6 +43,8 @@ std::string GetVersionInfoString(const std::string& fileName, const std::string&
             }
         }
     } catch (...) {
+        // Only a file too large to hold lands here: no version, as for an unreadable file.
+        LastResortLine("reading the version of " + fileName);
     }
     return std::string();
 }

@@ -23,7 +23,7 @@ int Info(const Options& o) {
     std::string host;
     int port = 0;
     cli::SplitAddress(o.address, host, port);
-    TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
+    TSQM sqm(TSQMOptions{.Host = host, .Port = port, .TimeoutSeconds = o.timeout});
     try {
         if (!sqm.UpdateInfo()) {
             std::cerr << "meter: " << sqm.LastFailure() << "\n";
@@ -46,7 +46,7 @@ int Read(const Options& o) {
     std::string host;
     int port = 0;
     cli::SplitAddress(o.address, host, port);
-    TSQM sqm(host, port, o.timeout, nullptr, false, false, 0, 0, 0);
+    TSQM sqm(TSQMOptions{.Host = host, .Port = port, .TimeoutSeconds = o.timeout});
     // UTC = local time + (UTC - local).
     const double toUtc = NowUtc() - NowLocal();
     // Why it failed: a silent meter, nobody listening and a garbled line are

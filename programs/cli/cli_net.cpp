@@ -110,10 +110,18 @@ int Send(const NetOptions& o) {
     TSleepWait wait;
     TStderrProgress progress;
     // This process holds the database, so no acquisition can run on it.
-    const TSendWaitingOutcome outcome =
-        SendWaitingRecords(db, site.Id, site.Code, false, prompt, wait, &progress, [&](int sent) {
+    const TSendWaitingOutcome outcome = SendWaitingRecords({
+        .Db = db,
+        .SiteId = site.Id,
+        .SiteCode = site.Code,
+        .Acquiring = false,
+        .Prompt = prompt,
+        .Wait = wait,
+        .Progress = &progress,
+        .AfterUpload = [&](int sent) {
             std::cout << "Sent " << sent << " of " << progress.Total() << " waiting readings\n";
-        });
+        },
+    });
     db.Close();
     switch (outcome) {
         case TSendWaitingOutcome::Completed:

@@ -16,47 +16,18 @@
 #include "core/station/fbdb.h"
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "core/site/settingsactions.h"
 
 namespace {
 
-// The data module's datasets.
-const char* const kSelectSettings = "select * from SETTINGS where SET_ID=1";
-const char* const kSelectServers = "select * from NTPSERVERS order by NTP_ORDER";
-
-// What the delivered database gives its servers.
-constexpr int kDefaultTimeoutMs = 3000;
-// The dialog's cells take up to 9 digits.
-constexpr int64_t kMaxWhole = 999999999;
+using TSettingsActions::TSetting;
+using TSettingsActions::TSettingKind;
 
 // ---------------------------------------------------------------- settings
 
-enum class SettingKind { Switch, Minutes, UploadMode };
-
-struct TSetting {
-    const char* key;
-    const char* column;
-    const char* caption;  // the dialog's
-    SettingKind kind;
-};
-
-const TSetting kSettings[] = {
-    {"use-internet-time", "SET_USEINTERTETTIME", N_("Use Internet time"), SettingKind::Switch},
-    {"sync-clock", "SET_SYNCLOCK", N_("Sync PC clock"), SettingKind::Switch},
-    {"sync-frequency", "SET_SYNCFREQ", N_("During the readings synchronizes every (minutes)"), SettingKind::Minutes},
-    {"upload-data", "SET_UPLOADDATA", N_("Upload data on the Internet"), SettingKind::Switch},
-    {"upload-mode", "SET_UPLOADMODE", N_("Upload mode"), SettingKind::UploadMode},
-};
-
-const TSetting* FindSetting(const std::string& key) {
-    const std::string k = cli::Lower(key);
-    for (const TSetting& s : kSettings)
-        if (k == s.key || k == cli::Lower(s.column)) return &s;
-    return nullptr;
-}
-
 std::string KeyList() {
     std::string list;
-    for (const TSetting& s : kSettings) list += (list.empty() ? "" : ", ") + std::string(s.key);
+    for (const TSetting& s : TSettingsActions::Settings()) list += (list.empty() ? "" : ", ") + std::string(s.Key);
     return list;
 }
 
@@ -68,19 +39,20 @@ std::optional<int64_t> ParseWhole(const std::string& text) {
 
 // The value to store, or a usage error saying what the setting takes.
 fb::Value SettingValue(const TSetting& s, const std::string& text) {
-    switch (s.kind) {
-        case SettingKind::Switch:
+    switch (s.Kind) {
+        case TSettingKind::Switch:
             if (const auto v = cli::ParseSwitch(text)) return int64_t{*v};
-            throw cli::UsageError(std::string(s.key) + " is on or off (1 or 0), not '" + text + "'");
-        case SettingKind::Minutes:
+            throw cli::UsageError(std::string(s.Key) + " is on or off (1 or 0), not '" + text + "'");
+        case TSettingKind::Minutes:
             if (const auto v = ParseWhole(text)) return *v;
-            throw cli::UsageError(std::string(s.key) + " is a whole number of minutes from 0 to " +
-                                  std::to_string(kMaxWhole) + " (0: before every reading), not '" + text + "'");
-        case SettingKind::UploadMode: {
+            throw cli::UsageError(std::string(s.Key) + " is a whole number of minutes from 0 to " +
+                                  std::to_string(TSettingsActions::kMaxMinutes) + " (0: before every reading), not '" +
+                                  text + "'");
+        case TSettingKind::UploadMode: {
             const std::string t = cli::Lower(text);
             if (t == "automatic" || t == "0") return int64_t{0};
             if (t == "manual" || t == "1") return int64_t{1};
-            throw cli::UsageError(std::string(s.key) + " is automatic or manual (0 or 1), not '" + text + "'");
+            throw cli::UsageError(std::string(s.Key) + " is automatic or manual (0 or 1), not '" + text + "'");
         }
     }
     return {};
@@ -96,32 +68,13 @@ int64_t Whole(const fb::Value& v) {
 
 std::string SettingText(const TSetting& s, const fb::Value& v) {
     if (IsNull(v)) return "-";
-    switch (s.kind) {
-        case SettingKind::Switch: return cli::SwitchText(Whole(v) == 1);
-        case SettingKind::Minutes: return std::to_string(Whole(v));
-        case SettingKind::UploadMode:
+    switch (s.Kind) {
+        case TSettingKind::Switch: return cli::SwitchText(Whole(v) == 1);
+        case TSettingKind::Minutes: return std::to_string(Whole(v));
+        case TSettingKind::UploadMode:
             return Whole(v) == 0 ? Tr("Automatic") : Whole(v) == 1 ? Tr("Manual") : std::to_string(Whole(v));
     }
     return {};
-}
-
-void OpenSettings(TDataSet& ds) {
-    ds.Open();
-    if (ds.Eof()) throw std::runtime_error("the database has no settings row (SETTINGS, SET_ID=1)");
-}
-
-// The settings' row or the time servers' table, open in the work of one command.
-struct TLocalTable : cli::TLocalWork {
-    TLocalTable(const std::string& file, const char* select, const char* table, const char* key,
-                void (*open)(TDataSet&))
-        : TLocalWork(file), ds(tr, select, table, key) {
-        open(ds);
-    }
-    TDataSet ds;
-};
-
-TLocalTable Settings(const std::string& file) {
-    return {file, kSelectSettings, "SETTINGS", "SET_ID", OpenSettings};
 }
 
 // The dialog greys these out while the setting they depend on is off. Only
@@ -130,7 +83,7 @@ void NoteUnused(const TDataSet& ds, const TSetting* changed = nullptr) {
     auto about = [changed](std::initializer_list<const char*> columns) {
         if (!changed) return true;
         for (const char* c : columns)
-            if (std::string(c) == changed->column) return true;
+            if (std::string(c) == changed->Column) return true;
         return false;
     };
     if (Whole(ds.FieldValue("SET_USEINTERTETTIME")) != 1 && about({"SET_USEINTERTETTIME", "SET_SYNCLOCK", "SET_SYNCFREQ"}))
@@ -140,15 +93,15 @@ void NoteUnused(const TDataSet& ds, const TSetting* changed = nullptr) {
 }
 
 int ShowSettings(const std::string& file) {
-    TLocalTable work = Settings(file);
-    TDataSet& ds = work.ds;
+    cli::TLocalWork work(file);
+    const TDataSet ds = TSettingsActions::SettingsRow(work.tr);
     const fb::Value& version = ds.FieldValue("SET_DBVERSION");
     std::vector<std::vector<std::string>> rows{
         {"SETTING", "VALUE", "KEY", "COLUMN"},
         {Tr("Database version"), IsNull(version) ? "-" : Trim(ds.AsString("SET_DBVERSION")), "(read-only)",
          "SET_DBVERSION"}};
-    for (const TSetting& s : kSettings)
-        rows.push_back({Tr(s.caption), SettingText(s, ds.FieldValue(s.column)), s.key, s.column});
+    for (const TSetting& s : TSettingsActions::Settings())
+        rows.push_back({Tr(s.Caption), SettingText(s, ds.FieldValue(s.Column)), s.Key, s.Column});
     cli::PrintTable(std::cout, rows);
     NoteUnused(ds);
     work.tr.Commit();
@@ -159,43 +112,27 @@ int SetSetting(const std::string& file, const std::string& key, const std::strin
     const std::string k = cli::Lower(key);
     if (k == "database-version" || k == "set_dbversion")
         throw cli::UsageError("the database version is read-only: the program's upgrade of the file sets it");
-    const TSetting* s = FindSetting(key);
+    const TSetting* s = TSettingsActions::FindSetting(key);
     if (!s) throw cli::UsageError("no setting '" + key + "': the keys are " + KeyList() + " (or their SET_ columns)");
     const fb::Value value = SettingValue(*s, text);
-    TLocalTable work = Settings(file);
-    TDataSet& ds = work.ds;
-    ds.SetField(s->column, value);
-    ds.Post();
+    if (const std::string refusal = TSettingsActions::SettingRefusal(*s, value); !refusal.empty())
+        throw cli::UsageError(refusal);
+    cli::TLocalWork work(file);
+    TSettingsActions::ChangeSettings(work.tr, {{s->Column, value}});
+    const TDataSet ds = TSettingsActions::SettingsRow(work.tr);
     work.tr.Commit();
-    std::cout << Tr(s->caption) << " (" << s->column << "): " << SettingText(*s, value) << "\n";
+    std::cout << Tr(s->Caption) << " (" << s->Column << "): " << SettingText(*s, value) << "\n";
     NoteUnused(ds, s);
     return 0;
 }
 
 // ---------------------------------------------------------------- time servers
 
-struct TServer {
-    std::string host;
-    fb::Value timeout, order;
-};
-
-std::vector<TServer> ReadServers(TDataSet& ds) {
-    std::vector<TServer> out;
-    for (ds.First(); !ds.Eof(); ds.Next())
-        out.push_back({Trim(ds.AsString("NTP_HOST")), ds.FieldValue("NTP_TIMEOUT"), ds.FieldValue("NTP_ORDER")});
-    return out;
-}
-
-TLocalTable Servers(const std::string& file) {
-    return {file, kSelectServers, "NTPSERVERS", "NTP_HOST", [](TDataSet& ds) { ds.Open(); }};
-}
-
 std::string Number(const fb::Value& v) { return IsNull(v) ? "-" : std::to_string(Whole(v)); }
 
 int ListServers(const std::string& file) {
-    TLocalTable work = Servers(file);
-    TDataSet& ds = work.ds;
-    const std::vector<TServer> servers = ReadServers(ds);
+    cli::TLocalWork work(file);
+    const std::vector<TSettingsActions::TTimeServer> servers = TSettingsActions::TimeServers(work.tr);
     work.tr.Commit();
     if (servers.empty()) {
         std::cout << "There is no time server in " << file << ". Add one with\n"
@@ -203,69 +140,48 @@ int ListServers(const std::string& file) {
         return 0;
     }
     std::vector<std::vector<std::string>> rows{{Tr("Host"), Tr("Connection timeout ms"), Tr("Order of preference")}};
-    for (const TServer& s : servers) rows.push_back({s.host, Number(s.timeout), Number(s.order)});
+    for (const auto& s : servers) rows.push_back({s.Host, Number(s.Timeout), Number(s.Order)});
     cli::PrintTable(std::cout, rows);
     return 0;
 }
 
 struct TAddOptions {
     std::string host;
-    int64_t timeout = kDefaultTimeoutMs;
+    int64_t timeout = TSettingsActions::kDefaultTimeoutMs;
     int64_t order = 0;
     CLI::Option* orderOption = nullptr;
 };
 
 int AddServer(const std::string& file, const TAddOptions& o) {
-    const std::string host = Trim(o.host);
-    TLocalTable work = Servers(file);
-    TDataSet& ds = work.ds;
-    int64_t last = 0;
-    for (const TServer& s : ReadServers(ds)) {
-        // The host is the table's key.
-        if (s.host == host) {
-            std::cerr << "timeservers add: " << host << " is already in the list (order " << Number(s.order)
-                      << "): nothing added\n";
-            return 1;
-        }
-        if (!IsNull(s.order)) last = std::max(last, Whole(s.order));
+    cli::TLocalWork work(file);
+    int64_t order = 0;
+    try {
+        order = TSettingsActions::AddTimeServer(work.tr, o.host, o.timeout,
+                                                o.orderOption->count() > 0 ? std::optional(o.order) : std::nullopt);
+    } catch (const TSettingsActions::TRefusal& e) {
+        std::cerr << "timeservers add: " << e.what() << ": nothing added\n";
+        return 1;
     }
-    const int64_t order = o.orderOption->count() > 0 ? o.order : std::min(last + 1, kMaxWhole);
-    ds.Insert();
-    ds.SetField("NTP_HOST", host);
-    ds.SetField("NTP_TIMEOUT", o.timeout);
-    ds.SetField("NTP_ORDER", order);
-    ds.Post();
     work.tr.Commit();
-    std::cout << "time server " << host << " added: timeout " << o.timeout << " ms, order " << order << "\n";
+    std::cout << "time server " << Trim(o.host) << " added: timeout " << o.timeout << " ms, order " << order << "\n";
     return 0;
 }
 
 int RemoveServer(const std::string& file, const std::string& hostText) {
     const std::string host = Trim(hostText);
-    TLocalTable work = Servers(file);
-    TDataSet& ds = work.ds;
-    for (ds.First(); !ds.Eof(); ds.Next()) {
-        if (Trim(ds.AsString("NTP_HOST")) != host) continue;
-        ds.Delete();
-        work.tr.Commit();
-        std::cout << "time server " << host << " removed\n";
-        return 0;
+    cli::TLocalWork work(file);
+    if (!TSettingsActions::RemoveTimeServer(work.tr, host)) {
+        std::cerr << "timeservers remove: there is no time server " << host
+                  << " (kalosqm-cli timeservers list shows them): nothing removed\n";
+        return 1;
     }
-    std::cerr << "timeservers remove: there is no time server " << host
-              << " (kalosqm-cli timeservers list shows them): nothing removed\n";
-    return 1;
+    work.tr.Commit();
+    std::cout << "time server " << host << " removed\n";
+    return 0;
 }
 
 const CLI::Validator& ServerHost() {
-    static const CLI::Validator v(
-        [](std::string& text) -> std::string {
-            const std::string host = Trim(text);
-            if (host.empty()) return "the host must not be empty";
-            if (host.size() > 100) return "a host has at most 100 characters, not " + std::to_string(host.size());
-            if (host.find_first_of(" \t\r\n") != std::string::npos) return "a host name has no blanks: '" + text + "'";
-            return {};
-        },
-        "HOST");
+    static const CLI::Validator v([](std::string& text) { return TSettingsActions::HostRefusal(text); }, "HOST");
     return v;
 }
 
@@ -325,10 +241,10 @@ void AddTimeServers(CLI::App& root) {
                                 [a](const std::string& db) { return AddServer(db, *a); });
     add->add_option("host", a->host, "host name or address")->required()->check(ServerHost());
     add->add_option("--timeout", a->timeout, "connection timeout in milliseconds")
-        ->check(CLI::Range(int64_t{1}, int64_t{60000}))
+        ->check(CLI::Range(TSettingsActions::kMinTimeoutMs, TSettingsActions::kMaxTimeoutMs))
         ->capture_default_str();
     a->orderOption = add->add_option("--order", a->order, "order of preference (default: after the last)")
-                         ->check(CLI::Range(int64_t{0}, kMaxWhole));
+                         ->check(CLI::Range(int64_t{0}, TSettingsActions::kMaxOrder));
 
     auto host = std::make_shared<std::string>();
     CLI::App* remove = servers.Add("remove", "remove a time server",

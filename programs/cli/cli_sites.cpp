@@ -38,58 +38,38 @@ enum class Kind { Text, Integer, Number, Time, Switch, Method };
 
 struct TFieldSpec {
     const char* option;  // without the dashes
-    const char* label;   // in messages
-    const char* column;
+    const char* column;  // its rules and their words are the site rules' own
     Kind kind;
-    double min, max;  // texts: the length; numbers keep the site rules' range
     const char* what;
 };
 
 const TFieldSpec kFields[] = {
-    {"name", "the name", "SIT_NAME", Kind::Text, 1, 255, "site name (\"Name\")"},
-    {"host", "the host", "SIT_SQMHOST", Kind::Text, 1, 100, "host name or IP address of the SQM-LE"},
-    {"port", "the port", "SIT_SQMPORT", Kind::Integer, 0, 0, "TCP port of the SQM-LE (new site: 10001)"},
-    {"lat", "the latitude", "SIT_LATIT", Kind::Number, 0, 0, "latitude in degrees, north positive"},
-    {"lon", "the longitude", "SIT_LONG", Kind::Number, 0, 0, "longitude in degrees, east positive"},
-    {"alt", "the altitude", "SIT_ALT", Kind::Integer, 0, 0, "altitude in metres"},
-    {"timezone", "the time zone", "SIT_TIMEZONE", Kind::Integer, 0, 0,
+    {"name", "SIT_NAME", Kind::Text, "site name (\"Name\")"},
+    {"host", "SIT_SQMHOST", Kind::Text, "host name or IP address of the SQM-LE"},
+    {"port", "SIT_SQMPORT", Kind::Integer, "TCP port of the SQM-LE (new site: 10001)"},
+    {"lat", "SIT_LATIT", Kind::Number, "latitude in degrees, north positive"},
+    {"lon", "SIT_LONG", Kind::Number, "longitude in degrees, east positive"},
+    {"alt", "SIT_ALT", Kind::Integer, "altitude in metres"},
+    {"timezone", "SIT_TIMEZONE", Kind::Integer,
      "time zone, whole hours from Greenwich, east positive (new site: the PC's, daylight saving ignored)"},
-    {"offset", "the offset", "SIT_OFFSET", Kind::Number, 0, 0, "calibration offset in mag/arcsec^2, 2 decimals (new site: 0)"},
-    {"timeout", "the timeout", "SIT_TIMEOUT", Kind::Integer, 0, 0, "connection timeout towards the meter in seconds (new site: 10)"},
-    {"method", "the method", "SIT_ACQUIREMODE", Kind::Method, 0, 0,
+    {"offset", "SIT_OFFSET", Kind::Number, "calibration offset in mag/arcsec^2, 2 decimals (new site: 0)"},
+    {"timeout", "SIT_TIMEOUT", Kind::Integer, "connection timeout towards the meter in seconds (new site: 10)"},
+    {"method", "SIT_ACQUIREMODE", Kind::Method,
      "acquisition method: 0 Continuous, 1 Timed, 2 \"Discard readings by day\", 3 \"Discard readings in twilight\" "
      "(new site: 0)"},
-    {"interval", "the interval", "SIT_INTERVAL", Kind::Integer, 0, 0, "minutes between two readings, at least 1 (new site: 1)"},
-    {"start", "the start time", "SIT_STARTTIME", Kind::Time, 0, 0, "start of the reading time of the Timed method, HH:MM UTC"},
-    {"stop", "the stop time", "SIT_STOPTIME", Kind::Time, 0, 0, "stop of the reading time of the Timed method, HH:MM UTC"},
-    {"day-readings", "day-readings", "SIT_DAYREADING", Kind::Switch, 0, 0, "also read in daylight: on|off (new site: off)"},
-    {"day-interval", "the daylight interval", "SIT_DAYINTERVAL", Kind::Integer, 0, 0,
+    {"interval", "SIT_INTERVAL", Kind::Integer, "minutes between two readings, at least 1 (new site: 1)"},
+    {"start", "SIT_STARTTIME", Kind::Time, "start of the reading time of the Timed method, HH:MM UTC"},
+    {"stop", "SIT_STOPTIME", Kind::Time, "stop of the reading time of the Timed method, HH:MM UTC"},
+    {"day-readings", "SIT_DAYREADING", Kind::Switch, "also read in daylight: on|off (new site: off)"},
+    {"day-interval", "SIT_DAYINTERVAL", Kind::Integer,
      "minutes between two daylight readings, 0 at every tick (new site: 10)"},
-    {"autostart", "autostart", "SIT_AUTOSTART", Kind::Switch, 0, 0,
+    {"autostart", "SIT_AUTOSTART", Kind::Switch,
      "start the readings at the program's start and with kalosqm-station: on|off (new site: off)"},
-    {"auto-upload", "auto-upload", "SIT_AUTOUPLOAD", Kind::Switch, 0, 0,
+    {"auto-upload", "SIT_AUTOUPLOAD", Kind::Switch,
      "upload each reading to the network database when the settings allow it: on|off (new site: on)"},
 };
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-bool ValidUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t more = 0;
-        if (c >= 0x80) {
-            if ((c & 0xE0) == 0xC0 && c >= 0xC2) more = 1;
-            else if ((c & 0xF0) == 0xE0) more = 2;
-            else if ((c & 0xF8) == 0xF0 && c <= 0xF4) more = 3;
-            else return false;
-        }
-        if (s.size() - i <= more) return false;
-        for (size_t k = 1; k <= more; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += more + 1;
-    }
-    return true;
-}
 
 std::optional<double> ParseNumber(const std::string& text, bool whole) {
     std::string t = text;
@@ -133,15 +113,8 @@ std::optional<double> ParseTimeOfDay(const std::string& text) {
 // The refusal of a value, or empty when it is good.
 std::string CheckField(const TFieldSpec& f, const std::string& text) {
     switch (f.kind) {
-        case Kind::Text: {
-            if (!ValidUtf8(text)) return "the text is not valid UTF-8";
-            const size_t n = cli::TextWidth(text);
-            if (Trim(text).empty()) return std::string(f.label) + " must not be empty";
-            if (n > f.max) return "at most " + std::to_string(static_cast<int>(f.max)) + " characters, not " + std::to_string(n);
-            if (std::string(f.option) == "host" && text.find_first_of(" \t\r\n") != std::string::npos)
-                return "a host name has no blanks: " + Quote(text);
-            return {};
-        }
+        case Kind::Text:  // the window's save refuses with the same words
+            return TSiteRules::TextRefusal(*TSiteRules::TextFieldOf(f.column), text);
         case Kind::Integer:
         case Kind::Number: {
             // The range is the site rules' own: a save checks it again.

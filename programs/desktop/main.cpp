@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string_view>
 #include <pthread.h>
 #include <signal.h>
@@ -95,6 +96,13 @@ int main(int argc, char** argv) {
     RegisterTranslation();
     const uint32_t startTick = TickCountMs();
 
+    // A test that starts the program names a file for its boxes: nobody is there to click
+    // (made before the application, so it outlives every box).
+    std::unique_ptr<dialogs::TLoggedBoxes> loggedBoxes;
+    if (const QByteArray log = qgetenv("KALOSQM_MESSAGE_LOG"); !log.isEmpty()) {
+        loggedBoxes = std::make_unique<dialogs::TLoggedBoxes>(QString::fromLocal8Bit(log));
+        dialogs::SetMessageBoxes(loggedBoxes.get());
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KALO - SQM"));
     QApplication::setApplicationDisplayName(QStringLiteral("KALO - SQM"));

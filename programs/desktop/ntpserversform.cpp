@@ -22,6 +22,7 @@
 #include "gui/dialogs.h"
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "core/station/lastresort.h"
 
 namespace {
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
@@ -446,6 +447,7 @@ void TNTPServersForm::btnOKClick() {
         try {
             model_->CancelPending();
         } catch (...) {
+            LastResortLine("dropping the refused time server");  // the refusal's box comes next
         }
         dialogs::Error(T("An error occurred: ") + QString::fromStdString(e.what()), this);
         done(QDialog::Rejected);

@@ -17,6 +17,7 @@
 #include "gui/chartpicture.h"
 #include "core/site/datamodule.h"
 #include "core/station/i18n.h"
+#include "core/station/lastresort.h"
 #include "core/station/myutils.h"
 #include "core/station/credentials.h"
 #include "core/site/picturefile.h"
@@ -471,6 +472,7 @@ void TSiteForm::closeEvent(QCloseEvent* e) {
         if (d->trSite.Active()) d->trSite.Rollback();
         if (d->trReadings.Active()) d->trReadings.Commit();
     } catch (...) {
+        LastResortLine("closing the site window");  // the window goes all the same
     }
     e->accept();
 }

@@ -219,12 +219,19 @@ void TNetworkPage::SendWaitingRecords() {
         progress_ = std::make_unique<TPanelProgress>(*this);
         // Every waiting reading on the site's network lane, one at a time:
         // the window, and every other site, go on meanwhile.
-        upload_ = StartSendWaitingRecords(ctx_.Readings().Db(), ctx_.SiteId(), ctx_.SiteCode(),
-                                          ctx_.Acquisition().Running(), ctx_.Prompt(), &ctx_.Jobs(), ctx_.Wait(),
-                                          progress_.get(), [this](int) {
-                                              ctx_.Latest().Refresh();
-                                              ShowReadingCounts();
-                                          });
+        upload_ = StartSendWaitingRecords({.Db = ctx_.Readings().Db(),
+                                           .SiteId = ctx_.SiteId(),
+                                           .SiteCode = ctx_.SiteCode(),
+                                           .Acquiring = ctx_.Acquisition().Running(),
+                                           .Prompt = ctx_.Prompt(),
+                                           .Wait = ctx_.Wait(),
+                                           .Progress = progress_.get(),
+                                           .AfterUpload =
+                                               [this](int) {
+                                                   ctx_.Latest().Refresh();
+                                                   ShowReadingCounts();
+                                               }},
+                                          &ctx_.Jobs());
     });
 }
 

@@ -20,6 +20,7 @@
 #include "core/station/myutils.h"
 #include "core/site/updatecheck.h"
 #include "core/station/version.h"
+#include "core/station/lastresort.h"
 
 #ifndef KALO_UPDATE_URL
 #error "KALO_UPDATE_URL comes from the build (CMake cache variable)"
@@ -94,6 +95,8 @@ bool DownloadFile(const QString& url, const QString& file, int timeoutMs) {
         }
         return out.commit();
     } catch (...) {
+        // The caller says the download failed; the cause goes to stderr.
+        LastResortLine("downloading the update");
         return false;
     }
 }

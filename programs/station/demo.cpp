@@ -16,6 +16,7 @@
 #include "core/station/fbdb.h"
 #include "core/station/myutils.h"
 #include "core/site/readingwindow.h"
+#include "core/site/settingsactions.h"
 #include "core/site/siteactions.h"
 
 namespace fs = std::filesystem;
@@ -164,9 +165,8 @@ void ConfigureDemoDatabase(const std::string& file, int simPort) {
     {
         fb::Transaction tr(db, fb::Isolation::ReadCommitted);
         tr.Start();
-        fb::Query settings(tr);
-        settings.SetSQL("UPDATE SETTINGS SET SET_USEINTERTETTIME=0, SET_SYNCLOCK=0, SET_UPLOADDATA=0 WHERE SET_ID=1");
-        settings.ExecSQL();
+        TSettingsActions::ChangeSettings(
+            tr, {{"SET_USEINTERTETTIME", int64_t{0}}, {"SET_SYNCLOCK", int64_t{0}}, {"SET_UPLOADDATA", int64_t{0}}});
         // Added as every shell adds a site: the defaults, then the rules' checks.
         TSiteActions::AddSite(tr,
                               {{"SIT_NAME", std::string(kDemoSite)},

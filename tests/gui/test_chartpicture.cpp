@@ -20,10 +20,11 @@
 #include <memory>
 
 #include "gui/chartpicture.h"
+#include "gui/dialogs.h"
 #include "core/site/picturefile.h"
 #include "core/station/myutils.h"
 #include "gui/readingviews.h"
-#include "plot/metafile_test_support.h"
+#include "support/metafile_test_support.h"
 #include "support/qtsupport.h"
 
 namespace {
@@ -238,7 +239,8 @@ void TypeIntoSaveDialog(const QString& name) {
 
 TEST_F(ChartPictureTest, TheDialogRefusesAnUnknownExtensionAndDefaultsToABitmapOfTheViewAsItShows) {
     const QString log = Path("messages.log");
-    qputenv("KALOSQM_MESSAGE_LOG", QFile::encodeName(log));
+    dialogs::TLoggedBoxes boxes(log);
+    dialogs::SetMessageBoxes(&boxes);
 
     TypeIntoSaveDialog(Path("night.png"));
     SaveChartAs(view.get(), view.get());
@@ -248,7 +250,7 @@ TEST_F(ChartPictureTest, TheDialogRefusesAnUnknownExtensionAndDefaultsToABitmapO
     TypeIntoSaveDialog(Path("night"));
     SaveChartAs(view.get(), view.get());
     EXPECT_EQ(ReadAll(log), QByteArray("error: Unsupported file type\n"));
-    qunsetenv("KALOSQM_MESSAGE_LOG");
+    dialogs::SetMessageBoxes(nullptr);
     EXPECT_TRUE(ReadAll(Path("night.bmp")).startsWith("BM"));
     QImage image;
     ASSERT_TRUE(image.load(Path("night.bmp"), "BMP"));

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "plot/metafile_test_support.h"
+#include "support/metafile_test_support.h"
 #include "plot/metafilepicture.h"
 
 namespace {

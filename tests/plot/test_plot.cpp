@@ -24,8 +24,8 @@
 #include "plot/plotdata.h"
 #include "plot/plotfile.h"
 #include "plot/plotrender.h"
-#include "core/site/readings_test_support.h"
-#include "core/site/site_test_support.h"
+#include "support/readings_test_support.h"
+#include "support/site_test_support.h"
 #include "core/astronomy/vsop.h"
 
 namespace {

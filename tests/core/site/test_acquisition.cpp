@@ -8,7 +8,7 @@
 
 #include "tools/timeserver/rfc868server.h"
 #include "core/site/readingwindow.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 #include "core/astronomy/vsop.h"
 
 using namespace sitetest;

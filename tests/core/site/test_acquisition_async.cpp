@@ -7,7 +7,7 @@
 
 #include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 
 using namespace sitetest;
 using Strings = std::vector<std::string>;

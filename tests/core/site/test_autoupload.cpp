@@ -2,11 +2,11 @@
 // server: each new night reading, and up to five waiting ones per quiet tick.
 #include <thread>
 
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 #include "core/site/jobrunner.h"
 #include "core/site/readingwindow.h"
-#include "core/site/site_test_support.h"
 #include "core/site/waitingupload.h"
+#include "support/site_test_support.h"
 
 using namespace sitetest;
 

@@ -9,9 +9,9 @@
 #include "core/site/communityfile.h"
 #include "core/station/fbdb.h"
 #include "core/site/nightfile.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 #include "core/site/readingwindow.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 #include "core/site/siterow.h"
 #include "core/station/sqm.h"
 #include "core/astronomy/vsop.h"
@@ -288,7 +288,7 @@ TEST_F(CommunityImportTest,
     ExpectAstronomyOfTheMeterPath(site, {Named(t0), Named(t0 + kMinute)});
 
     // A key the station stores in the meantime is the same reading.
-    TSQM station("", 0, 0, nullptr, false, false, 0, 0.25, 12);
+    TSQM station(TSQMOptions{.Port = 0, .TimeoutSeconds = 0, .Offset = 0.25, .SiteId = 12});
     ASSERT_TRUE(station.LoadReading(&db, "2009101521300512"));
     EXPECT_EQ(station.Origin, kImportedOrigin);
     EXPECT_EQ(station.ReadingCode(), "2009101521300512");
@@ -486,7 +486,8 @@ TEST_F(CommunityImportTest, ANightFileOfOurOwnReadsBackEqualAndImportsAsTheReadi
     const TSiteRow site = AddSite(11, 45.8664, 11.5264, kDiscardInTwilight);
     SetProgramDir(dir.Str());
     TNightFileWriter writer(db, TNightFileOptions{"Test supplier", "KALO-SQM test"});
-    TSQM station("127.0.0.1", testsupport::ClosedPort(), 1, nullptr, false, false, 0, -0.17, site.Id);
+    TSQM station(TSQMOptions{.Host = "127.0.0.1", .Port = testsupport::ClosedPort(), .TimeoutSeconds = 1,
+        .Offset = -0.17, .SiteId = site.Id});
     const double zoneOffset = -1.0 / 24;  // local = UTC + 1 h
     const double t0 = EncodeDateTime(2020, 1, 15, 21, 0, 3, 456);
     struct TWritten {

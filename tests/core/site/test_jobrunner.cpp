@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -45,6 +47,17 @@ TEST(Workers, AJobStillRunningWhenItsOwnerGoesEndsBeforeTheWorkersAreGoneAndIsNe
     }  // the program ends: its threads are joined, none is left behind
     EXPECT_TRUE(finished);
     EXPECT_FALSE(heard);
+}
+
+TEST(Workers, AJobThatThrowsIsStillHeardAndItsCauseIsSaidOnStderr) {
+    TThreadJobs jobs;
+    bool heard = false;
+    testing::internal::CaptureStderr();
+    jobs.Run([] { throw std::runtime_error("the disk is full"); }, [&] { heard = true; });
+    const bool delivered = DeliverUntil(jobs, [&] { return heard; });
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(delivered);
+    EXPECT_EQ(err, "kalosqm: a job of the workers: the disk is full\n");
 }
 
 TEST(Workers, ASitesUploadsNeverHoldUpItsMeterAndNoSiteHoldsUpAnother) {

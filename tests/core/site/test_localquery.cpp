@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "core/site/localquery.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "core/station/errorlog.h"
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 #include "core/site/netquery.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 
 namespace {
 

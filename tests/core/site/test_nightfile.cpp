@@ -15,7 +15,7 @@
 
 #include "core/site/nightfile.h"
 #include "core/site/readingwindow.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 
 using namespace sitetest;
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 
 #include "core/station/errorlog.h"
 #include "core/site/nightfile.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 
 using namespace sitetest;
 namespace fs = std::filesystem;

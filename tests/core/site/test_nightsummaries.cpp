@@ -11,7 +11,7 @@
 #include "core/site/netquery.h"
 #include "core/site/nightmodel.h"
 #include "core/site/nightsummaries.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 #include "core/station/schemaupgrade.h"
 
 namespace {

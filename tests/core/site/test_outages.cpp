@@ -5,10 +5,10 @@
 // meter simulator and the database file are real.
 #include <algorithm>
 
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 #include "core/site/outages.h"
 #include "tools/timeserver/rfc868server.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 
 using namespace sitetest;
 using Strings = std::vector<std::string>;

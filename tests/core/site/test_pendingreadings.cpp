@@ -8,7 +8,7 @@
 
 #include "core/site/acquisition.h"
 #include "core/site/waitingupload.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "core/site/readingcounts.h"
-#include "core/site/readings_test_support.h"
+#include "support/readings_test_support.h"
 #include "core/site/sitelist.h"
 #include "core/station/sqm.h"
 
@@ -163,7 +163,7 @@ TEST_F(ReadingCountsTest, StoresAndDeletionsOfOneSiteInTwoTransactionsBothSuccee
     fb::Transaction deleting(db);
     deleting.Start();
     Exec(deleting, "DELETE FROM READINGS WHERE REA_SITE=2 AND REA_DATETIME < '2020-01-01 01:00:00'");
-    TSQM s("", 0, 1, nullptr, false, false, 0, 0, 2);
+    TSQM s(TSQMOptions{.Port = 0, .TimeoutSeconds = 1, .SiteId = 2});
     s.DateTime = EncodeDateTime(2024, 3, 1, 22, 0, 0);
     s.SQMValue = 20.1;
     s.Origin = 'K';

@@ -3,7 +3,7 @@
 // readings that came from an earlier import are updated.
 #include "core/site/communityfile.h"
 #include "core/site/nightfile.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 
 using namespace sitetest;
 

@@ -16,6 +16,7 @@
 #include "core/station/myutils.h"
 #include "core/site/readingwindow.h"
 #include "core/site/siteactions.h"
+#include "core/site/siterules.h"
 #include "core/site/siteedit.h"
 #include "core/site/siterow.h"
 #include "core/station/sqm.h"
@@ -90,6 +91,32 @@ protected:
         tr.Commit();
         return id;
     }
+    // Adds a site with fields and updates kept with update, in one
+    // transaction: with no refusal both go through and are taken back;
+    // otherwise both throw it and nothing is written.
+    void AddAndUpdate(const TSiteFields& fields, int kept, const TSiteFields& update, const std::string& refusal) {
+        fb::Transaction tr(db);
+        tr.Start();
+        if (refusal.empty()) {
+            EXPECT_NO_THROW(TSiteActions::AddSite(tr, fields, {}));
+            EXPECT_NO_THROW(TSiteActions::UpdateSite(tr, kept, update));
+            tr.Rollback();
+            return;
+        }
+        try {
+            TSiteActions::AddSite(tr, fields, {});
+            ADD_FAILURE() << "added";
+        } catch (const TSiteRefusal& e) {
+            EXPECT_EQ(e.what(), refusal);
+        }
+        try {
+            TSiteActions::UpdateSite(tr, kept, update);
+            ADD_FAILURE() << "updated";
+        } catch (const TSiteRefusal& e) {
+            EXPECT_EQ(e.what(), refusal);
+        }
+        tr.Commit();
+    }
     int AddRoof(int port = 10001) {
         return Add({{"SIT_NAME", std::string("Roof")}, {"SIT_SQMHOST", std::string("127.0.0.1")},
                     {"SIT_SQMPORT", int64_t{port}}, {"SIT_TIMEOUT", int64_t{1}}});
@@ -156,32 +183,52 @@ TEST_F(SiteActions, TheRulesRefuseEveryValueOutOfItsRangeAndWriteNothing) {
     const int kept = Add({{"SIT_NAME", std::string("Kept")}, {"SIT_LATIT", 45.0}});
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.column) + (c.refusal.empty() ? " accepted" : ": " + c.refusal));
-        fb::Transaction tr(db);
-        tr.Start();
         const TSiteFields fields = {{"SIT_NAME", std::string("New")}, {c.column, c.value}};
         if (c.refusal.empty()) {
-            EXPECT_NO_THROW(TSiteActions::AddSite(tr, fields, {}));
-            EXPECT_NO_THROW(TSiteActions::UpdateSite(tr, kept, {{c.column, c.value}}));
-            tr.Rollback();
+            AddAndUpdate(fields, kept, {{c.column, c.value}}, c.refusal);
             continue;
         }
-        try {
-            TSiteActions::AddSite(tr, fields, {});
-            ADD_FAILURE() << "added";
-        } catch (const TSiteRefusal& e) {
-            EXPECT_EQ(e.what(), c.refusal);
-        }
-        try {
-            TSiteActions::UpdateSite(tr, kept, {{"SIT_NAME", std::string("Changed")}, {c.column, c.value}});
-            ADD_FAILURE() << "updated";
-        } catch (const TSiteRefusal& e) {
-            EXPECT_EQ(e.what(), c.refusal);
-        }
-        tr.Commit();
+        AddAndUpdate(fields, kept, {{"SIT_NAME", std::string("Changed")}, {c.column, c.value}}, c.refusal);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES"), 1);
         EXPECT_EQ(Column(kept, "SIT_NAME"), "Kept");
         EXPECT_EQ(ReadSiteRow(db, kept).Latitude, 45.0);
     }
+}
+
+TEST_F(SiteActions, ABlankNameAndABlankInTheHostAreRefusedOnAddAndUpdateAndWriteNothing) {
+    const std::string longName = std::string(254, 'x') + "\xC3\xA8";  // 255 characters in 256 bytes
+    const struct {
+        const char* column;
+        fb::Value value;
+        std::string refusal;  // empty: accepted
+    } cases[] = {
+        {"SIT_NAME", fb::Value{}, "the name must not be empty"},  // an emptied field of the window
+        {"SIT_NAME", std::string(" \t"), "the name must not be empty"},
+        {"SIT_NAME", std::string(256, 'x'), "at most 255 characters, not 256"},
+        {"SIT_NAME", longName, ""},
+        {"SIT_NAME", std::string("Roof\xFF"), "the text is not valid UTF-8"},
+        {"SIT_SQMHOST", std::string("my meter"), "a host name has no blanks: 'my meter'"},
+        {"SIT_SQMHOST", std::string("meter\t"), "a host name has no blanks: 'meter\t'"},
+        {"SIT_SQMHOST", std::string(" "), "the host must not be empty"},
+        {"SIT_SQMHOST", std::string(101, 'h'), "at most 100 characters, not 101"},
+        {"SIT_SQMHOST", fb::Value{}, ""},  // not chosen yet
+        {"SIT_SQMHOST", std::string("sqm-le.local"), ""},
+    };
+    const int kept = Add({{"SIT_NAME", std::string("Kept")}, {"SIT_SQMHOST", std::string("meter")}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.column) + (c.refusal.empty() ? " accepted" : ": " + c.refusal));
+        // The words are those the command line gives for the option's text.
+        if (const auto* text = std::get_if<std::string>(&c.value)) {
+            EXPECT_EQ(TSiteRules::TextRefusal(*TSiteRules::TextFieldOf(c.column), *text), c.refusal);
+        }
+        TSiteFields fields = {{"SIT_NAME", std::string("New")}};
+        fields[c.column] = c.value;
+        AddAndUpdate(fields, kept, {{c.column, c.value}}, c.refusal);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES"), 1);
+        EXPECT_EQ(Column(kept, "SIT_NAME"), "Kept");
+        EXPECT_EQ(Column(kept, "SIT_SQMHOST"), "meter");
+    }
+    EXPECT_EQ(TSiteRules::TextFieldOf("SIT_CODE"), nullptr);
 }
 
 TEST_F(SiteActions, UpdateChangesOnlyTheGivenFieldsOfAnExistingSite) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "core/station/errorlog.h"
+#include "core/station/lastresort.h"
 #include "core/station/myutils.h"
 #include "support/testsupport.h"
 
@@ -187,6 +188,25 @@ TEST_F(ErrorLogTest, LinesFromTwoProcessesNeverInterleave) {
         ++lines;
     }
     EXPECT_EQ(lines, 400u);
+}
+
+TEST(LastResort, SaysWhereAndTheCauseOrThatThereIsNoText) {
+    testing::internal::CaptureStderr();
+    try {
+        throw std::runtime_error("Permission denied");
+    } catch (...) {
+        LastResortLine("the site log");
+    }
+    try {
+        throw 42;
+    } catch (...) {
+        LastResortLine("a box");
+    }
+    LastResortLine("nowhere", nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "kalosqm: the site log: Permission denied\n"
+              "kalosqm: a box: a failure without a message\n"
+              "kalosqm: nowhere: a failure without a message\n");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include "core/station/myutils.h"
 #include "tools/timeserver/rfc868server.h"
 #include "support/testsupport.h"
-#include "core/station/time_test_support.h"
+#include "support/time_test_support.h"
 #include "core/station/version.h"
 
 using timeserver::Reply;

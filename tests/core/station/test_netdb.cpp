@@ -2,7 +2,7 @@
 // test server; value formats without it.
 #include <limits>
 
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 
 using nettest::NetworkDb;
 

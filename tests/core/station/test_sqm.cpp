@@ -23,7 +23,8 @@ protected:
 
     // Its owner's bell counts the failed readings.
     std::unique_ptr<TSQM> Station(int timeoutSeconds = 1) {
-        auto s = std::make_unique<TSQM>("127.0.0.1", sim.Port(), timeoutSeconds, nullptr, false, false, 0, 0, 0);
+        auto s = std::make_unique<TSQM>(TSQMOptions{.Host = "127.0.0.1", .Port = sim.Port(),
+            .TimeoutSeconds = timeoutSeconds});
         s->Beep = [this] { ++beeps; };
         return s;
     }
@@ -298,7 +299,7 @@ TEST_F(MeterTest, NoMeterToTalkToFailsReadingsThrowsForTheIdentityAndLastFailure
     const int port = sim.Port();
     const std::string meter = Meter();
     sim.Stop();
-    TSQM s("127.0.0.1", port, 1, nullptr, false, false, 0, 0, 0);
+    TSQM s(TSQMOptions{.Host = "127.0.0.1", .Port = port, .TimeoutSeconds = 1});
     s.Beep = [this] { ++beeps; };
     const std::string refused = meter + "cannot connect: Socket error: " + std::strerror(ECONNREFUSED);
     EXPECT_FALSE(s.UpdateReading(nullptr, 0));
@@ -306,9 +307,9 @@ TEST_F(MeterTest, NoMeterToTalkToFailsReadingsThrowsForTheIdentityAndLastFailure
     EXPECT_EQ(s.LastFailure(), refused);
     EXPECT_THROW(s.UpdateInfo(), TcpError);
     EXPECT_EQ(s.LastFailure(), refused);
-    EXPECT_THROW(TSQM("127.0.0.1", port, 1, nullptr, false, true, 0, 0, 0), TcpError);
+    EXPECT_THROW(TSQM(TSQMOptions{.Host = "127.0.0.1", .Port = port, .TimeoutSeconds = 1, .DoInfo = true}), TcpError);
 
-    TSQM nowhere("nosuchhost.invalid", port, 1, nullptr, false, false, 0, 0, 0);
+    TSQM nowhere(TSQMOptions{.Host = "nosuchhost.invalid", .Port = port, .TimeoutSeconds = 1});
     EXPECT_FALSE(nowhere.UpdateReading(nullptr, 0));
     const std::string unresolved = "SQM-LE at nosuchhost.invalid:" + std::to_string(port) +
                                    ": cannot connect: Cannot resolve host nosuchhost.invalid: ";
@@ -334,11 +335,12 @@ TEST_F(MeterTest, AnAddressThatDropsTheConnectionAttemptFailsAfterTheSitesOwnTim
     for (const int seconds : {1, 2}) {
         SCOPED_TRACE(seconds);
         const std::string timedOut = "Connection timed out after " + std::to_string(seconds) + " s";
-        TSQM s("127.0.0.1", dropping.Port(), seconds, nullptr, false, false, 0, 0, 0);
+        TSQM s(TSQMOptions{.Host = "127.0.0.1", .Port = dropping.Port(), .TimeoutSeconds = seconds});
         EXPECT_FALSE(s.UpdateReading(nullptr, 0));
         EXPECT_EQ(s.LastFailure(), meter + "cannot connect: " + timedOut);
         try {
-            TSQM test("127.0.0.1", dropping.Port(), seconds, nullptr, false, true, 0, 0, 0);  // the connection test
+            TSQM test(TSQMOptions{.Host = "127.0.0.1", .Port = dropping.Port(), .TimeoutSeconds = seconds,
+                .DoInfo = true});  // the connection test
             ADD_FAILURE() << "connected";
         } catch (const TcpError& e) {
             EXPECT_EQ(e.what(), timedOut);
@@ -347,7 +349,8 @@ TEST_F(MeterTest, AnAddressThatDropsTheConnectionAttemptFailsAfterTheSitesOwnTim
 }
 
 TEST_F(MeterTest, IdentityWithZeroPaddingAndMalformedIdentitiesQuotedEscaped) {
-    TSQM s("127.0.0.1", sim.Port(), 1, nullptr, false, true, 0, 1.5, 0);  // the connection test
+    // the connection test
+    TSQM s(TSQMOptions{.Host = "127.0.0.1", .Port = sim.Port(), .TimeoutSeconds = 1, .DoInfo = true, .Offset = 1.5});
     EXPECT_EQ(std::make_tuple(s.Protocol, s.Model, s.Feature, s.Serial), std::make_tuple(4, 3, 57, 3911));
     EXPECT_DOUBLE_EQ(s.Offset, 1.5);
     EXPECT_FALSE(s.Client->Connected());

@@ -25,10 +25,11 @@ protected:
                             std::to_string(id) + ", 'site', " + lat + ", " + lon + ")");
     }
     std::unique_ptr<TSQM> Station(int site) {
-        return std::make_unique<TSQM>("127.0.0.1", sim.Port(), 2, &db, false, false, 0, 0.25, site);
+        return std::make_unique<TSQM>(TSQMOptions{.Host = "127.0.0.1", .Port = sim.Port(), .TimeoutSeconds = 2,
+            .Database = &db, .Offset = 0.25, .SiteId = site});
     }
     // A station with nothing of its own, to load into.
-    static std::unique_ptr<TSQM> Blank() { return std::make_unique<TSQM>("", 0, 1, nullptr, false, false, 0, 0, 0); }
+    static std::unique_ptr<TSQM> Blank() { return std::make_unique<TSQM>(TSQMOptions{.Port = 0, .TimeoutSeconds = 1}); }
     // Offset that makes the PC clock read as the given UTC instant.
     static double OffsetTo(double utc) { return utc - NowLocal(); }
     std::vector<std::vector<std::string>> Rows() {
@@ -131,7 +132,7 @@ TEST_F(StoreTest, KeysJoinTheSecondAndTheSiteSoOneSecondHoldsOneRowAndSiteZeroIs
 
 TEST_F(StoreTest, LoadingAMissingKeyChangesNothingAndNullsLoadAsZero) {
     AddSite(5, "1", "2");
-    TSQM s("", 0, 1, nullptr, false, false, 0, 0, 0);
+    TSQM s(TSQMOptions{.Port = 0, .TimeoutSeconds = 1});
     s.SQMValue = 12.5;
     EXPECT_FALSE(s.LoadReading(&db, "nope"));
     EXPECT_DOUBLE_EQ(s.SQMValue, 12.5);

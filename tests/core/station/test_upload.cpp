@@ -7,7 +7,7 @@
 #include <locale>
 
 #include "core/station/fbdb.h"
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 #include "core/station/sqm.h"
 #include "tools/sqmle-sim/sqmsim.h"
 #ifdef KALO_HAVE_CORE
@@ -99,7 +99,7 @@ protected:
     }
 
     nettest::NetworkDb db_;
-    TSQM sqm_{"127.0.0.1", 1, 1, nullptr, false, false, 0, 0, 0};
+    TSQM sqm_{TSQMOptions{.Host = "127.0.0.1", .Port = 1, .TimeoutSeconds = 1}};
 };
 
 }  // namespace
@@ -248,7 +248,8 @@ TEST_F(UploadTest, StoredReadingFromTheMeterReachesTheNetworkAndIsUpdatedLater) 
     config.Temperature = -3.5;
     SqmSimulator meter(config);
     meter.Start();
-    TSQM sqm("127.0.0.1", meter.Port(), 2, &local, false, false, 0, 0.15, 12);
+    TSQM sqm(TSQMOptions{.Host = "127.0.0.1", .Port = meter.Port(), .TimeoutSeconds = 2, .Database = &local,
+        .Offset = 0.15, .SiteId = 12});
     ASSERT_TRUE(sqm.UpdateReading(&local, 0));
     sqm.State = 0;
     ASSERT_TRUE(sqm.StoreReading(&local));
@@ -264,7 +265,7 @@ TEST_F(UploadTest, StoredReadingFromTheMeterReachesTheNetworkAndIsUpdatedLater) 
                             "|" + FormatTimeOfDay(sqm.AstroDowning) + "|" + FormatTimeOfDay(sqm.AstroTwilight) + "|K|";
     EXPECT_EQ(Rows(db_), (RowMap{{key, row + "0"}}));
 
-    TSQM loaded("127.0.0.1", meter.Port(), 2, &local, false, false, 0, 0, 0);
+    TSQM loaded(TSQMOptions{.Host = "127.0.0.1", .Port = meter.Port(), .TimeoutSeconds = 2, .Database = &local});
     ASSERT_TRUE(loaded.LoadReading(&local, localKey));
     EXPECT_TRUE(loaded.Uploaded);  // the local row carries the flag
 #ifdef KALO_HAVE_CORE

@@ -2,7 +2,7 @@
 // delivered database with readings put in by SQL statements; its pictures
 // read back as PNG images and parsed as SVG documents.
 #include "programs/cli/cli_test_support.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/service_test_support.h"
-#include "core/station/time_test_support.h"
+#include "support/time_test_support.h"
 
 namespace {
 

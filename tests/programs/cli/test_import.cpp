@@ -4,7 +4,7 @@
 
 #include "programs/cli/cli_test_support.h"
 #include "core/site/communityfile.h"
-#include "core/site/site_test_support.h"
+#include "support/site_test_support.h"
 
 namespace {
 

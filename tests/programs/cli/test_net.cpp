@@ -6,7 +6,7 @@
 #include "programs/cli/cli_test_support.h"
 #include "core/station/errorlog.h"
 #include "core/site/localquery.h"
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 
 namespace {
 

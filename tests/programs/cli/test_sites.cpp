@@ -255,6 +255,37 @@ TEST_F(CliTest, TheOneMinuteRefusalWritesNothingAndAMissingCoordinateIsWarnedAft
     EXPECT_FALSE(Has(r.err, kNoCoordinates)) << r.err;
 }
 
+TEST_F(CliTest, ABlankNameOrABlankInTheHostIsRefusedWithTheWindowsWordsWhetherTypedOrStored) {
+    const int id = AddSite({"--name", "Roof", "--host", "meter", "--lat", "45", "--lon", "11"});
+    const auto before = Row(id);
+    // Typed: a usage error with the site rules' words, before the database.
+    for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--name", " "}, "the name must not be empty"},
+             {{"--host", "my meter"}, "a host name has no blanks: 'my meter'"},
+             {{"--host", "\t"}, "the host must not be empty"},
+             {{"--name", std::string(256, 'n')}, "at most 255 characters, not 256"}}) {
+        std::vector<std::string> set{"site", "set", std::to_string(id)};
+        set.insert(set.end(), args.begin(), args.end());
+        const CliResult r = Db(set);
+        EXPECT_EQ(r.code, 2) << message << ": " << r.all();
+        EXPECT_TRUE(Has(r.err, message)) << message << " in\n" << r.err;
+    }
+    EXPECT_EQ(Row(id), before);
+    // Stored by another program: the save refuses it as the window's does.
+    ExecOn(file, {"UPDATE SQMSITES SET SIT_NAME='  ' WHERE SIT_ID=" + std::to_string(id)});
+    CliResult r = Db({"site", "set", std::to_string(id), "--port", "10002"});
+    EXPECT_EQ(r.code, 1) << r.all();
+    EXPECT_EQ(r.err, "site set: not saved: the name must not be empty\n");
+    EXPECT_EQ(Row(id)["SIT_SQMPORT"], "10001");
+    ExecOn(file, {"UPDATE SQMSITES SET SIT_NAME='Roof', SIT_SQMHOST='my meter' WHERE SIT_ID=" + std::to_string(id)});
+    r = Db({"site", "set", std::to_string(id), "--port", "10002"});
+    EXPECT_EQ(r.code, 1) << r.all();
+    EXPECT_EQ(r.err, "site set: not saved: a host name has no blanks: 'my meter'\n");
+    r = Db({"site", "set", std::to_string(id), "--host", "meter2", "--port", "10002"});
+    EXPECT_EQ(r.code, 0) << r.all();
+    EXPECT_EQ(Row(id)["SIT_SQMHOST"], "meter2");
+}
+
 TEST_F(CliTest, RemoveAsksTheSiteListsTwoQuestionsOnATerminalAndOtherwiseOnlyWithYes) {
     const int keep = AddSite({"--name", "Other", "--host", "h", "--lat", "1", "--lon", "1"});
     const int roof = AddSite({"--name", "Roof 50%", "--host", "h", "--lat", "1", "--lon", "1"});

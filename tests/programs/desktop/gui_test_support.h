@@ -1,7 +1,7 @@
 #pragma once
 // The world of a window test: a program folder with its own copy of the
-// delivered database and a data module over it; message boxes go to the
-// KALOSQM_MESSAGE_LOG file and are answered as Answer says (No by default).
+// delivered database and a data module over it; message boxes go to a
+// log file (dialogs::TLoggedBoxes) and are answered as Answer says (No by default).
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "core/site/sitecommons.h"
 #include "core/station/fbdb.h"
 #include "core/station/myutils.h"
+#include "gui/dialogs.h"
 #include "support/qtsupport.h"
 #include "support/testsupport.h"
 
@@ -102,15 +104,18 @@ protected:
         SetProgramDir(dir.Str());
         testsupport::CopyPristineDb(dir.Path());
         log = (dir.Path() / "messages.txt").string();
-        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        boxes = std::make_unique<dialogs::TLoggedBoxes>(QString::fromStdString(log));
+        dialogs::SetMessageBoxes(boxes.get());
         ASSERT_TRUE(data.DataModuleCreate());
     }
     void TearDown() override {
-        unsetenv("KALOSQM_MESSAGE_LOG");
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        dialogs::SetMessageBoxes(nullptr);
     }
-    static void Answer(const char* yesNo) { setenv("KALOSQM_MESSAGE_ANSWER", yesNo, 1); }
+    // The answer to the questions logged from now on.
+    void Answer(const char* yesNo) { boxes->SetAnswer(std::string(yesNo) == "yes"); }
+    // Real boxes, for a user (or a BoxAnswerer) to answer, until LogBoxes.
+    static void RealBoxes() { dialogs::SetMessageBoxes(nullptr); }
+    void LogBoxes() { dialogs::SetMessageBoxes(boxes.get()); }
     std::string Messages() { return testsupport::ReadFile(log); }
     void ClearMessages() { std::filesystem::remove(log); }
     // The boxes once at least that many lines of them have come: a window's
@@ -178,6 +183,7 @@ protected:
 
     testsupport::TempDir dir;
     std::string log;
+    std::unique_ptr<dialogs::TLoggedBoxes> boxes;
     TData data;
     TSiteCommons common;  // the program's: what its site windows share
 };

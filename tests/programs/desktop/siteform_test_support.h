@@ -23,7 +23,7 @@
 #include "programs/desktop/gui_test_support.h"
 #include "core/site/languages.h"
 #include "core/site/localquery.h"
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 #include "gui/readingviews.h"
 #include "gui/semaforo.h"
 #include "programs/desktop/siteform.h"

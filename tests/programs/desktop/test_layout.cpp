@@ -292,7 +292,7 @@ TEST_F(Layout, TheBoxesButtonsAndTheGridsDatesFollowTheChosenLanguage) {
     for (const Case& c : {Case{"de", "Ja", "Nein", "11.03.11"}, Case{"it", "Sì", "No", "11/03/11"},
                           Case{"en", "Yes", "No", nullptr}}) {
         Entry(m, c.language)->trigger();
-        unsetenv("KALOSQM_MESSAGE_LOG");  // a real box
+        RealBoxes();
         QStringList buttons;
         guitest::WhenModal<QMessageBox>([&buttons](QMessageBox* box) {
             for (QAbstractButton* b : box->buttons()) buttons.append(b->text().remove(QLatin1Char('&')));
@@ -306,7 +306,7 @@ TEST_F(Layout, TheBoxesButtonsAndTheGridsDatesFollowTheChosenLanguage) {
         const QString date = grid->model()->index(0, 0).data().toString();
         if (c.date) EXPECT_TRUE(date.startsWith(QLatin1String(c.date))) << c.language << ": " << date.toStdString();
     }
-    setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+    LogBoxes();
 }
 
 // Pictures of every page, tiled and maximised, in each language, for looking
@@ -372,7 +372,7 @@ TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
 
         // The boxes of a second start of an acquiring site and of a check
         // without a credentials file, as the user gets them.
-        unsetenv("KALOSQM_MESSAGE_LOG");
+        RealBoxes();
         const auto shootBox = [&](const QString& name, const std::function<void()>& act) {
             bool shot = false;
             guitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
@@ -397,7 +397,7 @@ TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
                               .Port = testsupport::ClosedPort(), .Database = "noctila", .Upload = true});
         shootBox(QStringLiteral("refused"), [&] { sites[1]->CheckNetworkConnection(); });
         fs::remove(CredentialsFileName("GARDEN1"));
-        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+        LogBoxes();
     }
 
     // The main window reopened from a placement saved on a larger screen,

@@ -303,7 +303,7 @@ TEST_F(MainFormTest, QuittingAsksEachRunningSiteThenTheMainQuestion) {
 // Two sites acquiring: a quit asks each by its name, then the program's
 // question, and stops none of them unless every answer allows it.
 TEST_F(MainFormTest, ACancelledQuitLeavesEverySiteAcquiringWhateverTheAnswersAndAConfirmedOneStopsThemAll) {
-    unsetenv("KALOSQM_MESSAGE_LOG");  // real boxes, answered as a user would
+    RealBoxes();  // answered as a user would
     AddSite(1, "Asiago");
     AddSite(2, "Rome");
     TMainForm& m = Main();
@@ -365,7 +365,7 @@ TEST_F(MainFormTest, ACancelledQuitLeavesEverySiteAcquiringWhateverTheAnswersAnd
 // and close; only a deletion closes it, an answer that keeps the site leaves
 // it acquiring, and the other sites' windows go on.
 TEST_F(MainFormTest, DeletingASiteWhoseWindowIsOpenStopsAndClosesThatWindowOnlyOnceTheSiteIsGone) {
-    unsetenv("KALOSQM_MESSAGE_LOG");  // real boxes, answered as a user would
+    RealBoxes();  // answered as a user would
     AddSite(1, "Asiago");
     AddSite(2, "Rome");
     AddSite(3, "Turin");
@@ -439,7 +439,7 @@ TEST_F(MainFormTest, TheInvitationShowsWhileNoSiteHasACode) {
     }
 
     // Deleting the coded site through the list brings it back.
-    unsetenv("KALOSQM_MESSAGE_LOG");
+    RealBoxes();
     TMainForm& m = Main();
     ShowAndPaint(m);
     bool deleteMode = false;
@@ -507,7 +507,7 @@ TEST_F(MainFormTest, ANightFileWhoseLinesWaitWhileItsLogCannotSaySoIsShownInTheS
     site.Host = "127.0.0.1";
     site.Port = testsupport::ClosedPort();
     site.TimeoutSeconds = 1;
-    TSQM station(site.Host, site.Port, 1, nullptr, false, false, 0, 0, site.Id);
+    TSQM station(TSQMOptions{.Host = site.Host, .Port = site.Port, .TimeoutSeconds = 1, .SiteId = site.Id});
     station.DateTime = EncodeDateTime(2024, 1, 15, 22, 0, 0);
     station.SQMValue = 21.0;
     TNightFileWriter writer(data.dbKALO);

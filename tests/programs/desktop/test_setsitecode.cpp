@@ -25,6 +25,7 @@
 
 #include "core/station/credentials.h"
 #include "core/station/myutils.h"
+#include "gui/dialogs.h"
 #include "support/qtsupport.h"
 #include "programs/desktop/setsitecodeform.h"
 #include "core/site/sitecode.h"
@@ -67,7 +68,8 @@ protected:
         fs::create_directories(incoming);
         SetProgramDir(program.string());
         log = (root / "messages.txt").string();
-        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+        boxes = std::make_unique<dialogs::TLoggedBoxes>(QString::fromStdString(log));
+        dialogs::SetMessageBoxes(boxes.get());
         form = std::make_unique<TSetSiteCodeForm>();
         form->SetFileChooser([this] {
             ++asked;
@@ -76,7 +78,7 @@ protected:
     }
     void TearDown() override {
         form.reset();
-        unsetenv("KALOSQM_MESSAGE_LOG");
+        dialogs::SetMessageBoxes(nullptr);
     }
     // The boxes shown since the last call.
     std::vector<std::string> Boxes() {
@@ -105,6 +107,7 @@ protected:
     QTemporaryDir tmp;
     fs::path root, program, incoming;
     std::string log;
+    std::unique_ptr<dialogs::TLoggedBoxes> boxes;
     std::unique_ptr<TSetSiteCodeForm> form;
     int asked = 0;
     QString answer;

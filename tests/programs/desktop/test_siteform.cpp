@@ -1,6 +1,7 @@
 // The site window as a user meets it: its site page, starting and reading,
 // and the reading and query pages.
 #include <QRegularExpression>
+#include <tuple>
 
 #include "programs/desktop/siteform_test_support.h"
 
@@ -91,6 +92,35 @@ TEST_F(SiteForm, AFieldOutOfItsRangeIsRefusedWithTheSiteRulesOwnWords) {
     EXPECT_FALSE(Bar(f)->Save());
     EXPECT_EQ(Boxes(), Lines{"error: the port is required: a whole number from 1 to 65535"});
     EXPECT_EQ(Stored("SIT_SQMPORT", id), port);
+}
+
+TEST_F(SiteForm, ABlankNameOrABlankInTheHostIsRefusedOnSaveWithTheCommandLinesWords) {
+    TSiteForm* added = Open(0);
+    Type(added, "edHost", "127.0.0.1");
+    EXPECT_FALSE(Bar(added)->Save());
+    EXPECT_EQ(Boxes(), Lines{"error: the name must not be empty"});
+    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM SQMSITES"), "0");
+    Bar(added)->btnCancel->click();
+
+    const int id = AddSite("Roof", sim.Port());
+    TSiteForm* f = Open(id);
+    Child<QTabWidget>(f, "PageControl1")->setCurrentIndex(0);
+    for (const auto& [field, text, refusal] : std::vector<std::tuple<const char*, QString, std::string>>{
+             {"edName", QStringLiteral("   "), "the name must not be empty"},
+             {"edName", QString(), "the name must not be empty"},
+             {"edHost", QStringLiteral("my meter"), "a host name has no blanks: 'my meter'"}}) {
+        SCOPED_TRACE(refusal);
+        Type(f, "edName", field == std::string("edName") ? text : QStringLiteral("Roof"));
+        Type(f, "edHost", field == std::string("edHost") ? text : QStringLiteral("127.0.0.1"));
+        EXPECT_FALSE(Bar(f)->Save());
+        EXPECT_EQ(f->SiteData().GetState(), TDataSet::State::Edit);
+        EXPECT_EQ(Boxes(), Lines{"error: " + refusal});
+        EXPECT_EQ(Stored("SIT_NAME, SIT_SQMHOST", id), "Roof|127.0.0.1");
+    }
+    Type(f, "edName", QStringLiteral("Roof 2"));
+    Type(f, "edHost", QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(Bar(f)->Save());
+    EXPECT_EQ(Stored("SIT_NAME", id), "Roof 2");
 }
 
 TEST_F(SiteForm, StartingOffersUnsavedChangesReadsAtOnceLocksTheConfigurationAndClosingAsksFirst) {
@@ -257,7 +287,7 @@ TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
     TSiteForm* f = Open(id);
     bool closedInside = true, busyInside = false;
     QString shown;
-    unsetenv("KALOSQM_MESSAGE_LOG");  // a real box, for the user to act behind
+    RealBoxes();  // for the user to act behind
     guitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
         shown = box->text();
         busyInside = f->Busy();
@@ -265,7 +295,7 @@ TEST_F(SiteForm, AWindowClosedWhileItsReadingWaitsInABoxClosesAfterwards) {
         box->accept();
     });
     Click(f, "btnReadNow");
-    setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+    LogBoxes();
     EXPECT_TRUE(shown.startsWith(QStringLiteral("Warning, latitude / longitude"))) << shown.toStdString();
     EXPECT_TRUE(busyInside);
     EXPECT_FALSE(closedInside);

@@ -20,7 +20,7 @@ class SiteListTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
         GuiTest::SetUp();
-        unsetenv("KALOSQM_MESSAGE_LOG");  // real boxes, answered by BoxAnswerer
+        RealBoxes();  // answered by BoxAnswerer
     }
     void AddSite(int id, const std::string& name, const std::string& code = "", const std::string& host = "10.0.0.9") {
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_CODE, SIT_SQMHOST) VALUES (" + std::to_string(id) + ", " +
@@ -240,7 +240,7 @@ TEST_F(SiteListTest, ASiteWithManyReadingsGoesInSlicesAndItsPagesAreClearedAtOnc
 }
 
 TEST_F(SiteListTest, ANameWithPercentSignsIsShownUnchanged) {
-    setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+    LogBoxes();
     Answer("yes");  // yes to both: the site stays
     AddSite(5, "100% dark %s %d %%");
     TZSiteForm f(data.dbKALO);

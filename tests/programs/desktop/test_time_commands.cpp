@@ -8,14 +8,17 @@
 #include <QLocale>
 #include <QTimeZone>
 
+#include <memory>
+
 #include "core/site/datamodule.h"
 #include "core/site/sitecommons.h"
 #include "programs/desktop/mainform.h"
 #include "core/station/myutils.h"
+#include "gui/dialogs.h"
 #include "tools/timeserver/rfc868server.h"
 #include "support/qtsupport.h"
 #include "support/testsupport.h"
-#include "core/station/time_test_support.h"
+#include "support/time_test_support.h"
 
 namespace {
 
@@ -31,13 +34,13 @@ protected:
         SetProgramDir(dir.Str());
         testsupport::CopyPristineDb(dir.Path());
         log = (dir.Path() / "messages.txt").string();
-        setenv("KALOSQM_MESSAGE_LOG", log.c_str(), 1);
+        boxes = std::make_unique<dialogs::TLoggedBoxes>(QString::fromStdString(log));
+        dialogs::SetMessageBoxes(boxes.get());
         ASSERT_TRUE(data.DataModuleCreate());
         Servers({});
     }
     void TearDown() override {
-        unsetenv("KALOSQM_MESSAGE_LOG");
-        unsetenv("KALOSQM_MESSAGE_ANSWER");
+        dialogs::SetMessageBoxes(nullptr);
         if (savedTz.empty()) unsetenv("TZ"); else setenv("TZ", savedTz.c_str(), 1);
         tzset();
     }
@@ -70,6 +73,7 @@ protected:
 
     testsupport::TempDir dir;
     std::string savedTz, log;
+    std::unique_ptr<dialogs::TLoggedBoxes> boxes;
     TData data;
     TSiteCommons common;  // the program's: what its site windows share
     timeserver::Rfc868Server server;
@@ -124,10 +128,10 @@ TEST_F(TimeCommandsTest, ShowInternetTimeShowsItInLocalTimeAndSyncronizeAsksFirs
     data.TimePort = server.Port();
     EXPECT_EQ(server.Accepted(), 2);
 
-    setenv("KALOSQM_MESSAGE_ANSWER", "no", 1);
+    boxes->SetAnswer(false);
     form.mnuSyncClockClick();
     EXPECT_EQ(server.Accepted(), 2);
-    setenv("KALOSQM_MESSAGE_ANSWER", "yes", 1);
+    boxes->SetAnswer(true);
     clock->allow = false;
     form.mnuSyncClockClick();
     const std::string question =

@@ -1,6 +1,6 @@
 // The shared widgets (status light, button bar, field binder) and the two
 // "Configuration" dialogs over a real copy of the delivered database. Only
-// the ping is faked; message boxes go to the KALOSQM_MESSAGE_LOG file.
+// the ping is faked; message boxes go to a log file.
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <tuple>
 #include <QSignalSpy>
 #include <QTableView>
 
@@ -507,6 +508,25 @@ TEST_F(SettingsTest, OkWithoutAChangeStoresNothingAfterOneTickStoresTheRowAndCan
     EXPECT_EQ(Messages(), "");
 }
 
+TEST_F(SettingsTest, ANegativeFrequencyIsRefusedOnOkWithTheSettingsRulesWordsAndTheDialogStays) {
+    auto form = Open();
+    form->show();
+    form->edSyncFreq->selectAll();
+    QTest::keyClicks(form->edSyncFreq, "-5");
+    form->ButtonFrame->btnOK->click();
+    EXPECT_EQ(Messages(), "error: During the readings synchronizes every (minutes) must be a whole number from 0 to "
+                          "999999999, not -5\n");
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(data.tbSettings.GetState(), TDataSet::State::Edit);
+    EXPECT_EQ(Settings(), "1|0|60|1|0");
+    ClearMessages();
+    form->edSyncFreq->selectAll();
+    QTest::keyClicks(form->edSyncFreq, "5");
+    form->ButtonFrame->btnOK->click();
+    EXPECT_EQ(Messages(), "");
+    EXPECT_EQ(Settings(), "1|0|5|1|0");
+}
+
 TEST_F(SettingsTest, TheSettingsCommandReadsTheRowAfreshAndLeavesItOpen) {
     data.tbSettings.Open();
     Exec("UPDATE SETTINGS SET SET_SYNCFREQ=33");
@@ -680,6 +700,21 @@ TEST_F(NTPServersTest, ARefusedRowOnOkIsShownEndsTheDialogAndIsNotStoredWhileThe
     EXPECT_EQ(M(f).index(0, TNTPServersModel::Timeout).data().toString(), "1000");
     f.btnOK->click();
     EXPECT_EQ(Servers().at(0), "time-a-g.nist.gov|1000|1");
+}
+
+TEST_F(NTPServersTest, AHostWithABlankOrATimeoutOutOfRangeIsRefusedOnOkWithTheTimeServerRulesWords) {
+    for (const auto& [host, timeout, refusal] : std::vector<std::tuple<QString, QString, std::string>>{
+             {"my ntp", "2000", "a host name has no blanks: 'my ntp'"},
+             {"ntp.example", "0", "Connection timeout ms must be a whole number from 1 to 60000, not 0"}}) {
+        TNTPServersForm f(data);
+        f.show();
+        AddServer(f, host, timeout, "5");
+        f.btnOK->click();
+        EXPECT_EQ(f.result(), QDialog::Rejected);
+        EXPECT_EQ(Messages(), "error: An error occurred: " + refusal + "\n");
+        ClearMessages();
+        EXPECT_EQ(Servers(), kPristineServers);
+    }
 }
 
 TEST_F(NTPServersTest, TheCommandShowsTheDialogModallyItFreesItselfAndItsPlacementComesBackNextTime) {

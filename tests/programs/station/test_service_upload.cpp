@@ -1,6 +1,6 @@
 // The station's automatic upload against the MariaDB test server, and a stop
 // request that arrives in the 1500 ms pause after a waiting reading went out.
-#include "core/station/netdb_test_support.h"
+#include "support/netdb_test_support.h"
 #include "support/service_test_support.h"
 #include "tools/sqmle-sim/sqmsim.h"
 

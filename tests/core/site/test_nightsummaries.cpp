@@ -197,6 +197,54 @@ TEST_F(NightSummariesTest, AReadingAtNoonBelongsToBothNightsAndMarksBoth) {
     EXPECT_EQ(static_cast<size_t>(after[1].Readings), ReadNightReadings(tr, 1, b.Night).size());
 }
 
+TEST_F(NightSummariesTest, EachNightCountsItsReadingsThroughEveryChangeOfThemWithoutAWriterWaiting) {
+    const TModelNight a = Model(2025, 1, 10), b = Model(2025, 1, 11);
+    Store(1, a);
+    Store(1, b);
+    Store(2, b);
+    NightSummaries(db, 1, a.Night, b.Night);
+    // The meter writes a reading a transaction: more than the rows a night
+    // gathers at once.
+    for (int i = 0; i < 45; ++i)
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('m" + std::to_string(i) +
+             "', 1, '2025-01-10 13:" + std::to_string(10 + i) + ":00', 12)");
+    EXPECT_LE(Count("SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE=1 AND NCN_NIGHT=" +
+                    std::to_string(static_cast<int>(a.Night))),
+              21);
+    // Another program writes night b meanwhile, uncommitted: a reading of
+    // the same night goes in without waiting.
+    fb::Database other(file);
+    other.Open();
+    fb::Transaction writer(other);
+    writer.Start();
+    {
+        fb::Query q(writer);
+        q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+                 "('other', 1, '2025-01-11 14:00:00', 11)");
+        q.ExecSQL();
+    }
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('mine', 1, '2025-01-11 14:01:00', 11)");
+    writer.Commit();
+    // Moved to the next night, to noon (both nights), to another site; made
+    // a value no meter gives, then one again by its offset; deleted.
+    Exec("UPDATE READINGS SET REA_DATETIME = REA_DATETIME + 1 WHERE REA_CODE IN ('m0', 'm1')");
+    Exec("UPDATE READINGS SET REA_DATETIME = '2025-01-11 12:00:00' WHERE REA_CODE = 'm2'");
+    Exec("UPDATE READINGS SET REA_SITE = 2 WHERE REA_CODE = 'm3'");
+    Exec("UPDATE READINGS SET REA_SQMVALUE = 0 WHERE REA_CODE IN ('m4', 'm5')");
+    Exec("UPDATE READINGS SET REA_SQMOFFSET = 1 WHERE REA_CODE = 'm5'");
+    Exec("UPDATE READINGS SET REA_DATETIME = NULL WHERE REA_CODE = 'm6'");
+    Exec("DELETE FROM READINGS WHERE REA_CODE IN ('m7', 'other')");
+    fb::Transaction tr(db);
+    tr.Start();
+    for (int site : {1, 2}) {
+        const auto kept = NightSummaries(db, site, a.Night, b.Night);
+        ASSERT_EQ(kept.size(), 2u);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(kept[i], SummariseReadings(a.Night + i, ReadQualityReadings(tr, site, a.Night + i, a.Night + i)))
+                << "site " << site << ", night " << i;
+    }
+}
+
 TEST_F(NightSummariesTest, AnImportedFileRefreshesItsNightsAndOnlyThose) {
     // At new Moon: the import puts the real Moon's altitude with each reading.
     const TModelNight a = Model(2025, 1, 27), b = Model(2025, 1, 29);
@@ -320,7 +368,7 @@ TEST(NightSummariesSchema, TheDeliveredFileKeepsNightSummaries) {
     testsupport::TempDir dir;
     fb::Database db(testsupport::CopyPristineDb(dir.Path()));
     db.Open();
-    EXPECT_EQ(DatabaseSchemaVersion(db), "1.2");
+    EXPECT_EQ(DatabaseSchemaVersion(db), "1.3");
 }
 
 }  // namespace

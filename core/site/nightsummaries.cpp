@@ -95,12 +95,13 @@ const char* const kDarkSQL =
     "SELECT REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH FROM READINGS "
     "WHERE IIF(REA_SUNH < -18 AND REA_MOONH < 0, REA_DATETIME, NULL) BETWEEN :START AND :STOP "
     "AND REA_SITE=:SIT_ID AND REA_DATETIME BETWEEN :START AND :STOP";
-// The kept count of each night's readings with a value a meter gives.
+// The kept count of each night's readings with a value a meter gives, and
+// the first of them unless one was taken away since.
 const char* const kCountsSQL =
-    "SELECT NCN_NIGHT, SUM(NCN_READINGS) FROM NIGHTCOUNTS WHERE NCN_SITE=:SIT_ID AND NCN_NIGHT BETWEEN :FROM AND :TO "
-    "GROUP BY NCN_NIGHT";
-// A night's first reading, where its dark readings' minutes count from. No
-// upper bound: with one, the engine reads the night's index entries first.
+    "SELECT NCN_NIGHT, SUM(NCN_READINGS), IIF(MAX(NCN_REMOVED) = 0, MIN(NCN_FIRST), NULL) FROM NIGHTCOUNTS "
+    "WHERE NCN_SITE=:SIT_ID AND NCN_NIGHT BETWEEN :FROM AND :TO GROUP BY NCN_NIGHT";
+// A night's first reading when the counts cannot tell it. No upper bound:
+// with one, the engine reads the night's index entries first.
 const std::string kFirstSQL = std::string("SELECT FIRST 1 REA_DATETIME FROM READINGS WHERE REA_SITE=:SIT_ID AND "
                                           "REA_DATETIME >= :START AND ") +
                               kMeterValueSQL + " ORDER BY REA_SITE, REA_DATETIME";
@@ -127,15 +128,22 @@ std::vector<TNightSummary> Summarise(fb::Transaction& tr, int siteId, int first,
     // time index keeps them.
     std::stable_sort(dark.begin(), dark.end(),
                      [](const TNightReading& a, const TNightReading& b) { return a.Time < b.Time; });
-    std::map<int, int> counts;
+    struct TCount {
+        int Readings = 0;
+        std::optional<double> First;
+    };
+    std::map<int, TCount> counts;
     {
         fb::Query q(tr);
         q.SetSQL(kCountsSQL);
         q.SetInteger("SIT_ID", siteId);
         q.SetInteger("FROM", first);
         q.SetInteger("TO", last);
-        for (q.Open(); !q.Eof(); q.Next())
-            counts[static_cast<int>(q.Fields(0).AsInteger())] = static_cast<int>(q.Fields(1).AsInteger());
+        for (q.Open(); !q.Eof(); q.Next()) {
+            TCount& c = counts[static_cast<int>(q.Fields(0).AsInteger())];
+            c.Readings = static_cast<int>(q.Fields(1).AsInteger());
+            if (!q.Fields(2).IsNull()) c.First = q.Fields(2).AsDateTime();
+        }
         q.Close();
     }
     fb::Query firstOf(tr);
@@ -147,7 +155,7 @@ std::vector<TNightSummary> Summarise(fb::Transaction& tr, int siteId, int first,
     for (int n = first; n <= last; ++n) {
         const TQueryWindow w = NightWindow(n);
         const auto c = counts.find(n);
-        const int readings = c == counts.end() ? 0 : c->second;
+        const int readings = c == counts.end() ? 0 : c->second.Readings;
         const auto a = std::lower_bound(dark.begin(), dark.end(), w.Start,
                                         [](const TNightReading& r, double v) { return r.Time < v; });
         const auto b = std::upper_bound(a, dark.end(), w.Stop,
@@ -155,7 +163,9 @@ std::vector<TNightSummary> Summarise(fb::Transaction& tr, int siteId, int first,
         night.assign(a, b);
         // Without dark readings the first reading's time is never read.
         double firstTime = 0;
-        if (readings > 0 && !night.empty()) {
+        if (readings > 0 && !night.empty() && c->second.First) {
+            firstTime = *c->second.First;
+        } else if (readings > 0 && !night.empty()) {
             firstOf.SetDateTime("START", w.Start);
             firstOf.Open();
             if (!firstOf.Eof() && !firstOf.Fields(0).IsNull() && firstOf.Fields(0).AsDateTime() <= w.Stop)

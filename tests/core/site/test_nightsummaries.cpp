@@ -211,6 +211,12 @@ TEST_F(NightSummariesTest, EachNightCountsItsReadingsThroughEveryChangeOfThemWit
     EXPECT_LE(Count("SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE=1 AND NCN_NIGHT=" +
                     std::to_string(static_cast<int>(a.Night))),
               21);
+    // Gathered, the rows still tell the night's first reading.
+    const std::string nightA = std::to_string(static_cast<int>(a.Night));
+    EXPECT_EQ(Scalar("SELECT MIN(NCN_FIRST) || ' ' || MAX(NCN_REMOVED) FROM NIGHTCOUNTS WHERE NCN_SITE=1 AND NCN_NIGHT=" +
+                     nightA),
+              Scalar("SELECT MIN(REA_DATETIME) || ' 0' FROM READINGS WHERE REA_SITE=1 AND REA_DATETIME BETWEEN "
+                     "'2025-01-10 12:00:00' AND '2025-01-11 12:00:00'"));
     // Another program writes night b meanwhile, uncommitted: a reading of
     // the same night goes in without waiting.
     fb::Database other(file);

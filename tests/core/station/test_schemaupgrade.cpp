@@ -192,6 +192,23 @@ protected:
                         "REA_DATETIME IS NOT NULL) N ORDER BY 1, 2");
     }
 
+    // The nights whose kept first reading (known while none was taken away)
+    // is not the first reading with a value a meter gives.
+    Lines FirstsWrong() {
+        return Rows(db, "SELECT K.NCN_SITE, K.NCN_NIGHT, K.F FROM (SELECT NCN_SITE, NCN_NIGHT, MIN(NCN_FIRST) AS F, "
+                        "MAX(NCN_REMOVED) AS R FROM NIGHTCOUNTS GROUP BY NCN_SITE, NCN_NIGHT) K WHERE K.R = 0 AND "
+                        "K.F IS DISTINCT FROM (SELECT MIN(REA_DATETIME) FROM READINGS WHERE REA_SITE = K.NCN_SITE AND "
+                        "REA_DATETIME BETWEEN CAST('30.12.1899' AS DATE) + K.NCN_NIGHT + 0.5 AND "
+                        "CAST('30.12.1899' AS DATE) + K.NCN_NIGHT + 1.5 AND REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND "
+                        "REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) > 0 AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) "
+                        "<= 30)");
+    }
+    // Nights of a site whose first reading is known, and not.
+    std::string FirstsKnown(int site) {
+        return Rows(db, "SELECT SUM(1 - R), SUM(R) FROM (SELECT MAX(NCN_REMOVED) AS R FROM NIGHTCOUNTS WHERE "
+                        "NCN_SITE = " + std::to_string(site) + " GROUP BY NCN_NIGHT)").at(0);
+    }
+
     testsupport::TempDir dir;
     std::string file;
     fb::Database db;
@@ -387,6 +404,8 @@ TEST_F(SchemaUpgradeTest, AFileOfVersionOneTwoGainsTheCountsOfItsNightsReadings)
     EXPECT_EQ(Readings(db), before);
     EXPECT_EQ(Metadata(db), MetadataOf(KALO_PRISTINE_DB));
     EXPECT_EQ(NightsKept(), counted);
+    EXPECT_EQ(FirstsWrong(), Lines{});
+    EXPECT_EQ(FirstsKnown(1), "5 | 0");  // nights 9 to 13 of January
     EXPECT_NE(std::find(counted.begin(), counted.end(),
                         "1 | " + std::to_string(static_cast<int>(EncodeDate(2024, 1, 10))) + " | 17"),
               counted.end());
@@ -401,6 +420,12 @@ TEST_F(SchemaUpgradeTest, AFileOfVersionOneTwoGainsTheCountsOfItsNightsReadings)
     Exec(db, "DELETE FROM READINGS WHERE REA_CODE = 'r2'");
     EXPECT_EQ(NightsKept(), NightsCounted());
     EXPECT_NE(NightsKept(), counted);
+    // A reading taken from a night leaves its first to be looked up.
+    EXPECT_EQ(FirstsWrong(), Lines{});
+    EXPECT_EQ(FirstsKnown(1), "3 | 2");  // n1 and noon left nights 10 and 11
+    // One written before the others comes first.
+    Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('n2', 2, '2024-01-09 12:00:00', 20)");
+    EXPECT_EQ(FirstsWrong(), Lines{});
     Exec(db, "DELETE FROM SQMSITES WHERE SIT_ID = 1");
     EXPECT_EQ(NightsKept(), NightsCounted());
     EXPECT_EQ(Rows(db, "SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE = 1"), Lines{"0"});

@@ -5,7 +5,8 @@
 //   bench_nights [--kalo_dir=FOLDER] [benchmark flags]
 //
 // The file is generated once from the delivered database into FOLDER
-// (default $KALO_BENCH_DIR, else build/bench/data) and kept between runs:
+// (default $KALO_BENCH_DIR, else build/bench/data; a file of schema 1.2
+// kept there is upgraded instead, timed) and kept between runs:
 // a night sky that darkens towards midnight with a meter's noise, the Sun
 // and Moon altitudes of a mid-latitude site, and clouds on two nights of
 // five, so that the estimator does its whole work.

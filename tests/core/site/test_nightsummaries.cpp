@@ -251,6 +251,34 @@ TEST_F(NightSummariesTest, EachNightCountsItsReadingsThroughEveryChangeOfThemWit
     }
 }
 
+TEST_F(NightSummariesTest, TwoWritersGatheringTheSameNightsCountsAtOnceNeitherFailsNorLosesOne) {
+    // Twenty rows of the night, one per transaction: the next writer gathers them.
+    for (int i = 0; i < 20; ++i)
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('m" + std::to_string(i) +
+             "', 1, '2025-01-10 20:" + std::to_string(10 + i) + ":00', 20)");
+    const std::string rows = "SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE=1";
+    ASSERT_EQ(Count(rows), 20);
+    fb::Transaction first(db);
+    first.Start();
+    Exec(first, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+                "('a', 1, '2025-01-10 21:00:00', 20)");
+    // A second program's writer finds the same rows taken: it keeps its own.
+    fb::Database other(file);
+    other.Open();
+    fb::Transaction second(other);
+    second.Start();
+    {
+        fb::Query q(second);
+        q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+                 "('b', 1, '2025-01-10 21:01:00', 20)");
+        EXPECT_NO_THROW(q.ExecSQL());
+    }
+    second.Commit();
+    first.Commit();
+    EXPECT_EQ(Count(rows), 2);
+    EXPECT_EQ(SummariseNight(db, 1, EncodeDate(2025, 1, 10)).Readings, 22);
+}
+
 TEST_F(NightSummariesTest, AnImportedFileRefreshesItsNightsAndOnlyThose) {
     // At new Moon: the import puts the real Moon's altitude with each reading.
     const TModelNight a = Model(2025, 1, 27), b = Model(2025, 1, 29);

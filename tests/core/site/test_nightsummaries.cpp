@@ -315,6 +315,10 @@ TEST_F(NightSummariesTest, AnImportedFileRefreshesItsNightsAndOnlyThose) {
     EXPECT_EQ(*after[0].SkyBrightness, 25.0);  // untouched
     EXPECT_EQ(after[2].Class(), TNightClass::Partly) << after[2].Readings << " readings, " << Marks(1) << " marks";
     EXPECT_LT(*after[2].ClearFraction(), 0.8);
+    // Counted as the import wrote them: the same as read whole.
+    fb::Transaction tr(db);
+    tr.Start();
+    EXPECT_EQ(after[2], SummariseReadings(b.Night, ReadQualityReadings(tr, 1, b.Night, b.Night)));
 }
 
 TEST_F(NightSummariesTest, ReadingsSavedFromTheNetworkRefreshTheirNight) {

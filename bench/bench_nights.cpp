@@ -5,7 +5,8 @@
 //   bench_nights [--kalo_dir=FOLDER] [benchmark flags]
 //
 // The file is generated once from the delivered database into FOLDER
-// (default $KALO_BENCH_DIR, else build/bench/data) and kept between runs:
+// (default $KALO_BENCH_DIR, else build/bench/data; a file of schema 1.2
+// kept there is upgraded instead, timed) and kept between runs:
 // a night sky that darkens towards midnight with a meter's noise, the Sun
 // and Moon altitudes of a mid-latitude site, and clouds on two nights of
 // five, so that the estimator does its whole work.
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -69,8 +71,32 @@ std::string GenerateBlock(int first, int count) {
            "END";
 }
 
-void Prepare(const std::string& file) {
-    const bool fresh = !fs::exists(file);
+// A file of schema 1.2 kept in the folder is upgraded (timed: the night
+// counts are filled from every reading) instead of generated again.
+bool UpgradeEarlier(const std::string& dir, const std::string& file) {
+    const std::string earlier = dir + "/nights-1.2.fdb";
+    if (!fs::exists(earlier)) return false;
+    fs::copy_file(earlier, file + ".part", fs::copy_options::overwrite_existing);
+    g_db.SetFile(file + ".part");
+    g_db.Open();
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::clock_t c0 = std::clock();
+    UpgradeSchema(g_db, [t0](const TUpgradeStep& s) {
+        std::fprintf(stderr, "  %6.1f s  step %d of %d: %s\n",
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), s.Done + 1, s.Total,
+                     s.What.c_str());
+    });
+    std::fprintf(stderr, "Upgraded %s to %s in %.1f s (%.1f s of CPU)\n", earlier.c_str(), kSchemaVersion,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(),
+                 static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
+    g_db.Close();
+    fs::rename(file + ".part", file);
+    return true;
+}
+
+void Prepare(const std::string& dir) {
+    const std::string file = dir + "/nights-" + kSchemaVersion + ".fdb";
+    const bool fresh = !fs::exists(file) && !UpgradeEarlier(dir, file);
     if (fresh) {
         fs::create_directories(fs::path(file).parent_path());
         fs::copy_file(KALO_PRISTINE_DB, file + ".part", fs::copy_options::overwrite_existing);
@@ -161,7 +187,7 @@ int main(int argc, char** argv) {
     if (dir.empty()) dir = KALO_BENCH_DATA_DIR;
     benchmark::Initialize(&argc, argv);
     try {
-        Prepare(dir + "/nights-" + kSchemaVersion + ".fdb");
+        Prepare(dir);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_nights: %s\n", e.what());
         return 1;

@@ -82,19 +82,34 @@ TExtent ExtentOf(fb::Transaction& tr, int siteId) {
 
 // A value a meter gives, as IsMeterValue has it, without an arithmetic
 // error on a huge stored value: beyond 1e300 the sum is never in 0..30.
+// The trigger that counts each night's readings tests the same.
 const char* const kMeterValueSQL =
     "REA_SQMVALUE IS NOT NULL AND CASE WHEN REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND "
     "COALESCE(REA_SQMOFFSET, 0) BETWEEN -1e300 AND 1e300 THEN IIF(REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) > 0 "
     "AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) <= 30, 1, 0) ELSE 0 END = 1";
-// No ORDER BY: the time index's walk costs more than sorting in memory.
+// The dark readings by the expression of IDX_READINGS_DARK (the engine uses
+// it only for the very same expression): only they are read, not every row
+// of the nights. No ORDER BY: the time index's walk costs more than sorting
+// in memory.
 const char* const kDarkSQL =
     "SELECT REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET, REA_SUNH, REA_MOONH FROM READINGS "
-    "WHERE REA_SITE=:SIT_ID AND REA_DATETIME BETWEEN :START AND :STOP AND REA_SUNH < -18 AND REA_MOONH < 0";
+    "WHERE IIF(REA_SUNH < -18 AND REA_MOONH < 0, REA_DATETIME, NULL) BETWEEN :START AND :STOP "
+    "AND REA_SITE=:SIT_ID AND REA_DATETIME BETWEEN :START AND :STOP";
+// The kept count of each night's readings with a value a meter gives, and
+// the first of them unless one was taken away since.
+const char* const kCountsSQL =
+    "SELECT NCN_NIGHT, SUM(NCN_READINGS), IIF(MAX(NCN_REMOVED) = 0, MIN(NCN_FIRST), NULL) FROM NIGHTCOUNTS "
+    "WHERE NCN_SITE=:SIT_ID AND NCN_NIGHT BETWEEN :FROM AND :TO GROUP BY NCN_NIGHT";
+// A night's first reading when the counts cannot tell it. No upper bound:
+// with one, the engine reads the night's index entries first.
+const std::string kFirstSQL = std::string("SELECT FIRST 1 REA_DATETIME FROM READINGS WHERE REA_SITE=:SIT_ID AND "
+                                          "REA_DATETIME >= :START AND ") +
+                              kMeterValueSQL + " ORDER BY REA_SITE, REA_DATETIME";
 
 // Summaries of the nights first..last. Only the dark readings are judged,
-// so only they are fetched; the others are counted by the engine, night by
-// night (a reading at noon is in two nights). Fetching every reading was
-// most of the time of a first summary.
+// so only they are read and fetched; the others are counted as they are
+// written (NIGHTCOUNTS). Reading every row of the nights, to count them or
+// to find the dark ones, was most of the time of a first summary.
 std::vector<TNightSummary> Summarise(fb::Transaction& tr, int siteId, int first, int last) {
     std::vector<TNightReading> dark;
     {
@@ -113,26 +128,50 @@ std::vector<TNightSummary> Summarise(fb::Transaction& tr, int siteId, int first,
     // time index keeps them.
     std::stable_sort(dark.begin(), dark.end(),
                      [](const TNightReading& a, const TNightReading& b) { return a.Time < b.Time; });
-    fb::Query count(tr);
-    count.SetSQL(std::string("SELECT COUNT(*), MIN(REA_DATETIME) FROM READINGS WHERE REA_SITE=:SIT_ID AND "
-                             "REA_DATETIME BETWEEN :START AND :STOP AND ") + kMeterValueSQL);
-    count.SetInteger("SIT_ID", siteId);
+    struct TCount {
+        int Readings = 0;
+        std::optional<double> First;
+    };
+    std::map<int, TCount> counts;
+    {
+        fb::Query q(tr);
+        q.SetSQL(kCountsSQL);
+        q.SetInteger("SIT_ID", siteId);
+        q.SetInteger("FROM", first);
+        q.SetInteger("TO", last);
+        for (q.Open(); !q.Eof(); q.Next()) {
+            TCount& c = counts[static_cast<int>(q.Fields(0).AsInteger())];
+            c.Readings = static_cast<int>(q.Fields(1).AsInteger());
+            if (!q.Fields(2).IsNull()) c.First = q.Fields(2).AsDateTime();
+        }
+        q.Close();
+    }
+    fb::Query firstOf(tr);
+    firstOf.SetSQL(kFirstSQL);
+    firstOf.SetInteger("SIT_ID", siteId);
     std::vector<TNightSummary> out;
     out.reserve(last - first + 1);
     std::vector<TNightReading> night;
     for (int n = first; n <= last; ++n) {
         const TQueryWindow w = NightWindow(n);
-        count.SetDateTime("START", w.Start);
-        count.SetDateTime("STOP", w.Stop);
-        count.Open();
-        const int readings = static_cast<int>(count.Fields(0).AsInteger());
-        const double firstTime = readings > 0 ? count.Fields(1).AsDateTime() : 0;
-        count.Close();
+        const auto c = counts.find(n);
+        const int readings = c == counts.end() ? 0 : c->second.Readings;
         const auto a = std::lower_bound(dark.begin(), dark.end(), w.Start,
                                         [](const TNightReading& r, double v) { return r.Time < v; });
         const auto b = std::upper_bound(a, dark.end(), w.Stop,
                                         [](double v, const TNightReading& r) { return v < r.Time; });
         night.assign(a, b);
+        // Without dark readings the first reading's time is never read.
+        double firstTime = 0;
+        if (readings > 0 && !night.empty() && c->second.First) {
+            firstTime = *c->second.First;
+        } else if (readings > 0 && !night.empty()) {
+            firstOf.SetDateTime("START", w.Start);
+            firstOf.Open();
+            if (!firstOf.Eof() && !firstOf.Fields(0).IsNull() && firstOf.Fields(0).AsDateTime() <= w.Stop)
+                firstTime = firstOf.Fields(0).AsDateTime();
+            firstOf.Close();
+        }
         out.push_back(SummariseDarkReadings(n, readings, firstTime, night));
     }
     return out;

@@ -46,6 +46,20 @@ constexpr const char* kNightMarksTable =
     "  NMK_NIGHT INTEGER NOT NULL\n"
     ")";
 
+// From 1.3 on, each night's count of readings with a value a meter gives,
+// kept like the reading counts: a row per transaction, gathered now and then.
+// The first of the readings added, and whether any was taken away (then the
+// night's first reading is looked up).
+constexpr const char* kNightCountsTable =
+    "CREATE TABLE NIGHTCOUNTS (\n"
+    "  NCN_SITE        INTEGER NOT NULL,\n"
+    "  NCN_NIGHT       INTEGER NOT NULL,\n"
+    "  NCN_TRANSACTION INTEGER NOT NULL,\n"
+    "  NCN_READINGS    INTEGER DEFAULT 0 NOT NULL,\n"
+    "  NCN_FIRST       DATE,\n"
+    "  NCN_REMOVED     INTEGER DEFAULT 0 NOT NULL\n"
+    ")";
+
 struct TTable {
     const char* Name;
     const char* What;
@@ -54,6 +68,7 @@ struct TTable {
 const TTable kCounts{"READINGCOUNTS", "Table of the reading counts", kCountsTable};
 const TTable kNightSummaries{"NIGHTSUMMARIES", "Table of the night summaries", kNightSummariesTable};
 const TTable kNightMarks{"NIGHTMARKS", "Table of the nights to summarise again", kNightMarksTable};
+const TTable kNightCounts{"NIGHTCOUNTS", "Table of the readings of each night", kNightCountsTable};
 
 // From 1.0 to 1.1, in one transaction after the table above.
 const TStatement kTo11[] = {
@@ -300,6 +315,132 @@ END)SQL"},
     {"Version 1.2", "UPDATE SETTINGS SET SET_DBVERSION = '1.2' WHERE SET_ID = 1"},
 };
 
+// From 1.2 to 1.3, in one transaction after the night counts table. A first
+// summary of years of nights then reads neither every reading to count them
+// nor every reading to find the dark ones.
+const TStatement kTo13[] = {
+    {"Index of the readings of each night",
+     "CREATE INDEX IDX_NIGHTCOUNTS_SITE ON NIGHTCOUNTS (NCN_SITE, NCN_NIGHT, NCN_TRANSACTION)"},
+    // The same expression as the night summaries' query, or the engine ignores
+    // it. Keyed by the time, not the site: one night then reads a few keys.
+    {"Index of the dark readings",
+     "CREATE INDEX IDX_READINGS_DARK ON READINGS COMPUTED BY (IIF(REA_SUNH < -18 AND REA_MOONH < 0, REA_DATETIME, NULL))"},
+    {"Procedure that counts the readings of a night",
+     R"SQL(CREATE PROCEDURE ADD_NIGHT_READINGS (SITE INTEGER, T DATE, D INTEGER)
+AS
+  DECLARE DAYS DOUBLE PRECISION;
+  DECLARE NIGHT INTEGER;
+  DECLARE N INTEGER;
+  DECLARE N_ROWS INTEGER;
+  DECLARE S_READINGS INTEGER;
+  DECLARE S_FIRST DATE;
+  DECLARE S_REMOVED INTEGER;
+  DECLARE C_READINGS INTEGER;
+  DECLARE C_FIRST DATE;
+  DECLARE C_REMOVED INTEGER;
+BEGIN
+  IF (SITE IS NULL OR T IS NULL OR D = 0) THEN
+    EXIT;
+  /* The nights of MARK_READING_NIGHT: a reading at noon is in two. */
+  DAYS = (T - CAST('30.12.1899' AS DATE)) - 0.5;
+  NIGHT = FLOOR(DAYS);
+  N = NIGHT;
+  WHILE (N >= NIGHT - 1) DO
+  BEGIN
+    IF (N = NIGHT OR DAYS = NIGHT) THEN
+    BEGIN
+      /* Each transaction adds to a row of its own: writers never wait on each other. */
+      UPDATE NIGHTCOUNTS SET NCN_READINGS = NCN_READINGS + :D,
+          NCN_FIRST = IIF(:D > 0 AND (NCN_FIRST IS NULL OR :T < NCN_FIRST), :T, NCN_FIRST),
+          NCN_REMOVED = IIF(:D < 0, 1, NCN_REMOVED)
+        WHERE NCN_SITE = :SITE AND NCN_NIGHT = :N AND NCN_TRANSACTION = CURRENT_TRANSACTION;
+      IF (ROW_COUNT = 0) THEN
+      BEGIN
+        INSERT INTO NIGHTCOUNTS (NCN_SITE, NCN_NIGHT, NCN_TRANSACTION, NCN_READINGS, NCN_FIRST, NCN_REMOVED)
+          VALUES (:SITE, :N, CURRENT_TRANSACTION, :D, IIF(:D > 0, :T, NULL), IIF(:D < 0, 1, 0));
+        SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE = :SITE AND NCN_NIGHT = :N INTO :N_ROWS;
+        /* A meter writes a reading a transaction: gather its rows now and then. */
+        IF (N_ROWS > 20) THEN
+        BEGIN
+          S_READINGS = 0;
+          S_FIRST = NULL;
+          S_REMOVED = 0;
+          FOR SELECT NCN_READINGS, NCN_FIRST, NCN_REMOVED FROM NIGHTCOUNTS WHERE NCN_SITE = :SITE AND NCN_NIGHT = :N
+            INTO :C_READINGS, :C_FIRST, :C_REMOVED AS CURSOR C
+          DO
+          BEGIN
+            DELETE FROM NIGHTCOUNTS WHERE CURRENT OF C;
+            S_READINGS = S_READINGS + C_READINGS;
+            IF (C_FIRST < S_FIRST OR S_FIRST IS NULL) THEN
+              S_FIRST = C_FIRST;
+            IF (C_REMOVED = 1) THEN
+              S_REMOVED = 1;
+          END
+          INSERT INTO NIGHTCOUNTS (NCN_SITE, NCN_NIGHT, NCN_TRANSACTION, NCN_READINGS, NCN_FIRST, NCN_REMOVED)
+            VALUES (:SITE, :N, CURRENT_TRANSACTION, :S_READINGS, :S_FIRST, :S_REMOVED);
+          WHEN GDSCODE LOCK_CONFLICT, GDSCODE UPDATE_CONFLICT, GDSCODE DEADLOCK DO
+          BEGIN
+          END
+        END
+      END
+    END
+    N = N - 1;
+  END
+END)SQL"},
+    {"Trigger: readings keep the counts of their nights",
+     R"SQL(CREATE TRIGGER READINGS_NIGHTCOUNTS FOR READINGS ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 2
+AS
+  DECLARE O_VALID INTEGER = 0;
+  DECLARE N_VALID INTEGER = 0;
+BEGIN
+  /* Counted: a value a meter gives (above 0, at most 30, with its offset),
+     as the night summaries count; huge values are no error. */
+  IF (NOT INSERTING) THEN
+    IF (OLD.REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND COALESCE(OLD.REA_SQMOFFSET, 0) BETWEEN -1e300 AND 1e300) THEN
+      IF (OLD.REA_SQMVALUE + COALESCE(OLD.REA_SQMOFFSET, 0) > 0 AND OLD.REA_SQMVALUE + COALESCE(OLD.REA_SQMOFFSET, 0) <= 30) THEN
+        O_VALID = 1;
+  IF (NOT DELETING) THEN
+    IF (NEW.REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND COALESCE(NEW.REA_SQMOFFSET, 0) BETWEEN -1e300 AND 1e300) THEN
+      IF (NEW.REA_SQMVALUE + COALESCE(NEW.REA_SQMOFFSET, 0) > 0 AND NEW.REA_SQMVALUE + COALESCE(NEW.REA_SQMOFFSET, 0) <= 30) THEN
+        N_VALID = 1;
+  IF (UPDATING AND O_VALID = N_VALID AND NEW.REA_SITE IS NOT DISTINCT FROM OLD.REA_SITE
+      AND NEW.REA_DATETIME IS NOT DISTINCT FROM OLD.REA_DATETIME) THEN
+    EXIT;
+  IF (O_VALID = 1) THEN
+    EXECUTE PROCEDURE ADD_NIGHT_READINGS (OLD.REA_SITE, OLD.REA_DATETIME, -1);
+  IF (N_VALID = 1) THEN
+    EXECUTE PROCEDURE ADD_NIGHT_READINGS (NEW.REA_SITE, NEW.REA_DATETIME, 1);
+END)SQL"},
+    {"Trigger: a site goes with its night counts",
+     R"SQL(CREATE TRIGGER SQMSITES_NIGHTCOUNTS FOR SQMSITES ACTIVE AFTER DELETE POSITION 2
+AS
+BEGIN
+  /* Its readings' deletions brought them to nothing; rows a store elsewhere holds stay. */
+  DELETE FROM NIGHTCOUNTS WHERE NCN_SITE = OLD.SIT_ID;
+  WHEN GDSCODE LOCK_CONFLICT, GDSCODE UPDATE_CONFLICT, GDSCODE DEADLOCK DO
+  BEGIN
+  END
+END)SQL"},
+    // As the trigger counts; it acts only from the commit on.
+    {"Counting the readings of every night",
+     R"SQL(INSERT INTO NIGHTCOUNTS (NCN_SITE, NCN_NIGHT, NCN_TRANSACTION, NCN_READINGS, NCN_FIRST, NCN_REMOVED)
+SELECT REA_SITE, NIGHT, CURRENT_TRANSACTION, COUNT(*), MIN(REA_DATETIME), 0 FROM (
+  SELECT REA_SITE, REA_DATETIME, FLOOR(DAYS) AS NIGHT FROM (
+    SELECT REA_SITE, REA_DATETIME, (REA_DATETIME - CAST('30.12.1899' AS DATE)) - 0.5 AS DAYS FROM READINGS
+    WHERE REA_SITE IS NOT NULL AND REA_DATETIME IS NOT NULL
+      AND REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND COALESCE(REA_SQMOFFSET, 0) BETWEEN -1e300 AND 1e300
+      AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) > 0 AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) <= 30)
+  UNION ALL
+  SELECT REA_SITE, REA_DATETIME, FLOOR(DAYS) - 1 FROM (
+    SELECT REA_SITE, REA_DATETIME, (REA_DATETIME - CAST('30.12.1899' AS DATE)) - 0.5 AS DAYS FROM READINGS
+    WHERE REA_SITE IS NOT NULL AND REA_DATETIME IS NOT NULL
+      AND REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND COALESCE(REA_SQMOFFSET, 0) BETWEEN -1e300 AND 1e300
+      AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) > 0 AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) <= 30)
+  WHERE DAYS = FLOOR(DAYS)
+) GROUP BY REA_SITE, NIGHT)SQL"},
+    {"Version 1.3", "UPDATE SETTINGS SET SET_DBVERSION = '1.3' WHERE SET_ID = 1"},
+};
+
 // No ":NAME" parsing: PSQL bodies use colons of their own.
 void Execute(fb::Transaction& tr, const char* sql) {
     ISC_STATUS_ARRAY status;
@@ -354,13 +495,17 @@ std::string UpgradeSchema(fb::Database& db, const TUpgradeProgress& progress) {
     if (from == "1.0") {
         tables.push_back(&kCounts);
         for (const TStatement& s : kTo11) statements.push_back(&s);
-    } else if (from != "1.1") {
+    } else if (from != "1.1" && from != "1.2") {
         throw TUpgradeError(from, kSchemaVersion,
                             "Version \"" + from + "\" is not one this program can bring to " + kSchemaVersion);
     }
-    tables.push_back(&kNightSummaries);
-    tables.push_back(&kNightMarks);
-    for (const TStatement& s : kTo12) statements.push_back(&s);
+    if (from != "1.2") {
+        tables.push_back(&kNightSummaries);
+        tables.push_back(&kNightMarks);
+        for (const TStatement& s : kTo12) statements.push_back(&s);
+    }
+    tables.push_back(&kNightCounts);
+    for (const TStatement& s : kTo13) statements.push_back(&s);
 
     const int total = static_cast<int>(tables.size() + statements.size()) + 1;
     int done = 0;

@@ -11,7 +11,7 @@ class Database;
 }
 
 // The SET_DBVERSION of the delivered database (db/schema.sql).
-inline constexpr const char* kSchemaVersion = "1.2";
+inline constexpr const char* kSchemaVersion = "1.3";
 
 // One step of an upgrade: Done steps of Total, What starts now. Index
 // builds run at the last step, the commit, and take the longest.
@@ -41,5 +41,5 @@ std::string DatabaseSchemaVersion(fb::Database& db);
 // the version it had. Nothing happens at kSchemaVersion. A failure leaves
 // the file at its version with every reading and throws TUpgradeError
 // (an unknown or newer version too: this program cannot use it). Versions
-// 1.0 and 1.1 are brought up.
+// 1.0 to 1.2 are brought up.
 std::string UpgradeSchema(fb::Database& db, const TUpgradeProgress& progress = {});

@@ -197,6 +197,88 @@ TEST_F(NightSummariesTest, AReadingAtNoonBelongsToBothNightsAndMarksBoth) {
     EXPECT_EQ(static_cast<size_t>(after[1].Readings), ReadNightReadings(tr, 1, b.Night).size());
 }
 
+TEST_F(NightSummariesTest, EachNightCountsItsReadingsThroughEveryChangeOfThemWithoutAWriterWaiting) {
+    const TModelNight a = Model(2025, 1, 10), b = Model(2025, 1, 11);
+    Store(1, a);
+    Store(1, b);
+    Store(2, b);
+    NightSummaries(db, 1, a.Night, b.Night);
+    // The meter writes a reading a transaction: more than the rows a night
+    // gathers at once.
+    for (int i = 0; i < 45; ++i)
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('m" + std::to_string(i) +
+             "', 1, '2025-01-10 13:" + std::to_string(10 + i) + ":00', 12)");
+    EXPECT_LE(Count("SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE=1 AND NCN_NIGHT=" +
+                    std::to_string(static_cast<int>(a.Night))),
+              21);
+    // Gathered, the rows still tell the night's first reading.
+    const std::string nightA = std::to_string(static_cast<int>(a.Night));
+    EXPECT_EQ(Scalar("SELECT MIN(NCN_FIRST) || ' ' || MAX(NCN_REMOVED) FROM NIGHTCOUNTS WHERE NCN_SITE=1 AND NCN_NIGHT=" +
+                     nightA),
+              Scalar("SELECT MIN(REA_DATETIME) || ' 0' FROM READINGS WHERE REA_SITE=1 AND REA_DATETIME BETWEEN "
+                     "'2025-01-10 12:00:00' AND '2025-01-11 12:00:00'"));
+    // Another program writes night b meanwhile, uncommitted: a reading of
+    // the same night goes in without waiting.
+    fb::Database other(file);
+    other.Open();
+    fb::Transaction writer(other);
+    writer.Start();
+    {
+        fb::Query q(writer);
+        q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+                 "('other', 1, '2025-01-11 14:00:00', 11)");
+        q.ExecSQL();
+    }
+    Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('mine', 1, '2025-01-11 14:01:00', 11)");
+    writer.Commit();
+    // Moved to the next night, to noon (both nights), to another site; made
+    // a value no meter gives, then one again by its offset; deleted.
+    Exec("UPDATE READINGS SET REA_DATETIME = REA_DATETIME + 1 WHERE REA_CODE IN ('m0', 'm1')");
+    Exec("UPDATE READINGS SET REA_DATETIME = '2025-01-11 12:00:00' WHERE REA_CODE = 'm2'");
+    Exec("UPDATE READINGS SET REA_SITE = 2 WHERE REA_CODE = 'm3'");
+    Exec("UPDATE READINGS SET REA_SQMVALUE = 0 WHERE REA_CODE IN ('m4', 'm5')");
+    Exec("UPDATE READINGS SET REA_SQMOFFSET = 1 WHERE REA_CODE = 'm5'");
+    Exec("UPDATE READINGS SET REA_DATETIME = NULL WHERE REA_CODE = 'm6'");
+    Exec("DELETE FROM READINGS WHERE REA_CODE IN ('m7', 'other')");
+    fb::Transaction tr(db);
+    tr.Start();
+    for (int site : {1, 2}) {
+        const auto kept = NightSummaries(db, site, a.Night, b.Night);
+        ASSERT_EQ(kept.size(), 2u);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(kept[i], SummariseReadings(a.Night + i, ReadQualityReadings(tr, site, a.Night + i, a.Night + i)))
+                << "site " << site << ", night " << i;
+    }
+}
+
+TEST_F(NightSummariesTest, TwoWritersGatheringTheSameNightsCountsAtOnceNeitherFailsNorLosesOne) {
+    // Twenty rows of the night, one per transaction: the next writer gathers them.
+    for (int i = 0; i < 20; ++i)
+        Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('m" + std::to_string(i) +
+             "', 1, '2025-01-10 20:" + std::to_string(10 + i) + ":00', 20)");
+    const std::string rows = "SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE=1";
+    ASSERT_EQ(Count(rows), 20);
+    fb::Transaction first(db);
+    first.Start();
+    Exec(first, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+                "('a', 1, '2025-01-10 21:00:00', 20)");
+    // A second program's writer finds the same rows taken: it keeps its own.
+    fb::Database other(file);
+    other.Open();
+    fb::Transaction second(other);
+    second.Start();
+    {
+        fb::Query q(second);
+        q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+                 "('b', 1, '2025-01-10 21:01:00', 20)");
+        EXPECT_NO_THROW(q.ExecSQL());
+    }
+    second.Commit();
+    first.Commit();
+    EXPECT_EQ(Count(rows), 2);
+    EXPECT_EQ(SummariseNight(db, 1, EncodeDate(2025, 1, 10)).Readings, 22);
+}
+
 TEST_F(NightSummariesTest, AnImportedFileRefreshesItsNightsAndOnlyThose) {
     // At new Moon: the import puts the real Moon's altitude with each reading.
     const TModelNight a = Model(2025, 1, 27), b = Model(2025, 1, 29);
@@ -233,6 +315,10 @@ TEST_F(NightSummariesTest, AnImportedFileRefreshesItsNightsAndOnlyThose) {
     EXPECT_EQ(*after[0].SkyBrightness, 25.0);  // untouched
     EXPECT_EQ(after[2].Class(), TNightClass::Partly) << after[2].Readings << " readings, " << Marks(1) << " marks";
     EXPECT_LT(*after[2].ClearFraction(), 0.8);
+    // Counted as the import wrote them: the same as read whole.
+    fb::Transaction tr(db);
+    tr.Start();
+    EXPECT_EQ(after[2], SummariseReadings(b.Night, ReadQualityReadings(tr, 1, b.Night, b.Night)));
 }
 
 TEST_F(NightSummariesTest, ReadingsSavedFromTheNetworkRefreshTheirNight) {
@@ -320,7 +406,7 @@ TEST(NightSummariesSchema, TheDeliveredFileKeepsNightSummaries) {
     testsupport::TempDir dir;
     fb::Database db(testsupport::CopyPristineDb(dir.Path()));
     db.Open();
-    EXPECT_EQ(DatabaseSchemaVersion(db), "1.2");
+    EXPECT_EQ(DatabaseSchemaVersion(db), "1.3");
 }
 
 }  // namespace

@@ -164,6 +164,51 @@ protected:
         return out;
     }
 
+    // Takes out what 1.3 added to 1.2.
+    void DropNightCounts() {
+        for (const char* sql : {"DROP TRIGGER SQMSITES_NIGHTCOUNTS", "DROP TRIGGER READINGS_NIGHTCOUNTS",
+                                "DROP PROCEDURE ADD_NIGHT_READINGS", "DROP INDEX IDX_READINGS_DARK",
+                                "DROP TABLE NIGHTCOUNTS", "UPDATE SETTINGS SET SET_DBVERSION = '1.2' WHERE SET_ID = 1"})
+            Exec(db, sql);
+    }
+    // Each night's readings with a value a meter gives (noon to noon, both
+    // included), counted from the readings...
+    Lines NightsCounted() {
+        return Rows(db, "SELECT S.SIT_ID, N.NIGHT, (SELECT COUNT(*) FROM READINGS WHERE REA_SITE = S.SIT_ID AND "
+                        "REA_DATETIME BETWEEN CAST('30.12.1899' AS DATE) + N.NIGHT + 0.5 AND "
+                        "CAST('30.12.1899' AS DATE) + N.NIGHT + 1.5 AND REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND "
+                        "REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) > 0 AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) "
+                        "<= 30) FROM SQMSITES S CROSS JOIN (SELECT DISTINCT CAST(FLOOR(REA_DATETIME - "
+                        "CAST('30.12.1899' AS DATE)) AS INTEGER) + K AS NIGHT FROM READINGS CROSS JOIN (SELECT -1 AS "
+                        "K FROM RDB$DATABASE UNION ALL SELECT 0 FROM RDB$DATABASE) WHERE REA_DATETIME IS NOT NULL) N "
+                        "ORDER BY 1, 2");
+    }
+    // ...and as kept.
+    Lines NightsKept() {
+        return Rows(db, "SELECT S.SIT_ID, N.NIGHT, (SELECT COALESCE(SUM(NCN_READINGS), 0) FROM NIGHTCOUNTS WHERE "
+                        "NCN_SITE = S.SIT_ID AND NCN_NIGHT = N.NIGHT) FROM SQMSITES S CROSS JOIN (SELECT DISTINCT "
+                        "CAST(FLOOR(REA_DATETIME - CAST('30.12.1899' AS DATE)) AS INTEGER) + K AS NIGHT FROM READINGS "
+                        "CROSS JOIN (SELECT -1 AS K FROM RDB$DATABASE UNION ALL SELECT 0 FROM RDB$DATABASE) WHERE "
+                        "REA_DATETIME IS NOT NULL) N ORDER BY 1, 2");
+    }
+
+    // The nights whose kept first reading (known while none was taken away)
+    // is not the first reading with a value a meter gives.
+    Lines FirstsWrong() {
+        return Rows(db, "SELECT K.NCN_SITE, K.NCN_NIGHT, K.F FROM (SELECT NCN_SITE, NCN_NIGHT, MIN(NCN_FIRST) AS F, "
+                        "MAX(NCN_REMOVED) AS R FROM NIGHTCOUNTS GROUP BY NCN_SITE, NCN_NIGHT) K WHERE K.R = 0 AND "
+                        "K.F IS DISTINCT FROM (SELECT MIN(REA_DATETIME) FROM READINGS WHERE REA_SITE = K.NCN_SITE AND "
+                        "REA_DATETIME BETWEEN CAST('30.12.1899' AS DATE) + K.NCN_NIGHT + 0.5 AND "
+                        "CAST('30.12.1899' AS DATE) + K.NCN_NIGHT + 1.5 AND REA_SQMVALUE BETWEEN -1e300 AND 1e300 AND "
+                        "REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) > 0 AND REA_SQMVALUE + COALESCE(REA_SQMOFFSET, 0) "
+                        "<= 30)");
+    }
+    // Nights of a site whose first reading is known, and not.
+    std::string FirstsKnown(int site) {
+        return Rows(db, "SELECT SUM(1 - R), SUM(R) FROM (SELECT MAX(NCN_REMOVED) AS R FROM NIGHTCOUNTS WHERE "
+                        "NCN_SITE = " + std::to_string(site) + " GROUP BY NCN_NIGHT)").at(0);
+    }
+
     testsupport::TempDir dir;
     std::string file;
     fb::Database db;
@@ -287,6 +332,7 @@ TEST_F(SchemaUpgradeTest, AnEmptyCountsTableLeftByAnInterruptedUpgradeIsReplaced
 // summaries out again) gains them alone, and a failure leaves it at 1.1.
 TEST_F(SchemaUpgradeTest, AFileOfVersionOneOneGainsTheNightSummariesKeepingEveryReading) {
     UpgradeSchema(db);
+    DropNightCounts();
     for (const char* sql : {"DROP TRIGGER SQMSITES_NIGHTS", "DROP TRIGGER READINGS_NIGHTS",
                             "DROP PROCEDURE MARK_READING_NIGHT", "DROP TABLE NIGHTMARKS", "DROP TABLE NIGHTSUMMARIES",
                             "UPDATE SETTINGS SET SET_DBVERSION = '1.1' WHERE SET_ID = 1"})
@@ -306,7 +352,7 @@ TEST_F(SchemaUpgradeTest, AFileOfVersionOneOneGainsTheNightSummariesKeepingEvery
     }
     EXPECT_EQ(DatabaseSchemaVersion(db), "1.1");
     EXPECT_EQ(Metadata(db), metadata);
-    EXPECT_EQ(total, 8);
+    EXPECT_EQ(total, 16);  // 7 of the night summaries, 8 of the night counts, the commit
 
     EXPECT_EQ(UpgradeSchema(db), "1.1");
     EXPECT_EQ(DatabaseSchemaVersion(db), kSchemaVersion);
@@ -318,6 +364,71 @@ TEST_F(SchemaUpgradeTest, AFileOfVersionOneOneGainsTheNightSummariesKeepingEvery
     Exec(db, "UPDATE READINGS SET REA_UPLOADED = 1 WHERE REA_CODE = 'n1'");
     EXPECT_EQ(Rows(db, "SELECT NMK_SITE, NMK_NIGHT FROM NIGHTMARKS"),
               Lines{"1 | " + std::to_string(static_cast<int>(EncodeDate(2024, 1, 10)))});
+}
+
+// A file of 1.2 (made here from an upgraded one by taking the night counts
+// out again) with readings gains the count of each night's readings from
+// them, and the index of the dark readings; a failure leaves it at 1.2.
+TEST_F(SchemaUpgradeTest, AFileOfVersionOneTwoGainsTheCountsOfItsNightsReadings) {
+    UpgradeSchema(db);
+    DropNightCounts();
+    // A reading at noon is in two nights; values no meter gives, a huge one,
+    // one made right by its offset and one made wrong by it are not counted.
+    for (const char* row : {"('noon', 1, '2024-01-11 12:00:00', 20, 0)", "('huge', 1, '2024-01-11 23:00:00', 1e308, 0)",
+                            "('offset0', 1, '2024-01-11 23:01:00', 0.1, -0.1)",
+                            "('offsetup', 2, '2024-01-11 23:02:00', -0.05, 0.1)",
+                            "('before', 2, '2024-01-11 11:59:59', 20, NULL)",
+                            "('late', 2, '2024-01-12 12:00:01', 31, -2)"})
+        Exec(db, std::string("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE, REA_SQMOFFSET) "
+                             "VALUES ") + row);
+    const Lines before = Readings(db);
+    const Lines metadata = Metadata(db);
+    const Lines counted = NightsCounted();
+    ASSERT_GE(counted.size(), 10u);
+    int total = 0;
+    try {
+        UpgradeSchema(db, [&](const TUpgradeStep& s) {
+            total = s.Total;
+            if (s.Done == s.Total - 1) throw std::runtime_error("stopped by the test");
+        });
+        ADD_FAILURE() << "no error";
+    } catch (const TUpgradeError& e) {
+        EXPECT_EQ(e.From(), "1.2");
+    }
+    EXPECT_EQ(total, 9);
+    EXPECT_EQ(DatabaseSchemaVersion(db), "1.2");
+    EXPECT_EQ(Metadata(db), metadata);
+
+    EXPECT_EQ(UpgradeSchema(db), "1.2");
+    EXPECT_EQ(DatabaseSchemaVersion(db), kSchemaVersion);
+    EXPECT_EQ(Readings(db), before);
+    EXPECT_EQ(Metadata(db), MetadataOf(KALO_PRISTINE_DB));
+    EXPECT_EQ(NightsKept(), counted);
+    EXPECT_EQ(FirstsWrong(), Lines{});
+    EXPECT_EQ(FirstsKnown(1), "5 | 0");  // nights 9 to 13 of January
+    EXPECT_NE(std::find(counted.begin(), counted.end(),
+                        "1 | " + std::to_string(static_cast<int>(EncodeDate(2024, 1, 10))) + " | 17"),
+              counted.end());
+
+    // From now on the trigger keeps them: a reading written, moved to
+    // another night or site, made one no meter gives, and deleted.
+    Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('n1', 1, '2024-01-10 23:00:00', 20)");
+    Exec(db, "UPDATE READINGS SET REA_DATETIME = '2024-01-12 12:00:00' WHERE REA_CODE = 'n1'");
+    Exec(db, "UPDATE READINGS SET REA_SITE = 2 WHERE REA_CODE = 'noon'");
+    Exec(db, "UPDATE READINGS SET REA_SQMVALUE = 0 WHERE REA_CODE = 'r0'");
+    Exec(db, "UPDATE READINGS SET REA_SQMOFFSET = 21 WHERE REA_CODE = 'offsetup'");
+    Exec(db, "DELETE FROM READINGS WHERE REA_CODE = 'r2'");
+    EXPECT_EQ(NightsKept(), NightsCounted());
+    EXPECT_NE(NightsKept(), counted);
+    // A reading taken from a night leaves its first to be looked up.
+    EXPECT_EQ(FirstsWrong(), Lines{});
+    EXPECT_EQ(FirstsKnown(1), "3 | 2");  // n1 and noon left nights 10 and 11
+    // One written before the others comes first.
+    Exec(db, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('n2', 2, '2024-01-09 12:00:00', 20)");
+    EXPECT_EQ(FirstsWrong(), Lines{});
+    Exec(db, "DELETE FROM SQMSITES WHERE SIT_ID = 1");
+    EXPECT_EQ(NightsKept(), NightsCounted());
+    EXPECT_EQ(Rows(db, "SELECT COUNT(*) FROM NIGHTCOUNTS WHERE NCN_SITE = 1"), Lines{"0"});
 }
 
 TEST_F(SchemaUpgradeTest, AnUnknownVersionIsRefusedUntouched) {

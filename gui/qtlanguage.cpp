@@ -5,6 +5,8 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include <cctype>
+
 #include "core/site/languages.h"
 
 namespace {
@@ -24,6 +26,29 @@ void Apply(const std::string& code) {
 }
 
 }  // namespace
+
+TFormatSettings LanguageFormats() {
+    const QLocale l;
+    TFormatSettings fs;
+    fs.DecimalSeparator = l.decimalPoint().toStdString();
+    fs.ThousandSeparator = l.groupSeparator().toStdString();
+    fs.DatePattern = l.dateFormat(QLocale::ShortFormat).toStdString();
+    // The zone ("t") is left to the captions.
+    fs.TimePattern = l.timeFormat(QLocale::LongFormat).remove(QLatin1Char('t')).trimmed().toStdString();
+    for (int m = 1; m <= 12; ++m) fs.MonthNames.push_back(l.monthName(m, QLocale::ShortFormat).toStdString());
+    for (const char c : fs.DatePattern)
+        if (!std::isalpha(static_cast<unsigned char>(c)) && c != '\'') {
+            fs.DateSeparator = std::string(1, c);
+            break;
+        }
+    return fs;
+}
+
+QString NumberText(double value, int decimals) {
+    return QString::fromStdString(FormatNumber(value, decimals, LanguageFormats()));
+}
+
+QString DateTimeText(double dt) { return QString::fromStdString(FormatDateTimeText(dt, LanguageFormats())); }
 
 QLocale LocaleOfLanguage(const std::string& code) {
     return code.empty() ? QLocale::system() : QLocale(QString::fromStdString(code));

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/station/i18n.h"
+#include "gui/qtlanguage.h"
 #include "programs/desktop/siteform_p.h"
 
 namespace {
@@ -112,7 +113,7 @@ void TNetQueryPage::RunQuery() {
 void TNetQueryPage::QueryAnswered(const TQuerySelection& s, const TQueryWindow& w, const TNetQueryOutcome& o,
                                   std::vector<TNetReading> rows, bool replaced, const std::optional<std::string>& error) {
     if (replaced) table_ = std::move(rows);
-    const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
+    const QString title = QString::fromStdString(QueryChartTitle(s, LanguageFormats()));
     auto show = [&] {
         chartSelection_ = s;
         std::vector<TReadingRow> readings;
@@ -138,7 +139,7 @@ void TNetQueryPage::QueryAnswered(const TQuerySelection& s, const TQueryWindow& 
         return;
     }
     show();
-    const auto texts = NetworkStatisticsTexts(table_, UserFormatSettings());
+    const auto texts = NetworkStatisticsTexts(table_, LanguageFormats());
     results_.ShowStatistics({texts.begin(), texts.end()});
     w_.prompt.Inform(o.Message);
 }
@@ -162,7 +163,7 @@ void TNetQueryPage::SaveInLocalDatabase() {
 
 void TNetQueryPage::Retranslate() {
     if (chartSelection_)
-        results_.Chart->SetTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, UserFormatSettings())));
+        results_.Chart->SetTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, LanguageFormats())));
 }
 
 void TNetQueryPage::SaveSettings(QSettings& ini) const {

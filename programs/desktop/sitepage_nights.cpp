@@ -14,6 +14,7 @@
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
 #include "gui/dialogs.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 #include "plot/nightschart.h"
 #include "programs/desktop/siteform_p.h"
@@ -46,7 +47,9 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        RenderNightsChart(nights_, trend_, p, size(), NightsChartTexts());
+        TNightsChartTexts texts = NightsChartTexts();
+        texts.DecimalSeparator = LanguageFormats().DecimalSeparator;
+        RenderNightsChart(nights_, trend_, p, size(), texts);
     }
 
 private:
@@ -121,7 +124,7 @@ void TNightsPage::ShowNights() {
 }
 
 void TNightsPage::Fill() {
-    const TFormatSettings fs = UserFormatSettings();
+    const TFormatSettings fs = LanguageFormats();
     table_->setRowCount(static_cast<int>(nights_.size()));
     auto number = [&](const std::optional<double>& v, int decimals) {
         return v ? QString::fromStdString(FormatNumber(*v, decimals, fs)) : QString();

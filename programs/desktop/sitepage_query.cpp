@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/station/i18n.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 #include "programs/desktop/siteform_p.h"
 
@@ -92,7 +93,7 @@ void TLocalQueryPage::Replot() {
 void TLocalQueryPage::RunQuery() {
     dialogs::Guarded(w_.q, [this] {
         const TQuerySelection s = controls_.Selection();
-        const TFormatSettings fs = UserFormatSettings();
+        const TFormatSettings fs = LanguageFormats();
         const TQueryWindow w = QueryWindowOf(s);
         title_ = QString::fromStdString(QueryChartTitle(s, fs));
         selection_ = s;
@@ -169,7 +170,7 @@ void TLocalQueryPage::DeleteAllQueried() {
 
 void TLocalQueryPage::Retranslate() {
     if (!open_) return;
-    title_ = QString::fromStdString(QueryChartTitle(selection_, UserFormatSettings()));
+    title_ = QString::fromStdString(QueryChartTitle(selection_, LanguageFormats()));
     results_.Chart->SetTitle(title_);
 }
 

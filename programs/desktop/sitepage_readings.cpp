@@ -26,6 +26,7 @@
 #include "core/site/siterules.h"
 #include "core/station/sqm.h"
 #include "gui/flowlayout.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -229,23 +230,22 @@ void TReadingsPage::ShowLatestReading() {
     const TSQM* s = w_.acq.Station();
     // A station object that has not read yet holds no reading.
     const bool have = s && s->DateTime != 0;
-    const QLocale locale;
-    auto number = [&](double v, int decimals) { return have ? locale.toString(v, 'f', decimals) : QString(); };
+    auto number = [&](double v, int decimals) { return have ? NumberText(v, decimals) : QString(); };
     lblReading_->setText(number(have ? s->SQMValue + s->Offset : 0, 2));
-    lblUtcTime_->setText(have ? QString::fromStdString(FormatLogTime(s->DateTime)) : QString());
+    lblUtcTime_->setText(have ? DateTimeText(s->DateTime) : QString());
     lblTemperature_->setText(number(have ? s->Temperature : 0, 1));
     lblShutter_->setText(number(have ? s->Period : 0, 3));
     lblNelm_->setText(number(have ? s->NELM : 0, 2));
     w_.realTimePage->ShowLatestReading(lblUtcTime_->text(), lblReading_->text());
     lblLastFailure_->setVisible(!lastFailure_.empty());
     if (!lastFailure_.empty())
-        lblLastFailure_->setText(T("Last failed reading") + QStringLiteral(", ") + lastFailureTime_ + QStringLiteral(": ") +
+        lblLastFailure_->setText(T("Last failed reading") + QStringLiteral(", ") + DateTimeText(lastFailureAt_) + QStringLiteral(": ") +
                                  QString::fromStdString(lastFailure_));
 }
 
 void TReadingsPage::ReadingFailed(const std::string& why) {
     lastFailure_ = why;
-    lastFailureTime_ = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH.mm.ss"));
+    lastFailureAt_ = NowLocal();
     ShowLatestReading();
 }
 

@@ -18,6 +18,7 @@
 #include "programs/desktop/sitepage_readings.h"
 #include "core/station/sqm.h"
 #include "gui/flowlayout.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -94,7 +95,7 @@ void TRealTimePage::ReopenCurrentNight() {
     rows_ = ReadNightReadings(w_.trReadings, w_.RecordSiteId(), night);
     night_ = night;
     open_ = true;
-    chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night, UserFormatSettings())));
+    chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night, LanguageFormats())));
 }
 
 void TRealTimePage::Plot() {
@@ -124,7 +125,7 @@ void TRealTimePage::ShowLatestReading(const QString& utcTime, const QString& val
 }
 
 void TRealTimePage::Retranslate() {
-    const TFormatSettings fs = UserFormatSettings();
+    const TFormatSettings fs = LanguageFormats();
     if (show_->checkedId() == 0 && open_)
         chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night_, fs)));
     else if (show_->checkedId() != 0 && plotted_)

@@ -11,6 +11,22 @@
 
 namespace {
 
+// Qt 6 asks its file icon provider for "Folder" and "Drive" (the file
+// dialog's type column), which Debian's qtbase catalogues of 6.4 translate
+// only under the file dialog's own name: the same words are taken from there.
+class TFileTypeWords : public QTranslator {
+public:
+    TFileTypeWords(const QTranslator* qt, QObject* parent) : QTranslator(parent), qt_(qt) {}
+    bool isEmpty() const override { return qt_->isEmpty(); }
+    QString translate(const char* context, const char* source, const char*, int n) const override {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0) return {};
+        return qt_->translate("QFileDialog", source, nullptr, n);
+    }
+
+private:
+    const QTranslator* qt_;
+};
+
 void Apply(const std::string& code) {
     const QLocale locale = LocaleOfLanguage(code);
     QLocale::setDefault(locale);
@@ -23,6 +39,10 @@ void Apply(const std::string& code) {
     if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(qt);
+    static TFileTypeWords* words = nullptr;
+    if (!words) words = new TFileTypeWords(qt, QCoreApplication::instance());
+    QCoreApplication::removeTranslator(words);
+    if (!qt->isEmpty()) QCoreApplication::installTranslator(words);
 }
 
 }  // namespace

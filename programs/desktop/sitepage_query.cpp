@@ -124,7 +124,7 @@ void TLocalQueryPage::ExportToFile() {
             w_.prompt.Error(refusal);
             return;
         }
-        const QString file = w_.ChooseFile(T("File di testo") + QStringLiteral(" (*.txt);;") + T("File CSV") +
+        const QString file = w_.ChooseFile(T("Text files") + QStringLiteral(" (*.txt);;") + T("CSV files") +
                                                QStringLiteral(" (*.csv)"),
                                            QStringLiteral("txt"));
         if (file.isEmpty()) return;

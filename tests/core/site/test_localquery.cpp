@@ -90,6 +90,12 @@ TEST(ReadingTextTest, AWindowsDatesFollowItsLanguagesPatternsAndFilesKeepTheirFi
     EXPECT_EQ(FormatDateText(evening, TFormatSettings{".", ",", "/", "UTF-8", "yyyy-MM-dd ''d''"}), "2011-03-01 '1'");
 }
 
+TEST(ReadingTextTest, ArgumentsGoInOnceEachInTheTranslationsOrder) {
+    EXPECT_EQ(Filled("%2 before %1", {"a", "b"}), "b before a");
+    EXPECT_EQ(Filled("%1 and %1, 100%", {"%2"}), "%2 and %2, 100%") << "an argument is never read again";
+    EXPECT_EQ(Filled("%3 %", {"a"}), "%3 %");
+}
+
 TEST_F(LocalQueryTest, LatestReadingsAreTheNewestOfTheSiteNewestFirst) {
     for (int i = 0; i < 15; ++i) Add(1, At(2020, 5, 1, 20, i), 20 + i * 0.1, -0.2, i == 3 ? -1 : 0, i % 2);
     Add(2, At(2020, 5, 2, 20), 19);

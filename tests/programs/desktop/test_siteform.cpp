@@ -654,7 +654,7 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     f->ExportQuery();
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(chooserSuffix, "txt");
-    EXPECT_EQ(chooserFilters, "File di testo (*.txt);;File CSV (*.csv)");
+    EXPECT_EQ(chooserFilters, "Text files (*.txt);;CSV files (*.csv)");
     const std::string text = testsupport::ReadFile(file.toStdString());
     EXPECT_EQ(text.substr(0, text.find("\r\n")), "Reading date;SQM Value;SQM Offset;NELM;Sensor Temp");
     EXPECT_NE(text.find("\r\n" + FormatDateTimeText(EncodeDateTime(2011, 3, 11, 23, 0, 0), UserFormatSettings())),

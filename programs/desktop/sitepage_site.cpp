@@ -28,8 +28,8 @@ TSiteInfoPage::TSiteInfoPage(TSiteFormPrivate& w) : w_(w) {
             row->addWidget(e);
             auto* hint = TrLabel(note);
             hint->setStyleSheet(QStringLiteral("color: #555"));
-            row->addWidget(hint);
-            row->addStretch();
+            hint->setWordWrap(true);  // beside the field, in as many lines as the width needs
+            row->addWidget(hint, 1);
             form->addRow(TrLabel(caption), row);
         } else {
             form->addRow(TrLabel(caption), e);

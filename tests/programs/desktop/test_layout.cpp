@@ -132,8 +132,9 @@ TEST_P(TiledLayout, TwoWindowsTiledSideBySideClipNothingOnAnyPageInAnyLanguage) 
 INSTANTIATE_TEST_SUITE_P(MainWindowWidths, TiledLayout, ::testing::Values(1600, 1360));
 
 // Three windows tiled on the screens users have: every page's tab can be
-// reached (it fits, or the tab bar scrolls to it), and no control of a page
-// or of the edit bar is cut, in every language.
+// reached (it fits, or the tab bar scrolls to it), no control of a page or of
+// the edit bar is cut, and the site and network pages need no sideways
+// scrolling, in every language.
 class ThreeTiled : public Layout, public ::testing::WithParamInterface<QSize> {};
 
 TEST_P(ThreeTiled, EveryPageIsReachableAndNoButtonIsCutInAnyLanguage) {
@@ -161,9 +162,12 @@ TEST_P(ThreeTiled, EveryPageIsReachableAndNoButtonIsCutInAnyLanguage) {
                     << language << ", " << f->windowTitle().toStdString() << ": tab " << i << " out of sight";
                 EXPECT_LE(bar->mapTo(f, bar->rect().topRight()).x(), f->width())
                     << language << ": the tab bar runs past the window";
-                // A page may scroll sideways here (every control reachable), but none is cut.
+                // A page may scroll sideways here (every control reachable), but none is cut;
+                // the site's and the network's pages wrap and never scroll sideways.
                 std::vector<std::string> cut = Clipped(tabs->widget(i));
-                std::erase_if(cut, [](const std::string& c) { return c.ends_with("scrolls sideways"); });
+                std::erase_if(cut, [](const std::string& c) {
+                    return c.ends_with("scrolls sideways") && !c.starts_with("tsSite") && !c.starts_with("tsNetwork");
+                });
                 EXPECT_EQ(cut, std::vector<std::string>())
                     << language << ", " << f->windowTitle().toStdString() << ", page " << i;
             }

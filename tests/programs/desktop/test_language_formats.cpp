@@ -110,6 +110,12 @@ TEST_F(LanguageRule, EveryWindowWritesNumbersAndDatesByTheLanguagesOneRule) {
         EXPECT_TRUE(text.contains(QString::fromUtf8(c.cannotConnect))) << text.toStdString();
         EXPECT_FALSE(text.contains(QStringLiteral("cannot connect"))) << text.toStdString();
         EXPECT_FALSE(text.contains(QStringLiteral("Socket error"))) << text.toStdString();
+
+        // A window open across a switch writes its fields the new way.
+        SwitchLanguage("en");
+        f.Retranslate();
+        EXPECT_TRUE(Child<QLineEdit>(&f, "edLatit")->text().startsWith(QStringLiteral("45.8")));
+        EXPECT_EQ(Cell(grid, 0, 1).toStdString(), "21.50");
         f.close();
     }
 }

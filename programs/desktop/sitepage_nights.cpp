@@ -64,10 +64,7 @@ TNightsPage::TNightsPage(TSiteFormPrivate& w) : w_(w) {
     from_->setObjectName(QStringLiteral("dtNightsFrom"));
     to_ = new QDateEdit;
     to_->setObjectName(QStringLiteral("dtNightsTo"));
-    for (QDateEdit* e : {from_, to_}) {
-        e->setCalendarPopup(true);
-        e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    }
+    for (QDateEdit* e : {from_, to_}) e->setCalendarPopup(true);
     const QDate today = QDate::currentDate();
     from_->setDate(today.addYears(-1));
     to_->setDate(today);
@@ -132,7 +129,7 @@ void TNightsPage::Fill() {
     // Newest first, as the reading lists.
     for (size_t k = 0; k < nights_.size(); ++k) {
         const TNightSummary& n = nights_[nights_.size() - 1 - k];
-        const QString cells[] = {QString::fromStdString(NightName(n.Night)), QString::number(n.Readings),
+        const QString cells[] = {QString::fromStdString(FormatDateText(n.Night, fs)), QString::number(n.Readings),
                                  QString::number(n.DarkReadings), QString::number(n.ClearDarkReadings),
                                  number(n.ClearFraction(), 3), number(n.SkyBrightness, 2), number(n.Darkest, 2),
                                  QString::fromStdString(NightClassText(n.Class()))};

@@ -1,17 +1,19 @@
 // What the windows write for a person in Italian and German, over the real
 // catalogues of this build: one rule for numbers and dates in every window
-// (grids, statistics, chart axes, coordinates, the latest reading), the
-// causes of a failed reading in the language, and the words of the file
-// dialogs, Qt's own included.
+// (grids, statistics, chart axes, coordinates, the nights, the latest
+// reading), the causes of a failed reading in the language, and the words of
+// the file dialogs, Qt's own included.
 #include <QAbstractFileIconProvider>
 #include <QDateEdit>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 
 #include "core/site/languages.h"
 #include "core/station/i18n.h"
@@ -94,6 +96,15 @@ TEST_F(LanguageRule, EveryWindowWritesNumbersAndDatesByTheLanguagesOneRule) {
         const std::string date = std::string(c.dateTime).substr(0, 8);
         EXPECT_NE(chart->Title().toStdString().find(date), std::string::npos) << chart->Title().toStdString();
         EXPECT_EQ(chart->Texts().DecimalSeparator, ",") << "the sky brightness axis";
+
+        // The nights' table.
+        Child<QDateEdit>(&f, "dtNightsFrom")->setDate(QDate(2011, 3, 11));
+        Child<QDateEdit>(&f, "dtNightsTo")->setDate(QDate(2011, 3, 11));
+        Child<QTabWidget>(&f, "PageControl1")->setCurrentWidget(Child<QWidget>(&f, "tsNights"));
+        Child<QPushButton>(&f, "btnShowNights")->click();
+        auto* nights = Child<QTableWidget>(&f, "gridNights");
+        ASSERT_EQ(nights->rowCount(), 1);
+        EXPECT_EQ(nights->item(0, 0)->text().toStdString(), date);
 
         // The coordinates as the site page shows them.
         const QString latitude = Child<QLineEdit>(&f, "edLatit")->text();

@@ -398,6 +398,7 @@ TEST_F(Layout, PagesInEveryLanguageRenderForScreenshots) {
         m.mnuTileVerticallyClick();
         Child<QDateEdit>(sites[1], "DateStart")->setDate(QDate(2011, 3, 11));
         Child<QTabWidget>(sites[1], "PageControl1")->setCurrentWidget(Child<QWidget>(sites[1], "tsDB"));
+        Child<QTabWidget>(sites[0], "PageControl1")->setCurrentWidget(Child<QWidget>(sites[0], "tsDB"));
         Child<QDateEdit>(sites[0], "DateStart")->setDate(QDate(2011, 3, 11));
         sites[0]->RunLocalQuery();
         Child<QTabWidget>(sites[0], "PageControl2")->setCurrentIndex(1);

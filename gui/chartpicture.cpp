@@ -59,7 +59,7 @@ QString AskSaveFileName(QWidget* parent, const QString& filters, const QString& 
 }
 
 void SaveChartAs(QWidget* parent, QWidget* chartView, const TSaveFileChooser& choose) {
-    const QString filters = QString::fromLatin1(kPictureFileFilters);
+    const QString filters = QString::fromStdString(PictureFileFilters());
     const QString suffix = QString::fromLatin1(kPictureDefaultSuffix);
     const QString file = choose ? choose(filters, suffix) : AskSaveFileName(parent, filters, suffix);
     if (file.isEmpty()) return;

@@ -93,8 +93,8 @@ QString TFieldBinder::Format(const fb::Value& value, Kind kind, int decimals, bo
         case Kind::Integer:
             if (auto* i = std::get_if<int64_t>(&value)) return QString::number(*i);
             return QString::number(std::llround(AsNumber(value)));
-        case Kind::Double:
-            return QString::number(AsNumber(value), 'f', decimals);
+        case Kind::Double:  // the language's separator; Parse takes either
+            return QString::number(AsNumber(value), 'f', decimals).replace(QLatin1Char('.'), QLocale().decimalPoint());
         case Kind::TimeOfDay: {
             const double t = AsNumber(value);
             const DateTimeParts p = DecodeDateTime(t - std::floor(t));

@@ -39,8 +39,12 @@ QSize TFlowLayout::sizeHint() const {
 
 QSize TFlowLayout::minimumSize() const {
     QSize size;
+    // An item that reflows in less width (a form that wraps its rows, a
+    // wrapping label) asks for its minimum only; the others for their whole width.
     for (const QLayoutItem* item : items_)
-        if (!item->isEmpty()) size = size.expandedTo(item->sizeHint().expandedTo(item->minimumSize()));
+        if (!item->isEmpty())
+            size = size.expandedTo(item->hasHeightForWidth() ? item->minimumSize()
+                                                             : item->sizeHint().expandedTo(item->minimumSize()));
     const QMargins m = contentsMargins();
     return size + QSize(m.left() + m.right(), m.top() + m.bottom());
 }

@@ -20,7 +20,8 @@ public:
     int heightForWidth(int width) const override;
     // All on one line.
     QSize sizeHint() const override;
-    // The widest item: narrower than that, something would be clipped.
+    // The widest item (one that reflows: its minimum): narrower than that,
+    // something would be clipped.
     QSize minimumSize() const override;
     void setGeometry(const QRect& rect) override;
 

@@ -10,6 +10,7 @@
 
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -18,16 +19,9 @@ constexpr double kMinute = 1.0 / 1440;
 
 QString T(const char* s) { return QString::fromStdString(Tr(s)); }
 
-QString Number(const std::optional<double>& v, int decimals) {
-    return v ? QLocale().toString(*v, 'f', decimals) : QString();
-}
+QString Number(const std::optional<double>& v, int decimals) { return v ? NumberText(*v, decimals) : QString(); }
 
-QString DateText(const std::optional<double>& v) {
-    if (!v) return {};
-    const QLocale l;
-    return ToQDateTime(*v).toString(l.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
-                                    l.timeFormat(QLocale::LongFormat));
-}
+QString DateText(const std::optional<double>& v) { return v ? DateTimeText(*v) : QString(); }
 
 // A year of one-minute readings is half a million points for a few hundred
 // pixels: keep each bucket's lowest and highest, in time order, so the
@@ -214,6 +208,7 @@ TPlotTexts TReadingChart::Texts() const {
     t.LeftOut = Tr(N_("%1 left out: a value no meter can give"));
     t.InfoLine = false;
     t.WholeHours = false;
+    t.DecimalSeparator = LanguageFormats().DecimalSeparator;
     return t;
 }
 

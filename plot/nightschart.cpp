@@ -16,10 +16,12 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-std::string Number(double v, int decimals) {
+std::string Number(double v, int decimals, const std::string& separator) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%+.*f", decimals, v);
-    return buf;
+    std::string s = buf;
+    if (const size_t dot = s.find('.'); dot != std::string::npos) s.replace(dot, 1, separator);
+    return s;
 }
 
 // Round steps for the date axis: months, quarters, years.
@@ -154,7 +156,7 @@ void RenderNightsChart(const std::vector<TNightSummary>& nights, const TNightTre
         painter.drawLine(QPointF(plot.left(), Y(v)), QPointF(plot.right(), Y(v)));
         painter.setPen(Qt::black);
         painter.drawText(QRectF(0, Y(v) - line / 2, plot.left() - line * 0.3, line), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(v, 'f', step < 1 ? 1 : 0));
+                         QString::number(v, 'f', step < 1 ? 1 : 0).replace(QLatin1Char('.'), Q(texts.DecimalSeparator)));
     }
     const TDateTicks ticks = DateTicks(from, to, plot.width(), fm.horizontalAdvance(QStringLiteral("0000-00")) * 1.6);
     for (size_t i = 0; i < ticks.At.size(); ++i) {
@@ -186,7 +188,7 @@ void RenderNightsChart(const std::vector<TNightSummary>& nights, const TNightTre
         painter.drawLine(QPointF(X(trend.From), Y(y0)), QPointF(X(trend.To), Y(y1)));
         trendText = texts.Trend;
         if (const auto at = trendText.find("%1"); at != std::string::npos)
-            trendText.replace(at, 2, Number(trend.Slope, 3));
+            trendText.replace(at, 2, Number(trend.Slope, 3, texts.DecimalSeparator));
     } else {
         trendText = texts.NoTrend;
         if (const auto at = trendText.find("%1"); at != std::string::npos) trendText.replace(at, 2, trend.Refusal);

@@ -19,6 +19,7 @@ struct TNightsChartTexts {
     std::string Trend = "Trend %1 mag/arcsec\u00b2 a year";
     std::string NoTrend = "No trend: %1";
     std::string NoNights = "No clear night in these dates";
+    std::string DecimalSeparator = ".";
 };
 
 // The same in the program's language.

@@ -60,16 +60,21 @@ std::string HoursMinutes(double local) {
     return TwoDigits(p.hour) + ":" + TwoDigits(p.minute);
 }
 
-// "." whatever the locale: the figures are in English.
-std::string Fixed(double v, int decimals) {
+// Whatever the process locale: "." unless the caller's language says otherwise.
+std::string Fixed(double v, int decimals, const std::string& separator = ".") {
     char buf[64];
     const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    return ec == std::errc() ? std::string(buf, end) : std::string("?");
+    if (ec != std::errc()) return "?";
+    std::string s(buf, end);
+    if (const size_t dot = s.find('.'); dot != std::string::npos) s.replace(dot, 1, separator);
+    return s;
 }
 
-std::string Coordinates(const std::optional<double>& lat, const std::optional<double>& lon) {
+std::string Coordinates(const std::optional<double>& lat, const std::optional<double>& lon,
+                        const std::string& separator) {
     if (!lat || !lon) return "no coordinates";
-    return Fixed(std::fabs(*lat), 3) + "\u00b0 " + (*lat < 0 ? "S" : "N") + ", " + Fixed(std::fabs(*lon), 3) +
+    return Fixed(std::fabs(*lat), 3, separator) + "\u00b0 " + (*lat < 0 ? "S" : "N") + ", " +
+           Fixed(std::fabs(*lon), 3, separator) +
            "\u00b0 " + (*lon < 0 ? "W" : "E");
 }
 
@@ -257,7 +262,7 @@ struct THeader {
 THeader NightHeader(const TNightPlotData& d, const TPlotTexts& t) {
     QString title = Q(t.Title ? *t.Title : NightPlotTitle(d));
     QString subtitle = Q(t.Subtitle ? *t.Subtitle
-                                    : Coordinates(d.Latitude, d.Longitude) + " \u00b7 local time " +
+                                    : Coordinates(d.Latitude, d.Longitude, t.DecimalSeparator) + " \u00b7 local time " +
                                           ZoneText(d.LocalToUtc) + " \u00b7 " +
                                           "sky brightness corrected by the site's offset");
     if (const qsizetype nl = title.indexOf(QLatin1Char('\n')); nl >= 0) {
@@ -346,7 +351,7 @@ TNightFrame NightFrame(const TNightPlotData& d, QSize size, const TPlotStyle& st
 
     double labelW = 0;
     for (double v = lo; v <= hi + fr.Step / 2; v += fr.Step)
-        labelW = std::max(labelW, TextWidth(f.Text, Q(Fixed(v, DecimalsFor(fr.Step)))));
+        labelW = std::max(labelW, TextWidth(f.Text, Q(Fixed(v, DecimalsFor(fr.Step), texts.DecimalSeparator))));
     const double left = m + text + m * 0.6 + labelW + fr.TickLength + m * 0.3;
     const double right = size.width() - m * 1.6;
     fr.Time = TimeAxis(d.From, d.To, right - left, f.Text, texts.WholeHours);
@@ -540,7 +545,7 @@ void RenderNightPlot(const TNightPlotData& data, QPainter& p, QSize size, const 
     for (double v = L.Top; v <= L.Bottom + fr.Step / 2; v += fr.Step) {
         const double y = L.Y(v);
         p.drawLine(QPointF(L.Plot.left() - fr.TickLength, y), QPointF(L.Plot.left(), y));
-        const QString label = Q(Fixed(v, DecimalsFor(fr.Step)));
+        const QString label = Q(Fixed(v, DecimalsFor(fr.Step), texts.DecimalSeparator));
         const double w = TextWidth(f.Text, label) + 2;
         p.drawText(QRectF(L.Plot.left() - fr.TickLength - m * 0.3 - w, y - text / 2, w, text),
                    Qt::AlignRight | Qt::AlignVCenter, label);
@@ -742,7 +747,7 @@ void RenderHourglass(const THourglassData& data, QPainter& p, QSize size, const 
     p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
     const size_t nights = d.Nights.size();
     DrawHeader(p, f, size, Q(HourglassTitle(d)),
-               Q(Coordinates(d.Latitude, d.Longitude) + " \u00b7 local standard time " + ZoneText(d.LocalToUtc) +
+               Q(Coordinates(d.Latitude, d.Longitude, ".") + " \u00b7 local standard time " + ZoneText(d.LocalToUtc) +
                  " \u00b7 " + std::to_string(d.ReadingCount()) + " readings, corrected by the site's offset"));
 
     // The cells, painted as one image: a year of readings stays one element

@@ -45,6 +45,7 @@ struct TPlotTexts {
     std::string LeftOut = "%1 left out: a value no meter can give";  // readings, on the legend
     bool InfoLine = true;    // the Moon's line under the legend, or why there is none
     bool WholeHours = true;  // hours on the hour as "18" (the axis title says "hours")
+    std::string DecimalSeparator = ".";  // of the figures on the axis, the position and the Moon's line
 };
 
 // A night: local time to the right, sky brightness growing downward

@@ -14,6 +14,11 @@ std::string Extension(const std::string& fileName) {
 
 }  // namespace
 
+std::string PictureFileFilters() {
+    return Tr(N_("Bitmaps")) + " (*.bmp);;" + Tr(N_("Metafiles")) + " (*.wmf);;" + Tr(N_("Enhanced Metafiles")) +
+           " (*.emf)";
+}
+
 std::optional<TPictureFormat> PictureFormatForFile(const std::string& fileName) {
     std::string ext = Extension(fileName);
     for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

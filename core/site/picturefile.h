@@ -8,9 +8,9 @@
 
 enum class TPictureFormat { Bitmap, Metafile, EnhancedMetafile };
 
-// The save-picture dialog's filters (Qt form, ";;" between them) and its
-// default extension.
-inline constexpr const char* kPictureFileFilters = "Bitmaps (*.bmp);;Metafiles (*.wmf);;Enhanced Metafiles (*.emf)";
+// The save-picture dialog's filters in the current language (Qt form, ";;"
+// between them) and its default extension.
+std::string PictureFileFilters();
 inline constexpr const char* kPictureDefaultSuffix = "bmp";
 // The refusal of a name whose extension is none of the three; shown through Tr().
 inline constexpr const char* kUnsupportedFileType = N_("Unsupported file type");

@@ -27,6 +27,50 @@ std::string DateSeparatorOf(const char* format) {
     return "/";
 }
 
+// A date-time by a pattern of Qt's letters, the form the windows' languages
+// come in; an unknown letter is copied.
+std::string ByPattern(double dt, const std::string& pattern, const std::vector<std::string>& months) {
+    const DateTimeParts p = DecodeDateTime(dt);
+    std::string out;
+    const auto number = [&out](int v, size_t width) {
+        std::string t = std::to_string(v);
+        if (t.size() < width) t.insert(0, width - t.size(), '0');
+        out += t;
+    };
+    for (size_t i = 0; i < pattern.size();) {
+        const char c = pattern[i];
+        if (c == '\'') {
+            const size_t end = pattern.find('\'', i + 1);
+            if (end == i + 1) out += '\'';
+            else out += pattern.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+            i = end == std::string::npos ? pattern.size() : end + 1;
+            continue;
+        }
+        size_t n = 1;
+        while (i + n < pattern.size() && pattern[i + n] == c) ++n;
+        const size_t width = n >= 2 ? 2 : 1;
+        switch (c) {
+            case 'd': number(p.day, width); break;
+            case 'M':
+                if (n >= 3 && months.size() == 12) out += months[static_cast<size_t>(p.month - 1)];
+                else number(p.month, width);
+                break;
+            case 'y': n >= 4 ? number(p.year, 4) : number(p.year % 100, 2); break;
+            case 'H': number(p.hour, width); break;
+            case 'h': number(p.hour % 12 == 0 ? 12 : p.hour % 12, width); break;
+            case 'm': number(p.minute, width); break;
+            case 's': number(p.second, width); break;
+            case 'A': case 'a':  // "AP" or "A"
+                out += p.hour < 12 ? (c == 'A' ? "AM" : "am") : (c == 'A' ? "PM" : "pm");
+                if (n == 1 && i + 1 < pattern.size() && (pattern[i + 1] == 'P' || pattern[i + 1] == 'p')) n = 2;
+                break;
+            default: out.append(n, c);
+        }
+        i += n;
+    }
+    return out;
+}
+
 }  // namespace
 
 TFormatSettings UserFormatSettings() {
@@ -72,6 +116,7 @@ std::string FormatNumber(double value, int decimals, const TFormatSettings& fs) 
 }
 
 std::string FormatDateText(double dt, const TFormatSettings& fs) {
+    if (!fs.DatePattern.empty()) return ByPattern(dt, fs.DatePattern, fs.MonthNames);
     const DateTimeParts p = DecodeDateTime(dt);
     char buf[48];
     std::snprintf(buf, sizeof buf, "%02d%s%02d%s%04d", p.day, fs.DateSeparator.c_str(), p.month,
@@ -80,6 +125,7 @@ std::string FormatDateText(double dt, const TFormatSettings& fs) {
 }
 
 std::string FormatDateTimeText(double dt, const TFormatSettings& fs) {
+    if (!fs.TimePattern.empty()) return FormatDateText(dt, fs) + " " + ByPattern(dt, fs.TimePattern, fs.MonthNames);
     const DateTimeParts p = DecodeDateTime(dt);
     char buf[32];
     std::snprintf(buf, sizeof buf, " %02d.%02d.%02d", p.hour, p.minute, p.second);

@@ -1,5 +1,7 @@
 #include "core/station/sqm.h"
 
+#include "core/station/i18n.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -86,7 +88,7 @@ double RoundTo(double v, long double scale) {
 
 }  // namespace
 
-std::string TMeterRange::Text() const { return WholeNumber(Min) + " to " + WholeNumber(Max) + Unit; }
+std::string TMeterRange::Text() const { return Filled(Tr("%1 to %2"), {WholeNumber(Min), WholeNumber(Max)}) + Unit; }
 
 bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::string* error) {
     auto fail = [&](const std::string& why) {
@@ -94,17 +96,17 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
         return false;
     };
     const std::vector<std::string> items = ReplyFields(line);
-    if (items.empty() || items[0] != "r") return fail("Not a reading reply");
-    if (items.size() < 6) return fail("Reading reply with too few items");
+    if (items.empty() || items[0] != "r") return fail(Tr("Not a reading reply"));
+    if (items.size() < 6) return fail(Tr("Reading reply with too few items"));
     SqmReadingReply r;
     double value = 0;
-    if (!ToDouble(DropLast(items[1], 1), value)) return fail("Invalid sky brightness '" + Printable(items[1]) + "'");
+    if (!ToDouble(DropLast(items[1], 1), value)) return fail(Filled(Tr("Invalid sky brightness '%1'"), {Printable(items[1])}));
     r.SQMValue = RoundTo(value, 100);
-    if (!ToInt32(DropLast(items[2], 2), r.Frequency)) return fail("Invalid frequency '" + Printable(items[2]) + "'");
-    if (!ToInt32(DropLast(items[3], 1), r.Counts)) return fail("Invalid period counts '" + Printable(items[3]) + "'");
-    if (!ToDouble(DropLast(items[4], 1), value)) return fail("Invalid period '" + Printable(items[4]) + "'");
+    if (!ToInt32(DropLast(items[2], 2), r.Frequency)) return fail(Filled(Tr("Invalid frequency '%1'"), {Printable(items[2])}));
+    if (!ToInt32(DropLast(items[3], 1), r.Counts)) return fail(Filled(Tr("Invalid period counts '%1'"), {Printable(items[3])}));
+    if (!ToDouble(DropLast(items[4], 1), value)) return fail(Filled(Tr("Invalid period '%1'"), {Printable(items[4])}));
     r.Period = RoundTo(value, 1000);
-    if (!ToDouble(DropLast(items[5], 1), value)) return fail("Invalid temperature '" + Printable(items[5]) + "'");
+    if (!ToDouble(DropLast(items[5], 1), value)) return fail(Filled(Tr("Invalid temperature '%1'"), {Printable(items[5])}));
     r.Temperature = RoundTo(value, 10);
     // The values as they would be stored, against what a meter can report.
     const struct {
@@ -118,8 +120,7 @@ bool ParseReadingReply(const std::string& line, SqmReadingReply& out, std::strin
     };
     for (const auto& c : ranges)
         if (!c.range.Contains(c.value))
-            return fail(std::string(c.range.What) + " '" + Printable(c.item) + "' out of range (" + c.range.Text() +
-                        ")");
+            return fail(Filled(Tr("%1 '%2' out of range (%3)"), {Tr(c.range.What), Printable(c.item), c.range.Text()}));
     out = r;
     return true;
 }
@@ -128,12 +129,12 @@ bool ParseInfoReply(const std::string& line, SqmInfoReply& out) {
     std::vector<std::string> items;
     SplitDelimited(',', line, &items);
     if (items.empty() || items[0] != "i") return false;
-    if (items.size() < 5) throw std::invalid_argument("Identity reply with too few items: " + Printable(line));
+    if (items.size() < 5) throw std::invalid_argument(Filled(Tr("Identity reply with too few items: %1"), {Printable(line)}));
     SqmInfoReply r;
     int32_t* targets[] = {&r.Protocol, &r.Model, &r.Feature, &r.Serial};
     for (int i = 0; i < 4; ++i) {
         if (!ToInt32(items[i + 1], *targets[i]))
-            throw std::invalid_argument("'" + Printable(items[i + 1]) + "' is not a valid integer value");
+            throw std::invalid_argument(Filled(Tr("'%1' is not a valid integer value"), {Printable(items[i + 1])}));
     }
     out = r;
     return true;
@@ -184,7 +185,7 @@ std::string TSQM::Exchange(const char* command) {
             Client->Connect(connectTimeoutMs_);
         }
     } catch (const std::exception& e) {
-        lastFailure_ = FailurePrefix() + "cannot connect: " + e.what();
+        lastFailure_ = FailurePrefix() + Filled(Tr("cannot connect: %1"), {e.what()});
         throw;
     }
     std::string line;
@@ -192,7 +193,7 @@ std::string TSQM::Exchange(const char* command) {
         Client->Write(std::string(command) + "\r\n");
         line = Client->ReadLn();
     } catch (const std::exception& e) {
-        lastFailure_ = FailurePrefix() + "connection lost: " + e.what();
+        lastFailure_ = FailurePrefix() + Filled(Tr("connection lost: %1"), {e.what()});
         throw;
     }
     // A connection that was already open (as during construction) stays open.
@@ -211,7 +212,7 @@ bool TSQM::UpdateReadingAt(fb::Database* Database, const std::function<double()>
     try {
         ReadSitePosition(Database, latitude, longitude);
     } catch (const std::exception& e) {
-        lastFailure_ = std::string("Cannot read the site position: ") + e.what();
+        lastFailure_ = Filled(Tr("Cannot read the site position: %1"), {e.what()});
         throw;
     }
     TAnswer answer = AskReading();
@@ -343,16 +344,16 @@ std::unique_ptr<TSQM> TSQM::Copy() const {
 }
 
 std::string TSQM::FailurePrefix() const {
-    return "SQM-LE at " + Client->Host + ":" + std::to_string(Client->Port) + ": ";
+    return Filled(Tr("SQM-LE at %1: "), {Client->Host + ":" + std::to_string(Client->Port)});
 }
 
 std::string TSQM::NoReplyFailure() const {
-    if (!Client->TimedOut()) return FailurePrefix() + "empty reply";
-    return FailurePrefix() + "no answer within " + WaitText(Client->ReadTimeoutMs);
+    if (!Client->TimedOut()) return FailurePrefix() + Tr("empty reply");
+    return FailurePrefix() + Filled(Tr("no answer within %1"), {WaitText(Client->ReadTimeoutMs)});
 }
 
 std::string TSQM::MalformedReplyFailure(const std::string& line, const std::string& why) const {
-    return FailurePrefix() + "malformed reply \"" + Printable(line) + "\": " + why;
+    return FailurePrefix() + Filled(Tr("malformed reply \"%1\": %2"), {Printable(line), why});
 }
 
 void TSQM::ReadSitePosition(fb::Database* Database, double& latitude, double& longitude) const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/station/i18n.h"
 #include "core/station/tcpclient.h"
 
 namespace fb {
@@ -184,7 +185,7 @@ constexpr int32_t kMaxCounts = 2000000000;
 
 // One of those ranges, for a reply, an imported line or a stored reading alike.
 struct TMeterRange {
-    const char* What;  // "Sky brightness"
+    const char* What;  // "Sky brightness", translated where it is said
     double Min, Max;
     const char* Unit;  // " mag/arcsec²"
     // False for NaN too.
@@ -192,12 +193,12 @@ struct TMeterRange {
     // "-15 to 35 mag/arcsec²"
     std::string Text() const;
 };
-inline constexpr TMeterRange kSkyBrightnessRange{"Sky brightness", kMinSkyBrightness, kMaxSkyBrightness,
+inline constexpr TMeterRange kSkyBrightnessRange{N_("Sky brightness"), kMinSkyBrightness, kMaxSkyBrightness,
                                                  " mag/arcsec\u00b2"};
-inline constexpr TMeterRange kFrequencyRange{"Frequency", 0, kMaxFrequencyHz, " Hz"};
-inline constexpr TMeterRange kCountsRange{"Period counts", 0, kMaxCounts, ""};
-inline constexpr TMeterRange kPeriodRange{"Period", 0, kMaxPeriodSeconds, " s"};
-inline constexpr TMeterRange kTemperatureRange{"Temperature", kMinTemperature, kMaxTemperature, " \u00b0C"};
+inline constexpr TMeterRange kFrequencyRange{N_("Frequency"), 0, kMaxFrequencyHz, " Hz"};
+inline constexpr TMeterRange kCountsRange{N_("Period counts"), 0, kMaxCounts, ""};
+inline constexpr TMeterRange kPeriodRange{N_("Period"), 0, kMaxPeriodSeconds, " s"};
+inline constexpr TMeterRange kTemperatureRange{N_("Temperature"), kMinTemperature, kMaxTemperature, " \u00b0C"};
 
 // Parse a meter line; false (and an error text) when it is not a complete
 // reply of that kind or a value lies outside what a meter can report.

@@ -1,5 +1,7 @@
 #include "core/station/tcpclient.h"
 
+#include "core/station/i18n.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -38,21 +40,21 @@ void TcpClient::Disconnect() {
 
 void TcpClient::Connect(int connectTimeoutMs) {
     Disconnect();
-    if (Host.empty()) throw TcpError("Host name is empty");
-    if (Port <= 0 || Port > 65535) throw TcpError("Invalid port " + std::to_string(Port));
+    if (Host.empty()) throw TcpError(Tr("Host name is empty"));
+    if (Port <= 0 || Port > 65535) throw TcpError(Filled(Tr("Invalid port %1"), {std::to_string(Port)}));
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* res = nullptr;
     const std::string port = std::to_string(Port);
     const int gai = ::getaddrinfo(Host.c_str(), port.c_str(), &hints, &res);
-    if (gai != 0) throw TcpError("Cannot resolve host " + Host + ": " + ::gai_strerror(gai));
+    if (gai != 0) throw TcpError(Filled(Tr("Cannot resolve host %1: %2"), {Host, ::gai_strerror(gai)}));
     const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
-    std::string lastError = "Connection failed";
+    std::string lastError = Tr("Connection failed");
     for (addrinfo* ai = res; ai != nullptr; ai = ai->ai_next) {
         const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
         if (fd < 0) {
-            lastError = SysError("Socket error", errno);
+            lastError = SysError(Tr("Socket error"), errno);
             continue;
         }
         int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
@@ -64,7 +66,7 @@ void TcpClient::Connect(int connectTimeoutMs) {
             } while (prc < 0 && errno == EINTR);
             if (prc == 0) {
                 ::close(fd);
-                lastError = "Connection timed out after " + WaitText(connectTimeoutMs);
+                lastError = Filled(Tr("Connection timed out after %1"), {WaitText(connectTimeoutMs)});
                 break;
             }
             int err = 0;
@@ -80,7 +82,7 @@ void TcpClient::Connect(int connectTimeoutMs) {
             ::freeaddrinfo(res);
             return;
         }
-        lastError = SysError("Socket error", errno);
+        lastError = SysError(Tr("Socket error"), errno);
         ::close(fd);
     }
     ::freeaddrinfo(res);
@@ -88,7 +90,7 @@ void TcpClient::Connect(int connectTimeoutMs) {
 }
 
 void TcpClient::Write(const std::string& data) {
-    if (fd_ < 0) throw TcpError("Not connected");
+    if (fd_ < 0) throw TcpError(Tr("Not connected"));
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
@@ -96,12 +98,12 @@ void TcpClient::Write(const std::string& data) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 pollfd p{fd_, POLLOUT, 0};
-                if (::poll(&p, 1, ReadTimeoutMs) <= 0) throw TcpError("Write timed out");
+                if (::poll(&p, 1, ReadTimeoutMs) <= 0) throw TcpError(Tr("Write timed out"));
                 continue;
             }
             const int err = errno;
             Disconnect();
-            throw TcpError(SysError("Socket error", err));
+            throw TcpError(SysError(Tr("Socket error"), err));
         }
         done += static_cast<size_t>(n);
     }
@@ -113,20 +115,20 @@ bool TcpClient::ReceiveMore(std::chrono::steady_clock::time_point deadline) {
         const int rc = ::poll(&p, 1, RemainingMs(deadline));
         if (rc < 0) {
             if (errno == EINTR) continue;
-            throw TcpError(SysError("Socket error", errno));
+            throw TcpError(SysError(Tr("Socket error"), errno));
         }
         if (rc == 0) return false;
         char buf[1024];
         const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
         if (n == 0) {
             Disconnect();
-            throw TcpError("Connection closed gracefully.");
+            throw TcpError(Tr("Connection closed gracefully."));
         }
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             const int err = errno;
             Disconnect();
-            throw TcpError(SysError("Socket error", err));
+            throw TcpError(SysError(Tr("Socket error"), err));
         }
         pending_.append(buf, static_cast<size_t>(n));
         return true;
@@ -135,14 +137,14 @@ bool TcpClient::ReceiveMore(std::chrono::steady_clock::time_point deadline) {
 
 std::string TcpClient::ReadLn() {
     timedOut_ = false;
-    if (fd_ < 0) throw TcpError("Not connected");
+    if (fd_ < 0) throw TcpError(Tr("Not connected"));
     const auto deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs);
     for (;;) {
         const size_t lf = pending_.find('\n');
         if (lf != std::string::npos) {
             if (lf > MaxLineLength) {
                 pending_.clear();
-                throw TcpError("Reply line too long");
+                throw TcpError(Tr("Reply line too long"));
             }
             std::string line = pending_.substr(0, lf);
             pending_.erase(0, lf + 1);
@@ -151,7 +153,7 @@ std::string TcpClient::ReadLn() {
         }
         if (pending_.size() > MaxLineLength) {
             pending_.clear();
-            throw TcpError("Reply line too long");
+            throw TcpError(Tr("Reply line too long"));
         }
         if (!ReceiveMore(deadline)) {
             timedOut_ = true;
@@ -161,7 +163,7 @@ std::string TcpClient::ReadLn() {
 }
 
 bool TcpClient::ReadBytes(void* out, size_t n, int timeoutMs) {
-    if (fd_ < 0) throw TcpError("Not connected");
+    if (fd_ < 0) throw TcpError(Tr("Not connected"));
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (pending_.size() < n)
         if (!ReceiveMore(deadline)) return false;

@@ -411,6 +411,7 @@ void TSiteForm::SetDynamicLabels(bool isLocalTime, double time) {
 
 void TSiteForm::Retranslate() {
     RetranslateTree(this);
+    d->binder.Refresh();  // the fields' numbers in the new language's form
     for (TSitePage* page : d->pages) page->Retranslate();
     emit CaptionChanged(windowTitle());
 }

@@ -2,11 +2,10 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QScrollArea>
 
-#include "core/station/myutils.h"
 #include "core/station/sqm.h"
+#include "gui/qtlanguage.h"
 
 void TLatestReadings::Refresh() {
     rows_ = count_ > 0 ? read_(count_) : std::vector<TReadingRow>();
@@ -16,10 +15,8 @@ void TLatestReadings::Refresh() {
 TLatestReadingTexts LatestReadingTexts(const TSQM* s) {
     // A station object that has not read yet holds no reading.
     if (!s || s->DateTime == 0) return {};
-    const QLocale locale;
-    return {QString::fromStdString(FormatLogTime(s->DateTime)), locale.toString(s->SQMValue + s->Offset, 'f', 2),
-            locale.toString(s->NELM, 'f', 2), locale.toString(s->Temperature, 'f', 1),
-            locale.toString(s->Period, 'f', 3)};
+    return {DateTimeText(s->DateTime), NumberText(s->SQMValue + s->Offset, 2), NumberText(s->NELM, 2),
+            NumberText(s->Temperature, 1), NumberText(s->Period, 3)};
 }
 
 QLineEdit* SitePageEdit(const char* name, int width) {

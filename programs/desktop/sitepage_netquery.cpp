@@ -14,6 +14,7 @@
 #include "core/site/sitecommons.h"
 #include "gui/dialogs.h"
 #include "gui/guiports.h"
+#include "gui/qtlanguage.h"
 
 using Col = TReadingTableModel::Column;
 
@@ -86,7 +87,7 @@ void TNetQueryPage::RunQuery() {
 void TNetQueryPage::QueryAnswered(const TQuerySelection& s, const TQueryWindow& w, const TNetQueryOutcome& o,
                                   std::vector<TNetReading> rows, bool replaced, const std::optional<std::string>& error) {
     if (replaced) table_ = std::move(rows);
-    const QString title = QString::fromStdString(QueryChartTitle(s, UserFormatSettings()));
+    const QString title = QString::fromStdString(QueryChartTitle(s, LanguageFormats()));
     auto show = [&] {
         chartSelection_ = s;
         std::vector<TReadingRow> readings;
@@ -112,7 +113,7 @@ void TNetQueryPage::QueryAnswered(const TQuerySelection& s, const TQueryWindow& 
         return;
     }
     show();
-    const auto texts = NetworkStatisticsTexts(table_, UserFormatSettings());
+    const auto texts = NetworkStatisticsTexts(table_, LanguageFormats());
     results_.ShowStatistics({texts.begin(), texts.end()});
     ctx_.Prompt().Inform(o.Message);
 }
@@ -136,5 +137,5 @@ void TNetQueryPage::SaveInLocalDatabase() {
 
 void TNetQueryPage::Retranslate() {
     if (chartSelection_)
-        results_.Chart->SetTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, UserFormatSettings())));
+        results_.Chart->SetTitle(QString::fromStdString(QueryChartTitle(*chartSelection_, LanguageFormats())));
 }

@@ -15,6 +15,7 @@
 #include "core/station/myutils.h"
 #include "core/site/netsync.h"
 #include "core/site/waitingupload.h"
+#include "gui/flowlayout.h"
 #include "gui/querycontrols.h"
 #include "core/site/readingcounts.h"
 #include "core/site/siteactions.h"
@@ -66,16 +67,17 @@ TNetworkPage::TNetworkPage(ISitePageContext& context) : ctx_(context) {
     form->addRow(autoUpload);
     auto* note = Translatable(new QLabel, N_("(also check the global setting in the software general settings)"));
     note->setStyleSheet(QStringLiteral("color: #555"));
+    note->setWordWrap(true);
     form->addRow(note);
 
     auto button = [q](const char* caption, const char* name, auto handler) {
         return SitePageButton(q, caption, name, handler);
     };
-    auto* buttons = new QHBoxLayout;
+    // Side by side, or under each other in a narrow (tiled) window.
+    auto* buttons = new TFlowLayout;
     buttons->addWidget(button(N_("Set credentials"), "BitBtn2", [this] { SetCredentials(); }));
     buttons->addWidget(button(N_("Check connection"), "BitBtn3", [this] { CheckConnection(); }));
     buttons->addWidget(button(N_("Send waiting records"), "BitBtn6", [this] { SendWaitingRecords(); }));
-    buttons->addStretch();
 
     gbCredentials_ = Translatable(new QGroupBox, N_("Credentials file situation"));
     gbCredentials_->setObjectName(QStringLiteral("gbCredentials"));

@@ -14,6 +14,7 @@
 #include "core/station/i18n.h"
 #include "core/station/myutils.h"
 #include "gui/dialogs.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 #include "plot/nightschart.h"
 
@@ -45,7 +46,9 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        RenderNightsChart(nights_, trend_, p, size(), NightsChartTexts());
+        TNightsChartTexts texts = NightsChartTexts();
+        texts.DecimalSeparator = LanguageFormats().DecimalSeparator;
+        RenderNightsChart(nights_, trend_, p, size(), texts);
     }
 
 private:
@@ -60,10 +63,7 @@ TNightsPage::TNightsPage(ISitePageContext& context) : ctx_(context) {
     from_->setObjectName(QStringLiteral("dtNightsFrom"));
     to_ = new QDateEdit;
     to_->setObjectName(QStringLiteral("dtNightsTo"));
-    for (QDateEdit* e : {from_, to_}) {
-        e->setCalendarPopup(true);
-        e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    }
+    for (QDateEdit* e : {from_, to_}) e->setCalendarPopup(true);
     const QDate today = QDate::currentDate();
     from_->setDate(today.addYears(-1));
     to_->setDate(today);
@@ -120,7 +120,7 @@ void TNightsPage::ShowNights() {
 }
 
 void TNightsPage::Fill() {
-    const TFormatSettings fs = UserFormatSettings();
+    const TFormatSettings fs = LanguageFormats();
     table_->setRowCount(static_cast<int>(nights_.size()));
     auto number = [&](const std::optional<double>& v, int decimals) {
         return v ? QString::fromStdString(FormatNumber(*v, decimals, fs)) : QString();
@@ -128,7 +128,7 @@ void TNightsPage::Fill() {
     // Newest first, as the reading lists.
     for (size_t k = 0; k < nights_.size(); ++k) {
         const TNightSummary& n = nights_[nights_.size() - 1 - k];
-        const QString cells[] = {QString::fromStdString(NightName(n.Night)), QString::number(n.Readings),
+        const QString cells[] = {QString::fromStdString(FormatDateText(n.Night, fs)), QString::number(n.Readings),
                                  QString::number(n.DarkReadings), QString::number(n.ClearDarkReadings),
                                  number(n.ClearFraction(), 3), number(n.SkyBrightness, 2), number(n.Darkest, 2),
                                  QString::fromStdString(NightClassText(n.Class()))};

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/station/i18n.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 #include "core/site/acquisition.h"
 #include "gui/dialogs.h"
@@ -74,7 +75,7 @@ void TLocalQueryPage::Replot() {
 void TLocalQueryPage::RunQuery() {
     dialogs::Guarded(ctx_.Window(), [this] {
         const TQuerySelection s = controls_.Selection();
-        const TFormatSettings fs = UserFormatSettings();
+        const TFormatSettings fs = LanguageFormats();
         const TQueryWindow w = QueryWindowOf(s);
         title_ = QString::fromStdString(QueryChartTitle(s, fs));
         selection_ = s;
@@ -105,7 +106,7 @@ void TLocalQueryPage::ExportToFile() {
             ctx_.Prompt().Error(refusal);
             return;
         }
-        const QString file = ctx_.ChooseFile(T("File di testo") + QStringLiteral(" (*.txt);;") + T("File CSV") +
+        const QString file = ctx_.ChooseFile(T("Text files") + QStringLiteral(" (*.txt);;") + T("CSV files") +
                                                QStringLiteral(" (*.csv)"),
                                            QStringLiteral("txt"));
         if (file.isEmpty()) return;
@@ -151,7 +152,7 @@ void TLocalQueryPage::DeleteAllQueried() {
 
 void TLocalQueryPage::Retranslate() {
     if (!open_) return;
-    title_ = QString::fromStdString(QueryChartTitle(selection_, UserFormatSettings()));
+    title_ = QString::fromStdString(QueryChartTitle(selection_, LanguageFormats()));
     results_.Chart->SetTitle(title_);
 }
 

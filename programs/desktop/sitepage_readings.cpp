@@ -30,6 +30,7 @@
 #include "core/site/siterules.h"
 #include "core/station/sqm.h"
 #include "gui/flowlayout.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -251,18 +252,19 @@ void TReadingsPage::ShowReading(const TSQM* station) {
     lblTemperature_->setText(texts.Temperature);
     lblShutter_->setText(texts.Shutter);
     lblNelm_->setText(texts.Nelm);
+    ShowFailure();  // its time too follows the language of the moment
 }
 
 void TReadingsPage::ShowFailure() {
     lblLastFailure_->setVisible(!lastFailure_.empty());
     if (!lastFailure_.empty())
-        lblLastFailure_->setText(T("Last failed reading") + QStringLiteral(", ") + lastFailureTime_ + QStringLiteral(": ") +
+        lblLastFailure_->setText(T("Last failed reading") + QStringLiteral(", ") + DateTimeText(lastFailureAt_) + QStringLiteral(": ") +
                                  QString::fromStdString(lastFailure_));
 }
 
 void TReadingsPage::ReadingFailed(const std::string& why) {
     lastFailure_ = why;
-    lastFailureTime_ = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH.mm.ss"));
+    lastFailureAt_ = NowLocal();
     ShowFailure();
 }
 

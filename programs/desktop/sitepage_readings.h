@@ -67,7 +67,7 @@ private:
     QLabel* lblShutter_ = nullptr;
     QLabel* lblLastFailure_ = nullptr;
     std::string lastFailure_;
-    QString lastFailureTime_;
+    double lastFailureAt_ = 0;  // local time, shown in the language of the moment
     QSpinBox* edNumLatest_ = nullptr;  // with its arrows (UpDown1)
     TReadingTableModel* latestModel_ = nullptr;
     QTableView* gridLatest_ = nullptr;

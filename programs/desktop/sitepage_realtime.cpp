@@ -18,6 +18,7 @@
 #include "gui/dialogs.h"
 #include "core/station/sqm.h"
 #include "gui/flowlayout.h"
+#include "gui/qtlanguage.h"
 #include "gui/translatable.h"
 
 namespace {
@@ -97,7 +98,7 @@ void TRealTimePage::ReopenCurrentNight() {
     rows_ = ReadNightReadings(ctx_.Readings(), ctx_.SiteId(), night);
     night_ = night;
     open_ = true;
-    chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night, UserFormatSettings())));
+    chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night, LanguageFormats())));
 }
 
 void TRealTimePage::Plot() {
@@ -128,7 +129,7 @@ void TRealTimePage::ShowReading(const TSQM* station) {
 }
 
 void TRealTimePage::Retranslate() {
-    const TFormatSettings fs = UserFormatSettings();
+    const TFormatSettings fs = LanguageFormats();
     if (show_->checkedId() == 0 && open_)
         chart_->SetTitle(QString::fromStdString(RealTimeNightTitle(night_, fs)));
     else if (show_->checkedId() != 0 && plotted_)

@@ -31,18 +31,26 @@ TSiteInfoPage::TSiteInfoPage(ISitePageContext& context) : ctx_(context) {
             row->addWidget(e);
             auto* hint = TrLabel(note);
             hint->setStyleSheet(QStringLiteral("color: #555"));
-            row->addWidget(hint);
-            row->addStretch();
+            hint->setWordWrap(true);  // beside the field, in as many lines as the width needs
+            // Not a column of single words: short of this width the row goes under its caption.
+            hint->setMinimumWidth(hint->fontMetrics().averageCharWidth() * 18);
+            row->addWidget(hint, 1);
             form->addRow(TrLabel(caption), row);
         } else {
             form->addRow(TrLabel(caption), e);
         }
     };
-    add(N_("Name"), "SIT_NAME", SitePageEdit("edName"));
+    // A name or an address squeezed beside a long caption is unreadable: the
+    // row goes under its caption instead (the form wraps long rows).
+    const auto readable = [](QLineEdit* e) {
+        e->setMinimumWidth(e->fontMetrics().averageCharWidth() * 24);
+        return e;
+    };
+    add(N_("Name"), "SIT_NAME", readable(SitePageEdit("edName")));
     auto* findMeter = Translatable(new QPushButton, N_("Find..."));
     findMeter->setObjectName(QStringLiteral("btnFindMeter"));
     QObject::connect(findMeter, &QPushButton::clicked, ctx_.Window(), [this] { FindMeter(); });
-    auto* host = SitePageEdit("edHost");
+    auto* host = readable(SitePageEdit("edHost"));
     ctx_.AddEditor("SIT_SQMHOST", host);
     auto* hostRow = new QHBoxLayout;
     hostRow->addWidget(host, 1);

@@ -230,7 +230,7 @@ void TypeIntoSaveDialog(const QString& name) {
     QTimer::singleShot(0, [name] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(dialog->nameFilters(), QString::fromLatin1(kPictureFileFilters).split(QStringLiteral(";;")));
+        EXPECT_EQ(dialog->nameFilters(), QString::fromStdString(PictureFileFilters()).split(QStringLiteral(";;")));
         EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("bmp"));
         dialog->selectFile(name);
         QMetaObject::invokeMethod(dialog, "accept");  // the Save button

@@ -70,6 +70,32 @@ TEST(ReadingTextTest, TheCorrectionNeedsAnOffsetAndNumbersRoundWithTheLocaleSepa
     EXPECT_EQ(ToCodeset("Temp. \xC2\xB0" "C \xE2\x82\xAC", "ISO-8859-1"), "Temp. \xB0" "C ?");
 }
 
+TEST(ReadingTextTest, AWindowsDatesFollowItsLanguagesPatternsAndFilesKeepTheirFixedForm) {
+    const double morning = At(2026, 12, 10, 6, 31, 10), evening = At(2011, 3, 1, 20, 5, 9);
+    // The files' form, whatever the separator.
+    EXPECT_EQ(FormatDateTimeText(morning, Dotted()), "10/12/2026 06.31.10");
+    EXPECT_EQ(FormatDateText(evening, TFormatSettings{",", ".", ".", "UTF-8"}), "01.03.2011");
+
+    TFormatSettings de{",", ".", ".", "UTF-8", "dd.MM.yy", "HH:mm:ss"};
+    EXPECT_EQ(FormatDateTimeText(morning, de), "10.12.26 06:31:10");
+    TFormatSettings en{".", ",", "/", "UTF-8", "M/d/yy", "h:mm:ss AP"};
+    EXPECT_EQ(FormatDateTimeText(morning, en), "12/10/26 6:31:10 AM");
+    EXPECT_EQ(FormatDateTimeText(evening, en), "3/1/11 8:05:09 PM");
+    EXPECT_EQ(FormatDateTimeText(At(2011, 3, 1, 0, 0, 0), en), "3/1/11 12:00:00 AM");
+    // Month names where the language writes them; quoted text as it is.
+    TFormatSettings c{".", ",", " ", "UTF-8", "d MMM yyyy", "HH'h'mm"};
+    EXPECT_EQ(FormatDateText(evening, c), "1 03 2011") << "without names, the month's number";
+    c.MonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    EXPECT_EQ(FormatDateTimeText(evening, c), "1 Mar 2011 20h05");
+    EXPECT_EQ(FormatDateText(evening, TFormatSettings{".", ",", "/", "UTF-8", "yyyy-MM-dd ''d''"}), "2011-03-01 '1'");
+}
+
+TEST(ReadingTextTest, ArgumentsGoInOnceEachInTheTranslationsOrder) {
+    EXPECT_EQ(Filled("%2 before %1", {"a", "b"}), "b before a");
+    EXPECT_EQ(Filled("%1 and %1, 100%", {"%2"}), "%2 and %2, 100%") << "an argument is never read again";
+    EXPECT_EQ(Filled("%3 %", {"a"}), "%3 %");
+}
+
 TEST_F(LocalQueryTest, LatestReadingsAreTheNewestOfTheSiteNewestFirst) {
     for (int i = 0; i < 15; ++i) Add(1, At(2020, 5, 1, 20, i), 20 + i * 0.1, -0.2, i == 3 ? -1 : 0, i % 2);
     Add(2, At(2020, 5, 2, 20), 19);

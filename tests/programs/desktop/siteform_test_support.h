@@ -24,6 +24,7 @@
 #include "core/site/languages.h"
 #include "core/site/localquery.h"
 #include "support/netdb_test_support.h"
+#include "gui/qtlanguage.h"
 #include "gui/readingviews.h"
 #include "gui/semaforo.h"
 #include "programs/desktop/siteform.h"

@@ -522,7 +522,7 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     Child<QRadioButton>(f, "rbShow0")->click();
     EXPECT_EQ(BoxesOnceThere(1), Lines{"error: Impossible to get the Internet time"});
     auto* chart = Child<TReadingChart>(f, "ChartRealTime");
-    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(night, UserFormatSettings()));
+    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(night, LanguageFormats()));
     EXPECT_EQ(Points(chart), 2);
 
     // With a reading taken, its time names the night: no synchronisation.
@@ -532,7 +532,7 @@ TEST_F(SiteReadings, TheCurrentNightIsThatOfTheLastReadingOrOfTheSynchronisedPcT
     const double taken = f->Acquisition().Station()->DateTime;
     f->ShowChosenGraph();
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(NightDateOf(taken), UserFormatSettings()));
+    EXPECT_EQ(chart->Title().toStdString(), RealTimeNightTitle(NightDateOf(taken), LanguageFormats()));
     EXPECT_EQ(Points(chart), NightDateOf(taken) == night ? 3 : 1);
     // Leaving the page closes the night; the next refresh does not reopen it.
     ShowPage(f, "tsSiteScroll");
@@ -673,18 +673,18 @@ TEST_F(SiteReadings, ANightsQueryShowsItsRowsStatisticsAndChartExportsAndSavesTh
     const std::string stats[] = {"4", "20.75", "0.65", "20.75", "21.50", "20.00"};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(Text(f, ("lblStat" + std::to_string(i)).c_str()).toStdString(),
-                  i == 0 ? stats[i] : FormatNumber(std::stod(stats[i]), 2, UserFormatSettings()));
+                  i == 0 ? stats[i] : FormatNumber(std::stod(stats[i]), 2, LanguageFormats()));
     auto* chart = Child<TReadingChart>(f, "ChartQuery");
     EXPECT_EQ(Points(chart), 4);
     EXPECT_EQ(chart->Title().toStdString(),
-              "SQM Graph of the night: " + FormatDateText(EncodeDate(2011, 3, 11), UserFormatSettings()));
+              "SQM Graph of the night: " + FormatDateText(EncodeDate(2011, 3, 11), LanguageFormats()));
 
     const QString file = QString::fromStdString((dir.Path() / "night.txt").string());
     NextFile(f, file);
     f->ExportQuery();
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(chooserSuffix, "txt");
-    EXPECT_EQ(chooserFilters, "File di testo (*.txt);;File CSV (*.csv)");
+    EXPECT_EQ(chooserFilters, "Text files (*.txt);;CSV files (*.csv)");
     const std::string text = testsupport::ReadFile(file.toStdString());
     EXPECT_EQ(text.substr(0, text.find("\r\n")), "Reading date;SQM Value;SQM Offset;NELM;Sensor Temp");
     EXPECT_NE(text.find("\r\n" + FormatDateTimeText(EncodeDateTime(2011, 3, 11, 23, 0, 0), UserFormatSettings())),

@@ -134,7 +134,7 @@ TEST_F(SiteNetwork, ANetworkNightIsShownAndSavedIntoTheLocalDatabase) {
     EXPECT_EQ(Cell(grid, 0, 3), QLocale().toString(-1.0, 'f', 1));  // no temperature
     EXPECT_TRUE(grid->isColumnHidden(4));
     EXPECT_EQ(Header(grid, 8), "illuminated %");
-    EXPECT_EQ(Text(f, "lblNetStat2").toStdString(), FormatNumber(0.7071, 2, UserFormatSettings()));
+    EXPECT_EQ(Text(f, "lblNetStat2").toStdString(), FormatNumber(0.7071, 2, LanguageFormats()));
     EXPECT_EQ(Points(Child<TReadingChart>(f, "ChartNet")), 2);
     f->SaveNetworkReadings();
     EXPECT_EQ(Boxes(), Lines{"information: Import completed successfully"});

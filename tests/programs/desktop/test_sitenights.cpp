@@ -36,7 +36,7 @@ TEST_F(SiteNights, ThePageShowsEachNightNewestFirstWithItsClassAndTheChart) {
     auto* table = Child<QTableWidget>(f, "gridNights");
     ASSERT_EQ(table->rowCount(), 4);
     EXPECT_EQ(table->horizontalHeaderItem(5)->text(), "Sky brightness");
-    EXPECT_EQ(Cell(table, 3, 0), "2024-03-10");
+    EXPECT_EQ(Cell(table, 3, 0).toStdString(), FormatDateText(EncodeDate(2024, 3, 10), LanguageFormats()));
     EXPECT_EQ(Cell(table, 3, 1), "48");
     EXPECT_EQ(Cell(table, 3, 3), "48");
     EXPECT_EQ(Cell(table, 3, 5), "21.30");
@@ -44,7 +44,7 @@ TEST_F(SiteNights, ThePageShowsEachNightNewestFirstWithItsClassAndTheChart) {
     EXPECT_EQ(Cell(table, 2, 7), "no data");
     EXPECT_EQ(Cell(table, 1, 7), "cloudy");
     EXPECT_EQ(Cell(table, 1, 5), "");
-    EXPECT_EQ(Cell(table, 0, 0), "2024-03-13");
+    EXPECT_EQ(Cell(table, 0, 0).toStdString(), FormatDateText(EncodeDate(2024, 3, 13), LanguageFormats()));
     EXPECT_EQ(Text(f, "lblNightsTrend").toStdString(), "A trend needs at least 30 clear nights; there are 1.");
     // The same figures as every other program: kept in the database.
     EXPECT_EQ(Count("SELECT COUNT(*) FROM NIGHTSUMMARIES WHERE NSU_SITE=" + std::to_string(id)), 3);

@@ -48,51 +48,8 @@ TSettingsForm::TSettingsForm(TData& data, QWidget* parent) : QDialog(parent), da
     versionRow->addWidget(txtDBVersion);
     versionRow->addStretch(1);
 
-    QFrame* timePanel = Panel(this);
-    cbUseInternetTime = new QCheckBox(T("Use Internet time"), timePanel);
-    cbUseInternetTime->setObjectName(QStringLiteral("cbUseInternetTime"));
-    cbSyncClock = new QCheckBox(T("Sync PC clock"), timePanel);
-    cbSyncClock->setObjectName(QStringLiteral("cbSyncClock"));
-    lblSyncFreq = new QLabel(T("During the readings synchronizes every (minutes)"), timePanel);
-    edSyncFreq = new QLineEdit(timePanel);
-    edSyncFreq->setObjectName(QStringLiteral("edSyncFreq"));
-    edSyncFreq->setAlignment(Qt::AlignRight);
-    edSyncFreq->setFixedWidth(64);
-    lblSyncFreq->setBuddy(edSyncFreq);
-    auto* freqRow = new QHBoxLayout;
-    freqRow->addWidget(lblSyncFreq);
-    freqRow->addWidget(edSyncFreq);
-    freqRow->addStretch(1);
-    auto* timeGrid = new QGridLayout(timePanel);
-    timeGrid->setColumnMinimumWidth(0, 20);  // the dependent settings sit under their switch
-    timeGrid->addWidget(cbUseInternetTime, 0, 0, 1, 2);
-    timeGrid->addWidget(cbSyncClock, 1, 1);
-    timeGrid->addLayout(freqRow, 2, 1);
-    timeGrid->setColumnStretch(1, 1);
-
-    QFrame* uploadPanel = Panel(this);
-    cbUploadData = new QCheckBox(T("Upload data on the Internet"), uploadPanel);
-    cbUploadData->setObjectName(QStringLiteral("cbUploadData"));
-    rgUploadMode = new QGroupBox(T("Upload mode"), uploadPanel);
-    rgUploadMode->setObjectName(QStringLiteral("rgUploadMode"));
-    rbAutomatic = new QRadioButton(T("Automatic"), rgUploadMode);
-    rbManual = new QRadioButton(T("Manual"), rgUploadMode);
-    UploadModeGroup = new QButtonGroup(this);
-    UploadModeGroup->addButton(rbAutomatic, 0);
-    UploadModeGroup->addButton(rbManual, 1);
-    auto* modeRow = new QHBoxLayout(rgUploadMode);
-    modeRow->addWidget(rbAutomatic);
-    modeRow->addSpacing(16);
-    modeRow->addWidget(rbManual);
-    modeRow->addStretch(1);
-    // Hiding the choice must not make the fixed-size dialog jump.
-    QSizePolicy keep = rgUploadMode->sizePolicy();
-    keep.setRetainSizeWhenHidden(true);
-    rgUploadMode->setSizePolicy(keep);
-    auto* uploadGrid = new QGridLayout(uploadPanel);
-    uploadGrid->setColumnMinimumWidth(0, 20);
-    uploadGrid->addWidget(cbUploadData, 0, 0, 1, 2);
-    uploadGrid->addWidget(rgUploadMode, 1, 1);
+    QFrame* timePanel = BuildTimePanel();
+    QFrame* uploadPanel = BuildUploadPanel();
 
     ButtonFrame = new TButtonFrame(this);
 
@@ -127,6 +84,60 @@ TSettingsForm::TSettingsForm(TData& data, QWidget* parent) : QDialog(parent), da
     adjustSize();
     if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+// Internet time, and under it the clock's setting and how often.
+QFrame* TSettingsForm::BuildTimePanel() {
+    QFrame* timePanel = Panel(this);
+    cbUseInternetTime = new QCheckBox(T("Use Internet time"), timePanel);
+    cbUseInternetTime->setObjectName(QStringLiteral("cbUseInternetTime"));
+    cbSyncClock = new QCheckBox(T("Sync PC clock"), timePanel);
+    cbSyncClock->setObjectName(QStringLiteral("cbSyncClock"));
+    lblSyncFreq = new QLabel(T("During the readings synchronizes every (minutes)"), timePanel);
+    edSyncFreq = new QLineEdit(timePanel);
+    edSyncFreq->setObjectName(QStringLiteral("edSyncFreq"));
+    edSyncFreq->setAlignment(Qt::AlignRight);
+    edSyncFreq->setFixedWidth(64);
+    lblSyncFreq->setBuddy(edSyncFreq);
+    auto* freqRow = new QHBoxLayout;
+    freqRow->addWidget(lblSyncFreq);
+    freqRow->addWidget(edSyncFreq);
+    freqRow->addStretch(1);
+    auto* timeGrid = new QGridLayout(timePanel);
+    timeGrid->setColumnMinimumWidth(0, 20);  // the dependent settings sit under their switch
+    timeGrid->addWidget(cbUseInternetTime, 0, 0, 1, 2);
+    timeGrid->addWidget(cbSyncClock, 1, 1);
+    timeGrid->addLayout(freqRow, 2, 1);
+    timeGrid->setColumnStretch(1, 1);
+    return timePanel;
+}
+
+// Uploading, and under it its mode.
+QFrame* TSettingsForm::BuildUploadPanel() {
+    QFrame* uploadPanel = Panel(this);
+    cbUploadData = new QCheckBox(T("Upload data on the Internet"), uploadPanel);
+    cbUploadData->setObjectName(QStringLiteral("cbUploadData"));
+    rgUploadMode = new QGroupBox(T("Upload mode"), uploadPanel);
+    rgUploadMode->setObjectName(QStringLiteral("rgUploadMode"));
+    rbAutomatic = new QRadioButton(T("Automatic"), rgUploadMode);
+    rbManual = new QRadioButton(T("Manual"), rgUploadMode);
+    UploadModeGroup = new QButtonGroup(this);
+    UploadModeGroup->addButton(rbAutomatic, 0);
+    UploadModeGroup->addButton(rbManual, 1);
+    auto* modeRow = new QHBoxLayout(rgUploadMode);
+    modeRow->addWidget(rbAutomatic);
+    modeRow->addSpacing(16);
+    modeRow->addWidget(rbManual);
+    modeRow->addStretch(1);
+    // Hiding the choice must not make the fixed-size dialog jump.
+    QSizePolicy keep = rgUploadMode->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    rgUploadMode->setSizePolicy(keep);
+    auto* uploadGrid = new QGridLayout(uploadPanel);
+    uploadGrid->setColumnMinimumWidth(0, 20);
+    uploadGrid->addWidget(cbUploadData, 0, 0, 1, 2);
+    uploadGrid->addWidget(rgUploadMode, 1, 1);
+    return uploadPanel;
 }
 
 TSettingsForm::~TSettingsForm() = default;

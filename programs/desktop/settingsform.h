@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <memory>
 
+class QFrame;
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
@@ -42,6 +43,8 @@ public slots:
     void reject() override;
 
 private:
+    QFrame* BuildTimePanel();
+    QFrame* BuildUploadPanel();
     void cbUseInternetTimeToggled(bool checked);
     void cbUploadDataToggled(bool checked);
 

@@ -204,6 +204,12 @@ void Keep(fb::Transaction& tr, int siteId, const std::vector<TNightSummary>& mad
 
 }  // namespace
 
+std::string DarkReadingsPlan(fb::Transaction& tr) {
+    fb::Query q(tr);
+    q.SetSQL(kDarkSQL);
+    return q.Plan();
+}
+
 std::vector<TNightReading> ReadQualityReadings(fb::Transaction& tr, int siteId, double fromNight, double toNight) {
     const TQueryWindow w{NightWindow(fromNight).Start, NightWindow(toNight).Stop};
     fb::Query q(tr);

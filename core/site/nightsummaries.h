@@ -22,6 +22,11 @@ inline constexpr int kNightMethod = 2;  // 2: sliding windows over a clear stret
 // time or a value are left out.
 std::vector<TNightReading> ReadQualityReadings(fb::Transaction& tr, int siteId, double fromNight, double toNight);
 
+// The engine's plan for a summary's fetch of the dark readings: it reads
+// them by IDX_READINGS_DARK, or every reading of the nights (no error, only
+// a first summary many times slower).
+std::string DarkReadingsPlan(fb::Transaction& tr);
+
 // Every night of from..to (dates, both included), in order: the kept
 // summary where it is current, else made from the readings and kept.
 // Nights before the site's first reading or after its last are no-data

@@ -409,6 +409,20 @@ int Query::StatementType() {
     return static_cast<int>(isc_vax_integer(buf + 3, len));
 }
 
+std::string Query::Plan() {
+    Prepare();
+    const char items[] = {isc_info_sql_get_plan};
+    std::vector<char> buf(4096);
+    ISC_STATUS_ARRAY status;
+    isc_dsql_sql_info(status, &stmt_, sizeof items, items, static_cast<short>(buf.size()), buf.data());
+    Check(status);
+    if (buf[0] != isc_info_sql_get_plan) return {};
+    const auto len = static_cast<size_t>(isc_vax_integer(buf.data() + 1, 2));
+    std::string plan(buf.data() + 3, std::min(len, buf.size() - 3));
+    const size_t first = plan.find_first_not_of(" \n");
+    return first == std::string::npos ? std::string() : plan.substr(first);
+}
+
 void Query::ExecSQL() {
     if (open_) Close();
     Prepare();

@@ -152,6 +152,9 @@ public:
     void Close();
     // Rows changed by the last ExecSQL (insert, update, delete).
     int RowsAffected() const { return rowsAffected_; }
+    // The engine's plan for the statement ("PLAN (READINGS INDEX (...))"),
+    // prepared without running it: what an index is there for is checked.
+    std::string Plan();
 
     int FieldCount() const { return static_cast<int>(columns_.size()); }
     Field Fields(int i) const;

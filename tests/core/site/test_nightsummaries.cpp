@@ -65,6 +65,16 @@ protected:
     }
 };
 
+// The dark readings are found by their index; a change of its expression or
+// of the query's would read every reading of the nights without a word.
+TEST_F(NightSummariesTest, TheDarkReadingsAreFetchedByTheirIndex) {
+    fb::Transaction tr(db);
+    tr.Start();
+    const std::string plan = DarkReadingsPlan(tr);
+    tr.Commit();
+    EXPECT_NE(plan.find("IDX_READINGS_DARK"), std::string::npos) << plan;
+}
+
 TEST_F(NightSummariesTest, ANightIsSummarisedOnceAndKeptAndItsFiguresAreThoseOfItsReadings) {
     const TModelNight n = Model(2025, 1, 10);
     const auto made = Store(1, n, -0.11);

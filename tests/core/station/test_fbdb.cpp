@@ -103,6 +103,18 @@ TEST_F(FbTest, TypedValuesRoundTripWithNullsPaddingScaleAndDateTimesToTheSecond)
     }
 }
 
+TEST_F(FbTest, APlanNamesTheIndexAStatementWouldUseWithoutRunningIt) {
+    const int site = NewSite("planned");
+    fb::Transaction tr(db);
+    fb::Query q(tr);
+    q.SetSQL("DELETE FROM SQMSITES WHERE SIT_ID=:ID");
+    EXPECT_NE(q.Plan().find("PK_SQMSITES"), std::string::npos) << q.Plan();
+    q.SetSQL("SELECT COUNT(*) FROM SQMSITES WHERE SIT_NAME > ''");
+    EXPECT_NE(q.Plan().find("NATURAL"), std::string::npos) << q.Plan();
+    tr.Commit();
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SQMSITES WHERE SIT_ID=" + std::to_string(site)), 1);  // nothing ran
+}
+
 TEST_F(FbTest, RetainingKeepsTheTransactionOpenAndClosingTheConnectionRollsBackOpenWork) {
     {
         fb::Transaction tr(db);

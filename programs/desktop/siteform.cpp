@@ -320,7 +320,6 @@ TSiteForm::TSiteForm(TData& data, TSiteCommons& common, int siteId, bool autosta
     // After the binding, so that the click finds the new method in the row.
     connect(d->readingsPage->Method(), &QButtonGroup::idClicked, this, [this](int) { d->readingsPage->MethodChosen(); });
     d->ReadSettings();
-    d->latest.SetCount(d->readingsPage->LatestCount());
 
     d->trReadings.Start();
     dialogs::Guarded(this, [this] { RefreshLatestReadings(); });

@@ -216,8 +216,6 @@ void TReadingsPage::Bind(TFieldBinder& binder) {
     binder.BindLineEdit(edit("SIT_DAYINTERVAL"), "SIT_DAYINTERVAL", K::Integer);
 }
 
-int TReadingsPage::LatestCount() const { return edNumLatest_->value(); }
-
 void TReadingsPage::StartOrStop() {
     dialogs::Guarded(ctx_.Window(), [this] { ctx_.Acquisition().StartOrStop(); });
 }
@@ -298,5 +296,6 @@ void TReadingsPage::RestoreSettings(QSettings& ini) {
     bool ok = false;
     const int typed = ini.value(QStringLiteral("Controls/edNumLatest.Text")).toString().toInt(&ok);
     edNumLatest_->setValue(ok ? typed : ini.value(QStringLiteral("Controls/UpDown1.Position"), 10).toInt());
+    ctx_.Latest().SetCount(edNumLatest_->value());  // read once the window has opened
     gridLatest_->horizontalHeader()->restoreState(ini.value(QStringLiteral("Grids/gridLatest")).toByteArray());
 }

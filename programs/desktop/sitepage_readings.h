@@ -27,8 +27,6 @@ public:
 
     QButtonGroup* Method() const { return method_; }
     TSemaforo* Light() const { return light_; }
-    // How many latest readings the page lists.
-    int LatestCount() const;
 
     void StartOrStop();
     void ReadNow();

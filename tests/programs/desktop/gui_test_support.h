@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -25,6 +26,7 @@
 #include "core/station/fbdb.h"
 #include "core/station/myutils.h"
 #include "gui/dialogs.h"
+#include "gui/qtlanguage.h"
 #include "support/qtsupport.h"
 #include "support/testsupport.h"
 
@@ -180,6 +182,14 @@ protected:
         Exec("DELETE FROM NTPSERVERS");
         Exec("INSERT INTO NTPSERVERS (NTP_HOST, NTP_ORDER, NTP_TIMEOUT) VALUES ('127.0.0.1', 1, 500)");
     }
+#ifdef KALO_LOCALE_DIR
+    // The built catalogues beside the program, and Qt in the language chosen there.
+    void UseBuiltCatalogues() {
+        std::filesystem::copy(KALO_LOCALE_DIR, dir.Path() / "Locale", std::filesystem::copy_options::recursive);
+        unsetenv("LANGUAGE");
+        FollowLanguageInQt("");
+    }
+#endif
 
     testsupport::TempDir dir;
     std::string log;

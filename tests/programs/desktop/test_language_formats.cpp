@@ -32,9 +32,7 @@ protected:
     void SetUp() override {
         GuiTest::SetUp();
         LocalTimeServerOnly();
-        fs::copy(KALO_LOCALE_DIR, dir.Path() / "Locale", fs::copy_options::recursive);
-        unsetenv("LANGUAGE");
-        FollowLanguageInQt("");
+        UseBuiltCatalogues();
         // Continuous readings every minute from a port where nothing listens,
         // at 45.8 N 11.5 E, with two readings on the night of 11 March 2011.
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_SQMHOST, SIT_SQMPORT, SIT_TIMEOUT, SIT_ACQUIREMODE, "

@@ -47,9 +47,7 @@ protected:
     void SetUp() override {
         GuiTest::SetUp();
         LocalTimeServerOnly();
-        fs::copy(KALO_LOCALE_DIR, dir.Path() / "Locale", fs::copy_options::recursive);
-        unsetenv("LANGUAGE");
-        FollowLanguageInQt("");
+        UseBuiltCatalogues();
     }
     void TearDown() override {
         forms.clear();  // the site windows go before the data module

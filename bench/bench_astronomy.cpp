@@ -56,13 +56,35 @@ void BM_Nutation(benchmark::State& state) {
 BENCHMARK(BM_Nutation);
 
 void BM_AstronomicalDusk(benchmark::State& state) {
-    double day = 44003;  // one rise/set event: three Sun positions and a sidereal time
+    // A day after day, as an import asks: one new midnight's Sun each time
+    // (the other two are kept from the days before).
+    double day = 44003;
     for (auto _ : state) {
         benchmark::DoNotOptimize(AstronomicalDusk(day, kLonWest, kLat));
         day = day < 44003 + 30 ? day + 1 : 44003;
     }
 }
 BENCHMARK(BM_AstronomicalDusk);
+
+void BM_AstronomicalDuskFarApart(benchmark::State& state) {
+    // Days far apart: three Sun positions and a sidereal time each.
+    double day = 44003;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(AstronomicalDusk(day, kLonWest, kLat));
+        day = day < 44003 + 3000 ? day + 100 : 44003;
+    }
+}
+BENCHMARK(BM_AstronomicalDuskFarApart);
+
+void BM_TickNightEdges(benchmark::State& state) {
+    // What a station's tick asks of its site's night: the same day's dawn and
+    // dusk again and again.
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(AstronomicalDawn(44003.4, kLonWest, kLat));
+        benchmark::DoNotOptimize(AstronomicalDusk(44003.4, kLonWest, kLat));
+    }
+}
+BENCHMARK(BM_TickNightEdges);
 
 // Everything the station computes for one reading: both altitudes, the
 // Moon's age and illumination, astronomical dusk and dawn of the UT day.

@@ -1,5 +1,6 @@
 #include "core/astronomy/vsop.h"
 
+#include <array>
 #include <cmath>
 
 #include "core/astronomy/astro_tables.h"
@@ -19,6 +20,30 @@ VSOPTerm TableTerm(const astro_tables::VSOPSeries* series, int index, int power)
 // Altitude of the Sun's centre at the events; -0.8333 exactly, not -50/60.
 constexpr long double kSunriseAltitude = -0.8333L;
 constexpr long double kAstronomicalTwilightAltitude = -18.0L;
+
+// What an event takes of its day's 0h: the Sun there and the sidereal time.
+struct MidnightSun {
+    double Day = NAN;
+    BodyPosition Sun;
+    long double Theta = 0;
+};
+
+// The events of one day use the Sun at three midnights, the same for every
+// site and every event, and a station asks for them on each tick: the last
+// few midnights are kept, per thread, so the costly series run once a day.
+// The values are those computed afresh, to the bit.
+MidnightSun AtMidnight(double day) {
+    thread_local std::array<MidnightSun, 4> kept;
+    thread_local size_t next = 0;
+    for (const MidnightSun& k : kept)
+        if (k.Day == day) return k;
+    MidnightSun& k = kept[next];
+    next = (next + 1) % kept.size();
+    k.Sun = SunPosition(day);
+    k.Theta = ApparentSiderealTime(day);
+    k.Day = day;
+    return k;
+}
 
 }  // namespace
 
@@ -128,8 +153,8 @@ double RiseSetEvent(RiseSetKind event, double date, long double longitude, long 
     // The day's midnight. Date-times count days linearly, so the day that
     // holds an instant before 1899-12-30 is found by flooring.
     const double d0 = std::floor(date);
-    w.Theta0 = ApparentSiderealTime(d0);
-    for (int i = 0; i < 3; ++i) w.Sun[i] = SunPosition(d0 - 1 + i);
+    for (int i = 0; i < 3; ++i) w.Sun[i] = AtMidnight(d0 - 1 + i).Sun;
+    w.Theta0 = AtMidnight(d0).Theta;
 
     const long double delta2 = w.Sun[1].Declination;
     const long double cosH0 =

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/astronomy/vsop.h"
 
@@ -152,6 +154,41 @@ TEST(AstronomyRiseSet, TheSunStandsAtTheEventsAltitude) {
                 }
             } catch (const E_NoRiseSet&) {
                 EXPECT_GT(std::fabs(s.lat), 48) << "only high latitudes lack astronomical night";
+            }
+        }
+    }
+}
+
+// An event as a thread that never computed another gives it.
+double Afresh(double (*event)(double, long double, long double), double day, long double lon, long double lat) {
+    double r = NAN;
+    std::thread([&] {
+        try {
+            r = event(day, lon, lat);
+        } catch (const E_NoRiseSet&) {
+            r = INFINITY;
+        }
+    }).join();
+    return r;
+}
+
+TEST(AstronomyRiseSet, AnEventIsTheSameToTheBitWhateverWasAskedBefore) {
+    // Days in and out of order, repeated, neighbours and far apart, at sites
+    // of both hemispheres and one without a night: what a station asks tick
+    // after tick and an import day after day.
+    const double days[] = {44003, 44004, 44003, 44002, 44010.75, 44004.2, 36526, 44003, 44005, 44001, -3.5, 44003};
+    const struct {
+        long double lonWest, lat;
+    } sites[] = {{-9, 45}, {-150, -35}, {0, 70}};
+    for (auto f : {&SunRise, &SunSet, &AstronomicalDawn, &AstronomicalDusk}) {
+        for (const double day : days) {
+            for (const auto& s : sites) {
+                double now = INFINITY;
+                try {
+                    now = f(day, s.lonWest, s.lat);
+                } catch (const E_NoRiseSet&) {
+                }
+                EXPECT_EQ(now, Afresh(f, day, s.lonWest, s.lat)) << day << " " << static_cast<double>(s.lat);
             }
         }
     }

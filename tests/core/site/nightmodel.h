@@ -8,7 +8,9 @@
 #include <cmath>
 #include <optional>
 #include <random>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/astronomy/vsop.h"
@@ -101,8 +103,17 @@ inline double MoonHeight(const TModelNight& n, double t) {
     return (*n.MoonSet - t) * 24 * 11;  // 11 degrees an hour near the horizon
 }
 
+// Kept by instant: a night is made again for each noise with the same
+// instants, and each reading asks twice. Under an arm64 emulator, where the
+// engine's long double is done in software, this is most of a test's time.
 inline double SunHeight(const TModelNight& n, double t) {
-    return static_cast<double>(SunHorizontalPosition(t, -n.Longitude, n.Latitude).Altitude);
+    thread_local std::map<std::tuple<double, double, double>, double> kept;
+    const auto key = std::make_tuple(t, n.Longitude, n.Latitude);
+    if (const auto it = kept.find(key); it != kept.end()) return it->second;
+    if (kept.size() > 200000) kept.clear();
+    const double h = static_cast<double>(SunHorizontalPosition(t, -n.Longitude, n.Latitude).Altitude);
+    kept.emplace(key, h);
+    return h;
 }
 
 // The clear sky the meter would see at t, without noise.
@@ -127,10 +138,17 @@ inline std::vector<TModelReading> MakeNight(const TModelNight& n) {
     std::uniform_real_distribution<double> late(0, 4);
     const double step = n.IntervalMinutes / 1440;
     double t = std::floor(n.Night) + 0.5;
+    // Sixteen steps at a time while the Sun stays above -6 (in the afternoon
+    // it crosses -6 once), then one by one: the same first reading.
+    for (;;) {
+        double ahead = t;
+        for (int i = 0; i < 16; ++i) ahead += step;
+        if (ahead >= std::floor(n.Night) + 1.5 || SunHeight(n, ahead) <= -6) break;
+        t = ahead;
+    }
     while (t < std::floor(n.Night) + 1.5 && SunHeight(n, t) > -6) t += step;
     for (; t < std::floor(n.Night) + 1.5; t += step) {
-        const double sun = SunHeight(n, t);
-        if (sun > -6 && t > std::floor(n.Night) + 1) break;
+        if (t > std::floor(n.Night) + 1 && SunHeight(n, t) > -6) break;
         const double when = t + late(g) / 86400;
         TModelReading r;
         const double value = ClearSky(n, when) - CloudEffect(n, when, r.Cloudy) + noise(g);

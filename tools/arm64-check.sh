@@ -30,7 +30,7 @@ while (($#)); do
   esac
   shift
 done
-[[ $(id -u) == 0 ]] || { echo "run as root (debootstrap, chroot, mount)" >&2; exit 1; }
+[[ $(id -u) == 0 ]] || { echo "run as root (mmdebstrap, chroot, mount)" >&2; exit 1; }
 started=$SECONDS
 debs=${BUILD_DIR:-$src/build-arm64}
 tests_build=${TESTS_BUILD_DIR:-$src/build-arm64-tests}

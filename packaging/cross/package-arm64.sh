@@ -30,7 +30,7 @@ while (($#)); do
   esac
   shift
 done
-[[ $(id -u) == 0 ]] || { echo "run as root (debootstrap, chroot, mount)" >&2; exit 1; }
+[[ $(id -u) == 0 ]] || { echo "run as root (mmdebstrap, chroot, mount)" >&2; exit 1; }
 [[ $(dpkg --print-architecture) == amd64 ]] || { echo "this script cross-compiles on amd64" >&2; exit 1; }
 
 build=${BUILD_DIR:-$src/build-arm64}

@@ -59,6 +59,13 @@ double LineScatter(const std::vector<double>& minutes, const std::vector<double>
 // `reach` minutes on) end in a sky clearly brighter (clouds) or in the end
 // of the dark, never in a darker one nor a little brighter. A quiet stretch within a veil of cloud ends
 // in the darker clear sky around the veil.
+// Readings come in 0.01 mag steps, so a scatter can be the threshold itself,
+// computed a few units of the last digit off: at it is clear, on either side
+// of the rounding, on every machine.
+constexpr double kIndexRounding = 1e-9;
+
+bool OverThreshold(double index, double threshold) { return index > threshold + kIndexRounding; }
+
 bool ClearStretch(const std::vector<double>& minutes, const std::vector<double>& values, size_t from, size_t to,
                   double margin, double reach) {
     const TLineFit fit = FitLine(minutes, values, from, to);
@@ -186,8 +193,8 @@ std::optional<double> StabilityIndex(const std::vector<double>& minutes, const s
         // across the reading: a short clear run between two clouds, or
         // between a cloud and dawn, fills one of them though it fills
         // neither side of any of its readings.
-        if (*index > threshold && !curved && w >= kSlideFrom)
-            for (size_t a = first(t - 2 * w - kSlackMinutes); a <= j && *index > threshold; ++a) {
+        if (OverThreshold(*index, threshold) && !curved && w >= kSlideFrom)
+            for (size_t a = first(t - 2 * w - kSlackMinutes); a <= j && OverThreshold(*index, threshold); ++a) {
                 const size_t b = past(minutes[a] + 2 * w + 2 * kSlackMinutes);
                 if (b <= j || b - a < minPoints) continue;
                 const auto s = scatter(a, b);
@@ -232,7 +239,7 @@ std::vector<TReadingQuality> Classify(const std::vector<TNightReading>& rows, do
         if (darkOnly && !q.Dark) continue;
         q.Index = q.Dark ? StabilityIndex(darkMinutes, darkValues, darkAt[i], false, minPoints, rule.Threshold, q.HalfWindow)
                          : StabilityIndex(minutes, values, i, true, minPoints, rule.Threshold, q.HalfWindow);
-        if (q.Index) q.Sky = *q.Index <= rule.Threshold ? TSky::Clear : TSky::Cloudy;
+        if (q.Index) q.Sky = OverThreshold(*q.Index, rule.Threshold) ? TSky::Cloudy : TSky::Clear;
     }
     return out;
 }

@@ -15,7 +15,8 @@ class Transaction;
 }  // namespace fb
 
 // NSU_METHOD of the summaries this estimator makes; others are made again.
-inline constexpr int kNightMethod = 2;  // 2: sliding windows over a clear stretch
+// 2: sliding windows over a clear stretch; 3: a scatter at the threshold is clear.
+inline constexpr int kNightMethod = 3;
 
 // The readings of nights from..to (dates), time order, with the values
 // corrected by their offset (none stored counts as 0); readings without a

@@ -8,9 +8,7 @@
 #include <cmath>
 #include <optional>
 #include <random>
-#include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "core/astronomy/vsop.h"
@@ -103,17 +101,21 @@ inline double MoonHeight(const TModelNight& n, double t) {
     return (*n.MoonSet - t) * 24 * 11;  // 11 degrees an hour near the horizon
 }
 
-// Kept by instant: a night is made again for each noise with the same
-// instants, and each reading asks twice. Under an arm64 emulator, where the
-// engine's long double is done in software, this is most of a test's time.
+// The model's Sun: the almanac's low-precision formula (0.01 degree, in
+// doubles), enough for a modelled twilight. The engine's long double series
+// would be most of a test's time under an arm64 emulator, where every long
+// double operation is a software routine.
 inline double SunHeight(const TModelNight& n, double t) {
-    thread_local std::map<std::tuple<double, double, double>, double> kept;
-    const auto key = std::make_tuple(t, n.Longitude, n.Latitude);
-    if (const auto it = kept.find(key); it != kept.end()) return it->second;
-    if (kept.size() > 200000) kept.clear();
-    const double h = static_cast<double>(SunHorizontalPosition(t, -n.Longitude, n.Latitude).Altitude);
-    kept.emplace(key, h);
-    return h;
+    constexpr double kRad = M_PI / 180;
+    const double d = t + 2415018.5 - 2451545.0;  // days from J2000
+    const double L = 280.460 + 0.9856474 * d, g = (357.528 + 0.9856003 * d) * kRad;
+    const double lambda = (L + 1.915 * std::sin(g) + 0.020 * std::sin(2 * g)) * kRad;
+    const double epsilon = (23.439 - 0.0000004 * d) * kRad;
+    const double ra = std::atan2(std::cos(epsilon) * std::sin(lambda), std::cos(lambda));
+    const double dec = std::asin(std::sin(epsilon) * std::sin(lambda));
+    const double hourAngle = (280.46061837 + 360.98564736629 * d + n.Longitude) * kRad - ra;
+    const double phi = n.Latitude * kRad;
+    return std::asin(std::sin(phi) * std::sin(dec) + std::cos(phi) * std::cos(dec) * std::cos(hourAngle)) / kRad;
 }
 
 // The clear sky the meter would see at t, without noise.

@@ -64,6 +64,20 @@ TScore Score(const std::vector<TModelNight>& nights, const TStabilityRule& rule 
 }
 
 
+TEST(NightModel, ItsSunIsTheEnginesWithinTwoHundredthsOfADegree) {
+    // The model's twilight stands on the Sun of a short formula; it must be
+    // the Sun the station stores, at both sites the tests use, all the year.
+    for (const auto& [lat, lon] : {std::pair{45.87, 11.53}, std::pair{52.2533, -8.3605}}) {
+        TModelNight n;
+        n.Latitude = lat;
+        n.Longitude = lon;
+        for (double t = EncodeDate(2024, 12, 1); t < EncodeDate(2026, 3, 1); t += 13.37) {
+            const double engine = static_cast<double>(SunHorizontalPosition(t, -lon, lat).Altitude);
+            EXPECT_NEAR(SunHeight(n, t), engine, 0.02) << FormatSqlDateTime(t) << " " << lat;
+        }
+    }
+}
+
 class ModelNights : public ::testing::TestWithParam<double> {};
 
 TEST_P(ModelNights, NinetyFivePerCentOfTheDarkReadingsAreClassifiedAsTheModelMadeThem) {
@@ -83,8 +97,9 @@ TEST_P(ModelNights, NinetyFivePerCentOfTheDarkReadingsAreClassifiedAsTheModelMad
 TEST_P(ModelNights, TwilightAndASettingMoonOnAClearNightAreNeverCloudy) {
     // Dusk, dawn and the Moon are never taken for cloud, even by a noisy
     // meter's; the dark sky between is clear on a quiet meter, and on a noisy
-    // one (0.05 mag) a reading's scatter now and then passes the threshold:
-    // a few in a hundred (up to 4 at a reading every 10 minutes, over many seeds).
+    // one (0.05 mag) a reading's scatter now and then passes the threshold,
+    // the more often the fewer readings a window holds: over many seeds at
+    // most 0.2 in a hundred at one a minute, 3 at one every 5 and 7 every 10.
     for (double noise : {0.02, 0.05}) {
         int dark = 0, darkCloudy = 0;
         for (double moonSet : {-4.0, -1.5, 2.0}) {
@@ -115,7 +130,7 @@ TEST_P(ModelNights, TwilightAndASettingMoonOnAClearNightAreNeverCloudy) {
                 if (moonSet > -3) EXPECT_GT(moon, 30 / GetParam());
             }
         }
-        EXPECT_LE(darkCloudy, dark * 0.05) << darkCloudy << " of " << dark << " dark readings, noise " << noise;
+        EXPECT_LE(darkCloudy, dark * 0.01 * GetParam()) << darkCloudy << " of " << dark << " dark readings, noise " << noise;
     }
 }
 

@@ -75,8 +75,9 @@ mkdir -p "$build"
 kalo_bind "$root" "$build" /build
 env_in=(FIREBIRD_LOCK=/tmp/firebird)
 # The machine's compiler cache, if it has one, with its own size limit (a
-# smaller default would trim everyone's cache).
-if command -v ccache >/dev/null && cache=$(ccache -k cache_dir 2>/dev/null) && [[ -d $cache ]]; then
+# smaller default would trim everyone's cache); CCACHE_DISABLE=1 builds
+# without it, as from nothing.
+if [[ -z ${CCACHE_DISABLE:-} ]] && command -v ccache >/dev/null && cache=$(ccache -k cache_dir 2>/dev/null) && [[ -d $cache ]]; then
   kalo_bind "$root" "$cache" /ccache
   # No folder in the hash: the package's and the tests' builds share objects.
   env_in+=(CCACHE_DIR=/ccache CCACHE_BASEDIR=/ CCACHE_NOHASHDIR=1 "CCACHE_MAXSIZE=$(ccache -k max_size)")

@@ -20,6 +20,29 @@ inline void ExecRaw(fb::Transaction& tr, const std::string& sql) {
     fb::Check(status);
 }
 
+// One statement in a transaction of its own.
+inline void ExecAlone(fb::Database& db, const std::string& sql) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL(sql);
+    q.ExecSQL();
+    tr.Commit();
+}
+
+// The first column of the first row as text, "<null>" for none.
+inline std::string ScalarAlone(fb::Database& db, const std::string& sql) {
+    fb::Transaction tr(db);
+    tr.Start();
+    fb::Query q(tr);
+    q.SetSQL(sql);
+    q.Open();
+    const std::string v = q.Eof() || q.Fields(0).IsNull() ? "<null>" : Trim(q.Fields(0).AsString());
+    q.Close();
+    tr.Commit();
+    return v;
+}
+
 class ReadingsFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -33,12 +56,7 @@ protected:
         q.SetSQL(sql);
         q.ExecSQL();
     }
-    void Exec(const std::string& sql) {
-        fb::Transaction tr(db);
-        tr.Start();
-        Exec(tr, sql);
-        tr.Commit();
-    }
+    void Exec(const std::string& sql) { ExecAlone(db, sql); }
     int64_t Count(fb::Transaction& tr, const std::string& sql) {
         fb::Query q(tr);
         q.SetSQL(sql);
@@ -54,18 +72,7 @@ protected:
         tr.Commit();
         return n;
     }
-    // The first column of the first row as text, "<null>" for none.
-    std::string Scalar(const std::string& sql) {
-        fb::Transaction tr(db);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL(sql);
-        q.Open();
-        const std::string v = q.Eof() || q.Fields(0).IsNull() ? "<null>" : Trim(q.Fields(0).AsString());
-        q.Close();
-        tr.Commit();
-        return v;
-    }
+    std::string Scalar(const std::string& sql) { return ScalarAlone(db, sql); }
     void AddSite(int id, const std::string& code = "") {
         Exec("INSERT INTO SQMSITES (SIT_ID, SIT_NAME, SIT_CODE) VALUES (" + std::to_string(id) + ", 'Site " +
              std::to_string(id) + "', " + (code.empty() ? std::string("NULL") : QuotedStr(code)) + ")");

@@ -140,14 +140,6 @@ inline std::vector<TModelReading> MakeNight(const TModelNight& n) {
     std::uniform_real_distribution<double> late(0, 4);
     const double step = n.IntervalMinutes / 1440;
     double t = std::floor(n.Night) + 0.5;
-    // Sixteen steps at a time while the Sun stays above -6 (in the afternoon
-    // it crosses -6 once), then one by one: the same first reading.
-    for (;;) {
-        double ahead = t;
-        for (int i = 0; i < 16; ++i) ahead += step;
-        if (ahead >= std::floor(n.Night) + 1.5 || SunHeight(n, ahead) <= -6) break;
-        t = ahead;
-    }
     while (t < std::floor(n.Night) + 1.5 && SunHeight(n, t) > -6) t += step;
     for (; t < std::floor(n.Night) + 1.5; t += step) {
         if (t > std::floor(n.Night) + 1 && SunHeight(n, t) > -6) break;

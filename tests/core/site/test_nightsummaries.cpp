@@ -233,12 +233,8 @@ TEST_F(NightSummariesTest, EachNightCountsItsReadingsThroughEveryChangeOfThemWit
     other.Open();
     fb::Transaction writer(other);
     writer.Start();
-    {
-        fb::Query q(writer);
-        q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+    Exec(writer, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
                  "('other', 1, '2025-01-11 14:00:00', 11)");
-        q.ExecSQL();
-    }
     Exec("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES ('mine', 1, '2025-01-11 14:01:00', 11)");
     writer.Commit();
     // Moved to the next night, to noon (both nights), to another site; made
@@ -277,12 +273,8 @@ TEST_F(NightSummariesTest, TwoWritersGatheringTheSameNightsCountsAtOnceNeitherFa
     other.Open();
     fb::Transaction second(other);
     second.Start();
-    {
-        fb::Query q(second);
-        q.SetSQL("INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
-                 "('b', 1, '2025-01-10 21:01:00', 20)");
-        EXPECT_NO_THROW(q.ExecSQL());
-    }
+    EXPECT_NO_THROW(Exec(second, "INSERT INTO READINGS (REA_CODE, REA_SITE, REA_DATETIME, REA_SQMVALUE) VALUES "
+                                 "('b', 1, '2025-01-10 21:01:00', 20)"));
     second.Commit();
     first.Commit();
     EXPECT_EQ(Count(rows), 2);

@@ -21,6 +21,7 @@
 #include "core/site/siterow.h"
 #include "core/station/sqm.h"
 #include "tools/sqmle-sim/sqmsim.h"
+#include "support/readings_test_support.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -60,25 +61,8 @@ protected:
         db.Open();
     }
 
-    void Exec(const std::string& sql) {
-        fb::Transaction tr(db);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL(sql);
-        q.ExecSQL();
-        tr.Commit();
-    }
-    std::string Scalar(const std::string& sql) {
-        fb::Transaction tr(db);
-        tr.Start();
-        fb::Query q(tr);
-        q.SetSQL(sql);
-        q.Open();
-        const std::string v = q.Eof() || q.Fields(0).IsNull() ? "NULL" : Trim(q.Fields(0).AsString());
-        q.Close();
-        tr.Commit();
-        return v;
-    }
+    void Exec(const std::string& sql) { readingstest::ExecAlone(db, sql); }
+    std::string Scalar(const std::string& sql) { return readingstest::ScalarAlone(db, sql); }
     int Count(const std::string& sql) { return std::stoi(Scalar(sql)); }
     std::string Column(int id, const std::string& column) {
         return Scalar("SELECT " + column + " FROM SQMSITES WHERE SIT_ID=" + std::to_string(id));
@@ -141,7 +125,7 @@ TEST_F(SiteActions, AddGivesTheNewSiteDefaultsAndTheNextNumberOfTheGenerator) {
         {"SIT_NAME", "Roof"},       {"SIT_SQMHOST", "meter"},   {"SIT_ACQUIREMODE", "0"}, {"SIT_SQMPORT", "10001"},
         {"SIT_TIMEZONE", "1"},      {"SIT_INTERVAL", "1"},      {"SIT_OFFSET", "0"},   {"SIT_AUTOSTART", "0"},
         {"SIT_DAYREADING", "0"},    {"SIT_DAYINTERVAL", "10"},  {"SIT_TIMEOUT", "10"},    {"SIT_AUTOUPLOAD", "1"},
-        {"SIT_LATIT", "NULL"},      {"SIT_CODE", "NULL"},       {"SIT_SQMSERIAL", "NULL"},
+        {"SIT_LATIT", "<null>"},    {"SIT_CODE", "<null>"},     {"SIT_SQMSERIAL", "<null>"},
     };
     for (const auto& [column, value] : defaults) EXPECT_EQ(Column(first, column), value) << column;
 
@@ -320,7 +304,7 @@ TEST_F(CheckConnection, NoIdentityARefusedConnectionOrARefusedSaveStoresNothing)
     }
     tr.Commit();
     EXPECT_EQ(good.Requests(), 1);
-    EXPECT_EQ(Column(id, "SIT_SQMSERIAL"), "NULL");
+    EXPECT_EQ(Column(id, "SIT_SQMSERIAL"), "<null>");
     EXPECT_EQ(ReadSiteRow(db, id).Latitude, std::nullopt);
 }
 
